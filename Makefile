@@ -1,0 +1,45 @@
+# Kavrix: one entry point for building, running, testing and measuring.
+#   make run    install what is missing, build, serve on http://localhost:8080
+#   make test   install what is missing, build, run every test
+#   make bench  release build and benchmarks
+#   make fuzz   libFuzzer targets, each run for FUZZ_SECONDS
+
+BUILD   ?= build
+PORT    ?= 8080
+JOBS    ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps deps-test build run test test-unit test-browser bench fuzz clean format
+
+all: build
+
+deps:
+	@scripts/install-deps.sh build
+
+deps-test:
+	@scripts/install-deps.sh test
+	@scripts/browser-deps.sh
+
+$(BUILD)/CMakeCache.txt:
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+
+build: deps $(BUILD)/CMakeCache.txt
+	@cmake --build $(BUILD) -j $(JOBS)
+
+# The working directory of a server holds html/, certs/, codepage.dat and
+# the executable under the name Kavrix; the repository root is that place.
+run: build
+	@ln -sf $(BUILD)/Kavrix Kavrix
+	./Kavrix -p $(PORT)
+
+test: deps-test build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
+
+test-unit: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -L unit
+
+clean:
+	rm -rf $(BUILD) build-* Kavrix
+
+format:
+	find src tests bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i

@@ -1,0 +1,48 @@
+#!/bin/bash
+# Installs the Debian packages that building, running and testing need.
+# Idempotent and quiet when everything is already there.
+#   scripts/install-deps.sh [build|test|bench|fuzz]...
+set -e
+
+BUILD_PKGS="build-essential cmake pkg-config libevent-dev libevhtp-dev libssl-dev libssh-dev \
+  libgtest-dev libgmock-dev python3 openssl"
+# Test peers: a browser, real hosts on loopback, the clang runtime for sanitizers.
+TEST_PKGS="chromium socat stunnel4 inetutils-telnetd openssh-server sshpass procps fonts-dejavu-core \
+  clang libclang-rt-14-dev"
+BENCH_PKGS="libvterm-dev libtsm-dev valgrind"
+FUZZ_PKGS="clang libclang-rt-14-dev"
+
+want=""
+for group in "${@:-build}"; do
+  case "$group" in
+    build) want="$want $BUILD_PKGS" ;;
+    test) want="$want $BUILD_PKGS $TEST_PKGS" ;;
+    bench) want="$want $BUILD_PKGS $BENCH_PKGS" ;;
+    fuzz) want="$want $BUILD_PKGS $FUZZ_PKGS" ;;
+    *) echo "install-deps: unknown group $group" >&2; exit 2 ;;
+  esac
+done
+# Node.js and npm drive the browser tests; a machine may already have its own Node.
+case " $* " in *" test "*)
+  command -v node >/dev/null 2>&1 || want="$want nodejs"
+  command -v npm >/dev/null 2>&1 || want="$want npm"
+esac
+
+missing=""
+for p in $want; do
+  case " $missing " in *" $p "*) continue ;; esac
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  case "$status" in *"ok installed") ;; *) missing="$missing $p" ;; esac
+done
+[ -z "$missing" ] && exit 0
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+  if command -v sudo >/dev/null 2>&1; then SUDO=sudo; else
+    echo "install-deps: missing packages:$missing (run as root to install them)" >&2; exit 1
+  fi
+fi
+echo "Installing:$missing"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends $missing >/dev/null
