@@ -38,6 +38,13 @@ test: deps-test build
 test-unit: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -L unit
 
+# Release build with the benchmarks; one table, also written to bench/results.json.
+bench:
+	@scripts/install-deps.sh bench
+	cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DKVX_BENCH=ON -DKVX_TESTS=OFF >/dev/null
+	cmake --build build-release -j $(JOBS)
+	bench/run.sh build-release
+
 clean:
 	rm -rf $(BUILD) build-* Kavrix
 
