@@ -16,6 +16,7 @@
 //   544 ..  638  printable ASCII, code = 512 + ASCII         isTCSAscii
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -101,12 +102,12 @@ size_t TCSTblSize(int kind);
 void* TCSLoadTbl(int kind, const char* file, const char* scheme);
 void TCSFreeTbl(void* table);
 
-// Built-in defaults of kinds 0 to 4.
-extern const TCS TCSDefaultCPtoTCS[TCS_CPTOTCS_SIZE];
-extern const uint8_t TCSDefaultTCStoCP[TCS_TCSTOCP_SIZE];
-extern const TCS TCSDefaultVT200DSG[TCS_CPTOTCS_SIZE];
-extern const TCS TCSDefaultVT200DMN[TCS_CPTOTCS_SIZE];
-extern const TCS TCSDefaultVT100SG[TCS_CPTOTCS_SIZE];
+// Built-in defaults of kinds 0 to 4 (index them directly, or take .data()).
+extern const std::array<TCS, TCS_CPTOTCS_SIZE> TCSDefaultCPtoTCS;
+extern const std::array<uint8_t, TCS_TCSTOCP_SIZE> TCSDefaultTCStoCP;
+extern const std::array<TCS, TCS_CPTOTCS_SIZE> TCSDefaultVT200DSG;  // DEC special graphics
+extern const std::array<TCS, TCS_CPTOTCS_SIZE> TCSDefaultVT200DMN;  // DEC multinational
+extern const std::array<TCS, TCS_CPTOTCS_SIZE> TCSDefaultVT100SG;   // VT100 special graphics
 
 // TCS to host byte: with a table, a TCS character gives the table's byte
 // (result 1); otherwise the low byte of the code, with result 2 for a host
