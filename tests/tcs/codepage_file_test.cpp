@@ -69,9 +69,10 @@ TEST(CodepageGenerator, CommittedFilesMatchTheGenerator) {
 TEST_F(CodepageFile, PcCharacterSetRoundTrips) {
   ASSERT_NE(unicode_, nullptr);
   // Anchors: a few glyphs whose code points are well known.
-  const std::pair<int, int> anchors[] = {{'A', 577},    {' ', 544},    {0x263A, 513},       {0x25BA, 528},
-                                         {0x2302, 639}, {0xC7, 640},   {0xE9, 512 + 0x82},  {0x2591, 512 + 0xB0},
-                                         {0x2500, 708}, {0x2518, 729}, {0x03C0, 512 + 0xE3}, {0xA0, 767}};
+  const std::pair<int, int> anchors[] = {{'A', 577},         {' ', 544},           {0x263A, 513},
+                                         {0x25BA, 528},      {0x2302, 639},        {0xC7, 640},
+                                         {0xE9, 512 + 0x82}, {0x2591, 512 + 0xB0}, {0x2500, 708},
+                                         {0x2518, 729},      {0x03C0, 512 + 0xE3}, {0xA0, 767}};
   for (auto [u, tcs] : anchors) {
     EXPECT_EQ(u2t()[u], tcs) << std::hex << u;
     EXPECT_EQ(t2u(tcs), u) << tcs;
@@ -115,7 +116,7 @@ TEST_F(CodepageFile, DecSectionsAreTheBuiltInTables) {
       }
     }
   }
-  const std::pair<int, int> dec[] = {{768, 0xC0},  {787, 0xD0},   {801, 0xF0},   {804, 0xA4},  {805, 0x152},
+  const std::pair<int, int> dec[] = {{768, 0xC0},  {787, 0xD0},   {801, 0xF0},   {804, 0xA4},   {805, 0x152},
                                      {806, 0x178}, {811, 0x2409}, {817, 0x23BA}, {822, 0x2260}, {1098, 0xB8}};
   for (auto [tcs, u] : dec) EXPECT_EQ(t2u(tcs), u) << tcs;
 }
@@ -127,17 +128,28 @@ TEST_F(CodepageFile, HostCodePages) {
     int code_point;  // 0: the byte shows as a blank and nothing is sent as it
   };
   const Case cases[] = {
-      {"STD 437 MS-DOS Latin US", 'A', 'A'},       {"STD 437 MS-DOS Latin US", 0x82, 0xE9},
-      {"STD 437 MS-DOS Latin US", 0xB3, 0x2502},   {"STD 437 MS-DOS Latin US", 0xFF, 0xA0},
-      {"ISO 8859-1 Latin 1", 0xE9, 0xE9},          {"ISO 8859-1 Latin 1", 0xC0, 0xC0},
-      {"ISO 8859-1 Latin 1", 0xD7, 0xD7},          {"ISO 8859-1 Latin 1", 0x85, 0},
-      {"1250", 0x8A, 0x160},                       {"1250", 0x9A, 0x161},
-      {"1250", 0xB9, 0x105},                       {"1250", 0xE8, 0x10D},
-      {"1250", 0x80, 0x20AC},                      {"1250", 0xA0, 0xA0},
-      {"1250", 0x81, 0},                           {"1252", 0x9F, 0x178},
-      {"1252", 0x80, 0x20AC},                      {"STD 850 MS-DOS Latin 1", 0xB5, 0xC1},
-      {"STD 850 MS-DOS Latin 1", 0x9B, 0xF8},      {"ISO 8859-2 Latin 2", 0xA1, 0x104},
-      {"ISO 8859-15 Latin 9", 0xA4, 0x20AC},       {"ISO 8859-15 Latin 9", 0xBC, 0x152},
+      {"STD 437 MS-DOS Latin US", 'A', 'A'},
+      {"STD 437 MS-DOS Latin US", 0x82, 0xE9},
+      {"STD 437 MS-DOS Latin US", 0xB3, 0x2502},
+      {"STD 437 MS-DOS Latin US", 0xFF, 0xA0},
+      {"ISO 8859-1 Latin 1", 0xE9, 0xE9},
+      {"ISO 8859-1 Latin 1", 0xC0, 0xC0},
+      {"ISO 8859-1 Latin 1", 0xD7, 0xD7},
+      {"ISO 8859-1 Latin 1", 0x85, 0},
+      {"1250", 0x8A, 0x160},
+      {"1250", 0x9A, 0x161},
+      {"1250", 0xB9, 0x105},
+      {"1250", 0xE8, 0x10D},
+      {"1250", 0x80, 0x20AC},
+      {"1250", 0xA0, 0xA0},
+      {"1250", 0x81, 0},
+      {"1252", 0x9F, 0x178},
+      {"1252", 0x80, 0x20AC},
+      {"STD 850 MS-DOS Latin 1", 0xB5, 0xC1},
+      {"STD 850 MS-DOS Latin 1", 0x9B, 0xF8},
+      {"ISO 8859-2 Latin 2", 0xA1, 0x104},
+      {"ISO 8859-15 Latin 9", 0xA4, 0x20AC},
+      {"ISO 8859-15 Latin 9", 0xBC, 0x152},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.scheme) + " byte " + std::to_string(c.byte));
@@ -176,8 +188,10 @@ TEST_F(CodepageFile, EbcdicTablesOfTheBlockModes) {
     const char* scheme;
     int ibm;
   };
-  const Case cases[] = {
-      {"US English.unicode", 37}, {"UK English.unicode", 285}, {"German.unicode", 273}, {"French.unicode", 297}};
+  const Case cases[] = {{"US English.unicode", 37},
+                        {"UK English.unicode", 285},
+                        {"German.unicode", 273},
+                        {"French.unicode", 297}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.scheme);
     Table t = load(TCS_TBL_UNICODE, c.scheme);
@@ -194,7 +208,9 @@ TEST_F(CodepageFile, EbcdicTablesOfTheBlockModes) {
       EXPECT_TRUE(isTCS(u2t()[builtin[b]])) << "EBCDIC " << b;
     }
   }
-  auto national = [&](const char* scheme, int u) { return static_cast<const uint16_t*>(load(8, scheme).get())[u]; };
+  auto national = [&](const char* scheme, int u) {
+    return static_cast<const uint16_t*>(load(8, scheme).get())[u];
+  };
   EXPECT_EQ(national("US English.unicode", 0xA2), 0x4A);
   EXPECT_EQ(national("UK English.unicode", 0xA3), 0x5B);
   EXPECT_EQ(national("German.unicode", 0xC4), 0x4A);
@@ -204,7 +220,8 @@ TEST_F(CodepageFile, EbcdicTablesOfTheBlockModes) {
 TEST_F(CodepageFile, BrowserKeyTableMapsBackToTheKeys) {
   // Every terminal, session and block-mode key has its private-use code point.
   for (int k = TCS_TK_FIRST; k <= TCS_VK_LAST; k++) EXPECT_EQ(u2t()[TCS_KEY_UNICODE_BASE + k - 256], k) << k;
-  for (int k = TK_BLOCK_FIRST; k <= TK_BLOCK_LAST; k++) EXPECT_EQ(u2t()[TCS_KEY_UNICODE_BASE + k - 256], k) << k;
+  for (int k = TK_BLOCK_FIRST; k <= TK_BLOCK_LAST; k++)
+    EXPECT_EQ(u2t()[TCS_KEY_UNICODE_BASE + k - 256], k) << k;
 
   std::string js = read_file(kSource + "/html/shared/keycodes.js");
   std::regex entry(R"(^    '([^']+)': 0x([0-9A-F]{4}),$)");

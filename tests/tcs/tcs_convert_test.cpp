@@ -163,16 +163,16 @@ TEST(TcsUnicode, ReverseTableHighestCodePointWins) {
   std::vector<uint16_t> u2t(TCS_UNICODE_SIZE, 0);
   u2t[0x41] = 577;
   u2t[0xE9] = 700;
-  u2t[0x2000] = 700;   // the higher code point wins
-  u2t[0xE001] = 701;   // private use: skipped
-  u2t[0xFB00] = 702;   // skipped up to 0xFBFF
+  u2t[0x2000] = 700;  // the higher code point wins
+  u2t[0xE001] = 701;  // private use: skipped
+  u2t[0xFB00] = 702;  // skipped up to 0xFBFF
   u2t[0xFBFF] = 702;
-  u2t[0xFC00] = 703;   // first one taken again
+  u2t[0xFC00] = 703;  // first one taken again
   u2t[0xDFFF] = 704;
   u2t[0xFFFF] = 704;
-  u2t[0x100] = 300;    // a key: not a character
-  u2t[0x101] = 1279;   // last slot
-  u2t[0x102] = 1280;   // beyond the table
+  u2t[0x100] = 300;   // a key: not a character
+  u2t[0x101] = 1279;  // last slot
+  u2t[0x102] = 1280;  // beyond the table
   std::vector<uint16_t> t2u(TCS_TCS2UNI_SIZE, 0xAAAA);
   TCSBuildTCS2Unicode(u2t.data(), t2u.data());
   EXPECT_EQ(t2u[577 - 512], 0x41);
@@ -207,9 +207,9 @@ TEST(TcsEbcdic, BuiltInTablesAndTraceColumn) {
     int cp, byte, code_point;
   };
   const Case cases[] = {
-      {37, 0xC1, 'A'},   {37, 0x40, ' '},    {37, 0x4A, 0xA2},  {37, 0x5A, '!'},   {37, 0x15, 0},
-      {37, 0xFF, 0},     {273, 0x4A, 0xC4},  {273, 0xBC, 0xAF}, {285, 0x5B, 0xA3}, {285, 0x4A, '$'},
-      {297, 0x7C, 0xE0}, {297, 0x44, '@'},   {500, 0x4A, '['},  {500, 0xC1, 'A'},
+      {37, 0xC1, 'A'},   {37, 0x40, ' '},   {37, 0x4A, 0xA2},  {37, 0x5A, '!'},   {37, 0x15, 0},
+      {37, 0xFF, 0},     {273, 0x4A, 0xC4}, {273, 0xBC, 0xAF}, {285, 0x5B, 0xA3}, {285, 0x4A, '$'},
+      {297, 0x7C, 0xE0}, {297, 0x44, '@'},  {500, 0x4A, '['},  {500, 0xC1, 'A'},
   };
   for (const Case& c : cases) {
     ASSERT_NE(TCSEbcdicToUnicode(c.cp), nullptr);
@@ -234,30 +234,63 @@ TEST(KeyName, CodesAndNames) {
     const char* name;
   };
   const Case both_ways[] = {
-      {256, "F1"},       {275, "F20"},       {276, "UP"},          {320, "C-UP"},      {297, "C-HOME"},
-      {300, "INS"},      {301, "DELETE"},    {313, "C-KP*"},       {292, "KP,"},       {304, "C-PRINT"},
-      {305, "S-TAB"},    {309, "C-ENTER"},   {319, "BACKSPACE"},   {329, "SF1"},       {348, "SF20"},
-      {349, "CF1"},      {369, "AF1"},       {389, "CSF1"},        {408, "CSF20"},     {409, "ALTa"},
-      {434, "ALTz"},     {435, "ALT1"},      {443, "ALT9"},        {444, "ALT0"},      {445, "ALT-"},
-      {446, "ALT="},     {447, "LTCTRL"},    {456, "MENU"},        {486, "PASTE"},     {1120, "PF1"},
-      {1143, "PF24"},    {1144, "PA1"},      {1146, "PA3"},        {1149, "EINP"},     {1152, "REDISPLAYSCREEN"},
-      {1177, "LASTFIELDPOSITION"},           {1178, "AIDPRINT"},   {1, "^A"},          {0, "^@"},
-      {27, "^["},        {127, "^?"},        {65, "A"},            {233, "\xe9"},
+      {256, "F1"},
+      {275, "F20"},
+      {276, "UP"},
+      {320, "C-UP"},
+      {297, "C-HOME"},
+      {300, "INS"},
+      {301, "DELETE"},
+      {313, "C-KP*"},
+      {292, "KP,"},
+      {304, "C-PRINT"},
+      {305, "S-TAB"},
+      {309, "C-ENTER"},
+      {319, "BACKSPACE"},
+      {329, "SF1"},
+      {348, "SF20"},
+      {349, "CF1"},
+      {369, "AF1"},
+      {389, "CSF1"},
+      {408, "CSF20"},
+      {409, "ALTa"},
+      {434, "ALTz"},
+      {435, "ALT1"},
+      {443, "ALT9"},
+      {444, "ALT0"},
+      {445, "ALT-"},
+      {446, "ALT="},
+      {447, "LTCTRL"},
+      {456, "MENU"},
+      {486, "PASTE"},
+      {1120, "PF1"},
+      {1143, "PF24"},
+      {1144, "PA1"},
+      {1146, "PA3"},
+      {1149, "EINP"},
+      {1152, "REDISPLAYSCREEN"},
+      {1177, "LASTFIELDPOSITION"},
+      {1178, "AIDPRINT"},
+      {1, "^A"},
+      {0, "^@"},
+      {27, "^["},
+      {127, "^?"},
+      {65, "A"},
+      {233, "\xe9"},
   };
   for (const Case& c : both_ways) {
     EXPECT_STREQ(keyname(c.code), c.name) << c.code;
     EXPECT_EQ(keyid(c.name), c.code) << c.name;
   }
-  const Case names_only[] = {{577, "A"}, {767, "\xff"}, {800, "<320>"}, {453, "<1c5>"}, {1118, "<45e>"},
+  const Case names_only[] = {{577, "A"},     {767, "\xff"},  {800, "<320>"}, {453, "<1c5>"}, {1118, "<45e>"},
                              {1119, "NONE"}, {1155, "NONE"}, {1200, "NONE"}, {-1, "NONE"}};
   for (const Case& c : names_only) EXPECT_STREQ(keyname(c.code), c.name) << c.code;
   const Case ids_only[] = {
-      {-1, "none"},      {-1, "NONE"},      {-2, "bogus"},    {-2, ""},         {300, "Insert"},
-      {301, "del"},      {323, "c-del"},    {319, "bs"},      {13, "enter"},    {27, "Esc"},
-      {9, "tab"},        {326, "c-tab"},    {324, "five"},    {260, "f5"},      {391, "CSF3"},
-      {-2, "f21"},       {-2, "f0"},        {-2, "f01"},      {-2, "pf25"},     {-2, "pa4"},
-      {1144, "@x"},      {1146, "@Z"},      {275, "pse"},     {1161, "fieldexit"}, {1161, "FLDEX"},
-      {13, "^m"},        {-2, "c-kp."},     {-2, "f1x"},      {-2, "altctrlx"}, {449, "altctrl"},
+      {-1, "none"},    {-1, "NONE"}, {-2, "bogus"}, {-2, ""},     {300, "Insert"},  {301, "del"},
+      {323, "c-del"},  {319, "bs"},  {13, "enter"}, {27, "Esc"},  {9, "tab"},       {326, "c-tab"},
+      {324, "five"},   {260, "f5"},  {391, "CSF3"}, {-2, "f21"},  {-2, "f0"},       {-2, "f01"},
+      {-2, "pf25"},    {-2, "pa4"},  {1144, "@x"},  {1146, "@Z"}, {275, "pse"},     {1161, "fieldexit"},
+      {1161, "FLDEX"}, {13, "^m"},   {-2, "c-kp."}, {-2, "f1x"},  {-2, "altctrlx"}, {449, "altctrl"},
   };
   for (const Case& c : ids_only) EXPECT_EQ(keyid(c.name), c.code) << c.name;
   EXPECT_EQ(keyid(nullptr), -2);

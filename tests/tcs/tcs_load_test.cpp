@@ -22,7 +22,8 @@ using Table = std::unique_ptr<void, TableDeleter>;
 // every test gets a fresh name) and returns the name.
 std::string write_codepage(const std::string& text) {
   static int serial = 0;
-  std::string name = testing::TempDir() + "tcs_" + std::to_string(getpid()) + "_" + std::to_string(serial++) + ".dat";
+  std::string name =
+      testing::TempDir() + "tcs_" + std::to_string(getpid()) + "_" + std::to_string(serial++) + ".dat";
   FILE* f = fopen(name.c_str(), "wb");
   EXPECT_NE(f, nullptr);
   fwrite(text.data(), 1, text.size(), f);
@@ -34,9 +35,15 @@ Table load(int kind, const std::string& file, const char* scheme) {
   return Table(TCSLoadTbl(kind, file.c_str(), scheme));
 }
 
-const TCS* cpi(const Table& t) { return static_cast<const TCS*>(t.get()); }
-const uint8_t* cpo(const Table& t) { return static_cast<const uint8_t*>(t.get()); }
-const uint16_t* uni(const Table& t) { return static_cast<const uint16_t*>(t.get()); }
+const TCS* cpi(const Table& t) {
+  return static_cast<const TCS*>(t.get());
+}
+const uint8_t* cpo(const Table& t) {
+  return static_cast<const uint8_t*>(t.get());
+}
+const uint16_t* uni(const Table& t) {
+  return static_cast<const uint16_t*>(t.get());
+}
 
 struct Expect {
   int index;  // element of the table (TCS - 512 for kind 1)
@@ -70,22 +77,42 @@ const LoadCase kLoadCases[] = {
     {"blank before '=' leaves '=' in the value", "[cp.cpi]\n66 =577\n", 0, "cp", {{66, 0}}},
     {"key out of range ignored", "[cp.cpi]\n256=600\n300=1\n65=577\n", 0, "cp", {{65, 577}, {0, -1}}},
     {"comments, blank lines and CR LF", "[cp.cpi]\r\n; note\r\n\r\n68=580\r\n", 0, "cp", {{68, 580}}},
-    {"section ends at the next header", "[cp.cpi]\n69=581\n[other.cpi]\n70=582\n", 0, "cp", {{69, 581}, {70, -1}}},
+    {"section ends at the next header",
+     "[cp.cpi]\n69=581\n[other.cpi]\n70=582\n",
+     0,
+     "cp",
+     {{69, 581}, {70, -1}}},
     {"section name without regard to case", "[US ENGLISH.CPI]\n71=583\n", 0, "us english", {{71, 583}}},
     {"output table entry", "[cp.cpo]\n577=65\n1200=1\n", 1, "cp", {{577 - 512, 65}, {0, 255}, {607, 255}}},
     {"output value keeps its low byte", "[cp.cpo]\n600=0x141\n", 1, "cp", {{600 - 512, 0x41}}},
-    {"output table for a missing scheme: defaults", "[cp.cpo]\n577=1\n", 1, "nosuch",
+    {"output table for a missing scheme: defaults",
+     "[cp.cpo]\n577=1\n",
+     1,
+     "nosuch",
      {{200, 200}, {533 - 512, 245}, {800 - 512, 0}, {577 - 512, 65}}},
     {"input table for a missing scheme: defaults", "", 0, "nosuch", {{21, 757}, {65, 577}, {0, 512}}},
     {"section without entries: defaults", "[cp.cpi]\n; nothing\n\n[next.cpi]\n1=2\n", 0, "cp", {{65, 577}}},
-    {"suffix .cpo for kind 1", "[US English.cpi]\n577=1\n[US English.cpo]\n577=66\n", 1, "US English",
+    {"suffix .cpo for kind 1",
+     "[US English.cpi]\n577=1\n[US English.cpo]\n577=66\n",
+     1,
+     "US English",
      {{577 - 512, 66}}},
-    {"a scheme with its own extension keeps it", "[latin.map]\n72=584\n[latin.map.cpi]\n72=1\n", 0, "latin.map",
+    {"a scheme with its own extension keeps it",
+     "[latin.map]\n72=584\n[latin.map.cpi]\n72=1\n",
+     0,
+     "latin.map",
      {{72, 584}}},
     {"DEC kinds read .cpi sections", "[dec.cpi]\n97=810\n", 2, "dec", {{97, 810}, {98, -1}}},
-    {"Unicode entries are signed decimal", "[u.uni]\n233=700\n -5=3\n70000=1\n 66= -1\n0x41=9\n", 8, "u",
+    {"Unicode entries are signed decimal",
+     "[u.uni]\n233=700\n -5=3\n70000=1\n 66= -1\n0x41=9\n",
+     8,
+     "u",
      {{233, 700}, {66, 0xFFFF}, {0, 9}, {65, 0}}},
-    {"a Unicode scheme with its own extension", "[French.unicode]\n224=124\n", 8, "French.unicode", {{224, 124}}},
+    {"a Unicode scheme with its own extension",
+     "[French.unicode]\n224=124\n",
+     8,
+     "French.unicode",
+     {{224, 124}}},
 };
 
 TEST(TcsLoad, EntriesAndSections) {
@@ -163,23 +190,52 @@ TEST(TcsDefaults, DecTables) {
   };
   const Row rows[] = {
       // DEC special graphics: ASCII except the row starts, then the graphics.
-      {&TCSDefaultVT200DSG, 0, 0},      {&TCSDefaultVT200DSG, 31, 0},     {&TCSDefaultVT200DSG, 32, 544},
-      {&TCSDefaultVT200DSG, 47, 559},   {&TCSDefaultVT200DSG, 48, 760},   {&TCSDefaultVT200DSG, 49, 561},
-      {&TCSDefaultVT200DSG, 64, 768},   {&TCSDefaultVT200DSG, 65, 577},   {&TCSDefaultVT200DSG, 80, 787},
-      {&TCSDefaultVT200DSG, 94, 606},   {&TCSDefaultVT200DSG, 95, 544},   {&TCSDefaultVT200DSG, 96, 645},
-      {&TCSDefaultVT200DSG, 97, 810},   {&TCSDefaultVT200DSG, 106, 729},  {&TCSDefaultVT200DSG, 111, 817},
-      {&TCSDefaultVT200DSG, 112, 801},  {&TCSDefaultVT200DSG, 113, 708},  {&TCSDefaultVT200DSG, 124, 822},
-      {&TCSDefaultVT200DSG, 127, 544},  {&TCSDefaultVT200DSG, 128, 0},    {&TCSDefaultVT200DSG, 255, 0},
+      {&TCSDefaultVT200DSG, 0, 0},
+      {&TCSDefaultVT200DSG, 31, 0},
+      {&TCSDefaultVT200DSG, 32, 544},
+      {&TCSDefaultVT200DSG, 47, 559},
+      {&TCSDefaultVT200DSG, 48, 760},
+      {&TCSDefaultVT200DSG, 49, 561},
+      {&TCSDefaultVT200DSG, 64, 768},
+      {&TCSDefaultVT200DSG, 65, 577},
+      {&TCSDefaultVT200DSG, 80, 787},
+      {&TCSDefaultVT200DSG, 94, 606},
+      {&TCSDefaultVT200DSG, 95, 544},
+      {&TCSDefaultVT200DSG, 96, 645},
+      {&TCSDefaultVT200DSG, 97, 810},
+      {&TCSDefaultVT200DSG, 106, 729},
+      {&TCSDefaultVT200DSG, 111, 817},
+      {&TCSDefaultVT200DSG, 112, 801},
+      {&TCSDefaultVT200DSG, 113, 708},
+      {&TCSDefaultVT200DSG, 124, 822},
+      {&TCSDefaultVT200DSG, 127, 544},
+      {&TCSDefaultVT200DSG, 128, 0},
+      {&TCSDefaultVT200DSG, 255, 0},
       // DEC multinational.
-      {&TCSDefaultVT200DMN, 31, 0},     {&TCSDefaultVT200DMN, 32, 544},   {&TCSDefaultVT200DMN, 33, 685},
-      {&TCSDefaultVT200DMN, 40, 804},   {&TCSDefaultVT200DMN, 56, 1098},  {&TCSDefaultVT200DMN, 63, 680},
-      {&TCSDefaultVT200DMN, 64, 768},   {&TCSDefaultVT200DMN, 87, 805},   {&TCSDefaultVT200DMN, 95, 737},
-      {&TCSDefaultVT200DMN, 96, 645},   {&TCSDefaultVT200DMN, 120, 834},  {&TCSDefaultVT200DMN, 125, 664},
-      {&TCSDefaultVT200DMN, 127, 544},  {&TCSDefaultVT200DMN, 128, 0},
+      {&TCSDefaultVT200DMN, 31, 0},
+      {&TCSDefaultVT200DMN, 32, 544},
+      {&TCSDefaultVT200DMN, 33, 685},
+      {&TCSDefaultVT200DMN, 40, 804},
+      {&TCSDefaultVT200DMN, 56, 1098},
+      {&TCSDefaultVT200DMN, 63, 680},
+      {&TCSDefaultVT200DMN, 64, 768},
+      {&TCSDefaultVT200DMN, 87, 805},
+      {&TCSDefaultVT200DMN, 95, 737},
+      {&TCSDefaultVT200DMN, 96, 645},
+      {&TCSDefaultVT200DMN, 120, 834},
+      {&TCSDefaultVT200DMN, 125, 664},
+      {&TCSDefaultVT200DMN, 127, 544},
+      {&TCSDefaultVT200DMN, 128, 0},
       // VT100 special graphics: nothing below 95.
-      {&TCSDefaultVT100SG, 32, 0},      {&TCSDefaultVT100SG, 65, 0},      {&TCSDefaultVT100SG, 94, 0},
-      {&TCSDefaultVT100SG, 95, 544},    {&TCSDefaultVT100SG, 96, 516},    {&TCSDefaultVT100SG, 97, 689},
-      {&TCSDefaultVT100SG, 112, 818},   {&TCSDefaultVT100SG, 124, 759},   {&TCSDefaultVT100SG, 126, 761},
+      {&TCSDefaultVT100SG, 32, 0},
+      {&TCSDefaultVT100SG, 65, 0},
+      {&TCSDefaultVT100SG, 94, 0},
+      {&TCSDefaultVT100SG, 95, 544},
+      {&TCSDefaultVT100SG, 96, 516},
+      {&TCSDefaultVT100SG, 97, 689},
+      {&TCSDefaultVT100SG, 112, 818},
+      {&TCSDefaultVT100SG, 124, 759},
+      {&TCSDefaultVT100SG, 126, 761},
       {&TCSDefaultVT100SG, 127, 544},
   };
   for (const Row& r : rows) EXPECT_EQ((*r.table)[r.index], r.value) << "element " << r.index;

@@ -36,14 +36,30 @@ enum : int {
   TCS_BLANK = 544,  // the blank, 512 + ' '
 };
 
-constexpr bool isCK(int c) { return c >= TCS_CK_FIRST && c <= TCS_CK_LAST; }
-constexpr bool isHW(int c) { return c >= TCS_HW_FIRST && c <= TCS_HW_LAST; }
-constexpr bool isTK(int c) { return c >= TCS_TK_FIRST && c <= TCS_TK_LAST; }
-constexpr bool isVK(int c) { return c >= TCS_VK_FIRST && c <= TCS_VK_LAST; }
-constexpr bool isTCS(int c) { return c >= TCS_FIRST && c <= TCS_LAST; }
-constexpr bool isTCSAscii(int c) { return c >= TCS_FIRST + 0x20 && c <= TCS_FIRST + 0x7E; }
-constexpr bool isCTK(int c) { return isCK(c) || isTK(c); }
-constexpr bool isCTVK(int c) { return isCK(c) || isTK(c) || isVK(c); }
+constexpr bool isCK(int c) {
+  return c >= TCS_CK_FIRST && c <= TCS_CK_LAST;
+}
+constexpr bool isHW(int c) {
+  return c >= TCS_HW_FIRST && c <= TCS_HW_LAST;
+}
+constexpr bool isTK(int c) {
+  return c >= TCS_TK_FIRST && c <= TCS_TK_LAST;
+}
+constexpr bool isVK(int c) {
+  return c >= TCS_VK_FIRST && c <= TCS_VK_LAST;
+}
+constexpr bool isTCS(int c) {
+  return c >= TCS_FIRST && c <= TCS_LAST;
+}
+constexpr bool isTCSAscii(int c) {
+  return c >= TCS_FIRST + 0x20 && c <= TCS_FIRST + 0x7E;
+}
+constexpr bool isCTK(int c) {
+  return isCK(c) || isTK(c);
+}
+constexpr bool isCTVK(int c) {
+  return isCK(c) || isTK(c) || isVK(c);
+}
 
 // Table kinds: the first argument of TCSLoadTbl.
 //   kind              maps                            entries  entry     cleared  section suffix

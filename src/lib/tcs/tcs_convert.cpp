@@ -1,11 +1,12 @@
 // Conversions between host bytes, TCS codes, key notation and Unicode: the
 // one-lookup translations, the text helpers and the derived TCS-to-Unicode
 // table.
+#include <strings.h>
+
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <strings.h>
 
 #include "keyname.h"
 #include "tcs.h"
@@ -151,7 +152,8 @@ void TCSBuildTCS2Unicode(const uint16_t* unicode2tcs, uint16_t* tcs2unicode) {
   for (uint32_t u = 0; u < TCS_UNICODE_SIZE; u++) {
     if (u >= 0xE000 && u <= 0xFBFF) continue;
     uint16_t t = unicode2tcs[u];
-    if (t >= TCS_FIRST && t < TCS_FIRST + TCS_TCS2UNI_SIZE) tcs2unicode[t - TCS_FIRST] = static_cast<uint16_t>(u);
+    if (t >= TCS_FIRST && t < TCS_FIRST + TCS_TCS2UNI_SIZE)
+      tcs2unicode[t - TCS_FIRST] = static_cast<uint16_t>(u);
   }
 }
 
@@ -164,6 +166,7 @@ int TCSFromUnicodeKey(const uint16_t* unicode2tcs, int key) {
 void TCSSetTraceEbcdicTable() {
   static unsigned char table[256];
   const uint16_t* us = TCSEbcdicToUnicode(37);
-  for (int i = 0; i < 256; i++) table[i] = us[i] >= 0x20 && us[i] < 0x7F ? static_cast<unsigned char>(us[i]) : 0;
+  for (int i = 0; i < 256; i++)
+    table[i] = us[i] >= 0x20 && us[i] < 0x7F ? static_cast<unsigned char>(us[i]) : 0;
   TE_Trace_SetEbcdicTable(table);
 }

@@ -1,11 +1,11 @@
 // Code-page file reader and table loader: keeps each code-page file in
 // memory once read, finds a table's section, parses its entries and fills a
 // new table of the requested kind, falling back to the built-in defaults.
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 #include <map>
 #include <string>
 #include <string_view>
@@ -31,7 +31,9 @@ std::map<std::string, std::string>& tcs_files() {
   return files;
 }
 
-bool tcs_is_blank(char c) { return c == ' ' || c == '\t'; }
+bool tcs_is_blank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 // Last path component of `name` contains a '.'.
 bool tcs_file_has_extension(std::string_view name) {
@@ -324,4 +326,6 @@ void* TCSLoadTbl(int kind, const char* file, const char* scheme) {
   return table;
 }
 
-void TCSFreeTbl(void* table) { free(table); }
+void TCSFreeTbl(void* table) {
+  free(table);
+}

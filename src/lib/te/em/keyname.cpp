@@ -1,7 +1,7 @@
 // Key-name table: the names of the named keys, session functions and
 // 3270/5250 keys, and the rule-built names of the function-key families.
 // scripts/gen_codepage.py reads kNamedKeys to write the browser's key table,
-// so keep one entry per line in the form {"name", code, ctrlcode},.
+// so keep its entries in the form {"name", code, ctrlcode}.
 #include "keyname.h"
 
 #include <cctype>
@@ -18,6 +18,7 @@ struct KeyNameEntry {
 };
 
 // Order matters: the first entry that carries a code names it.
+// clang-format off
 const KeyNameEntry kNamedKeys[] = {
     {"up", 276, 320},
     {"down", 277, 321},
@@ -122,6 +123,7 @@ const KeyNameEntry kNamedKeys[] = {
     {"lastfieldposition", 1177, 0},
     {"aidprint", 1178, 0},
 };
+// clang-format on
 
 // Longest name keyid looks at; every table name fits.
 constexpr size_t kMaxName = 31;
@@ -134,7 +136,7 @@ struct KeyFamily {
 };
 
 const KeyFamily kFamilies[] = {
-    {"F", 256, 20}, {"SF", 329, 20}, {"CF", 349, 20}, {"AF", 369, 20},
+    {"F", 256, 20},   {"SF", 329, 20},  {"CF", 349, 20}, {"AF", 369, 20},
     {"CSF", 389, 20}, {"PF", 1120, 24}, {"PA", 1144, 3},
 };
 
@@ -198,7 +200,8 @@ int keyid(const char* name) {
   if (len == 2 && name[0] == '^') return name[1] == '?' ? 127 : name[1] & 0x1F;
   if (len > kMaxName) return -2;
   char lower[kMaxName + 1];
-  for (size_t i = 0; i <= len; i++) lower[i] = static_cast<char>(tolower(static_cast<unsigned char>(name[i])));
+  for (size_t i = 0; i <= len; i++)
+    lower[i] = static_cast<char>(tolower(static_cast<unsigned char>(name[i])));
 
   if (strcmp(lower, "none") == 0) return -1;
   for (const KeyNameEntry& e : kNamedKeys) {
