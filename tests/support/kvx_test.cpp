@@ -307,7 +307,8 @@ HttpResponse HttpRequest(int port, const std::string& method, const std::string&
   bool hasLength = false;
   for (auto& [k, v] : headers) {
     req += k + ": " + v + "\r\n";
-    if (strcasecmp(k.c_str(), "Content-Length") == 0) hasLength = true;
+    if (strcasecmp(k.c_str(), "Content-Length") == 0 || strcasecmp(k.c_str(), "Transfer-Encoding") == 0)
+      hasLength = true;
   }
   if (!hasLength && (!body.empty() || method == "POST")) req += "Content-Length: " + std::to_string(body.size()) + "\r\n";
   req += "\r\n" + body;
@@ -367,7 +368,8 @@ HttpResponse WsClient::Handshake(int port, const std::string& protocol, const Tl
   while (Clock::now() < end && !conn.closed()) {
     raw += conn.ReadSome(1, 1);  // byte by byte: nothing past the answer is taken
     if (raw.size() >= 4 && raw.compare(raw.size() - 4, 4, "\r\n\r\n") == 0) {
-      if (ParseResponse(raw, &r, false) && r.status != 101) {
+      ParseResponse(raw, &r, false);  // the status and headers; the body may follow
+      if (r.status != 101) {
         if (auto len = r.header("Content-Length")) raw += conn.ReadExact(std::stoul(*len), 10);
       }
       break;
@@ -384,6 +386,16 @@ bool WsClient::SendSplit(const std::string& bytes) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return true;
+}
+
+std::optional<WsFrame> WsClient::ReceiveOp(int op, double seconds) {
+  auto end = Clock::now() + std::chrono::duration<double>(seconds);
+  for (;;) {
+    double left = std::chrono::duration<double>(end - Clock::now()).count();
+    if (left <= 0) return std::nullopt;
+    auto f = Receive(left);
+    if (!f || f->op == op) return f;
+  }
 }
 
 std::optional<WsFrame> WsClient::Receive(double seconds) {

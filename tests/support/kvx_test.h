@@ -134,6 +134,8 @@ class WsClient {
   // Sends the bytes one write per byte.
   bool SendSplit(const std::string& bytes);
   std::optional<WsFrame> Receive(double seconds = 30);
+  // The next frame with this opcode; frames of other kinds (keep-alive pings) are skipped.
+  std::optional<WsFrame> ReceiveOp(int op, double seconds = 30);
   Connection conn;
 };
 
