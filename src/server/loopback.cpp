@@ -15,6 +15,7 @@
 #include "app.h"
 #include "broker.h"
 #include "http.h"
+#include "server.h"
 #include "tetrace.h"
 
 namespace {
@@ -30,6 +31,17 @@ struct loopback_s {
 
 }  // namespace
 
+static loopback_s* loopback_new() {
+  gApp->loopbackInFlight++;
+  return new loopback_s;
+}
+
+static void loopback_delete(loopback_s* lb) {
+  delete lb;
+  gApp->loopbackInFlight--;
+  kvx_stop_when_drained(gApp);
+}
+
 int get_socket_port(int fd) {
   sockaddr_in sin;
   socklen_t len = sizeof sin;
@@ -42,11 +54,21 @@ static evhtp_res loopback_incoming_fini(evhtp_request_t*, void* arg) {
   return EVHTP_RES_OK;
 }
 
-// Stops following the browser's request and hands it to the caller.
+static evhtp_res loopback_answer_sent(evhtp_request_t*, void*) {
+  gApp->loopbackInFlight--;
+  kvx_stop_when_drained(gApp);
+  return EVHTP_RES_OK;
+}
+
+// Stops following the browser's request and hands it to the caller, who
+// answers it.  Until that answer is out, a draining server keeps running.
 static evhtp_request_t* loopback_take_incoming(loopback_s* lb) {
   evhtp_request_t* req = lb->incoming;
-  if (req) evhtp_request_unset_hook(req, evhtp_hook_on_request_fini);
   lb->incoming = nullptr;
+  if (req) {
+    gApp->loopbackInFlight++;
+    evhtp_request_set_hook(req, evhtp_hook_on_request_fini, kvx_hook(loopback_answer_sent), nullptr);
+  }
   return req;
 }
 
@@ -54,8 +76,10 @@ static evhtp_res loopback_conn_fini(evhtp_connection_t*, void* arg) {
   loopback_s* lb = static_cast<loopback_s*>(arg);
   lb->conn = nullptr;
   if (!lb->freeQueued) {
-    loopback_take_incoming(lb);
-    delete lb;
+    // The exchange ended without an answer: the browser learns of it.
+    if (evhtp_request_t* incoming = loopback_take_incoming(lb))
+      send_json_response(incoming, nullptr, KVX_STATUS_CONN_ATT_FAIL, lb->port);
+    loopback_delete(lb);
   }
   return EVHTP_RES_OK;
 }
@@ -63,8 +87,9 @@ static evhtp_res loopback_conn_fini(evhtp_connection_t*, void* arg) {
 static void loopback_release(evutil_socket_t, short, void* arg) {
   loopback_s* lb = static_cast<loopback_s*>(arg);
   if (lb->conn) evhtp_connection_free(lb->conn);  // runs loopback_conn_fini
-  loopback_take_incoming(lb);
-  delete lb;
+  if (evhtp_request_t* incoming = loopback_take_incoming(lb))
+    send_json_response(incoming, nullptr, KVX_STATUS_UNEXPECTED_RESPONSE);
+  loopback_delete(lb);
 }
 
 static void loopback_queue_release(loopback_s* lb) {
@@ -111,7 +136,7 @@ static loopback_s* loopback_open(int port, evhtp_request_t** request) {
                                                  app->ssl_client_ctx)
                       : evhtp_connection_new(app->evbase, "127.0.0.1", static_cast<uint16_t>(port));
   if (!conn) return nullptr;
-  loopback_s* lb = new loopback_s;
+  loopback_s* lb = loopback_new();
   lb->conn = conn;
   lb->port = port;
   evhtp_connection_set_hook(conn, evhtp_hook_on_conn_error, kvx_hook(loopback_conn_error), lb);
@@ -122,7 +147,7 @@ static loopback_s* loopback_open(int port, evhtp_request_t** request) {
   if (!*request) {
     lb->freeQueued = true;
     evhtp_connection_free(conn);
-    delete lb;
+    loopback_delete(lb);
     return nullptr;
   }
   return lb;

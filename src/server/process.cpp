@@ -315,10 +315,15 @@ void handle_child_shutdown(evutil_socket_t, short, void* arg) {
     TE_Trace(TRACE_PRINT, "Child process [%d] stopped with exit status [%d].\n", static_cast<int>(pid), status);
     kvx_session_reaped(static_cast<int>(pid));
   }
-  if (app->shutdown && app->kvx_sessions.empty()) {
-    TE_Trace(TRACE_PRINT, "Child processes have been stopped, stoping...\n");
-    event_base_loopbreak(app->evbase);
-  }
+  kvx_stop_when_drained(app);
+}
+
+// Answers relayed from a session that has just ended are still passed on
+// before the loop stops.
+void kvx_stop_when_drained(app_s* app) {
+  if (app->host_mode != 0 || !app->shutdown || !app->kvx_sessions.empty() || app->loopbackInFlight > 0) return;
+  TE_Trace(TRACE_PRINT, "Child processes have been stopped, stoping...\n");
+  event_base_loopbreak(app->evbase);
 }
 
 evhtp_res post_accept(evhtp_connection_t* connection, void* arg) {

@@ -16,3 +16,5 @@ void handle_shutdown(evutil_socket_t signal, short events, void* arg);
 void handle_child_shutdown(evutil_socket_t signal, short events, void* arg);
 evhtp_res post_accept(evhtp_connection_t* connection, void* arg);
 int kvx_getpid();
+// Stops a draining server once no session and no loopback request is left.
+void kvx_stop_when_drained(app_s* app);

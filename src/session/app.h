@@ -36,6 +36,7 @@ struct app_s {
   ssl_ctx_st* ssl_host_ctx = nullptr;    // listener context (owned by the evhtp instance)
   ssl_ctx_st* ssl_client_ctx = nullptr;  // context for loopback requests to the other role
   evhtp_ssl_cfg* ssl_host_cfg = nullptr; // listener TLS configuration (owned)
+  int loopbackInFlight = 0;          // loopback requests not yet finished
 
   // ---- browser channel (session role) ----
   bool blockingMode = false;         // a prompt waits: channel I/O reads and writes sockets directly
