@@ -286,5 +286,8 @@ void shutdown_session(evhtp_request_t* req, void*) {
   gApp->shutdown = true;
   evhtp_request_set_hook(req, evhtp_hook_on_request_fini, kvx_hook(shutdown_session_sent),
                          nullptr);
+  // The connection ends with the answer, so that nothing is left open when the process ends.
+  evhtp_headers_add_header(req->headers_out, evhtp_header_new("Connection", "close", 0, 0));
+  evhtp_request_set_keepalive(req, 0);
   send_json_response(req, content, KVX_STATUS_OK);
 }

@@ -5,6 +5,10 @@
 #include <event2/event.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <string>
 
 #include "app.h"
@@ -246,6 +250,64 @@ TEST_F(WsFrames, ChannelFrameInsideABinaryMessage) {
   kvx_send_connected(nullptr);
   EXPECT_EQ(Sent(), std::string("\x82\x0FKVX 1.0\n1\n0\n\n0\n"));
   gApp->kvx_clients.clear();
+}
+
+}  // namespace
+
+namespace {
+
+// Blocking mode reads and writes the sockets directly, as a prompt's wait does.
+TEST(BlockingMode, ReadsAndWritesSocketsDirectly) {
+  set_app(app_main_initialize());
+  event_base* base = event_base_new();
+  int fds[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+  evutil_make_socket_nonblocking(fds[0]);
+  kvx_client_t* raw = kvx_client_new(bufferevent_socket_new(base, fds[0], BEV_OPT_CLOSE_ON_FREE));
+  raw->proto = TE_CTRL_RAW;
+  gApp->kvx_clients.push_back(raw);
+
+  std::string frame = std::string("KVX 1.0\n4004\n2\n\n3\nxyz") + "KVX 1.0\n4000\n\n0\n";
+  ASSERT_EQ(write(fds[1], frame.data(), frame.size()), static_cast<ssize_t>(frame.size()));
+  kvx_set_blocking_mode();
+  EXPECT_TRUE(gApp->blockingMode);
+  EXPECT_EQ(raw->fd, fds[0]);
+  EXPECT_EQ(gApp->fdMax, fds[0]);
+  EXPECT_EQ(fcntl(fds[0], F_GETFL) & O_NONBLOCK, 0);
+  kvx_recv(raw);
+  ASSERT_TRUE(kvx_has_data(raw));
+  EXPECT_EQ(kvx_frame_get_action(raw), KVX_CLIENT_ACTION_GET_YESNO_RESPONSE);
+  EXPECT_STREQ(kvx_frame_get_hdr(raw, 2), "2");
+  EXPECT_EQ(std::string(raw->hf.data.begin(), raw->hf.data.end()), "xyz");
+  // The head reader took nothing beyond its frame: the next one is intact.
+  kvx_frame_clear(raw);
+  kvx_recv(raw);
+  EXPECT_EQ(kvx_frame_get_action(raw), KVX_CLIENT_ACTION_REFRESH);
+
+  const char* fields[] = {"Title", "Message", nullptr};
+  kvx_send_all(KVX_HOST_ACTION_GET_YESNO, fields, nullptr, 0);
+  std::string expect = "KVX 1.0\n5\nTitle\nMessage\n\n0\n";
+  std::string got(expect.size(), '\0');
+  ASSERT_EQ(read(fds[1], got.data(), got.size()), static_cast<ssize_t>(got.size()));
+  EXPECT_EQ(got, expect);
+
+  // End of stream inside a head is seen as such.
+  kvx_frame_clear(raw);
+  ASSERT_EQ(write(fds[1], "KVX 1.0\n", 8), 8);
+  shutdown(fds[1], SHUT_WR);
+  kvx_recv(raw);
+  EXPECT_TRUE(kvx_eof(raw));
+
+  kvx_unset_blocking_mode();
+  EXPECT_FALSE(gApp->blockingMode);
+  EXPECT_EQ(raw->fd, 0);
+  EXPECT_NE(fcntl(fds[0], F_GETFL) & O_NONBLOCK, 0);
+  gApp->kvx_clients.clear();
+  kvx_client_free(raw);
+  close(fds[1]);
+  event_base_free(base);
+  delete gApp;
+  set_app(nullptr);
 }
 
 }  // namespace
