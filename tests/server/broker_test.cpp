@@ -221,6 +221,13 @@ TEST(Broker, SessionsOverTls) {
   Session a = NewSession(s.port(), "tls", tls);
   ASSERT_TRUE(IsHexId(a.id)) << a.body << s.err();
   EXPECT_EQ(HttpRequest(a.port, "GET", "/", "", {}, tls).status, 200);
+  // The browser channel over TLS.
+  WsClient ws;
+  ASSERT_EQ(ws.Handshake(a.port, "teCtrl", tls).status, 101);
+  ASSERT_TRUE(ws.Send(9, "tls ping"));
+  auto pong = ws.ReceiveOp(10);
+  ASSERT_TRUE(pong);
+  EXPECT_EQ(pong->payload, "tls ping");
   HttpResponse down = PostJson(s.port(), "/shutdown_session?session=" + a.id, "", tls);
   EXPECT_EQ(EnvelopeCode(down.body), 0) << down.body;
   EXPECT_TRUE(WaitFor([&] { return List(s.port(), "tls", tls).find(a.id) == std::string::npos; }));
