@@ -23,7 +23,14 @@ struct app_s;
 
 enum TE_CTRL_PROTOCOL { TE_CTRL = 0, TE_CTRL_RAW = 1 };
 
-enum WS_OP { WS_OP_CONTINUATION = 0, WS_OP_UTF8 = 1, WS_OP_BINARY = 2, WS_OP_CLOSE = 8, WS_OP_PING = 9, WS_OP_PONG = 10 };
+enum WS_OP {
+  WS_OP_CONTINUATION = 0,
+  WS_OP_UTF8 = 1,
+  WS_OP_BINARY = 2,
+  WS_OP_CLOSE = 8,
+  WS_OP_PING = 9,
+  WS_OP_PONG = 10
+};
 
 enum WS_FRAME_STAGE {
   WS_FRAME_STAGE_INITIALIZED = 0,
@@ -41,10 +48,10 @@ struct ws_state_t {
   bool eof = false;            // end of stream seen (blocking mode)
   bool finBit = false;
   int op = 0;
-  evbuffer* buf = nullptr;     // unmasked payload of the current frame (owned)
+  evbuffer* buf = nullptr;  // unmasked payload of the current frame (owned)
   uint8_t mask[4] = {};
   int maskIndex = 0;
-  uint64_t pendingData = 0;    // payload bytes still owed by the current frame
+  uint64_t pendingData = 0;  // payload bytes still owed by the current frame
   uint8_t lengthField[8] = {};
 };
 
@@ -90,11 +97,11 @@ struct kvx_hdrs_t {
 struct kvx_frame_t {
   bool init = false;
   bool parsedHeaders = false;
-  bool invalid = false;      // action or length is not a number: the frame is discarded
+  bool invalid = false;  // action or length is not a number: the frame is discarded
   kvx_hdrs_t hdr;
-  std::vector<uint8_t> data; // sized to the announced length once the head is in
-  size_t dataSize = 0;       // data bytes received so far
-  size_t headBytes = 0;      // bytes of the head taken so far
+  std::vector<uint8_t> data;  // sized to the announced length once the head is in
+  size_t dataSize = 0;        // data bytes received so far
+  size_t headBytes = 0;       // bytes of the head taken so far
   int err = 0;
   bool eof = false;
 };
@@ -110,8 +117,8 @@ struct kvx_client_t {
   time_t lastReceivedData = 0;
   int lastCursorX = 0, lastCursorY = 0;
   int cursorVisbile = -1;
-  bool init = false;        // the first writable event has been handled
-  bool failed = false;      // broke a limit: to be closed
+  bool init = false;    // the first writable event has been handled
+  bool failed = false;  // broke a limit: to be closed
 };
 
 struct bufev_conn_info {

@@ -6,7 +6,9 @@
 
 #include "channel.h"
 
-static bool frame_needs_escape(unsigned char c) { return c == '%' || c < 0x20 || c >= 0x7F; }
+static bool frame_needs_escape(unsigned char c) {
+  return c == '%' || c < 0x20 || c >= 0x7F;
+}
 
 std::string kvx_encode_string(std::string_view text) {
   if (text.empty()) return " ";
@@ -50,7 +52,8 @@ std::string kvx_decode_string(std::string_view text) {
   return out;
 }
 
-void kvx_build_frame(evbuffer* out, int action, const char* const* fields, const void* data, size_t dataSize) {
+void kvx_build_frame(evbuffer* out, int action, const char* const* fields, const void* data,
+                     size_t dataSize) {
   evbuffer_add_printf(out, "KVX 1.0\n%d\n", action);
   for (const char* const* f = fields; f && *f; f++) {
     std::string line = kvx_encode_string(*f);
@@ -68,7 +71,9 @@ void kvx_frame_init(kvx_frame_t* frame) {
   frame->init = true;
 }
 
-void kvx_frame_free(kvx_frame_t* frame) { *frame = kvx_frame_t{}; }
+void kvx_frame_free(kvx_frame_t* frame) {
+  *frame = kvx_frame_t{};
+}
 
 void kvx_frame_add_hdr(kvx_frame_t* frame, std::string line) {
   if (!frame->init) return;
@@ -84,7 +89,9 @@ bool kvx_has_data(const kvx_client_t* client) {
   return client->hf.parsedHeaders && client->hf.dataSize == client->hf.hdr.dataSize;
 }
 
-bool kvx_eof(const kvx_client_t* client) { return client->wss.eof || client->hf.eof; }
+bool kvx_eof(const kvx_client_t* client) {
+  return client->wss.eof || client->hf.eof;
+}
 
 int kvx_frame_get_action(const kvx_client_t* client) {
   return client->hf.parsedHeaders ? client->hf.hdr.action : KVX_ACTION_UNDEF;

@@ -182,7 +182,8 @@ void kvx_sendall_buffer(evbuffer* frame) {
   for (kvx_client_t* client : gApp->kvx_clients) kvx_send_buffer(client, frame);
 }
 
-void kvx_send(kvx_client_t* client, int action, const char* const* fields, const void* data, size_t dataSize) {
+void kvx_send(kvx_client_t* client, int action, const char* const* fields, const void* data,
+              size_t dataSize) {
   evbuffer* frame = evbuffer_new();
   if (!frame) return;
   kvx_build_frame(frame, action, fields, data, dataSize);

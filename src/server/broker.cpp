@@ -2,6 +2,8 @@
 // identifiers, starting a child per "/new_session" and holding the request
 // until the child reports its port, listing sessions, and the session
 // role's "/shutdown_session" and report.
+#include "broker.h"
+
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
@@ -21,11 +23,12 @@
 #include <vector>
 
 #include "app.h"
-#include "broker.h"
 #include "http.h"
 #include "tetrace.h"
 
-const char* _get_kavrix_exe_path() { return "Kavrix"; }
+const char* _get_kavrix_exe_path() {
+  return "Kavrix";
+}
 
 // ---- the session table ----
 
@@ -74,7 +77,8 @@ void kvx_session_reaped(int pid) {
     kvx_session_t* s = *it;
     if (s->pid != pid) continue;
     if (evhtp_request_t* req = broker_take_request(s))
-      send_json_response(req, nullptr, KVX_STATUS_SESSION_INIT_FAIL, "session process ended before reporting");
+      send_json_response(req, nullptr, KVX_STATUS_SESSION_INIT_FAIL,
+                         "session process ended before reporting");
     kvx_session_free(s);
     return;
   }
@@ -93,15 +97,18 @@ static int counter = 0;
 char* gen_session_id() {
   unsigned char noise[16];
   // The kernel's generator stands in when the library's is unavailable.
-  if (RAND_bytes(noise, sizeof noise) != 1 && getrandom(noise, sizeof noise, 0) != static_cast<ssize_t>(sizeof noise))
+  if (RAND_bytes(noise, sizeof noise) != 1 &&
+      getrandom(noise, sizeof noise, 0) != static_cast<ssize_t>(sizeof noise))
     return nullptr;
   char hexNoise[33];
   for (int i = 0; i < 16; i++) snprintf(hexNoise + 2 * i, 3, "%02x", noise[i]);
   char text[128];
-  int n = snprintf(text, sizeof text, "q7wplank%ld%s%d", static_cast<long>(time(nullptr)), hexNoise, counter++);
+  int n =
+      snprintf(text, sizeof text, "q7wplank%ld%s%d", static_cast<long>(time(nullptr)), hexNoise, counter++);
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int len = 0;
-  if (EVP_Digest(text, static_cast<size_t>(n), digest, &len, EVP_sha1(), nullptr) != 1 || len != 20) return nullptr;
+  if (EVP_Digest(text, static_cast<size_t>(n), digest, &len, EVP_sha1(), nullptr) != 1 || len != 20)
+    return nullptr;
   char* id = static_cast<char*>(malloc(41));
   if (!id) return nullptr;
   for (int i = 0; i < 20; i++) snprintf(id + 2 * i, 3, "%02x", digest[i]);
@@ -236,9 +243,8 @@ bool post_update_session(const char* sessionId, int port) {
     TE_Trace(TRACE_FAIL, "%s\n", get_json_error());
     return false;
   }
-  bool sent = post_json_request("/update_session", gApp->bindPort, report, [](evhtp_request_t* r, void*) {
-    update_session(r, nullptr);
-  });
+  bool sent = post_json_request("/update_session", gApp->bindPort, report,
+                                [](evhtp_request_t* r, void*) { update_session(r, nullptr); });
   js_free_value(report);
   return sent;
 }
@@ -284,8 +290,7 @@ void shutdown_session(evhtp_request_t* req, void*) {
   js_value_s* content = js_value_new_object();
   js_value_put_string(content, "sessionId", gApp->sessionId.c_str());
   gApp->shutdown = true;
-  evhtp_request_set_hook(req, evhtp_hook_on_request_fini, kvx_hook(shutdown_session_sent),
-                         nullptr);
+  evhtp_request_set_hook(req, evhtp_hook_on_request_fini, kvx_hook(shutdown_session_sent), nullptr);
   // The connection ends with the answer, so that nothing is left open when the process ends.
   evhtp_headers_add_header(req->headers_out, evhtp_header_new("Connection", "close", 0, 0));
   evhtp_request_set_keepalive(req, 0);

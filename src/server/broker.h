@@ -14,11 +14,11 @@ struct app_s;
 
 struct kvx_session_t {
   int pid = 0;
-  int port = 0;                   // 0 until the child has reported
-  std::string deviceId;           // from the "/new_session" body; empty when none was given
-  std::string sessionId;          // 40 lowercase hexadecimal digits
-  evhtp_request_t* req = nullptr; // the "/new_session" request still waiting for its answer
-  event* reportTimer = nullptr;   // limits the wait for the child's report
+  int port = 0;                    // 0 until the child has reported
+  std::string deviceId;            // from the "/new_session" body; empty when none was given
+  std::string sessionId;           // 40 lowercase hexadecimal digits
+  evhtp_request_t* req = nullptr;  // the "/new_session" request still waiting for its answer
+  event* reportTimer = nullptr;    // limits the wait for the child's report
 };
 
 // Seconds a child has to report its port before "/new_session" fails.

@@ -9,6 +9,12 @@ static void config_not_available(evhtp_request_t* req) {
   send_json_response(req, nullptr, KVX_STATUS_NO_CONFIG);
 }
 
-void load_config(evhtp_request_t* req, void*) { config_not_available(req); }
-void get_config_values(evhtp_request_t* req, void*) { config_not_available(req); }
-void load_capture(evhtp_request_t* req, void*) { config_not_available(req); }
+void load_config(evhtp_request_t* req, void*) {
+  config_not_available(req);
+}
+void get_config_values(evhtp_request_t* req, void*) {
+  config_not_available(req);
+}
+void load_capture(evhtp_request_t* req, void*) {
+  config_not_available(req);
+}

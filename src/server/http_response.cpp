@@ -51,8 +51,12 @@ const char* const lumStatusMessages[KVX_STATUS_SENTRY] = {
 };
 
 const char* const lumMediaTypes[MEDIA_TYPE_SENTRY] = {
-    "text/html; charset=utf-8", "application/json; charset=utf-8", "application/javascript", "text/css",
-    "image/x-icon",             "application/x-font-truetype",
+    "text/html; charset=utf-8",
+    "application/json; charset=utf-8",
+    "application/javascript",
+    "text/css",
+    "image/x-icon",
+    "application/x-font-truetype",
 };
 
 const lum_media_ext extensionToMediaType[] = {
@@ -60,9 +64,9 @@ const lum_media_ext extensionToMediaType[] = {
     {"ico", MEDIA_TYPE_ICON},  {"ttf", MEDIA_TYPE_TTF}, {nullptr, MEDIA_TYPE_UNDEF},
 };
 
-const char* const httpMethodNames[] = {"GET",  "HEAD",     "POST",      "PUT",  "DELETE", "MKCOL",
-                                       "COPY", "MOVE",     "OPTIONS",   "PROPFIND", "PROPPATCH",
-                                       "LOCK", "UNLOCK",   "TRACE",     "CONNECT",  "PATCH", "UNKNOWN"};
+const char* const httpMethodNames[] = {"GET",    "HEAD",  "POST",    "PUT",      "DELETE",    "MKCOL",
+                                       "COPY",   "MOVE",  "OPTIONS", "PROPFIND", "PROPPATCH", "LOCK",
+                                       "UNLOCK", "TRACE", "CONNECT", "PATCH",    "UNKNOWN"};
 const char* const httpProtocolVersions[] = {"INVALID", "HTTP/1.0", "HTTP/1.1"};
 
 static const char kHtmlErrorTemplate[] =
@@ -123,7 +127,8 @@ void log_request_info(evhtp_request_t* req, evhtp_res status) {
   if (method < 0 || method > htp_method_UNKNOWN) method = htp_method_UNKNOWN;
   int proto = req->proto <= EVHTP_PROTO_11 ? req->proto : EVHTP_PROTO_INVALID;
   const char* path = req->uri && req->uri->path && req->uri->path->full ? req->uri->path->full : "";
-  const char* query = req->uri && req->uri->query_raw ? reinterpret_cast<const char*>(req->uri->query_raw) : "";
+  const char* query =
+      req->uri && req->uri->query_raw ? reinterpret_cast<const char*>(req->uri->query_raw) : "";
   TE_Trace(TRACE_PRINT, "%s - - [%s] \"%s %s%s%s %s\" %d %d %d\n", peer, stamp, httpMethodNames[method], path,
            *query ? "?" : "", query, httpProtocolVersions[proto], status,
            static_cast<int>(evbuffer_get_length(req->buffer_out)), static_cast<int>(getpid()));
@@ -131,14 +136,22 @@ void log_request_info(evhtp_request_t* req, evhtp_res status) {
 
 static const char* http_reason(evhtp_res code) {
   switch (code) {
-    case 101: return "Switching Protocols";
-    case 200: return "OK";
-    case 400: return "Bad Request";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 413: return "Payload Too Large";
-    case 415: return "Unsupported Media Type";
-    default: return code >= 500 ? "Internal Server Error" : "Unknown";
+    case 101:
+      return "Switching Protocols";
+    case 200:
+      return "OK";
+    case 400:
+      return "Bad Request";
+    case 404:
+      return "Not Found";
+    case 405:
+      return "Method Not Allowed";
+    case 413:
+      return "Payload Too Large";
+    case 415:
+      return "Unsupported Media Type";
+    default:
+      return code >= 500 ? "Internal Server Error" : "Unknown";
   }
 }
 
@@ -162,7 +175,8 @@ void kvx_send_reply(evhtp_request_t* req, evhtp_res code) {
       evhtp_headers_add_header(req->headers_out, evhtp_header_new("Connection", "keep-alive", 0, 0));
   }
   evbuffer* out = evbuffer_new();
-  evbuffer_add_printf(out, "HTTP/1.%d %d %s\r\n", req->proto == EVHTP_PROTO_10 ? 0 : 1, code, http_reason(code));
+  evbuffer_add_printf(out, "HTTP/1.%d %d %s\r\n", req->proto == EVHTP_PROTO_10 ? 0 : 1, code,
+                      http_reason(code));
   evhtp_headers_for_each(req->headers_out, http_add_header_line, out);
   evbuffer_add(out, "\r\n", 2);
   evbuffer_add_buffer(out, req->buffer_out);
@@ -175,7 +189,8 @@ void kvx_send_reply(evhtp_request_t* req, evhtp_res code) {
 void send_buffered_response(evhtp_request_t* req, LUM_MEDIA_TYPE mediaType, KVX_STATUS status) {
   if (!req) return;
   if (mediaType > MEDIA_TYPE_UNDEF && mediaType < MEDIA_TYPE_SENTRY)
-    evhtp_headers_add_header(req->headers_out, evhtp_header_new("Content-Type", lumMediaTypes[mediaType], 0, 0));
+    evhtp_headers_add_header(req->headers_out,
+                             evhtp_header_new("Content-Type", lumMediaTypes[mediaType], 0, 0));
   char length[32];
   snprintf(length, sizeof length, "%zu", evbuffer_get_length(req->buffer_out));
   evhtp_headers_add_header(req->headers_out, evhtp_header_new("Content-Length", length, 0, 1));

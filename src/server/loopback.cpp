@@ -25,8 +25,8 @@ struct loopback_s {
   kvx_response_cb callback = nullptr;
   evhtp_request_t* incoming = nullptr;  // the browser's request being relayed, while alive
   int port = 0;
-  bool answered = false;     // the response callback has run
-  bool freeQueued = false;   // a deferred release of the connection is scheduled
+  bool answered = false;    // the response callback has run
+  bool freeQueued = false;  // a deferred release of the connection is scheduled
 };
 
 }  // namespace
@@ -140,8 +140,7 @@ static loopback_s* loopback_open(int port, evhtp_request_t** request) {
   lb->conn = conn;
   lb->port = port;
   evhtp_connection_set_hook(conn, evhtp_hook_on_conn_error, kvx_hook(loopback_conn_error), lb);
-  evhtp_connection_set_hook(conn, evhtp_hook_on_connection_fini, kvx_hook(loopback_conn_fini),
-                            lb);
+  evhtp_connection_set_hook(conn, evhtp_hook_on_connection_fini, kvx_hook(loopback_conn_fini), lb);
   *request = evhtp_request_new(loopback_response, lb);
   if (*request) evhtp_request_set_hook(*request, evhtp_hook_on_error, kvx_hook(loopback_request_error), lb);
   if (!*request) {
@@ -264,7 +263,9 @@ void repost_request(evhtp_request_t* req) {
   evhtp_make_request(lb->conn, request, htp_method_POST, path);
 }
 
-void relay_request(evhtp_request_t* req, void*) { repost_request(req); }
+void relay_request(evhtp_request_t* req, void*) {
+  repost_request(req);
+}
 
 void relay_load_config(evhtp_request_t* req, void*) {
   if (is_json_request(req)) repost_request(req);

@@ -26,10 +26,13 @@
 
 static const char kUsage[] =
     "usage: %s\nOptions:\n   -h          : Display this help message.\n   -p <int>    : Bind port (defaults: "
-    "8080)\n   -c <string> : Name of PEM certificate containing public (without extension).\n   -k <string> : "
+    "8080)\n   -c <string> : Name of PEM certificate containing public (without extension).\n   -k <string> "
+    ": "
     "Name of PEM private key file (without extension).\n   -C          : Enable client authentication.\n";
 
-int kvx_getpid() { return static_cast<int>(getpid()); }
+int kvx_getpid() {
+  return static_cast<int>(getpid());
+}
 
 void print_help(const char* programPath) {
   const char* slash = programPath ? strrchr(programPath, '/') : nullptr;
@@ -237,8 +240,9 @@ int listen() {
     ready = tls_setup(app);
   } else if (app->sslClientAuthEnabled) {
     app->sslClientAuthEnabled = false;
-    TE_Trace(TRACE_FAIL,
-             "ERROR: SSL not enabled because no server certificate is loaded (--clientAuthEnable ignored).\n");
+    TE_Trace(
+        TRACE_FAIL,
+        "ERROR: SSL not enabled because no server certificate is loaded (--clientAuthEnable ignored).\n");
   }
 
   if (ready && app->host_mode == 0) {
@@ -257,7 +261,8 @@ int listen() {
     }
   } else if (ready) {
     if (listener_start(app, app->bindAddress.c_str(), 0)) {
-      printf("Child process [%d] starting HTTP service, listening on port [%d].\n", kvx_getpid(), app->listenPort);
+      printf("Child process [%d] starting HTTP service, listening on port [%d].\n", kvx_getpid(),
+             app->listenPort);
       fflush(stdout);
       register_session_routes(app);
       kvx_channel_start(app);
@@ -312,7 +317,8 @@ void handle_child_shutdown(evutil_socket_t, short, void* arg) {
     int status = 0;
     pid_t pid = waitpid(-1, &status, WNOHANG);
     if (pid <= 0) break;
-    TE_Trace(TRACE_PRINT, "Child process [%d] stopped with exit status [%d].\n", static_cast<int>(pid), status);
+    TE_Trace(TRACE_PRINT, "Child process [%d] stopped with exit status [%d].\n", static_cast<int>(pid),
+             status);
     kvx_session_reaped(static_cast<int>(pid));
   }
   kvx_stop_when_drained(app);
@@ -321,7 +327,8 @@ void handle_child_shutdown(evutil_socket_t, short, void* arg) {
 // Answers relayed from a session that has just ended are still passed on
 // before the loop stops.
 void kvx_stop_when_drained(app_s* app) {
-  if (app->host_mode != 0 || !app->shutdown || !app->kvx_sessions.empty() || app->loopbackInFlight > 0) return;
+  if (app->host_mode != 0 || !app->shutdown || !app->kvx_sessions.empty() || app->loopbackInFlight > 0)
+    return;
   TE_Trace(TRACE_PRINT, "Child processes have been stopped, stoping...\n");
   event_base_loopbreak(app->evbase);
 }
@@ -332,7 +339,8 @@ evhtp_res post_accept(evhtp_connection_t* connection, void* arg) {
   sockaddr_in local;
   socklen_t len = sizeof local;
   char text[INET_ADDRSTRLEN] = "";
-  if (getsockname(connection->sock, reinterpret_cast<sockaddr*>(&local), &len) == 0 && local.sin_family == AF_INET)
+  if (getsockname(connection->sock, reinterpret_cast<sockaddr*>(&local), &len) == 0 &&
+      local.sin_family == AF_INET)
     inet_ntop(AF_INET, &local.sin_addr, text, sizeof text);
   if (strcmp(text, "127.0.0.1") != 0)
     SSL_set_verify(connection->ssl, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);

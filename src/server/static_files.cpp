@@ -26,7 +26,9 @@ void kvx_free_working_dir() {
   _wd = nullptr;
 }
 
-const char* kvx_working_dir() { return _wd ? _wd : "."; }
+const char* kvx_working_dir() {
+  return _wd ? _wd : ".";
+}
 
 char* get_path(const char* format, ...) {
   va_list args;
@@ -41,7 +43,9 @@ char* get_path(const char* format, ...) {
   return path;
 }
 
-char* get_path_for_cert(const char* name) { return get_path("certs/%s.pem", name ? name : ""); }
+char* get_path_for_cert(const char* name) {
+  return get_path("certs/%s.pem", name ? name : "");
+}
 
 static bool path_ieq_escape(const char* p, const char* hex) {
   return p[0] == '%' && p[1] && p[2] && (p[1] | 0x20) == (hex[0] | 0x20) && (p[2] | 0x20) == (hex[1] | 0x20);

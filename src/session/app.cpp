@@ -3,9 +3,13 @@
 
 app_s* gApp = nullptr;
 
-app_s* app_main_initialize() { return new app_s{}; }
+app_s* app_main_initialize() {
+  return new app_s{};
+}
 
-void set_app(app_s* app) { gApp = app; }
+void set_app(app_s* app) {
+  gApp = app;
+}
 
 // No host connection kinds exist in this process yet, so the host is never
 // connected.

@@ -3,9 +3,8 @@
 // a byte at a time and the writer's length forms.
 #include <event2/bufferevent.h>
 #include <event2/event.h>
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -100,7 +99,8 @@ TEST_F(FrameReader, HeadAndDataOneByteAtATime) {
 TEST_F(FrameReader, KeyFrameAndManyFields) {
   EXPECT_TRUE(Feed(std::string("KVX 1.0\n4002\n\n4\nA\0\0\0", 20)));
   EXPECT_EQ(kvx_frame_get_action(&client_), KVX_CLIENT_ACTION_ONKEY);
-  int32_t key = client_.hf.data[0] | client_.hf.data[1] << 8 | client_.hf.data[2] << 16 | client_.hf.data[3] << 24;
+  int32_t key =
+      client_.hf.data[0] | client_.hf.data[1] << 8 | client_.hf.data[2] << 16 | client_.hf.data[3] << 24;
   EXPECT_EQ(key, 65);
   kvx_frame_clear(&client_);
   // Eleven head lines: version, action, seven fields, the empty line, the length.
@@ -242,7 +242,9 @@ TEST_F(WsFrames, ChannelFrameInsideABinaryMessage) {
   // A ping is answered with its payload; a close with an empty close.
   Send(Masked(WS_OP_PING, "abc", std::string("\x83", 1)));
   EXPECT_TRUE(kvx_recv(client_));
-  EXPECT_EQ(Sent(), "\x8A\x03" "abc");
+  EXPECT_EQ(Sent(),
+            "\x8A\x03"
+            "abc");
   Send(Masked(WS_OP_CLOSE, "", std::string("\x80", 1)));
   EXPECT_TRUE(kvx_recv(client_));
   EXPECT_EQ(Sent(), std::string("\x88\x00", 2));

@@ -30,7 +30,8 @@ class Channel : public ::testing::Test {
     ASSERT_EQ(r.status, 101) << r.raw;
   }
   bool Listed() {
-    return PostJson(server_->port(), "/list_sessions", "{\"deviceId\":\"ws\"}").body.find(id_) != std::string::npos;
+    return PostJson(server_->port(), "/list_sessions", "{\"deviceId\":\"ws\"}").body.find(id_) !=
+           std::string::npos;
   }
   static KavrixServer* server_;
   std::string id_;
@@ -155,7 +156,8 @@ TEST_F(Channel, LastBrowserLeavingEndsTheSession) {
   Attach(second);
   first.conn.Close();
   ASSERT_TRUE(server_->WaitForOutput("] - Lost connection ["));
-  EXPECT_TRUE(std::regex_search(server_->err(), std::regex(R"(\[\d+\] - Lost connection \[\d+\], SRC \[127\.0\.0\.1:\d+\]\.\n)")));
+  EXPECT_TRUE(std::regex_search(
+      server_->err(), std::regex(R"(\[\d+\] - Lost connection \[\d+\], SRC \[127\.0\.0\.1:\d+\]\.\n)")));
   // One browser is left: the session lives on.
   ASSERT_TRUE(second.Send(9, "alive"));
   EXPECT_EQ(second.ReceiveOp(10)->payload, "alive");

@@ -1,13 +1,13 @@
 // JSON library: accepted language, error texts and positions, output form,
 // member order, templates and the string builder.
+#include "json.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
-
-#include "json.h"
 
 namespace {
 
@@ -60,7 +60,8 @@ TEST(JsonParse, AcceptedLanguageRoundTrips) {
       {"\"\\ud83d\\ude00\"", "\"\xF0\x9F\x98\x80\""},
       {"\"\\q\\/\\\"\\\\\"", "\"q/\\\"\\\\\""},
       {"\"\\b\\f\\n\\r\\t\"", "\"\\b\\f\\n\\r\\t\""},
-      {"\"\\u001f\"", "ERR Decode Error [1:2]: Illegal character specified in UTF-16 character escape sequence."},
+      {"\"\\u001f\"",
+       "ERR Decode Error [1:2]: Illegal character specified in UTF-16 character escape sequence."},
       {"\"\\u0009\x7f/\"", "\"\\t\x7f/\""},
       {"{\"a\":1,\"a\":2}", "{\"a\":2}"},
       {"{\"b\":1,\"a\":2,\"ab\":3}", "{\"ab\":3,\"a\":2,\"b\":1}"},
@@ -93,8 +94,10 @@ TEST(JsonParse, ErrorsNameKindAndPosition) {
       {"[\"a\nb\"]", "Syntax error [1:2]: Illegal literal [\"a]."},
       {"[1", "Syntax error [1:3]: Unexpected EOF."},
       {"\"\\u12\"", "Syntax error [1:2]: Malformed UTF-16 character escape sequence."},
-      {"[\"ok\", \"\\u0000\"]", "Decode Error [1:9]: Illegal character specified in UTF-16 character escape sequence."},
-      {"\"x\\u001b\"", "Decode Error [1:3]: Illegal character specified in UTF-16 character escape sequence."},
+      {"[\"ok\", \"\\u0000\"]",
+       "Decode Error [1:9]: Illegal character specified in UTF-16 character escape sequence."},
+      {"\"x\\u001b\"",
+       "Decode Error [1:3]: Illegal character specified in UTF-16 character escape sequence."},
   };
   for (const Case& c : cases) {
     Js v(parse_json(c.in));
@@ -133,9 +136,11 @@ TEST(JsonParse, HostileNestingIsRefusedNotOverflowed) {
 
 TEST(JsonChunks, StartAddEnd) {
   EXPECT_EQ(json_end(), nullptr);
-  EXPECT_STREQ(get_json_error(), "Error: Illegal call to function [json_end] without calling [json_begin] first.");
+  EXPECT_STREQ(get_json_error(),
+               "Error: Illegal call to function [json_end] without calling [json_begin] first.");
   EXPECT_FALSE(json_add("x"));
-  EXPECT_STREQ(get_json_error(), "Error: Illegal call to function [json_add] without calling [json_begin] first.");
+  EXPECT_STREQ(get_json_error(),
+               "Error: Illegal call to function [json_add] without calling [json_begin] first.");
   ASSERT_TRUE(json_start());
   std::string body = "{\"deviceId\":\"" + std::string(3000, 'd') + "\"}";
   for (size_t i = 0; i < body.size(); i += 1023) ASSERT_TRUE(json_add(body.substr(i, 1023).c_str()));
@@ -183,7 +188,10 @@ TEST(JsonValues, MemberIterationIsTriePostOrder) {
   Js o(parse_json("{\"b\":1,\"ab\":2,\"a\":3,\"abc\":4,\"\":5}"));
   std::string seen;
   js_value_iterate_members(
-      o.get(), [](const char* name, js_value_s*, void* ctx) { *static_cast<std::string*>(ctx) += std::string(name) + ";"; },
+      o.get(),
+      [](const char* name, js_value_s*, void* ctx) {
+        *static_cast<std::string*>(ctx) += std::string(name) + ";";
+      },
       &seen);
   EXPECT_EQ(seen, "abc;ab;a;b;;");
 }

@@ -31,7 +31,8 @@ Session NewSession(int serverPort, const std::string& device, const TlsOptions& 
 int ChildPid(KavrixServer& s, int port) {
   std::smatch m;
   std::string out = s.out();
-  std::regex re(R"(Child process \[(\d+)\] starting HTTP service, listening on port \[)" + std::to_string(port) + R"(\])");
+  std::regex re(R"(Child process \[(\d+)\] starting HTTP service, listening on port \[)" +
+                std::to_string(port) + R"(\])");
   return std::regex_search(out, m, re) ? std::stoi(m[1]) : -1;
 }
 
@@ -39,7 +40,9 @@ std::string List(int serverPort, const std::string& device, const TlsOptions& tl
   return PostJson(serverPort, "/list_sessions", "{\"deviceId\":\"" + device + "\"}", tls).body;
 }
 
-bool IsHexId(const std::string& id) { return std::regex_match(id, std::regex("[0-9a-f]{40}")); }
+bool IsHexId(const std::string& id) {
+  return std::regex_match(id, std::regex("[0-9a-f]{40}"));
+}
 
 TEST(Broker, SessionsStartReportListAndShutDown) {
   KavrixServer s;
@@ -49,22 +52,24 @@ TEST(Broker, SessionsStartReportListAndShutDown) {
   ASSERT_TRUE(IsHexId(a.id)) << a.body;
   ASSERT_TRUE(IsHexId(b.id)) << b.body;
   EXPECT_NE(a.id, b.id);
-  EXPECT_EQ(a.body, "{\"code\":0,\"content\":{\"port\":" + std::to_string(a.port) + ",\"sessionId\":\"" + a.id +
-                        "\"},\"message\":\"success\"}");
+  EXPECT_EQ(a.body, "{\"code\":0,\"content\":{\"port\":" + std::to_string(a.port) + ",\"sessionId\":\"" +
+                        a.id + "\"},\"message\":\"success\"}");
   int pidA = ChildPid(s, a.port), pidB = ChildPid(s, b.port);
   ASSERT_GT(pidA, 0);
   ASSERT_GT(pidB, 0);
   EXPECT_TRUE(ProcessAlive(pidA));
   EXPECT_TRUE(ProcessAlive(pidB));
   EXPECT_EQ(List(s.port(), "dev-1"), "{\"code\":0,\"content\":[{\"kvxPort\":" + std::to_string(a.port) +
-                                         ",\"sessionId\":\"" + a.id + "\"},{\"kvxPort\":" + std::to_string(b.port) +
-                                         ",\"sessionId\":\"" + b.id + "\"}],\"message\":\"success\"}");
+                                         ",\"sessionId\":\"" + a.id +
+                                         "\"},{\"kvxPort\":" + std::to_string(b.port) + ",\"sessionId\":\"" +
+                                         b.id + "\"}],\"message\":\"success\"}");
 
   HttpResponse down = PostJson(s.port(), "/shutdown_session?session=" + a.id, "");
   EXPECT_EQ(down.status, 200);
   EXPECT_EQ(down.body, "{\"code\":0,\"content\":{\"sessionId\":\"" + a.id + "\"},\"message\":\"success\"}");
   EXPECT_TRUE(WaitFor([&] { return !ProcessAlive(pidA); }));
-  EXPECT_TRUE(s.WaitForOutput("Child process [" + std::to_string(pidA) + "] stopped with exit status [0].\n"));
+  EXPECT_TRUE(
+      s.WaitForOutput("Child process [" + std::to_string(pidA) + "] stopped with exit status [0].\n"));
   EXPECT_TRUE(WaitFor([&] { return List(s.port(), "dev-1").find(a.id) == std::string::npos; }));
   EXPECT_NE(List(s.port(), "dev-1").find(b.id), std::string::npos);
   EXPECT_TRUE(ProcessAlive(pidB));
@@ -82,7 +87,8 @@ TEST(Broker, ErrorsOfRelayedAndReportedRequests) {
       {"/shutdown_session", 500, "{\"code\":5,\"message\":\"Missing argument [session].\"}"},
       {"/shutdown_session?other=1", 500, "{\"code\":5,\"message\":\"Missing argument [session].\"}"},
       {"/shutdown_session?session=abc", 200, "{\"code\":7,\"message\":\"Session with id [abc] not found.\"}"},
-      {"/get_config_values?session=abc", 200, "{\"code\":7,\"message\":\"Session with id [abc] not found.\"}"},
+      {"/get_config_values?session=abc", 200,
+       "{\"code\":7,\"message\":\"Session with id [abc] not found.\"}"},
       {"/load_capture?session=abc", 200, "{\"code\":7,\"message\":\"Session with id [abc] not found.\"}"},
   };
   for (const Case& c : cases) {
@@ -94,7 +100,8 @@ TEST(Broker, ErrorsOfRelayedAndReportedRequests) {
   EXPECT_EQ(update.status, 200);
   EXPECT_EQ(update.body, "{\"code\":7,\"message\":\"Session with id [nope] not found.\"}");
   // "/load_config" is checked before it is relayed.
-  HttpResponse media = HttpRequest(s.port(), "POST", "/load_config?session=abc", "{}", {{"Content-Type", "text/plain"}});
+  HttpResponse media =
+      HttpRequest(s.port(), "POST", "/load_config?session=abc", "{}", {{"Content-Type", "text/plain"}});
   EXPECT_EQ(media.status, 415);
 }
 
@@ -109,8 +116,9 @@ TEST(Broker, RelayedAnswersKeepTheirMeaning) {
   EXPECT_EQ(r.body, "{\"code\":11,\"message\":\"No KCF configuration loaded.\"}");
   EXPECT_EQ(r.header("Content-Type"), "application/json; charset=utf-8");
   // A chunked body is relayed with a length.
-  HttpResponse chunked = HttpRequest(s.port(), "POST", "/load_config?session=" + a.id, "2\r\n{}\r\n0\r\n\r\n",
-                                     {{"Content-Type", "application/json"}, {"Transfer-Encoding", "chunked"}});
+  HttpResponse chunked =
+      HttpRequest(s.port(), "POST", "/load_config?session=" + a.id, "2\r\n{}\r\n0\r\n\r\n",
+                  {{"Content-Type", "application/json"}, {"Transfer-Encoding", "chunked"}});
   EXPECT_EQ(EnvelopeCode(chunked.body), 11) << chunked.raw;
 }
 
@@ -132,7 +140,8 @@ TEST(Broker, ChildThatNeverReports) {
   ASSERT_TRUE(WaitFor([&] {
     std::string l = List(s.port(), "");
     std::smatch m;
-    if (!std::regex_search(l, m, std::regex("\\{\"kvxPort\":0,\"sessionId\":\"([0-9a-f]{40})\"\\}"))) return false;
+    if (!std::regex_search(l, m, std::regex("\\{\"kvxPort\":0,\"sessionId\":\"([0-9a-f]{40})\"\\}")))
+      return false;
     id = m[1];
     return true;
   }));
@@ -153,12 +162,15 @@ TEST(Broker, ChildThatNeverReports) {
   EXPECT_EQ(created.body,
             "{\"code\":0,\"content\":{\"port\":1,\"sessionId\":\"" + id + "\"},\"message\":\"success\"}");
   // A second report only updates the port.
-  EXPECT_EQ(EnvelopeCode(PostJson(s.port(), "/update_session", "{\"sessionId\":\"" + id + "\",\"port\":2}").body), 0);
+  EXPECT_EQ(
+      EnvelopeCode(PostJson(s.port(), "/update_session", "{\"sessionId\":\"" + id + "\",\"port\":2}").body),
+      0);
   EXPECT_NE(List(s.port(), "").find("{\"kvxPort\":2,"), std::string::npos);
 
   HttpResponse relay = PostJson(s.port(), "/shutdown_session?session=" + id, "");
   EXPECT_EQ(relay.status, 500);
-  EXPECT_EQ(relay.body, "{\"code\":8,\"message\":\"Could not establish connection to host for session [2].\"}");
+  EXPECT_EQ(relay.body,
+            "{\"code\":8,\"message\":\"Could not establish connection to host for session [2].\"}");
   EXPECT_TRUE(s.running());
   EXPECT_EQ(HttpRequest(s.port(), "GET", "/").status, 200);
 }
@@ -170,7 +182,8 @@ TEST(Broker, ReportDeadlineEndsTheChild) {
   HttpResponse r = PostJson(s.port(), "/new_session", "{\"deviceId\":\"late\"}");
   EXPECT_EQ(r.status, 500);
   EXPECT_EQ(r.body, "{\"code\":6,\"message\":\"Error creating session [session process did not report].\"}");
-  EXPECT_TRUE(WaitFor([&] { return List(s.port(), "late") == "{\"code\":0,\"content\":[],\"message\":\"success\"}"; }));
+  EXPECT_TRUE(WaitFor(
+      [&] { return List(s.port(), "late") == "{\"code\":0,\"content\":[],\"message\":\"success\"}"; }));
   EXPECT_TRUE(s.WaitForOutput("stopped with exit status [9]"));
 }
 
@@ -180,7 +193,8 @@ TEST(Broker, MissingExecutableFailsAtOnce) {
   KavrixServer s(o);
   HttpResponse r = PostJson(s.port(), "/new_session", "{\"deviceId\":\"x\"}");
   EXPECT_EQ(r.status, 500);
-  EXPECT_EQ(r.body, "{\"code\":6,\"message\":\"Error creating session [session process ended before reporting].\"}");
+  EXPECT_EQ(r.body,
+            "{\"code\":6,\"message\":\"Error creating session [session process ended before reporting].\"}");
   EXPECT_NE(s.err().find("Failed to overlay process: No such file or directory\n"), std::string::npos);
   EXPECT_TRUE(s.WaitForOutput("stopped with exit status [256].\n"));
   EXPECT_EQ(List(s.port(), "x"), "{\"code\":0,\"content\":[],\"message\":\"success\"}");
@@ -195,7 +209,8 @@ TEST(Broker, ChildCommandLineCarriesTheTlsOptions) {
   ASSERT_GT(s.port(), 0) << s.err();
   TlsOptions tls;
   tls.enabled = true;
-  auto pending = std::async(std::launch::async, [&] { return PostJson(s.port(), "/new_session", "{}", tls); });
+  auto pending =
+      std::async(std::launch::async, [&] { return PostJson(s.port(), "/new_session", "{}", tls); });
   ASSERT_TRUE(WaitFor([&] {
     std::ifstream in(s.dir() + "/child-args.txt");
     return in.good() && in.peek() != EOF;

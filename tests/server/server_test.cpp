@@ -7,9 +7,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <cstring>
 #include <memory>
 #include <regex>
 #include <string>
@@ -22,8 +22,10 @@ using namespace kvxtest;
 namespace {
 
 const char kUsage[] =
-    "usage: Kavrix\nOptions:\n   -h          : Display this help message.\n   -p <int>    : Bind port (defaults: "
-    "8080)\n   -c <string> : Name of PEM certificate containing public (without extension).\n   -k <string> : Name "
+    "usage: Kavrix\nOptions:\n   -h          : Display this help message.\n   -p <int>    : Bind port "
+    "(defaults: "
+    "8080)\n   -c <string> : Name of PEM certificate containing public (without extension).\n   -k <string> "
+    ": Name "
     "of PEM private key file (without extension).\n   -C          : Enable client authentication.\n";
 
 ServerOptions Args(std::vector<std::string> args, bool waitForStartup = true) {
@@ -71,9 +73,9 @@ TEST(CommandLine, PortZeroOrTextLetsTheSystemChoose) {
   for (const char* port : {"0", "abc"}) {
     KavrixServer s(Args({"-p", port}));
     ASSERT_GT(s.port(), 0) << s.err();
-    EXPECT_TRUE(std::regex_search(s.err(), std::regex(R"(^\[\d+\] - Kavrix startup, listening on \[[^:\]]+:)" +
-                                                      std::to_string(s.port()) +
-                                                      R"(\] for connections \(SSL Not Enabled\)\.\n)")))
+    EXPECT_TRUE(std::regex_search(
+        s.err(), std::regex(R"(^\[\d+\] - Kavrix startup, listening on \[[^:\]]+:)" +
+                            std::to_string(s.port()) + R"(\] for connections \(SSL Not Enabled\)\.\n)")))
         << s.err();
     EXPECT_EQ(HttpRequest(s.port(), "GET", "/").status, 200);
   }
@@ -185,9 +187,9 @@ TEST_F(StaticFiles, MissingFilesAndDirectoriesAreTheNotFoundPage) {
 
 TEST_F(StaticFiles, PathsLeavingTheTreeAreRefused) {
   const char* paths[] = {
-      "/../secret.txt",          "/../../secret.txt",      "/%2e%2e/secret.txt",   "/%2E%2E/%2e%2e/secret.txt",
-      "/..%2fsecret.txt",        "/..%2Fsecret.txt",       "/.%2e/.%2e/secret.txt", "/shared/../../secret.txt",
-      "//../../secret.txt",      "/..\\..\\secret.txt",    "/%2e%2e%5csecret.txt", "/ui/../..",
+      "/../secret.txt",     "/../../secret.txt",   "/%2e%2e/secret.txt",    "/%2E%2E/%2e%2e/secret.txt",
+      "/..%2fsecret.txt",   "/..%2Fsecret.txt",    "/.%2e/.%2e/secret.txt", "/shared/../../secret.txt",
+      "//../../secret.txt", "/..\\..\\secret.txt", "/%2e%2e%5csecret.txt",  "/ui/../..",
       "/app.js%00.html",
   };
   for (const char* path : paths) {
@@ -219,7 +221,10 @@ TEST_F(StaticFiles, JsonEndpointChecksAndAccessLog) {
   EXPECT_EQ(get.header("Content-Length"), "0");
   EXPECT_TRUE(server_->WaitForOutput("\"GET /list_sessions?x=1 HTTP/1.1\" 405 0 " +
                                      std::to_string(server_->pid()) + "\n"));
-  EXPECT_TRUE(std::regex_search(server_->err(), std::regex(R"(127\.0\.0\.1 - - \[\d\d/[A-Z][a-z]{2}/\d{4}:\d\d:\d\d:\d\d [+-]\d{4}\] "GET /list_sessions\?x=1 HTTP/1\.1" 405 0 )")));
+  EXPECT_TRUE(std::regex_search(
+      server_->err(),
+      std::regex(
+          R"(127\.0\.0\.1 - - \[\d\d/[A-Z][a-z]{2}/\d{4}:\d\d:\d\d:\d\d [+-]\d{4}\] "GET /list_sessions\?x=1 HTTP/1\.1" 405 0 )")));
 
   HttpResponse media = HttpRequest(port(), "POST", "/list_sessions", "{}", {{"Content-Type", "text/plain"}});
   EXPECT_EQ(media.status, 415);
@@ -230,7 +235,8 @@ TEST_F(StaticFiles, JsonEndpointChecksAndAccessLog) {
                                  {{"Content-Type", "application/json; charset=utf-8"}});
   EXPECT_EQ(bad.status, 500);
   EXPECT_EQ(bad.body,
-            "{\"code\":3,\"message\":\"JSON Parse Error: [Syntax error [1:13]: Unexpected token \\\"1\\\", expected "
+            "{\"code\":3,\"message\":\"JSON Parse Error: [Syntax error [1:13]: Unexpected token \\\"1\\\", "
+            "expected "
             "\\\":\\\".]\"}");
 
   HttpResponse ok = PostJson(port(), "/list_sessions", "{\"deviceId\":\"nobody\"}");
@@ -288,8 +294,9 @@ TEST(Signals, StopWithoutSessions) {
     KavrixServer s;
     ASSERT_GT(s.port(), 0);
     EXPECT_EQ(s.Stop(sig), 0);
-    EXPECT_NE(s.err().find("Recieved signal [" + std::to_string(sig) + "], no active TE sessions, stopping.\n"),
-              std::string::npos)
+    EXPECT_NE(
+        s.err().find("Recieved signal [" + std::to_string(sig) + "], no active TE sessions, stopping.\n"),
+        std::string::npos)
         << s.err();
   }
 }

@@ -56,12 +56,27 @@ static void Run(const std::string& command) {
 void GenerateCerts(const std::string& d) {
   fs::create_directories(d);
   const std::string q = " >/dev/null 2>&1";
-  Run("cd '" + d + "' && openssl req -x509 -newkey rsa:2048 -nodes -keyout ca-key.pem -out ca.pem -days 2 -subj '/CN=Kavrix Test CA'" + q);
-  Run("cd '" + d + "' && openssl req -newkey rsa:2048 -nodes -keyout server-key.pem -out server.csr -subj '/CN=localhost'" + q);
-  Run("cd '" + d + "' && printf 'subjectAltName=IP:127.0.0.1,DNS:localhost\\n' > san.ext && openssl x509 -req -in server.csr -CA ca.pem -CAkey ca-key.pem -CAcreateserial -out server-only.pem -days 2 -extfile san.ext" + q);
+  Run("cd '" + d +
+      "' && openssl req -x509 -newkey rsa:2048 -nodes -keyout ca-key.pem -out ca.pem -days 2 -subj "
+      "'/CN=Kavrix Test CA'" +
+      q);
+  Run("cd '" + d +
+      "' && openssl req -newkey rsa:2048 -nodes -keyout server-key.pem -out server.csr -subj "
+      "'/CN=localhost'" +
+      q);
+  Run("cd '" + d +
+      "' && printf 'subjectAltName=IP:127.0.0.1,DNS:localhost\\n' > san.ext && openssl x509 -req -in "
+      "server.csr -CA ca.pem -CAkey ca-key.pem -CAcreateserial -out server-only.pem -days 2 -extfile "
+      "san.ext" +
+      q);
   Run("cd '" + d + "' && cat server-only.pem server-key.pem > server.pem && cp ca.pem cacerts.pem");
-  Run("cd '" + d + "' && openssl req -newkey rsa:2048 -nodes -keyout client-key.pem -out client.csr -subj '/CN=browser'" + q);
-  Run("cd '" + d + "' && openssl x509 -req -in client.csr -CA ca.pem -CAkey ca-key.pem -CAcreateserial -out client.pem -days 2" + q);
+  Run("cd '" + d +
+      "' && openssl req -newkey rsa:2048 -nodes -keyout client-key.pem -out client.csr -subj '/CN=browser'" +
+      q);
+  Run("cd '" + d +
+      "' && openssl x509 -req -in client.csr -CA ca.pem -CAkey ca-key.pem -CAcreateserial -out client.pem "
+      "-days 2" +
+      q);
 }
 
 // ---- the server process ----
@@ -123,8 +138,12 @@ KavrixServer::~KavrixServer() {
   fs::remove_all(dir_, ec);
 }
 
-std::string KavrixServer::out() const { return ReadFile(dir_ + "/stdout.txt"); }
-std::string KavrixServer::err() const { return ReadFile(dir_ + "/stderr.txt"); }
+std::string KavrixServer::out() const {
+  return ReadFile(dir_ + "/stdout.txt");
+}
+std::string KavrixServer::err() const {
+  return ReadFile(dir_ + "/stderr.txt");
+}
 
 bool KavrixServer::running() {
   if (reaped_) return false;
@@ -168,7 +187,9 @@ bool ProcessAlive(int pid) {
 
 // ---- connections ----
 
-Connection::~Connection() { Close(); }
+Connection::~Connection() {
+  Close();
+}
 
 void Connection::Close() {
   if (ssl_) {
@@ -210,8 +231,9 @@ bool Connection::Open(int port, const TlsOptions& tls, const std::string& host) 
 bool Connection::Write(const std::string& bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
-    ssize_t n = ssl_ ? SSL_write(static_cast<SSL*>(ssl_), bytes.data() + done, static_cast<int>(bytes.size() - done))
-                     : send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    ssize_t n =
+        ssl_ ? SSL_write(static_cast<SSL*>(ssl_), bytes.data() + done, static_cast<int>(bytes.size() - done))
+             : send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
     if (n <= 0) return false;
     done += static_cast<size_t>(n);
   }
@@ -230,7 +252,8 @@ std::string Connection::ReadSome(size_t max, double seconds) {
     if (poll(&p, 1, static_cast<int>(seconds * 1000)) <= 0) return "";
   }
   std::string buf(max, '\0');
-  ssize_t n = ssl_ ? SSL_read(static_cast<SSL*>(ssl_), buf.data(), static_cast<int>(max)) : recv(fd_, buf.data(), max, 0);
+  ssize_t n = ssl_ ? SSL_read(static_cast<SSL*>(ssl_), buf.data(), static_cast<int>(max))
+                   : recv(fd_, buf.data(), max, 0);
   if (n <= 0) {
     closed_ = true;
     return "";
@@ -297,9 +320,9 @@ static bool ParseResponse(const std::string& raw, HttpResponse* r, bool requireE
   return !requireEnd || r->status == 101;
 }
 
-HttpResponse HttpRequest(int port, const std::string& method, const std::string& path, const std::string& body,
-                         const std::map<std::string, std::string>& headers, const TlsOptions& tls,
-                         const std::string& host) {
+HttpResponse HttpRequest(int port, const std::string& method, const std::string& path,
+                         const std::string& body, const std::map<std::string, std::string>& headers,
+                         const TlsOptions& tls, const std::string& host) {
   HttpResponse r;
   Connection c;
   if (!c.Open(port, tls, host)) return r;
@@ -310,7 +333,8 @@ HttpResponse HttpRequest(int port, const std::string& method, const std::string&
     if (strcasecmp(k.c_str(), "Content-Length") == 0 || strcasecmp(k.c_str(), "Transfer-Encoding") == 0)
       hasLength = true;
   }
-  if (!hasLength && (!body.empty() || method == "POST")) req += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+  if (!hasLength && (!body.empty() || method == "POST"))
+    req += "Content-Length: " + std::to_string(body.size()) + "\r\n";
   req += "\r\n" + body;
   if (!c.Write(req)) return r;
   auto end = Clock::now() + std::chrono::seconds(60);
@@ -354,12 +378,13 @@ std::string WsEncode(int op, const std::string& payload, bool mask, int lengthFo
   return out;
 }
 
-HttpResponse WsClient::Handshake(int port, const std::string& protocol, const TlsOptions& tls, const std::string& key,
-                                 const std::string& upgrade) {
+HttpResponse WsClient::Handshake(int port, const std::string& protocol, const TlsOptions& tls,
+                                 const std::string& key, const std::string& upgrade) {
   HttpResponse r;
   if (!conn.Open(port, tls)) return r;
-  std::string req = "GET /get_te_channel HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: Upgrade\r\nUpgrade: " + upgrade +
-                    "\r\nSec-WebSocket-Version: 13\r\nSec-WebSocket-Key: " + key + "\r\n";
+  std::string req =
+      "GET /get_te_channel HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: Upgrade\r\nUpgrade: " + upgrade +
+      "\r\nSec-WebSocket-Version: 13\r\nSec-WebSocket-Key: " + key + "\r\n";
   if (!protocol.empty()) req += "Sec-WebSocket-Protocol: " + protocol + "\r\n";
   req += "\r\n";
   conn.Write(req);
@@ -490,7 +515,9 @@ std::optional<ChannelFrame> ReceiveChannelFrame(WsClient& ws, double seconds) {
 
 // ---- JSON answers ----
 
-int EnvelopeCode(const std::string& body) { return JsonInt(body, "code"); }
+int EnvelopeCode(const std::string& body) {
+  return JsonInt(body, "code");
+}
 
 // Follows a dotted member path ("content.port") from the document root.
 static js_value_s* JsonLookup(js_value_s* root, const std::string& path) {

@@ -19,7 +19,7 @@ bool WaitFor(const std::function<bool()>& done, double seconds = 30);
 
 struct ServerOptions {
   std::vector<std::string> args = {"-p", "0"};  // command line after the program name
-  bool tls = false;            // generate certs/ (ca.pem, cacerts.pem, server.pem, server-key.pem, client*.pem)
+  bool tls = false;  // generate certs/ (ca.pem, cacerts.pem, server.pem, server-key.pem, client*.pem)
   bool linkExecutable = true;  // ./Kavrix in the working directory (children are started from it)
   std::string fakeChild;       // when set: ./Kavrix is this shell script instead of the real program
   bool waitForStartup = true;  // wait for the start-up line and read the port from it
@@ -79,9 +79,9 @@ struct HttpResponse {
 
 // One request on a fresh connection ("Connection: close").  The path is sent
 // as given, without normalisation.
-HttpResponse HttpRequest(int port, const std::string& method, const std::string& path, const std::string& body = "",
-                         const std::map<std::string, std::string>& headers = {}, const TlsOptions& tls = {},
-                         const std::string& host = "127.0.0.1");
+HttpResponse HttpRequest(int port, const std::string& method, const std::string& path,
+                         const std::string& body = "", const std::map<std::string, std::string>& headers = {},
+                         const TlsOptions& tls = {}, const std::string& host = "127.0.0.1");
 HttpResponse PostJson(int port, const std::string& path, const std::string& json, const TlsOptions& tls = {});
 
 // ---- a connected socket (plain or TLS) ----

@@ -70,15 +70,21 @@ js_value_s* js_value_new_object() {
   return v;
 }
 
-js_value_s* js_value_null() { return &g_jsNull; }
+js_value_s* js_value_null() {
+  return &g_jsNull;
+}
 
 int32_t js_value_int(const js_value_s* v) {
   return v && v->type == JS_VALUE_INTEGER ? v->value.iv : 0;
 }
 
-float js_value_float(const js_value_s* v) { return v && v->type == JS_VALUE_FLOAT ? v->value.fv : 0.0f; }
+float js_value_float(const js_value_s* v) {
+  return v && v->type == JS_VALUE_FLOAT ? v->value.fv : 0.0f;
+}
 
-bool js_value_bool(const js_value_s* v) { return v && v->type == JS_VALUE_BOOL && v->value.iv != 0; }
+bool js_value_bool(const js_value_s* v) {
+  return v && v->type == JS_VALUE_BOOL && v->value.iv != 0;
+}
 
 const char* js_value_string(const js_value_s* v) {
   return v && v->type == JS_VALUE_STRING ? static_cast<const char*>(v->value.vv) : g_jsEmpty;

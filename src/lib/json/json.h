@@ -26,10 +26,10 @@ enum JS_VALUE_TYPE {
 struct js_value_s {
   JS_VALUE_TYPE type;
   union {
-    int32_t iv;   // integers and booleans (0/1)
-    float fv;     // floats, always single precision
-    void* vv;     // string text (owned) or an object's root trie node
-    void** vvv;   // array element table
+    int32_t iv;  // integers and booleans (0/1)
+    float fv;    // floats, always single precision
+    void* vv;    // string text (owned) or an object's root trie node
+    void** vvv;  // array element table
   } value;
   int cap;  // arrays: slots allocated
   int len;  // arrays: slots in use

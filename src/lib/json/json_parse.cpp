@@ -36,9 +36,13 @@ static const char* const kJsonErrorTexts[] = {
     "Error: %s",
 };
 
-const char* get_json_error() { return g_jsonError; }
+const char* get_json_error() {
+  return g_jsonError;
+}
 
-void reset_json_error() { g_jsonError[0] = 0; }
+void reset_json_error() {
+  g_jsonError[0] = 0;
+}
 
 void set_json_error(JSON_ERROR error, ...) {
   if (g_jsonError[0] || error < ERROR_ILLEGAL_INPUT || error > ERROR_LIBC) return;
@@ -48,8 +52,12 @@ void set_json_error(JSON_ERROR error, ...) {
   va_end(args);
 }
 
-static int json_line() { return g_jsonLine; }
-static int json_column(const char* at) { return static_cast<int>((at - g_jsonText) - g_jsonLineStart) + 1; }
+static int json_line() {
+  return g_jsonLine;
+}
+static int json_column(const char* at) {
+  return static_cast<int>((at - g_jsonText) - g_jsonLineStart) + 1;
+}
 
 // Errors that carry a position and one byte (or nothing) after it.
 static void json_error_at(JSON_ERROR error, const char* at) {
@@ -67,7 +75,9 @@ static const char* json_skip_ws(const char* p) {
   }
 }
 
-static bool json_is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
+static bool json_is_digit(unsigned char c) {
+  return c >= '0' && c <= '9';
+}
 static bool json_is_alnum(unsigned char c) {
   return json_is_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
@@ -138,11 +148,21 @@ static char* json_unescape(const char* p, const char* end, bool report) {
     char c = p[1];
     p += 2;
     switch (c) {
-      case 'b': strbuf_appendc(sb, '\b'); break;
-      case 'f': strbuf_appendc(sb, '\f'); break;
-      case 'n': strbuf_appendc(sb, '\n'); break;
-      case 'r': strbuf_appendc(sb, '\r'); break;
-      case 't': strbuf_appendc(sb, '\t'); break;
+      case 'b':
+        strbuf_appendc(sb, '\b');
+        break;
+      case 'f':
+        strbuf_appendc(sb, '\f');
+        break;
+      case 'n':
+        strbuf_appendc(sb, '\n');
+        break;
+      case 'r':
+        strbuf_appendc(sb, '\r');
+        break;
+      case 't':
+        strbuf_appendc(sb, '\t');
+        break;
       case 'u': {
         int unit = end - p >= 4 ? json_hex4(p) : -1;
         if (unit < 0) {
@@ -362,7 +382,8 @@ static js_value_s* json_parse_object(const char** pp, int depth) {
   }
   for (;;) {
     if (*p != '"') {
-      set_json_error(*p == '}' ? ERROR_EXPECTED_MEMBER : ERROR_ILLEGAL_MEMBER_NAME, json_line(), json_column(p));
+      set_json_error(*p == '}' ? ERROR_EXPECTED_MEMBER : ERROR_ILLEGAL_MEMBER_NAME, json_line(),
+                     json_column(p));
       js_free_value(object);
       return nullptr;
     }
@@ -479,7 +500,9 @@ bool json_add_bytes(const char* bytes, size_t length) {
   return true;
 }
 
-bool json_add(const char* text) { return json_add_bytes(text, text ? strlen(text) : 0); }
+bool json_add(const char* text) {
+  return json_add_bytes(text, text ? strlen(text) : 0);
+}
 
 js_value_s* json_end() {
   if (!g_jsonPending) {

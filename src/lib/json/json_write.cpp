@@ -15,13 +15,27 @@ static bool json_write_string(strbuf_s* sb, const char* text) {
     if (!*p || !ok) break;
     const char* esc = nullptr;
     switch (*p) {
-      case '"': esc = "\\\""; break;
-      case '\\': esc = "\\\\"; break;
-      case '\b': esc = "\\b"; break;
-      case '\t': esc = "\\t"; break;
-      case '\n': esc = "\\n"; break;
-      case '\f': esc = "\\f"; break;
-      default: esc = "\\r"; break;
+      case '"':
+        esc = "\\\"";
+        break;
+      case '\\':
+        esc = "\\\\";
+        break;
+      case '\b':
+        esc = "\\b";
+        break;
+      case '\t':
+        esc = "\\t";
+        break;
+      case '\n':
+        esc = "\\n";
+        break;
+      case '\f':
+        esc = "\\f";
+        break;
+      default:
+        esc = "\\r";
+        break;
     }
     ok = strbuf_append(sb, esc);
     p++;

@@ -79,7 +79,9 @@ void strbuf_chomp(strbuf_s* sb, char ch) {
   if (sb && sb->len > 0 && sb->buf[sb->len - 1] == ch) sb->buf[--sb->len] = 0;
 }
 
-const char* strbuf_get_chars(const strbuf_s* sb) { return sb ? sb->buf : nullptr; }
+const char* strbuf_get_chars(const strbuf_s* sb) {
+  return sb ? sb->buf : nullptr;
+}
 
 char* strbuf_detach(strbuf_s* sb) {
   if (!sb) return nullptr;
