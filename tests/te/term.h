@@ -11,8 +11,9 @@
 
 struct Term {
   te* t = nullptr;
-  std::string sent;   // bytes sent to the host
-  std::string title;  // last window title
+  std::string sent;     // bytes sent to the host
+  std::string title;    // last window title
+  std::string printed;  // bytes passed to the printer
   int bells = 0;
   std::vector<int> errors;
   int sizeChanges = 0;
@@ -52,6 +53,9 @@ struct Term {
     t->hooks.bell = [](te* t) { self(t)->bells++; };
     t->hooks.error = [](te* t, int code) { self(t)->errors.push_back(code); };
     t->hooks.windowSizeChanged = [](te* t, int, int) { self(t)->sizeChanges++; };
+    t->hooks.printer = [](te* t, int request, const char* b, int n) {
+      if (request == TE_PRINT_BYTES) self(t)->printed.append(b, (size_t)n);
+    };
     if (o.scrollback != 10000) {
       sbfree(t);
       sbinit(t, o.scrollback);
