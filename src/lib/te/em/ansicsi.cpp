@@ -31,8 +31,8 @@ static int cs_atoi(const char* s) {
 static const char* cs_param(te* t, int n) {
   const char* s = t->_vtbuf;
   for (int i = 1; i < n; i++) {
-    s = std::strchr(s, ';');
-    if (!s) return nullptr;
+    while (*s && *s != ';') s++;
+    if (!*s) return nullptr;
     s++;
   }
   return s;

@@ -3,6 +3,7 @@
 // one printable character, the printer-controller filter, and the bulk
 // print path that stores runs of printable bytes in one pass while keeping
 // every rule of storing one character.
+#include <algorithm>
 #include <cstring>
 
 #include "em/ansi.h"
@@ -537,20 +538,37 @@ static inline bool ao_fastok(te* t) {
 
 // Decodes one complete, valid UTF-8 sequence at p; 0 when there is none.
 static inline int ao_utf8_seq(const unsigned char* p, const unsigned char* end, uint32_t* cp) {
-  UTF8CTX u{};
-  if (!ao_utf8_lead(u, p[0])) return 0;
-  int n = u.need + 1;
-  if (end - p < n) return 0;
-  uint32_t v = u.cp;
-  for (int i = 1; i < n; i++) {
-    unsigned b = p[i];
-    if (b < u.lo || b > u.hi) return 0;
-    u.lo = 0x80;
-    u.hi = 0xBF;
-    v = (v << 6) | (b & 0x3F);
+  unsigned b = p[0];
+  ptrdiff_t left = end - p;
+  if (b >= 0xC2 && b <= 0xDF) {
+    if (left < 2 || (p[1] & 0xC0) != 0x80) return 0;
+    *cp = ((b & 0x1Fu) << 6) | (p[1] & 0x3Fu);
+    return 2;
   }
-  *cp = v;
-  return n;
+  if (b >= 0xE0 && b <= 0xEF) {
+    if (left < 3) return 0;
+    unsigned lo = b == 0xE0 ? 0xA0 : 0x80, hi = b == 0xED ? 0x9F : 0xBF;
+    if (p[1] < lo || p[1] > hi || (p[2] & 0xC0) != 0x80) return 0;
+    *cp = ((b & 0x0Fu) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3Fu);
+    return 3;
+  }
+  if (b >= 0xF0 && b <= 0xF4) {
+    if (left < 4) return 0;
+    unsigned lo = b == 0xF0 ? 0x90 : 0x80, hi = b == 0xF4 ? 0x8F : 0xBF;
+    if (p[1] < lo || p[1] > hi || (p[2] & 0xC0) != 0x80 || (p[3] & 0xC0) != 0x80) return 0;
+    *cp = ((b & 0x07u) << 18) | ((p[1] & 0x3Fu) << 12) | ((p[2] & 0x3Fu) << 6) | (p[3] & 0x3Fu);
+    return 4;
+  }
+  return 0;
+}
+
+// True when all eight bytes of w are printable ASCII (0x20-0x7E).
+static inline bool ao_ascii8(uint64_t w) {
+  const uint64_t ones = 0x0101010101010101ull, high = 0x8080808080808080ull;
+  uint64_t below = (w - 0x20 * ones) & ~w & high;
+  uint64_t del = w ^ (0x7F * ones);
+  uint64_t isdel = (del - ones) & ~del & high;
+  return ((w & high) | below | isdel) == 0;
 }
 
 // Stores the printable run at p; returns where it stopped (a byte that
@@ -565,105 +583,142 @@ static const unsigned char* ao_bulk(te* t, const unsigned char* p, const unsigne
   const CHATTR setL = (CHATTR)(t->vt.CharSet[t->vt.GL & 3] & 0xF) << CA_CSET_SHIFT;
   const CHATTR setR =
       (t->teflags & TF_G2G3) ? (CHATTR)(t->vt.CharSet[t->vt.GR & 3] & 0xF) << CA_CSET_SHIFT : setL;
+  auto printable8 = [&](unsigned b) {
+    return b - 0x20u < 0x5Fu || (!utf8 && (b >= 0xA0 || (b >= 0x80 && (c1print || (scoC1 && b != 0x9B)))));
+  };
 
   while (p < end) {
     const CHATTR attr = t->_vcurattr;
+    const CHATTR baseL = attr | setL;
     const int y = t->vdestline;
     const int fv = vid_fvcols(t, y);
     int x = t->vdestcol;
     const bool fast = !t->XNwrap && y < t->vlines && x + 1 < fv;
     CHATTR* row = t->_vscreen[y];
     const int x0 = x;
+    bool stopped = false;
     if (fast) {
       while (p < end) {
+        if (!disp) {
+          // Printable ASCII up to the cell before the last usable column,
+          // eight bytes at a time while they last.
+          const unsigned char* q = p;
+          const unsigned char* stop = p + std::min<ptrdiff_t>(end - p, fv - 1 - x);
+          while (stop - q >= 8) {
+            uint64_t w;
+            std::memcpy(&w, q, 8);
+            if (!ao_ascii8(w)) break;
+            CHATTR* d = row + x;
+            for (int i = 0; i < 8; i++) d[i] = baseL | q[i];
+            x += 8;
+            q += 8;
+          }
+          while (q < stop && (unsigned)*q - 0x20u < 0x5Fu) row[x++] = baseL | *q++;
+          p = q;
+          if (p >= end) break;
+        }
         unsigned b = *p;
-        if (b - 0x20u < 0x5Fu) {
+        if (b < 0x80 || !utf8) {
+          if (!printable8(b)) {
+            stopped = true;
+            break;
+          }
           if (x + 1 >= fv) break;
           if (disp) b = disp[b];
           row[x++] = attr | b | ((b & 0x80) ? setR : setL);
           p++;
           continue;
         }
-        if (b < 0x80) goto out;
-        if (utf8) {
-          uint32_t cp;
-          int n = ao_utf8_seq(p, end, &cp);
-          if (!n) goto out;
-          if (cp == 0xFEFF) {
-            p += n;
-            continue;
-          }
-          if (wc_wide(cp)) {
-            if (x + 2 >= fv) break;
-            row[x] = attr | ca_from_unicode(cp);
-            row[x + 1] = 0;
-            x += 2;
-          } else {
-            if (x + 1 >= fv) break;
-            row[x++] = attr | ca_from_unicode(cp);
-          }
+        uint32_t cp;
+        int n = ao_utf8_seq(p, end, &cp);
+        if (!n) {
+          stopped = true;
+          break;
+        }
+        if (cp == 0xFEFF) {
           p += n;
           continue;
         }
-        if (b >= 0xA0 || (b >= 0x80 && (c1print || (scoC1 && b != 0x9B)))) {
+        if (wc_wide(cp)) {
+          if (x + 2 >= fv) break;
+          row[x] = attr | ca_from_unicode(cp);
+          row[x + 1] = 0;
+          x += 2;
+        } else {
           if (x + 1 >= fv) break;
-          if (disp) b = disp[b];
-          row[x++] = attr | b | ((b & 0x80) ? setR : setL);
-          p++;
-          continue;
+          row[x++] = attr | ca_from_unicode(cp);
         }
-        goto out;
+        p += n;
       }
       if (x > x0) {
         vid_touch_row(t, y, x0, x - 1);
         t->vdestcol = x;
         VidPos(t, y, x);
       }
-      if (p >= end) return p;
+      if (stopped || p >= end) return p;
     }
     // One character by the full rules: the end of a row, a pending wrap,
     // or the status row.
-    {
-      unsigned b = *p;
-      if (b - 0x20u < 0x5Fu) {
-        ansiout2(t, (CHATTR)b);
-        p++;
-        continue;
-      }
-      if (b < 0x80) return p;
-      if (utf8) {
-        uint32_t cp;
-        int n = ao_utf8_seq(p, end, &cp);
-        if (!n) return p;
-        ao_unicode(t, cp);
-        p += n;
-        continue;
-      }
-      if (b >= 0xA0 || (b >= 0x80 && (c1print || (scoC1 && b != 0x9B)))) {
-        ansiout2(t, (CHATTR)b);
-        p++;
-        continue;
-      }
-      return p;
+    unsigned b = *p;
+    if (b < 0x80 || !utf8) {
+      if (!printable8(b)) return p;
+      ansiout2(t, (CHATTR)b);
+      p++;
+      continue;
     }
-  out:
-    if (x > x0) {
-      vid_touch_row(t, y, x0, x - 1);
-      t->vdestcol = x;
-      VidPos(t, y, x);
-    }
-    return p;
+    uint32_t cp;
+    int n = ao_utf8_seq(p, end, &cp);
+    if (!n) return p;
+    ao_unicode(t, cp);
+    p += n;
   }
   return p;
 }
 
+// Nothing makes a byte of an escape or control sequence special: the
+// sequence bytes may skip the per-byte checks of ansiout.
+static inline bool ao_plainseq(te* t) {
+  return !t->_vtdcson && !t->_prctrl && !t->_vmaskpar && t->vt.GL < 4 && t->MBMode <= 1 &&
+         !(t->_vemode & VM_VT52) && !t->_vt52y && !t->unicodeContext.need;
+}
+
 void ansiemwrite(te* t, const unsigned char* p, size_t n) {
   const unsigned char* end = p + n;
+  // Whether sequence bytes may skip ansiout; re-read after anything that
+  // can change a mode.
+  bool plain = ao_plainseq(t);
   while (p < end) {
-    if (ao_fastok(t)) {
-      p = ao_bulk(t, p, end);
+    int state = t->_emstate;
+    if (state == ES_GROUND) {
+      if (ao_fastok(t)) {
+        p = ao_bulk(t, p, end);
+        if (p >= end) break;
+      }
+      if (*p == 0x1B && plain) {
+        // ESC in ground state, as ansiout takes it.
+        t->_vtptr = 0;
+        t->_vtbuf[0] = 0;
+        t->_emstate = ES_ESC;
+        p++;
+        continue;
+      }
+    } else if (plain && state == ES_CSI) {
+      // Parameter bytes, then the final, exactly as ansiout takes them.
+      while (p < end && (unsigned)*p - 0x30u < 0x10u) ao_append(t, *p++);
       if (p >= end) break;
+      unsigned c = *p;
+      if (c - 0x40u < 0x3Fu) {
+        p++;
+        ao_final(t, (int)c);
+        plain = ao_plainseq(t);
+        continue;
+      }
+    } else if (plain && state == ES_ESC && *p == '[') {
+      t->_emstate = ES_CSI;
+      p++;
+      continue;
     }
     ansiemout(t, *p++);
+    plain = ao_plainseq(t);
   }
 }

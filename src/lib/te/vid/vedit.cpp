@@ -13,12 +13,6 @@ static inline bool ve_double(te* t, int row) {
   return row >= 0 && row < TE_MAXLINES && (t->vlattr[row] & LA_WIDTH) != 0;
 }
 
-int vid_fvcols(te* t, int row) {
-  if (ve_double(t, row)) return std::max(1, t->vcols / 2);
-  if (t->_vscregion) return std::min(t->_vscregright + 1, t->vcols);
-  return t->vcols;
-}
-
 static inline CHATTR ve_blank(te* t) {
   return EmGetDefaultAttr(t) | CA_BLANK;
 }

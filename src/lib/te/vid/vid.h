@@ -61,7 +61,14 @@ void selprev(te* t);
 void freepages(te* t);
 
 // ---- editing (vedit.cpp)
-int vid_fvcols(te* t, int row);  // usable width of a row
+// Usable width of a row: half the screen on a double-width or double-height
+// row, the right margin + 1 while a scrolling region is on, else the width.
+inline int vid_fvcols(te* t, int row) {
+  if (row >= 0 && row < TE_MAXLINES && (t->vlattr[row] & LA_WIDTH))
+    return t->vcols / 2 > 0 ? t->vcols / 2 : 1;
+  if (t->_vscregion) return t->_vscregright + 1 < t->vcols ? t->_vscregright + 1 : t->vcols;
+  return t->vcols;
+}
 void cpos(te* t, int y, int x);
 void cgoto(te* t);
 void dowrap(te* t, int newlflag);
