@@ -1,0 +1,724 @@
+// The ANSI/VT byte machine: UTF-8 intake, the state machine (C0 and C1
+// controls, intermediates, finals, title and ignored strings), the store of
+// one printable character, the printer-controller filter, and the bulk
+// print path that stores runs of printable bytes in one pass while keeping
+// every rule of storing one character.
+#include <algorithm>
+#include <cstring>
+
+#include "em/ansi.h"
+#include "em/em.h"
+#include "em/wcwidth.h"
+#include "vid/vid.h"
+
+// ---- storing one printable character
+
+// Stores a character at the cursor and advances; `translate` runs the
+// character-set hook on a plain byte.
+static void ao_store(te* t, CHATTR v, bool translate) {
+  if (t->XNwrap) {
+    dowrap(t, 0);
+    t->XNwrap = 0;
+  }
+  if (translate && !(v & CA_UNI) && !(v & CA_TCS) && (v & CA_CHARPART) && t->GetCharSet)
+    v = (CHATTR)t->GetCharSet(t, (int)v);
+  if (t->_vinsmode) {
+    vinsert(t, v, 1);
+    return;
+  }
+  v |= t->_vcurattr;
+  bool wide = (v & CA_UNI) && wc_wide(ca_unicode(v));
+  if (wide && t->vdestcol >= vid_fvcols(t, t->vdestline) - 1) dowrap(t, 0);
+  set_vscreen(t, t->vdestcol, t->vdestline, v);
+  if (wide) {
+    t->vdestcol++;
+    set_vscreen(t, t->vdestcol, t->vdestline, 0);
+    VidPos(t, t->vdestline, t->vdestcol);
+  }
+  vcuradv(t);
+}
+
+void ansiout2(te* t, CHATTR v) {
+  ao_store(t, v, true);
+}
+
+// ---- window title
+
+static void ao_title_append(te* t, int c) {
+  if (t->titleTextLength + 1 >= t->titleTextSize) {
+    if (t->titleTextSize >= TE_TITLEMAX) return;
+    int size = t->titleTextSize + 256;
+    char* p = (char*)EmAlloc((size_t)size);
+    if (!p) return;
+    if (t->titleText) std::memcpy(p, t->titleText, (size_t)t->titleTextLength);
+    EmFree(t->titleText);
+    t->titleText = p;
+    t->titleTextSize = size;
+  }
+  t->titleText[t->titleTextLength++] = (char)c;
+  t->titleText[t->titleTextLength] = 0;
+}
+
+static void ao_title_begin(te* t) {
+  t->titleTextLength = 0;
+  if (t->titleText) t->titleText[0] = 0;
+}
+
+static void ao_title_end(te* t) {
+  // The text starts with its selector ("0;" or "2;").
+  const char* text = t->titleText && t->titleTextLength > 2 ? t->titleText + 2 : "";
+  if (t->hooks.set_title) t->hooks.set_title(t, text);
+  EmFree(t->titleText);
+  t->titleText = nullptr;
+  t->titleTextLength = t->titleTextSize = 0;
+  t->_emstate = ES_GROUND;
+}
+
+// ---- printer controller
+
+static void ao_print(te* t, const unsigned char* bytes, int n) {
+  if (n > 0 && t->hooks.printer) t->hooks.printer(t, TE_PRINT_BYTES, (const char*)bytes, n);
+}
+
+// Watches bytes in printer-controller mode for the sequence that ends it;
+// bytes held while matching go to the printer when the match fails.
+static void ansiprint(te* t, int c) {
+  unsigned char* hold = t->_prfhold;
+  int& st = t->_prfstate;
+  bool vt52 = t->_vemode & VM_VT52;
+  unsigned char b = (unsigned char)c;
+  if (st > 0) {
+    bool next = false;
+    if (vt52)
+      next = st == 1 && b == 'X';
+    else if (st == 1)
+      next = b == '[';
+    else if (st == 2)
+      next = b == '4' || b == '6' || b == '8';
+    else if (st == 3)
+      next = b == 'i';
+    if (next) {
+      bool done = vt52 ? st == 1 : st == 3;
+      if (done) {
+        st = 0;
+        t->_prctrl = 0;
+        t->_emstate = ES_GROUND;
+        return;
+      }
+      hold[st++] = b;
+      return;
+    }
+    ao_print(t, hold, st);
+    st = 0;
+  }
+  if (b == 0x1B) {
+    hold[0] = b;
+    st = 1;
+  } else if (!vt52 && b == 0x9B && t->_vt200mode == 2) {
+    hold[0] = 0x1B;
+    hold[1] = '[';
+    st = 2;
+  } else {
+    ao_print(t, &b, 1);
+  }
+}
+
+// ---- controls
+
+static void ao_tab(te* t) {
+  int y = t->vdestline;
+  int fv = vid_fvcols(t, y);
+  int x = t->vdestcol;
+  if (t->_vemode & VM_VT52) {
+    int target = (x / 8 + 1) * 8;
+    if (target > fv) target = fv;
+    CHATTR blank = t->_vcurattr | CA_BLANK;
+    for (int c = x; c < target; c++) set_vscreen(t, c, y, blank);
+    t->vdestcol = target < fv ? target : fv - 1;
+    VidPos(t, y, t->vdestcol);
+    return;
+  }
+  int target = fv - 1;
+  for (int c = x + 1; c < fv && c < TE_MAXCOLS; c++)
+    if (t->_tabs[c]) {
+      target = c;
+      break;
+    }
+  if ((t->_vemode & VM_SCOANSI) && target == fv - 1 && !t->_tabs[target]) {
+    t->vdestcol = 0;
+    newline(t);
+    return;
+  }
+  if (target < x) target = x;
+  t->vdestcol = target;
+  VidPos(t, y, target);
+}
+
+void ansi_revindex(te* t) {
+  int col = t->vdestcol;
+  if (t->_vscregion && t->vdestline == t->_vscregtop) {
+    int row = t->vdestline;
+    vsline(t, t->_vscregbot, t->_vscregtop, t->_vscregleft, t->_vscregright);
+    t->vdestline = row;
+    t->vdestcol = col;
+  } else if (t->vdestline == 0) {
+    vdscroll(t, 0);
+    t->vdestcol = col;
+  } else if (t->vdestline > 0) {
+    t->vdestline--;
+  }
+  cgoto(t);
+}
+
+static void ao_c0(te* t, int c) {
+  switch (c) {
+    case 0x07:
+      if (t->_emstate == ES_TITLE)
+        ao_title_end(t);
+      else
+        vbell(t);
+      break;
+    case 0x08:
+      t->XNwrap = 0;
+      if (t->vdestcol > 0) t->vdestcol--;
+      VidPos(t, t->vdestline, t->vdestcol);
+      break;
+    case 0x09:
+      ao_tab(t);
+      break;
+    case 0x0C:
+      if (t->_vemode & VM_SCO) {
+        if (t->_vscregion) {
+          for (int r = t->_vscregtop; r <= t->_vscregbot; r++) _vclreol(t, r, 0, 1);
+          cgoto(t);
+        } else {
+          vclear(t);
+        }
+        break;
+      }
+      [[fallthrough]];
+    case 0x0A:
+    case 0x0B:
+      if (t->_vnlmode) t->vdestcol = t->_vscregion ? t->_horigin : 0;
+      t->XNwrap = 0;
+      newline(t);
+      break;
+    case 0x0D:
+      t->vdestcol = t->_vscregion ? t->_horigin : 0;
+      t->XNwrap = 0;
+      VidPos(t, t->vdestline, t->vdestcol);
+      break;
+    case 0x0E:
+      t->vt.GL = 1;
+      break;
+    case 0x0F:
+      t->vt.GL = 0;
+      break;
+    case 0x18:
+    case 0x1A:
+      t->_emstate = ES_GROUND;
+      t->_vtdcson = 0;
+      t->_vt52y = 0;
+      if (c == 0x1A) ansiout2(t, CA_TCS | 0x2B0);
+      break;
+    case 0x1B:
+      t->_vt52y = 0;
+      if ((t->_vemode & VM_SCOANSI) && t->_emstate != ES_GROUND) {
+        t->_emstate = ES_GROUND;
+        break;
+      }
+      if (t->_vtdcson == 1) t->_vtdcson = 0;
+      t->_vtptr = 0;
+      t->_vtbuf[0] = 0;
+      t->_emstate = ES_ESC;
+      break;
+    case 0x1D:
+      if (t->_vemode & VM_AT386) {
+        int x = t->vdestcol - 1;
+        while (x > 0 && !(x < TE_MAXCOLS && t->_tabs[x])) x--;
+        t->vdestcol = x < 0 ? 0 : x;
+        VidPos(t, t->vdestline, t->vdestcol);
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+static void ao_c1(te* t, int c) {
+  switch (c) {
+    case 0x84:
+      newline(t);
+      break;
+    case 0x85:
+      t->vdestcol = 0;
+      newline(t);
+      break;
+    case 0x88:
+      if (t->vdestcol < TE_MAXCOLS) t->_tabs[t->vdestcol] = 1;
+      break;
+    case 0x8D:
+      ansi_revindex(t);
+      break;
+    case 0x8E:
+      t->vt.SShift = 3;
+      break;
+    case 0x8F:
+      t->vt.SShift = 4;
+      break;
+    case 0x90:
+      t->_vtptr = 0;
+      t->_vtbuf[0] = 0;
+      t->_vtdcson = 1;
+      t->_emstate = ES_ESC;
+      break;
+    case 0x92:
+      t->_vtptr = 0;
+      t->_emstate = ES_IGNORE;
+      break;
+    case 0x9B:
+      t->_vtptr = 0;
+      t->_vtbuf[0] = 0;
+      t->_emstate = ES_CSI;
+      break;
+    default:
+      break;
+  }
+}
+
+static inline void ao_append(te* t, int c) {
+  if (t->_vtptr < TE_VTBUF - 1) {
+    t->_vtbuf[t->_vtptr++] = (char)c;
+    t->_vtbuf[t->_vtptr] = 0;
+  }
+}
+
+// A byte that ends an escape or control sequence, names a set, or belongs
+// to the title.
+static void ao_final(te* t, int c) {
+  int state = t->_emstate;
+  if (t->_vemode & VM_VT52) {
+    vt52escape(t, c);
+    return;
+  }
+  if (state == ES_TITLE) {
+    ao_title_append(t, c);
+    return;
+  }
+  if (state == ES_ESC || state == ES_CSI) {
+    t->_vtcmd = c;
+    t->_vtbuf[t->_vtptr] = 0;
+    t->_ostate = state;
+    t->_emstate = ES_GROUND;
+    if (t->_vtdcson == 1) {
+      ansi_dcsstart(t);
+    } else if (state == ES_ESC) {
+      vtescape(t, c);
+    } else if (t->_vtbuf[0] == '?') {
+      ansi_private(t, c);
+    } else if ((t->_vemode & VM_SCO) && t->_vtbuf[0] == '=') {
+      ansi_scoeq(t, c);
+    } else {
+      vtcontrol(t, c);
+    }
+    return;
+  }
+  if (state >= ES_G0 && state <= ES_SPACE) t->_emstate = vtpcontrol(t, state, c);
+}
+
+static void ao_ignored(te* t, int c) {
+  if (t->_emstate == ES_IGNORE) {
+    if (c == 0x9C) {
+      t->_emstate = ES_GROUND;
+    } else if (c == 0x1B) {
+      t->_emstate = ES_IGNOREESC;
+    } else if (t->_vtptr < TE_VTBUF - 1) {
+      t->_vtptr++;
+    } else {
+      t->_emstate = ES_GROUND;
+    }
+  } else {
+    t->_emstate = c == '\\' ? ES_GROUND : ES_IGNORE;
+  }
+}
+
+void ansiout(te* t, int c) {
+  if (t->_vmaskpar) c &= 0x7F;
+  if (t->_vtdcson >= 2) {
+    ansi_dcsdata(t, c);
+    return;
+  }
+  if (t->_emstate >= ES_SCOKEY) {
+    ansi_scokey(t, c);
+    return;
+  }
+  if (t->_prctrl) {
+    ansiprint(t, c);
+    if (!t->_prdisp) return;
+  }
+  int state = t->_emstate;
+  if ((t->vt.GL == 4 || t->vt.GL == 5) && state == ES_GROUND && c != 0x1B) {
+    ansiout2(t, (CHATTR)c);
+    return;
+  }
+  if (t->MBMode >= 2 && state == ES_GROUND) {
+    // Double-byte code pages: a lead byte and its trail are stored as
+    // they are.
+    int lead = t->MBMode == 4 ? 0x80 : 0xA0;
+    if (t->_dbcstrail || c > lead) {
+      t->_dbcstrail = !t->_dbcstrail;
+      ao_store(t, (CHATTR)c, false);
+      return;
+    }
+  }
+  if (state == ES_IGNORE || state == ES_IGNOREESC) {
+    ao_ignored(t, c);
+    return;
+  }
+  if (c < 0x20) {
+    ao_c0(t, c);
+    return;
+  }
+  if (c == 0x7F) return;
+  if (t->_vt52y) {
+    vt52escape(t, c);
+    return;
+  }
+  if (c >= 0x80 && c < 0xA0 && t->_vt200mode == 2 && !((t->_vemode & VM_SCOANSI) && c != 0x9B)) {
+    ao_c1(t, c);
+    return;
+  }
+  if (state == ES_GROUND) {
+    ansiout2(t, (CHATTR)c);
+    return;
+  }
+  if (c < 0x40) {
+    if ((state == ES_ESC && !t->_vtdcson && c >= 0x30) || state > ES_CSI) {
+      ao_final(t, c);
+      return;
+    }
+    if (t->_vemode & VM_VT52) {
+      vt52escape(t, c);
+      return;
+    }
+    if (!t->_vtdcson) {
+      switch (c) {
+        case ' ':
+          t->_emstate = ES_SPACE;
+          return;
+        case '#':
+          t->_emstate = ES_LINEATTR;
+          return;
+        case '(':
+          t->_emstate = ES_G0;
+          return;
+        case ')':
+          t->_emstate = ES_G0 + 1;
+          return;
+        case '*':
+          t->_emstate = ES_G0 + 2;
+          return;
+        case '+':
+          t->_emstate = ES_G3;
+          return;
+        default:
+          break;
+      }
+    }
+    ao_append(t, c);
+    return;
+  }
+  if (state == ES_ESC) {
+    if (c == 'R') {
+      t->_vtptr = 0;
+      t->_emstate = ES_IGNORE;
+      return;
+    }
+    if (!(t->_vemode & VM_VT52)) {
+      if (c == '[') {
+        t->_emstate = ES_CSI;
+        return;
+      }
+      if (c == ']') {
+        t->_emstate = ES_TITLE;
+        ao_title_begin(t);
+        return;
+      }
+    }
+  }
+  ao_final(t, c);
+}
+
+// ---- UTF-8 intake
+
+static inline void ao_unicode(te* t, uint32_t cp) {
+  if (cp != 0 && cp != 0xFEFF) ansiout2(t, ca_from_unicode(cp));
+}
+
+// Starts a sequence at lead byte b; false when b cannot start one.
+static bool ao_utf8_lead(UTF8CTX& u, unsigned b) {
+  u.lo = 0x80;
+  u.hi = 0xBF;
+  if (b >= 0xC2 && b <= 0xDF) {
+    u.need = 1;
+    u.cp = b & 0x1F;
+  } else if (b >= 0xE0 && b <= 0xEF) {
+    u.need = 2;
+    u.cp = b & 0x0F;
+    if (b == 0xE0) u.lo = 0xA0;
+    if (b == 0xED) u.hi = 0x9F;
+  } else if (b >= 0xF0 && b <= 0xF4) {
+    u.need = 3;
+    u.cp = b & 0x07;
+    if (b == 0xF0) u.lo = 0x90;
+    if (b == 0xF4) u.hi = 0x8F;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+static void ao_utf8(te* t, unsigned b) {
+  UTF8CTX& u = t->unicodeContext;
+  if (u.need) {
+    if (b >= u.lo && b <= u.hi) {
+      u.cp = (u.cp << 6) | (b & 0x3F);
+      u.lo = 0x80;
+      u.hi = 0xBF;
+      if (--u.need == 0) ao_unicode(t, u.cp);
+      return;
+    }
+    u.need = 0;
+    ao_unicode(t, 0xFFFD);
+  }
+  if (!ao_utf8_lead(u, b)) {
+    u.need = 0;
+    ao_unicode(t, 0xFFFD);
+  }
+}
+
+void ansiemout(te* t, int c) {
+  c &= 0xFF;
+  if (t->MBMode == 1) {
+    if (c & 0x80) {
+      // Inside a title or a string the bytes are text, not characters to
+      // show.
+      if (t->_emstate == ES_TITLE && !t->_vtdcson) {
+        ao_title_append(t, c);
+        return;
+      }
+      if (t->_vtdcson >= 2) {
+        ansi_dcsdata(t, c);
+        return;
+      }
+      if (t->_emstate == ES_IGNORE || t->_emstate == ES_IGNOREESC) {
+        ao_ignored(t, 0x80);
+        return;
+      }
+      ao_utf8(t, (unsigned)c);
+      return;
+    }
+    if (t->unicodeContext.need) {
+      t->unicodeContext.need = 0;
+      ao_unicode(t, 0xFFFD);
+    }
+  }
+  ansiout(t, c);
+}
+
+// ---- bulk print path
+
+// True when a printable run may be stored without going through ansiout:
+// ground state and nothing that makes a printable byte special.
+static inline bool ao_fastok(te* t) {
+  return t->_emstate == ES_GROUND && !t->_vtdcson && !t->_prctrl && t->vt.GL < 4 && t->MBMode <= 1 &&
+         !t->_vinsmode && !t->_vmaskpar && !t->vt.SShift && !t->unicodeContext.need && !t->_vt52y &&
+         t->GetCharSet == AnsiGetCharSet;
+}
+
+// Decodes one complete, valid UTF-8 sequence at p; 0 when there is none.
+static inline int ao_utf8_seq(const unsigned char* p, const unsigned char* end, uint32_t* cp) {
+  unsigned b = p[0];
+  ptrdiff_t left = end - p;
+  if (b >= 0xC2 && b <= 0xDF) {
+    if (left < 2 || (p[1] & 0xC0) != 0x80) return 0;
+    *cp = ((b & 0x1Fu) << 6) | (p[1] & 0x3Fu);
+    return 2;
+  }
+  if (b >= 0xE0 && b <= 0xEF) {
+    if (left < 3) return 0;
+    unsigned lo = b == 0xE0 ? 0xA0 : 0x80, hi = b == 0xED ? 0x9F : 0xBF;
+    if (p[1] < lo || p[1] > hi || (p[2] & 0xC0) != 0x80) return 0;
+    *cp = ((b & 0x0Fu) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3Fu);
+    return 3;
+  }
+  if (b >= 0xF0 && b <= 0xF4) {
+    if (left < 4) return 0;
+    unsigned lo = b == 0xF0 ? 0x90 : 0x80, hi = b == 0xF4 ? 0x8F : 0xBF;
+    if (p[1] < lo || p[1] > hi || (p[2] & 0xC0) != 0x80 || (p[3] & 0xC0) != 0x80) return 0;
+    *cp = ((b & 0x07u) << 18) | ((p[1] & 0x3Fu) << 12) | ((p[2] & 0x3Fu) << 6) | (p[3] & 0x3Fu);
+    return 4;
+  }
+  return 0;
+}
+
+// True when all eight bytes of w are printable ASCII (0x20-0x7E).
+static inline bool ao_ascii8(uint64_t w) {
+  const uint64_t ones = 0x0101010101010101ull, high = 0x8080808080808080ull;
+  uint64_t below = (w - 0x20 * ones) & ~w & high;
+  uint64_t del = w ^ (0x7F * ones);
+  uint64_t isdel = (del - ones) & ~del & high;
+  return ((w & high) | below | isdel) == 0;
+}
+
+// Stores the printable run at p; returns where it stopped (a byte that
+// needs the state machine).  Characters that would reach the last usable
+// column, and a pending wrap, go through ansiout2 so that wrap, margins
+// and wide characters follow exactly the one-character rules.
+static const unsigned char* ao_bulk(te* t, const unsigned char* p, const unsigned char* end) {
+  const bool utf8 = t->MBMode == 1;
+  const bool c1print = !utf8 && t->_vt200mode != 2;
+  const bool scoC1 = !utf8 && t->_vt200mode == 2 && (t->_vemode & VM_SCOANSI);
+  const unsigned char* disp = t->pdisptab;
+  const CHATTR setL = (CHATTR)(t->vt.CharSet[t->vt.GL & 3] & 0xF) << CA_CSET_SHIFT;
+  const CHATTR setR =
+      (t->teflags & TF_G2G3) ? (CHATTR)(t->vt.CharSet[t->vt.GR & 3] & 0xF) << CA_CSET_SHIFT : setL;
+  auto printable8 = [&](unsigned b) {
+    return b - 0x20u < 0x5Fu || (!utf8 && (b >= 0xA0 || (b >= 0x80 && (c1print || (scoC1 && b != 0x9B)))));
+  };
+
+  while (p < end) {
+    const CHATTR attr = t->_vcurattr;
+    const CHATTR baseL = attr | setL;
+    const int y = t->vdestline;
+    const int fv = vid_fvcols(t, y);
+    int x = t->vdestcol;
+    const bool fast = !t->XNwrap && y < t->vlines && x + 1 < fv;
+    CHATTR* row = t->_vscreen[y];
+    const int x0 = x;
+    bool stopped = false;
+    if (fast) {
+      while (p < end) {
+        if (!disp) {
+          // Printable ASCII up to the cell before the last usable column,
+          // eight bytes at a time while they last.
+          const unsigned char* q = p;
+          const unsigned char* stop = p + std::min<ptrdiff_t>(end - p, fv - 1 - x);
+          while (stop - q >= 8) {
+            uint64_t w;
+            std::memcpy(&w, q, 8);
+            if (!ao_ascii8(w)) break;
+            CHATTR* d = row + x;
+            for (int i = 0; i < 8; i++) d[i] = baseL | q[i];
+            x += 8;
+            q += 8;
+          }
+          while (q < stop && (unsigned)*q - 0x20u < 0x5Fu) row[x++] = baseL | *q++;
+          p = q;
+          if (p >= end) break;
+        }
+        unsigned b = *p;
+        if (b < 0x80 || !utf8) {
+          if (!printable8(b)) {
+            stopped = true;
+            break;
+          }
+          if (x + 1 >= fv) break;
+          if (disp) b = disp[b];
+          row[x++] = attr | b | ((b & 0x80) ? setR : setL);
+          p++;
+          continue;
+        }
+        uint32_t cp;
+        int n = ao_utf8_seq(p, end, &cp);
+        if (!n) {
+          stopped = true;
+          break;
+        }
+        if (cp == 0xFEFF) {
+          p += n;
+          continue;
+        }
+        if (wc_wide(cp)) {
+          if (x + 2 >= fv) break;
+          row[x] = attr | ca_from_unicode(cp);
+          row[x + 1] = 0;
+          x += 2;
+        } else {
+          if (x + 1 >= fv) break;
+          row[x++] = attr | ca_from_unicode(cp);
+        }
+        p += n;
+      }
+      if (x > x0) {
+        vid_touch_row(t, y, x0, x - 1);
+        t->vdestcol = x;
+        VidPos(t, y, x);
+      }
+      if (stopped || p >= end) return p;
+    }
+    // One character by the full rules: the end of a row, a pending wrap,
+    // or the status row.
+    unsigned b = *p;
+    if (b < 0x80 || !utf8) {
+      if (!printable8(b)) return p;
+      ansiout2(t, (CHATTR)b);
+      p++;
+      continue;
+    }
+    uint32_t cp;
+    int n = ao_utf8_seq(p, end, &cp);
+    if (!n) return p;
+    ao_unicode(t, cp);
+    p += n;
+  }
+  return p;
+}
+
+// Nothing makes a byte of an escape or control sequence special: the
+// sequence bytes may skip the per-byte checks of ansiout.
+static inline bool ao_plainseq(te* t) {
+  return !t->_vtdcson && !t->_prctrl && !t->_vmaskpar && t->vt.GL < 4 && t->MBMode <= 1 &&
+         !(t->_vemode & VM_VT52) && !t->_vt52y && !t->unicodeContext.need;
+}
+
+void ansiemwrite(te* t, const unsigned char* p, size_t n) {
+  const unsigned char* end = p + n;
+  // Whether sequence bytes may skip ansiout; re-read after anything that
+  // can change a mode.
+  bool plain = ao_plainseq(t);
+  while (p < end) {
+    int state = t->_emstate;
+    if (state == ES_GROUND) {
+      if (ao_fastok(t)) {
+        p = ao_bulk(t, p, end);
+        if (p >= end) break;
+      }
+      if (*p == 0x1B && plain) {
+        // ESC in ground state, as ansiout takes it.
+        t->_vtptr = 0;
+        t->_vtbuf[0] = 0;
+        t->_emstate = ES_ESC;
+        p++;
+        continue;
+      }
+    } else if (plain && state == ES_CSI) {
+      // Parameter bytes, then the final, exactly as ansiout takes them.
+      while (p < end && (unsigned)*p - 0x30u < 0x10u) ao_append(t, *p++);
+      if (p >= end) break;
+      unsigned c = *p;
+      if (c - 0x40u < 0x3Fu) {
+        p++;
+        ao_final(t, (int)c);
+        plain = ao_plainseq(t);
+        continue;
+      }
+    } else if (plain && state == ES_ESC && *p == '[') {
+      t->_emstate = ES_CSI;
+      p++;
+      continue;
+    }
+    ansiemout(t, *p++);
+    plain = ao_plainseq(t);
+  }
+}

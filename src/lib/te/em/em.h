@@ -1,0 +1,63 @@
+// Emulator core shared by every character-mode family: creation, reset and
+// destruction of an instance, the colour/attribute maps and helpers, the
+// answer-back text, the emulation-number binding list and the families'
+// member lists.
+#pragma once
+
+#include "te/terec.h"
+
+// Engine error numbers passed to te_hooks.error.
+enum {
+  EMERR_SCREEN = 200,
+  EMERR_PAGE = 202,
+  EMERR_SCROLLBACK = 204,
+  EMERR_SBWIDEN = 206,
+  EMERR_CHARSET = 2087,
+  EMERR_EMULATION = 2088,
+};
+
+// ---- life cycle (emcore.cpp)
+int EmNew(te* t, int emode);
+void EmReset(te* t, int emode);
+void EmClose(te* t);
+void* EmAlloc(size_t bytes);  // zeroed; null on failure
+void EmFree(void* p);
+void EmError(te* t, int code);
+// Test seam: make the n-th following EmAlloc fail (0 = never).
+void EmAllocFailAt(int n);
+
+// ---- configuration helpers (emcore.cpp)
+int sl_wru(te* t, const char* text);
+void initcolors(te* t);
+void vblink(te* t, int on);
+
+// ---- colours and attributes (emattr.cpp)
+extern const CATMAP gstartupCAT;
+void EmMapColor(te* t, CHATTR attr, int bgfg, int permflag);
+void _EmMapColor(te* t, CHATTR attr, int bgfg, int permflag);
+void EmMapTextAttr(te* t, CHATTR attr, int pattr, int permflag);
+uint32_t EmGetTextAttr(te* t, CHATTR attr);
+CHATTR EmGetColorBits(te* t, CHATTR attr);
+CHATTR EmGetDefColorBits(te* t, CHATTR attr);
+CHATTR EmGetDefaultAttr(te* t);
+CHATTR EmGetDefDefaultAttr(te* t);
+void EmSetAttr(te* t, CHATTR attr);
+void EmSetColorAndAttr(te* t, CHATTR attr);
+
+// ---- emulation numbers and families (emlist.cpp)
+extern const EMLIST ansi_emlist[];
+extern const EMLIST ibm3151_emlist[];
+extern const EMLIST pcterm_emlist[];
+extern const EMLIST tty_emlist[];
+extern const EMLIST wy50_emlist[];
+extern const EMLIST wy60_emlist[];
+// Member of a list by name (case-insensitive), or null.
+const EMLIST* EmFindMember(const EMLIST* list, const char* name);
+// Name of an emulation number ("VT220", "MAC", ...), or null.
+const char* EmName(int emode);
+// Engine emulation number of a session emulation setting (0-30), or -1.
+int EmSettingToEmulation(int setting);
+// Emulation number of a name ("VT220", "mac", ...), or -1.
+int EmNumberOfName(const char* name);
+// Handler vector bound to an emulation number, or null.
+const TEPROC* EmFindProcs(int emode);

@@ -1,0 +1,304 @@
+// The character-mode terminal record `te`: screen of cells, cursor, modes,
+// parser state, character sets, scrollback, pages, colour maps, and the two
+// seams through which the engine reaches outside itself (the drawing layer
+// and the owner's hooks).  The record owns its cell blocks, scrollback,
+// pages, title and programmed keys; EmClose frees them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "vid/chattr.h"
+
+struct te;
+
+// Physical attribute/colour pair and the 16-entry map indexed by the
+// attribute-combination index of a cell.
+struct CAT {
+  uint32_t pattr;  // physical attribute bits (drawing only)
+  uint32_t color;  // colour byte in bits 24-31; 0xFF000000 = no colour
+};
+typedef CAT CATMAP[16];
+
+// Physical attribute bits of CAT.pattr.
+enum : uint32_t {
+  PA_OVERSTRIKE = 0x20000,
+  PA_UNDERLINE = 0x40000,
+  PA_BOLD = 0x10000,
+  PA_BLINK = 0x80000,
+  PA_STRIKE = 0x100000,
+  PA_SWAP = 0x200000,
+  PA_BRIGHT = 0x400000,
+  PA_NORMAL = 0x800000,
+};
+
+// What the engine needs of a drawing layer.  Nobody sees the drawn screen,
+// so every entry is optional; the engine keeps the observable cursor fields
+// (xPOS, yPOS, vCaret) itself.
+struct VidDraw {
+  void (*cursor)(te* t, int row, int col);             // drawn cursor moved
+  void (*caret)(te* t, int visible, int shape);        // caret shown/hidden
+  void (*clear)(te* t);                                // surface cleared
+  void (*scroll)(te* t, int top, int bottom, int up);  // rows scrolled by one
+};
+
+// Every outward call of the engine.  The owner (the session) fills these at
+// start-up; a null entry does nothing, so the engine runs alone.
+struct te_hooks {
+  void (*comout)(te* t, int byte);                        // one byte to the host
+  void (*bcomout)(te* t, const char* bytes, int length);  // bytes to the host
+  void (*set_title)(te* t, const char* text);             // window title
+  void (*windowSizeChanged)(te* t, int cols, int lines);  // after every resize
+  void (*bell)(te* t);                                    // audible bell
+  void (*error)(te* t, int code);                         // engine error numbers
+  void (*blink_timer)(te* t, int on);                     // periodic blink tick
+  int (*capture)(te* t, int on, int kind);                // capture notification
+  void (*printer)(te* t, int request, const char* bytes, int length);
+};
+
+// Printer requests passed to te_hooks.printer.
+enum { TE_PRINT_SCREEN = 1, TE_PRINT_LINE = 2, TE_PRINT_BYTES = 3, TE_PRINT_CONTROLLER = 4 };
+
+// Handler vector of an emulation family.  emwrite is an optional bulk form
+// of emout; without it bytes are fed one at a time.
+struct TEPROC {
+  void (*emout)(te* t, int byte);
+  int (*emkey)(te* t, int key);
+  void (*emblk)(te* t, int c);
+  int (*eminit)(te* t, const char* name);
+  void (*emwrite)(te* t, const unsigned char* bytes, size_t length);
+};
+
+// Member of a family: name, terminal-type name, sub-mode bit, flags.
+struct EMLIST {
+  const char* emname;
+  const char* emtelname;
+  int emvemode;
+  int emflags;
+};
+
+// Binding of an emulation number to a family.
+struct TELIST {
+  int tenum;
+  const TEPROC* pfnProcs;
+};
+
+// Capability flags (teflags).
+enum : int {
+  TF_25ROWS = 0x0001,
+  TF_24ROWS = 0x0002,
+  TF_DEFERWRAP = 0x0010,
+  TF_G2G3 = 0x0020,
+  TF_WY60PAGE1 = 0x0100,
+  TF_WY60PAGE2 = 0x0200,
+  TF_HOSTCOLOR = 0x0400,
+  TF_KEEPSELPROT = 0x0800,
+  TF_EMBEDCOLOR = 0x1000,
+};
+
+// G0-G3 designations and shifts.
+struct VTCHARSET {
+  int CharSet[4];  // set number designated into G0-G3
+  int GL, GR;      // index 0-3 invoked into GL/GR, or 4/5 for the SCO fonts
+  int SShift;      // pending single shift: 3 = SS2, 4 = SS3, 0 = none
+  int SaveSet;     // GL saved with the cursor
+  int SaveShift;   // single shift saved with the cursor
+};
+
+// Scrollback ring.  Row i of the ring lives at sbscreen[i]; sbfirstline is
+// the ring index of the newest row.
+struct scrollback {
+  CHATTR** sbscreen;
+  CHATTR* sbbegscr;  // the cell block of the ring (owned)
+  unsigned char* sbvlattr;
+  int sblinemax;    // capacity in rows, 0 = none
+  int sbfirstline;  // newest row, -1 when empty
+  int sblastline;   // rows held
+  int sbcols;       // columns copied from the screen
+  int sbcolmax;     // allocated width
+  int sbcurline;    // rows the view is scrolled back, 0 = live
+  int sblastdisp;
+  CHATTR* sbsavescreen[TE_MAXLINES];  // live screen parked while scrolled back
+  unsigned char sbsavevlattr[TE_MAXLINES];
+  int sbsavx, sbsavy;
+  CHATTR sbsavattr;
+};
+
+// A saved page (everything selpage swaps).
+struct ALTSCREEN {
+  CHATTR* a_vscreen[TE_MAXLINES];
+  CHATTR* a_vbegscr;  // the page's cell block (owned)
+  CHATTR* a_vendscr;
+  unsigned char a_vlattr[TE_MAXLINES];
+  int a_vcolmax;
+  size_t a_vscrsize;
+  int a_vdestline, a_vdestcol;
+  CHATTR a_vcurattr;
+  int a_vbegcol, a_vendcol;
+};
+
+// Attribute and drawing state parked by attroff.
+struct EMSAVE {
+  CHATTR emsavattr;
+  CHATTR emsavdim;
+  int emsavprot;
+  VTCHARSET emsavgraph;
+  int emsavins;
+  int emGRsav, emGLsav;
+};
+
+// Rectangle of cells changed since the channel last read them; all -1 when
+// nothing changed.
+struct VREGION {
+  int top, left, bottom, right;
+};
+
+// UTF-8 decoder state of the host data.
+struct UTF8CTX {
+  uint32_t cp;       // code point collected so far
+  int need;          // continuation bytes still expected
+  unsigned char lo;  // allowed range of the next continuation byte
+  unsigned char hi;
+};
+
+constexpr int TE_MAXPAGES = 7;
+constexpr int TE_VTBUF = 80;
+constexpr int TE_PRGKEYS = 48;
+constexpr int TE_TITLEMAX = 4096;  // cap of a collected window title
+
+struct te {
+  // Handlers
+  const TEPROC* pfnEmProcs;
+  int teloaded;
+  int emode;
+  const unsigned char* pdisptab;  // 256 bytes; null = identity
+  int tereload;
+  char _telname[32];
+
+  // Screen
+  CHATTR* _vscreen[TE_MAXLINES];
+  CHATTR* _vbegscr;  // the cell block (owned)
+  CHATTR* _vendscr;
+  int _vcolmax;
+  size_t _vscrsize;  // bytes
+  unsigned char vlattr[TE_MAXLINES];
+
+  // Size
+  int Lines, Cols, vlines, vcols, vstatus, slines, scols;
+  int col132, mode132, _conf_col132, vextend;
+
+  // Cursor
+  int vdestline, vdestcol, XNwrap;
+  int vbegcol, vendcol;
+  int xPOS, yPOS, vCaret;
+  int outflag;                  // drawing output on
+  int vcurshape;                // remembered cursor shape
+  int _statx, _staty, _staton;  // cursor parked while on the status row
+
+  // Attribute
+  CHATTR _vcurattr, _vtsavattr, _dimattr, _protrev, _clearto;
+  int _protect, _vinsmode;
+  CHATTR _vtmpattr, _vflgattr, BlinkAttr;
+  int revdim;
+  int erasemode;        // a selective erase is in progress
+  uint32_t _vphysattr;  // physical attribute resolved for drawing
+  int _blmode, cycle;
+
+  // Regions
+  int _vscregion, _vscregtop, _vscregbot, _vscregleft, _vscregright;
+  int _decvssm, _decom, _vorigin, _horigin, _vnoscroll;
+
+  // Parser
+  int _vemode, _emstate, _ostate, _vtcmd;
+  char _vtbuf[TE_VTBUF];
+  int _vtptr;
+  unsigned char _tabs[TE_MAXCOLS];
+  int _termtmps[8];
+  int _vtmpint, _vtmpkey;
+  int _vtdcson;
+  int _vt52y;      // VT52 direct cursor address: 1 row expected, 2 column
+  int _dbcstrail;  // the next byte is the trail of a double-byte character
+  int _vtsavx, _vtsavy, _vtsavorg;
+
+  // Modes
+  int _AMon, _appkey, _appcur, _vnlmode, _vkbmode, _kdisable, _cursmode;
+  int _vt200mode, _vtc18out, _nrcsmode, _vmaskpar, dupmode, _blokmode, _vmonitor, _venhanced;
+  int vtabex, _vcharset, _vt4207mode, _revvideo, _vtfkeyl, _modeset, _statusline;
+  int _vtdcstate, _vtfkeylock, _ibmode, _marky, _vbufline, _capslock, _scanmode, _statsupp;
+  int _vbank1, _vbank2;  // character banks (Wyse)
+  char _conformlev[6];
+
+  // Printing (no printer method exists; the filter only finds the end of
+  // printer-controller mode)
+  int current_printer, _prctrl, _prdisp, _prauto, _ptype, _prtchar, _prextent, _prformfd;
+  int _prfstate;  // controller-mode terminator matcher
+  unsigned char _prfhold[4];
+
+  // Character sets
+  VTCHARSET vt;
+  int (*GetCharSet)(te* t, int c);  // byte to byte-plus-set when stored
+  int (*GetTCSChar)(te* t, int c);  // byte-plus-set to TCS when shown
+  int defcset;
+  short* EmCPtoTCS;
+  unsigned char* EmTCStoCP;
+  short* KbdCPtoTCS;
+  unsigned char* VidTCStoCP;
+  short* Alt1CPtoTCS;
+  short* Alt2CPtoTCS;
+  short* pVT100SG;
+  short* pVT200DSG;
+  short* pVT200DMN;
+  unsigned short* TCS2Unicode;  // 768 entries, TCS 0x200.. to Unicode (derived)
+  unsigned short* Unicode2TCS;  // 65536 entries
+  unsigned short* Unicode2GB2312;
+  unsigned short* GB23122Unicode;
+  unsigned short* Unicode2Big5;
+  unsigned short* Big52Unicode;
+  unsigned short* Unicode2SJIS;
+  unsigned short* SJIS2Unicode;
+  int MBMode;  // 1 = host sends UTF-8
+  UTF8CTX unicodeContext;
+
+  // Scrollback
+  scrollback* _sb;
+  int vscrollback;
+
+  // Pages
+  ALTSCREEN* _pages[TE_MAXPAGES];
+  int _vcurpage, vpages;
+
+  // Changed cells
+  VREGION vscreen_region;
+
+  // Keys
+  char* _prgkeys[TE_PRGKEYS];
+  void* m_pKeyMap;
+
+  // Configuration
+  int wrap, bsdel, vdestbs, noscroll, maskpar;
+  int fgcolor[17], bgcolor[17];
+  int m_bIgnoreHostColor;
+  int termid;
+  char* wrustr;
+  int wruchar;
+  int _cleartosb;
+
+  // Flags
+  int teflags;
+
+  // Colour maps
+  CATMAP inuseCAT, userCAT, savemainCAT, savestatusCAT;
+  CHATTR savmattr, savsattr;
+  int _statcatinit;
+
+  // Title being collected
+  char* titleText;
+  int titleTextLength, titleTextSize;
+
+  // Owner
+  int _teowned;  // TEInit allocated the record
+  void* app;
+  void* pgl;
+  te_hooks hooks;
+  VidDraw draw;
+};
