@@ -229,10 +229,15 @@ int LumTelnetConnection::KeepAliveCheck() {
 
 int LumTelnetConnection::Read(char* buffer, int size) {
   if (!IsConnected()) return -1;
-  if (size <= 0) return 0;
+  // The bytes are read one place in and parsed down into the caller's
+  // buffer: an end of record whose IAC came with the previous read takes
+  // one byte more than its EOR.
+  if (size < 2) return 0;
+  char* raw = buffer + 1;
+  const int room = size - 1;
   int n;
   if (ssl_con) {
-    n = SSL_read(ssl_con, buffer, size);
+    n = SSL_read(ssl_con, raw, room);
     if (n > 0) {
       sslReadFailures = 0;
     } else {
@@ -246,16 +251,16 @@ int LumTelnetConnection::Read(char* buffer, int size) {
       return -1;
     }
   } else {
-    ssize_t r = recv(_fd, buffer, static_cast<size_t>(size), 0);
+    ssize_t r = recv(_fd, raw, static_cast<size_t>(room), 0);
     if (r == 0) return -1;
     if (r < 0)
       return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINPROGRESS || errno == EINTR) ? 0 : -1;
     n = static_cast<int>(r);
   }
 
-  unsigned char* bytes = reinterpret_cast<unsigned char*>(buffer);
   int consumed = 0;
-  int data = _parser.Feed(bytes, n, bytes, &consumed);
+  int data = _parser.Feed(reinterpret_cast<unsigned char*>(raw), n, reinterpret_cast<unsigned char*>(buffer),
+                          &consumed);
   if (_parser.takeEOR()) setEOR(true);
   if (!_parser.replies().empty()) {
     ComoutRaw(_parser.replies().data(), static_cast<int>(_parser.replies().size()));

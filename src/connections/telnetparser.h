@@ -66,9 +66,11 @@ class LumTelnetParser {
   // Clears the negotiation state (a new connection).
   void Reset();
 
-  // Parses n host bytes.  The released data bytes go to out (which may be
-  // in itself: the output never runs ahead of the input); returns their
-  // count.  *consumed tells how many input bytes were taken: all of them,
+  // Parses n host bytes.  The released data bytes go to out, which needs
+  // room for n + 1 bytes (an IAC held from the previous call comes out with
+  // the EOR that completes it); returns their count.  out may overlap the
+  // input when it starts one byte before it: the output never overtakes the
+  // bytes still to be read.  *consumed tells how many input bytes were taken: all of them,
   // unless the host's START_TLS FOLLOWS arrived, after which the rest belongs
   // to TLS and parsing stops (startTlsRequested() turns true).
   int Feed(const unsigned char* in, int n, unsigned char* out, int* consumed);
