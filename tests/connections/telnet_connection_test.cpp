@@ -246,6 +246,7 @@ TEST_F(TelnetTls, TlsFromTheFirstByteAndServerVerification) {
         [&](PeerLink& link) {
           link.Send("tls-" + B({IAC, DO, 24}) + "data");
           link.Expect(B({IAC, WILL, 24}), std::chrono::seconds(5));
+          link.Expect("bye", std::chrono::seconds(5));  // the close must not race the checks
         },
         true, served->cert, served->key);
     PromptRecorder prompts;
@@ -262,6 +263,7 @@ TEST_F(TelnetTls, TlsFromTheFirstByteAndServerVerification) {
       ASSERT_TRUE(pump.WaitFor("tls-data")) << pump.data();
       EXPECT_TRUE(t.conn.tlsActive());
       EXPECT_TRUE(prompts.errors.empty()) << prompts.AllErrors();
+      t.Send("bye");
     } else {
       EXPECT_EQ(r, -1);
       EXPECT_FALSE(t.conn.IsConnected());

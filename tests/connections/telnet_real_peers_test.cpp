@@ -71,6 +71,8 @@ void LoginAndRun(LumConnection& conn, Pump& pump) {
   Send(conn, g_user + "\r\n");
   ASSERT_TRUE(pump.WaitFor("assword")) << pump.data();
   Send(conn, g_password + "\r\n");
+  // Typed-ahead input is flushed by login: wait for the shell's prompt.
+  ASSERT_TRUE(pump.WaitFor("$ ")) << pump.data();
   Send(conn, "echo telnet-$((6*7))\r\n");
   ASSERT_TRUE(pump.WaitFor("telnet-42")) << pump.data();
   Send(conn, "exit\r\n");
