@@ -60,6 +60,26 @@ static void core_hook_error(te*, int code) {
   TE_Trace(TRACE_FAIL, "Terminal engine error %d\n", code);
 }
 
+// ---- prompts of the connections ----
+// Until the browser prompts are attached, a prompt never waits: an entry is
+// cancelled, a question answered no, an error only written to the trace.
+
+static int core_prompt_entry(void*, const char* title, bool, const char* msg, const char*,
+                             std::string* text) {
+  TE_Trace(TRACE_CONNECT | TRACE_FAIL, "Entry prompt \"%s\" (%s) cancelled: no browser prompt available.\n",
+           title ? title : "", msg ? msg : "");
+  text->clear();
+  return 0;
+}
+static int core_prompt_yesno(void*, const char* title, const char* text) {
+  TE_Trace(TRACE_CONNECT | TRACE_FAIL, "Question \"%s\" (%s) answered no: no browser prompt available.\n",
+           title ? title : "", text ? text : "");
+  return 0;
+}
+static void core_prompt_fatal(void*, bool, const char*) {
+  // The connection has already written the error to the trace.
+}
+
 // ---- creation ----
 
 static app_s* app_create_initialize(void* frame, int x, int y) {
@@ -84,6 +104,8 @@ static app_s* app_create_initialize(void* frame, int x, int y) {
   } else {
     TE_Trace(TRACE_FAIL, "Unable to create the terminal record.\n");
   }
+  static const LumPromptHooks prompts = {core_prompt_entry, core_prompt_yesno, core_prompt_fatal};
+  LumSetPromptHooks(&prompts);
   app->winw = 800;
   app->winh = 600;
   return app;

@@ -128,6 +128,21 @@ static void interim_load_codepages(app_s* app, LumDict* dict) {
   }
 }
 
+// Normal colours (1-based PC colour indexes) for every attribute combination.
+static void interim_set_colors(app_s* app, LumDict* dict) {
+  te* t = app->lpte;
+  int fg = dict->intValueForKey("colorfg0"), bg = dict->intValueForKey("colorbg0");
+  if (fg < 1 || fg > 16 || bg < 1 || bg > 16) return;
+  for (int i = 0; i < 17; i++) {
+    t->fgcolor[i] = fg;
+    t->bgcolor[i] = bg;
+  }
+  initcolors(t);
+  int bold = dict->intValueForKey("colorfg4");
+  if (bold >= 1 && bold <= 16) EmMapColor(t, CA_BOLD, ((bg - 1) << 4) | (bold - 1), 1);
+  EmSetAttr(t, EmGetDefaultAttr(t));
+}
+
 void app_set_te_safe_values(app_s* app, LumDict* dict) {
   te* t = app ? app->lpte : nullptr;
   if (!t || !dict) return;
@@ -143,6 +158,7 @@ void app_set_te_safe_values(app_s* app, LumDict* dict) {
     app->_emulation = emulate;
     app_set_emulation(app, emulate);
   }
+  interim_set_colors(app, dict);
   app_set_rows_cols(app);
   if (interim_has(dict, "MBMode")) t->MBMode = dict->intValueForKey("MBMode");
   interim_load_codepages(app, dict);

@@ -312,4 +312,12 @@ TEST_F(Core, CloseOnDisconnectIsSetByTheSettingButNotDuringAConnect) {
   EXPECT_TRUE(app->needToClose);
 }
 
+TEST_F(Core, PromptsNeverWaitWithoutABrowser) {
+  std::string answer = conn->Entry("Password", true, "", "for %s", "user");
+  EXPECT_EQ(answer, "");
+  EXPECT_TRUE(conn->entryWasCanceled);
+  EXPECT_FALSE(conn->entryWaiting);
+  EXPECT_FALSE(conn->AlertYesNo("Host key", "Accept %d?", 1));
+}
+
 }  // namespace
