@@ -218,6 +218,9 @@ void app_connection_made(app_s* app);
 void app_disconnect(app_s* app, int error);
 void app_disconnect_ex(app_s* app, int error, bool autoReconnect, bool closeDisconnect);
 bool app_should_close_on_disconnect(app_s* app);
+// At the end of the session process: the host connection is closed (a local
+// shell hung up and reaped) and the update timer stopped.
+void app_end_session(app_s* app);
 // True while the session's host connection is established.
 bool app_is_connected(const app_s* app);
 void app_use_read_socket(app_s* app, int fd, bool autoReconnect);

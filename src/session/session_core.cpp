@@ -264,6 +264,13 @@ void app_disconnect_ex(app_s* app, int error, bool autoReconnect, bool closeDisc
   if (closeDisconnect) app->needToClose = true;
 }
 
+void app_end_session(app_s* app) {
+  if (!app) return;
+  app_disconnect_ex(app, 0, false, false);
+  core_destroy_stale(app);
+  app_stop_update_timer(app);
+}
+
 bool app_is_connected(const app_s* app) {
   return app && app->_conn && app->_conn->IsConnected();
 }

@@ -163,6 +163,31 @@ TEST(ConfigShell, PromptReachesBrowsersSettingsReadBackAndSessionEndsWithLastBro
   EXPECT_TRUE(server.WaitForOutput("Child process [" + std::to_string(child) + "] stopped"));
 }
 
+// The shell of a session that is shut down while connected does not outlive
+// it, even one that ignores the hang-up and never reads its terminal.
+TEST(ConfigShell, ShutdownTakesTheShellAlong) {
+  TestHome home("exec sh -c 'trap \"\" HUP; echo kvx\\$; while :; do sleep 1; done'\n");
+  ServerOptions options;
+  options.home = home.dir;
+  KavrixServer server(options);
+  Session s = NewSession(server.port());
+  ASSERT_GT(s.port, 0);
+  int child = ChildPid(server, s.port);
+  ASSERT_EQ(EnvelopeCode(Post(server.port(), "/load_config", s, ShellConfig(24, 80)).body), 0);
+  WsClient ws;
+  ASSERT_EQ(ws.Handshake(s.port).status, 101);
+  ScreenModel screen(24, 80);
+  ASSERT_TRUE(Pump(ws, screen, [&] { return screen.Find("kvx$") >= 0; })) << screen.error;
+  std::string path = "/proc/" + std::to_string(child) + "/task/" + std::to_string(child) + "/children";
+  int shell = 0;
+  std::ifstream(path) >> shell;
+  ASSERT_GT(shell, 0);
+  ASSERT_TRUE(ProcessAlive(shell));
+  EXPECT_EQ(EnvelopeCode(Post(server.port(), "/shutdown_session", s, "{}").body), 0);
+  EXPECT_TRUE(WaitFor([&] { return !ProcessAlive(child); }, 30));
+  EXPECT_TRUE(WaitFor([&] { return !ProcessAlive(shell); }, 30)) << "the shell outlived its session";
+}
+
 TEST(ConfigShell, RefusedRequests) {
   KavrixServer server;
   Session s = NewSession(server.port());
