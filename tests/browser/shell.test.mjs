@@ -63,6 +63,30 @@ try {
     const again = await page.evaluate(() => window.kavrix.state());
     assert.equal(again.session.id, first.session.id);
     assert.equal(await page.evaluate(() => localStorage.getItem('kavrix.deviceId')).then((d) => d.length), 32);
+
+    // The host goes away: the page says so and offers to connect again,
+    // which starts a new shell in the same session.
+    await page.evaluate((id) => fetch(`/load_config?session=${id}`, {
+      method: 'POST',
+      headers: { 'Content-Type': 'application/json' },
+      body: JSON.stringify({ kcf: { commtype: 7 }, disconnectFromHost: true }),
+    }), again.session.id);
+    await page.waitForFunction(() => document.getElementById('state').dataset.state === 'disconnected');
+    const button = page.locator('#reconnect');
+    assert.equal(await button.isVisible(), true);
+    await button.click();
+    await page.waitForFunction(() => document.getElementById('state').dataset.state === 'connected',
+      null, { timeout: 30000 });
+    assert.equal(await button.isVisible(), false);
+    await page.waitForFunction(promptShown, null, { timeout: 30000 });
+
+    // The session's own console page shows the same screen.
+    const consolePage = await page.context().browser().newPage();
+    await consolePage.goto(`http://127.0.0.1:${again.session.port}/`);
+    await consolePage.waitForFunction(promptShown, null, { timeout: 30000 });
+    assert.equal(await consolePage.evaluate(() => window.kavrix.text()),
+      await page.evaluate(() => window.kavrix.text()));
+    await consolePage.close();
   });
 } finally {
   await kavrix.stop();
