@@ -52,7 +52,8 @@ export class Screen {
     this.cursorEl = document.createElement('div');
     this.cursorEl.className = 'kvx-cursor';
     container.replaceChildren(this.grid, this.cursorEl);
-    this.cursor = { x: 0, y: 0, visible: false };
+    // Where the session assumes a new browser's cursor to be until it moves.
+    this.cursor = { x: 0, y: 0, visible: true };
     this.updates = 0;
     this.frameRequested = false;
     this.cursorDirty = true;
@@ -112,6 +113,11 @@ export class Screen {
     this.updates++;
     this.schedule();
     return true;
+  }
+
+  // A new channel starts from the session's assumption about a new browser.
+  resetCursor() {
+    this.setCursor(0, 0, true);
   }
 
   setCursor(x, y, visible) {

@@ -146,7 +146,10 @@ function attach(session, size) {
   const host = location.hostname.includes(':') ? `[${location.hostname}]` : location.hostname;
   const scheme = location.protocol === 'https:' ? 'wss' : 'ws';
   app.channel = new Channel(`${scheme}://${host}:${session.port}/get_te_channel`, {
-    onOpen: () => app.channel.send(ACTION.REFRESH),
+    onOpen: () => {
+      app.screen.resetCursor();
+      app.channel.send(ACTION.REFRESH);
+    },
     onFrame,
     onState: (state) => {
       app.channelState = state;
