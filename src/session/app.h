@@ -70,7 +70,7 @@ struct app_s {
   int _conntype = 0;              // the commtype setting
   unsigned int _cursorColor = 0;  // cursor colour (COLORREF)
   int borderDetect = 0;           // turn '*' drawings into line drawing
-  int _emulation = 0;             // the emulate setting last applied
+  int _emulation = -1;            // the emulate setting last applied (none yet)
   std::string _currentCodepage;   // the cptrxin setting last loaded
   // ---- END settings block
 };

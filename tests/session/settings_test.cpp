@@ -277,10 +277,15 @@ TEST_F(Apply, EmulationSwitchesOnlyWhenTheSettingChanges) {
 
 TEST_F(Apply, EmptyDictionaryKeepsAUsableScreen) {
   std::unique_ptr<LumDict> d(Dict({}));
+  TraceCapture trace(TRACE_FAIL);
   app_set_te_safe_values(&app, d.get());
   EXPECT_EQ(std::make_pair(app._rows, app._cols), std::make_pair(25, 80));
   EXPECT_EQ(std::make_pair(t()->vlines, t()->vcols), std::make_pair(25, 80));
-  EXPECT_EQ(t()->emode, 7);  // emulate 0 is what the session starts with
+  // emulate 0 (ADM1) is tried on the first apply; without its family the
+  // terminal stays on ANSI and says so once.
+  EXPECT_EQ(app._emulation, 0);
+  EXPECT_EQ(t()->emode, 7);
+  EXPECT_EQ(trace.lines().size(), 1u);
   EXPECT_EQ(CombinationColors(t()), std::vector<uint32_t>(16, 0xFF000000u));
   EXPECT_EQ(t()->MBMode, 0);
   EXPECT_EQ(t()->tCaret, 1);
