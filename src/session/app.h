@@ -4,6 +4,7 @@
 // and, as the session core grows, its terminal session.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -16,14 +17,12 @@ struct ssl_ctx_st;
 struct kvx_session_t;  // the server's record of a session process
 struct kvx_client_t;   // one browser connection of a session process
 struct te;             // the character-mode terminal record
-struct PGL;            // the drawing handle (platform.h)
 class LumDict;         // the settings dictionary
 
 // ---- BEGIN settings block: declared by the settings / emulation / platform
 // ---- layer until the session core declares its full field set.
 // Which emulator receives host data and keys.
-enum tagEmlib { EM_UNIX = 0, EM_TN3270 = 1, EM_TN5250 = 2 };
-typedef enum tagEmlib APP_EM_LIB;
+typedef enum tagEmlib { EM_UNIX = 0, EM_TN3270 = 1, EM_TN5250 = 2 } APP_EM_LIB;
 // ---- END settings block
 
 struct app_s {
@@ -58,7 +57,7 @@ struct app_s {
 
   // ---- BEGIN settings block: terminal session fields read and written by
   // ---- the settings, the emulation selection and the platform layer.
-  PGL* pgl = nullptr;          // drawing handle (invisible screen)
+  void* pgl = nullptr;         // drawing handle (PGL, platform.h)
   int winw = 0, winh = 0;      // drawing surface in pixels
   te* lpte = nullptr;          // the character-mode terminal, owned
   APP_EM_LIB emlib = EM_UNIX;  // the active emulator
@@ -67,11 +66,11 @@ struct app_s {
   int _rows = 25, _cols = 80;  // requested screen size
   bool _autologin = false;     // play _autologinMacroHash once the host is reached
   std::string _autologinMacroHash;
-  int _conntype = 0;              // the commtype setting
-  unsigned int _cursorColor = 0;  // cursor colour (COLORREF)
-  int borderDetect = 0;           // turn '*' drawings into line drawing
-  int _emulation = -1;            // the emulate setting last applied (none yet)
-  std::string _currentCodepage;   // the cptrxin setting last loaded
+  int _conntype = 0;             // the commtype setting
+  uint32_t _cursorColor = 0;     // cursor colour (COLORREF)
+  int borderDetect = 0;          // turn '*' drawings into line drawing
+  int _emulation = -1;           // the emulate setting last applied (none yet)
+  std::string _currentCodepage;  // the cptrxin setting last loaded
   // ---- END settings block
 };
 

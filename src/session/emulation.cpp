@@ -81,7 +81,7 @@ void app_vidcalc(app_s* app) {
   int saved = t->outflag;
   t->outflag = 1;
   if (t->vextend) {
-    PGL* pgl = app->pgl;
+    PGL* pgl = app_pgl(app);
     int xc = pgl && pgl->xChar > 0 ? pgl->xChar : APP_STD_CHAR_WIDTH;
     int yc = pgl && pgl->yChar > 0 ? pgl->yChar : APP_STD_CHAR_HEIGHT;
     int cols = std::clamp(app->winw / xc, 1, TE_MAXCOLS);
@@ -115,7 +115,7 @@ void app_onresize(app_s* app, int width, int height, int force) {
   winfill(app->pgl, bg >= 1 && bg <= 16 ? t->RGBMap[bg - 1] : 0);
   if (t->vextend) {
     int size = t->nFixedFontSize > 0 ? t->nFixedFontSize : 10;
-    if (app->pgl && app->pgl->xChar != size) winsetfont(app->pgl, size, size * 3 / 2);
+    if (app_pgl(app) && app_pgl(app)->xChar != size) winsetfont(app->pgl, size, size * 3 / 2);
   } else {
     winsetfont(app->pgl, APP_STD_CHAR_WIDTH, APP_STD_CHAR_HEIGHT);
   }

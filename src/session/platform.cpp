@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "emulation.h"
 #include "secure.h"
@@ -20,15 +21,20 @@ const app_platform_hooks& app_get_platform_hooks() {
   return g_platformHooks;
 }
 
+// An empty text the caller frees.
+static char* pf_empty() {
+  return strdup("");
+}
+
 static void pf_unimplemented(const char* name) {
   TE_Trace(TRACE_PRINT, "Warning (%s) unimplemented in Kavrix!\n", name);
 }
 
 // ---- session operations
 
-std::string app_get_banner_line() {
+char* app_get_banner_line() {
   pf_unimplemented("app_get_banner_line");
-  return std::string();
+  return pf_empty();
 }
 
 int app_get_user_default_int(const char*) {
@@ -62,43 +68,43 @@ void app_do_edit(app_s*) {
   pf_unimplemented("app_do_edit");
 }
 
-std::string app_get_config_directory() {
+char* app_get_config_directory() {
   pf_unimplemented("app_get_config_directory");
-  return std::string();
+  return pf_empty();
 }
 
-std::string app_get_macro_directory() {
+char* app_get_macro_directory() {
   pf_unimplemented("app_get_macro_directory");
-  return std::string();
+  return pf_empty();
 }
 
-std::string app_create_unique_filename(const char*) {
+char* app_create_unique_filename(const char*) {
   pf_unimplemented("app_create_unique_filename");
-  return std::string();
+  return pf_empty();
 }
 
-std::string app_codepage_file_path(bool) {
+const char* app_codepage_file_path(int) {
   return "codepage.dat";
 }
 
-std::string app_cacerts_file_path() {
+char* app_cacerts_file_path() {
   pf_unimplemented("app_cacerts_file_path");
-  return std::string();
+  return pf_empty();
 }
 
-std::string app_privkey_file_path(const char*) {
+char* app_privkey_file_path(const char*) {
   pf_unimplemented("app_privkey_file_path");
-  return std::string();
+  return pf_empty();
 }
 
-std::string app_external_keyboard_path() {
+char* app_external_keyboard_path() {
   pf_unimplemented("app_external_keyboard_path");
-  return std::string();
+  return pf_empty();
 }
 
-std::string app_user_keyboard_path() {
+char* app_user_keyboard_path() {
   pf_unimplemented("app_user_keyboard_path");
-  return std::string();
+  return pf_empty();
 }
 
 void app_set_title(app_s*, const char*) {
@@ -182,21 +188,21 @@ void app_macro_write_secure(app_s*, const char*, const char*) {
   pf_unimplemented("app_macro_write_secure");
 }
 
-std::string app_macro_get_username(app_s*) {
+char* app_macro_get_username(app_s*) {
   pf_unimplemented("app_macro_get_username");
-  return std::string();
+  return nullptr;
 }
 
-std::string app_macro_get_password(app_s*) {
+char* app_macro_get_password(app_s*) {
   pf_unimplemented("app_macro_get_password");
-  return std::string();
+  return nullptr;
 }
 
-std::string app_macro_store_secure(app_s*, const char* value) {
+char* app_macro_store_secure(app_s*, const char* value) {
   return kvx_set_secure(value);
 }
 
-std::string app_macro_get_secure(app_s*, const char* token) {
+char* app_macro_get_secure(app_s*, const char* token) {
   return kvx_get_secure(token);
 }
 
@@ -250,20 +256,30 @@ void ClosePrintJob(app_s*) {}
 
 // ---- drawing layer
 
+static PGL* pf_pgl(void* pgl) {
+  return static_cast<PGL*>(pgl);
+}
+
+PGL* app_pgl(const app_s* app) {
+  return app ? static_cast<PGL*>(app->pgl) : nullptr;
+}
+
 PGL* wininit(app_s* app) {
   PGL* pgl = new PGL{};
   pgl->app = app;
   return pgl;
 }
 
-void winopen(PGL* pgl, void*, int width, int height) {
+void winopen(void* handle, void*, int width, int height) {
+  PGL* pgl = pf_pgl(handle);
   if (!pgl) return;
   pgl->width = width;
   pgl->height = height;
   pgl->opened = true;
 }
 
-void winresize(PGL* pgl, int width, int height) {
+void winresize(void* handle, int width, int height) {
+  PGL* pgl = pf_pgl(handle);
   if (!pgl || pgl->resized) return;
   pgl->resized = true;
   pgl->width = width;
@@ -271,61 +287,62 @@ void winresize(PGL* pgl, int width, int height) {
   if (pgl->app) app_onresize(pgl->app, width, height, 1);
 }
 
-void winsetsize(PGL* pgl, int width, int height) {
+void winsetsize(void* handle, int width, int height) {
+  PGL* pgl = pf_pgl(handle);
   if (!pgl || (pgl->opened && pgl->width == width && pgl->height == height)) return;
   pgl->width = width;
   pgl->height = height;
   pgl->opened = true;
 }
 
-void wingetclientrect(PGL*, int* x, int* y, int* width, int* height) {
+void wingetclientrect(void*, int* x, int* y, int* width, int* height) {
   if (x) *x = 0;
   if (y) *y = 0;
   if (width) *width = PGL_CLIENT_WIDTH;
   if (height) *height = PGL_CLIENT_HEIGHT;
 }
 
-int wingettickcount(PGL*) {
+int wingettickcount(void*) {
   return PGL_TICKS;
 }
 
-int PGL_GetTickCount(PGL* pgl) {
+int PGL_GetTickCount(void* pgl) {
   return wingettickcount(pgl);
 }
 
-void winontimer(PGL* pgl) {
+void winontimer(void* handle) {
+  PGL* pgl = pf_pgl(handle);
   if (pgl && pgl->app && g_platformHooks.ontimer) g_platformHooks.ontimer(pgl->app);
 }
 
-std::string wingetentry(PGL* pgl, const char* title, bool isPassword, const char* msg, const char* saveMsg,
-                        int* ret) {
+char* wingetentry(void* pgl, const char* title, bool isPassword, const char* msg, const char* saveMsg,
+                  int* ret) {
   std::string text;
   int result = 0;
   if (g_platformHooks.entry)
     result = g_platformHooks.entry(pgl, title ? title : "", isPassword, msg ? msg : "",
                                    saveMsg ? saveMsg : "", &text);
   if (ret) *ret = result;
-  if (!result) text.clear();
-  return text;
+  return result ? strdup(text.c_str()) : nullptr;
 }
 
-int winshowyesno(PGL* pgl, const char* title, const char* text) {
+int winshowyesno(void* pgl, const char* title, const char* text) {
   return g_platformHooks.yesno ? g_platformHooks.yesno(pgl, title ? title : "", text ? text : "") : 0;
 }
 
-void winshowfatalerror(PGL* pgl, bool fatal, const char* text) {
+void winshowfatalerror(void* pgl, bool fatal, const char* text) {
   if (g_platformHooks.fatal)
     g_platformHooks.fatal(pgl, fatal, text ? text : "");
   else
     TE_Trace(TRACE_FAIL, "%s ERROR: %s\n", fatal ? "FATAL" : "", text ? text : "");
 }
 
-void winsettitle(PGL*, const char*) {}
-void winsetrepaint(PGL*, int) {}
-void winblit(PGL*) {}
-void winmessagebeep(PGL*) {}
-void wincopytext(PGL*, const char*) {}
-void writepty(PGL*, const char*, int) {}
+void winsettitle(void*, const char*) {}
+void winsetrepaint(void*, int) {}
+void winblit(void*) {}
+void winmessagebeep(void*) {}
+void wincopytext(void*, const char*) {}
+void writepty(void*, const char*, int) {}
 
 int wingetkeystate(int) {
   return 0;
@@ -335,8 +352,8 @@ int winopenpty() {
   return 1;
 }
 
-std::string wingetcopytext(PGL*) {
-  return "Some TexT";
+char* wingetcopytext(void*) {
+  return strdup("Some TexT");
 }
 
 void wincursor() {
@@ -347,7 +364,7 @@ void windocopy() {
   fputs("windocopy called, not implemented\n", stderr);
 }
 
-void winwarn(PGL*, const char* text) {
+void winwarn(void*, const char* text) {
   fprintf(stderr, "%s\n", text ? text : "");
 }
 
@@ -357,23 +374,24 @@ void winerror(const char* text) {
   exit(1);
 }
 
-void winfreepgl(PGL* pgl) {
-  delete pgl;
+void winfreepgl(void* pgl) {
+  delete pf_pgl(pgl);
 }
 
 const char* app_resource_path() {
   return nullptr;
 }
 
-void winsetcursorcolor(PGL* pgl, COLORREF color) {
-  if (pgl) pgl->cursorColor = color;
+void winsetcursorcolor(void* pgl, COLORREF color) {
+  if (pf_pgl(pgl)) pf_pgl(pgl)->cursorColor = color;
 }
 
-void winfill(PGL* pgl, COLORREF color) {
-  if (pgl) pgl->background = color;
+void winfill(void* pgl, COLORREF color) {
+  if (pf_pgl(pgl)) pf_pgl(pgl)->background = color;
 }
 
-void winsetfont(PGL* pgl, int xChar, int yChar) {
+void winsetfont(void* handle, int xChar, int yChar) {
+  PGL* pgl = pf_pgl(handle);
   if (!pgl) return;
   pgl->xChar = xChar;
   pgl->yChar = yChar;

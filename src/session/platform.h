@@ -1,14 +1,15 @@
 // Platform operations of the session role.  A session process has no
 // window, no local user and no printer: most operations write one warning
 // line ("Warning (<name>) unimplemented in Kavrix!", trace class "print")
-// and return an empty or neutral value; a few carry real behaviour (prompts
+// and return an empty or neutral value (texts are newly allocated and freed
+// by the caller with free(); "none" is null); a few carry real behaviour (prompts
 // go to the browser, the first resize reaches the session, the code-page
 // file has a fixed name, secrets go to the secure store).  Also the drawing
 // layer's back end, which keeps an invisible screen and draws nothing.
 #pragma once
 
 #include <cstdint>
-#include <string>
+#include <string>  // the entry hook's answer
 
 #include "app.h"
 #include "hostname.h"  // app_get_device_name()
@@ -37,7 +38,7 @@ void app_set_platform_hooks(const app_platform_hooks* hooks);
 const app_platform_hooks& app_get_platform_hooks();
 
 // ---- session operations ----
-std::string app_get_banner_line();
+char* app_get_banner_line();
 int app_get_user_default_int(const char* key);
 void* app_create_frame(app_s* app, int x, int y, int width, int height);
 void* app_get_widget(app_s* app);
@@ -45,15 +46,16 @@ void app_use_frame(app_s* app, void* frame);
 void app_do_save(app_s* app);
 void app_do_save_as(app_s* app);
 void app_do_edit(app_s* app);
-std::string app_get_config_directory();
-std::string app_get_macro_directory();
-std::string app_create_unique_filename(const char* name);
-// "codepage.dat" in the working directory, for both kinds of host.
-std::string app_codepage_file_path(bool ibm);
-std::string app_cacerts_file_path();
-std::string app_privkey_file_path(const char* file);
-std::string app_external_keyboard_path();
-std::string app_user_keyboard_path();
+char* app_get_config_directory();
+char* app_get_macro_directory();
+char* app_create_unique_filename(const char* name);
+// "codepage.dat" in the working directory, for both kinds of host (a
+// constant text: not freed).
+const char* app_codepage_file_path(int ibm);
+char* app_cacerts_file_path();
+char* app_privkey_file_path(const char* file);
+char* app_external_keyboard_path();
+char* app_user_keyboard_path();
 void app_set_title(app_s* app, const char* title);
 void app_load_keymap(app_s* app);
 void app_set_safe_before(app_s* app);
@@ -76,11 +78,11 @@ void app_macro_did_finish_playback(app_s* app);
 void app_macro_did_finish_recording(app_s* app);
 void app_macro_delete_secure(app_s* app, const char* token);
 void app_macro_write_secure(app_s* app, const char* token, const char* value);
-std::string app_macro_get_username(app_s* app);
-std::string app_macro_get_password(app_s* app);
+char* app_macro_get_username(app_s* app);  // null
+char* app_macro_get_password(app_s* app);  // null
 // The secure store (secure.h), without warnings.
-std::string app_macro_store_secure(app_s* app, const char* value);
-std::string app_macro_get_secure(app_s* app, const char* token);
+char* app_macro_store_secure(app_s* app, const char* value);
+char* app_macro_get_secure(app_s* app, const char* token);
 // Printing: every job is refused and nothing is printed.
 int app_print_start(app_s* app, int lines, int cols);
 void app_print_screen_image(app_s* app);
@@ -113,39 +115,45 @@ constexpr int PGL_CLIENT_HEIGHT = 600;
 constexpr int PGL_TICKS = 10;  // the tick counter stands still here
 
 PGL* wininit(app_s* app);
-void winopen(PGL* pgl, void* frame, int width, int height);
+// The session's drawing handle.
+PGL* app_pgl(const app_s* app);
+void winopen(void* pgl, void* frame, int width, int height);
+// Drawing operations take the handle as the engine and the connections
+// hold it (void*).
 // Only the first call sets the size and resizes the session
 // (app_onresize, forced); later calls change nothing.
-void winresize(PGL* pgl, int width, int height);
+void winresize(void* pgl, int width, int height);
 // Re-creates the invisible screen at width x height unless it has that size.
-void winsetsize(PGL* pgl, int width, int height);
-void wingetclientrect(PGL* pgl, int* x, int* y, int* width, int* height);
-int wingettickcount(PGL* pgl);
-int PGL_GetTickCount(PGL* pgl);
-void winontimer(PGL* pgl);
+void winsetsize(void* pgl, int width, int height);
+void wingetclientrect(void* pgl, int* x, int* y, int* width, int* height);
+int wingettickcount(void* pgl);
+int PGL_GetTickCount(void* pgl);
+void winontimer(void* pgl);
 // Browser prompts (through app_platform_hooks).
-std::string wingetentry(PGL* pgl, const char* title, bool isPassword, const char* msg, const char* saveMsg,
-                        int* ret);
-int winshowyesno(PGL* pgl, const char* title, const char* text);
-void winshowfatalerror(PGL* pgl, bool fatal, const char* text);
-void winsettitle(PGL* pgl, const char* title);
-void winsetrepaint(PGL* pgl, int on);
-void winblit(PGL* pgl);
-void winmessagebeep(PGL* pgl);
-void wincopytext(PGL* pgl, const char* text);
-void writepty(PGL* pgl, const char* bytes, int length);
+// The entered text (freed by the caller), or null when cancelled; *ret gets
+// the answer's result code.
+char* wingetentry(void* pgl, const char* title, bool isPassword, const char* msg, const char* saveMsg,
+                  int* ret);
+int winshowyesno(void* pgl, const char* title, const char* text);
+void winshowfatalerror(void* pgl, bool fatal, const char* text);
+void winsettitle(void* pgl, const char* title);
+void winsetrepaint(void* pgl, int on);
+void winblit(void* pgl);
+void winmessagebeep(void* pgl);
+void wincopytext(void* pgl, const char* text);
+void writepty(void* pgl, const char* bytes, int length);
 int wingetkeystate(int key);
 int winopenpty();
-std::string wingetcopytext(PGL* pgl);  // the fixed text "Some TexT"
-void wincursor();                      // not implemented: says so on standard error
+char* wingetcopytext(void* pgl);  // the fixed text "Some TexT" (freed by the caller)
+void wincursor();                 // not implemented: says so on standard error
 void windocopy();
-void winwarn(PGL* pgl, const char* text);  // the text and a newline on standard error
+void winwarn(void* pgl, const char* text);  // the text and a newline on standard error
 // "Error: <text>" on standard error, then the process ends with status 1.
 [[noreturn]] void winerror(const char* text);
-void winfreepgl(PGL* pgl);
+void winfreepgl(void* pgl);
 const char* app_resource_path();  // none
 // Cursor colour of the drawing layer and the fill of its surface.
-void winsetcursorcolor(PGL* pgl, COLORREF color);
-void winfill(PGL* pgl, COLORREF color);
+void winsetcursorcolor(void* pgl, COLORREF color);
+void winfill(void* pgl, COLORREF color);
 // Sets the font's character cell (width x height pixels).
-void winsetfont(PGL* pgl, int xChar, int yChar);
+void winsetfont(void* pgl, int xChar, int yChar);

@@ -10,6 +10,7 @@
 #include <openssl/rand.h>
 
 #include <cstring>
+#include <string>
 #include <unordered_map>
 
 #include "tetrace.h"
@@ -47,34 +48,35 @@ bool sec_token(SecureStore& s, const char* value, size_t length, std::string* to
 
 }  // namespace
 
-std::string kvx_set_secure(const char* value) {
-  if (!value) return std::string();
+char* kvx_set_secure(const char* value) {
+  if (!value) return nullptr;
   size_t length = std::strlen(value);
   if (length > KVX_SECURE_MAX_VALUE) {
     TE_Trace(TRACE_FAIL, "%s: value of %zu bytes refused\n", "kvx_set_secure", length);
-    return std::string();
+    return nullptr;
   }
   SecureStore& s = sec_store();
   std::string token;
   if (!sec_token(s, value, length, &token)) {
     TE_Trace(TRACE_FAIL, "%s: no token could be made\n", "kvx_set_secure");
-    return std::string();
+    return nullptr;
   }
-  auto it = s.values.find(token);
-  if (it != s.values.end()) return token;
-  if (s.values.size() >= KVX_SECURE_MAX_ENTRIES) {
-    TE_Trace(TRACE_FAIL, "%s: store full (%zu entries)\n", "kvx_set_secure", s.values.size());
-    return std::string();
+  if (!s.values.count(token)) {
+    if (s.values.size() >= KVX_SECURE_MAX_ENTRIES) {
+      TE_Trace(TRACE_FAIL, "%s: store full (%zu entries)\n", "kvx_set_secure", s.values.size());
+      return nullptr;
+    }
+    s.values.emplace(token, std::string(value, length));
   }
-  s.values.emplace(token, std::string(value, length));
-  return token;
+  return strdup(token.c_str());
 }
 
-std::string kvx_get_secure(const char* token) {
-  if (!token) return std::string();
+char* kvx_get_secure(const char* token) {
+  if (!token) return nullptr;
   SecureStore& s = sec_store();
   auto it = s.values.find(token);
-  return it == s.values.end() ? std::string() : it->second;
+  if (it == s.values.end() || it->second.empty()) return nullptr;
+  return strdup(it->second.c_str());
 }
 
 size_t kvx_secure_count() {

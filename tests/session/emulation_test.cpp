@@ -143,13 +143,13 @@ TEST_F(ScreenSize, SurfaceHasAMinimumAndIgnoresRepeats) {
   TraceCapture trace(TRACE_SESSION);
   app_onresize(&app, 50, -5, 0);
   EXPECT_EQ(std::make_pair(app.winw, app.winh), std::make_pair(100, 100));
-  EXPECT_EQ(std::make_pair(app.pgl->width, app.pgl->height), std::make_pair(100, 100));
+  EXPECT_EQ(std::make_pair(app_pgl(&app)->width, app_pgl(&app)->height), std::make_pair(100, 100));
   ASSERT_EQ(trace.lines().size(), 1u);
   EXPECT_EQ(trace.lines()[0], "app_onresize called for w=50, h=1, force=0");
   // Without extended sizing the terminal keeps its size.
   EXPECT_EQ(std::make_pair(t()->vlines, t()->vcols), std::make_pair(24, 80));
   EXPECT_EQ(t()->vscaling, 1);
-  EXPECT_EQ(app.pgl->xChar, APP_STD_CHAR_WIDTH);
+  EXPECT_EQ(app_pgl(&app)->xChar, APP_STD_CHAR_WIDTH);
   EXPECT_TRUE(calls.remoteRows.empty());
 }
 
@@ -158,7 +158,7 @@ TEST_F(ScreenSize, ExtendedSizingFitsTheScreenToTheSurface) {
   t()->nFixedFontSize = 10;
   app_onresize(&app, 800, 600, 1);
   EXPECT_EQ(std::make_pair(t()->vlines, t()->vcols), std::make_pair(40, 80));
-  EXPECT_EQ(std::make_pair(app.pgl->xChar, app.pgl->yChar), std::make_pair(10, 15));
+  EXPECT_EQ(std::make_pair(app_pgl(&app)->xChar, app_pgl(&app)->yChar), std::make_pair(10, 15));
   EXPECT_EQ(t()->vscaling, 0);
   ASSERT_EQ(calls.remoteRows.size(), 1u);
   EXPECT_EQ(calls.remoteRows[0], std::make_pair(40, 80));

@@ -19,7 +19,7 @@ struct Unimplemented {
 TEST(PlatformOperations, UnimplementedOnesWarnAndAnswerNeutrally) {
   app_s app;
   const Unimplemented ops[] = {
-      {"app_get_banner_line", [] { EXPECT_EQ(app_get_banner_line(), ""); }},
+      {"app_get_banner_line", [] { EXPECT_EQ(Taken(app_get_banner_line()), ""); }},
       {"app_get_user_default_int", [] { EXPECT_EQ(app_get_user_default_int("x"), 0); }},
       {"app_create_frame", [&] { EXPECT_EQ(app_create_frame(&app, 0, 0, 10, 10), nullptr); }},
       {"app_get_widget", [&] { EXPECT_EQ(app_get_widget(&app), nullptr); }},
@@ -27,13 +27,13 @@ TEST(PlatformOperations, UnimplementedOnesWarnAndAnswerNeutrally) {
       {"app_do_save", [&] { app_do_save(&app); }},
       {"app_do_save_as", [&] { app_do_save_as(&app); }},
       {"app_do_edit", [&] { app_do_edit(&app); }},
-      {"app_get_config_directory", [] { EXPECT_EQ(app_get_config_directory(), ""); }},
-      {"app_get_macro_directory", [] { EXPECT_EQ(app_get_macro_directory(), ""); }},
-      {"app_create_unique_filename", [] { EXPECT_EQ(app_create_unique_filename("a"), ""); }},
-      {"app_cacerts_file_path", [] { EXPECT_EQ(app_cacerts_file_path(), ""); }},
-      {"app_privkey_file_path", [] { EXPECT_EQ(app_privkey_file_path("privkey.p12"), ""); }},
-      {"app_external_keyboard_path", [] { EXPECT_EQ(app_external_keyboard_path(), ""); }},
-      {"app_user_keyboard_path", [] { EXPECT_EQ(app_user_keyboard_path(), ""); }},
+      {"app_get_config_directory", [] { EXPECT_EQ(Taken(app_get_config_directory()), ""); }},
+      {"app_get_macro_directory", [] { EXPECT_EQ(Taken(app_get_macro_directory()), ""); }},
+      {"app_create_unique_filename", [] { EXPECT_EQ(Taken(app_create_unique_filename("a")), ""); }},
+      {"app_cacerts_file_path", [] { EXPECT_EQ(Taken(app_cacerts_file_path()), ""); }},
+      {"app_privkey_file_path", [] { EXPECT_EQ(Taken(app_privkey_file_path("privkey.p12")), ""); }},
+      {"app_external_keyboard_path", [] { EXPECT_EQ(Taken(app_external_keyboard_path()), ""); }},
+      {"app_user_keyboard_path", [] { EXPECT_EQ(Taken(app_user_keyboard_path()), ""); }},
       {"app_set_title", [&] { app_set_title(&app, "Ostrovia - Connecting to host"); }},
       {"app_load_keymap", [&] { app_load_keymap(&app); }},
       {"app_set_safe_before", [&] { app_set_safe_before(&app); }},
@@ -53,8 +53,8 @@ TEST(PlatformOperations, UnimplementedOnesWarnAndAnswerNeutrally) {
       {"app_macro_did_finish_recording", [&] { app_macro_did_finish_recording(&app); }},
       {"app_macro_delete_secure", [&] { app_macro_delete_secure(&app, "key_x"); }},
       {"app_macro_write_secure", [&] { app_macro_write_secure(&app, "key_x", "v"); }},
-      {"app_macro_get_username", [&] { EXPECT_EQ(app_macro_get_username(&app), ""); }},
-      {"app_macro_get_password", [&] { EXPECT_EQ(app_macro_get_password(&app), ""); }},
+      {"app_macro_get_username", [&] { EXPECT_EQ(app_macro_get_username(&app), nullptr); }},
+      {"app_macro_get_password", [&] { EXPECT_EQ(app_macro_get_password(&app), nullptr); }},
       {"app_print_start", [&] { EXPECT_EQ(app_print_start(&app, 66, 80), 0); }},
       {"app_print_screen_image", [&] { app_print_screen_image(&app); }},
       {"app_print_addline_unicode", [&] { app_print_addline_unicode(&app, nullptr, 0); }},
@@ -81,14 +81,14 @@ TEST(PlatformOperations, UnimplementedOnesWarnAndAnswerNeutrally) {
 
 TEST(PlatformOperations, SilentOnesAnswerTheirFixedValues) {
   TraceCapture trace(TRACE_ALL);
-  EXPECT_EQ(app_codepage_file_path(false), "codepage.dat");
-  EXPECT_EQ(app_codepage_file_path(true), "codepage.dat");
+  EXPECT_STREQ(app_codepage_file_path(0), "codepage.dat");
+  EXPECT_STREQ(app_codepage_file_path(1), "codepage.dat");
   windowSizeChanged(nullptr, 80, 24);
   EXPECT_EQ(pmopen(nullptr), 0);
   ClosePrintJob(nullptr);
   EXPECT_EQ(wingetkeystate(16), 0);
   EXPECT_EQ(winopenpty(), 1);
-  EXPECT_EQ(wingetcopytext(nullptr), "Some TexT");
+  EXPECT_EQ(Taken(wingetcopytext(nullptr)), "Some TexT");
   EXPECT_EQ(app_resource_path(), nullptr);
   for (int i = 0; i < 3; i++) {
     EXPECT_EQ(wingettickcount(nullptr), 10);
@@ -124,10 +124,10 @@ TEST_F(DrawingLayer, HandlePointsBackAndOnlyTheFirstResizeCounts) {
 
   // The fixture's creation already ran the first resize: 800 x 600.
   EXPECT_EQ(std::make_pair(app.winw, app.winh), std::make_pair(800, 600));
-  EXPECT_EQ(std::make_pair(app.pgl->width, app.pgl->height), std::make_pair(800, 600));
+  EXPECT_EQ(std::make_pair(app_pgl(&app)->width, app_pgl(&app)->height), std::make_pair(800, 600));
   winresize(app.pgl, 1024, 768);
   EXPECT_EQ(std::make_pair(app.winw, app.winh), std::make_pair(800, 600));
-  EXPECT_EQ(app.pgl->width, 800);
+  EXPECT_EQ(app_pgl(&app)->width, 800);
 }
 
 TEST_F(DrawingLayer, TimerGoesToTheSession) {
@@ -139,7 +139,7 @@ TEST_F(DrawingLayer, TimerGoesToTheSession) {
 TEST(PlatformPrompts, FailSafeWithoutHooksAndForwardWithThem) {
   app_set_platform_hooks(nullptr);
   int ret = -1;
-  EXPECT_EQ(wingetentry(nullptr, "Password", true, "Password for bob:", "", &ret), "");
+  EXPECT_EQ(Taken(wingetentry(nullptr, "Password", true, "Password for bob:", "", &ret)), std::nullopt);
   EXPECT_EQ(ret, 0);
   EXPECT_EQ(winshowyesno(nullptr, "Host key", "Accept?"), 0);
   {
@@ -160,7 +160,7 @@ TEST(PlatformPrompts, FailSafeWithoutHooksAndForwardWithThem) {
   hooks.yesno = [](void*, const char*, const char* text) { return std::string(text) == "Accept?" ? 1 : 0; };
   hooks.fatal = [](void*, bool fatal, const char* text) { seen = std::string(fatal ? "F:" : "E:") + text; };
   app_set_platform_hooks(&hooks);
-  EXPECT_EQ(wingetentry(nullptr, "Password", true, "Password for bob:", "Save", &ret), "hunter2");
+  EXPECT_EQ(Taken(wingetentry(nullptr, "Password", true, "Password for bob:", "Save", &ret)), "hunter2");
   EXPECT_EQ(ret, 3);
   EXPECT_EQ(seen, "Password|pw|Password for bob:");
   EXPECT_EQ(winshowyesno(nullptr, "Host key", "Accept?"), 1);
@@ -173,7 +173,7 @@ TEST(PlatformPrompts, FailSafeWithoutHooksAndForwardWithThem) {
     return 0;
   };
   app_set_platform_hooks(&hooks);
-  EXPECT_EQ(wingetentry(nullptr, "t", false, "m", "", &ret), "");
+  EXPECT_EQ(Taken(wingetentry(nullptr, "t", false, "m", "", &ret)), std::nullopt);
   app_set_platform_hooks(nullptr);
 }
 

@@ -5,17 +5,19 @@
 #include <string>
 
 #include "secure.h"
+#include "settings_fixture.h"
 
 namespace {
 
 TEST(SecureStoreLimit, FullStoreRefusesNewValuesButKeepsOldOnes) {
-  std::string first = kvx_set_secure("value-0");
+  std::optional<std::string> first = Taken(kvx_set_secure("value-0"));
+  ASSERT_TRUE(first);
   for (size_t i = 1; kvx_secure_count() < KVX_SECURE_MAX_ENTRIES; i++)
-    ASSERT_FALSE(kvx_set_secure(("value-" + std::to_string(i)).c_str()).empty());
-  EXPECT_EQ(kvx_set_secure("one too many"), "");
+    ASSERT_TRUE(Taken(kvx_set_secure(("value-" + std::to_string(i)).c_str())));
+  EXPECT_EQ(Taken(kvx_set_secure("one too many")), std::nullopt);
   EXPECT_EQ(kvx_secure_count(), KVX_SECURE_MAX_ENTRIES);
-  EXPECT_EQ(kvx_set_secure("value-0"), first);  // known values still resolve
-  EXPECT_EQ(kvx_get_secure(first.c_str()), "value-0");
+  EXPECT_EQ(Taken(kvx_set_secure("value-0")), first);  // known values still resolve
+  EXPECT_EQ(Taken(kvx_get_secure(first->c_str())), "value-0");
 }
 
 }  // namespace

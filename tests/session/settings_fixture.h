@@ -9,7 +9,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -56,6 +58,14 @@ class TraceCapture {
   int oldRoute_;
   uint32_t oldMask_;
 };
+
+// A returned text taken over (and freed): nullopt for null.
+inline std::optional<std::string> Taken(char* text) {
+  if (!text) return std::nullopt;
+  std::string out(text);
+  free(text);
+  return out;
+}
 
 // What the settings asked of the session core.
 struct CoreCalls {

@@ -75,7 +75,7 @@ TEST_F(Colors, PairMapsEveryCombinationAndBoldTakesItsOwn) {
   for (int i = 0; i < 17; i++)
     EXPECT_EQ(std::make_pair(t()->fgcolor[i], t()->bgcolor[i]), std::make_pair(8, 2));
   EXPECT_EQ(app._cursorColor, t()->RGBMap[4]);
-  EXPECT_EQ(app.pgl->cursorColor, t()->RGBMap[4]);
+  EXPECT_EQ(app_pgl(&app)->cursorColor, t()->RGBMap[4]);
 
   // Either colour unset: the emulator's defaults everywhere, bold included.
   std::unique_ptr<LumDict> bare(Dict({{"colorfg4", "15"}}));
