@@ -22,20 +22,19 @@ static void emu_unavailable(app_s* app, int emulation, int number) {
            emu_current_name(app));
 }
 
-bool app_set_emulation(app_s* app, int emulation) {
-  if (!app) return false;
+void app_set_emulation(app_s* app, int emulation) {
+  if (!app) return;
   TE_Trace(TRACE_5250, "%s: Setting emulation to %d\n", "app_set_emulation", emulation);
   if (emulation >= 22 && emulation <= 27) {
-    if (app_set_block_mode_emulation(app, emulation)) return true;
-    emu_unavailable(app, emulation, -1);
-    return false;
+    if (!app_set_block_mode_emulation(app, emulation)) emu_unavailable(app, emulation, -1);
+    return;
   }
   te* t = app->lpte;
   int number = EmSettingToEmulation(emulation);
   // Only an emulation whose family is built may replace the running one.
   if (!t || number <= 0 || !EmFindProcs(number)) {
     emu_unavailable(app, emulation, number);
-    return false;
+    return;
   }
   if (app->emlib != EM_UNIX) {
     app->emlib = EM_UNIX;
@@ -43,10 +42,9 @@ bool app_set_emulation(app_s* app, int emulation) {
   }
   if (sl_emulate(t, number) != 0) {
     emu_unavailable(app, emulation, number);
-    return false;
+    return;
   }
   app_vidcalc(app);
-  return true;
 }
 
 void app_set_rowscols(app_s* app, int rows, int cols) {

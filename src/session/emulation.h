@@ -12,9 +12,8 @@
 // 22 to 27 the block-mode emulators, 0 to 21 and 28 to 30 a character-mode
 // emulation.  A setting whose emulation is not available here (no such
 // number, or its family or emulator is not built) leaves the session on its
-// current emulation and writes one error trace line.  Returns true when the
-// emulation was selected.
-bool app_set_emulation(app_s* app, int emulation);
+// current emulation and writes one error trace line.
+void app_set_emulation(app_s* app, int emulation);
 
 // Resizes the character-mode screen to rows x cols (character mode only):
 // new cells take the default attribute, jump scrolling restarts.

@@ -14,14 +14,14 @@ TEST_F(Emulation, SettingSelectsItsEngineNumberOrStaysPut) {
                           31, 14, 10, 11, 19, 20, 0,  0,  0,  0,  0, 0,  34, 33, 35};
   for (int setting = 0; setting <= 30; setting++) {
     SCOPED_TRACE(setting);
-    ASSERT_TRUE(app_set_emulation(&app, 14));  // VT320 first
+    app_set_emulation(&app, 14);  // VT320 first
+    ASSERT_EQ(t()->teloaded, 1);
     TraceCapture trace(TRACE_FAIL | TRACE_5250);
-    bool selected = app_set_emulation(&app, setting);
+    app_set_emulation(&app, setting);
     std::vector<std::string> lines = trace.lines();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines[0], "app_set_emulation: Setting emulation to " + std::to_string(setting));
     bool available = engine[setting] && EmFindProcs(engine[setting]);
-    EXPECT_EQ(selected, available);
     EXPECT_EQ(app.emlib, EM_UNIX);
     if (available) {
       EXPECT_EQ(t()->emode, engine[setting]);
@@ -37,18 +37,21 @@ TEST_F(Emulation, SettingSelectsItsEngineNumberOrStaysPut) {
   // The two numbers the engine names: VT100 and ADM1.
   EXPECT_EQ(EmSettingToEmulation(10), 5);
   EXPECT_EQ(EmSettingToEmulation(0), 17);
-  EXPECT_TRUE(app_set_emulation(&app, 10));
+  app_set_emulation(&app, 10);
   EXPECT_EQ(t()->emode, 5);
 }
 
 TEST_F(Emulation, UnavailableEmulationKeepsTheTerminalWorking) {
-  ASSERT_TRUE(app_set_emulation(&app, 30));  // MAC
+  app_set_emulation(&app, 30);  // MAC
+  ASSERT_EQ(t()->teloaded, 35);
   TraceCapture trace(TRACE_FAIL);
-  EXPECT_FALSE(app_set_emulation(&app, 17));  // Wyse 50
+  app_set_emulation(&app, 17);  // Wyse 50
   ASSERT_EQ(trace.lines().size(), 1u);
   EXPECT_NE(trace.lines()[0].find("MAC"), std::string::npos) << trace.lines()[0];
-  EXPECT_FALSE(app_set_emulation(&app, -1));
-  EXPECT_FALSE(app_set_emulation(&app, 31));
+  app_set_emulation(&app, -1);
+  app_set_emulation(&app, 31);
+  EXPECT_EQ(trace.lines().size(), 3u);
+  EXPECT_EQ(t()->teloaded, 35);
   TEemwrite(t(), "\rok\x1b[1mB", 8);
   EXPECT_EQ(get_vscreen(t(), 0, t()->vdestline) & CA_CHAR, (CHATTR)'o');
   EXPECT_EQ(get_vscreen(t(), 2, t()->vdestline) & (CA_CHAR | CA_BOLD), (CHATTR)'B' | CA_BOLD);
@@ -57,7 +60,7 @@ TEST_F(Emulation, UnavailableEmulationKeepsTheTerminalWorking) {
 TEST_F(Emulation, BlockModeSettingsAreRefusedUntilTheirEmulatorsExist) {
   for (int setting : {22, 23, 24, 27}) {
     TraceCapture trace(TRACE_FAIL);
-    EXPECT_FALSE(app_set_emulation(&app, setting));
+    app_set_emulation(&app, setting);
     EXPECT_EQ(app.emlib, EM_UNIX);
     EXPECT_EQ(trace.lines().size(), 1u) << setting;
   }
@@ -66,8 +69,9 @@ TEST_F(Emulation, BlockModeSettingsAreRefusedUntilTheirEmulatorsExist) {
 TEST_F(Emulation, LeavingBlockModeMakesTheTerminalActiveAndResizes) {
   app.emlib = EM_TN3270;
   TraceCapture trace(TRACE_SESSION);
-  ASSERT_TRUE(app_set_emulation(&app, 1));
+  app_set_emulation(&app, 1);
   EXPECT_EQ(app.emlib, EM_UNIX);
+  EXPECT_EQ(t()->teloaded, 7);
   ASSERT_EQ(trace.lines().size(), 1u);
   EXPECT_EQ(trace.lines()[0], "app_onresize called for w=800, h=600, force=1");
 }
