@@ -112,7 +112,7 @@ void app_onresize(app_s* app, int width, int height, int force) {
   int bg = t->bgcolor[0];
   winfill(app->pgl, bg >= 1 && bg <= 16 ? t->RGBMap[bg - 1] : 0);
   if (t->vextend) {
-    int size = t->nFixedFontSize > 0 ? t->nFixedFontSize : 10;
+    int size = t->nFixedFontSize > 0 ? std::min(t->nFixedFontSize, APP_MAX_FONT_SIZE) : 10;
     if (app_pgl(app) && app_pgl(app)->xChar != size) winsetfont(app->pgl, size, size * 3 / 2);
   } else {
     winsetfont(app->pgl, APP_STD_CHAR_WIDTH, APP_STD_CHAR_HEIGHT);

@@ -36,6 +36,8 @@ void app_vidcalc(app_s* app);
 // font size n (n x 1.5n).
 constexpr int APP_STD_CHAR_WIDTH = 8;
 constexpr int APP_STD_CHAR_HEIGHT = 16;
+// Largest font size of the extended screen.
+constexpr int APP_MAX_FONT_SIZE = 200;
 
 // ---- block-mode seams (filled by the block-mode binding) ----
 // Makes the 3270 (24-27) or 5250 (22, 23) emulator active; false while no

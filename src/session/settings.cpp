@@ -14,13 +14,19 @@
 #include "platform.h"
 #include "tcs.h"
 #include "te/te.h"
+#include "tetrace.h"
 
-// Copies text into a fixed field, cut to fit.
+// Copies a path into a fixed field.  A path that does not fit is refused
+// (the field is emptied): cut short it could name another file or device.
 template <size_t N>
-static void st_copy(char (&field)[N], const std::string& text) {
-  size_t n = std::min(text.size(), N - 1);
-  std::memcpy(field, text.data(), n);
-  field[n] = 0;
+static void st_copy_path(char (&field)[N], const std::string& text, const char* key) {
+  if (text.size() >= N) {
+    TE_Trace(TRACE_FAIL, "%s: %s of %zu bytes is too long, ignored\n", "app_set_te_safe_values", key,
+             text.size());
+    field[0] = 0;
+    return;
+  }
+  std::memcpy(field, text.c_str(), text.size() + 1);
 }
 
 // A 1-based colour index of the 16-colour map, or 0 (not set).
@@ -39,7 +45,7 @@ void app_set_vextend(app_s* app, LumDict* dict) {
   if (vextend && t) {
     t->nPrevFixedFontSize = t->nFixedFontSize;
     int size = dict->intValueForKey("vextendFontSize");
-    t->nFixedFontSize = size > 0 ? size : 10;
+    t->nFixedFontSize = size > 0 ? std::min(size, APP_MAX_FONT_SIZE) : 10;
     app_onresize(app, app->winw, app->winh, 1);
     app->_rows = t->vlines;
     app->_cols = t->vcols;
@@ -202,7 +208,7 @@ void app_set_printer(app_s* app, LumDict* dict, int p) {
   } else if (option == 2) {
     pr.prmode = 1;
     pr.m_bIgnorePrintStop = 0;
-    st_copy(pr.prfile, dict->stringValueForKey(value("prnfllst").c_str()));
+    st_copy_path(pr.prfile, dict->stringValueForKey(value("prnfllst").c_str()), "prnfllst");
     if (num("prnftype") == 0)
       pr.prflags = (pr.prflags | 1) & ~2;
     else
@@ -213,7 +219,7 @@ void app_set_printer(app_s* app, LumDict* dict, int p) {
 }
 
 static void st_set_aux(te* t, LumDict* dict) {
-  st_copy(t->aux_devport, dict->stringValueForKey("aux_devport"));
+  st_copy_path(t->aux_devport, dict->stringValueForKey("aux_devport"), "aux_devport");
   t->aux_port = dict->intValueForKey("aux_port");
   t->aux_baud = dict->intValueForKey("aux_baud");
   t->aux_wdlen = dict->intValueForKey("aux_wordlen");

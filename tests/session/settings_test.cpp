@@ -152,11 +152,25 @@ TEST_F(Printers, OptionTable) {
     EXPECT_EQ(t()->pr_data[2].prmode, c.prmode) << c.prnopt;
     EXPECT_EQ(t()->pr_data[2].prsettype, c.prsettype) << c.prnopt;
   }
-  std::string longName(400, 'f');
-  std::unique_ptr<LumDict> d(Dict({{"prnopt", "2"}, {"prnfllst", longName.c_str()}}));
-  app_set_printer(&app, d.get(), 1);
-  EXPECT_EQ(std::strlen(t()->pr_data[0].prfile), sizeof(t()->pr_data[0].prfile) - 1);
-  EXPECT_EQ(t()->pr_data[0].prflags, 1);
+}
+
+// Paths that do not fit are refused rather than cut to another name.
+TEST_F(Printers, OverlongPathsAreRefused) {
+  std::string fits(sizeof(PRDATA::prfile) - 1, 'f');
+  std::string tooLong(sizeof(PRDATA::prfile), 'f');
+  std::unique_ptr<LumDict> ok(
+      Dict({{"prnopt", "2"}, {"prnfllst", fits.c_str()}, {"aux_devport", "/dev/ttyUSB0"}}));
+  app_set_te_safe_values(&app, ok.get());
+  EXPECT_EQ(t()->pr_data[0].prfile, fits);
+  EXPECT_STREQ(t()->aux_devport, "/dev/ttyUSB0");
+  std::string device = "/dev/" + std::string(TE_AUXDEVMAX, 'x');
+  std::unique_ptr<LumDict> bad(
+      Dict({{"prnopt", "2"}, {"prnfllst", tooLong.c_str()}, {"aux_devport", device.c_str()}}));
+  TraceCapture trace(TRACE_FAIL);
+  app_set_te_safe_values(&app, bad.get());
+  EXPECT_STREQ(t()->pr_data[0].prfile, "");
+  EXPECT_STREQ(t()->aux_devport, "");
+  EXPECT_EQ(trace.lines().size(), 2u);
 }
 
 using CodePages = SessionFixture;
@@ -301,6 +315,11 @@ TEST_F(Apply, ExtendedScreenTakesItsSizeFromTheSurface) {
   EXPECT_EQ(std::make_pair(app._rows, app._cols), std::make_pair(40, 80));
   EXPECT_EQ(std::make_pair(t()->vlines, t()->vcols), std::make_pair(40, 80));
   EXPECT_EQ(calls.remoteRows.front(), std::make_pair(40, 80));
+  // A huge font size is held to the largest one.
+  std::unique_ptr<LumDict> huge(Dict({{"vextend", "1"}, {"vextendFontSize", "2147483647"}}));
+  app_set_te_safe_values(&app, huge.get());
+  EXPECT_EQ(t()->nFixedFontSize, APP_MAX_FONT_SIZE);
+  EXPECT_EQ(std::make_pair(t()->vlines, t()->vcols), std::make_pair(600 / 300, 800 / 200));
 }
 
 TEST_F(Apply, UnsafeValuesAndTheDictionaryItself) {
