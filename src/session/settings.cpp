@@ -270,7 +270,12 @@ void app_set_te_safe_values(app_s* app, LumDict* dict) {
                 !app_is_connected(app));
   app_set_rows_cols(app);
 
-  if (t) t->MBMode = dict->boolValueForKey("MBMode") ? 1 : 0;
+  if (t) {
+    // 1 is UTF-8; the engine also knows the double-byte modes 2 to 4, so
+    // those pass as they are and any other non-zero value means UTF-8.
+    int mb = dict->intValueForKey("MBMode");
+    t->MBMode = mb >= 0 && mb <= 4 ? mb : 1;
+  }
   app_load_codepages(app, dict);
   if (t) t->bsdel = dict->boolValueForKey("bsdel") ? 1 : 0;
 

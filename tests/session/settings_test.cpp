@@ -276,6 +276,12 @@ TEST_F(Apply, SafeValuesReachTheTerminal) {
   EXPECT_EQ(app._conntype, 0) << "connection keys are not safe values";
   EXPECT_EQ(app._currentCodepage, "");
   EXPECT_NE(t()->Unicode2TCS, nullptr);
+  // MBMode: UTF-8 as a flag; the double-byte modes pass.
+  for (auto [text, mode] : {std::pair{"0", 0}, {"3", 3}, {"7", 1}, {"-2", 1}}) {
+    d->setStringForKey("MBMode", text);
+    app_set_te_safe_values(&app, d);
+    EXPECT_EQ(t()->MBMode, mode) << text;
+  }
   delete d;
 }
 
