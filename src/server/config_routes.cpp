@@ -12,6 +12,8 @@
 #include "channel.h"
 #include "http.h"
 #include "lumdict.h"
+#include "platform.h"
+#include "settings.h"
 
 // Secret names to their tokens in the secure store; lives as long as the
 // process and only grows.
@@ -98,8 +100,10 @@ void load_config(evhtp_request_t* req, void*) {
     send_json_response(req, nullptr, KVX_STATUS_INVALID_REQ_DATA, "kcf property as associative array");
     return;
   }
-  app->_rows = dict->intValueForKey("lines");
-  app->_cols = dict->intValueForKey("col");
+  // A configuration without a screen size keeps the one in force (a size of
+  // 0 would leave the terminal without a screen).
+  if (dict->intValueForKey("lines") > 0) app->_rows = dict->intValueForKey("lines");
+  if (dict->intValueForKey("col") > 0) app->_cols = dict->intValueForKey("col");
   if (disconnect) app_disconnect(app, 0);
   if (app_is_connected(app)) {
     // A running session takes only the values that are safe to change; the

@@ -192,25 +192,15 @@ app_s* app_main_initialize();
 app_s* app_create(void* frame, int x, int y);
 void set_app(app_s* app);
 
-// ---- settings (the settings module; see settings_*.cpp) ----
-void app_set_te_using_dictionary(app_s* app, LumDict* dict);
+// ---- settings ----
+// Applying a dictionary, emulation selection and sizing are in settings.h and
+// emulation.h; the platform operations and the secure store in platform.h
+// and secure.h.
+// Makes `dict` the session's dictionary (freeing a different previous one)
+// and connects with it; a missing dictionary does nothing.
 void app_connect_using_dictionary(app_s* app, LumDict* dict);
-void app_set_te_safe_values(app_s* app, LumDict* dict);
-void app_set_te_unsafe_values(app_s* app, LumDict* dict);
-void app_set_emulation(app_s* app, int emulation);
-void app_set_rowscols(app_s* app, int rows, int cols);
-void app_set_rows_cols(app_s* app);
-void app_onresize(app_s* app, int width, int height, int force);
+// The dictionary while connected, else null.
 LumDict* app_get_connected_dict(app_s* app);
-
-// ---- secure store and platform operations ----
-char* kvx_set_secure(const char* value);
-char* kvx_get_secure(const char* token);
-char* app_macro_store_secure(app_s* app, const char* value);
-char* app_macro_get_secure(app_s* app, const char* token);
-void app_set_title(app_s* app, const char* title);
-const char* app_codepage_file_path(int ibm);
-char* app_privkey_file_path(const char* file);
 
 // ---- connection ----
 void app_connect(app_s* app);

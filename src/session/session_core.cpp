@@ -13,10 +13,13 @@
 #include <string>
 
 #include "app.h"
+#include "emulation.h"
 #include "hostname.h"
 #include "localconnection.h"
 #include "lumconnection.h"
 #include "lumdict.h"
+#include "platform.h"
+#include "settings.h"
 #include "te/te.h"
 #include "telnetconnection.h"
 #include "tetrace.h"
@@ -61,23 +64,28 @@ static void core_hook_error(te*, int code) {
 }
 
 // ---- prompts of the connections ----
-// Until the browser prompts are attached, a prompt never waits: an entry is
-// cancelled, a question answered no, an error only written to the trace.
+// A connection's questions go through the drawing layer's prompts, which
+// reach the browser once its prompts are attached and until then never
+// wait (entry cancelled, question answered no, error only traced).
 
-static int core_prompt_entry(void*, const char* title, bool, const char* msg, const char*,
-                             std::string* text) {
-  TE_Trace(TRACE_CONNECT | TRACE_FAIL, "Entry prompt \"%s\" (%s) cancelled: no browser prompt available.\n",
-           title ? title : "", msg ? msg : "");
-  text->clear();
-  return 0;
+static int core_prompt_entry(void* pgl, const char* title, bool isPassword, const char* msg,
+                             const char* saveMsg, std::string* text) {
+  int result = 0;
+  char* answer = wingetentry(pgl, title, isPassword, msg, saveMsg, &result);
+  text->assign(answer ? answer : "");
+  if (answer) {
+    explicit_bzero(answer, strlen(answer));
+    free(answer);
+  } else {
+    result = 0;
+  }
+  return result;
 }
-static int core_prompt_yesno(void*, const char* title, const char* text) {
-  TE_Trace(TRACE_CONNECT | TRACE_FAIL, "Question \"%s\" (%s) answered no: no browser prompt available.\n",
-           title ? title : "", text ? text : "");
-  return 0;
+static int core_prompt_yesno(void* pgl, const char* title, const char* text) {
+  return winshowyesno(pgl, title, text);
 }
-static void core_prompt_fatal(void*, bool, const char*) {
-  // The connection has already written the error to the trace.
+static void core_prompt_fatal(void* pgl, bool fatal, const char* text) {
+  winshowfatalerror(pgl, fatal, text);
 }
 
 // ---- creation ----
@@ -90,8 +98,20 @@ static app_s* app_create_initialize(void* frame, int x, int y) {
   app->_rows = 25;
   app->_cols = 80;
   app->emlib = EM_UNIX;
-  // The invisible screen of the drawing layer has nothing to show; its
-  // handle stays empty.
+
+  // The session core's operations that the settings and the drawing layer
+  // call, and the connections' prompts.
+  app_platform_hooks hooks;
+  hooks.ontimer = app_ontimer;
+  hooks.update_remote_rows = app_update_remote_rows;
+  hooks.clear_emulator = app_clear_emulator;
+  app_set_platform_hooks(&hooks);
+  static const LumPromptHooks prompts = {core_prompt_entry, core_prompt_yesno, core_prompt_fatal};
+  LumSetPromptHooks(&prompts);
+
+  // The drawing handle and its invisible screen; nothing is ever shown.
+  app->pgl = wininit(app);
+  winopen(app->pgl, frame, 768, 600);
   app->lpte = TESimpleInit(nullptr, app->pgl, 7);
   if (app->lpte) {
     te* t = app->lpte;
@@ -100,14 +120,13 @@ static app_s* app_create_initialize(void* frame, int x, int y) {
     t->hooks.comout = core_hook_comout;
     t->hooks.bcomout = core_hook_bcomout;
     t->hooks.set_title = core_hook_title;
+    t->hooks.windowSizeChanged = windowSizeChanged;
     t->hooks.error = core_hook_error;
   } else {
     TE_Trace(TRACE_FAIL, "Unable to create the terminal record.\n");
   }
-  static const LumPromptHooks prompts = {core_prompt_entry, core_prompt_yesno, core_prompt_fatal};
-  LumSetPromptHooks(&prompts);
-  app->winw = 800;
-  app->winh = 600;
+  // Block-mode records join when the 3270 and 5250 emulators are built.
+  wingetclientrect(app->pgl, nullptr, nullptr, &app->winw, &app->winh);
   return app;
 }
 
@@ -116,7 +135,8 @@ static void app_create_initialize_continue(app_s* app) {
   app_set_title(app, g_title.c_str());
   app_set_te_using_dictionary(app, app->_dict);
   app_connect_using_dictionary(app, app->_dict);
-  app_onresize(app, app->winw, app->winh, 1);
+  // The drawing layer's first resize reaches the session (app_onresize).
+  winresize(app->pgl, app->winw, app->winh);
   app_draw_banner(app);
 }
 
@@ -355,10 +375,6 @@ void app_clear_emulator(app_s* app) {
   app_onsync(app);
 }
 
-static const char* app_get_banner_line() {
-  return "";
-}
-
 void app_draw_banner(app_s* app) {
   te* t = app ? app->lpte : nullptr;
   if (!t || app->emlib != EM_UNIX) return;
@@ -366,8 +382,9 @@ void app_draw_banner(app_s* app) {
   cpos(t, 0, 0);
   if (t->vlines >= 5) {
     for (int i = 0; i < t->vlines - 4; i++) TEemwrite(t, "\r\n", 2);
-    const char* line = app_get_banner_line();
-    TEemwrite(t, line, strlen(line));
+    char* line = app_get_banner_line();
+    if (line) TEemwrite(t, line, strlen(line));
+    free(line);
     TEemwrite(t, "\r\n", 2);
   }
   app_onsync(app);

@@ -17,7 +17,9 @@
 
 #include "app.h"
 #include "channel.h"
+#include "emulation.h"
 #include "kvx_test.h"
+#include "platform.h"
 #include "te/te.h"
 #include "tetrace.h"
 
@@ -56,6 +58,7 @@ class Update : public testing::Test {
     app->kvx_clients.clear();
     app_set_channel_ops(nullptr);
     TEDestroy(app->lpte);
+    winfreepgl(app->pgl);
     delete app;
     gApp = nullptr;
     event_base_free(base);

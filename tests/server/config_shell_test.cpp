@@ -231,6 +231,7 @@ TEST(ConfigShell, SecretsBecomeTokensAndStayOutOfTheLog) {
   std::string token = JsonText(values.body, "content.passwordHash");
   EXPECT_FALSE(token.empty());
   EXPECT_NE(token, "pw");
+  EXPECT_EQ(token.find("s3cr3t"), std::string::npos) << "the token gives the secret away";
   EXPECT_EQ(JsonText(values.body, "content.node"), "host.example");
 
   // The same name later gets a new secret: a new token.

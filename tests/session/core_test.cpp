@@ -14,8 +14,10 @@
 #include <vector>
 
 #include "app.h"
+#include "emulation.h"
 #include "lumconnection.h"
 #include "lumdict.h"
+#include "platform.h"
 #include "te/te.h"
 
 namespace {
@@ -99,6 +101,7 @@ class Core : public testing::Test {
     delete app->_dict;
     if (!destroyed && conn && app->_conn != conn && app->_staleConnection != conn) delete conn;
     TEDestroy(app->lpte);
+    winfreepgl(app->pgl);
     delete app;
     gApp = nullptr;
   }

@@ -34,6 +34,26 @@ te* TEInit(te* t, void* window) {
   t->vCaret = 1;
   t->outflag = 1;
   t->_vtmpkey = -1;
+  // Settings the session keeps with the terminal until its dictionary is
+  // applied.
+  static const COLORREF pcColors[16] = {0x000000, 0x800000, 0x008000, 0x808000, 0x000080, 0x800080,
+                                        0x008080, 0xC0C0C0, 0x808080, 0xFF0000, 0x00FF00, 0xFFFF00,
+                                        0x0000FF, 0xFF00FF, 0x00FFFF, 0xFFFFFF};
+  std::memcpy(t->RGBMap, pcColors, sizeof t->RGBMap);
+  t->vscaling = 1;
+  t->turnchar = 13;
+  t->jumpscroll = 19;
+  t->protection = 1;
+  t->xonchar = 17;
+  t->xoffchar = 19;
+  std::strcpy(t->prfilename, "pr#.fil");
+  std::strcpy(t->capfilename, "capt#.fil");
+  t->aux_baud = 9600;
+  t->aux_parity = 0;
+  t->aux_wdlen = 8;
+  t->aux_stopbits = 1;
+  const int margins[4] = {5, 2, 5, 2};
+  std::memcpy(t->prmargins, margins, sizeof t->prmargins);
   // Code page "1250" and the DEC tables from no file: the built-in
   // defaults of each kind, until the settings load others.
   SetEmInCP(t, "", "1250");
@@ -60,6 +80,8 @@ te* TESimpleInit(te* t, void* window, int emode) {
     return nullptr;
   }
   vidcurtype(t, 1);
+  t->tCaret = 1;
+  t->linedraw = 1;
   return t;
 }
 

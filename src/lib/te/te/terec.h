@@ -161,6 +161,27 @@ struct UTF8CTX {
   unsigned char hi;
 };
 
+// 32-bit colour, red in the low byte.
+typedef uint32_t COLORREF;
+
+// One printer slot of the session settings: how and where printer output
+// would go.  No printer method exists in this system; the values are kept
+// for the emulations' printer requests.
+struct PRDATA {
+  int m_nPrintStopFlags;  // PrintStop + 1
+  int prpause;            // pause between pages
+  int m_nColsPage;        // columns and lines of a page (80 x 65 when unset)
+  int m_nLinesPage;
+  int prsettype;           // printer set-up bits (option AND 0xFF0)
+  int prmode;              // 1 file, 3 none, 4 system printer
+  int m_bIgnorePrintStop;  // ignore the host's print-stop requests
+  int prflags;             // bit 0 text file, bit 1 raw file
+  char prfile[256];        // output file of mode 1
+};
+
+constexpr int TE_PRINTERS = 6;
+constexpr int TE_AUXDEVMAX = 256;  // longest auxiliary device path, NUL included
+
 constexpr int TE_MAXPAGES = 7;
 constexpr int TE_VTBUF = 80;
 constexpr int TE_PRGKEYS = 48;
@@ -294,6 +315,31 @@ struct te {
   // Title being collected
   char* titleText;
   int titleTextLength, titleTextSize;
+
+  // Session settings kept with the terminal: drawing, flow control,
+  // printers and the auxiliary serial port (filled from the settings
+  // dictionary by the session; the engine reads what it needs)
+  int vscaling;                    // fit the font to the drawing surface
+  int turnchar;                    // line turnaround character
+  int jumpscroll, jumplines;       // jump-scroll limit and rows pending
+  int protection;                  // protected-field display on
+  int xonchar, xoffchar;           // flow-control characters
+  int linedraw;                    // line-drawing characters drawn as lines
+  int nFixedFontSize;              // configured font size of the extended screen
+  int nPrevFixedFontSize;          // font size before the extended screen
+  int _conf_cursor;                // configured cursor shape 0-3
+  int tCaret;                      // cursor shape shown (_conf_cursor + 1)
+  COLORREF RGBMap[16];             // RGB of the 16 colour indexes
+  char prfilename[16];             // printer file pattern
+  char capfilename[16];            // capture file pattern
+  int prmargins[4];                // left, top, right, bottom
+  PRDATA pr_data[TE_PRINTERS];     // printers 1-6
+  char aux_devport[TE_AUXDEVMAX];  // auxiliary device path, empty = none
+  int aux_port, aux_baud, aux_parity, aux_wdlen, aux_stopbits;
+  int aux_dtr, aux_rts, aux_xonmode;
+  int aux_fd;     // open descriptor, 0 when closed
+  int auxmode;    // diversion bits 0x1 and 0x4
+  int aux_state;  // filter state 0-3
 
   // Owner
   int _teowned;  // TEInit allocated the record
