@@ -127,8 +127,10 @@ void kvx_send_region(app_s* app, kvx_client_t* client) {
   }
   vscreen_invalidate(t);
   if (client) {
-    client->screenSent = true;
-    kvx_send_buffer(client, frame);
+    if (!update_client_behind(client)) {
+      client->screenSent = true;
+      kvx_send_buffer(client, frame);
+    }
   } else {
     for (kvx_client_t* c : app->kvx_clients) {
       if (update_client_behind(c)) continue;
@@ -149,7 +151,10 @@ void kvx_send_screen(app_s* app, kvx_client_t* client) {
     return;
   }
   // One browser: its screen is built apart, so the changes the others have
-  // not received yet stay recorded for them.
+  // not received yet stay recorded for them.  A browser that is behind (say
+  // one that asks for the screen again and again without reading) gets it
+  // once it has caught up.
+  if (update_client_behind(client)) return;
   evbuffer* frame = evbuffer_new();
   if (!frame) return;
   if (update_build(t, 0, 0, t->vlines - 1, t->vcols - 1, frame)) {

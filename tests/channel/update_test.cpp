@@ -305,4 +305,13 @@ TEST_F(Update, ABrowserThatStopsReadingIsSkippedThenGetsTheWholeScreen) {
   EXPECT_EQ(frames.back().fields[0], "0:249:131:0");
 }
 
+TEST_F(Update, RepeatedRefreshesOfABrowserThatDoesNotReadStayBounded) {
+  app_set_rowscols(app, 250, 132);
+  Browser* greedy = Attach(false);
+  for (int i = 0; i < 100; i++) kvx_send_screen(app, greedy->client);
+  EXPECT_TRUE(greedy->client->needScreen);
+  EXPECT_LE(evbuffer_get_length(bufferevent_get_output(greedy->pair[0])),
+            kKvxOutputHighWater + 250u * 132 * 8 + 4096);
+}
+
 }  // namespace
