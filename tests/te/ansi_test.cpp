@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "em/wcwidth.h"
 #include "term.h"
 
 namespace {
@@ -290,6 +291,29 @@ TEST(AnsiParser, TableOfMembersInputsAndScreens) {
     checkCase(c, false);
     checkCase(c, true);
   }
+}
+
+TEST(AnsiParser, PermanentColourFormsTakeOneNumberOnly) {
+  Term term(MAC, 24, 80);
+  term.feed("\x1b[>4;2mA");  // xterm's key modifier setting: no colour change
+  EXPECT_EQ(term.attrs(0), "0-79:0700");
+  EXPECT_EQ(term.t->userCAT[0].color, 0x07000000u);
+  term.feed("\x1b[>44mB\x1b[mC");  // a permanent background: it survives a reset
+  EXPECT_EQ(term.t->userCAT[0].color, 0x17000000u);
+  EXPECT_EQ(term.attrs(0), "0-0:0700 1-2:1700 3-79:0700");
+  term.feed("\x1b[<1mD\x1b[mE");  // permanent foreground red
+  EXPECT_EQ(term.t->userCAT[0].color, 0x14000000u);
+}
+
+TEST(AnsiParser, CharacterWidthsFollowTheWcwidthRules) {
+  struct Case {
+    uint32_t cp;
+    int width;
+  } cases[] = {{0, 0},       {'A', 1},     {0x7F, -1},  {0x9B, -1},  {0x0301, 0}, {0x200B, 0},
+               {0x00AD, 1},  {0x1160, 0},  {0x1100, 2}, {0x4E2D, 2}, {0x303F, 1}, {0x3099, 0},
+               {0xAC00, 2},  {0xD7A4, 1},  {0xFF01, 2}, {0xFF61, 1}, {0xFEFF, 0}, {0x1F600, 1},
+               {0x20000, 2}, {0x2FFFE, 1}, {0x2329, 2}, {0x232B, 1}};
+  for (const Case& c : cases) EXPECT_EQ(mk_wcwidth(c.cp), c.width) << std::hex << c.cp;
 }
 
 TEST(AnsiParser, NewLineModeReturnsToTheLeftMargin) {
