@@ -170,7 +170,9 @@ TEST(Resize, ClampsToTheEngineLimits) {
   } cases[] = {{300, 200, 250, 132}, {0, 0, 1, 1}, {-5, 40, 1, 40}, {30, 100, 30, 100}};
   for (const Case& c : cases) {
     int before = term.sizeChanges;
+    set_vscreen(t, t->vcols - 1, t->vlines - 1, 'x');  // a change at the old corner
     vsetsize(t, c.rows, c.cols, 0);
+    EXPECT_TRUE(rectIs(t, 0, 0, c.wantRows - 1, c.wantCols - 1));
     EXPECT_EQ(t->vlines, c.wantRows);
     EXPECT_EQ(t->vcols, c.wantCols);
     EXPECT_EQ(t->Lines, c.wantRows);

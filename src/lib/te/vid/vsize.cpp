@@ -409,6 +409,8 @@ static void vz_resize(te* t, int rows, int cols, int force, int wraplines, int n
   if (t->_vscregleft >= cols) t->_vscregleft = 0;
   vid_region_off(t);
   if (t->_staton) t->_staty = std::min(t->_staty, newEm - 1);
+  // Everything changed; nothing of the old size may stay in the rectangle.
+  vscreen_invalidate(t);
   vid_touch_rows(t, 0, newEm - 1);
   cpos(t, newCurY >= 0 ? newCurY : newEm - 1, newCurX);
   if (t->hooks.windowSizeChanged) t->hooks.windowSizeChanged(t, t->Cols, t->Lines);
