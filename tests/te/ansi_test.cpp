@@ -460,6 +460,17 @@ TEST(AnsiParser, NationalReplacementSets) {
   }
 }
 
+TEST(AnsiParser, LineDrawingIsSetTwoOnVT100AndFifteenOnVT220) {
+  for (int emode : {VT100, VT220}) {
+    Term term(emode, 24, 80);
+    term.feed("\x1b(0q");
+    int set = (int)((term.cell(0, 0) & CA_CSET) >> CA_CSET_SHIFT);
+    EXPECT_EQ(set, emode == VT100 ? 2 : 15);
+    EXPECT_EQ(term.cell(0, 0) & CA_CHAR, (CHATTR)'q');
+    EXPECT_EQ(get_tcs(term.t, term.cell(0, 0)), 0x2C4);  // the horizontal line
+  }
+}
+
 TEST(AnsiParser, SingleShiftsAndLockingShifts) {
   Term term(VT220, 24, 80);
   term.feed(

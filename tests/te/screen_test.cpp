@@ -358,3 +358,23 @@ TEST(Scrollback, AllocationFailuresLeaveTheTerminalUsable) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Resize, SurfaceDecidesTheSizeOnlyWithExtendedSizing) {
+  Term::Options o;
+  o.vextend = false;
+  Term fixed(o);
+  vidcalc(fixed.t, (600 << 16) | 800);
+  EXPECT_EQ(fixed.t->vlines, 24);
+  EXPECT_EQ(fixed.t->vcols, 80);
+  Term ext;  // extended sizing: 10 x 15 pixel cells, margins 5/2/5/2
+  vidcalc(ext.t, (600 << 16) | 800);
+  EXPECT_EQ(ext.t->vcols, 79);
+  EXPECT_EQ(ext.t->vlines, 39);
+  vidcalc(ext.t, (4000 << 16) | 4000);  // capped
+  EXPECT_EQ(ext.t->vcols, 132);
+  EXPECT_EQ(ext.t->vlines, 250);
+}
+
+}  // namespace

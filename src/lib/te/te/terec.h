@@ -187,6 +187,12 @@ struct te {
   int Lines, Cols, vlines, vcols, vstatus, slines, scols;
   int col132, mode132, _conf_col132, vextend;
 
+  // Drawing surface: character cell in pixels, margins, last size
+  int xChar, yChar;
+  int rectLeft, rectTop, rectRight, rectBottom;
+  int _lastsize;
+  int vscaling;
+
   // Cursor
   int vdestline, vdestcol, XNwrap;
   int vbegcol, vendcol;

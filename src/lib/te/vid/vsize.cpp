@@ -480,3 +480,25 @@ void vidstatline(te* t, int type, int column) {
       break;
   }
 }
+
+// Nothing is drawn, so the font always fits the surface: only extended
+// sizing, where the surface decides the size of the terminal, changes it.
+void vidcalc(te* t, int size) {
+  if (size)
+    t->_lastsize = size;
+  else
+    size = t->_lastsize;
+  if (!t->vextend || !size) return;
+  int height = (size >> 16) & 0xFFFF, width = size & 0xFFFF;
+  int cw = std::max(t->xChar, 1), ch = std::max(t->yChar, 1);
+  int cols = std::clamp((width - t->rectLeft - t->rectRight) / cw, 1, TE_MAXCOLS);
+  int rows = std::clamp((height - t->rectTop - t->rectBottom) / ch, 1, TE_MAXLINES);
+  vsetsize(t, rows, cols, 0);
+}
+
+void vidsetlog(te* t, int lines, int cols, int status) {
+  lines = std::clamp(lines, 1, TE_MAXLINES);
+  cols = std::clamp(cols, 1, TE_MAXCOLS);
+  if (status && lines < 2) lines = 2;
+  vz_resize(t, lines, cols, 0, 0, status ? 1 : 0);
+}
