@@ -562,13 +562,20 @@ static inline int ao_utf8_seq(const unsigned char* p, const unsigned char* end, 
   return 0;
 }
 
-// True when all eight bytes of w are printable ASCII (0x20-0x7E).
-static inline bool ao_ascii8(uint64_t w) {
+// Number of leading bytes of w (in memory order) that are printable ASCII
+// (0x20-0x7E), 0 to 8.  The borrow of the subtractions can only mark bytes
+// after the first one that is not printable, so the lowest mark is exact.
+static inline int ao_ascii8(uint64_t w) {
   const uint64_t ones = 0x0101010101010101ull, high = 0x8080808080808080ull;
   uint64_t below = (w - 0x20 * ones) & ~w & high;
   uint64_t del = w ^ (0x7F * ones);
   uint64_t isdel = (del - ones) & ~del & high;
-  return ((w & high) | below | isdel) == 0;
+  uint64_t bad = (w & high) | below | isdel;
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  return bad ? __builtin_ctzll(bad) >> 3 : 8;
+#else
+  return bad ? 0 : 8;
+#endif
 }
 
 // Stores the printable run at p; returns where it stopped (a byte that
@@ -607,11 +614,19 @@ static const unsigned char* ao_bulk(te* t, const unsigned char* p, const unsigne
           while (stop - q >= 8) {
             uint64_t w;
             std::memcpy(&w, q, 8);
-            if (!ao_ascii8(w)) break;
+            int k = ao_ascii8(w);
             CHATTR* d = row + x;
-            for (int i = 0; i < 8; i++) d[i] = baseL | q[i];
-            x += 8;
-            q += 8;
+            if (k == 8) {
+              for (int i = 0; i < 8; i++) d[i] = baseL | q[i];
+              x += 8;
+              q += 8;
+              continue;
+            }
+            for (int i = 0; i < k; i++) d[i] = baseL | q[i];
+            x += k;
+            q += k;
+            stop = q;  // the next byte is not printable ASCII
+            break;
           }
           while (q < stop && (unsigned)*q - 0x20u < 0x5Fu) row[x++] = baseL | *q++;
           p = q;
@@ -694,13 +709,21 @@ void ansiemwrite(te* t, const unsigned char* p, size_t n) {
         p = ao_bulk(t, p, end);
         if (p >= end) break;
       }
-      if (*p == 0x1B && plain) {
-        // ESC in ground state, as ansiout takes it.
-        t->_vtptr = 0;
-        t->_vtbuf[0] = 0;
-        t->_emstate = ES_ESC;
-        p++;
-        continue;
+      if (plain) {
+        // ESC, CR and LF in ground state, as ansiout takes them.
+        unsigned c = *p;
+        if (c == 0x1B) {
+          t->_vtptr = 0;
+          t->_vtbuf[0] = 0;
+          t->_emstate = ES_ESC;
+          p++;
+          continue;
+        }
+        if (c == '\r' || c == '\n') {
+          ao_c0(t, (int)c);
+          p++;
+          continue;
+        }
       }
     } else if (plain && state == ES_CSI) {
       // Parameter bytes, then the final, exactly as ansiout takes them.
