@@ -499,6 +499,24 @@ TEST(AnsiParser, PrinterControllerHidesBytesUntilItsTerminator) {
   EXPECT_EQ(term.row(0), "ab");
   EXPECT_EQ(term.printed, "hidden\x1b[5i\x1b[4xy");
   EXPECT_EQ(term.t->_prctrl, 0);
+
+  Term::Options o;  // 8-bit CSI: held bytes are printed as received
+  o.emode = VT220;
+  o.utf8 = false;
+  Term vt220(o);
+  vt220.feed(
+      "\x1b[5i\x9b"
+      "5x\x9b"
+      "4i");
+  EXPECT_EQ(vt220.printed,
+            "\x9b"
+            "5x");
+  EXPECT_EQ(vt220.t->_prctrl, 0);
+
+  Term utf8(MAC, 24, 80);  // UTF-8 text goes to the printer too
+  utf8.feed("\x1b[5icaf\xc3\xa9\x1b[4ix");
+  EXPECT_EQ(utf8.printed, "caf\xc3\xa9");
+  EXPECT_EQ(utf8.row(0), "x");
 }
 
 TEST(AnsiParser, SCOFunctionKeyDefinition) {

@@ -80,11 +80,13 @@ static void ao_print(te* t, const unsigned char* bytes, int n) {
   if (n > 0 && t->hooks.printer) t->hooks.printer(t, TE_PRINT_BYTES, (const char*)bytes, n);
 }
 
-// Watches bytes in printer-controller mode for the sequence that ends it;
-// bytes held while matching go to the printer when the match fails.
+// Watches bytes in printer-controller mode for the sequence that ends it
+// (ESC [ or CSI, then 4, 6 or 8, then i; ESC X in VT52 sub-mode); bytes
+// held while matching go to the printer as received when the match fails.
 static void ansiprint(te* t, int c) {
   unsigned char* hold = t->_prfhold;
   int& st = t->_prfstate;
+  int& held = t->_prfheld;
   bool vt52 = t->_vemode & VM_VT52;
   unsigned char b = (unsigned char)c;
   if (st > 0) {
@@ -98,25 +100,25 @@ static void ansiprint(te* t, int c) {
     else if (st == 3)
       next = b == 'i';
     if (next) {
-      bool done = vt52 ? st == 1 : st == 3;
-      if (done) {
-        st = 0;
+      if (vt52 || st == 3) {
+        st = held = 0;
         t->_prctrl = 0;
         t->_emstate = ES_GROUND;
         return;
       }
-      hold[st++] = b;
+      hold[held++] = b;
+      st++;
       return;
     }
-    ao_print(t, hold, st);
-    st = 0;
+    ao_print(t, hold, held);
+    st = held = 0;
   }
   if (b == 0x1B) {
     hold[0] = b;
-    st = 1;
+    held = st = 1;
   } else if (!vt52 && b == 0x9B && t->_vt200mode == 2) {
-    hold[0] = 0x1B;
-    hold[1] = '[';
+    hold[0] = b;
+    held = 1;
     st = 2;
   } else {
     ao_print(t, &b, 1);
@@ -499,7 +501,8 @@ static void ao_utf8(te* t, unsigned b) {
 
 void ansiemout(te* t, int c) {
   c &= 0xFF;
-  if (t->MBMode == 1) {
+  // In printer-controller mode every byte is the printer's, UTF-8 or not.
+  if (t->MBMode == 1 && !(t->_prctrl && !t->_prdisp)) {
     if (c & 0x80) {
       // Inside a title or a string the bytes are text, not characters to
       // show.

@@ -102,7 +102,7 @@ void EmReset(te* t, int emode) {
   t->_vbank1 = 4;
   t->_vbank2 = 1;
   t->_prctrl = t->_prdisp = 0;
-  t->_prfstate = 0;
+  t->_prfstate = t->_prfheld = 0;
   t->_prauto = 0;
   t->_ptype = 0;
   t->_prtchar = 256;

@@ -238,6 +238,7 @@ struct te {
   // printer-controller mode)
   int current_printer, _prctrl, _prdisp, _prauto, _ptype, _prtchar, _prextent, _prformfd;
   int _prfstate;  // controller-mode terminator matcher
+  int _prfheld;   // bytes held back while matching
   unsigned char _prfhold[4];
 
   // Character sets
