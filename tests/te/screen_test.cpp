@@ -378,3 +378,34 @@ TEST(Resize, SurfaceDecidesTheSizeOnlyWithExtendedSizing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Resize, AVeryLongWrappedLineReflowsThroughTheWholeScrollback) {
+  Term::Options o;
+  o.scrollback = 3000;
+  Term term(o);
+  te* t = term.t;
+  const long len = 500L * 80 + 10;
+  std::string line;
+  for (long i = 0; i < len; i++) line += (char)('0' + i % 10);
+  term.feed(line);
+  ASSERT_EQ(t->_sb->sblastline, 477);
+  for (int cols : {33, 80, 7}) {
+    vsetsize(t, 24, cols, 0);
+    long rows = (len + cols - 1) / cols;
+    long saved = std::min(rows - 24, 3000L);  // the rest is cut at the capacity
+    ASSERT_EQ(t->_sb->sblastline, saved) << cols;
+    // Row r of the line starts with character r * cols.
+    long first = rows - 24 - saved;
+    for (long r : {first, first + 1, rows / 2, rows - 25, rows - 2}) {
+      const CHATTR* row = r < rows - 24 ? sb_row(t, (int)(rows - 24 - r)) : t->_vscreen[r - (rows - 24)];
+      EXPECT_EQ((char)(row[0] & CA_CHAR), (char)('0' + (r * cols) % 10)) << cols << " row " << r;
+    }
+    EXPECT_EQ(term.row(23), line.substr((rows - 1) * cols)) << cols;
+    EXPECT_EQ(t->vdestline, 23) << cols;
+    EXPECT_EQ(t->vdestcol, (int)(len - (rows - 1) * cols)) << cols;
+  }
+}
+
+}  // namespace

@@ -97,10 +97,24 @@ bool vz_isblank(CHATTR c) {
 
 }  // namespace
 
-// Copies cells [p0, p1) of the logical line made of source rows js.. into dst.
-static void vz_copy(const vz_src& s, int js, long p0, long p1, CHATTR* dst) {
-  int j = js;
-  long base = 0;
+// A position in a logical line: the source row holding it and the offset
+// of that row's first cell in the line.  Chunks are copied from the last
+// one back, so the walk only ever steps back a row or copies forward across
+// the few rows one chunk spans.
+struct vz_pos {
+  int row;
+  long base;
+};
+
+// Copies cells [p0, p1) of the logical line into dst; `at` is moved back
+// to the row holding p0.
+static void vz_copy(const vz_src& s, vz_pos& at, long p0, long p1, CHATTR* dst) {
+  while (at.base > p0) {
+    at.row--;
+    at.base -= s.width(at.row);
+  }
+  int j = at.row;
+  long base = at.base;
   while (p0 < p1) {
     int w = s.width(j);
     if (p0 >= base + w) {
@@ -145,12 +159,13 @@ static int vz_reflow(const vz_src& s, const vz_dst& d, int total, int cols, CHAT
       ccol = (int)std::min<long>(pos - (long)chunk * cols, cols - 1);
     }
     unsigned char single = (je == js && n == 1) ? (s.la(je) & (LA_WIDTH | LA_LOCKED)) : 0;
+    vz_pos at{je, len - used};
     for (int c = n - 1; c >= 0; c--) {
       int out = k - (n - 1) + c;
       if (out < 0) break;
       CHATTR* dst = d.row(out);
       long p0 = (long)c * cols, p1 = std::min(len, p0 + cols);
-      if (p1 > p0) vz_copy(s, js, p0, p1, dst);
+      if (p1 > p0) vz_copy(s, at, p0, p1, dst);
       for (long x = std::max(p1 - p0, 0L); x < cols; x++) dst[x] = pad;
       d.la(out) = (unsigned char)((c < n - 1 ? LA_WRAPPED : 0) | single);
       if (c == chunk) {
