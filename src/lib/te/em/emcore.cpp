@@ -184,6 +184,9 @@ void EmClose(te* t) {
   t->vlines = 0;
   t->vcols = 0;
   vscreen_invalidate(t);
+  // Unloaded: host bytes and keys do nothing until the next TeNew.
+  t->pfnEmProcs = nullptr;
+  t->teloaded = 0;
 }
 
 // ---- answer-back text
