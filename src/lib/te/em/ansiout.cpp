@@ -609,11 +609,12 @@ static const unsigned char* ao_bulk(te* t, const unsigned char* p, const unsigne
     bool stopped = false;
     if (fast) {
       while (p < end) {
-        if (!disp) {
+        if (!disp && (unsigned)*p - 0x20u < 0x5Fu) {
           // Printable ASCII up to the cell before the last usable column,
           // eight bytes at a time while they last.
           const unsigned char* q = p;
           const unsigned char* stop = p + std::min<ptrdiff_t>(end - p, fv - 1 - x);
+          if (q == stop) break;  // the last usable column: one-character rules
           while (stop - q >= 8) {
             uint64_t w;
             std::memcpy(&w, q, 8);
@@ -633,7 +634,7 @@ static const unsigned char* ao_bulk(te* t, const unsigned char* p, const unsigne
           }
           while (q < stop && (unsigned)*q - 0x20u < 0x5Fu) row[x++] = baseL | *q++;
           p = q;
-          if (p >= end) break;
+          continue;
         }
         unsigned b = *p;
         if (b < 0x80 || !utf8) {
