@@ -1,0 +1,189 @@
+// The browser channel of a session process: browser connections upgraded
+// from "/get_te_channel" to WebSocket (or raw channel frames), the frame
+// reader and writer of both, the channel frames with their field encoding,
+// sending to one or all browsers, the connection list, the keep-alive and
+// the blocking mode that prompts switch on while they wait.
+#pragma once
+
+#include <event2/buffer.h>
+#include <event2/bufferevent.h>
+#include <evhtp/evhtp.h>
+#include <openssl/ssl.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct app_s;
+
+// ---- WebSocket ----
+
+enum TE_CTRL_PROTOCOL { TE_CTRL = 0, TE_CTRL_RAW = 1 };
+
+enum WS_OP {
+  WS_OP_CONTINUATION = 0,
+  WS_OP_UTF8 = 1,
+  WS_OP_BINARY = 2,
+  WS_OP_CLOSE = 8,
+  WS_OP_PING = 9,
+  WS_OP_PONG = 10
+};
+
+enum WS_FRAME_STAGE {
+  WS_FRAME_STAGE_INITIALIZED = 0,
+  WS_FRAME_STAGE_READ_BITFIELD = 1,
+  WS_FRAME_STAGE_READ_PARTIAL_LENGTH_FIELD = 2,
+  WS_FRAME_STAGE_READ_FULL_LENGTH_FIELD = 3,
+  WS_FRAME_STAGE_READ_HEADERS = 4,
+  WS_FRAME_STAGE_COMPLETE = 5,
+};
+
+struct ws_state_t {
+  WS_FRAME_STAGE frameStage = WS_FRAME_STAGE_INITIALIZED;
+  size_t lengthFieldSize = 0;  // 1 for the 7-bit form, 2 or 8 for the extended forms
+  size_t bytes = 0;            // bytes collected of the extended length or of the masking key
+  bool eof = false;            // end of stream seen (blocking mode)
+  bool finBit = false;
+  int op = 0;
+  evbuffer* buf = nullptr;  // unmasked payload of the current frame (owned)
+  uint8_t mask[4] = {};
+  int maskIndex = 0;
+  uint64_t pendingData = 0;  // payload bytes still owed by the current frame
+  uint8_t lengthField[8] = {};
+};
+
+// Limits on what a browser may make this process buffer.  A connection that
+// exceeds one is closed; the others carry on.
+constexpr uint64_t kKvxMaxWsPayload = 1u << 20;
+constexpr size_t kKvxMaxHeadBytes = 64u << 10;
+constexpr uint64_t kKvxMaxFrameData = 1u << 20;
+// Keep-alive: every tick, a WebSocket browser silent for this long is pinged.
+constexpr int kKvxPingInterval = 10;
+constexpr int kKvxPingAfter = 25;
+// A session process that no browser attached to within this time, and that
+// has no host connection, ends itself.
+constexpr int kKvxAttachTimeout = 60;
+
+// ---- channel frames ----
+
+enum KVX_ACTION {
+  KVX_ACTION_UNDEF = 0,
+  KVX_HOST_ACTION_CONNECTED = 1,
+  KVX_HOST_ACTION_UPDATE = 2,
+  KVX_HOST_ACTION_SET_CURSOR = 3,
+  KVX_HOST_ACTION_GET_ENTRY = 4,
+  KVX_HOST_ACTION_GET_YESNO = 5,
+  KVX_HOST_ACTION_SHOW_FATAL_ERROR = 6,
+  KVX_CLIENT_ACTION_REFRESH = 4000,
+  KVX_CLIENT_ACTION_CONNECT_HOST = 4001,
+  KVX_CLIENT_ACTION_ONKEY = 4002,
+  KVX_CLIENT_ACTION_GET_ENTRY_RESPONSE = 4003,
+  KVX_CLIENT_ACTION_GET_YESNO_RESPONSE = 4004,
+  KVX_CLIENT_ACTION_ACK_FATAL_ERROR = 4005,
+};
+
+// The parsed head: every decoded line in order, including the version line
+// (fields[0]), the action line (fields[1]), the empty line and the length
+// line (last).
+struct kvx_hdrs_t {
+  int action = KVX_ACTION_UNDEF;
+  std::vector<std::string> fields;
+  size_t dataSize = 0;
+};
+
+struct kvx_frame_t {
+  bool init = false;
+  bool parsedHeaders = false;
+  bool invalid = false;  // action or length is not a number: the frame is discarded
+  kvx_hdrs_t hdr;
+  std::vector<uint8_t> data;  // sized to the announced length once the head is in
+  size_t dataSize = 0;        // data bytes received so far
+  size_t headBytes = 0;       // bytes of the head taken so far
+  int err = 0;
+  bool eof = false;
+};
+
+struct kvx_client_t {
+  bufferevent* bev = nullptr;
+  evbuffer* buf = nullptr;  // input of the frame reader: a WebSocket payload or the socket's input
+  SSL* ssl = nullptr;       // blocking mode on a TLS listener
+  int fd = 0;               // blocking mode only
+  TE_CTRL_PROTOCOL proto = TE_CTRL;
+  kvx_frame_t hf;
+  ws_state_t wss;
+  time_t lastReceivedData = 0;
+  int lastCursorX = 0, lastCursorY = 0;
+  int cursorVisbile = -1;
+  bool init = false;    // the first writable event has been handled
+  bool failed = false;  // broke a limit: to be closed
+};
+
+struct bufev_conn_info {
+  int fd;
+  struct {
+    char addr[16];
+    int port;
+  } peer_info;
+};
+
+// ---- handshake and WebSocket frames ----
+void get_te_channel(evhtp_request_t* req, void* arg);
+void kvx_read_ws_frame(kvx_client_t* client);
+void kvx_write_ws_frame(int op, kvx_client_t* client, evbuffer* payload);
+void kvx_start_ping_timer();
+void kvx_stop_ping_timer();
+void handle_ping_timer(evutil_socket_t fd, short events, void* arg);
+char* lum_base64(const unsigned char* bytes, size_t length);
+time_t kvx_get_time();
+// The Sec-WebSocket-Accept value for a Sec-WebSocket-Key header value.
+std::string kvx_ws_accept_key(const char* key);
+
+// ---- channel frames ----
+std::string kvx_encode_string(std::string_view text);
+std::string kvx_decode_string(std::string_view text);
+// Builds one frame; `fields` ends with a null entry (or is null).
+void kvx_build_frame(evbuffer* out, int action, const char* const* fields, const void* data, size_t dataSize);
+void kvx_send(kvx_client_t* client, int action, const char* const* fields, const void* data, size_t dataSize);
+void kvx_send_all(int action, const char* const* fields, const void* data, size_t dataSize);
+void kvx_send_buffer(kvx_client_t* client, evbuffer* frame);
+void kvx_sendall_buffer(evbuffer* frame);
+void kvx_send_connected(kvx_client_t* client);
+
+// Reads what is available; true when it consumed input.
+bool kvx_recv(kvx_client_t* client);
+bool kvx_read_headers(kvx_client_t* client);
+bool kvx_read_frame(kvx_client_t* client);
+bool kvx_has_data(const kvx_client_t* client);
+bool kvx_eof(const kvx_client_t* client);
+int kvx_frame_get_action(const kvx_client_t* client);
+const char* kvx_frame_get_hdr(const kvx_client_t* client, size_t i);
+void kvx_frame_init(kvx_frame_t* frame);
+void kvx_frame_free(kvx_frame_t* frame);
+void kvx_frame_add_hdr(kvx_frame_t* frame, std::string line);
+void kvx_frame_clear(kvx_client_t* client);
+
+// ---- connections ----
+kvx_client_t* kvx_client_new(bufferevent* bev);
+void kvx_client_free(kvx_client_t* client);
+void kvx_add_client(kvx_client_t* client);
+void kvx_remove_client(kvx_client_t* client);
+bool bufferevent_get_info(bufferevent* bev, bufev_conn_info* info);
+
+// ---- transport ----
+size_t kvx_read_full_block(kvx_client_t* client, void* buffer, size_t size);
+size_t kvx_write_full_block(kvx_client_t* client, const void* buffer, size_t size);
+void kvx_set_blocking_mode();
+void kvx_unset_blocking_mode();
+
+// ---- connection events ----
+void handle_socket_read(bufferevent* bev, void* client);
+void handle_socket_write(bufferevent* bev, void* client);
+void handle_socket_event(bufferevent* bev, short events, void* client);
+void kvx_handle_client_requests(kvx_client_t* client);
+
+// Session-role start and end of the channel: the attach deadline.
+void kvx_channel_start(app_s* app);
+void kvx_channel_stop(app_s* app);

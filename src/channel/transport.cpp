@@ -1,0 +1,280 @@
+// Channel transport: the connection list, sending frames to one or all
+// browsers, receiving them, the connection's event callbacks, and the
+// switch between the event loop's buffers and blocking socket I/O that a
+// prompt uses while it waits.
+#include <arpa/inet.h>
+#include <event2/bufferevent_ssl.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "app.h"
+#include "channel.h"
+#include "tetrace.h"
+
+// ---- connections ----
+
+kvx_client_t* kvx_client_new(bufferevent* bev) {
+  kvx_client_t* client = new kvx_client_t;
+  client->bev = bev;
+  client->cursorVisbile = -1;
+  client->lastReceivedData = kvx_get_time();
+  client->wss.buf = evbuffer_new();
+  kvx_frame_init(&client->hf);
+  return client;
+}
+
+void kvx_client_free(kvx_client_t* client) {
+  if (!client) return;
+  if (client->bev) bufferevent_free(client->bev);
+  if (client->wss.buf) evbuffer_free(client->wss.buf);
+  kvx_frame_free(&client->hf);
+  delete client;
+}
+
+void kvx_add_client(kvx_client_t* client) {
+  gApp->kvx_clients.push_back(client);
+  gApp->clientAttached = true;
+}
+
+bool bufferevent_get_info(bufferevent* bev, bufev_conn_info* info) {
+  memset(info, 0, sizeof *info);
+  info->fd = bev ? static_cast<int>(bufferevent_getfd(bev)) : -1;
+  sockaddr_in sin;
+  socklen_t len = sizeof sin;
+  if (info->fd < 0 || getpeername(info->fd, reinterpret_cast<sockaddr*>(&sin), &len) != 0 ||
+      sin.sin_family != AF_INET)
+    return false;
+  inet_ntop(AF_INET, &sin.sin_addr, info->peer_info.addr, sizeof info->peer_info.addr);
+  info->peer_info.port = ntohs(sin.sin_port);
+  return true;
+}
+
+void kvx_remove_client(kvx_client_t* client) {
+  app_s* app = gApp;
+  bufev_conn_info info;
+  bufferevent_get_info(client->bev, &info);
+  TE_Trace(TRACE_PRINT, "[%d] - Lost connection [%d], SRC [%s:%d].\n", static_cast<int>(getpid()), info.fd,
+           info.peer_info.addr, info.peer_info.port);
+  auto& list = app->kvx_clients;
+  auto it = std::find(list.begin(), list.end(), client);
+  if (it != list.end()) list.erase(it);
+  kvx_client_free(client);
+  if (list.empty() && !app_is_connected(app) && app->evbase) event_base_loopexit(app->evbase, nullptr);
+}
+
+// ---- transport ----
+
+size_t kvx_read_full_block(kvx_client_t* client, void* buffer, size_t size) {
+  if (!gApp->blockingMode) {
+    int n = evbuffer_remove(bufferevent_get_input(client->bev), buffer, size);
+    return n > 0 ? static_cast<size_t>(n) : 0;
+  }
+  size_t done = 0;
+  char* p = static_cast<char*>(buffer);
+  while (done < size) {
+    if (client->ssl) {
+      int n = SSL_read(client->ssl, p + done, static_cast<int>(std::min<size_t>(size - done, 1 << 30)));
+      if (n > 0) {
+        done += static_cast<size_t>(n);
+        continue;
+      }
+      int err = SSL_get_error(client->ssl, n);
+      if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE) continue;
+      if (err != SSL_ERROR_ZERO_RETURN) client->hf.err = errno ? errno : EIO;
+      break;
+    }
+    ssize_t n = read(client->fd, p + done, size - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) client->hf.err = errno;
+    break;
+  }
+  return done;
+}
+
+size_t kvx_write_full_block(kvx_client_t* client, const void* buffer, size_t size) {
+  if (!size) return 0;
+  if (!gApp->blockingMode) {
+    return bufferevent_write(client->bev, buffer, size) == 0 ? size : 0;
+  }
+  if (client->ssl) {
+    for (;;) {
+      int n = SSL_write(client->ssl, buffer, static_cast<int>(size));
+      if (n > 0) return static_cast<size_t>(n);
+      int err = SSL_get_error(client->ssl, n);
+      if (err != SSL_ERROR_WANT_READ && err != SSL_ERROR_WANT_WRITE) return 0;
+    }
+  }
+  size_t done = 0;
+  const char* p = static_cast<const char*>(buffer);
+  while (done < size) {
+    ssize_t n = write(client->fd, p + done, size - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      break;
+    }
+  }
+  return done;
+}
+
+// Writes a whole buffer without emptying it: by reference into the event
+// loop's output, or copied to the socket in blocking mode.
+static void transport_write_buffer(kvx_client_t* client, evbuffer* data) {
+  size_t n = data ? evbuffer_get_length(data) : 0;
+  if (!n) return;
+  if (!gApp->blockingMode) {
+    evbuffer* out = bufferevent_get_output(client->bev);
+    if (evbuffer_add_buffer_reference(out, data) == 0) return;
+  }
+  const unsigned char* bytes = evbuffer_pullup(data, -1);
+  if (bytes) kvx_write_full_block(client, bytes, n);
+}
+
+void kvx_set_blocking_mode() {
+  app_s* app = gApp;
+  if (app->blockingMode) return;
+  for (kvx_client_t* client : app->kvx_clients) {
+    int fd = static_cast<int>(bufferevent_getfd(client->bev));
+    int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    if (fd > app->fdMax) app->fdMax = fd;
+    client->fd = fd;
+    if (app->sslEnabled) client->ssl = bufferevent_openssl_get_ssl(client->bev);
+  }
+  app->blockingMode = true;
+}
+
+void kvx_unset_blocking_mode() {
+  app_s* app = gApp;
+  if (!app->blockingMode) return;
+  for (kvx_client_t* client : app->kvx_clients) {
+    int flags = fcntl(client->fd, F_GETFL);
+    if (flags >= 0) fcntl(client->fd, F_SETFL, flags | O_NONBLOCK);
+    client->fd = 0;
+    client->ssl = nullptr;
+  }
+  app->blockingMode = false;
+}
+
+// ---- sending ----
+
+void kvx_send_buffer(kvx_client_t* client, evbuffer* frame) {
+  if (!client || !frame) return;
+  if (client->proto == TE_CTRL_RAW)
+    transport_write_buffer(client, frame);
+  else
+    kvx_write_ws_frame(WS_OP_BINARY, client, frame);
+}
+
+void kvx_sendall_buffer(evbuffer* frame) {
+  for (kvx_client_t* client : gApp->kvx_clients) kvx_send_buffer(client, frame);
+}
+
+void kvx_send(kvx_client_t* client, int action, const char* const* fields, const void* data,
+              size_t dataSize) {
+  evbuffer* frame = evbuffer_new();
+  if (!frame) return;
+  kvx_build_frame(frame, action, fields, data, dataSize);
+  if (client)
+    kvx_send_buffer(client, frame);
+  else
+    kvx_sendall_buffer(frame);
+  evbuffer_free(frame);
+}
+
+void kvx_send_all(int action, const char* const* fields, const void* data, size_t dataSize) {
+  kvx_send(nullptr, action, fields, data, dataSize);
+}
+
+void kvx_send_connected(kvx_client_t* client) {
+  const char* fields[] = {app_is_connected(gApp) ? "1" : "0", nullptr};
+  kvx_send(client, KVX_HOST_ACTION_CONNECTED, fields, nullptr, 0);
+}
+
+// ---- receiving ----
+
+bool kvx_recv(kvx_client_t* client) {
+  if (client->failed) return false;
+  evbuffer* input = gApp->blockingMode ? nullptr : bufferevent_get_input(client->bev);
+  size_t before = input ? evbuffer_get_length(input) : 0;
+  bool completed = false;
+  if (client->proto == TE_CTRL_RAW) {
+    client->buf = input;
+    completed = kvx_read_frame(client);
+    client->buf = nullptr;
+  } else {
+    kvx_read_ws_frame(client);
+    if (client->wss.frameStage == WS_FRAME_STAGE_COMPLETE) {
+      completed = true;
+      client->wss.frameStage = WS_FRAME_STAGE_INITIALIZED;
+      client->wss.bytes = 0;
+      client->lastReceivedData = kvx_get_time();
+      switch (client->wss.op) {
+        case WS_OP_BINARY:
+          client->buf = client->wss.buf;
+          kvx_read_frame(client);
+          client->buf = nullptr;
+          break;
+        case WS_OP_CLOSE:
+          kvx_write_ws_frame(WS_OP_CLOSE, client, nullptr);
+          break;
+        case WS_OP_PING:
+          kvx_write_ws_frame(WS_OP_PONG, client, client->wss.buf);
+          break;
+        default:
+          break;
+      }
+    }
+  }
+  size_t after = input ? evbuffer_get_length(input) : 0;
+  return completed || after < before;
+}
+
+// ---- connection events ----
+
+void kvx_handle_client_requests(kvx_client_t* client) {
+  // Refresh, reconnect and key frames are acted upon by the terminal
+  // session; until it is attached here, and for answers to prompts arriving
+  // outside a prompt and unknown actions, a frame is ignored.
+  (void)client;
+}
+
+void handle_socket_read(bufferevent*, void* arg) {
+  kvx_client_t* client = static_cast<kvx_client_t*>(arg);
+  // Everything that has arrived is worked off, frame by frame.
+  while (kvx_recv(client)) {
+    if (client->failed) break;
+    if (kvx_has_data(client)) {
+      if (!client->hf.invalid) kvx_handle_client_requests(client);
+      kvx_frame_clear(client);
+    }
+  }
+  if (client->failed) {
+    TE_Trace(TRACE_FAIL, "[%d] - Browser connection sent more than the channel accepts, closing it.\n",
+             static_cast<int>(getpid()));
+    kvx_remove_client(client);
+  }
+}
+
+void handle_socket_write(bufferevent*, void* arg) {
+  kvx_client_t* client = static_cast<kvx_client_t*>(arg);
+  if (client->init) return;
+  if (app_is_connected(gApp)) kvx_send_connected(client);
+  client->init = true;
+}
+
+void handle_socket_event(bufferevent*, short events, void* arg) {
+  if (events & (BEV_EVENT_EOF | BEV_EVENT_ERROR)) kvx_remove_client(static_cast<kvx_client_t*>(arg));
+}

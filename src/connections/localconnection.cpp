@@ -1,0 +1,171 @@
+// The local shell connection: forkpty with fixed terminal settings, the
+// shell's environment, non-blocking reads and writes, window size changes,
+// and hanging up and reaping the shell.
+#include "localconnection.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "tetrace.h"
+
+// How long a hung-up shell may take to end before it is killed.
+static constexpr int kLocalGraceMs = 250;
+static constexpr int kLocalPollMs = 5;
+
+static void local_sleep_ms(int ms) {
+  struct timespec ts = {0, ms * 1000000L};
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+static void local_fill_termios(struct termios* t) {
+  memset(t, 0, sizeof *t);
+  t->c_iflag = BRKINT | ICRNL | IXON | IXANY | IMAXBEL;
+  t->c_oflag = OPOST | ONLCR;
+  t->c_cflag = CS8 | CREAD | HUPCL;
+  t->c_lflag = ISIG | ICANON | ECHO | ECHOE | ECHOK | ECHOCTL | ECHOKE | IEXTEN;
+  t->c_cc[VINTR] = 3;
+  t->c_cc[VQUIT] = 28;
+  t->c_cc[VERASE] = 127;
+  t->c_cc[VKILL] = 21;
+  t->c_cc[VEOF] = 4;
+  t->c_cc[VTIME] = 0;
+  t->c_cc[VMIN] = 1;
+  t->c_cc[VSTART] = 17;
+  t->c_cc[VSTOP] = 19;
+  t->c_cc[VSUSP] = 26;
+  t->c_cc[VEOL] = 255;
+  t->c_cc[VREPRINT] = 18;
+  t->c_cc[VDISCARD] = 255;
+  t->c_cc[VWERASE] = 23;
+  t->c_cc[VLNEXT] = 255;
+  t->c_cc[VEOL2] = 255;
+  cfsetispeed(t, B115200);
+  cfsetospeed(t, B115200);
+}
+
+// In the child: a clean signal state, no descriptors of the session process,
+// the terminal environment, then the shell.  Never returns.
+[[noreturn]] static void local_exec_shell(const char* term) {
+  static const int kResetSignals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM, SIGPIPE,
+                                      SIGCHLD, SIGALRM, SIGUSR1, SIGUSR2};
+  for (int sig : kResetSignals) signal(sig, SIG_DFL);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  closefrom(3);
+
+  setenv("TERM", term, 1);
+  setenv("LANG", "en_US.UTF-8", 1);
+  // A session process receives only HOME; give the shell a usable search path.
+  setenv("PATH", "/usr/local/bin:/usr/bin:/bin", 0);
+  const char* shell = getenv("SHELL");
+  if (!shell || !*shell) shell = "/bin/bash";
+  const char* slash = strrchr(shell, '/');
+  const char* name = slash ? slash + 1 : shell;
+  execl(shell, name, static_cast<char*>(nullptr));
+  _exit(255);
+}
+
+LumLocalConnection::~LumLocalConnection() {
+  Disconnect();
+}
+
+int LumLocalConnection::MakeConnection() {
+  _fd = 0;
+  local_fill_termios(&_term);
+  _win = {};
+  _win.ws_row = static_cast<unsigned short>(_rows);
+  _win.ws_col = static_cast<unsigned short>(_cols);
+  std::string term = GetEmName();  // before the fork: no allocation in the child
+  int master = -1;
+  pid_t pid = forkpty(&master, nullptr, &_term, &_win);
+  if (pid < 0) {
+    Log("LumLocalConnection: forkpty failed errno = %d (%s)\n", errno, strerror(errno));
+    return 0;
+  }
+  if (pid == 0) local_exec_shell(term.c_str());
+  _pid = pid;
+  int flags = fcntl(master, F_GETFL);
+  fcntl(master, F_SETFL, flags | O_NONBLOCK);
+  fcntl(master, F_SETFD, FD_CLOEXEC);
+  _fd = master;
+  Log("LumLocalConnection: shell pid %d on fd %d\n", static_cast<int>(pid), master);
+  return _fd;
+}
+
+void LumLocalConnection::ChangePtySize(int rows, int cols) {
+  _rows = rows;
+  _cols = cols;
+  _win.ws_row = static_cast<unsigned short>(rows);
+  _win.ws_col = static_cast<unsigned short>(cols);
+  _win.ws_xpixel = 0;
+  _win.ws_ypixel = 0;
+  if (_fd > 0) ioctl(_fd, TIOCSWINSZ, &_win);
+}
+
+void LumLocalConnection::Comout(const char* buffer, int length) {
+  if (_fd <= 0 || length <= 0) return;
+  ssize_t written = write(_fd, buffer, static_cast<size_t>(length));
+  (void)written;
+}
+
+bool LumLocalConnection::IsConnected() {
+  return _fd > 0;
+}
+
+int LumLocalConnection::Read(char* buffer, int size) {
+  if (_fd <= 0) return -1;
+  ssize_t n = read(_fd, buffer, static_cast<size_t>(size));
+  if (n > 0) return static_cast<int>(n);
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return 0;
+  // End of file, or EIO once the shell has gone: collect it now if it has.
+  ReapShell(false);
+  return -1;
+}
+
+// Collects the shell's exit status.  With force, a shell still running is
+// hung up, given a short grace and then killed, so none is left behind.
+void LumLocalConnection::ReapShell(bool force) {
+  if (_pid <= 0) return;
+  int status = 0;
+  pid_t r = waitpid(_pid, &status, WNOHANG);
+  if (r == _pid || (r < 0 && errno == ECHILD)) {
+    if (r == _pid) Log("LumLocalConnection: shell %d ended, status 0x%x\n", static_cast<int>(_pid), status);
+    _pid = 0;
+    return;
+  }
+  if (!force) return;
+  kill(_pid, SIGHUP);
+  kill(_pid, SIGCONT);
+  for (int waited = 0; waited < kLocalGraceMs; waited += kLocalPollMs) {
+    r = waitpid(_pid, &status, WNOHANG);
+    if (r == _pid || (r < 0 && errno == ECHILD)) {
+      _pid = 0;
+      return;
+    }
+    local_sleep_ms(kLocalPollMs);
+  }
+  Log("LumLocalConnection: shell %d ignores the hang-up, killing it\n", static_cast<int>(_pid));
+  kill(_pid, SIGKILL);
+  while (waitpid(_pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  _pid = 0;
+}
+
+void LumLocalConnection::Disconnect() {
+  if (_fd > 0) {
+    close(_fd);
+    _fd = 0;
+  }
+  ReapShell(true);
+}

@@ -1,0 +1,34 @@
+// LumLocalConnection: the user's shell on a pseudo-terminal of the server
+// machine.  The connection owns the shell process and always reaps it.
+#pragma once
+
+#include <sys/ioctl.h>
+#include <sys/types.h>
+#include <termios.h>
+
+#include "lumconnection.h"
+
+class LumLocalConnection : public LumConnection {
+ public:
+  LumLocalConnection() = default;
+  ~LumLocalConnection() override;
+
+  int MakeConnection() override;
+  void ChangePtySize(int rows, int cols) override;
+  void Comout(const char* buffer, int length) override;
+  bool IsConnected() override;
+  int Read(char* buffer, int size) override;
+  // Closes the pseudo-terminal, hangs the shell up and reaps it; a shell that
+  // outlives a short grace is killed.
+  void Disconnect() override;
+
+  // The shell's process id while it has not been reaped, else 0.
+  pid_t shellPid() const { return _pid; }
+
+  struct termios _term = {};
+  struct winsize _win = {};
+
+ private:
+  void ReapShell(bool force);
+  pid_t _pid = 0;
+};

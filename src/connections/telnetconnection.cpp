@@ -1,0 +1,278 @@
+// The telnet connection: settings, the non-blocking connect and its
+// completion, reading through the telnet parser, sending with IAC doubling,
+// keep-alives.  TLS set-up lives in telnettls.cpp.
+#include "telnetconnection.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "lumdict.h"
+#include "tetrace.h"
+
+// Consecutive TLS reads that would block before the socket's own state is
+// consulted.
+static constexpr int kTelnetMaxSslReadFailures = 999999;
+
+LumTelnetConnection::LumTelnetConnection() = default;
+
+LumTelnetConnection::~LumTelnetConnection() {
+  Disconnect();
+  FreeTls();
+}
+
+void LumTelnetConnection::UseDictionary(LumDict* dict) {
+  LumConnection::UseDictionary(dict);
+  if (!dict) return;
+  int commtype = dict->intValueForKey("commtype");
+  _useSSL = commtype == 4 || commtype == 8;
+  _useStartTLS = false;
+  if (_useSSL) {
+    std::string startTls = dict->stringValueForKey("useStartTLS");
+    _useStartTLS = startTls.empty() ? commtype == 4 : dict->boolValueForKey("useStartTLS");
+  }
+  _tn3270Mode = _emulation >= 24 && _emulation <= 27;
+  _tn5250Mode = _emulation == 22 || _emulation == 23;
+  _sslPrivateKey = dict->stringValueForKey("sslPrivateKey");
+  _sslPrivateKeyPassword = dict->stringValueForKey("sslPrivateKeyPassword");
+  _ibmTerminalName = dict->stringValueForKey("ibmterminalname");
+  _keepAliveInterval = dict->intValueForKey("telnetkeepalive");
+  _useSystemConnection = dict->boolValueForKey("useSystemConnection");
+  _sslVerifyServer = dict->boolValueForKey("sslVerifyServer");
+  _sslCAFile = dict->stringValueForKey("sslCAFile");
+}
+
+std::string LumTelnetConnection::GetEmName() {
+  if (_tn3270Mode || _tn5250Mode) return _ibmTerminalName;
+  return LumConnection::GetEmName();
+}
+
+int LumTelnetConnection::MakeConnection() {
+  if (_useSystemConnection) {
+    Log("LumTelnetConnection: no system-provided connection on this platform\n");
+    return -1;
+  }
+  return MakeDirectConnection();
+}
+
+int LumTelnetConnection::MakeDirectConnection() {
+  _parser.Reset();
+  LumTelnetSettings settings;
+  settings.emName = GetEmName();
+  settings.devName = _teltermtype;
+  settings.tn3270Mode = _tn3270Mode;
+  settings.tn5250Mode = _tn5250Mode;
+  settings.useSSL = _useSSL;
+  _parser.Configure(settings);
+  _haveEOR = false;
+  _established = false;
+  _tlsErrorShown = false;
+  _nextKeepAliveTime = 0;
+
+  struct sockaddr_in addr = {};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(_port));
+  if (inet_pton(AF_INET, _hostname.c_str(), &addr.sin_addr) != 1) {
+    struct addrinfo hints = {};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    struct addrinfo* res = nullptr;
+    if (_hostname.empty() || getaddrinfo(_hostname.c_str(), nullptr, &hints, &res) != 0 || !res) {
+      ShowError(true, "Could not resolve the hostname %s", _hostname.c_str());
+      return -1;
+    }
+    addr.sin_addr = reinterpret_cast<struct sockaddr_in*>(res->ai_addr)->sin_addr;
+    freeaddrinfo(res);
+  }
+
+  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (s < 0) {
+    ShowError(true, "Networking failure");
+    return -1;
+  }
+  int on = 1;
+  setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  setsockopt(s, SOL_SOCKET, SO_OOBINLINE, &on, sizeof on);
+  fcntl(s, F_SETFL, fcntl(s, F_GETFL) | O_NONBLOCK);
+
+  _fd = s;
+  if (connect(s, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) == 0) {
+    // Connected at once; TLS from the first byte still has its handshake.
+    return ContinueConnection();
+  }
+  if (errno == EINPROGRESS || errno == EALREADY || errno == EINTR) {
+    Log("MakeConnection (4) errno = %d (%s)\n", errno, strerror(errno));
+    return -2;
+  }
+  Log("MakeConnection errno = %d (%s)\n", errno, strerror(errno));
+  close(s);
+  _fd = 0;
+  ShowError(true, "Connection to %s failed", _hostname.c_str());
+  return -1;
+}
+
+int LumTelnetConnection::gotFileDescriptor(int fd) {
+  _fd = fd;
+  if (fd <= 0) return -2;
+  return ContinueConnection();
+}
+
+int LumTelnetConnection::ContinueConnection() {
+  if (_fd < 0) {
+    ShowError(true, "Error connecting to %s", _hostname.c_str());
+    return 0;
+  }
+  if (_fd == 0) return -2;
+  if (!_established) {
+    struct pollfd p = {_fd, POLLOUT, 0};
+    if (poll(&p, 1, 0) <= 0) return -2;
+    // A refused or unreachable connect also wakes the poll: tell it apart.
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (getsockopt(_fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err != 0) {
+      Log("ContinueConnection errno = %d (%s)\n", err, strerror(err));
+      Disconnect();
+      ShowError(true, "Connection to %s failed", _hostname.c_str());
+      return -1;
+    }
+  }
+  if (_useSSL && !_useStartTLS) {
+    if (!ssl_con && StartTls() < 0) {
+      Disconnect();
+      return -1;
+    }
+    int step = HandshakeStep();
+    if (step < 0) {
+      Disconnect();
+      return -1;
+    }
+    if (step == 0) return -2;
+  }
+  _established = true;
+  return _fd;
+}
+
+void LumTelnetConnection::ChangePtySize(int, int) {}
+
+bool LumTelnetConnection::IsConnected() {
+  return _fd != 0;
+}
+
+void LumTelnetConnection::Disconnect() {
+  if (_fd > 0) close(_fd);
+  _fd = 0;
+  _established = false;
+  if (ssl_con) {
+    SSL_free(ssl_con);
+    ssl_con = nullptr;
+  }
+}
+
+int LumTelnetConnection::HasData() {
+  if (!IsConnected()) return -1;
+  if (ssl_con) return SSL_pending(ssl_con);
+  return 0;
+}
+
+bool LumTelnetConnection::haveEOR() {
+  return _haveEOR;
+}
+void LumTelnetConnection::setEOR(bool flag) {
+  _haveEOR = flag;
+}
+
+void LumTelnetConnection::ComoutRaw(const char* buffer, int length) {
+  if (_fd <= 0 || length <= 0) return;
+  if (ssl_con) {
+    int n = SSL_write(ssl_con, buffer, length);
+    (void)n;
+  } else {
+    ssize_t n = send(_fd, buffer, static_cast<size_t>(length), MSG_NOSIGNAL);
+    (void)n;
+  }
+}
+
+void LumTelnetConnection::Comout(const char* buffer, int length) {
+  if (length <= 0) return;
+  size_t need = static_cast<size_t>(length) * 2;
+  if (_telnetBuffer.size() < need) _telnetBuffer.resize(need);
+  char* out = _telnetBuffer.data();
+  int o = 0;
+  for (int i = 0; i < length; ++i) {
+    out[o++] = buffer[i];
+    if (static_cast<unsigned char>(buffer[i]) == TN_IAC) out[o++] = static_cast<char>(TN_IAC);
+  }
+  ComoutRaw(out, o);
+}
+
+void LumTelnetConnection::SendNOP() {
+  static const char nop[2] = {static_cast<char>(TN_IAC), static_cast<char>(TN_NOP)};
+  ComoutRaw(nop, 2);
+}
+
+int LumTelnetConnection::KeepAliveCheck() {
+  if (_keepAliveInterval == 0 || !_established || !IsConnected()) return 0;
+  time_t now = time(nullptr);
+  if (now < _nextKeepAliveTime) return 0;
+  _nextKeepAliveTime = now + _keepAliveInterval;
+  SendNOP();
+  return 1;
+}
+
+int LumTelnetConnection::Read(char* buffer, int size) {
+  if (!IsConnected()) return -1;
+  // The bytes are read one place in and parsed down into the caller's
+  // buffer: an end of record whose IAC came with the previous read takes
+  // one byte more than its EOR.
+  if (size < 2) return 0;
+  char* raw = buffer + 1;
+  const int room = size - 1;
+  int n;
+  if (ssl_con) {
+    n = SSL_read(ssl_con, raw, room);
+    if (n > 0) {
+      sslReadFailures = 0;
+    } else {
+      int err = SSL_get_error(ssl_con, n);
+      if ((err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE) &&
+          ++sslReadFailures <= kTelnetMaxSslReadFailures)
+        return 0;
+      if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE)
+        return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINPROGRESS) ? 0 : -1;
+      if (err != SSL_ERROR_ZERO_RETURN) ReportTlsFailure(err);
+      return -1;
+    }
+  } else {
+    ssize_t r = recv(_fd, raw, static_cast<size_t>(room), 0);
+    if (r == 0) return -1;
+    if (r < 0)
+      return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINPROGRESS || errno == EINTR) ? 0 : -1;
+    n = static_cast<int>(r);
+  }
+
+  int consumed = 0;
+  int data = _parser.Feed(reinterpret_cast<unsigned char*>(raw), n, reinterpret_cast<unsigned char*>(buffer),
+                          &consumed);
+  if (_parser.takeEOR()) setEOR(true);
+  if (!_parser.replies().empty()) {
+    ComoutRaw(_parser.replies().data(), static_cast<int>(_parser.replies().size()));
+    _parser.clearReplies();
+  }
+  if (_parser.startTlsRequested()) {
+    if (consumed < n) Log("START_TLS: %d bytes after FOLLOWS dropped\n", n - consumed);
+    if (StartTls() < 0 || HandshakeStep() < 0) {
+      _parser.setTlsActive(false);
+      Disconnect();
+      return -1;
+    }
+  }
+  return data;
+}

@@ -1,0 +1,126 @@
+// LumTelnetParser: the telnet byte machine of a telnet connection, free of
+// sockets.  It takes host bytes, releases the data bytes in order (an end of
+// record as the two bytes IAC EOR), keeps the option negotiation state and
+// collects the answers the host must receive.  The fuzz target and the unit
+// tests feed it directly.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Telnet codes (RFC 854 and the option RFCs).
+enum : unsigned char {
+  TN_IAC = 255,
+  TN_DONT = 254,
+  TN_DO = 253,
+  TN_WONT = 252,
+  TN_WILL = 251,
+  TN_SB = 250,
+  TN_GA = 249,
+  TN_NOP = 241,
+  TN_SE = 240,
+  TN_EOR = 239,
+};
+
+enum : unsigned char {
+  TNO_BINARY = 0,
+  TNO_ECHO = 1,
+  TNO_SGA = 3,
+  TNO_STATUS = 5,
+  TNO_TIMING_MARK = 6,
+  TNO_TTYPE = 24,
+  TNO_EOR = 25,
+  TNO_NAWS = 31,
+  TNO_NEW_ENVIRON = 39,
+  TNO_TN3270E = 40,
+  TNO_START_TLS = 46,
+};
+
+// Option flags are kept for option codes 0 to 46.
+constexpr int kTelnetOptions = 47;
+// Parameter bytes kept of one subnegotiation; the rest is dropped.
+constexpr int kTelnetSubMax = 128;
+
+// What the negotiation needs to know about the connection.
+struct LumTelnetSettings {
+  std::string emName;   // the terminal-type name (GetEmName)
+  std::string devName;  // `teltermtype`: the device name in 3270/5250 mode
+  bool tn3270Mode = false;
+  bool tn5250Mode = false;
+  bool useSSL = false;  // TLS is wanted; START_TLS may be agreed
+};
+
+// Negotiation state: parser state and the options each side performs.
+struct telnet {
+  int tnstate = 0;
+  bool local[kTelnetOptions] = {};   // options this side has agreed to perform
+  bool remote[kTelnetOptions] = {};  // options the host performs
+};
+
+class LumTelnetParser {
+ public:
+  LumTelnetParser();
+
+  void Configure(const LumTelnetSettings& settings) { _settings = settings; }
+  const LumTelnetSettings& settings() const { return _settings; }
+  // Clears the negotiation state (a new connection).
+  void Reset();
+
+  // Parses n host bytes.  The released data bytes go to out, which needs
+  // room for n + 1 bytes (an IAC held from the previous call comes out with
+  // the EOR that completes it); returns their count.  out may overlap the
+  // input when it starts one byte before it: the output never overtakes the
+  // bytes still to be read.  *consumed tells how many input bytes were taken: all of them,
+  // unless the host's START_TLS FOLLOWS arrived, after which the rest belongs
+  // to TLS and parsing stops (startTlsRequested() turns true).
+  int Feed(const unsigned char* in, int n, unsigned char* out, int* consumed);
+
+  // Answers for the host collected so far, to be sent as they are.
+  const std::string& replies() const { return _replies; }
+  void clearReplies() { _replies.clear(); }
+
+  // An end-of-record mark was parsed since the last call.
+  bool takeEOR() {
+    bool eor = _sawEOR;
+    _sawEOR = false;
+    return eor;
+  }
+
+  // START_TLS handshake requested by the host's FOLLOWS; the owner clears it
+  // by calling setTlsActive once TLS runs (or has failed).
+  bool startTlsRequested() const { return _startTls; }
+  void setTlsActive(bool active) {
+    _tlsActive = active;
+    _startTls = false;
+  }
+  bool tlsActive() const { return _tlsActive; }
+
+  bool local(int option) const { return option >= 0 && option < kTelnetOptions && _tn.local[option]; }
+  bool remote(int option) const { return option >= 0 && option < kTelnetOptions && _tn.remote[option]; }
+  int subopt() const { return _subopt; }
+
+ private:
+  void HandleVerb(unsigned char verb, unsigned char option);
+  void HandleSubnegotiation();
+  void Answer(unsigned char verb, unsigned char option);
+  void BeginSb(unsigned char option);
+  void SbData(const unsigned char* bytes, size_t n);
+  void SbData(const std::string& text) {
+    SbData(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+  }
+  void EndSb();
+
+  LumTelnetSettings _settings;
+  telnet _tn;
+  unsigned char _verb = 0;
+  int _subopt = 0;
+  unsigned char _subparams[kTelnetSubMax];
+  int _sublen = 0;  // bytes in _subparams (the next free byte)
+  bool _sawEOR = false;
+  bool _startTls = false;
+  bool _tlsActive = false;
+  std::string _replies;
+};
+
+// Name of an option code in the negotiation trace ("" for most).
+const char* LumTelnetOptionName(unsigned option);

@@ -1,0 +1,298 @@
+// Session broker: the server's table of session processes, session
+// identifiers, starting a child per "/new_session" and holding the request
+// until the child reports its port, listing sessions, and the session
+// role's "/shutdown_session" and report.
+#include "broker.h"
+
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <openssl/rand.h>
+#include <sys/random.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "app.h"
+#include "http.h"
+#include "tetrace.h"
+
+const char* _get_kavrix_exe_path() {
+  return "Kavrix";
+}
+
+// ---- the session table ----
+
+kvx_session_t* kvx_session_new() {
+  kvx_session_t* s = new kvx_session_t;
+  gApp->kvx_sessions.push_back(s);
+  return s;
+}
+
+static evhtp_res broker_held_request_fini(evhtp_request_t*, void* arg) {
+  static_cast<kvx_session_t*>(arg)->req = nullptr;
+  return EVHTP_RES_OK;
+}
+
+// Hands the held "/new_session" request to the caller, who answers it.
+static evhtp_request_t* broker_take_request(kvx_session_t* s) {
+  evhtp_request_t* req = s->req;
+  if (req) evhtp_request_unset_hook(req, evhtp_hook_on_request_fini);
+  s->req = nullptr;
+  if (s->reportTimer) {
+    event_free(s->reportTimer);
+    s->reportTimer = nullptr;
+  }
+  return req;
+}
+
+void kvx_session_free(kvx_session_t* s) {
+  if (!s) return;
+  broker_take_request(s);
+  auto& list = gApp->kvx_sessions;
+  auto it = std::find(list.begin(), list.end(), s);
+  if (it != list.end()) list.erase(it);
+  delete s;
+}
+
+kvx_session_t* kvx_session_find(const char* sessionId) {
+  if (!sessionId) return nullptr;
+  for (kvx_session_t* s : gApp->kvx_sessions)
+    if (s->sessionId == sessionId) return s;
+  return nullptr;
+}
+
+void kvx_session_reaped(int pid) {
+  auto& list = gApp->kvx_sessions;
+  for (auto it = list.rbegin(); it != list.rend(); ++it) {
+    kvx_session_t* s = *it;
+    if (s->pid != pid) continue;
+    if (evhtp_request_t* req = broker_take_request(s))
+      send_json_response(req, nullptr, KVX_STATUS_SESSION_INIT_FAIL,
+                         "session process ended before reporting");
+    kvx_session_free(s);
+    return;
+  }
+}
+
+void broker_teardown(app_s* app) {
+  while (!app->kvx_sessions.empty()) kvx_session_free(app->kvx_sessions.back());
+}
+
+// ---- identifiers ----
+
+static int counter = 0;
+
+// SHA-1 over a text that holds the time, 16 bytes from the cryptographic
+// generator and a process-wide counter, as 40 lowercase hexadecimal digits.
+char* gen_session_id() {
+  unsigned char noise[16];
+  // The kernel's generator stands in when the library's is unavailable.
+  if (RAND_bytes(noise, sizeof noise) != 1 &&
+      getrandom(noise, sizeof noise, 0) != static_cast<ssize_t>(sizeof noise))
+    return nullptr;
+  char hexNoise[33];
+  for (int i = 0; i < 16; i++) snprintf(hexNoise + 2 * i, 3, "%02x", noise[i]);
+  char text[128];
+  int n =
+      snprintf(text, sizeof text, "q7wplank%ld%s%d", static_cast<long>(time(nullptr)), hexNoise, counter++);
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int len = 0;
+  if (EVP_Digest(text, static_cast<size_t>(n), digest, &len, EVP_sha1(), nullptr) != 1 || len != 20)
+    return nullptr;
+  char* id = static_cast<char*>(malloc(41));
+  if (!id) return nullptr;
+  for (int i = 0; i < 20; i++) snprintf(id + 2 * i, 3, "%02x", digest[i]);
+  return id;
+}
+
+// ---- "/new_session" ----
+
+static void broker_report_timeout(evutil_socket_t, short, void* arg) {
+  kvx_session_t* s = static_cast<kvx_session_t*>(arg);
+  evhtp_request_t* req = broker_take_request(s);
+  if (req) {
+    TE_Trace(TRACE_FAIL, "Session process [%d] did not report within %d seconds, ending it.\n", s->pid,
+             kKvxReportTimeout);
+    send_json_response(req, nullptr, KVX_STATUS_SESSION_INIT_FAIL, "session process did not report");
+  }
+  // The record goes when the child is reaped.
+  kill(s->pid, SIGKILL);
+}
+
+// Closes every descriptor above standard error before the exec, so that no
+// socket of the server leaks into the session process.
+static void broker_close_inherited() {
+#ifdef SYS_close_range
+  if (syscall(SYS_close_range, 3u, ~0u, 0u) == 0) return;
+#endif
+  long max = sysconf(_SC_OPEN_MAX);
+  for (long fd = 3; fd < (max > 0 ? max : 1024); fd++) close(static_cast<int>(fd));
+}
+
+void new_session(evhtp_request_t* req, void*) {
+  if (!is_json_request(req)) return;
+  js_value_s* body = get_json_body(req);
+  if (!body) return;
+  app_s* app = gApp;
+  char* id = gen_session_id();
+  if (!id) {
+    js_free_value(body);
+    send_json_response(req, nullptr, KVX_STATUS_SESSION_INIT_FAIL, "no session identifier");
+    return;
+  }
+  // The port as typed, unless the system chose it ("-p 0"): the child must
+  // reach the port actually bound.
+  std::string port = app->bindPortStr;
+  if (atoi(port.c_str()) != app->listenPort) port = std::to_string(app->listenPort);
+  std::vector<const char*> argv = {_get_kavrix_exe_path(), "-a", id, "-p", port.c_str()};
+  if (!app->certificateName.empty()) {
+    argv.push_back("-c");
+    argv.push_back(app->certificateName.c_str());
+    if (!app->privateKeyName.empty()) {
+      argv.push_back("-k");
+      argv.push_back(app->privateKeyName.c_str());
+    }
+    if (app->sslClientAuthEnabled) argv.push_back("-C");
+  }
+  argv.push_back(nullptr);
+  const char* home = getenv("HOME");
+  std::string homeEntry = std::string("HOME=") + (home ? home : "/");
+  const char* envp[] = {homeEntry.c_str(), nullptr};
+
+  pid_t pid = fork();
+  if (pid < 0) {
+    int err = errno;
+    free(id);
+    js_free_value(body);
+    send_json_response(req, nullptr, KVX_STATUS_SESSION_INIT_FAIL, strerror(err));
+    return;
+  }
+  if (pid == 0) {
+    broker_close_inherited();
+    execve(_get_kavrix_exe_path(), const_cast<char* const*>(argv.data()), const_cast<char* const*>(envp));
+    fprintf(stderr, "Failed to overlay process: %s\n", strerror(errno));
+    _exit(1);
+  }
+  kvx_session_t* s = kvx_session_new();
+  s->pid = static_cast<int>(pid);
+  s->sessionId = id;
+  s->deviceId = js_value_get_string(body, "deviceId");
+  s->req = req;
+  evhtp_request_set_hook(req, evhtp_hook_on_request_fini, kvx_hook(broker_held_request_fini), s);
+  s->reportTimer = evtimer_new(app->evbase, broker_report_timeout, s);
+  timeval limit = {kKvxReportTimeout, 0};
+  evtimer_add(s->reportTimer, &limit);
+  free(id);
+  js_free_value(body);
+}
+
+// ---- "/update_session" ----
+
+// The session role's view: the server's answer to its report.
+static void update_session_answer(evhtp_request_t* response) {
+  if (!response) return;
+  size_t n = evbuffer_get_length(response->buffer_in);
+  std::string text(n, '\0');
+  evbuffer_copyout(response->buffer_in, text.data(), n);
+  js_value_s* answer = parse_json(text.c_str());
+  int code = answer ? js_value_get_int(answer, "code") : KVX_STATUS_UNEXPECTED_RESPONSE;
+  if (code != 0)
+    TE_Trace(TRACE_FAIL, "Error - Session update failed with response [%d:%s].\n", code,
+             answer ? js_value_get_string(answer, "message") : get_json_error());
+  js_free_value(answer);
+}
+
+void update_session(evhtp_request_t* req, void*) {
+  if (gApp->host_mode == 1) {
+    update_session_answer(req);
+    return;
+  }
+  if (!is_json_request(req)) return;
+  js_value_s* body = get_json_body(req);
+  if (!body) return;
+  const char* id = js_value_get_string(body, "sessionId");
+  kvx_session_t* s = kvx_session_find(id);
+  if (!s) {
+    send_json_response(req, nullptr, KVX_STATUS_SESSION_NOT_FOUND, id);
+    js_free_value(body);
+    return;
+  }
+  s->port = js_value_get_int(body, "port");
+  if (evhtp_request_t* held = broker_take_request(s))
+    send_json_response(held, body, KVX_STATUS_OK);
+  else
+    js_free_value(body);
+  send_json_response(req, nullptr, KVX_STATUS_OK);
+}
+
+bool post_update_session(const char* sessionId, int port) {
+  js_value_s* report = js_value_new_object();
+  js_value_put_string(report, "sessionId", sessionId);
+  js_value_put_int(report, "port", port);
+  if (!report) {
+    TE_Trace(TRACE_FAIL, "%s\n", get_json_error());
+    return false;
+  }
+  bool sent = post_json_request("/update_session", gApp->bindPort, report,
+                                [](evhtp_request_t* r, void*) { update_session(r, nullptr); });
+  js_free_value(report);
+  return sent;
+}
+
+// ---- "/list_sessions" ----
+
+void list_sessions(evhtp_request_t* req, void*) {
+  if (!is_json_request(req)) return;
+  js_value_s* body = get_json_body(req);
+  if (!body) return;
+  const char* deviceId = js_value_get_string(body, "deviceId");
+  js_value_s* list = js_value_new_array(10);
+  for (kvx_session_t* s : gApp->kvx_sessions) {
+    if (s->deviceId != deviceId) continue;
+    js_value_s* item = js_value_new_object();
+    js_value_put_string(item, "sessionId", s->sessionId.c_str());
+    js_value_put_int(item, "kvxPort", s->port);
+    if (!js_value_append_array(list, item)) js_free_value(item);
+  }
+  js_free_value(body);
+  send_json_response(req, list, KVX_STATUS_OK);
+}
+
+// ---- shutdown ----
+
+void post_http_chld_shutdown_events() {
+  for (kvx_session_t* s : gApp->kvx_sessions) {
+    // A child that has not reported has no port to post to; it gets the signal.
+    if (s->port == 0)
+      kill(s->pid, SIGTERM);
+    else
+      post_json_request("/shutdown_session", s->port, nullptr, nullptr);
+  }
+}
+
+static evhtp_res shutdown_session_sent(evhtp_request_t*, void*) {
+  event_base_loopexit(gApp->evbase, nullptr);
+  return EVHTP_RES_OK;
+}
+
+void shutdown_session(evhtp_request_t* req, void*) {
+  if (!is_json_request(req)) return;
+  js_value_s* content = js_value_new_object();
+  js_value_put_string(content, "sessionId", gApp->sessionId.c_str());
+  gApp->shutdown = true;
+  evhtp_request_set_hook(req, evhtp_hook_on_request_fini, kvx_hook(shutdown_session_sent), nullptr);
+  // The connection ends with the answer, so that nothing is left open when the process ends.
+  evhtp_headers_add_header(req->headers_out, evhtp_header_new("Connection", "close", 0, 0));
+  evhtp_request_set_keepalive(req, 0);
+  send_json_response(req, content, KVX_STATUS_OK);
+}

@@ -1,0 +1,272 @@
+// Loopback HTTP(S) requests between the server and its session processes:
+// posting JSON, relaying a browser's request to the session it names and
+// passing the answer back.  Every request in flight keeps a small record
+// that follows the lifetimes of the client connection and of the browser's
+// request, so that neither is touched after the HTTP layer has freed it.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <openssl/err.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "app.h"
+#include "broker.h"
+#include "http.h"
+#include "server.h"
+#include "tetrace.h"
+
+namespace {
+
+struct loopback_s {
+  evhtp_connection_t* conn = nullptr;
+  kvx_response_cb callback = nullptr;
+  evhtp_request_t* incoming = nullptr;  // the browser's request being relayed, while alive
+  int port = 0;
+  bool answered = false;    // the response callback has run
+  bool freeQueued = false;  // a deferred release of the connection is scheduled
+};
+
+}  // namespace
+
+static loopback_s* loopback_new() {
+  gApp->loopbackInFlight++;
+  return new loopback_s;
+}
+
+static void loopback_delete(loopback_s* lb) {
+  delete lb;
+  gApp->loopbackInFlight--;
+  kvx_stop_when_drained(gApp);
+}
+
+int get_socket_port(int fd) {
+  sockaddr_in sin;
+  socklen_t len = sizeof sin;
+  if (getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len) != 0) return 0;
+  return ntohs(sin.sin_port);
+}
+
+static evhtp_res loopback_incoming_fini(evhtp_request_t*, void* arg) {
+  static_cast<loopback_s*>(arg)->incoming = nullptr;
+  return EVHTP_RES_OK;
+}
+
+static evhtp_res loopback_answer_sent(evhtp_request_t*, void*) {
+  gApp->loopbackInFlight--;
+  kvx_stop_when_drained(gApp);
+  return EVHTP_RES_OK;
+}
+
+// Stops following the browser's request and hands it to the caller, who
+// answers it.  Until that answer is out, a draining server keeps running.
+static evhtp_request_t* loopback_take_incoming(loopback_s* lb) {
+  evhtp_request_t* req = lb->incoming;
+  lb->incoming = nullptr;
+  if (req) {
+    gApp->loopbackInFlight++;
+    evhtp_request_set_hook(req, evhtp_hook_on_request_fini, kvx_hook(loopback_answer_sent), nullptr);
+  }
+  return req;
+}
+
+static evhtp_res loopback_conn_fini(evhtp_connection_t*, void* arg) {
+  loopback_s* lb = static_cast<loopback_s*>(arg);
+  lb->conn = nullptr;
+  if (!lb->freeQueued) {
+    // The exchange ended without an answer: the browser learns of it.
+    if (evhtp_request_t* incoming = loopback_take_incoming(lb))
+      send_json_response(incoming, nullptr, KVX_STATUS_CONN_ATT_FAIL, lb->port);
+    loopback_delete(lb);
+  }
+  return EVHTP_RES_OK;
+}
+
+static void loopback_release(evutil_socket_t, short, void* arg) {
+  loopback_s* lb = static_cast<loopback_s*>(arg);
+  if (lb->conn) evhtp_connection_free(lb->conn);  // runs loopback_conn_fini
+  if (evhtp_request_t* incoming = loopback_take_incoming(lb))
+    send_json_response(incoming, nullptr, KVX_STATUS_UNEXPECTED_RESPONSE);
+  loopback_delete(lb);
+}
+
+static void loopback_queue_release(loopback_s* lb) {
+  if (lb->freeQueued) return;
+  lb->freeQueued = true;
+  timeval now = {0, 0};
+  event_base_once(gApp->evbase, -1, EV_TIMEOUT, loopback_release, lb, &now);
+}
+
+// The peer could not be reached or the exchange broke off.  The error is
+// logged and the process carries on; a relayed browser request learns of it.
+static evhtp_res loopback_conn_error(evhtp_connection_t*, evhtp_error_flags, void* arg) {
+  loopback_s* lb = static_cast<loopback_s*>(arg);
+  if (lb->answered) return EVHTP_RES_OK;
+  unsigned long err = ERR_peek_last_error();
+  const char* reason = err ? ERR_reason_error_string(err) : nullptr;
+  TE_Trace(TRACE_FAIL, "SSL ERROR: %s\n", reason ? reason : strerror(errno ? errno : ECONNREFUSED));
+  ERR_clear_error();
+  lb->answered = true;
+  if (evhtp_request_t* incoming = loopback_take_incoming(lb))
+    send_json_response(incoming, nullptr, KVX_STATUS_CONN_ATT_FAIL, lb->port);
+  return EVHTP_RES_OK;
+}
+
+// A failed connect reaches the request rather than the connection.
+static void loopback_request_error(evhtp_request_t*, evhtp_error_flags flags, void* arg) {
+  loopback_conn_error(nullptr, flags, arg);
+}
+
+static void loopback_response(evhtp_request_t* response, void* arg) {
+  loopback_s* lb = static_cast<loopback_s*>(arg);
+  if (lb->answered) return;
+  lb->answered = true;
+  if (lb->callback) lb->callback(response, lb);
+  loopback_queue_release(lb);
+}
+
+// A client connection to 127.0.0.1:port with its request; null when the
+// connection object cannot be made.
+static loopback_s* loopback_open(int port, evhtp_request_t** request) {
+  app_s* app = gApp;
+  evhtp_connection_t* conn =
+      app->sslEnabled ? evhtp_connection_ssl_new(app->evbase, "127.0.0.1", static_cast<uint16_t>(port),
+                                                 app->ssl_client_ctx)
+                      : evhtp_connection_new(app->evbase, "127.0.0.1", static_cast<uint16_t>(port));
+  if (!conn) return nullptr;
+  loopback_s* lb = loopback_new();
+  lb->conn = conn;
+  lb->port = port;
+  evhtp_connection_set_hook(conn, evhtp_hook_on_conn_error, kvx_hook(loopback_conn_error), lb);
+  evhtp_connection_set_hook(conn, evhtp_hook_on_connection_fini, kvx_hook(loopback_conn_fini), lb);
+  *request = evhtp_request_new(loopback_response, lb);
+  if (*request) evhtp_request_set_hook(*request, evhtp_hook_on_error, kvx_hook(loopback_request_error), lb);
+  if (!*request) {
+    lb->freeQueued = true;
+    evhtp_connection_free(conn);
+    loopback_delete(lb);
+    return nullptr;
+  }
+  return lb;
+}
+
+bool post_json_request(const char* path, int port, const js_value_s* object, kvx_response_cb callback) {
+  if (!path) {
+    TE_Trace(TRACE_FAIL, "Invalid argument passed.\n");
+    return false;
+  }
+  char* json = nullptr;
+  if (object) {
+    json = to_json(object);
+    if (!json) {
+      TE_Trace(TRACE_FAIL, "JSON error during serialization: %s\n", get_json_error());
+      return false;
+    }
+  }
+  evhtp_request_t* request = nullptr;
+  loopback_s* lb = loopback_open(port, &request);
+  if (!lb) {
+    TE_Trace(TRACE_FAIL, "Couldn't establish connection to host.\n");
+    free(json);
+    return false;
+  }
+  lb->callback = callback;
+  char length[32];
+  snprintf(length, sizeof length, "%zu", json ? strlen(json) : 0u);
+  evhtp_headers_add_header(request->headers_out,
+                           evhtp_header_new("Content-Type", "application/json; charset=utf-8", 0, 0));
+  evhtp_headers_add_header(request->headers_out, evhtp_header_new("Content-Length", length, 0, 1));
+  evhtp_headers_add_header(request->headers_out, evhtp_header_new("Host", "127.0.0.1", 0, 0));
+  if (json) evbuffer_add(request->buffer_out, json, strlen(json));
+  free(json);
+  evhtp_make_request(lb->conn, request, htp_method_POST, path);
+  return true;
+}
+
+void handle_post_response(evhtp_request_t* response, void* arg) {
+  loopback_s* lb = static_cast<loopback_s*>(arg);
+  evhtp_request_t* incoming = lb ? loopback_take_incoming(lb) : nullptr;
+  if (!response || !incoming) return;
+  const char* type = evhtp_header_find(response->headers_in, "Content-Type");
+  js_value_s* body = nullptr;
+  if (type && strstr(type, "application/json")) {
+    size_t n = evbuffer_get_length(response->buffer_in);
+    char* text = static_cast<char*>(malloc(n + 1));
+    if (text) {
+      evbuffer_copyout(response->buffer_in, text, n);
+      text[n] = 0;
+      body = parse_json(text);
+      free(text);
+    }
+  }
+  if (!body) {
+    send_json_response(incoming, nullptr, KVX_STATUS_UNEXPECTED_RESPONSE);
+    return;
+  }
+  int code = js_value_get_int(body, "code");
+  char* out = to_json(body);
+  js_free_value(body);
+  if (out) evbuffer_add(incoming->buffer_out, out, strlen(out));
+  free(out);
+  evhtp_headers_add_header(incoming->headers_out,
+                           evhtp_header_new("Content-Type", lumMediaTypes[MEDIA_TYPE_JSON], 0, 0));
+  char length[32];
+  snprintf(length, sizeof length, "%zu", evbuffer_get_length(incoming->buffer_out));
+  evhtp_headers_add_header(incoming->headers_out, evhtp_header_new("Content-Length", length, 0, 1));
+  evhtp_res status = kvx_http_status(code);
+  log_request_info(incoming, status);
+  kvx_send_reply(incoming, status);
+}
+
+// Copies a header of the browser's request when it has a real value.
+static bool relay_copy_header(evhtp_request_t* from, evhtp_request_t* to, const char* key) {
+  const char* value = evhtp_header_find(from->headers_in, key);
+  if (!value || !*value || strcmp(value, " ") == 0) return false;
+  evhtp_headers_add_header(to->headers_out, evhtp_header_new(key, value, 0, 1));
+  return true;
+}
+
+void repost_request(evhtp_request_t* req) {
+  const char* id = req->uri && req->uri->query ? evhtp_kv_find(req->uri->query, "session") : nullptr;
+  if (!id) {
+    send_json_response(req, nullptr, KVX_STATUS_MISSING_ARGUMENT, "session");
+    return;
+  }
+  kvx_session_t* session = kvx_session_find(id);
+  if (!session) {
+    send_json_response(req, nullptr, KVX_STATUS_SESSION_NOT_FOUND, id);
+    return;
+  }
+  evhtp_request_t* request = nullptr;
+  loopback_s* lb = loopback_open(session->port, &request);
+  if (!lb) {
+    send_json_response(req, nullptr, KVX_STATUS_CONN_ATT_FAIL, session->port);
+    return;
+  }
+  lb->callback = handle_post_response;
+  lb->incoming = req;
+  evhtp_request_set_hook(req, evhtp_hook_on_request_fini, kvx_hook(loopback_incoming_fini), lb);
+  relay_copy_header(req, request, "Content-Type");
+  bool hasLength = relay_copy_header(req, request, "Content-Length");
+  size_t bodyLength = evbuffer_get_length(req->buffer_in);
+  // A body that came without a length (chunked) still needs one on the way on.
+  if (!hasLength && bodyLength) {
+    char length[32];
+    snprintf(length, sizeof length, "%zu", bodyLength);
+    evhtp_headers_add_header(request->headers_out, evhtp_header_new("Content-Length", length, 0, 1));
+  }
+  evhtp_headers_add_header(request->headers_out, evhtp_header_new("Host", "127.0.0.1", 0, 0));
+  evbuffer_add_buffer(request->buffer_out, req->buffer_in);
+  const char* path = req->uri && req->uri->path && req->uri->path->full ? req->uri->path->full : "/";
+  evhtp_make_request(lb->conn, request, htp_method_POST, path);
+}
+
+void relay_request(evhtp_request_t* req, void*) {
+  repost_request(req);
+}
+
+void relay_load_config(evhtp_request_t* req, void*) {
+  if (is_json_request(req)) repost_request(req);
+}

@@ -1,0 +1,348 @@
+// The process of both roles: command line and usage text, the listener with
+// its TLS set-up, the routes of each role, signal handling, child reaping
+// and the shutdown order.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "app.h"
+#include "broker.h"
+#include "channel.h"
+#include "http.h"
+#include "server.h"
+#include "tetrace.h"
+
+static const char kUsage[] =
+    "usage: %s\nOptions:\n   -h          : Display this help message.\n   -p <int>    : Bind port (defaults: "
+    "8080)\n   -c <string> : Name of PEM certificate containing public (without extension).\n   -k <string> "
+    ": "
+    "Name of PEM private key file (without extension).\n   -C          : Enable client authentication.\n";
+
+int kvx_getpid() {
+  return static_cast<int>(getpid());
+}
+
+void print_help(const char* programPath) {
+  const char* slash = programPath ? strrchr(programPath, '/') : nullptr;
+  printf(kUsage, slash ? slash + 1 : (programPath ? programPath : "Kavrix"));
+  fflush(stdout);
+  exit(1);
+}
+
+void setup_te_trace() {
+  TE_Trace_SetRoute(TRACE_ROUTE_STDERR2);
+  TE_Trace_SetMask(TRACE_PRINT | TRACE_FAIL);
+}
+
+int winmainloop(void*, int argc, char** argv) {
+  app_s* app = gApp;
+  app->bindPort = 8080;
+  app->bindPortStr = "8080";
+  for (int i = 1; i < argc; i++) {
+    const char* opt = argv[i];
+    if (strcmp(opt, "-h") == 0) print_help(argv[0]);
+    if (strcmp(opt, "-C") == 0) {
+      app->sslClientAuthEnabled = true;
+      continue;
+    }
+    if (i + 1 >= argc) print_help(argv[0]);
+    const char* value = argv[i + 1];
+    if (strcmp(opt, "-p") == 0) {
+      app->bindPort = atoi(value);
+      app->bindPortStr = value;
+    } else if (strcmp(opt, "-c") == 0) {
+      app->certificateName = value;
+    } else if (strcmp(opt, "-k") == 0) {
+      app->privateKeyName = value;
+    } else if (strcmp(opt, "-a") == 0) {
+      app->sessionId = value;
+      app->host_mode = 1;
+    } else {
+      printf("Illegal option [%s].\n", opt);
+      print_help(argv[0]);
+    }
+    i++;
+  }
+  setup_te_trace();
+  if (!kvx_set_working_dir()) {
+    TE_Trace(TRACE_FAIL, "ERROR: Unable to read the working directory: %s\n", strerror(errno));
+    return 1;
+  }
+  int status = listen();
+  kvx_free_working_dir();
+  return status;
+}
+
+// ---- TLS ----
+
+static const char* tls_reason() {
+  unsigned long err = ERR_peek_last_error();
+  const char* reason = err ? ERR_reason_error_string(err) : nullptr;
+  return reason ? reason : "unknown error";
+}
+
+static void tls_free_cfg(evhtp_ssl_cfg_t* cfg) {
+  if (!cfg) return;
+  free(cfg->pemfile);
+  free(cfg->privfile);
+  free(cfg->cafile);
+  free(cfg);
+}
+
+// The listener's server context and the client context of loopback
+// requests.  False after one error line when either cannot be built.
+static bool tls_setup(app_s* app) {
+  ERR_clear_error();
+  evhtp_ssl_cfg_t* cfg = static_cast<evhtp_ssl_cfg_t*>(calloc(1, sizeof(evhtp_ssl_cfg_t)));
+  cfg->pemfile = get_path_for_cert(app->certificateName.c_str());
+  if (!app->privateKeyName.empty()) cfg->privfile = get_path_for_cert(app->privateKeyName.c_str());
+  if (app->sslClientAuthEnabled) cfg->cafile = get_path("certs/ca.pem");
+  // TLS 1.2 or later with the library's secure default cipher suites.
+  cfg->ssl_opts = SSL_OP_NO_SSLv2 | SSL_OP_NO_SSLv3 | SSL_OP_NO_TLSv1 | SSL_OP_NO_TLSv1_1;
+  cfg->ciphers = nullptr;
+  cfg->ssl_ctx_timeout = 172800;
+  cfg->verify_peer = SSL_VERIFY_NONE;
+  cfg->scache_type = evhtp_ssl_scache_type_disabled;
+  app->ssl_host_cfg = cfg;
+
+  int rc = evhtp_ssl_init(app->htp, cfg);
+  SSL_CTX* ctx = app->htp->ssl_ctx;
+  bool ok = rc == 0 && ctx && SSL_CTX_get0_certificate(ctx) && SSL_CTX_check_private_key(ctx) == 1;
+  if (ok) {
+    SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
+    SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_OFF);
+    if (cfg->cafile) {
+      ok = SSL_CTX_load_verify_locations(ctx, cfg->cafile, nullptr) == 1;
+      STACK_OF(X509_NAME)* names = ok ? SSL_load_client_CA_file(cfg->cafile) : nullptr;
+      if (names) SSL_CTX_set_client_CA_list(ctx, names);
+    }
+  }
+  if (!ok) {
+    TE_Trace(TRACE_FAIL, "SSL ERROR (SRV-CXT): %s\n", tls_reason());
+    return false;
+  }
+  ERR_clear_error();
+  SSL_CTX* client = SSL_CTX_new(TLS_client_method());
+  char* caPath = get_path("certs/cacerts.pem");
+  ok = client && SSL_CTX_set_min_proto_version(client, TLS1_2_VERSION) == 1 &&
+       SSL_CTX_load_verify_locations(client, caPath, nullptr) == 1;
+  free(caPath);
+  if (!ok) {
+    TE_Trace(TRACE_FAIL, "SSL ERROR (CLI-CTX): %s\n", tls_reason());
+    SSL_CTX_free(client);
+    return false;
+  }
+  SSL_CTX_set_verify(client, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
+  app->ssl_host_ctx = ctx;
+  app->ssl_client_ctx = client;
+  app->sslEnabled = true;
+  return true;
+}
+
+// ---- listener ----
+
+// Binds a non-blocking IPv4 listening socket; -1 with errno set on failure.
+static int listener_bind(const char* address, int port) {
+  sockaddr_in sin;
+  memset(&sin, 0, sizeof sin);
+  sin.sin_family = AF_INET;
+  sin.sin_port = htons(static_cast<uint16_t>(port));
+  if (inet_pton(AF_INET, address, &sin.sin_addr) != 1) {
+    errno = EINVAL;
+    return -1;
+  }
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0) {
+    int err = errno;
+    close(fd);
+    errno = err;
+    return -1;
+  }
+  return fd;
+}
+
+// Binds and starts accepting; logs one error line and returns false when the
+// port cannot be had.
+static bool listener_start(app_s* app, const char* address, int port) {
+  if (port < 0 || port > 65535) {
+    TE_Trace(TRACE_FAIL, "ERROR: Unable to listen on [%s:%d]: %s\n", address, port, strerror(EINVAL));
+    return false;
+  }
+  int fd = listener_bind(address, port);
+  if (fd < 0 || evhtp_accept_socket(app->htp, fd, 1024) != 0) {
+    int err = errno ? errno : EINVAL;
+    if (fd >= 0) close(fd);
+    TE_Trace(TRACE_FAIL, "ERROR: Unable to listen on [%s:%d]: %s\n", address, port, strerror(err));
+    return false;
+  }
+  app->listenPort = get_socket_port(fd);
+  return true;
+}
+
+static void register_server_routes(app_s* app) {
+  evhtp_set_cb(app->htp, "/new_session", new_session, nullptr);
+  evhtp_set_cb(app->htp, "/shutdown_session", relay_request, nullptr);
+  evhtp_set_cb(app->htp, "/update_session", update_session, nullptr);
+  evhtp_set_cb(app->htp, "/list_sessions", list_sessions, nullptr);
+  evhtp_set_cb(app->htp, "/load_config", relay_load_config, nullptr);
+  evhtp_set_cb(app->htp, "/get_config_values", relay_request, nullptr);
+  evhtp_set_cb(app->htp, "/load_capture", relay_request, nullptr);
+  evhtp_set_gencb(app->htp, handle_get_request, const_cast<char*>("ui"));
+}
+
+static void register_session_routes(app_s* app) {
+  evhtp_set_cb(app->htp, "/shutdown_session", shutdown_session, nullptr);
+  evhtp_set_cb(app->htp, "/load_config", load_config, nullptr);
+  evhtp_set_cb(app->htp, "/get_config_values", get_config_values, nullptr);
+  evhtp_set_cb(app->htp, "/load_capture", load_capture, nullptr);
+  evhtp_set_cb(app->htp, "/get_te_channel", get_te_channel, nullptr);
+  evhtp_set_gencb(app->htp, handle_get_request, const_cast<char*>("console"));
+}
+
+int listen() {
+  app_s* app = gApp;
+  int status = 0;
+  event* signals[5] = {};
+  signal(SIGPIPE, SIG_IGN);
+  app->evbase = event_base_new();
+  app->htp = app->evbase ? evhtp_new(app->evbase, nullptr) : nullptr;
+  if (!app->htp) {
+    TE_Trace(TRACE_FAIL, "ERROR: Unable to create the event loop.\n");
+    if (app->evbase) event_base_free(app->evbase);
+    app->evbase = nullptr;
+    return 1;
+  }
+  // Request bodies are JSON documents; anything larger is refused.
+  evhtp_set_max_body_size(app->htp, 16u << 20);
+  const int stopSignals[] = {SIGINT, SIGHUP, SIGQUIT, SIGTERM};
+  for (int i = 0; i < 4; i++) {
+    signals[i] = evsignal_new(app->evbase, stopSignals[i], handle_shutdown, app);
+    event_add(signals[i], nullptr);
+  }
+
+  bool ready = true;
+  if (!app->certificateName.empty()) {
+    ready = tls_setup(app);
+  } else if (app->sslClientAuthEnabled) {
+    app->sslClientAuthEnabled = false;
+    TE_Trace(
+        TRACE_FAIL,
+        "ERROR: SSL not enabled because no server certificate is loaded (--clientAuthEnable ignored).\n");
+  }
+
+  if (ready && app->host_mode == 0) {
+    signals[4] = evsignal_new(app->evbase, SIGCHLD, handle_child_shutdown, app);
+    event_add(signals[4], nullptr);
+    if (listener_start(app, app->bindAddress.c_str(), app->bindPort)) {
+      char host[256] = "localhost";
+      gethostname(host, sizeof host - 1);
+      TE_Trace(TRACE_PRINT, "[%d] - Kavrix startup, listening on [%s:%d] for connections (SSL %s).\n",
+               kvx_getpid(), host, app->listenPort, app->sslEnabled ? "Enabled" : "Not Enabled");
+      evhtp_set_post_accept_cb(app->htp, post_accept, app);
+      register_server_routes(app);
+      event_base_dispatch(app->evbase);
+    } else {
+      status = 1;
+    }
+  } else if (ready) {
+    if (listener_start(app, app->bindAddress.c_str(), 0)) {
+      printf("Child process [%d] starting HTTP service, listening on port [%d].\n", kvx_getpid(),
+             app->listenPort);
+      fflush(stdout);
+      register_session_routes(app);
+      kvx_channel_start(app);
+      post_update_session(app->sessionId.c_str(), app->listenPort);
+      kvx_start_ping_timer();
+      event_base_dispatch(app->evbase);
+      kvx_stop_ping_timer();
+      kvx_channel_stop(app);
+    } else {
+      status = 1;
+    }
+  }
+
+  // Teardown.
+  broker_teardown(app);
+  evhtp_unbind_socket(app->htp);
+  for (event* ev : signals)
+    if (ev) event_free(ev);
+  if (app->ssl_client_ctx) SSL_CTX_free(app->ssl_client_ctx);
+  app->ssl_client_ctx = nullptr;
+  evhtp_free(app->htp);  // frees the listener's TLS context
+  app->htp = nullptr;
+  app->ssl_host_ctx = nullptr;
+  tls_free_cfg(app->ssl_host_cfg);
+  app->ssl_host_cfg = nullptr;
+  event_base_free(app->evbase);
+  app->evbase = nullptr;
+  return status;
+}
+
+// ---- signals ----
+
+void handle_shutdown(evutil_socket_t sig, short, void* arg) {
+  app_s* app = static_cast<app_s*>(arg);
+  if (app->host_mode == 1) {
+    event_base_loopbreak(app->evbase);
+    return;
+  }
+  if (!app->kvx_sessions.empty()) {
+    TE_Trace(TRACE_PRINT, "Recived signal [%d], waiting for child processes.\n", static_cast<int>(sig));
+    if (sig == SIGTERM) post_http_chld_shutdown_events();
+    app->shutdown = true;
+    return;
+  }
+  TE_Trace(TRACE_PRINT, "Recieved signal [%d], no active TE sessions, stopping.\n", static_cast<int>(sig));
+  event_base_loopbreak(app->evbase);
+}
+
+void handle_child_shutdown(evutil_socket_t, short, void* arg) {
+  app_s* app = static_cast<app_s*>(arg);
+  for (;;) {
+    int status = 0;
+    pid_t pid = waitpid(-1, &status, WNOHANG);
+    if (pid <= 0) break;
+    TE_Trace(TRACE_PRINT, "Child process [%d] stopped with exit status [%d].\n", static_cast<int>(pid),
+             status);
+    kvx_session_reaped(static_cast<int>(pid));
+  }
+  kvx_stop_when_drained(app);
+}
+
+// Answers relayed from a session that has just ended are still passed on
+// before the loop stops.
+void kvx_stop_when_drained(app_s* app) {
+  if (app->host_mode != 0 || !app->shutdown || !app->kvx_sessions.empty() || app->loopbackInFlight > 0)
+    return;
+  TE_Trace(TRACE_PRINT, "Child processes have been stopped, stoping...\n");
+  event_base_loopbreak(app->evbase);
+}
+
+evhtp_res post_accept(evhtp_connection_t* connection, void* arg) {
+  app_s* app = static_cast<app_s*>(arg);
+  if (!app->sslClientAuthEnabled || !connection || !connection->ssl) return EVHTP_RES_OK;
+  sockaddr_in local;
+  socklen_t len = sizeof local;
+  char text[INET_ADDRSTRLEN] = "";
+  if (getsockname(connection->sock, reinterpret_cast<sockaddr*>(&local), &len) == 0 &&
+      local.sin_family == AF_INET)
+    inet_ntop(AF_INET, &local.sin_addr, text, sizeof text);
+  if (strcmp(text, "127.0.0.1") != 0)
+    SSL_set_verify(connection->ssl, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
+  return EVHTP_RES_OK;
+}

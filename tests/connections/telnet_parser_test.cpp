@@ -1,0 +1,242 @@
+// The telnet byte machine on its own: data and commands, the negotiation
+// table, the subnegotiation answers, the caps, and that the way host bytes
+// are split across reads never changes the outcome.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "telnetparser.h"
+
+namespace {
+
+std::string B(std::initializer_list<int> bytes) {
+  std::string s;
+  for (int b : bytes) s += static_cast<char>(b);
+  return s;
+}
+
+struct Result {
+  std::string data, replies;
+  bool eor = false;
+};
+
+// Feeds the bytes the way Read does: read one byte into the buffer, parsed
+// down to its start.  A parser that overtakes its input corrupts the data.
+Result Feed(LumTelnetParser& p, const std::string& in) {
+  std::string buf = "?" + in;
+  unsigned char* bytes = reinterpret_cast<unsigned char*>(buf.data());
+  int consumed = 0;
+  int n = p.Feed(bytes + 1, static_cast<int>(in.size()), bytes, &consumed);
+  EXPECT_LE(n, static_cast<int>(in.size()) + 1);
+  Result r;
+  r.data.assign(buf.data(), static_cast<size_t>(n));
+  r.replies = p.replies();
+  r.eor = p.takeEOR();
+  p.clearReplies();
+  return r;
+}
+
+LumTelnetSettings Vt() {
+  LumTelnetSettings s;
+  s.emName = "vt220";
+  return s;
+}
+LumTelnetSettings Ibm3270() {
+  LumTelnetSettings s;
+  s.emName = "IBM-3278-2-E";
+  s.devName = "LU01";
+  s.tn3270Mode = true;
+  return s;
+}
+LumTelnetSettings Ibm5250() {
+  LumTelnetSettings s;
+  s.emName = "IBM-3179-2";
+  s.devName = "QPADEV0001";
+  s.tn5250Mode = true;
+  return s;
+}
+LumTelnetSettings Tls(LumTelnetSettings s) {
+  s.useSSL = true;
+  return s;
+}
+
+constexpr int IAC = 255, DONT = 254, DO = 253, WONT = 252, WILL = 251, SB = 250, SE = 240, NOP = 241,
+              EOR = 239;
+
+struct Case {
+  const char* name;
+  LumTelnetSettings settings;
+  std::string in;
+  std::string data;
+  std::string replies;
+};
+
+TEST(TelnetParser, Table) {
+  const std::string ttypeAnswer = B({IAC, SB, 24, 0}) + "vt220" + B({IAC, SE});
+  const Case cases[] = {
+      {"plain data", Vt(), "hello", "hello", ""},
+      {"IAC IAC is one 255", Vt(), B({'a', IAC, IAC, 'b'}), B({'a', IAC, 'b'}), ""},
+      {"IAC EOR passes up as 255 239", Vt(), B({'x', IAC, EOR, 'y'}), B({'x', IAC, EOR, 'y'}), ""},
+      {"IAC IAC then 239 looks the same", Vt(), B({IAC, IAC, EOR}), B({IAC, EOR}), ""},
+      {"NOP and GA vanish", Vt(), B({'a', IAC, NOP, 'b', IAC, 249}), "ab", ""},
+      {"WILL ECHO accepted", Vt(), B({IAC, WILL, 1}), "", B({IAC, DO, 1})},
+      {"WILL NAWS refused", Vt(), B({IAC, WILL, 31}), "", B({IAC, DONT, 31})},
+      {"DO NAWS refused", Vt(), B({IAC, DO, 31}), "", B({IAC, WONT, 31})},
+      {"DO ECHO refused", Vt(), B({IAC, DO, 1}), "", B({IAC, WONT, 1})},
+      {"DO TTYPE accepted", Vt(), B({IAC, DO, 24}), "", B({IAC, WILL, 24})},
+      {"DO NEW-ENVIRON refused outside 5250", Vt(), B({IAC, DO, 39}), "", B({IAC, WONT, 39})},
+      {"DO NEW-ENVIRON accepted in 5250", Ibm5250(), B({IAC, DO, 39}), "", B({IAC, WILL, 39})},
+      {"DO START_TLS without TLS wanted", Vt(), B({IAC, DO, 46}), "", B({IAC, WONT, 46})},
+      {"DO START_TLS with TLS wanted", Tls(Vt()), B({IAC, DO, 46}), "",
+       B({IAC, WILL, 46, IAC, SB, 46, 1, IAC, SE})},
+      {"DO TN3270E volunteers START_TLS", Tls(Ibm3270()), B({IAC, DO, 40}), "",
+       B({IAC, WILL, 46, IAC, WILL, 40})},
+      {"DO TN3270E plain", Ibm3270(), B({IAC, DO, 40}), "", B({IAC, WILL, 40})},
+      {"WONT for an option that is off", Vt(), B({IAC, WONT, 1}), "", ""},
+      {"DONT for an option that is off", Vt(), B({IAC, DONT, 24}), "", ""},
+      {"WONT/DONT above 46 need no answer", Vt(), B({IAC, WONT, 200, IAC, DONT, 200}), "", ""},
+      {"WONT after WILL turns it off", Vt(), B({IAC, WILL, 3, IAC, WONT, 3}), "",
+       B({IAC, DO, 3, IAC, DONT, 3})},
+      {"DONT after DO turns it off", Vt(), B({IAC, DO, 0, IAC, DONT, 0}), "",
+       B({IAC, WILL, 0, IAC, WONT, 0})},
+      {"repeated DO TTYPE answered once", Vt(), B({IAC, DO, 24, IAC, DO, 24, IAC, DO, 24}), "",
+       B({IAC, WILL, 24})},
+      {"terminal type", Vt(), B({IAC, DO, 24, IAC, SB, 24, 1, IAC, SE}), "",
+       B({IAC, WILL, 24}) + ttypeAnswer},
+      {"terminal type not agreed: no answer", Vt(), B({IAC, SB, 24, 1, IAC, SE}), "", ""},
+      {"terminal type with device name", Ibm3270(), B({IAC, DO, 24, IAC, SB, 24, 1, IAC, SE}), "",
+       B({IAC, WILL, 24, IAC, SB, 24, 0}) + "IBM-3278-2-E@LU01" + B({IAC, SE})},
+      {"no device name outside 3270", Ibm5250(), B({IAC, DO, 24, IAC, SB, 24, 1, IAC, SE}), "",
+       B({IAC, WILL, 24, IAC, SB, 24, 0}) + "IBM-3179-2" + B({IAC, SE})},
+      {"NEW-ENVIRON DEVNAME", Ibm5250(), B({IAC, DO, 39, IAC, SB, 39, 1, 0, 3, IAC, SE}), "",
+       B({IAC, WILL, 39, IAC, SB, 39, 0, 3}) + "DEVNAME" + B({1}) + "QPADEV0001" + B({IAC, SE})},
+      {"TN3270E device type", Ibm3270(), B({IAC, DO, 40, IAC, SB, 40, 8, 2, IAC, SE}), "",
+       B({IAC, WILL, 40, IAC, SB, 40, 2, 7}) + "IBM-3278-2-E" + B({1}) + "LU01" + B({IAC, SE})},
+      {"TN3270E device type IS asks for no functions", Ibm3270(),
+       B({IAC, DO, 40, IAC, SB, 40, 2, 4}) + "IBM-3278-2-E" + B({1}) + "LU01" + B({IAC, SE}), "",
+       B({IAC, WILL, 40, IAC, SB, 40, 3, 7, IAC, SE})},
+      {"TN3270E functions request echoed", Ibm3270(), B({IAC, DO, 40, IAC, SB, 40, 3, 7, 0, 2, 4, IAC, SE}),
+       "", B({IAC, WILL, 40, IAC, SB, 40, 3, 4, 0, 2, 4, IAC, SE})},
+      {"TN3270E other messages unanswered", Ibm3270(), B({IAC, DO, 40, IAC, SB, 40, 8, 3, IAC, SE}), "",
+       B({IAC, WILL, 40})},
+      {"junk between IAC and SE is dropped", Vt(), B({IAC, DO, 24, IAC, SB, 24, 1, IAC, 'q', SE, 'z'}), "z",
+       B({IAC, WILL, 24}) + ttypeAnswer},
+      {"data around negotiation kept in order", Vt(),
+       B({'a', IAC, WILL, 3, 'b', IAC, SB, 99, 1, 2, IAC, SE, 'c'}), "abc", B({IAC, DO, 3})},
+  };
+  for (const auto& c : cases) {
+    LumTelnetParser p;
+    p.Configure(c.settings);
+    Result r = Feed(p, c.in);
+    EXPECT_EQ(r.data, c.data) << c.name;
+    EXPECT_EQ(r.replies, c.replies) << c.name;
+  }
+}
+
+TEST(TelnetParser, EndOfRecordIsFlagged) {
+  LumTelnetParser p;
+  p.Configure(Vt());
+  EXPECT_FALSE(Feed(p, "abc").eor);
+  EXPECT_TRUE(Feed(p, B({'a', IAC, EOR})).eor);
+  EXPECT_FALSE(Feed(p, B({IAC, IAC})).eor);
+}
+
+TEST(TelnetParser, LongSubnegotiationKeepsItsFirst128Bytes) {
+  LumTelnetParser p;
+  p.Configure(Ibm3270());
+  Feed(p, B({IAC, DO, 40}));
+  // A FUNCTIONS REQUEST with 198 function codes: 200 parameter bytes.
+  std::string sb = B({IAC, SB, 40, 3, 7});
+  for (int i = 0; i < 198; ++i) sb += static_cast<char>(i % 200);
+  sb += B({IAC, SE}) + "after";
+  Result r = Feed(p, sb);
+  EXPECT_EQ(r.data, "after");
+  std::string expected = B({IAC, SB, 40, 3, 4});
+  for (int i = 0; i < 126; ++i) expected += static_cast<char>(i % 200);
+  expected += B({IAC, SE});
+  EXPECT_EQ(r.replies, expected);
+}
+
+TEST(TelnetParser, StartTlsFollowsStopsParsing) {
+  LumTelnetParser p;
+  p.Configure(Tls(Vt()));
+  Feed(p, B({IAC, DO, 46}));
+  std::string in = B({'d', IAC, SB, 46, 1, IAC, SE, 0x16, 0x03});  // TLS bytes follow
+  int consumed = 0;
+  unsigned char out[16];
+  int n =
+      p.Feed(reinterpret_cast<const unsigned char*>(in.data()), static_cast<int>(in.size()), out, &consumed);
+  EXPECT_EQ(n, 1);
+  EXPECT_EQ(consumed, 7);
+  EXPECT_TRUE(p.startTlsRequested());
+  p.setTlsActive(true);
+  EXPECT_FALSE(p.startTlsRequested());
+  // Once TLS runs, a second FOLLOWS or DO START_TLS changes nothing.
+  Result r = Feed(p, B({IAC, SB, 46, 1, IAC, SE, IAC, DO, 46}));
+  EXPECT_FALSE(p.startTlsRequested());
+  EXPECT_EQ(r.replies, "");
+}
+
+TEST(TelnetParser, FollowsWithoutAgreementIsIgnored) {
+  LumTelnetParser p;
+  p.Configure(Tls(Vt()));
+  Feed(p, B({IAC, SB, 46, 1, IAC, SE}));
+  EXPECT_FALSE(p.startTlsRequested());
+}
+
+// An endless stream of requests: every answer is bounded by the request
+// that caused it, nothing grows, and a peer answering the same way is never
+// drawn into an exchange that feeds itself.
+TEST(TelnetParser, RequestFloodStaysBounded) {
+  LumTelnetParser p;
+  p.Configure(Vt());
+  std::string flood;
+  for (int i = 0; i < 2000; ++i)
+    flood += B({IAC, (i % 2) ? WONT : DONT, 47 + i % 209, IAC, DO, 24, IAC, WILL, 1});
+  Result r = Feed(p, flood);
+  EXPECT_EQ(r.replies, B({IAC, WILL, 24, IAC, DO, 1}));
+
+  // Two of our parsers wired back to back settle after a few rounds.
+  LumTelnetParser a, b;
+  a.Configure(Vt());
+  b.Configure(Vt());
+  std::string toA = B({IAC, DO, 24, IAC, WILL, 3, IAC, DO, 31, IAC, WONT, 24, IAC, DONT, 99});
+  int rounds = 0;
+  while (!toA.empty() && rounds < 20) {
+    std::string toB = Feed(a, toA).replies;
+    toA = Feed(b, toB).replies;
+    ++rounds;
+  }
+  EXPECT_TRUE(toA.empty());
+  EXPECT_LT(rounds, 5);
+}
+
+// Any split of the host bytes gives the same data, answers and end state.
+TEST(TelnetParser, SplittingNeverChangesTheOutcome) {
+  std::mt19937 rng(1234);
+  std::string stream = B({'L', 'o', 'g', IAC, DO,  24, IAC, WILL, 1,   IAC, IAC, 'x', IAC, SB,  24,  1,
+                          IAC, SE,  IAC, EOR, IAC, DO, 40,  IAC,  SB,  40,  8,   2,   IAC, SE,  'e', 'n',
+                          'd', IAC, SB,  40,  3,   7,  1,   2,    IAC, IAC, 3,   IAC, SE,  IAC, NOP, 'z'});
+  for (int i = 0; i < 300; ++i) stream += static_cast<char>(rng() % 256);  // noise, IACs included
+  LumTelnetParser whole;
+  whole.Configure(Ibm3270());
+  Result all = Feed(whole, stream);
+  for (int trial = 0; trial < 200; ++trial) {
+    LumTelnetParser p;
+    p.Configure(Ibm3270());
+    std::string data, replies;
+    size_t pos = 0;
+    while (pos < stream.size()) {
+      size_t len = 1 + rng() % 7;
+      Result r = Feed(p, stream.substr(pos, len));
+      data += r.data;
+      replies += r.replies;
+      pos += len;
+    }
+    ASSERT_EQ(data, all.data) << "trial " << trial;
+    ASSERT_EQ(replies, all.replies) << "trial " << trial;
+  }
+}
+
+}  // namespace
