@@ -534,9 +534,8 @@ void ansiemout(te* t, int c) {
 // True when a printable run may be stored without going through ansiout:
 // ground state and nothing that makes a printable byte special.
 static inline bool ao_fastok(te* t) {
-  return t->_emstate == ES_GROUND && !t->_vtdcson && !t->_prctrl && t->vt.GL < 4 && t->MBMode <= 1 &&
-         !t->_vinsmode && !t->_vmaskpar && !t->vt.SShift && !t->unicodeContext.need && !t->_vt52y &&
-         t->GetCharSet == AnsiGetCharSet;
+  return !t->_vtdcson && !t->_prctrl && t->vt.GL < 4 && t->MBMode <= 1 && !t->_vinsmode && !t->_vmaskpar &&
+         !t->vt.SShift && !t->unicodeContext.need && !t->_vt52y && t->GetCharSet == AnsiGetCharSet;
 }
 
 // Decodes one complete, valid UTF-8 sequence at p; 0 when there is none.
@@ -706,10 +705,11 @@ void ansiemwrite(te* t, const unsigned char* p, size_t n) {
   // Whether sequence bytes may skip ansiout; re-read after anything that
   // can change a mode.
   bool plain = ao_plainseq(t);
+  bool bulk = ao_fastok(t);
   while (p < end) {
     int state = t->_emstate;
     if (state == ES_GROUND) {
-      if (ao_fastok(t)) {
+      if (bulk) {
         p = ao_bulk(t, p, end);
         if (p >= end) break;
       }
@@ -738,6 +738,7 @@ void ansiemwrite(te* t, const unsigned char* p, size_t n) {
         p++;
         ao_final(t, (int)c);
         plain = ao_plainseq(t);
+        bulk = ao_fastok(t);
         continue;
       }
     } else if (plain && state == ES_ESC && *p == '[') {
@@ -747,5 +748,6 @@ void ansiemwrite(te* t, const unsigned char* p, size_t n) {
     }
     ansiemout(t, *p++);
     plain = ao_plainseq(t);
+    bulk = ao_fastok(t);
   }
 }
