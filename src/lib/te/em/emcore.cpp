@@ -141,9 +141,6 @@ void EmReset(te* t, int emode) {
   if (!t->vextend) {
     int rows = (t->teflags & TF_25ROWS) ? 25 : (t->teflags & TF_24ROWS) ? 24 : t->vlines;
     int cols = t->col132 ? 132 : 80;
-    vid_region_off(t);
-    t->_vscregleft = 0;
-    t->_vscregright = t->vcols - 1;
     if (rows != t->vlines || cols != t->vcols) _vsetsize(t, rows + t->vstatus, cols, 0, 1);
   }
   vid_region_off(t);
