@@ -17,6 +17,13 @@ te* TEInit(te* t, void* window) {
   t->pgl = window;
   t->Lines = 24;
   t->Cols = 80;
+  t->vscaling = 1;
+  t->xChar = 10;  // a 10-point fixed font: 10 x 15 pixels
+  t->yChar = 15;
+  t->rectLeft = 5;
+  t->rectTop = 2;
+  t->rectRight = 5;
+  t->rectBottom = 2;
   t->vscrollback = 1000;
   t->vextend = 0;
   t->wruchar = 5;

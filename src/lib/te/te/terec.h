@@ -208,6 +208,12 @@ struct te {
   int Lines, Cols, vlines, vcols, vstatus, slines, scols;
   int col132, mode132, _conf_col132, vextend;
 
+  // Drawing surface: character cell in pixels, margins, last size
+  int xChar, yChar;
+  int rectLeft, rectTop, rectRight, rectBottom;
+  int _lastsize;
+  int vscaling;
+
   // Cursor
   int vdestline, vdestcol, XNwrap;
   int vbegcol, vendcol;
@@ -253,6 +259,7 @@ struct te {
   // printer-controller mode)
   int current_printer, _prctrl, _prdisp, _prauto, _ptype, _prtchar, _prextent, _prformfd;
   int _prfstate;  // controller-mode terminator matcher
+  int _prfheld;   // bytes held back while matching
   unsigned char _prfhold[4];
 
   // Character sets
