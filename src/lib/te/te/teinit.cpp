@@ -47,7 +47,6 @@ te* TEInit(te* t, void* window) {
                                         0x008080, 0xC0C0C0, 0x808080, 0xFF0000, 0x00FF00, 0xFFFF00,
                                         0x0000FF, 0xFF00FF, 0x00FFFF, 0xFFFFFF};
   std::memcpy(t->RGBMap, pcColors, sizeof t->RGBMap);
-  t->vscaling = 1;
   t->turnchar = 13;
   t->jumpscroll = 19;
   t->protection = 1;

@@ -326,7 +326,6 @@ struct te {
   // Session settings kept with the terminal: drawing, flow control,
   // printers and the auxiliary serial port (filled from the settings
   // dictionary by the session; the engine reads what it needs)
-  int vscaling;                    // fit the font to the drawing surface
   int turnchar;                    // line turnaround character
   int jumpscroll, jumplines;       // jump-scroll limit and rows pending
   int protection;                  // protected-field display on
