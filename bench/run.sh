@@ -4,7 +4,7 @@
 # figure where one was measured in the same run, and the ratio (above 1:
 # ours is better).  The same table goes to bench/results.json.
 #   bench/run.sh <release-build-dir>
-set -e
+set -e -o pipefail
 build=${1:?usage: bench/run.sh <release-build-dir>}
 here=$(cd "$(dirname "$0")" && pwd)
 corpus=$here/corpus

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "em/wcwidth.h"
 #include "term.h"
 
 namespace {
@@ -292,6 +293,29 @@ TEST(AnsiParser, TableOfMembersInputsAndScreens) {
   }
 }
 
+TEST(AnsiParser, PermanentColourFormsTakeOneNumberOnly) {
+  Term term(MAC, 24, 80);
+  term.feed("\x1b[>4;2mA");  // xterm's key modifier setting: no colour change
+  EXPECT_EQ(term.attrs(0), "0-79:0700");
+  EXPECT_EQ(term.t->userCAT[0].color, 0x07000000u);
+  term.feed("\x1b[>44mB\x1b[mC");  // a permanent background: it survives a reset
+  EXPECT_EQ(term.t->userCAT[0].color, 0x17000000u);
+  EXPECT_EQ(term.attrs(0), "0-0:0700 1-2:1700 3-79:0700");
+  term.feed("\x1b[<1mD\x1b[mE");  // permanent foreground red
+  EXPECT_EQ(term.t->userCAT[0].color, 0x14000000u);
+}
+
+TEST(AnsiParser, CharacterWidthsFollowTheWcwidthRules) {
+  struct Case {
+    uint32_t cp;
+    int width;
+  } cases[] = {{0, 0},       {'A', 1},     {0x7F, -1},  {0x9B, -1},  {0x0301, 0}, {0x200B, 0},
+               {0x00AD, 1},  {0x1160, 0},  {0x1100, 2}, {0x4E2D, 2}, {0x303F, 1}, {0x3099, 0},
+               {0xAC00, 2},  {0xD7A4, 1},  {0xFF01, 2}, {0xFF61, 1}, {0xFEFF, 0}, {0x1F600, 1},
+               {0x20000, 2}, {0x2FFFE, 1}, {0x2329, 2}, {0x232B, 1}};
+  for (const Case& c : cases) EXPECT_EQ(mk_wcwidth(c.cp), c.width) << std::hex << c.cp;
+}
+
 TEST(AnsiParser, NewLineModeReturnsToTheLeftMargin) {
   Term term(ANSI, 24, 80);
   term.t->_vnlmode = 1;
@@ -436,6 +460,17 @@ TEST(AnsiParser, NationalReplacementSets) {
   }
 }
 
+TEST(AnsiParser, LineDrawingIsSetTwoOnVT100AndFifteenOnVT220) {
+  for (int emode : {VT100, VT220}) {
+    Term term(emode, 24, 80);
+    term.feed("\x1b(0q");
+    int set = (int)((term.cell(0, 0) & CA_CSET) >> CA_CSET_SHIFT);
+    EXPECT_EQ(set, emode == VT100 ? 2 : 15);
+    EXPECT_EQ(term.cell(0, 0) & CA_CHAR, (CHATTR)'q');
+    EXPECT_EQ(get_tcs(term.t, term.cell(0, 0)), 0x2C4);  // the horizontal line
+  }
+}
+
 TEST(AnsiParser, SingleShiftsAndLockingShifts) {
   Term term(VT220, 24, 80);
   term.feed(
@@ -464,6 +499,24 @@ TEST(AnsiParser, PrinterControllerHidesBytesUntilItsTerminator) {
   EXPECT_EQ(term.row(0), "ab");
   EXPECT_EQ(term.printed, "hidden\x1b[5i\x1b[4xy");
   EXPECT_EQ(term.t->_prctrl, 0);
+
+  Term::Options o;  // 8-bit CSI: held bytes are printed as received
+  o.emode = VT220;
+  o.utf8 = false;
+  Term vt220(o);
+  vt220.feed(
+      "\x1b[5i\x9b"
+      "5x\x9b"
+      "4i");
+  EXPECT_EQ(vt220.printed,
+            "\x9b"
+            "5x");
+  EXPECT_EQ(vt220.t->_prctrl, 0);
+
+  Term utf8(MAC, 24, 80);  // UTF-8 text goes to the printer too
+  utf8.feed("\x1b[5icaf\xc3\xa9\x1b[4ix");
+  EXPECT_EQ(utf8.printed, "caf\xc3\xa9");
+  EXPECT_EQ(utf8.row(0), "x");
 }
 
 TEST(AnsiParser, SCOFunctionKeyDefinition) {

@@ -6,6 +6,28 @@
 #include <cstdint>
 #include <string>
 
+// Appends pieces (text or numbers) to a string.
+inline void corpus_put(std::string&) {}
+template <typename... Rest>
+void corpus_put(std::string& out, const char* s, const Rest&... rest);
+template <typename... Rest>
+void corpus_put(std::string& out, int v, const Rest&... rest);
+template <typename... Rest>
+void corpus_put(std::string& out, const std::string& s, const Rest&... rest) {
+  out += s;
+  corpus_put(out, rest...);
+}
+template <typename... Rest>
+void corpus_put(std::string& out, const char* s, const Rest&... rest) {
+  out += s;
+  corpus_put(out, rest...);
+}
+template <typename... Rest>
+void corpus_put(std::string& out, int v, const Rest&... rest) {
+  out += std::to_string(v);
+  corpus_put(out, rest...);
+}
+
 class Corpus {
  public:
   explicit Corpus(uint64_t seed) : s_(seed * 0x9E3779B97F4A7C15ull + 1) {}
@@ -27,7 +49,7 @@ class Corpus {
       size_t len = 0, want = 20 + pick(70);
       while (len < want) {
         std::string w = words[pick(16)];
-        out += w + " ";
+        corpus_put(out, w, " ");
         len += w.size() + 1;
       }
       out += "\r\n";
@@ -40,9 +62,9 @@ class Corpus {
     std::string out;
     while (out.size() < size) {
       out += pick(2) ? "drwxr-xr-x" : "-rw-r--r--";
-      out += " " + std::to_string(1 + pick(9)) + " user group " + std::to_string(pick(100000)) + " Jan " +
-             std::to_string(1 + pick(28)) + " 12:" + std::to_string(10 + pick(50)) + " ";
-      out += "\x1b[" + std::string(colours[pick(6)]) + "m" + "file" + std::to_string(pick(1000)) + "\x1b[0m";
+      corpus_put(out, " ", 1 + pick(9), " user group ", pick(100000), " Jan ", 1 + pick(28),
+                 " 12:", 10 + pick(50), " ");
+      corpus_put(out, "\x1b[", colours[pick(6)], "m", "file", pick(1000), "\x1b[0m");
       if (pick(4) == 0) out += " -> \x1b[01;36mtarget\x1b[0m";
       out += "\r\n";
     }
@@ -54,17 +76,16 @@ class Corpus {
     while (out.size() < size) {
       switch (pick(6)) {
         case 0:  // scroll the text area by one line
-          out += "\x1b[1;" + std::to_string(rows - 1) + "r\x1b[" + std::to_string(rows - 1) + ";1H\n\x1b[r";
+          corpus_put(out, "\x1b[1;", rows - 1, "r\x1b[", rows - 1, ";1H\n\x1b[r");
           break;
         case 1:  // reverse scroll
-          out += "\x1b[1;" + std::to_string(rows - 1) + "r\x1b[H\x1bM\x1b[r";
+          corpus_put(out, "\x1b[1;", rows - 1, "r\x1b[H\x1bM\x1b[r");
           break;
         case 2:  // status line
-          out += "\x1b[" + std::to_string(rows) + ";1H\x1b[7m -- INSERT -- line " +
-                 std::to_string(pick(999)) + "\x1b[m\x1b[K";
+          corpus_put(out, "\x1b[", rows, ";1H\x1b[7m -- INSERT -- line ", pick(999), "\x1b[m\x1b[K");
           break;
         default: {  // repaint a line
-          out += "\x1b[" + std::to_string(1 + pick(rows - 1)) + ";1H\x1b[K";
+          corpus_put(out, "\x1b[", 1 + pick(rows - 1), ";1H\x1b[K");
           out += pick(2) ? "\x1b[1mint\x1b[m " : "    ";
           out += prose(1).substr(0, 10 + pick(60));
           while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();

@@ -148,6 +148,18 @@ TEST(Emulations, SelectionRefusesNumbersOutOfRange) {
   EXPECT_EQ(term.errors.back(), EMERR_CHARSET);
 }
 
+TEST(Emulations, AClosedTerminalIgnoresInputUntilLoadedAgain) {
+  Term term;
+  te* t = term.t;
+  EmClose(t);
+  term.feed("ignored\x1b[5;5H");
+  EXPECT_EQ(get_vscreen(t, 0, 0), 0u);
+  t->emode = 3;
+  ASSERT_TRUE(TeNew(t));
+  term.feed("back");
+  EXPECT_EQ(term.row(t->vdestline), "back");
+}
+
 TEST(Emulations, FailedScreenBlockLeavesNoSubMode) {
   te* t = TEInit(nullptr, nullptr);
   std::vector<int> errors;

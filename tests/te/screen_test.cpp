@@ -170,7 +170,9 @@ TEST(Resize, ClampsToTheEngineLimits) {
   } cases[] = {{300, 200, 250, 132}, {0, 0, 1, 1}, {-5, 40, 1, 40}, {30, 100, 30, 100}};
   for (const Case& c : cases) {
     int before = term.sizeChanges;
+    set_vscreen(t, t->vcols - 1, t->vlines - 1, 'x');  // a change at the old corner
     vsetsize(t, c.rows, c.cols, 0);
+    EXPECT_TRUE(rectIs(t, 0, 0, c.wantRows - 1, c.wantCols - 1));
     EXPECT_EQ(t->vlines, c.wantRows);
     EXPECT_EQ(t->vcols, c.wantCols);
     EXPECT_EQ(t->Lines, c.wantRows);
@@ -353,6 +355,57 @@ TEST(Scrollback, AllocationFailuresLeaveTheTerminalUsable) {
   EXPECT_EQ(t->vlines, 24);
   EXPECT_EQ(term.row(1), "works");
   EmAllocFailAt(0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Resize, SurfaceDecidesTheSizeOnlyWithExtendedSizing) {
+  Term::Options o;
+  o.vextend = false;
+  Term fixed(o);
+  vidcalc(fixed.t, (600 << 16) | 800);
+  EXPECT_EQ(fixed.t->vlines, 24);
+  EXPECT_EQ(fixed.t->vcols, 80);
+  Term ext;  // extended sizing: 10 x 15 pixel cells, margins 5/2/5/2
+  vidcalc(ext.t, (600 << 16) | 800);
+  EXPECT_EQ(ext.t->vcols, 79);
+  EXPECT_EQ(ext.t->vlines, 39);
+  vidcalc(ext.t, (4000 << 16) | 4000);  // capped
+  EXPECT_EQ(ext.t->vcols, 132);
+  EXPECT_EQ(ext.t->vlines, 250);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Resize, AVeryLongWrappedLineReflowsThroughTheWholeScrollback) {
+  Term::Options o;
+  o.scrollback = 3000;
+  Term term(o);
+  te* t = term.t;
+  const long len = 500L * 80 + 10;
+  std::string line;
+  for (long i = 0; i < len; i++) line += (char)('0' + i % 10);
+  term.feed(line);
+  ASSERT_EQ(t->_sb->sblastline, 477);
+  for (int cols : {33, 80, 7}) {
+    vsetsize(t, 24, cols, 0);
+    long rows = (len + cols - 1) / cols;
+    long saved = std::min(rows - 24, 3000L);  // the rest is cut at the capacity
+    ASSERT_EQ(t->_sb->sblastline, saved) << cols;
+    // Row r of the line starts with character r * cols.
+    long first = rows - 24 - saved;
+    for (long r : {first, first + 1, rows / 2, rows - 25, rows - 2}) {
+      const CHATTR* row = r < rows - 24 ? sb_row(t, (int)(rows - 24 - r)) : t->_vscreen[r - (rows - 24)];
+      EXPECT_EQ((char)(row[0] & CA_CHAR), (char)('0' + (r * cols) % 10)) << cols << " row " << r;
+    }
+    EXPECT_EQ(term.row(23), line.substr((rows - 1) * cols)) << cols;
+    EXPECT_EQ(t->vdestline, 23) << cols;
+    EXPECT_EQ(t->vdestcol, (int)(len - (rows - 1) * cols)) << cols;
+  }
 }
 
 }  // namespace

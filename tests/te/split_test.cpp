@@ -28,7 +28,9 @@ std::string snapshot(const Term& term) {
   if (t->_sb) {
     for (int back = 1; back <= t->_sb->sblastline; back++) {
       const CHATTR* r = sb_row(t, back);
-      s += "sb" + std::to_string(back) + ":";
+      s += "sb";
+      s += std::to_string(back);
+      s += ":";
       for (int x = 0; x < t->_sb->sbcols; x++) {
         std::snprintf(buf, sizeof buf, " %llx", (unsigned long long)r[x]);
         s += buf;
@@ -45,7 +47,7 @@ std::string snapshot(const Term& term) {
                 r.left, r.bottom, r.right, t->vt.GL, t->vt.GR, t->vt.CharSet[0], t->vt.CharSet[1],
                 t->vt.CharSet[2], t->vt.CharSet[3], t->vt.SShift, t->_vemode, t->vlines, t->vcols);
   s += buf;
-  s += "title " + term.title + " sent " + term.sent + " printed " + term.printed + "\n";
+  corpus_put(s, "title ", term.title, " sent ", term.sent, " printed ", term.printed, "\n");
   return s;
 }
 

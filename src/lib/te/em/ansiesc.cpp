@@ -355,7 +355,7 @@ void vt52escape(te* t, int c) {
       break;
     case 'W':
       t->_prctrl = 1;
-      t->_prfstate = 0;
+      t->_prfstate = t->_prfheld = 0;
       break;
     case 'Y':
       t->_vt52y = 1;

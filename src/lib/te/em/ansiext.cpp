@@ -32,7 +32,7 @@ void ansi_mediacopy(te* t) {
     case 15:
       t->current_printer = p == 5 ? 0 : p == 7 ? 1 : (p - 9) / 2 + 2;
       t->_prctrl = 1;
-      t->_prfstate = 0;
+      t->_prfstate = t->_prfheld = 0;
       break;
     case 8:
     case 10:

@@ -80,11 +80,13 @@ static void ao_print(te* t, const unsigned char* bytes, int n) {
   if (n > 0 && t->hooks.printer) t->hooks.printer(t, TE_PRINT_BYTES, (const char*)bytes, n);
 }
 
-// Watches bytes in printer-controller mode for the sequence that ends it;
-// bytes held while matching go to the printer when the match fails.
+// Watches bytes in printer-controller mode for the sequence that ends it
+// (ESC [ or CSI, then 4, 6 or 8, then i; ESC X in VT52 sub-mode); bytes
+// held while matching go to the printer as received when the match fails.
 static void ansiprint(te* t, int c) {
   unsigned char* hold = t->_prfhold;
   int& st = t->_prfstate;
+  int& held = t->_prfheld;
   bool vt52 = t->_vemode & VM_VT52;
   unsigned char b = (unsigned char)c;
   if (st > 0) {
@@ -98,25 +100,25 @@ static void ansiprint(te* t, int c) {
     else if (st == 3)
       next = b == 'i';
     if (next) {
-      bool done = vt52 ? st == 1 : st == 3;
-      if (done) {
-        st = 0;
+      if (vt52 || st == 3) {
+        st = held = 0;
         t->_prctrl = 0;
         t->_emstate = ES_GROUND;
         return;
       }
-      hold[st++] = b;
+      hold[held++] = b;
+      st++;
       return;
     }
-    ao_print(t, hold, st);
-    st = 0;
+    ao_print(t, hold, held);
+    st = held = 0;
   }
   if (b == 0x1B) {
     hold[0] = b;
-    st = 1;
+    held = st = 1;
   } else if (!vt52 && b == 0x9B && t->_vt200mode == 2) {
-    hold[0] = 0x1B;
-    hold[1] = '[';
+    hold[0] = b;
+    held = 1;
     st = 2;
   } else {
     ao_print(t, &b, 1);
@@ -499,7 +501,8 @@ static void ao_utf8(te* t, unsigned b) {
 
 void ansiemout(te* t, int c) {
   c &= 0xFF;
-  if (t->MBMode == 1) {
+  // In printer-controller mode every byte is the printer's, UTF-8 or not.
+  if (t->MBMode == 1 && !(t->_prctrl && !t->_prdisp)) {
     if (c & 0x80) {
       // Inside a title or a string the bytes are text, not characters to
       // show.
@@ -531,9 +534,8 @@ void ansiemout(te* t, int c) {
 // True when a printable run may be stored without going through ansiout:
 // ground state and nothing that makes a printable byte special.
 static inline bool ao_fastok(te* t) {
-  return t->_emstate == ES_GROUND && !t->_vtdcson && !t->_prctrl && t->vt.GL < 4 && t->MBMode <= 1 &&
-         !t->_vinsmode && !t->_vmaskpar && !t->vt.SShift && !t->unicodeContext.need && !t->_vt52y &&
-         t->GetCharSet == AnsiGetCharSet;
+  return !t->_vtdcson && !t->_prctrl && t->vt.GL < 4 && t->MBMode <= 1 && !t->_vinsmode && !t->_vmaskpar &&
+         !t->vt.SShift && !t->unicodeContext.need && !t->_vt52y && t->GetCharSet == AnsiGetCharSet;
 }
 
 // Decodes one complete, valid UTF-8 sequence at p; 0 when there is none.
@@ -562,13 +564,20 @@ static inline int ao_utf8_seq(const unsigned char* p, const unsigned char* end, 
   return 0;
 }
 
-// True when all eight bytes of w are printable ASCII (0x20-0x7E).
-static inline bool ao_ascii8(uint64_t w) {
+// Number of leading bytes of w (in memory order) that are printable ASCII
+// (0x20-0x7E), 0 to 8.  The borrow of the subtractions can only mark bytes
+// after the first one that is not printable, so the lowest mark is exact.
+static inline int ao_ascii8(uint64_t w) {
   const uint64_t ones = 0x0101010101010101ull, high = 0x8080808080808080ull;
   uint64_t below = (w - 0x20 * ones) & ~w & high;
   uint64_t del = w ^ (0x7F * ones);
   uint64_t isdel = (del - ones) & ~del & high;
-  return ((w & high) | below | isdel) == 0;
+  uint64_t bad = (w & high) | below | isdel;
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  return bad ? __builtin_ctzll(bad) >> 3 : 8;
+#else
+  return bad ? 0 : 8;
+#endif
 }
 
 // Stores the printable run at p; returns where it stopped (a byte that
@@ -599,23 +608,32 @@ static const unsigned char* ao_bulk(te* t, const unsigned char* p, const unsigne
     bool stopped = false;
     if (fast) {
       while (p < end) {
-        if (!disp) {
+        if (!disp && (unsigned)*p - 0x20u < 0x5Fu) {
           // Printable ASCII up to the cell before the last usable column,
           // eight bytes at a time while they last.
           const unsigned char* q = p;
           const unsigned char* stop = p + std::min<ptrdiff_t>(end - p, fv - 1 - x);
+          if (q == stop) break;  // the last usable column: one-character rules
           while (stop - q >= 8) {
             uint64_t w;
             std::memcpy(&w, q, 8);
-            if (!ao_ascii8(w)) break;
+            int k = ao_ascii8(w);
             CHATTR* d = row + x;
-            for (int i = 0; i < 8; i++) d[i] = baseL | q[i];
-            x += 8;
-            q += 8;
+            if (k == 8) {
+              for (int i = 0; i < 8; i++) d[i] = baseL | q[i];
+              x += 8;
+              q += 8;
+              continue;
+            }
+            for (int i = 0; i < k; i++) d[i] = baseL | q[i];
+            x += k;
+            q += k;
+            stop = q;  // the next byte is not printable ASCII
+            break;
           }
           while (q < stop && (unsigned)*q - 0x20u < 0x5Fu) row[x++] = baseL | *q++;
           p = q;
-          if (p >= end) break;
+          continue;
         }
         unsigned b = *p;
         if (b < 0x80 || !utf8) {
@@ -687,20 +705,29 @@ void ansiemwrite(te* t, const unsigned char* p, size_t n) {
   // Whether sequence bytes may skip ansiout; re-read after anything that
   // can change a mode.
   bool plain = ao_plainseq(t);
+  bool bulk = ao_fastok(t);
   while (p < end) {
     int state = t->_emstate;
     if (state == ES_GROUND) {
-      if (ao_fastok(t)) {
+      if (bulk) {
         p = ao_bulk(t, p, end);
         if (p >= end) break;
       }
-      if (*p == 0x1B && plain) {
-        // ESC in ground state, as ansiout takes it.
-        t->_vtptr = 0;
-        t->_vtbuf[0] = 0;
-        t->_emstate = ES_ESC;
-        p++;
-        continue;
+      if (plain) {
+        // ESC, CR and LF in ground state, as ansiout takes them.
+        unsigned c = *p;
+        if (c == 0x1B) {
+          t->_vtptr = 0;
+          t->_vtbuf[0] = 0;
+          t->_emstate = ES_ESC;
+          p++;
+          continue;
+        }
+        if (c == '\r' || c == '\n') {
+          ao_c0(t, (int)c);
+          p++;
+          continue;
+        }
       }
     } else if (plain && state == ES_CSI) {
       // Parameter bytes, then the final, exactly as ansiout takes them.
@@ -711,6 +738,7 @@ void ansiemwrite(te* t, const unsigned char* p, size_t n) {
         p++;
         ao_final(t, (int)c);
         plain = ao_plainseq(t);
+        bulk = ao_fastok(t);
         continue;
       }
     } else if (plain && state == ES_ESC && *p == '[') {
@@ -720,5 +748,6 @@ void ansiemwrite(te* t, const unsigned char* p, size_t n) {
     }
     ansiemout(t, *p++);
     plain = ao_plainseq(t);
+    bulk = ao_fastok(t);
   }
 }

@@ -68,6 +68,9 @@ void ansisgr(te* t) {
   const char* s = t->_vtbuf;
   t->_vtmpattr = t->_vcurattr;
   if (s[0] == '<' || s[0] == '=' || s[0] == '>') {
+    // One number names a colour; a list is something else (xterm's key
+    // modifier setting CSI > 4 ; 2 m) and changes nothing.
+    if (std::strchr(s, ';')) return;
     int n = sg_number(s + 1, nullptr);
     if (n >= 40 && n <= 49)
       n -= 40;

@@ -102,7 +102,7 @@ void EmReset(te* t, int emode) {
   t->_vbank1 = 4;
   t->_vbank2 = 1;
   t->_prctrl = t->_prdisp = 0;
-  t->_prfstate = 0;
+  t->_prfstate = t->_prfheld = 0;
   t->_prauto = 0;
   t->_ptype = 0;
   t->_prtchar = 256;
@@ -141,9 +141,6 @@ void EmReset(te* t, int emode) {
   if (!t->vextend) {
     int rows = (t->teflags & TF_25ROWS) ? 25 : (t->teflags & TF_24ROWS) ? 24 : t->vlines;
     int cols = t->col132 ? 132 : 80;
-    vid_region_off(t);
-    t->_vscregleft = 0;
-    t->_vscregright = t->vcols - 1;
     if (rows != t->vlines || cols != t->vcols) _vsetsize(t, rows + t->vstatus, cols, 0, 1);
   }
   vid_region_off(t);
@@ -184,6 +181,9 @@ void EmClose(te* t) {
   t->vlines = 0;
   t->vcols = 0;
   vscreen_invalidate(t);
+  // Unloaded: host bytes and keys do nothing until the next TeNew.
+  t->pfnEmProcs = nullptr;
+  t->teloaded = 0;
 }
 
 // ---- answer-back text

@@ -57,7 +57,7 @@ def wide_zero(ranges):
 
 def emit(out, name, ranges, comment):
     out.write("// %s\n" % comment)
-    out.write("static const struct { unsigned first, last; } %s[%d] = {\n" % (name, len(ranges)))
+    out.write("static constexpr struct { unsigned first, last; } %s[%d] = {\n" % (name, len(ranges)))
     for i in range(0, len(ranges), 4):
         row = ", ".join("{0x%05X, 0x%05X}" % (a, b) for a, b in ranges[i:i + 4])
         out.write("    %s,\n" % row)

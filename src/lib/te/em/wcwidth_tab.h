@@ -4,7 +4,7 @@
 
 // clang-format off
 // Zero-width (combining) characters.
-static const struct { unsigned first, last; } wc_combining[348] = {
+static constexpr struct { unsigned first, last; } wc_combining[348] = {
     {0x00300, 0x0036F}, {0x00483, 0x00489}, {0x00591, 0x005BD}, {0x005BF, 0x005BF},
     {0x005C1, 0x005C2}, {0x005C4, 0x005C5}, {0x005C7, 0x005C7}, {0x00600, 0x00605},
     {0x00610, 0x0061A}, {0x0061C, 0x0061C}, {0x0064B, 0x0065F}, {0x00670, 0x00670},
@@ -94,12 +94,12 @@ static const struct { unsigned first, last; } wc_combining[348] = {
     {0x1E944, 0x1E94A}, {0xE0001, 0xE0001}, {0xE0020, 0xE007F}, {0xE0100, 0xE01EF},
 };
 // Wide (two-cell) characters, zero-width ones excepted.
-static const struct { unsigned first, last; } wc_wide_ranges[12] = {
+static constexpr struct { unsigned first, last; } wc_wide_ranges[12] = {
     {0x01100, 0x0115F}, {0x02329, 0x0232A}, {0x02E80, 0x0303E}, {0x03040, 0x0A4CF},
     {0x0AC00, 0x0D7A3}, {0x0F900, 0x0FAFF}, {0x0FE10, 0x0FE19}, {0x0FE30, 0x0FE6F},
     {0x0FF00, 0x0FF60}, {0x0FFE0, 0x0FFE6}, {0x20000, 0x2FFFD}, {0x30000, 0x3FFFD},
 };
 // Zero-width characters inside the wide ranges.
-static const struct { unsigned first, last; } wc_wide_zero[2] = {
+static constexpr struct { unsigned first, last; } wc_wide_zero[2] = {
     {0x0302A, 0x0302D}, {0x03099, 0x0309A},
 };

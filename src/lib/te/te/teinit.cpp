@@ -17,6 +17,13 @@ te* TEInit(te* t, void* window) {
   t->pgl = window;
   t->Lines = 24;
   t->Cols = 80;
+  t->vscaling = 1;
+  t->xChar = 10;  // a 10-point fixed font: 10 x 15 pixels
+  t->yChar = 15;
+  t->rectLeft = 5;
+  t->rectTop = 2;
+  t->rectRight = 5;
+  t->rectBottom = 2;
   t->vscrollback = 1000;
   t->vextend = 0;
   t->wruchar = 5;
@@ -40,7 +47,6 @@ te* TEInit(te* t, void* window) {
                                         0x008080, 0xC0C0C0, 0x808080, 0xFF0000, 0x00FF00, 0xFFFF00,
                                         0x0000FF, 0xFF00FF, 0x00FFFF, 0xFFFFFF};
   std::memcpy(t->RGBMap, pcColors, sizeof t->RGBMap);
-  t->vscaling = 1;
   t->turnchar = 13;
   t->jumpscroll = 19;
   t->protection = 1;

@@ -208,6 +208,12 @@ struct te {
   int Lines, Cols, vlines, vcols, vstatus, slines, scols;
   int col132, mode132, _conf_col132, vextend;
 
+  // Drawing surface: character cell in pixels, margins, last size
+  int xChar, yChar;
+  int rectLeft, rectTop, rectRight, rectBottom;
+  int _lastsize;
+  int vscaling;
+
   // Cursor
   int vdestline, vdestcol, XNwrap;
   int vbegcol, vendcol;
@@ -253,6 +259,7 @@ struct te {
   // printer-controller mode)
   int current_printer, _prctrl, _prdisp, _prauto, _ptype, _prtchar, _prextent, _prformfd;
   int _prfstate;  // controller-mode terminator matcher
+  int _prfheld;   // bytes held back while matching
   unsigned char _prfhold[4];
 
   // Character sets
@@ -319,7 +326,6 @@ struct te {
   // Session settings kept with the terminal: drawing, flow control,
   // printers and the auxiliary serial port (filled from the settings
   // dictionary by the session; the engine reads what it needs)
-  int vscaling;                    // fit the font to the drawing surface
   int turnchar;                    // line turnaround character
   int jumpscroll, jumplines;       // jump-scroll limit and rows pending
   int protection;                  // protected-field display on

@@ -18,7 +18,10 @@ static inline CHATTR ve_blank(te* t) {
 }
 
 static inline void ve_fill(CHATTR* p, int n, CHATTR v) {
-  for (int i = 0; i < n; i++) p[i] = v;
+  int i = 0;
+  for (; i + 8 <= n; i += 8)
+    for (int k = 0; k < 8; k++) p[i + k] = v;
+  for (; i < n; i++) p[i] = v;
 }
 
 // Cursor placed without origin offsets or clamping to a region.

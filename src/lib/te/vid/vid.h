@@ -38,6 +38,9 @@ void vsetsize(te* t, int rows, int cols, int force);
 void _vsetsize(te* t, int rows, int cols, int force, int wraplines);
 void set132col(te* t, int flag);
 void vidstatline(te* t, int type, int column);
+// Layout for a drawing surface of (height << 16 | width) pixels, 0 for the
+// last one: with extended sizing the surface decides rows and columns.
+void vidcalc(te* t, int size);
 void vidsetlog(te* t, int lines, int cols, int status);
 void vid_freescreen(te* t);
 

@@ -97,10 +97,24 @@ bool vz_isblank(CHATTR c) {
 
 }  // namespace
 
-// Copies cells [p0, p1) of the logical line made of source rows js.. into dst.
-static void vz_copy(const vz_src& s, int js, long p0, long p1, CHATTR* dst) {
-  int j = js;
-  long base = 0;
+// A position in a logical line: the source row holding it and the offset
+// of that row's first cell in the line.  Chunks are copied from the last
+// one back, so the walk only ever steps back a row or copies forward across
+// the few rows one chunk spans.
+struct vz_pos {
+  int row;
+  long base;
+};
+
+// Copies cells [p0, p1) of the logical line into dst; `at` is moved back
+// to the row holding p0.
+static void vz_copy(const vz_src& s, vz_pos& at, long p0, long p1, CHATTR* dst) {
+  while (at.base > p0) {
+    at.row--;
+    at.base -= s.width(at.row);
+  }
+  int j = at.row;
+  long base = at.base;
   while (p0 < p1) {
     int w = s.width(j);
     if (p0 >= base + w) {
@@ -145,12 +159,13 @@ static int vz_reflow(const vz_src& s, const vz_dst& d, int total, int cols, CHAT
       ccol = (int)std::min<long>(pos - (long)chunk * cols, cols - 1);
     }
     unsigned char single = (je == js && n == 1) ? (s.la(je) & (LA_WIDTH | LA_LOCKED)) : 0;
+    vz_pos at{je, len - used};
     for (int c = n - 1; c >= 0; c--) {
       int out = k - (n - 1) + c;
       if (out < 0) break;
       CHATTR* dst = d.row(out);
       long p0 = (long)c * cols, p1 = std::min(len, p0 + cols);
-      if (p1 > p0) vz_copy(s, js, p0, p1, dst);
+      if (p1 > p0) vz_copy(s, at, p0, p1, dst);
       for (long x = std::max(p1 - p0, 0L); x < cols; x++) dst[x] = pad;
       d.la(out) = (unsigned char)((c < n - 1 ? LA_WRAPPED : 0) | single);
       if (c == chunk) {
@@ -409,6 +424,8 @@ static void vz_resize(te* t, int rows, int cols, int force, int wraplines, int n
   if (t->_vscregleft >= cols) t->_vscregleft = 0;
   vid_region_off(t);
   if (t->_staton) t->_staty = std::min(t->_staty, newEm - 1);
+  // Everything changed; nothing of the old size may stay in the rectangle.
+  vscreen_invalidate(t);
   vid_touch_rows(t, 0, newEm - 1);
   cpos(t, newCurY >= 0 ? newCurY : newEm - 1, newCurX);
   if (t->hooks.windowSizeChanged) t->hooks.windowSizeChanged(t, t->Cols, t->Lines);
@@ -477,4 +494,26 @@ void vidstatline(te* t, int type, int column) {
     default:
       break;
   }
+}
+
+// Nothing is drawn, so the font always fits the surface: only extended
+// sizing, where the surface decides the size of the terminal, changes it.
+void vidcalc(te* t, int size) {
+  if (size)
+    t->_lastsize = size;
+  else
+    size = t->_lastsize;
+  if (!t->vextend || !size) return;
+  int height = (size >> 16) & 0xFFFF, width = size & 0xFFFF;
+  int cw = std::max(t->xChar, 1), ch = std::max(t->yChar, 1);
+  int cols = std::clamp((width - t->rectLeft - t->rectRight) / cw, 1, TE_MAXCOLS);
+  int rows = std::clamp((height - t->rectTop - t->rectBottom) / ch, 1, TE_MAXLINES);
+  vsetsize(t, rows, cols, 0);
+}
+
+void vidsetlog(te* t, int lines, int cols, int status) {
+  lines = std::clamp(lines, 1, TE_MAXLINES);
+  cols = std::clamp(cols, 1, TE_MAXCOLS);
+  if (status && lines < 2) lines = 2;
+  vz_resize(t, lines, cols, 0, 0, status ? 1 : 0);
 }
