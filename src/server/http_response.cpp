@@ -3,6 +3,7 @@
 // of the JSON endpoints.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -277,9 +278,11 @@ bool is_json_request(evhtp_request_t* req) {
 // ---- the logged copy of a request body ----
 
 // Members whose values are secrets: shown as "***" in the log.
+// Setting keys are read without regard to case, so the names are matched
+// the same way.
 static bool json_log_secret_name(const char* name) {
-  return strcmp(name, "password") == 0 || strcmp(name, "sshPassphrase") == 0 ||
-         strcmp(name, "sslPrivateKeyPassword") == 0;
+  return strcasecmp(name, "password") == 0 || strcasecmp(name, "sshPassphrase") == 0 ||
+         strcasecmp(name, "sslPrivateKeyPassword") == 0;
 }
 
 static js_value_s* json_log_copy(const js_value_s* v, bool secret);
@@ -293,7 +296,7 @@ static void json_log_member(const char* name, js_value_s* value, void* arg) {
   json_log_ctx* ctx = static_cast<json_log_ctx*>(arg);
   if (ctx->secretMembers || json_log_secret_name(name)) {
     js_value_put(ctx->out, name, js_value_new_string("***"));
-  } else if (strcmp(name, "secureKeys") == 0 && value && value->type == JS_VALUE_OBJECT) {
+  } else if (strcasecmp(name, "secureKeys") == 0 && value && value->type == JS_VALUE_OBJECT) {
     json_log_ctx inner = {js_value_new_object(), true};
     js_value_iterate_members(value, json_log_member, &inner);
     js_value_put(ctx->out, name, inner.out);

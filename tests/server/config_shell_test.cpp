@@ -223,7 +223,8 @@ TEST(ConfigShell, SecretsBecomeTokensAndStayOutOfTheLog) {
   ASSERT_GT(s.port, 0);
   const std::string body =
       "{\"kcf\":{\"node\":\"host.example\",\"passwordHash\":\"pw\",\"password\":\"hunter2\","
-      "\"sshPassphrase\":\"open-sesame\",\"secureKeys\":{\"pw\":\"s3cr3t-value\",\"other\":\"zebra-42\"}},"
+      "\"sshPassphrase\":\"open-sesame\",\"SSLPRIVATEKEYPASSWORD\":\"loud-secret\",\"secureKeys\":{\"pw\":"
+      "\"s3cr3t-value\",\"other\":\"zebra-42\"}},"
       "\"connectToHost\":false}";
   HttpResponse r = Post(server.port(), "/load_config", s, body);
   ASSERT_EQ(EnvelopeCode(r.body), 0) << r.body;
@@ -250,7 +251,7 @@ TEST(ConfigShell, SecretsBecomeTokensAndStayOutOfTheLog) {
   EXPECT_NE(log.find("\"secureKeys\":{"), std::string::npos) << log;
   EXPECT_NE(log.find("\"***\""), std::string::npos) << log;
   for (const char* secret :
-       {"hunter2", "open-sesame", "s3cr3t-value", "zebra-42", "another-one", "broken-secret"})
+       {"hunter2", "open-sesame", "loud-secret", "s3cr3t-value", "zebra-42", "another-one", "broken-secret"})
     EXPECT_EQ(log.find(secret), std::string::npos) << secret << " appears in the log:\n" << log;
 }
 
