@@ -96,6 +96,8 @@ void app_oncom(app_s* app, int) {
     if (total > 0 && app->emlib == EM_UNIX && !app_is_holding_data(app)) {
       app_onsync(app);
       if (app_channel().send_region) app_channel().send_region(app);
+      // The cursor follows its echo at once rather than on the next tick.
+      if (app_channel().send_cursor) app_channel().send_cursor(app);
     }
   }
   app->insideComEvent = false;

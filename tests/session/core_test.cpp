@@ -131,10 +131,12 @@ class Core : public testing::Test {
 TEST_F(Core, FullReadHoldsOutputUntilTheTickWhichSendsAndReadsOn) {
   Feed("hello");
   EXPECT_EQ(sent.regions, 1);
+  EXPECT_EQ(sent.cursors, 1) << "the cursor goes with the update";
   EXPECT_FALSE(app_is_holding_data(app));
 
   Feed(std::string(kAppReadBlock, 'a'));
   EXPECT_EQ(sent.regions, 1) << "a full read must hold the update";
+  EXPECT_EQ(sent.cursors, 1);
   EXPECT_TRUE(app_is_holding_data(app));
 
   conn->reads.push_back("XYZ");
