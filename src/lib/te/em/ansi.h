@@ -54,7 +54,6 @@ void ansiout2(te* t, CHATTR cell);
 
 // ---- escape sequences, designations, VT52, member selection (ansiesc.cpp)
 int ansieminit(te* t, const char* name);
-int ansiemkey(te* t, int key);
 void ansiemblk(te* t, int c);
 void vtescape(te* t, int c);
 int vtpcontrol(te* t, int state, int c);
@@ -62,6 +61,11 @@ void vt52escape(te* t, int c);
 void ansi_revindex(te* t);
 void ansi_savecursor(te* t);
 void ansi_restorecursor(te* t);
+
+// ---- keyboard map (ansikey.cpp): the family's own key string, and the
+// handler that falls back to defkey
+const char* ansikey(te* t, int code);
+const char* ansiemkey(te* t, int code);
 
 // ---- control sequences and parameters (ansicsi.cpp)
 void vtcontrol(te* t, int c);

@@ -55,11 +55,6 @@ int ansieminit(te* t, const char* name) {
   return 0;
 }
 
-// Keys of the family are mapped by the keyboard layer; nothing here yet.
-int ansiemkey(te*, int) {
-  return 0;
-}
-
 void ansiemblk(te*, int) {}
 
 void ansi_savecursor(te* t) {
