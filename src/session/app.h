@@ -167,6 +167,9 @@ struct app_s {
   int readWatchFd = 0;               // descriptor of readEvent
   bool hostReadsPaused = false;      // every browser is behind: host reads wait
   bool unicodeTableMissing = false;  // the missing TCS-to-Unicode table was reported
+
+  // ---- keyboard ----
+  int keyHighSurrogate = 0;  // first half of a character beyond U+FFFF, waiting for its second
 };
 
 extern app_s* gApp;
