@@ -1,8 +1,15 @@
 // The browser application: creates a session for this device (or takes up
 // the one this tab already had), configures a local shell, opens the
-// session's channel and draws what it sends.  A keyboard module attaches
-// through `kavrix.channel.sendKey(code)` with the codes of keycodes.js.
+// session's channel, draws what it sends, sends what is typed
+// (kvx-keyboard.js) and shows the session's prompts as dialogs
+// (kvx-dialogs.js).
+//
+// A prompt lasts until this page answers it or any other frame arrives: the
+// session sends nothing else while it waits, so a later frame means that
+// another browser answered or that the session stopped waiting.
 import { ACTION, Channel } from './kvx-channel.js';
+import { Dialogs } from './kvx-dialogs.js';
+import { Keyboard } from './kvx-keyboard.js';
 import { Screen } from './kvx-screen.js';
 
 const params = new URLSearchParams(location.search);
@@ -77,9 +84,13 @@ const app = {
   session: null,       // { id, port }
   channel: null,
   screen: null,
+  keyboard: null,
+  dialogs: new Dialogs(),
   hostConnected: false,
   channelState: 'closed',
   frames: 0,
+  keysSent: 0,
+  lastError: '',
 };
 
 function showState() {
@@ -118,11 +129,45 @@ async function sessionLives(session) {
   }
 }
 
+function sendKey(code) {
+  if (app.channel?.sendKey(code)) app.keysSent++;
+}
+
+// Shows a prompt and sends the answer, unless the prompt ended first.
+async function prompt(frame) {
+  const [a = '', b = '', c = ''] = frame.fields;
+  switch (frame.action) {
+    case ACTION.GET_ENTRY: {
+      const answer = await app.dialogs.entry({ title: a, message: b, password: c === '1' });
+      if (answer) app.channel?.send(ACTION.GET_ENTRY_RESPONSE, [answer.text, String(answer.code)]);
+      break;
+    }
+    case ACTION.GET_YESNO: {
+      const answer = await app.dialogs.yesNo({ title: a, message: b });
+      if (answer !== null) app.channel?.send(ACTION.GET_YESNO_RESPONSE, [String(answer)]);
+      break;
+    }
+    case ACTION.SHOW_FATAL_ERROR: {
+      app.lastError = b;
+      showMessage(b);
+      const answer = await app.dialogs.error({ fatal: a === '1', message: b });
+      if (answer) app.channel?.send(ACTION.ACK_FATAL_ERROR);
+      break;
+    }
+    default:
+      return;
+  }
+  if (!app.dialogs.open) app.keyboard?.focus();
+}
+
 function onFrame(frame) {
   app.frames++;
+  const isPrompt = [ACTION.GET_ENTRY, ACTION.GET_YESNO, ACTION.SHOW_FATAL_ERROR].includes(frame.action);
+  if (!isPrompt && app.dialogs.open) app.dialogs.dismiss();
   switch (frame.action) {
     case ACTION.CONNECTED:
       app.hostConnected = frame.fields[0] === '1';
+      if (app.hostConnected) showMessage('');
       showState();
       break;
     case ACTION.UPDATE:
@@ -130,12 +175,14 @@ function onFrame(frame) {
       break;
     case ACTION.SET_CURSOR: {
       const [x, y] = String(frame.fields[0]).split(':').map(Number);
-      if (Number.isInteger(x) && Number.isInteger(y)) app.screen.setCursor(x, y, frame.fields[1] === '1');
+      if (Number.isInteger(x) && Number.isInteger(y)) {
+        app.screen.setCursor(x, y, frame.fields[1] === '1');
+        app.keyboard?.moveTo(x, y);
+      }
       break;
     }
     default:
-      // Prompts arrive with the keyboard module; until then they are not
-      // shown, and the session answers them itself.
+      if (isPrompt) prompt(frame);
       break;
   }
 }
@@ -143,24 +190,29 @@ function onFrame(frame) {
 function attach(session, size) {
   app.session = session;
   app.screen = new Screen(terminalEl, size.rows, size.cols);
+  app.keyboard = new Keyboard(terminalEl, sendKey);
   const host = location.hostname.includes(':') ? `[${location.hostname}]` : location.hostname;
   const scheme = location.protocol === 'https:' ? 'wss' : 'ws';
   app.channel = new Channel(`${scheme}://${host}:${session.port}/get_te_channel`, {
     onOpen: () => {
       app.screen.resetCursor();
+      app.keyboard.moveTo(0, 0);
       app.channel.send(ACTION.REFRESH);
     },
     onFrame,
     onState: (state) => {
       app.channelState = state;
-      if (state !== 'open') app.hostConnected = false;
+      if (state !== 'open') {
+        app.hostConnected = false;
+        app.dialogs.dismiss();  // the session no longer waits for this page
+      }
       showState();
     },
     stillAlive: () => sessionLives(session),
   });
   titleEl.textContent = `Local shell, ${size.cols} x ${size.rows}`;
   app.channel.open();
-  terminalEl.focus();
+  app.keyboard.focus();
 }
 
 async function start() {
@@ -188,7 +240,7 @@ async function start() {
 
 reconnectButton.addEventListener('click', () => {
   app.channel?.send(ACTION.CONNECT_HOST);
-  terminalEl.focus();
+  app.keyboard?.focus();
 });
 restartButton.addEventListener('click', () => {
   app.channel?.close();
@@ -209,7 +261,11 @@ window.kavrix = {
     session: app.session,
     reconnects: app.channel ? app.channel.reconnects : 0,
     updates: app.screen ? app.screen.updates : 0,
+    keysSent: app.keysSent,
+    dialog: app.dialogs.open,
+    lastError: app.lastError,
   }),
+  focus: () => app.keyboard?.focus(),
   dropChannel: () => app.channel?.drop(),
 };
 
