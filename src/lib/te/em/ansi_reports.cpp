@@ -215,7 +215,7 @@ void ansi_restore_termstate(te* t, const char* s) {
 
 // Designation of a set number in a cursor information report.
 static const char* rp_desig(int set) {
-  static const char* const names[16] = {"B", "A", "4",  "C", "R", "9",  "K", "Y",
+  static const char* const names[16] = {"B", "A",  "4", "C", "R", "9", "K",  "Y",
                                         "E", "%6", "Z", "7", "=", "B", "%5", "0"};
   return set >= 0 && set < 16 ? names[set] : "B";
 }
@@ -231,8 +231,8 @@ void ansi_presentation(te* t) {
     int att = 0x40 + ((a & CA_SELPROT) ? 1 : 0);
     int flags = 0x40 + (t->_AMon ? 8 : 0) + (t->vt.SShift == 4 ? 4 : 0) + (t->vt.SShift == 3 ? 2 : 0) +
                 (t->_decom ? 1 : 0);
-    std::snprintf(buf, sizeof buf, "1$u%d;%d;1;%c;%c;%c;%d;%d;@;", t->vdestline + 1, t->vdestcol + 1, rend, att,
-                  flags, t->vt.GL & 3, t->vt.GR & 3);
+    std::snprintf(buf, sizeof buf, "1$u%d;%d;1;%c;%c;%c;%d;%d;@;", t->vdestline + 1, t->vdestcol + 1, rend,
+                  att, flags, t->vt.GL & 3, t->vt.GR & 3);
     s = buf;
     for (int g = 0; g < 4; g++) s += rp_desig(t->vt.CharSet[g]);
   } else if (kind == 2) {
