@@ -387,7 +387,7 @@ TEST(Reports, SCOConsoleSequences) {
   EXPECT_EQ(mac.row(0), "");
 }
 
-TEST(Reports, MediaCopyPrintersAndAuxiliaryPort) {
+TEST(Reports, MediaCopyPrintersAuxiliaryPortAndKeyboardLockNotifications) {
   Term term(MAC, 24, 80);
   static std::vector<std::pair<int, int>> captures;
   captures.clear();
@@ -413,7 +413,9 @@ TEST(Reports, MediaCopyPrintersAndAuxiliaryPort) {
   EXPECT_EQ(term.t->_prctrl, 0);
   term.feed("\x1b[7i\x1b[4i\x1b[6i\x1b[6i");
   EXPECT_EQ(term.t->auxmode, 0);
-  EXPECT_EQ(captures, (std::vector<std::pair<int, int>>{{1, 5}, {1, 6}, {0, 5}, {0, 6}}));
+  // The keyboard lock is reported the same way, once per change.
+  term.feed("\x1b[2h\x1b[2h\x1b[2l");
+  EXPECT_EQ(captures, (std::vector<std::pair<int, int>>{{1, 5}, {1, 6}, {0, 5}, {0, 6}, {1, 7}, {0, 7}}));
 }
 
 }  // namespace

@@ -20,6 +20,8 @@ void ansi_modes(te* t, int set) {
     if (!p) break;
     switch (p) {
       case 2:
+        // The keyboard lock is reported like the printer diversions.
+        if (t->_kdisable != set && t->hooks.capture) t->hooks.capture(t, set, 7);
         t->_kdisable = set;
         break;
       case 4:
