@@ -123,10 +123,11 @@ int LumSSHConnection::MakeConnection() {
   }
   ssh_options_set(_ssh_session, SSH_OPTIONS_USER, _username.c_str());
   ssh_options_set(_ssh_session, SSH_OPTIONS_SSH2, &ssh2);
-  if (_ssh_timeout != 0) {
-    long timeout = _ssh_timeout;
-    ssh_options_set(_ssh_session, SSH_OPTIONS_TIMEOUT, &timeout);
-  }
+  // The library alone would wait for a silent server forever, and with it
+  // the whole session process; without a setting, wait as long as sshd
+  // gives a client to log in.
+  long timeout = _ssh_timeout > 0 ? _ssh_timeout : kSshDefaultTimeout;
+  ssh_options_set(_ssh_session, SSH_OPTIONS_TIMEOUT, &timeout);
 
   Log("Connecting...\n");
   ssh_set_blocking(_ssh_session, 0);

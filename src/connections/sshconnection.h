@@ -21,6 +21,10 @@
 using LumSecretStoreFn = std::string (*)(const char* secret);
 void LumSetSecretStore(LumSecretStoreFn store);
 
+// Seconds any one wait for the server may last while logging in, when the
+// settings name no time-out (`sshTimeout` 0).
+constexpr long kSshDefaultTimeout = 120;
+
 // Most bytes waiting for the channel's window; keys beyond it are dropped.
 constexpr size_t kSshMaxPendingOutput = 1 << 20;
 

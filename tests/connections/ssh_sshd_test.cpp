@@ -383,6 +383,22 @@ TEST_F(SshAllMethods, LargeInputArrivesWhole) {
   EXPECT_TRUE(c.pump.WaitFor("2500000", std::chrono::seconds(60))) << c.pump.data().substr(0, 2000);
 }
 
+// A server that falls silent while the login blocks ends the attempt after
+// `sshTimeout` instead of holding the session forever.
+TEST_F(SshAllMethods, SilentServerEndsTheLoginAtTheTimeout) {
+  prompts.onYesNo = [] { sshd->Freeze(); };  // the host-key question comes first
+  Client c(sshd->port());
+  c.dict.setIntForKey("sshTimeout", 2);
+  auto start = kvxtest::Clock::now();
+  EXPECT_EQ(c.Connect(), 0);
+  // The setting, not the default, ended it (a wide margin for a loaded machine).
+  EXPECT_LT(kvxtest::Clock::now() - start, std::chrono::seconds(kSshDefaultTimeout / 2));
+  sshd->Thaw();
+  EXPECT_EQ(prompts.yesnos.size(), 1u);
+  EXPECT_EQ(prompts.errors, std::vector<std::string>{"F:All authentication methods rejected."});
+  EXPECT_FALSE(c.conn.IsConnected());
+}
+
 TEST_F(SshAllMethods, NothingListeningIsAFatalConnectError) {
   Client c(kvxtest::FreePort());
   EXPECT_EQ(c.Connect(), 0);

@@ -2,6 +2,7 @@
 #include "ssh_test_rig.h"
 
 #include <openssl/evp.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -37,6 +38,7 @@ static int rig_entry(void*, const char* title, bool isPassword, const char* msg,
 static int rig_yesno(void*, const char* title, const char* text) {
   if (!g_prompts) return 0;
   g_prompts->yesnos.push_back({title, text});
+  if (g_prompts->onYesNo) g_prompts->onYesNo();
   return g_prompts->yesno;
 }
 
@@ -168,8 +170,8 @@ std::string Sshd::Start(const std::string& extraConfig, const std::string& hostK
     return "could not make the host key";
   std::ofstream(_dir + "/sshd_config") << "ListenAddress 127.0.0.1\n"
                                        << "HostKey " << _dir << "/host_key\n"
-                                       << "PidFile none\n"
-                                          "UsePAM yes\n"
+                                       << "PidFile " << _dir << "/sshd.pid\n"
+                                       << "UsePAM yes\n"
                                           "PasswordAuthentication yes\n"
                                           "KbdInteractiveAuthentication yes\n"
                                           "PubkeyAuthentication yes\n"
@@ -188,7 +190,38 @@ std::string Sshd::Start(const std::string& extraConfig, const std::string& hostK
   return std::string();
 }
 
+// The direct children of a process.
+static std::vector<int> rig_children(int pid) {
+  std::vector<int> children;
+  std::istringstream in(
+      ReadFile("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children"));
+  for (int child; in >> child;) children.push_back(child);
+  return children;
+}
+
+void Sshd::Freeze() {
+  int listener = atoi(ReadFile(_dir + "/sshd.pid").c_str());
+  if (listener <= 0) return;
+  for (int child : rig_children(listener)) {
+    std::vector<int> family = rig_children(child);
+    family.push_back(child);
+    for (int pid : family) {
+      kill(pid, SIGSTOP);
+      _frozen.push_back(pid);
+    }
+  }
+}
+
+void Sshd::Thaw() {
+  for (int pid : _frozen) {
+    kill(pid, SIGTERM);
+    kill(pid, SIGCONT);
+  }
+  _frozen.clear();
+}
+
 Sshd::~Sshd() {
+  Thaw();
   _process.reset();
   if (!_dir.empty()) Run("rm -rf " + _dir);
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,6 +34,7 @@ struct Prompts {
   std::vector<std::string> errors;  // "F:" or "E:" followed by the text
   std::deque<Answer> answers;       // none left: the entry is cancelled
   int yesno = 1;                    // the button for every yes/no question
+  std::function<void()> onYesNo;    // runs before a yes/no question is answered
 
   Prompts();
   ~Prompts();
@@ -75,11 +77,16 @@ class Sshd {
   // Polls the log, from byte `from` on, for `needle` (sshd writes it a
   // moment after the event).
   bool LogHas(const std::string& needle, size_t from = 0) const;
+  // Stops (SIGSTOP) the processes serving the current connections, so the
+  // server falls silent; Thaw ends them.
+  void Freeze();
+  void Thaw();
 
  private:
   std::string _dir;
   int _port = 0;
   std::unique_ptr<kvxtest::Background> _process;
+  std::vector<int> _frozen;
 };
 
 // The SHA-1 of a public-key line's blob as lower-case hex pairs joined by ':'.
