@@ -1,6 +1,7 @@
 // The SSH connection test rig (see ssh_test_rig.h).
 #include "ssh_test_rig.h"
 
+#include <dirent.h>
 #include <openssl/evp.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -190,12 +191,24 @@ std::string Sshd::Start(const std::string& extraConfig, const std::string& hostK
   return std::string();
 }
 
-// The direct children of a process.
-static std::vector<int> rig_children(int pid) {
+// The direct children of a process, from the parent field of /proc/*/stat.
+static std::vector<int> rig_children(int parent) {
   std::vector<int> children;
-  std::istringstream in(
-      ReadFile("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children"));
-  for (int child; in >> child;) children.push_back(child);
+  DIR* proc = opendir("/proc");
+  if (!proc) return children;
+  while (struct dirent* e = readdir(proc)) {
+    int pid = atoi(e->d_name);
+    if (pid <= 0) continue;
+    std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    size_t close = stat.rfind(')');  // the command name may hold spaces
+    if (close == std::string::npos) continue;
+    std::istringstream in(stat.substr(close + 1));
+    std::string state;
+    int ppid = 0;
+    in >> state >> ppid;
+    if (ppid == parent) children.push_back(pid);
+  }
+  closedir(proc);
   return children;
 }
 
