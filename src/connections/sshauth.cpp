@@ -3,6 +3,7 @@
 // password and keyboard-interactive, asking the browser user for what the
 // settings do not hold.  Secrets the user asks to keep go to the secure
 // store; only their tokens reach the settings.
+#include <cstring>
 #include <string>
 
 #include "lumdict.h"
@@ -142,7 +143,10 @@ LumSSHConnection::Auth LumSSHConnection::TryKeyboardInteractive() {
       const char* question = ssh_userauth_kbdint_getprompt(_ssh_session, static_cast<unsigned>(i), &echo);
       if (!question) question = "";
       Log("  Question #%d = (%s) %s\n", i + 1, echo ? "Yes" : "No", question);
-      std::string answer = Entry(question, !echo, nullptr, "Keyboard interactive: %s", question);
+      // The server writes the question; it reaches the browser no longer
+      // than any other prompt text.
+      std::string title(question, strnlen(question, kLumMaxMessage));
+      std::string answer = Entry(title.c_str(), !echo, nullptr, "Keyboard interactive: %s", title.c_str());
       if (entryWasCanceled) return Auth::kAbandoned;
       ssh_userauth_kbdint_setanswer(_ssh_session, static_cast<unsigned>(i), answer.c_str());
     }
