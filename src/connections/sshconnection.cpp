@@ -308,14 +308,17 @@ bool LumSSHConnection::IsConnected() {
   return _channel && ssh_channel_is_open(_channel);
 }
 
-// Writes what the channel takes now: the count taken, or -1 on failure.
+// Writes what the channel's window takes now: the count taken, or -1 on
+// failure.  A write is never asked to wait for the window to open.
 static long ssh_write_some(ssh_channel channel, const char* data, size_t length) {
   size_t taken = 0;
   while (taken < length) {
-    uint32_t chunk = static_cast<uint32_t>(std::min<size_t>(length - taken, 1u << 30));
+    uint32_t window = ssh_channel_window_size(channel);
+    if (window == 0) break;
+    uint32_t chunk = static_cast<uint32_t>(std::min<size_t>(length - taken, window));
     int n = ssh_channel_write(channel, data + taken, chunk);
     if (n == SSH_ERROR) return -1;
-    if (n <= 0) break;  // the window is shut for now
+    if (n <= 0) break;
     taken += static_cast<size_t>(n);
   }
   return static_cast<long>(taken);
@@ -368,8 +371,10 @@ int LumSSHConnection::Read(char* buffer, int size) {
   // error output on its own stream.
   int e = ssh_channel_read_nonblocking(_channel, buffer, count, 1);
   if (e > 0) return e;
-  if (n == SSH_ERROR || e == SSH_ERROR || !ssh_channel_is_open(_channel) || ssh_channel_is_eof(_channel))
+  if (n == SSH_ERROR || e == SSH_ERROR || !ssh_channel_is_open(_channel) || ssh_channel_is_eof(_channel)) {
+    if (n == SSH_ERROR || e == SSH_ERROR) Log("SSH: read failed: %s\n", ssh_get_error(_ssh_session));
     return -1;
+  }
   return 0;
 }
 
