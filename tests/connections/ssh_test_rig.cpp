@@ -157,7 +157,17 @@ std::string Account::Create() {
 }
 
 void Account::Remove() {
-  if (!user.empty()) Run("userdel -r " + user + " >/dev/null 2>&1");
+  // The server's processes for the user end a moment after the last
+  // connection closed; userdel refuses while they run.
+  auto end = kvxtest::Clock::now() + std::chrono::seconds(15);
+  while (!user.empty() && Run("id " + user + " >/dev/null 2>&1") == 0) {
+    if (kvxtest::Clock::now() >= end) {
+      Run("userdel -f -r " + user + " >/dev/null 2>&1");
+      break;
+    }
+    Run("userdel -r " + user + " >/dev/null 2>&1");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
   if (!keys.empty()) Run("rm -rf " + keys);
 }
 
