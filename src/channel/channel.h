@@ -119,6 +119,8 @@ struct kvx_client_t {
   int cursorVisbile = -1;
   bool init = false;    // the first writable event has been handled
   bool failed = false;  // broke a limit: to be closed
+  bool screenSent = false;  // screen cells have gone to this browser (refresh or update)
+  bool needScreen = false;  // fell behind: updates skipped, the whole screen is owed
 };
 
 struct bufev_conn_info {
@@ -183,6 +185,35 @@ void handle_socket_read(bufferevent* bev, void* client);
 void handle_socket_write(bufferevent* bev, void* client);
 void handle_socket_event(bufferevent* bev, short events, void* client);
 void kvx_handle_client_requests(kvx_client_t* client);
+
+// ---- screen and cursor updates ----
+// Pending output above which a browser gets no more updates until it has
+// caught up below the low-water mark; it then gets the cursor and the whole
+// screen.
+constexpr size_t kKvxOutputHighWater = 4u << 20;
+constexpr size_t kKvxOutputLowWater = 1u << 20;
+
+struct te;
+// The changed cells to one browser, or to all when `client` is null; clears
+// the change record.
+void kvx_send_region(app_s* app, kvx_client_t* client);
+// The whole screen to one browser (the change record is left for the
+// others), or to all when `client` is null.
+void kvx_send_screen(app_s* app, kvx_client_t* client);
+// The cursor of the active emulator to one browser, or to all.
+void kvx_send_cursor_state(kvx_client_t* client);
+void _kvx_send_cursor_state(kvx_client_t* client, int x, int y, int visible);
+// A cell as the browser draws it: the Unicode value in bits 32-62 and bit 63
+// set (unchanged, bit 63 clear, without a TCS-to-Unicode table).
+uint64_t get_unicode_chattr(te* t, uint64_t cell);
+// printf into newly allocated text (free()).
+char* fstr_create(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// A browser's output has drained: owed screens go out, host reads resume.
+void kvx_update_client_writable(kvx_client_t* client);
+// Whether every browser is behind (and there is at least one).
+bool kvx_all_clients_behind(app_s* app);
+// Fills the session's channel seam with the operations above.
+void kvx_update_attach(app_s* app);
 
 // Session-role start and end of the channel: the attach deadline.
 void kvx_channel_start(app_s* app);

@@ -15,6 +15,7 @@
 
 #include "app.h"
 #include "channel.h"
+#include "json.h"
 #include "tetrace.h"
 
 // ---- connections ----
@@ -65,6 +66,8 @@ void kvx_remove_client(kvx_client_t* client) {
   auto it = std::find(list.begin(), list.end(), client);
   if (it != list.end()) list.erase(it);
   kvx_client_free(client);
+  // The browsers left may all be able to take output again.
+  app_pause_host_reads(app, kvx_all_clients_behind(app));
   if (list.empty() && !app_is_connected(app) && app->evbase) event_base_loopexit(app->evbase, nullptr);
 }
 
@@ -245,10 +248,24 @@ bool kvx_recv(kvx_client_t* client) {
 // ---- connection events ----
 
 void kvx_handle_client_requests(kvx_client_t* client) {
-  // Refresh, reconnect and key frames are acted upon by the terminal
-  // session; until it is attached here, and for answers to prompts arriving
-  // outside a prompt and unknown actions, a frame is ignored.
-  (void)client;
+  app_s* app = gApp;
+  switch (kvx_frame_get_action(client)) {
+    case KVX_CLIENT_ACTION_REFRESH:
+      client->screenSent = true;
+      kvx_send_cursor_state(client);
+      kvx_send_screen(app, client);
+      break;
+    case KVX_CLIENT_ACTION_CONNECT_HOST:
+      if (!app->_dict) break;
+      kvx_frame_clear(client);
+      if (app_is_connected(app)) app_disconnect(app, 0);
+      app_connect_using_dictionary(app, app->_dict);
+      break;
+    default:
+      // Keys are taken by the keyboard path once it is attached; answers to
+      // prompts arriving outside a prompt and unknown actions are ignored.
+      break;
+  }
 }
 
 void handle_socket_read(bufferevent*, void* arg) {
@@ -270,9 +287,17 @@ void handle_socket_read(bufferevent*, void* arg) {
 
 void handle_socket_write(bufferevent*, void* arg) {
   kvx_client_t* client = static_cast<kvx_client_t*>(arg);
-  if (client->init) return;
-  if (app_is_connected(gApp)) kvx_send_connected(client);
+  if (client->init) {
+    kvx_update_client_writable(client);
+    return;
+  }
   client->init = true;
+  app_s* app = gApp;
+  if (app_is_connected(app)) {
+    kvx_send_connected(client);
+  } else if (app->_config && app->_dict && js_value_get_bool(app->_config, "connectToHost")) {
+    app_connect_using_dictionary(app, app->_dict);
+  }
 }
 
 void handle_socket_event(bufferevent*, short events, void* arg) {

@@ -125,12 +125,26 @@ bool LumLocalConnection::IsConnected() {
 
 int LumLocalConnection::Read(char* buffer, int size) {
   if (_fd <= 0) return -1;
-  ssize_t n = read(_fd, buffer, static_cast<size_t>(size));
-  if (n > 0) return static_cast<int>(n);
-  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return 0;
-  // End of file, or EIO once the shell has gone: collect it now if it has.
-  ReapShell(false);
-  return -1;
+  if (size <= 0) return 0;
+  if (_inStart == _inEnd) {
+    _inStart = _inEnd = 0;
+    ssize_t n = read(_fd, _in, sizeof _in);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return 0;
+    if (n <= 0) {
+      // End of file, or EIO once the shell has gone: collect it now if it has.
+      ReapShell(false);
+      return -1;
+    }
+    _inEnd = static_cast<int>(n);
+  }
+  int n = _inEnd - _inStart < size ? _inEnd - _inStart : size;
+  memcpy(buffer, _in + _inStart, static_cast<size_t>(n));
+  _inStart += n;
+  return n;
+}
+
+int LumLocalConnection::HasData() {
+  return _inEnd - _inStart;
 }
 
 // Collects the shell's exit status.  With force, a shell still running is
@@ -163,6 +177,7 @@ void LumLocalConnection::ReapShell(bool force) {
 }
 
 void LumLocalConnection::Disconnect() {
+  _inStart = _inEnd = 0;
   if (_fd > 0) {
     close(_fd);
     _fd = 0;

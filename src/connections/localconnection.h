@@ -17,7 +17,13 @@ class LumLocalConnection : public LumConnection {
   void ChangePtySize(int rows, int cols) override;
   void Comout(const char* buffer, int length) override;
   bool IsConnected() override;
+  // Hands out the shell's output in pieces of at most `size`, taken from
+  // the pseudo-terminal in larger blocks: each read of the terminal wakes
+  // the shell's side of it, so few large reads carry output much faster
+  // than many small ones.
   int Read(char* buffer, int size) override;
+  // Output already taken from the pseudo-terminal and not yet handed out.
+  int HasData() override;
   // Closes the pseudo-terminal, hangs the shell up and reaps it; a shell that
   // outlives a short grace is killed.
   void Disconnect() override;
@@ -31,4 +37,7 @@ class LumLocalConnection : public LumConnection {
  private:
   void ReapShell(bool force);
   pid_t _pid = 0;
+  static constexpr int kInputBlock = 16384;
+  char _in[kInputBlock];
+  int _inStart = 0, _inEnd = 0;  // undelivered output is _in[_inStart, _inEnd)
 };
