@@ -136,7 +136,10 @@ void app_update_timer(app_s* app) {
     held = true;
   }
   if (app->_conn) app->_conn->KeepAliveCheck();
-  if (held) app_oncom(app, app->_readFD);
+  // Data a connection already took off its descriptor (TLS records, SSH
+  // packets pulled in while writing) never wakes the read watch: the tick
+  // reads it, and so notices a host that ended that way too.
+  if (held || (app->_conn && app->_conn->HasData() != 0)) app_oncom(app, app->_readFD);
   app->inUpdateTimer = false;
 }
 

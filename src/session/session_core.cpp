@@ -19,7 +19,9 @@
 #include "lumconnection.h"
 #include "lumdict.h"
 #include "platform.h"
+#include "secure.h"
 #include "settings.h"
+#include "sshconnection.h"
 #include "te/te.h"
 #include "telnetconnection.h"
 #include "tetrace.h"
@@ -90,6 +92,15 @@ static void core_prompt_fatal(void* pgl, bool fatal, const char* text) {
 
 // ---- creation ----
 
+// Secrets a connection was asked to keep (a typed password or passphrase)
+// go to the secure store; the connection keeps only the token.
+static std::string core_store_secret(const char* secret) {
+  char* token = kvx_set_secure(secret);
+  std::string result = token ? token : "";
+  free(token);
+  return result;
+}
+
 static app_s* app_create_initialize(void* frame, int x, int y) {
   app_s* app = new app_s{};
   app->_frame = frame;
@@ -108,6 +119,7 @@ static app_s* app_create_initialize(void* frame, int x, int y) {
   app_set_platform_hooks(&hooks);
   static const LumPromptHooks prompts = {core_prompt_entry, core_prompt_yesno, core_prompt_fatal};
   LumSetPromptHooks(&prompts);
+  LumSetSecretStore(core_store_secret);
 
   // The drawing handle and its invisible screen; nothing is ever shown.
   app->pgl = wininit(app);
@@ -171,9 +183,7 @@ static LumConnection* core_new_connection(int conntype) {
     case 7:
       return new LumLocalConnection();
     case 5:
-      // SSH hosts are not reachable from this build.
-      TE_Trace(TRACE_FAIL | TRACE_CONNECT, "SSH connections are not available.\n");
-      return nullptr;
+      return new LumSSHConnection();
     default:
       return new LumTelnetConnection();
   }
@@ -186,6 +196,21 @@ static void core_destroy_stale(app_s* app) {
 }
 
 // ---- connect ----
+
+// Puts the secret behind the token stored under `tokenKey` into `key` (the
+// empty text when the store has none).  Without a token, `key` is emptied
+// when `clearWithoutToken` is set and left as configured otherwise.
+static void core_resolve_secret(app_s* app, LumDict* dict, const char* tokenKey, const char* key,
+                                bool clearWithoutToken) {
+  std::string token = dict->stringValueForKey(tokenKey);
+  if (token.empty() && !clearWithoutToken) return;
+  char* secret = token.empty() ? nullptr : app_macro_get_secure(app, token.c_str());
+  dict->setStringForKey(key, secret ? secret : "");
+  if (secret) {
+    explicit_bzero(secret, strlen(secret));
+    free(secret);
+  }
+}
 
 void app_connect(app_s* app) {
   if (!app || !app->_dict) return;
@@ -219,13 +244,8 @@ void app_connect(app_s* app) {
 
   // The secret behind the password token is in the dictionary only for as
   // long as the connection takes to read it.
-  std::string token = dict->stringValueForKey("passwordHash");
-  char* secret = token.empty() ? nullptr : app_macro_get_secure(app, token.c_str());
-  dict->setStringForKey("password", secret ? secret : "");
-  if (secret) {
-    explicit_bzero(secret, strlen(secret));
-    free(secret);
-  }
+  core_resolve_secret(app, dict, "passwordHash", "password", true);
+  core_resolve_secret(app, dict, "sshPassphraseHash", "sshPassphrase", false);
   if (app->_conntype == 4) dict->setStringForKey("useStartTLS", "1");
   if (app->_conntype == 8) dict->setStringForKey("useStartTLS", "0");
   char* keyPath = app_privkey_file_path("privkey.p12");

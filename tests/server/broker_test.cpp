@@ -146,13 +146,15 @@ TEST(Broker, ChildThatNeverReports) {
     id = m[1];
     return true;
   }));
-  ASSERT_TRUE(WaitFor([&] { return std::ifstream(s.dir() + "/child-env.txt").good(); }));
-  std::string env = [&] {
+  // The shell creates the file before `tr` has written it: wait for a whole line.
+  std::string env;
+  ASSERT_TRUE(WaitFor([&] {
     std::ifstream in(s.dir() + "/child-env.txt");
     std::stringstream ss;
     ss << in.rdbuf();
-    return ss.str();
-  }();
+    env = ss.str();
+    return !env.empty() && env.back() == '\n';
+  }));
   EXPECT_EQ(env, "HOME=" + std::string(getenv("HOME") ? getenv("HOME") : "/") + "\n");
 
   // The test reports a port where nothing listens: the held request is

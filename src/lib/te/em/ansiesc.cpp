@@ -52,6 +52,7 @@ int ansieminit(te* t, const char* name) {
     t->_vmaskpar = 0;
   }
   if (vm & VM_AT386) t->_vmaskpar = 0;
+  ansi_modes_reset(t);
   return 0;
 }
 
