@@ -69,6 +69,7 @@ function shellConfig(size) {
       emulate: 30,          // xterm-colour family
       teltermtype: 'xterm-color',
       MBMode: 1,            // UTF-8 host data
+      bsdel: 1,             // Backspace sends DEL, the erase character of Linux terminals
       lines: size.rows,
       col: size.cols,
       colorfg0: 8,          // light grey (colour indexes count from 1)
