@@ -184,18 +184,22 @@ export class Keyboard {
     });
     area.addEventListener('paste', (ev) => {
       ev.preventDefault();
+      area.classList.remove('kvx-input-pointer');
       const text = ev.clipboardData ? ev.clipboardData.getData('text/plain') : '';
       this.sendText(text);
     });
     // Clicks anywhere on the terminal type into it; a right click puts the
     // text area under the pointer so that the context menu can paste.
     container.addEventListener('mousedown', (ev) => {
-      if (ev.button === 2) this.underPointer(ev);
+      if (ev.button !== 2) return;
+      ev.preventDefault();  // focus stays with the text area
+      this.underPointer(ev);
     });
     container.addEventListener('mouseup', () => {
       if (!String(window.getSelection?.() ?? '')) this.focus();
     });
     container.addEventListener('focus', () => this.focus());
+    area.addEventListener('blur', () => area.classList.remove('kvx-input-pointer'));
   }
 
   // Puts the text area back into the terminal (after a redraw replaced

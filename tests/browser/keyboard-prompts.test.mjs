@@ -177,6 +177,22 @@ try {
     // Typing goes to the terminal again.
     await page.keyboard.press('q');
     assert.equal((await channel.next(ACTION.ONKEY)).key, 0x71);
+
+    // A right click puts the input under the pointer, so that the context
+    // menu offers to paste into it; the paste goes out as keys.
+    const box = await page.locator('#terminal').boundingBox();
+    const [px, py] = [box.x + 200, box.y + 150];
+    await page.mouse.click(px, py, { button: 'right' });
+    assert.equal(await page.evaluate(([x, y]) => document.elementFromPoint(x, y)?.className, [px, py]),
+      'kvx-input kvx-input-pointer');
+    await page.evaluate(() => {
+      const data = new DataTransfer();
+      data.setData('text/plain', 'ab\r\n😀');
+      document.activeElement.dispatchEvent(new ClipboardEvent('paste', { clipboardData: data, bubbles: true, cancelable: true }));
+    });
+    const pasted = [];
+    for (let i = 0; i < 5; i++) pasted.push((await channel.next(ACTION.ONKEY)).key);
+    assert.deepEqual(pasted, [0x61, 0x62, 13, 0xd83d, 0xde00]);
   });
 } finally {
   await kavrix.stop();
