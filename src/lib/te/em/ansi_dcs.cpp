@@ -8,6 +8,7 @@
 
 #include "em/ansi.h"
 #include "em/em.h"
+#include "em/keys.h"
 
 enum : int { DK_NONE = 0, DK_UDK = '|', DK_RQSS = 'q', DK_RSTS = 'p', DK_RSPS = 't' };
 
@@ -33,19 +34,7 @@ static int dk_hex(int c) {
   return -1;
 }
 
-static void dk_setkey(te* t, int slot, const char* bytes, int n) {
-  EmFree(t->_prgkeys[slot]);
-  t->_prgkeys[slot] = nullptr;
-  if (n <= 0) return;
-  char* s = (char*)EmAlloc((size_t)n + 1);
-  if (!s) return;
-  std::memcpy(s, bytes, (size_t)n);
-  t->_prgkeys[slot] = s;
-}
-
-static void dk_clearkeys(te* t) {
-  for (int i = 0; i < TE_PRGKEYS; i++) dk_setkey(t, i, nullptr, 0);
-}
+static void dk_clearkeys(te* t) { clrprgkeys(t); }
 
 // End of one definition: the collected text, read as pairs of hex digits
 // (a lone last digit alone), becomes the string of the slot chosen by the
@@ -54,7 +43,7 @@ static void dk_define(te* t) {
   int slot = t->_vtmpkey;
   t->_vtmpkey = -1;
   if (slot >= 0 && slot < TE_PRGKEYS) {
-    char bytes[TE_VTBUF];
+    char bytes[TE_VTBUF + 1];
     int n = 0;
     bool ok = true;
     for (int i = 0; i < t->_vtptr && ok; i += 2) {
@@ -65,7 +54,10 @@ static void dk_define(te* t) {
       else
         bytes[n++] = (char)(lo == -2 ? hi : hi * 16 + lo);
     }
-    if (ok) dk_setkey(t, slot, bytes, n);
+    if (ok) {
+      bytes[n] = 0;
+      setprgkey(t, slot, bytes);
+    }
   }
   dk_clear(t);
 }

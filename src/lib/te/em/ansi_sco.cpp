@@ -6,6 +6,7 @@
 
 #include "em/ansi.h"
 #include "em/em.h"
+#include "em/keys.h"
 #include "vid/vid.h"
 
 // Colour byte (background << 4 | foreground) in force for a combination;
@@ -76,15 +77,8 @@ void ansi_scokey(te* t, int c) {
     case ES_SCOKEY + 2:
       if (c == t->_termtmps[0] && !t->_termtmps[1]) {
         int k = t->_vtmpkey;
-        if (k >= 0 && k < TE_PRGKEYS) {
-          EmFree(t->_prgkeys[k]);
-          t->_prgkeys[k] = nullptr;
-          if (t->_vtptr > 0) {
-            char* s = (char*)EmAlloc((size_t)t->_vtptr + 1);
-            if (s) std::memcpy(s, t->_vtbuf, (size_t)t->_vtptr);
-            t->_prgkeys[k] = s;
-          }
-        }
+        t->_vtbuf[t->_vtptr] = 0;
+        setprgkey(t, k, t->_vtbuf);
         t->_vtmpkey = -1;
         t->_vtptr = 0;
         t->_vtbuf[0] = 0;
