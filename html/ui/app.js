@@ -79,6 +79,8 @@ const app = {
   keyboard: null,
   dialogs: new Dialogs(),
   hostConnected: false,
+  hostConnecting: false,  // a connect was asked for and has not ended yet
+  posting: 0,             // settings posts on their way
   channelState: 'closed',
   frames: 0,
   keysSent: 0,
@@ -96,11 +98,22 @@ async function postConfig(session, choice, size, { password = '', connect = true
   const kcf = kcfForChoice(choice, size, password);
   const { secureKeys, ...kept } = kcf;
   app.kcf = kept;
-  await postJson(`/load_config?session=${encodeURIComponent(session.id)}`, {
-    kcf,
-    connectToHost: connect,
-    disconnectFromHost: disconnect,
-  });
+  if (connect) app.hostConnecting = true;
+  showState();
+  app.posting++;
+  try {
+    await postJson(`/load_config?session=${encodeURIComponent(session.id)}`, {
+      kcf,
+      connectToHost: connect,
+      disconnectFromHost: disconnect,
+    });
+  } catch (err) {
+    app.hostConnecting = false;
+    throw err;
+  } finally {
+    app.posting--;
+    showState();
+  }
 }
 
 function showTitle() {
@@ -127,6 +140,9 @@ function showState() {
   } else if (app.hostConnected) {
     state = 'connected';
     text = 'Connected';
+  } else if (app.hostConnecting) {
+    state = 'connecting';
+    text = 'Connecting to host';
   } else {
     state = 'disconnected';
     text = 'Disconnected';
@@ -170,6 +186,8 @@ async function prompt(frame) {
       break;
     }
     case ACTION.SHOW_FATAL_ERROR: {
+      app.hostConnecting = false;
+      showState();
       app.lastError = b;
       showMessage(b);
       const answer = await app.dialogs.error({ fatal: a === '1', message: b });
@@ -190,6 +208,9 @@ function onFrame(frame) {
     case ACTION.CONNECTED:
       app.hostConnected = frame.fields[0] === '1';
       if (app.hostConnected) showMessage('');
+      // While a post of new settings is on its way, a "0" is the end of the
+      // previous host, not of the connect it asks for.
+      if (app.hostConnected || app.posting === 0) app.hostConnecting = false;
       showState();
       break;
     case ACTION.UPDATE:
@@ -383,7 +404,10 @@ async function resizeScreen() {
 }
 
 reconnectButton.addEventListener('click', () => {
-  app.channel?.send(ACTION.CONNECT_HOST);
+  if (app.channel?.send(ACTION.CONNECT_HOST)) {
+    app.hostConnecting = true;
+    showState();
+  }
   app.keyboard?.focus();
 });
 restartButton.addEventListener('click', () => {
@@ -402,6 +426,7 @@ window.kavrix = {
   state: () => ({
     channel: app.channelState,
     hostConnected: app.hostConnected,
+    hostConnecting: app.hostConnecting,
     session: app.session,
     reconnects: app.channel ? app.channel.reconnects : 0,
     updates: app.screen ? app.screen.updates : 0,

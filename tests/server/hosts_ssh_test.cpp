@@ -54,9 +54,10 @@ struct SshSession {
 std::string SshConfig(int port, const std::string& extra = "", int rows = 24, int cols = 80,
                       bool connect = true) {
   return "{\"kcf\":{\"commtype\":5,\"node\":\"127.0.0.1\",\"sshport\":" + std::to_string(port) +
-         ",\"user\":" + kvxtest::JsonString(g_account.user) + ",\"emulate\":30,\"MBMode\":1,\"lines\":" +
-         std::to_string(rows) + ",\"col\":" + std::to_string(cols) + extra +
-         "},\"connectToHost\":" + (connect ? "true" : "false") + "}";
+         ",\"user\":" + kvxtest::JsonString(g_account.user) +
+         ",\"emulate\":30,\"MBMode\":1,\"lines\":" + std::to_string(rows) +
+         ",\"col\":" + std::to_string(cols) + extra + "},\"connectToHost\":" + (connect ? "true" : "false") +
+         "}";
 }
 
 // The password as the page sends it: a secret named in passwordHash.
@@ -116,7 +117,8 @@ TEST_F(SshHosts, SuppliedPasswordLanguageAndResize) {
 
   // The page posts its new size while connected: the host's terminal follows.
   s.browser.screen = kvxtest::ScreenModel(30, 100);
-  ASSERT_EQ(kvxtest::EnvelopeCode(s.browser.PostConfig(SshConfig(sshd->port(), extra, 30, 100, false)).body), 0);
+  ASSERT_EQ(kvxtest::EnvelopeCode(s.browser.PostConfig(SshConfig(sshd->port(), extra, 30, 100, false)).body),
+            0);
   EXPECT_TRUE(RunInShell(s.browser, "stty size", "30 100")) << s.browser.Describe();
   EXPECT_TRUE(s.browser.prompts.empty()) << s.browser.Describe();
 }
@@ -130,15 +132,18 @@ TEST_F(SshHosts, UnknownHostKeyAndTypedPasswordSavedAsToken) {
   ASSERT_EQ(hostKey.action, kvxtest::kActGetYesNo);
   EXPECT_NE(hostKey.fields[1].find("The server is unknown. Do you trust the host key"), std::string::npos)
       << hostKey.fields[1];
-  EXPECT_NE(hostKey.fields[1].find(sshtest::Sha1Hex(sshd->hostKeyLine())), std::string::npos) << hostKey.fields[1];
-  EXPECT_NE(hostKey.fields[1].find(sshtest::Sha256Fingerprint(sshd->dir() + "/host_key.pub")), std::string::npos)
+  EXPECT_NE(hostKey.fields[1].find(sshtest::Sha1Hex(sshd->hostKeyLine())), std::string::npos)
+      << hostKey.fields[1];
+  EXPECT_NE(hostKey.fields[1].find(sshtest::Sha256Fingerprint(sshd->dir() + "/host_key.pub")),
+            std::string::npos)
       << hostKey.fields[1];
   EXPECT_EQ(s.browser.prompts[1].fields,
             (std::vector<std::string>{"Password entry", "Please enter your password", "1"}));
 
   // The trusted key is in the session's known-hosts file.
   std::string blob = sshd->hostKeyLine().substr(sshd->hostKeyLine().find(' ') + 1);
-  EXPECT_NE(sshtest::ReadFile(s.knownHosts()).find(blob), std::string::npos) << sshtest::ReadFile(s.knownHosts());
+  EXPECT_NE(sshtest::ReadFile(s.knownHosts()).find(blob), std::string::npos)
+      << sshtest::ReadFile(s.knownHosts());
 
   // The saved password comes back only as a token of the secure store.
   kvxtest::HttpResponse values = s.browser.GetConfigValues("[\"password\",\"passwordHash\"]");
@@ -150,8 +155,9 @@ TEST_F(SshHosts, UnknownHostKeyAndTypedPasswordSavedAsToken) {
   // Connecting again (the page's button) uses the saved password and the
   // known key: no question at all.
   ASSERT_TRUE(s.browser.Send(kvxtest::kActConnectHost));
-  ASSERT_TRUE(s.browser.Pump([&] { return s.browser.events.find("connected 0\nconnected 1\n") != std::string::npos; }))
-      << s.browser.Describe();
+  ASSERT_TRUE(s.browser.Pump([&] {
+    return s.browser.events.find("connected 0\nconnected 1\n") != std::string::npos;
+  })) << s.browser.Describe();
   EXPECT_TRUE(RunInShell(s.browser, "echo again-$((7*8))", "again-56")) << s.browser.Describe();
   EXPECT_EQ(s.browser.prompts.size(), 2u) << s.browser.Describe();
 }
@@ -219,7 +225,8 @@ TEST_F(SshHosts, ChangedHostKey) {
           << s.browser.Describe();
     }
     std::string blob = sshd->hostKeyLine().substr(sshd->hostKeyLine().find(' ') + 1);
-    EXPECT_NE(sshtest::ReadFile(s.knownHosts()).find(blob), std::string::npos) << sshtest::ReadFile(s.knownHosts());
+    EXPECT_NE(sshtest::ReadFile(s.knownHosts()).find(blob), std::string::npos)
+        << sshtest::ReadFile(s.knownHosts());
   }
 }
 

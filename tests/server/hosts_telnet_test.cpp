@@ -48,8 +48,8 @@ constexpr int IAC = 255, SB = 250, SE = 240, WILL = 251, DO = 253;
 std::string TelnetConfig(int commtype, const std::string& node, int port, const std::string& extra = "",
                          bool disconnect = false) {
   return "{\"kcf\":{\"commtype\":" + std::to_string(commtype) + ",\"node\":" + kvxtest::JsonString(node) +
-         ",\"port\":" + std::to_string(port) + ",\"emulate\":30,\"MBMode\":1,\"lines\":24,\"col\":80" + extra +
-         "},\"connectToHost\":true" + (disconnect ? ",\"disconnectFromHost\":true" : "") + "}";
+         ",\"port\":" + std::to_string(port) + ",\"emulate\":30,\"MBMode\":1,\"lines\":24,\"col\":80" +
+         extra + "},\"connectToHost\":true" + (disconnect ? ",\"disconnectFromHost\":true" : "") + "}";
 }
 
 // Moves this process (and so the server and sessions it starts) into a
@@ -106,7 +106,8 @@ class TelnetHosts : public ::testing::Test {
 };
 
 TEST_F(TelnetHosts, UnresolvableHost) {
-  if (!g_noPrivateNetwork.empty()) GTEST_SKIP() << g_noPrivateNetwork << "; a name lookup could leave the machine";
+  if (!g_noPrivateNetwork.empty())
+    GTEST_SKIP() << g_noPrivateNetwork << "; a name lookup could leave the machine";
   ExpectErrorThenRecover(TelnetConfig(0, "no-such-host.invalid", 23),
                          "Could not resolve the hostname no-such-host.invalid");
 }
@@ -162,8 +163,8 @@ TEST_F(TelnetHosts, TlsHandshakeFailure) {
 
 TEST_F(TelnetHosts, TlsVerificationFailure) {
   kvxtest::TestCert cert = kvxtest::TestCert::Make("localhost", "DNS:localhost,IP:127.0.0.1");
-  ScriptedPeer tls([](PeerLink& link) { link.Expect("never sent", std::chrono::seconds(5)); }, true, cert.cert,
-                   cert.key);
+  ScriptedPeer tls([](PeerLink& link) { link.Expect("never sent", std::chrono::seconds(5)); }, true,
+                   cert.cert, cert.key);
   ExpectErrorThenRecover(TelnetConfig(8, "127.0.0.1", tls.port(), ",\"sslVerifyServer\":1"),
                          "SSL: Certificate verification failed (self-signed certificate)");
   kvxtest::Run("rm -rf " + cert.dir);

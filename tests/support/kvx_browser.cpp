@@ -27,7 +27,8 @@ std::string JsonString(const std::string& text) {
 
 TestBrowser::~TestBrowser() {
   ws.conn.Close();
-  if (serverPort > 0 && !sessionId.empty()) PostJson(serverPort, "/shutdown_session?session=" + sessionId, "{}");
+  if (serverPort > 0 && !sessionId.empty())
+    PostJson(serverPort, "/shutdown_session?session=" + sessionId, "{}");
 }
 
 bool TestBrowser::NewSession(int port, const std::string& deviceId) {
@@ -89,7 +90,8 @@ bool TestBrowser::Pump(const std::function<bool()>& done, double seconds) {
       continue;
     }
     if (answers.empty() || answers.front().action != f->action) {
-      error = "unexpected prompt " + std::to_string(f->action) + ": " + (f->fields.empty() ? "" : f->fields[0]);
+      error =
+          "unexpected prompt " + std::to_string(f->action) + ": " + (f->fields.empty() ? "" : f->fields[0]);
       // Decline it, so that the session does not wait for this browser.
       if (f->action == kActGetEntry) Send(kActEntryResponse, {"", "0"});
       if (f->action == kActGetYesNo) Send(kActYesNoResponse, {"0"});

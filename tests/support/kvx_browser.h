@@ -38,7 +38,9 @@ class TestBrowser {
     std::vector<std::string> fields;
   };
   // An entry answer: code 1 accepted, 3 accepted with the save box ticked, 0 cancelled.
-  static Answer Entry(const std::string& text, int code = 1) { return {kActGetEntry, {text, std::to_string(code)}}; }
+  static Answer Entry(const std::string& text, int code = 1) {
+    return {kActGetEntry, {text, std::to_string(code)}};
+  }
   static Answer Cancel() { return {kActGetEntry, {"", "0"}}; }
   static Answer YesNo(int button) { return {kActGetYesNo, {std::to_string(button)}}; }
 
