@@ -75,9 +75,13 @@ try {
     await page.click('#connect-toggle');
     assert.equal(await page.inputValue('#user'), account.user);
     assert.equal(await page.inputValue('#port'), String(sshd.port));
-    await page.fill('#password', account.password);
+    // Typed as a person types it, while the shell's screen stays live behind.
+    await page.click('#password');
+    await page.keyboard.type(account.password);
+    assert.equal(await page.inputValue('#password'), account.password);
     await page.screenshot({ path: path.join(OUTPUT_DIR, 'hosts-ssh-panel.png') });
-    await page.click('#connect-submit');
+    await page.keyboard.press('Enter');
+    assert.equal(await page.inputValue('#password'), '', 'the panel forgets the password once sent');
     await page.waitForFunction(() => !window.kavrix.text().includes('ssh-42'), null, { timeout: 30000 });
     await page.waitForFunction(() => window.kavrix.state().hostConnected, null, { timeout: 30000 });
     await waitScreen(page, /\$ *$/);
