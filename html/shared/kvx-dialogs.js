@@ -88,12 +88,12 @@ export class Dialogs {
       autocomplete: password ? 'current-password' : 'off',
       spellcheck: false,
     });
-    input.setAttribute('aria-label', message || title || 'Entry');
+    input.setAttribute('aria-label', message?.trim() || title?.trim() || 'Entry');
     const save = el('input', { type: 'checkbox', className: 'kvx-dialog-save' });
     const saveLabel = el('label', { className: 'kvx-dialog-save-label' }, [save, ' Save this entry']);
     return this.show({
       kind: 'entry',
-      title: title || 'Entry',
+      title: title?.trim() || 'Entry',
       message,
       body: [input, saveLabel],
       buttons: [['Cancel', 0, false], ['OK', 1, true]],
@@ -110,7 +110,8 @@ export class Dialogs {
   yesNo({ title, message }) {
     return this.show({
       kind: 'yesno',
-      title: title || 'Question',
+      // An empty text travels as a single space.
+      title: title?.trim() || 'Question',
       message,
       buttons: [['No', 0, false], ['Yes', 1, true]],
       cancel: 0,

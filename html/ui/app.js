@@ -1,24 +1,33 @@
 // The browser application: creates a session for this device (or takes up
-// the one this tab already had), configures a local shell, opens the
+// the one this tab already had), configures the host the address or the
+// connect panel names (kvx-hosts.js; the local shell by default), opens the
 // session's channel, draws what it sends, sends what is typed
 // (kvx-keyboard.js) and shows the session's prompts as dialogs
-// (kvx-dialogs.js).
+// (kvx-dialogs.js).  A new window size goes to the session, which resizes
+// the host's terminal.
 //
 // A prompt lasts until this page answers it or any other frame arrives: the
 // session sends nothing else while it waits, so a later frame means that
 // another browser answered or that the session stopped waiting.
 import { ACTION, Channel } from './kvx-channel.js';
 import { Dialogs } from './kvx-dialogs.js';
+import {
+  EMULATIONS, PROTOCOLS, choiceFromParams, describeChoice, kcfForChoice, normalizeChoice, paramsForChoice,
+  protocolOf,
+} from './kvx-hosts.js';
 import { Keyboard } from './kvx-keyboard.js';
 import { Screen } from './kvx-screen.js';
 
-const params = new URLSearchParams(location.search);
+let params = new URLSearchParams(location.search);
 const stateEl = document.getElementById('state');
 const titleEl = document.getElementById('title');
 const messageEl = document.getElementById('message');
 const reconnectButton = document.getElementById('reconnect');
 const restartButton = document.getElementById('restart');
 const terminalEl = document.getElementById('terminal');
+const panel = document.getElementById('connect-panel');
+const panelToggle = document.getElementById('connect-toggle');
+const field = (id) => document.getElementById(id);
 
 function deviceId() {
   let id = localStorage.getItem('kavrix.deviceId');
@@ -62,24 +71,6 @@ function screenSize() {
   };
 }
 
-function shellConfig(size) {
-  return {
-    kcf: {
-      commtype: 7,          // local shell
-      emulate: 30,          // xterm-colour family
-      teltermtype: 'xterm-color',
-      MBMode: 1,            // UTF-8 host data
-      bsdel: 1,             // Backspace sends DEL, the erase character of Linux terminals
-      lines: size.rows,
-      col: size.cols,
-      colorfg0: 8,          // light grey (colour indexes count from 1)
-      colorbg0: 1,          // on black
-      clearEmulator: 1,
-    },
-    connectToHost: true,
-  };
-}
-
 const app = {
   deviceId: deviceId(),
   session: null,       // { id, port }
@@ -88,11 +79,54 @@ const app = {
   keyboard: null,
   dialogs: new Dialogs(),
   hostConnected: false,
+  hostConnecting: false,  // a connect was asked for and has not ended yet
+  posting: 0,             // settings posts on their way
   channelState: 'closed',
   frames: 0,
   keysSent: 0,
   lastError: '',
+  choice: choiceFromParams(params),
+  size: null,          // { rows, cols } of the screen
+  kcf: null,           // the settings last posted, without secrets
 };
+
+const sizeFixed = () => Number(params.get('rows')) > 0 && Number(params.get('cols')) > 0;
+const choiceKey = (choice) => paramsForChoice(choice).toString();
+
+// Posts the settings for `choice`; `password` travels as a secret only.
+async function postConfig(session, choice, size, { password = '', connect = true, disconnect = false } = {}) {
+  const kcf = kcfForChoice(choice, size, password);
+  const { secureKeys, ...kept } = kcf;
+  app.kcf = kept;
+  if (connect) app.hostConnecting = true;
+  showState();
+  app.posting++;
+  try {
+    await postJson(`/load_config?session=${encodeURIComponent(session.id)}`, {
+      kcf,
+      connectToHost: connect,
+      disconnectFromHost: disconnect,
+    });
+  } catch (err) {
+    app.hostConnecting = false;
+    throw err;
+  } finally {
+    app.posting--;
+    showState();
+  }
+}
+
+function showTitle() {
+  if (app.size) titleEl.textContent = `${describeChoice(app.choice)}, ${app.size.cols} x ${app.size.rows}`;
+}
+
+function saveSession() {
+  if (!app.session) return;
+  sessionStorage.setItem('kavrix.session', JSON.stringify({
+    id: app.session.id, port: app.session.port, rows: app.size.rows, cols: app.size.cols,
+    target: choiceKey(app.choice),
+  }));
+}
 
 function showState() {
   let state;
@@ -106,6 +140,9 @@ function showState() {
   } else if (app.hostConnected) {
     state = 'connected';
     text = 'Connected';
+  } else if (app.hostConnecting) {
+    state = 'connecting';
+    text = 'Connecting to host';
   } else {
     state = 'disconnected';
     text = 'Disconnected';
@@ -149,6 +186,8 @@ async function prompt(frame) {
       break;
     }
     case ACTION.SHOW_FATAL_ERROR: {
+      app.hostConnecting = false;
+      showState();
       app.lastError = b;
       showMessage(b);
       const answer = await app.dialogs.error({ fatal: a === '1', message: b });
@@ -169,6 +208,9 @@ function onFrame(frame) {
     case ACTION.CONNECTED:
       app.hostConnected = frame.fields[0] === '1';
       if (app.hostConnected) showMessage('');
+      // While a post of new settings is on its way, a "0" is the end of the
+      // previous host, not of the connect it asks for.
+      if (app.hostConnected || app.posting === 0) app.hostConnecting = false;
       showState();
       break;
     case ACTION.UPDATE:
@@ -211,7 +253,8 @@ function attach(session, size) {
     },
     stillAlive: () => sessionLives(session),
   });
-  titleEl.textContent = `Local shell, ${size.cols} x ${size.rows}`;
+  app.size = size;
+  showTitle();
   app.channel.open();
   app.keyboard.focus();
 }
@@ -224,14 +267,18 @@ async function start() {
   try {
     const saved = JSON.parse(sessionStorage.getItem('kavrix.session') || 'null');
     if (saved && saved.id && saved.port && (await sessionLives(saved))) {
-      attach(saved, { rows: saved.rows || size.rows, cols: saved.cols || size.cols });
+      const kept = { rows: saved.rows || size.rows, cols: saved.cols || size.cols };
+      attach(saved, kept);
+      // The address names another host than the session had: go there.
+      if (saved.target !== choiceKey(app.choice)) await connectTo(app.choice);
+      else app.kcf = kcfForChoice(app.choice, kept);
       return;
     }
     const created = await postJson('/new_session', { deviceId: app.deviceId });
-    const session = { id: created.sessionId, port: created.port, rows: size.rows, cols: size.cols };
-    await postJson(`/load_config?session=${encodeURIComponent(session.id)}`, shellConfig(size));
-    sessionStorage.setItem('kavrix.session', JSON.stringify(session));
+    const session = { id: created.sessionId, port: created.port };
+    await postConfig(session, app.choice, size);
     attach(session, size);
+    saveSession();
   } catch (err) {
     app.channelState = 'ended';
     showState();
@@ -239,8 +286,128 @@ async function start() {
   }
 }
 
+// Ends the session's current host and connects to `choice`; the session's
+// questions (host key, password) and errors arrive as prompts meanwhile.
+async function connectTo(choice, password = '') {
+  app.choice = normalizeChoice(choice);
+  params = paramsForChoice(app.choice, params);
+  const query = params.toString();
+  history.replaceState(null, '', `${location.pathname}${query ? `?${query}` : ''}`);
+  showTitle();
+  saveSession();
+  showMessage('');
+  app.lastError = '';
+  try {
+    await postConfig(app.session, app.choice, app.size, { password, disconnect: true });
+  } catch (err) {
+    showMessage(`Could not connect: ${err.message}`);
+  }
+}
+
+// ---- the connect panel ----
+
+let panelProtocol = null;  // the protocol the panel showed before a change
+
+function fillPanel(choice) {
+  const c = normalizeChoice(choice);
+  field('protocol').value = String(c.commtype);
+  field('node').value = c.node;
+  field('port').value = protocolOf(c.commtype).remote ? String(c.port) : '';
+  field('user').value = c.user;
+  field('password').value = '';
+  field('emulate').value = String(c.emulate);
+  field('verify').checked = c.verify;
+  panelProtocol = protocolOf(c.commtype);
+  showPanelFields();
+}
+
+// Shows the fields the chosen protocol uses; a port still at the previous
+// protocol's default follows the new one.
+function showPanelFields(previous) {
+  const protocol = protocolOf(Number(field('protocol').value));
+  for (const label of panel.querySelectorAll('[data-remote]')) label.hidden = !protocol.remote;
+  for (const label of panel.querySelectorAll('[data-ssh]')) label.hidden = !protocol.ssh;
+  for (const label of panel.querySelectorAll('[data-tls]')) label.hidden = !protocol.tls;
+  field('node').required = protocol.remote;
+  field('port').required = protocol.remote;
+  const port = field('port');
+  if (previous && (port.value === '' || Number(port.value) === previous.port)) {
+    port.value = protocol.remote ? String(protocol.port) : '';
+  }
+}
+
+function openPanel(open) {
+  panel.hidden = !open;
+  panelToggle.setAttribute('aria-expanded', String(open));
+  if (open) {
+    fillPanel(app.choice);
+    (protocolOf(app.choice.commtype).remote ? field('node') : field('protocol')).focus();
+  } else {
+    app.keyboard?.focus();
+  }
+}
+
+for (const p of PROTOCOLS) field('protocol').append(new Option(p.label, String(p.commtype)));
+for (const [n, label] of EMULATIONS) field('emulate').append(new Option(label, String(n)));
+field('protocol').addEventListener('change', () => {
+  showPanelFields(panelProtocol);
+  panelProtocol = protocolOf(Number(field('protocol').value));
+});
+panelToggle.addEventListener('click', () => openPanel(panel.hidden));
+panel.addEventListener('keydown', (ev) => {
+  if (ev.key === 'Escape') openPanel(false);
+});
+panel.addEventListener('submit', (ev) => {
+  ev.preventDefault();
+  if (!app.session) return;
+  const choice = {
+    commtype: Number(field('protocol').value),
+    node: field('node').value,
+    port: Number(field('port').value),
+    user: field('user').value,
+    emulate: Number(field('emulate').value),
+    verify: field('verify').checked,
+    language: app.choice.language,
+  };
+  const password = protocolOf(choice.commtype).ssh ? field('password').value : '';
+  field('password').value = '';
+  openPanel(false);
+  connectTo(choice, password);
+});
+
+// ---- window size ----
+
+let resizeTimer = null;
+window.addEventListener('resize', () => {
+  clearTimeout(resizeTimer);
+  resizeTimer = setTimeout(resizeScreen, 250);
+});
+
+// A window that holds another number of rows or columns resizes the screen
+// and tells the session, which resizes the host's terminal (and, while no
+// host is connected, keeps the size for the next connect).
+async function resizeScreen() {
+  if (!app.session || !app.screen || !app.kcf || sizeFixed()) return;
+  const size = screenSize();
+  if (size.rows === app.size.rows && size.cols === app.size.cols) return;
+  app.size = size;
+  app.screen.resize(size.rows, size.cols);
+  showTitle();
+  saveSession();
+  const kcf = { ...app.kcf, lines: size.rows, col: size.cols, clearEmulator: 0 };
+  app.kcf = kcf;
+  try {
+    await postJson(`/load_config?session=${encodeURIComponent(app.session.id)}`, { kcf, connectToHost: false });
+  } catch (err) {
+    showMessage(`Could not resize: ${err.message}`);
+  }
+}
+
 reconnectButton.addEventListener('click', () => {
-  app.channel?.send(ACTION.CONNECT_HOST);
+  if (app.channel?.send(ACTION.CONNECT_HOST)) {
+    app.hostConnecting = true;
+    showState();
+  }
   app.keyboard?.focus();
 });
 restartButton.addEventListener('click', () => {
@@ -259,6 +426,7 @@ window.kavrix = {
   state: () => ({
     channel: app.channelState,
     hostConnected: app.hostConnected,
+    hostConnecting: app.hostConnecting,
     session: app.session,
     reconnects: app.channel ? app.channel.reconnects : 0,
     updates: app.screen ? app.screen.updates : 0,
@@ -266,6 +434,8 @@ window.kavrix = {
     dialog: app.dialogs.open,
     lastError: app.lastError,
   }),
+  choice: () => ({ ...app.choice }),
+  size: () => (app.size ? { ...app.size } : null),
   focus: () => app.keyboard?.focus(),
   dropChannel: () => app.channel?.drop(),
 };

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "../server/config_screen.h"
+#include "kvx_screen.h"
 #include "kvx_test.h"
 #include "ssh_test_rig.h"
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <thread>
 
-#include "../server/config_screen.h"
+#include "kvx_screen.h"
 #include "kvx_test.h"
 
 using namespace kvxtest;

@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "config_screen.h"
+#include "kvx_screen.h"
 #include "kvx_test.h"
 
 using namespace kvxtest;

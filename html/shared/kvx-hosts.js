@@ -1,0 +1,142 @@
+// Host choices of the browser application: the protocols and terminal
+// emulations a person can pick, a choice read from the page's address (for
+// bookmarks) or from the connect panel, the address that brings the same
+// choice back, and the settings object ("kcf") posted to "/load_config" for
+// it.  A password never goes into an address; it travels once, as a secret
+// of the settings object.
+
+export const PROTOCOLS = Object.freeze([
+  { commtype: 7, label: 'Local shell', port: 0, remote: false },
+  { commtype: 0, label: 'Telnet', port: 23, remote: true },
+  { commtype: 8, label: 'Telnet over TLS', port: 992, remote: true, tls: true },
+  { commtype: 4, label: 'Telnet with START_TLS', port: 23, remote: true, tls: true },
+  { commtype: 5, label: 'SSH', port: 22, remote: true, ssh: true },
+]);
+
+// The character-mode emulations that work here (the ANSI/VT family), by
+// their `emulate` setting.
+export const EMULATIONS = Object.freeze([
+  [30, 'xterm (colour)'],
+  [11, 'Linux console'],
+  [16, 'VT420'],
+  [14, 'VT320'],
+  [15, 'VT320, 7-bit'],
+  [12, 'VT220'],
+  [13, 'VT220, 7-bit'],
+  [10, 'VT100'],
+  [1, 'ANSI'],
+  [5, 'SCO ANSI'],
+  [2, 'AT386'],
+]);
+
+export const DEFAULT_EMULATION = 30;
+
+// The name under which a typed password travels in "secureKeys"; the
+// session keeps only the secure store's token for it.
+export const PASSWORD_SECRET = 'kavrix.page.password';
+
+export function protocolOf(commtype) {
+  return PROTOCOLS.find((p) => p.commtype === commtype) || PROTOCOLS[0];
+}
+
+function intParam(params, name) {
+  const text = params.get(name);
+  if (text === null || !/^\d+$/.test(text.trim())) return null;
+  return Number(text);
+}
+
+function validPort(port) {
+  return Number.isInteger(port) && port > 0 && port < 65536;
+}
+
+// A complete choice: { commtype, node, port, user, emulate, verify, language }.
+export function normalizeChoice(choice = {}) {
+  const protocol = protocolOf(Number(choice.commtype));
+  const emulate = Number(choice.emulate);
+  const port = Number(choice.port);
+  return {
+    commtype: protocol.commtype,
+    node: protocol.remote ? String(choice.node || '').trim() : '',
+    port: protocol.remote ? (validPort(port) ? port : protocol.port) : 0,
+    user: protocol.ssh ? String(choice.user || '').trim() : '',
+    emulate: EMULATIONS.some(([n]) => n === emulate) ? emulate : DEFAULT_EMULATION,
+    verify: Boolean(protocol.tls && choice.verify),
+    language: String(choice.language || '').trim(),
+  };
+}
+
+// The choice an address asks for, e.g. "?commtype=0&node=127.0.0.1&port=2323&emulate=30";
+// without parameters the local shell.  SSH takes its port from "sshport" or "port".
+export function choiceFromParams(params) {
+  const commtype = intParam(params, 'commtype');
+  return normalizeChoice({
+    commtype: commtype === null ? 7 : commtype,
+    node: params.get('node') || '',
+    port: intParam(params, commtype === 5 ? 'sshport' : 'port') ?? intParam(params, 'port'),
+    user: params.get('user') || '',
+    emulate: intParam(params, 'emulate') ?? DEFAULT_EMULATION,
+    verify: params.get('sslVerifyServer') === '1',
+    language: params.get('language') || '',
+  });
+}
+
+// The address parameters that bring `choice` back; `keep` holds other
+// parameters of the page (rows, cols) that stay as they are.
+export function paramsForChoice(choice, keep = new URLSearchParams()) {
+  const c = normalizeChoice(choice);
+  const params = new URLSearchParams();
+  for (const name of ['rows', 'cols']) if (keep.has(name)) params.set(name, keep.get(name));
+  const protocol = protocolOf(c.commtype);
+  if (!protocol.remote && c.emulate === DEFAULT_EMULATION && !c.language) return params;
+  params.set('commtype', String(c.commtype));
+  if (protocol.remote) {
+    params.set('node', c.node);
+    params.set(protocol.ssh ? 'sshport' : 'port', String(c.port));
+  }
+  if (c.user) params.set('user', c.user);
+  params.set('emulate', String(c.emulate));
+  if (c.verify) params.set('sslVerifyServer', '1');
+  if (c.language) params.set('language', c.language);
+  return params;
+}
+
+// A short description for the page's title bar.
+export function describeChoice(choice) {
+  const c = normalizeChoice(choice);
+  const protocol = protocolOf(c.commtype);
+  if (!protocol.remote) return protocol.label;
+  const who = c.user ? `${c.user}@` : '';
+  return `${protocol.label} ${who}${c.node}:${c.port}`;
+}
+
+// The settings object for `choice` at `size` ({ rows, cols }), with the
+// password (SSH only, when one was typed) as a secret.
+export function kcfForChoice(choice, size, password = '') {
+  const c = normalizeChoice(choice);
+  const protocol = protocolOf(c.commtype);
+  const kcf = {
+    commtype: c.commtype,
+    emulate: c.emulate,
+    MBMode: 1,      // UTF-8 host data
+    bsdel: 1,       // Backspace sends DEL, the erase character of Unix hosts
+    lines: size.rows,
+    col: size.cols,
+    colorfg0: 8,    // light grey (colour indexes count from 1)
+    colorbg0: 1,    // on black
+    clearEmulator: 1,
+  };
+  if (protocol.remote) kcf.node = c.node;
+  if (protocol.ssh) {
+    kcf.sshport = c.port;
+    if (c.user) kcf.user = c.user;
+    if (password) {
+      kcf.passwordHash = PASSWORD_SECRET;
+      kcf.secureKeys = { [PASSWORD_SECRET]: password };
+    }
+  } else if (protocol.remote) {
+    kcf.port = c.port;
+  }
+  if (protocol.tls) kcf.sslVerifyServer = c.verify ? 1 : 0;
+  if (c.language) kcf.language = c.language;
+  return kcf;
+}
