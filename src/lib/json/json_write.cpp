@@ -1,5 +1,6 @@
 // JSON text output: the compact serializer, string escaping and the
 // ${name} template expander.
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -63,6 +64,9 @@ static bool json_write_value(strbuf_s* sb, const js_value_s* v) {
     case JS_VALUE_INTEGER:
       return strbuf_appendf(sb, "%d", v->value.iv);
     case JS_VALUE_FLOAT:
+      // JSON has no infinity or NaN (a literal beyond the float range
+      // parses as infinity): they are written as null, as browsers do.
+      if (!std::isfinite(v->value.fv)) return strbuf_append(sb, "null");
       return strbuf_appendf(sb, "%g", static_cast<double>(v->value.fv));
     case JS_VALUE_BOOL:
       return strbuf_append(sb, v->value.iv ? "true" : "false");
