@@ -281,8 +281,18 @@ void post_http_chld_shutdown_events() {
   }
 }
 
-static evhtp_res shutdown_session_sent(evhtp_request_t*, void*) {
+// The loop ends once the connection that carried "/shutdown_session" is
+// gone: the HTTP library frees it only after the answer has been written,
+// a loop turn after the request itself, and a loop that stopped at the
+// request would leave it behind.  Should it linger, the loop ends anyway.
+static evhtp_res shutdown_session_closed(evhtp_connection_t*, void*) {
   event_base_loopexit(gApp->evbase, nullptr);
+  return EVHTP_RES_OK;
+}
+
+static evhtp_res shutdown_session_sent(evhtp_request_t*, void*) {
+  timeval grace = {2, 0};
+  event_base_loopexit(gApp->evbase, &grace);
   return EVHTP_RES_OK;
 }
 
@@ -292,6 +302,8 @@ void shutdown_session(evhtp_request_t* req, void*) {
   js_value_put_string(content, "sessionId", gApp->sessionId.c_str());
   gApp->shutdown = true;
   evhtp_request_set_hook(req, evhtp_hook_on_request_fini, kvx_hook(shutdown_session_sent), nullptr);
+  if (evhtp_connection_t* conn = evhtp_request_get_connection(req))
+    evhtp_connection_set_hook(conn, evhtp_hook_on_connection_fini, kvx_hook(shutdown_session_closed), nullptr);
   // The connection ends with the answer, so that nothing is left open when the process ends.
   evhtp_headers_add_header(req->headers_out, evhtp_header_new("Connection", "close", 0, 0));
   evhtp_request_set_keepalive(req, 0);
