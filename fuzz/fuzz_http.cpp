@@ -24,6 +24,7 @@
 #include "channel.h"
 #include "http.h"
 #include "json.h"
+#include "json_check.h"
 #include "tetrace.h"
 
 namespace {
@@ -89,7 +90,7 @@ js_value_s* check_json_answer(evhtp_request_t* req) {
   }
   const char* type = evhtp_header_find(req->headers_out, "Content-Type");
   require(type != nullptr && strcmp(type, lumMediaTypes[MEDIA_TYPE_JSON]) == 0);
-  js_value_s* envelope = parse_json(body.c_str());
+  js_value_s* envelope = kvx_fuzz_parse_written(body);
   require(envelope != nullptr && envelope->type == JS_VALUE_OBJECT);
   const js_value_s* code = js_value_get(envelope, "code");
   require(code && code->type == JS_VALUE_INTEGER && code->value.iv >= 0 &&

@@ -12,7 +12,7 @@ build=${1:-build-asan}
 shift || true
 jobs=${JOBS:-$(nproc)}
 
-CC=gcc CXX=g++ cmake -S "$root" -B "$build" -DKVX_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+CC=gcc CXX=g++ cmake -S "$root" -B "$build" -DKVX_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build "$build" -j "$jobs"
 logs="$build/sanitizer-logs"
 mkdir -p "$logs"

@@ -199,7 +199,7 @@ TEST(JsonValues, MemberIterationIsTriePostOrder) {
 }
 
 TEST(JsonValues, EscapeAndUnescapeHelpers) {
-  EXPECT_EQ(Text(escape_json_string("a\"b\\c\n\x01/")), "\"a\\\"b\\\\c\\n\x01/\"");
+  EXPECT_EQ(Text(escape_json_string("a\"b\\c\n\x01/")), "\"a\\\"b\\\\c\\n\\u0001/\"");
   EXPECT_EQ(Text(unescape_json_string("  \"x\\u0041\\n\"")), "xA\n");
   reset_json_error();
   EXPECT_EQ(unescape_json_string("nope"), nullptr);

@@ -7,38 +7,43 @@
 
 #include "json.h"
 
+// A quoted string: quote, backslash and BS, TAB, LF, FF, CR take their
+// short escapes; any other control byte, which cannot stand raw in JSON
+// text, is written as \u00XX (this library's parser refuses that escape as
+// it refuses the raw byte, but the text stays JSON for every other reader).
 static bool json_write_string(strbuf_s* sb, const char* text) {
   bool ok = strbuf_appendc(sb, '"');
   for (const char* p = text; ok && *p;) {
     const char* run = p;
-    while (*p && !strchr("\"\\\b\t\n\f\r", *p)) p++;
+    while (*p && static_cast<unsigned char>(*p) >= 0x20 && *p != '"' && *p != '\\') p++;
     if (p > run) ok = strbuf_append_bytes(sb, run, static_cast<size_t>(p - run));
     if (!*p || !ok) break;
-    const char* esc = nullptr;
     switch (*p) {
       case '"':
-        esc = "\\\"";
+        ok = strbuf_append(sb, "\\\"");
         break;
       case '\\':
-        esc = "\\\\";
+        ok = strbuf_append(sb, "\\\\");
         break;
       case '\b':
-        esc = "\\b";
+        ok = strbuf_append(sb, "\\b");
         break;
       case '\t':
-        esc = "\\t";
+        ok = strbuf_append(sb, "\\t");
         break;
       case '\n':
-        esc = "\\n";
+        ok = strbuf_append(sb, "\\n");
         break;
       case '\f':
-        esc = "\\f";
+        ok = strbuf_append(sb, "\\f");
+        break;
+      case '\r':
+        ok = strbuf_append(sb, "\\r");
         break;
       default:
-        esc = "\\r";
+        ok = strbuf_appendf(sb, "\\u%04x", static_cast<unsigned char>(*p));
         break;
     }
-    ok = strbuf_append(sb, esc);
     p++;
   }
   return ok && strbuf_appendc(sb, '"');
