@@ -103,7 +103,7 @@ void work_off(kvx_client_t* c, Run& run) {
   evbuffer* out = bufferevent_get_output(c->bev);
   size_t n = evbuffer_get_length(out);
   std::string bytes(n, '\0');
-  evbuffer_remove(out, bytes.data(), n);
+  require(evbuffer_remove(out, bytes.data(), n) == static_cast<int>(n));
   run.written += bytes;
 }
 
@@ -114,9 +114,14 @@ Run feed(const uint8_t* data, size_t size, size_t step) {
   kvx_client_t* c = kvx_client_new(bev);
   c->proto = KVX_FUZZ_RAW ? TE_CTRL_RAW : TE_CTRL;
   Run run;
+  // The ends of a buffered socket's buffers that face the socket are closed
+  // to everyone else; here the input takes what a read would have brought
+  // and the output gives up what a write would have sent.
   evbuffer* in = bufferevent_get_input(bev);
+  evbuffer_unfreeze(in, 0);
+  evbuffer_unfreeze(bufferevent_get_output(bev), 1);
   for (size_t pos = 0; pos < size && !run.failed; pos += step) {
-    evbuffer_add(in, data + pos, std::min(step, size - pos));
+    require(evbuffer_add(in, data + pos, std::min(step, size - pos)) == 0);
     work_off(c, run);
     // Output stays proportionate to input: pongs echo what pings carried.
     require(run.written.size() <= 2 * (pos + step) + 16);

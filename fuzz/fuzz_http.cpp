@@ -63,8 +63,11 @@ void setup_once() {
   write_file(root + "/html/shared/lib.js", kSharedText);
   write_file(root + "/secret.txt", kOutsideMarker);
   write_file(root + "/html/secret.txt", kOutsideMarker);
-  require(chdir(root.c_str()) == 0);
-  require(kvx_set_working_dir());
+  // The handlers resolve paths against the working directory captured at
+  // start; the process's own stays where it was (libFuzzer writes there).
+  char* here = getcwd(nullptr, 0);
+  require(here && chdir(root.c_str()) == 0 && kvx_set_working_dir() && chdir(here) == 0);
+  free(here);
   app_s* app = app_main_initialize();
   set_app(app);
   app->evbase = event_base_new();

@@ -25,16 +25,17 @@ std::string take(char* text) {
   return s;
 }
 
-// Serializes, parses the text again and serializes once more: the text
-// always parses, and after that one round it stays as it is (a float that
-// prints like an integer comes back as that integer).
+// Serializes, parses the text again and serializes once more: the text is
+// always JSON, and after that one round it stays as it is (a float that
+// prints like an integer comes back as that integer, a control byte in a
+// member name, which the parser takes raw, as '?').
 std::string round_trip(const js_value_s* v) {
   std::string first = take(to_json(v));
-  js_value_s* again = parse_json(first.c_str());
+  js_value_s* again = kvx_fuzz_parse_written(first);
   require(again != nullptr);
   std::string second = take(to_json(again));
   js_free_value(again);
-  again = parse_json(second.c_str());
+  again = kvx_fuzz_parse_written(second);
   require(again != nullptr);
   require(take(to_json(again)) == second);
   js_free_value(again);

@@ -7,7 +7,7 @@
 #   scripts/fuzz.sh [build-dir] [seconds per target]
 set -e -o pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-build-fuzz}
+build=$(mkdir -p "${1:-build-fuzz}" && cd "${1:-build-fuzz}" && pwd)
 seconds=${2:-${FUZZ_SECONDS:-60}}
 jobs=${JOBS:-$(nproc)}
 
