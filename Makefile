@@ -35,7 +35,7 @@ build: deps $(BUILD)/CMakeCache.txt
 # The local-shell connection hands a shell to whoever reaches the port, so
 # the server listens on the loopback interface unless BIND says otherwise.
 run:
-	@echo "Kavrix: binding $(BIND):$(PORT)$(if $(filter 127.%,$(BIND)), (this machine only; make run BIND=0.0.0.0 to serve every interface),)"
+	@echo "Kavrix: binding $(BIND):$(PORT) $(if $(filter 127.%,$(BIND)),(this machine only; make run BIND=0.0.0.0 to serve every interface),(reachable from the network: see Security in README.md))"
 	@$(MAKE) --no-print-directory build
 	@ln -sf $(BUILD)/Kavrix Kavrix
 	./Kavrix -b $(BIND) -p $(PORT)
