@@ -338,7 +338,8 @@ def write_keycodes_js(keys):
         "  var codePoints = {",
     ]
     for name, code in keys:
-        lines.append("    %s: 0x%04X," % (js_string(name), KEY_UNICODE_BASE + code - KEY_FIRST))
+        # Upper case throughout, as codePoint() looks names up ("ALTA").
+        lines.append("    %s: 0x%04X," % (js_string(name.upper()), KEY_UNICODE_BASE + code - KEY_FIRST))
     lines += [
         "  };",
         "  var api = {",
@@ -350,7 +351,7 @@ def write_keycodes_js(keys):
         "    fromKeyCode: function (code) { return BASE + (code - 256); }",
         "  };",
         "  if (typeof module === 'object' && module.exports) { module.exports = api; } else { root.KvxKeyCodes = api; }",
-        "})(this);",
+        "})(typeof globalThis !== 'undefined' ? globalThis : this);",
         "",
     ]
     return "\n".join(lines)

@@ -117,8 +117,10 @@ struct kvx_client_t {
   time_t lastReceivedData = 0;
   int lastCursorX = 0, lastCursorY = 0;
   int cursorVisbile = -1;
-  bool init = false;    // the first writable event has been handled
-  bool failed = false;  // broke a limit: to be closed
+  bool init = false;        // the first writable event has been handled
+  bool failed = false;      // broke a limit: to be closed
+  bool screenSent = false;  // screen cells have gone to this browser (refresh or update)
+  bool needScreen = false;  // fell behind: updates skipped, the whole screen is owed
 };
 
 struct bufev_conn_info {
@@ -178,11 +180,76 @@ size_t kvx_write_full_block(kvx_client_t* client, const void* buffer, size_t siz
 void kvx_set_blocking_mode();
 void kvx_unset_blocking_mode();
 
-// ---- connection events ----
+// ---- connection events and client requests (requests.cpp) ----
 void handle_socket_read(bufferevent* bev, void* client);
 void handle_socket_write(bufferevent* bev, void* client);
 void handle_socket_event(bufferevent* bev, short events, void* client);
+// Acts on a connection's complete frame: refresh (the cursor, then the
+// whole screen, to this browser), reconnect with the session's dictionary,
+// a key to the active emulator (KVX_CLIENT_ACTION_ONKEY, the key code in 4
+// data bytes, little-endian, keycodes.js); anything else is ignored.
 void kvx_handle_client_requests(kvx_client_t* client);
+
+// ---- prompts (prompts.cpp) ----
+// The question goes to every browser; the first answer counts, whichever
+// browser sends it.  What the browser answers:
+//   entry   KVX_CLIENT_ACTION_GET_ENTRY_RESPONSE, fields: the text (an empty
+//           text travels as the single space of an empty field) and the
+//           result: 0 cancelled, 1 accepted, 3 accepted with its save box
+//           ticked (bit value 2 is the save flag).
+//   yes/no  KVX_CLIENT_ACTION_GET_YESNO_RESPONSE, field: 1 yes, 0 no.
+//   error   KVX_CLIENT_ACTION_ACK_FATAL_ERROR, no fields.
+enum : int {
+  KVX_ENTRY_CANCELLED = 0,
+  KVX_ENTRY_ACCEPTED = 1,
+  KVX_ENTRY_SAVE = 2,  // added to KVX_ENTRY_ACCEPTED
+  KVX_YESNO_NO = 0,
+  KVX_YESNO_YES = 1,
+};
+// A prompt that no browser answers within this many seconds ends as if
+// every browser had left.
+constexpr int kKvxPromptTimeLimit = 300;
+// Tests shorten the limit (milliseconds; 0 or less restores the default).
+void kvx_set_prompt_time_limit(int milliseconds);
+// The entered text (the caller frees it) with *ret set to the result, or
+// null without an answer (*ret untouched).
+char* kvx_wingetentry(void* pgl, const char* title, bool isPassword, const char* msg, const char* saveMsg,
+                      int* ret);
+// The button number, 0 without an answer.
+int kvx_showyesno(void* pgl, const char* title, const char* msg);
+void kvx_showfatalerror(void* pgl, bool fatal, const char* msg);
+// Makes the drawing layer's prompts (wingetentry, winshowyesno,
+// winshowfatalerror) these.
+void kvx_prompts_attach();
+
+// ---- screen and cursor updates ----
+// Pending output above which a browser gets no more updates until it has
+// caught up below the low-water mark; it then gets the cursor and the whole
+// screen.
+constexpr size_t kKvxOutputHighWater = 4u << 20;
+constexpr size_t kKvxOutputLowWater = 1u << 20;
+
+struct te;
+// The changed cells to one browser, or to all when `client` is null; clears
+// the change record.
+void kvx_send_region(app_s* app, kvx_client_t* client);
+// The whole screen to one browser (the change record is left for the
+// others), or to all when `client` is null.
+void kvx_send_screen(app_s* app, kvx_client_t* client);
+// The cursor of the active emulator to one browser, or to all.
+void kvx_send_cursor_state(kvx_client_t* client);
+void _kvx_send_cursor_state(kvx_client_t* client, int x, int y, int visible);
+// A cell as the browser draws it: the Unicode value in bits 32-62 and bit 63
+// set (unchanged, bit 63 clear, without a TCS-to-Unicode table).
+uint64_t get_unicode_chattr(te* t, uint64_t cell);
+// printf into newly allocated text (free()).
+char* fstr_create(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// A browser's output has drained: owed screens go out, host reads resume.
+void kvx_update_client_writable(kvx_client_t* client);
+// Whether every browser is behind (and there is at least one).
+bool kvx_all_clients_behind(app_s* app);
+// Fills the session's channel seam with the operations above.
+void kvx_update_attach(app_s* app);
 
 // Session-role start and end of the channel: the attach deadline.
 void kvx_channel_start(app_s* app);

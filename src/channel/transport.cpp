@@ -1,7 +1,7 @@
 // Channel transport: the connection list, sending frames to one or all
-// browsers, receiving them, the connection's event callbacks, and the
-// switch between the event loop's buffers and blocking socket I/O that a
-// prompt uses while it waits.
+// browsers, receiving them, and the switch between the event loop's buffers
+// and blocking socket I/O that a prompt uses while it waits.  The
+// connection's event callbacks and the client actions are in requests.cpp.
 #include <arpa/inet.h>
 #include <event2/bufferevent_ssl.h>
 #include <fcntl.h>
@@ -15,6 +15,7 @@
 
 #include "app.h"
 #include "channel.h"
+#include "json.h"
 #include "tetrace.h"
 
 // ---- connections ----
@@ -65,6 +66,8 @@ void kvx_remove_client(kvx_client_t* client) {
   auto it = std::find(list.begin(), list.end(), client);
   if (it != list.end()) list.erase(it);
   kvx_client_free(client);
+  // The browsers left may all be able to take output again.
+  app_pause_host_reads(app, kvx_all_clients_behind(app));
   if (list.empty() && !app_is_connected(app) && app->evbase) event_base_loopexit(app->evbase, nullptr);
 }
 
@@ -77,15 +80,26 @@ size_t kvx_read_full_block(kvx_client_t* client, void* buffer, size_t size) {
   }
   size_t done = 0;
   char* p = static_cast<char*>(buffer);
+  // Bytes the event loop had already taken in come first, so that nothing
+  // is skipped or read out of order.
+  if (client->bev) {
+    int n = evbuffer_remove(bufferevent_get_input(client->bev), p, size);
+    if (n > 0) done = static_cast<size_t>(n);
+  }
   while (done < size) {
     if (client->ssl) {
+      errno = 0;
       int n = SSL_read(client->ssl, p + done, static_cast<int>(std::min<size_t>(size - done, 1 << 30)));
       if (n > 0) {
         done += static_cast<size_t>(n);
         continue;
       }
       int err = SSL_get_error(client->ssl, n);
-      if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE) continue;
+      // A blocking socket asks for a repeat only after its receive time
+      // limit ran out: that ends the read like any other failure.
+      if ((err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE) && errno != EAGAIN &&
+          errno != EWOULDBLOCK)
+        continue;
       if (err != SSL_ERROR_ZERO_RETURN) client->hf.err = errno ? errno : EIO;
       break;
     }
@@ -107,12 +121,23 @@ size_t kvx_write_full_block(kvx_client_t* client, const void* buffer, size_t siz
     return bufferevent_write(client->bev, buffer, size) == 0 ? size : 0;
   }
   if (client->ssl) {
-    for (;;) {
-      int n = SSL_write(client->ssl, buffer, static_cast<int>(size));
-      if (n > 0) return static_cast<size_t>(n);
+    // Partial writes are possible when the event layer enabled them on the
+    // TLS object: the rest follows until all is out.
+    size_t done = 0;
+    const char* p = static_cast<const char*>(buffer);
+    while (done < size) {
+      errno = 0;
+      int n = SSL_write(client->ssl, p + done, static_cast<int>(std::min<size_t>(size - done, 1 << 30)));
+      if (n > 0) {
+        done += static_cast<size_t>(n);
+        continue;
+      }
       int err = SSL_get_error(client->ssl, n);
-      if (err != SSL_ERROR_WANT_READ && err != SSL_ERROR_WANT_WRITE) return 0;
+      if ((err != SSL_ERROR_WANT_READ && err != SSL_ERROR_WANT_WRITE) || errno == EAGAIN ||
+          errno == EWOULDBLOCK)
+        break;
     }
+    return done;
   }
   size_t done = 0;
   const char* p = static_cast<const char*>(buffer);
@@ -240,41 +265,4 @@ bool kvx_recv(kvx_client_t* client) {
   }
   size_t after = input ? evbuffer_get_length(input) : 0;
   return completed || after < before;
-}
-
-// ---- connection events ----
-
-void kvx_handle_client_requests(kvx_client_t* client) {
-  // Refresh, reconnect and key frames are acted upon by the terminal
-  // session; until it is attached here, and for answers to prompts arriving
-  // outside a prompt and unknown actions, a frame is ignored.
-  (void)client;
-}
-
-void handle_socket_read(bufferevent*, void* arg) {
-  kvx_client_t* client = static_cast<kvx_client_t*>(arg);
-  // Everything that has arrived is worked off, frame by frame.
-  while (kvx_recv(client)) {
-    if (client->failed) break;
-    if (kvx_has_data(client)) {
-      if (!client->hf.invalid) kvx_handle_client_requests(client);
-      kvx_frame_clear(client);
-    }
-  }
-  if (client->failed) {
-    TE_Trace(TRACE_FAIL, "[%d] - Browser connection sent more than the channel accepts, closing it.\n",
-             static_cast<int>(getpid()));
-    kvx_remove_client(client);
-  }
-}
-
-void handle_socket_write(bufferevent*, void* arg) {
-  kvx_client_t* client = static_cast<kvx_client_t*>(arg);
-  if (client->init) return;
-  if (app_is_connected(gApp)) kvx_send_connected(client);
-  client->init = true;
-}
-
-void handle_socket_event(bufferevent*, short events, void* arg) {
-  if (events & (BEV_EVENT_EOF | BEV_EVENT_ERROR)) kvx_remove_client(static_cast<kvx_client_t*>(arg));
 }

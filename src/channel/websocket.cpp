@@ -248,6 +248,8 @@ static void channel_attach_deadline(evutil_socket_t, short, void* arg) {
 }
 
 void kvx_channel_start(app_s* app) {
+  kvx_update_attach(app);
+  kvx_prompts_attach();
   app->startTime = kvx_get_time();
   app->idleTimer = evtimer_new(app->evbase, channel_attach_deadline, app);
   timeval limit = {kKvxAttachTimeout, 0};

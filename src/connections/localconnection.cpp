@@ -3,6 +3,8 @@
 // and hanging up and reaping the shell.
 #include "localconnection.h"
 
+#include <locale.h>
+
 #include <errno.h>
 #include <fcntl.h>
 #include <pty.h>
@@ -53,9 +55,16 @@ static void local_fill_termios(struct termios* t) {
   cfsetospeed(t, B115200);
 }
 
+static bool local_locale_exists(const char* name) {
+  locale_t loc = newlocale(LC_CTYPE_MASK, name, static_cast<locale_t>(nullptr));
+  if (!loc) return false;
+  freelocale(loc);
+  return true;
+}
+
 // In the child: a clean signal state, no descriptors of the session process,
 // the terminal environment, then the shell.  Never returns.
-[[noreturn]] static void local_exec_shell(const char* term) {
+[[noreturn]] static void local_exec_shell(const char* term, bool utf8CtypeFallback) {
   static const int kResetSignals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM, SIGPIPE,
                                       SIGCHLD, SIGALRM, SIGUSR1, SIGUSR2};
   for (int sig : kResetSignals) signal(sig, SIG_DFL);
@@ -66,6 +75,7 @@ static void local_fill_termios(struct termios* t) {
 
   setenv("TERM", term, 1);
   setenv("LANG", "en_US.UTF-8", 1);
+  if (utf8CtypeFallback) setenv("LC_CTYPE", "C.UTF-8", 0);
   // A session process receives only HOME; give the shell a usable search path.
   setenv("PATH", "/usr/local/bin:/usr/bin:/bin", 0);
   const char* shell = getenv("SHELL");
@@ -87,13 +97,17 @@ int LumLocalConnection::MakeConnection() {
   _win.ws_row = static_cast<unsigned short>(_rows);
   _win.ws_col = static_cast<unsigned short>(_cols);
   std::string term = GetEmName();  // before the fork: no allocation in the child
+  // The shell is told LANG=en_US.UTF-8.  Where that locale is not installed
+  // the shell would fall back to plain ASCII and mangle typed UTF-8, so the
+  // always-present C.UTF-8 then gives it UTF-8 character handling.
+  bool utf8Fallback = !local_locale_exists("en_US.UTF-8") && local_locale_exists("C.UTF-8");
   int master = -1;
   pid_t pid = forkpty(&master, nullptr, &_term, &_win);
   if (pid < 0) {
     Log("LumLocalConnection: forkpty failed errno = %d (%s)\n", errno, strerror(errno));
     return 0;
   }
-  if (pid == 0) local_exec_shell(term.c_str());
+  if (pid == 0) local_exec_shell(term.c_str(), utf8Fallback);
   _pid = pid;
   int flags = fcntl(master, F_GETFL);
   fcntl(master, F_SETFL, flags | O_NONBLOCK);
@@ -115,8 +129,36 @@ void LumLocalConnection::ChangePtySize(int rows, int cols) {
 
 void LumLocalConnection::Comout(const char* buffer, int length) {
   if (_fd <= 0 || length <= 0) return;
-  ssize_t written = write(_fd, buffer, static_cast<size_t>(length));
-  (void)written;
+  size_t done = 0;
+  if (_out.empty()) {
+    ssize_t n = write(_fd, buffer, static_cast<size_t>(length));
+    if (n > 0) done = static_cast<size_t>(n);
+  }
+  size_t rest = static_cast<size_t>(length) - done;
+  if (rest == 0) return;
+  if (_out.size() + rest > kOutputLimit) {
+    Log("LumLocalConnection: input queue full, %zu bytes dropped\n", rest);
+    return;
+  }
+  _out.append(buffer + done, rest);
+  FlushOutput();
+}
+
+void LumLocalConnection::FlushOutput() {
+  while (_fd > 0 && !_out.empty()) {
+    ssize_t n = write(_fd, _out.data(), _out.size());
+    if (n <= 0) {
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) _out.clear();  // the shell is gone
+      return;
+    }
+    _out.erase(0, static_cast<size_t>(n));
+  }
+}
+
+int LumLocalConnection::KeepAliveCheck() {
+  FlushOutput();
+  return 0;
 }
 
 bool LumLocalConnection::IsConnected() {
@@ -125,12 +167,27 @@ bool LumLocalConnection::IsConnected() {
 
 int LumLocalConnection::Read(char* buffer, int size) {
   if (_fd <= 0) return -1;
-  ssize_t n = read(_fd, buffer, static_cast<size_t>(size));
-  if (n > 0) return static_cast<int>(n);
-  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return 0;
-  // End of file, or EIO once the shell has gone: collect it now if it has.
-  ReapShell(false);
-  return -1;
+  if (size <= 0) return 0;
+  if (!_out.empty()) FlushOutput();
+  if (_inStart == _inEnd) {
+    _inStart = _inEnd = 0;
+    ssize_t n = read(_fd, _in, sizeof _in);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return 0;
+    if (n <= 0) {
+      // End of file, or EIO once the shell has gone: collect it now if it has.
+      ReapShell(false);
+      return -1;
+    }
+    _inEnd = static_cast<int>(n);
+  }
+  int n = _inEnd - _inStart < size ? _inEnd - _inStart : size;
+  memcpy(buffer, _in + _inStart, static_cast<size_t>(n));
+  _inStart += n;
+  return n;
+}
+
+int LumLocalConnection::HasData() {
+  return _inEnd - _inStart;
 }
 
 // Collects the shell's exit status.  With force, a shell still running is
@@ -163,6 +220,8 @@ void LumLocalConnection::ReapShell(bool force) {
 }
 
 void LumLocalConnection::Disconnect() {
+  _inStart = _inEnd = 0;
+  _out.clear();
   if (_fd > 0) {
     close(_fd);
     _fd = 0;

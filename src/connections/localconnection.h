@@ -6,6 +6,8 @@
 #include <sys/types.h>
 #include <termios.h>
 
+#include <string>
+
 #include "lumconnection.h"
 
 class LumLocalConnection : public LumConnection {
@@ -15,9 +17,20 @@ class LumLocalConnection : public LumConnection {
 
   int MakeConnection() override;
   void ChangePtySize(int rows, int cols) override;
+  // Writes what the pseudo-terminal takes now and queues the rest (up to
+  // kOutputLimit), so a paste into a busy shell loses nothing; the queue
+  // drains on every later write, read and update tick.
   void Comout(const char* buffer, int length) override;
   bool IsConnected() override;
+  // Hands out the shell's output in pieces of at most `size`, taken from
+  // the pseudo-terminal in larger blocks: each read of the terminal wakes
+  // the shell's side of it, so few large reads carry output much faster
+  // than many small ones.
   int Read(char* buffer, int size) override;
+  // Output already taken from the pseudo-terminal and not yet handed out.
+  int HasData() override;
+  // Sends queued input the pseudo-terminal could not take before.
+  int KeepAliveCheck() override;
   // Closes the pseudo-terminal, hangs the shell up and reaps it; a shell that
   // outlives a short grace is killed.
   void Disconnect() override;
@@ -30,5 +43,11 @@ class LumLocalConnection : public LumConnection {
 
  private:
   void ReapShell(bool force);
+  void FlushOutput();
+  static constexpr size_t kOutputLimit = 1 << 20;
+  std::string _out;  // input for the shell that the pseudo-terminal has not taken yet
   pid_t _pid = 0;
+  static constexpr int kInputBlock = 16384;
+  char _in[kInputBlock];
+  int _inStart = 0, _inEnd = 0;  // undelivered output is _in[_inStart, _inEnd)
 };

@@ -3,6 +3,7 @@
 // of the JSON endpoints.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -12,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
+#include <string_view>
 
 #include "http.h"
 #include "tetrace.h"
@@ -272,29 +275,105 @@ bool is_json_request(evhtp_request_t* req) {
   return true;
 }
 
-js_value_s* get_json(evhtp_request_t* req) {
-  if (!req || !json_start()) return nullptr;
-  char chunk[1023];
-  bool any = false, added = true;
-  for (;;) {
-    int n = evbuffer_remove(req->buffer_in, chunk, sizeof chunk);
-    if (n <= 0) break;
-    any = true;
-    TE_Trace(TRACE_PRINT, "%.*s", n, chunk);
-    if (!json_add_bytes(chunk, static_cast<size_t>(n))) {
-      evbuffer_drain(req->buffer_in, evbuffer_get_length(req->buffer_in));
-      added = false;
-      break;
+// ---- the logged copy of a request body ----
+
+// Members whose values are secrets: shown as "***" in the log.
+// Setting keys are read without regard to case, so the names are matched
+// the same way.
+static bool json_log_secret_name(const char* name) {
+  return strcasecmp(name, "password") == 0 || strcasecmp(name, "sshPassphrase") == 0 ||
+         strcasecmp(name, "sslPrivateKeyPassword") == 0;
+}
+
+static js_value_s* json_log_copy(const js_value_s* v, bool secret);
+
+struct json_log_ctx {
+  js_value_s* out;
+  bool secretMembers;  // every member is a secret (inside "secureKeys")
+};
+
+static void json_log_member(const char* name, js_value_s* value, void* arg) {
+  json_log_ctx* ctx = static_cast<json_log_ctx*>(arg);
+  if (ctx->secretMembers || json_log_secret_name(name)) {
+    js_value_put(ctx->out, name, js_value_new_string("***"));
+  } else if (strcasecmp(name, "secureKeys") == 0 && value && value->type == JS_VALUE_OBJECT) {
+    json_log_ctx inner = {js_value_new_object(), true};
+    js_value_iterate_members(value, json_log_member, &inner);
+    js_value_put(ctx->out, name, inner.out);
+  } else {
+    js_value_put(ctx->out, name, json_log_copy(value, false));
+  }
+}
+
+// A deep copy with the secrets replaced.
+static js_value_s* json_log_copy(const js_value_s* v, bool secret) {
+  if (secret) return js_value_new_string("***");
+  if (!v) return js_value_null();
+  switch (v->type) {
+    case JS_VALUE_BOOL:
+      return js_value_new_bool(js_value_bool(v));
+    case JS_VALUE_INTEGER:
+      return js_value_new_int(js_value_int(v));
+    case JS_VALUE_FLOAT:
+      return js_value_new_float(js_value_float(v));
+    case JS_VALUE_STRING:
+      return js_value_new_string(js_value_string(v));
+    case JS_VALUE_ARRAY: {
+      int n = js_value_array_length(v);
+      js_value_s* out = js_value_new_array(n > 0 ? n : 1);
+      for (int i = 0; i < n; i++)
+        js_value_append_array(out, json_log_copy(js_value_get_element(v, i), false));
+      return out;
+    }
+    case JS_VALUE_OBJECT: {
+      json_log_ctx ctx = {js_value_new_object(), false};
+      js_value_iterate_members(v, json_log_member, &ctx);
+      return ctx.out;
+    }
+    default:
+      return js_value_null();
+  }
+}
+
+// Writes the request body to the log: parsed bodies as their JSON text with
+// secret values masked; a body that does not parse is shown only when it
+// names no secret.
+static void json_log_body(const js_value_s* parsed, const char* raw, size_t length) {
+  if (!TE_Trace_Enabled(TRACE_PRINT) || !length) return;
+  if (parsed) {
+    js_value_s* copy = json_log_copy(parsed, false);
+    char* text = to_json(copy);
+    js_free_value(copy);
+    if (text) TE_Trace(TRACE_PRINT, "%s\n", text);
+    free(text);
+    return;
+  }
+  static const char* const kSecretWords[] = {"secureKeys", "password", "Passphrase", "PrivateKeyPassword"};
+  std::string_view body(raw, length);
+  for (const char* word : kSecretWords) {
+    if (body.find(word) != std::string_view::npos) {
+      TE_Trace(TRACE_PRINT, "[request body of %zu bytes not shown]\n", length);
+      return;
     }
   }
-  if (any) TE_Trace(TRACE_PRINT, "\n");
-  if (!added) {
+  TE_Trace(TRACE_PRINT, "%.*s\n", static_cast<int>(length), raw);
+}
+
+js_value_s* get_json(evhtp_request_t* req) {
+  if (!req || !json_start()) return nullptr;
+  size_t length = evbuffer_get_length(req->buffer_in);
+  std::string raw(length, '\0');
+  if (length) evbuffer_remove(req->buffer_in, raw.data(), length);
+  if (length && !json_add_bytes(raw.data(), length)) {
     js_free_value(json_end());
     reset_json_error();
     set_json_error(ERROR_LIBC, strerror(ENOMEM));
+    json_log_body(nullptr, raw.data(), length);
     return nullptr;
   }
-  return json_end();
+  js_value_s* value = json_end();
+  json_log_body(value, raw.data(), length);
+  return value;
 }
 
 js_value_s* get_json_body(evhtp_request_t* req) {

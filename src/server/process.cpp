@@ -274,6 +274,7 @@ int listen() {
       event_base_dispatch(app->evbase);
       kvx_stop_ping_timer();
       kvx_channel_stop(app);
+      app_end_session(app);
     } else {
       status = 1;
     }

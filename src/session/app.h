@@ -1,7 +1,12 @@
 // The session object: the one process-wide record of both roles, reached
 // through gApp.  The server role keeps its listener, TLS set-up and table of
-// session processes here; a session process keeps its browser connections
-// and, as the session core grows, its terminal session.
+// session processes here; a session process keeps its terminal session: the
+// emulator records, the settings dictionary and configuration, the host
+// connection, the update timer and its browser connections.
+//
+// The session reaches the browsers through a narrow seam it owns
+// (app_channel_ops), which the channel fills at start-up, so this library
+// builds and runs without the channel.
 #pragma once
 
 #include <cstdint>
@@ -17,15 +22,88 @@ struct ssl_ctx_st;
 struct kvx_session_t;  // the server's record of a session process
 struct kvx_client_t;   // one browser connection of a session process
 struct te;             // the character-mode terminal record
-class LumDict;         // the settings dictionary
+struct te3270;         // the block-mode record of the 3270 and 5250 emulators
+struct js_value_s;
+class LumDict;
+class LumConnection;
+class CTe5250Ctrl;
 
-// ---- BEGIN settings block: declared by the settings / emulation / platform
-// ---- layer until the session core declares its full field set.
 // Which emulator receives host data and keys.
 typedef enum tagEmlib { EM_UNIX = 0, EM_TN3270 = 1, EM_TN5250 = 2 } APP_EM_LIB;
-// ---- END settings block
+
+// Descriptor results of a connection as kept in _readFD.
+enum : int {
+  APP_FD_CONNECTING = -2,      // still being established
+  APP_FD_NO_DESCRIPTOR = -10,  // connected without a descriptor to watch
+};
+
+// Title texts.
+#define APP_TITLE_PRODUCT "Ostrovia"
 
 struct app_s {
+  // ---- drawing layer (no visible output in a session process) ----
+  void* pgl = nullptr;   // drawing handle
+  void* font = nullptr;  // font handle
+  int x = 0, y = 0, w = 0, h = 0;
+  int winw = 0, winh = 0;  // drawing surface in pixels
+
+  // ---- emulators ----
+  te* lpte = nullptr;          // the character-mode terminal (owned)
+  te3270* lptn = nullptr;      // the active block-mode record: lptn3270 or lptn5250
+  te3270* lptn3270 = nullptr;  // owned
+  te3270* lptn5250 = nullptr;  // owned (through _te5250)
+  APP_EM_LIB emlib = EM_UNIX;
+
+  // ---- host as first configured ----
+  std::string hostname;
+  int port = 0;
+  bool autoReconnect = false;
+
+  // ---- view state of the drawing layer (no behaviour here) ----
+  int panx = 0, pany = 0;
+  bool shrinkToFit = false;
+  bool antialias = false;
+  int selx = 0, sely = 0, selw = 0, selh = 0;
+  bool selr = false;
+
+  // ---- macro playback ----
+  std::string macroFile;
+  std::string macroString;
+  size_t macroLinePtr = 0;
+  bool macroPlaying = false;
+  bool macroPaused = false;
+  bool macroRecording = false;  // never started in this system
+  int macroWait = 0;
+  bool macroWaitingForHash = false;
+  event* macroTimer = nullptr;
+
+  // ---- dialog scripts ----
+  std::string dialogString;
+  size_t dialogPtr = 0;
+  int dialogState = 0;
+  std::string dialogLabel;
+  int dialogTimeout = 0;
+  time_t dialogStopTime = 0;
+  std::string dialogOutbuf;
+  std::string matchBuf;
+  size_t matchBufPtr = 0;
+  std::string dialogMatchTBuf;
+  size_t dialogMatchPtr = 0;
+
+  bool insideComEvent = false;  // re-entry guard of the host-data handler
+
+  // ---- printing (produces nothing in this system) ----
+  int printLines = 0;
+  int printCols = 0;
+  bool printScreen = false;
+
+  CTe5250Ctrl* _te5250 = nullptr;  // owns lptn5250
+
+  // ---- drawing-layer hooks (no behaviour here) ----
+  void* _frame = nullptr;
+  void* _widget = nullptr;
+  bool waitingToDraw = false;
+
   // ---- process and listener (both roles) ----
   event_base* evbase = nullptr;         // the process's only event loop
   evhtp* htp = nullptr;                 // the HTTP listener
@@ -55,30 +133,126 @@ struct app_s {
   time_t startTime = 0;         // when the session process started listening
   bool clientAttached = false;  // a browser has attached at least once
 
-  // ---- BEGIN settings block: terminal session fields read and written by
-  // ---- the settings, the emulation selection and the platform layer.
-  void* pgl = nullptr;         // drawing handle (PGL, platform.h)
-  int winw = 0, winh = 0;      // drawing surface in pixels
-  te* lpte = nullptr;          // the character-mode terminal, owned
-  APP_EM_LIB emlib = EM_UNIX;  // the active emulator
-  bool autoReconnect = false;  // never enabled in this system
-  LumDict* _dict = nullptr;    // the settings dictionary, owned
-  int _rows = 25, _cols = 80;  // requested screen size
-  bool _autologin = false;     // play _autologinMacroHash once the host is reached
+  // ---- configuration ----
+  js_value_s* _config = nullptr;  // the object last posted to "/load_config" (owned)
+  LumDict* _dict = nullptr;       // the settings dictionary (owned)
+
+  // ---- host connection ----
+  int _readFD = 0;              // > 0 descriptor; -2 connecting; -10 no descriptor; else failed
+  time_t _connectionStart = 0;  // when the current attempt began
+  int _mode = 0;                // not read in this system
+  int _rows = 25, _cols = 80;   // requested screen size
+  bool _autologin = false;      // play _autologinMacroHash on the first host data
   std::string _autologinMacroHash;
-  int _conntype = 0;             // the commtype setting
-  uint32_t _cursorColor = 0;     // cursor colour (COLORREF)
-  int borderDetect = 0;          // turn '*' drawings into line drawing
-  int _emulation = -1;           // the emulate setting last applied (none yet)
-  std::string _currentCodepage;  // the cptrxin setting last loaded
-  // ---- END settings block
+  std::string teTitle;                        // title set by the host
+  bool _haveFirstData = false;                // block mode: first host record since the connect
+  int _conntype = 0;                          // "commtype": 7 local shell, 5 SSH, else telnet
+  LumConnection* _conn = nullptr;             // the current connection (owned)
+  LumConnection* _staleConnection = nullptr;  // disconnected, destroyed on the next tick (owned)
+  uint32_t _cursorColor = 0;
+  bool _macroContinue = false;
+  bool needToClose = false;    // close the session after the current host-data pass
+  bool inConnect = false;      // a connect is in progress
+  bool inUpdateTimer = false;  // re-entry guard of the update timer
+  int borderDetect = 0;        // turn '*' drawings into line-drawing characters
+  void* ctrl = nullptr;        // not read in this system
+
+  // ---- settings state kept between applications ----
+  int _emulation = -1;           // the "emulate" setting in force
+  std::string _currentCodepage;  // the "cptrxin" code page loaded
+
+  // ---- session-core timers and watches ----
+  event* updateTimer = nullptr;      // the 100 ms update timer
+  event* readEvent = nullptr;        // the host read watch
+  int readWatchFd = 0;               // descriptor of readEvent
+  bool hostReadsPaused = false;      // every browser is behind: host reads wait
+  bool unicodeTableMissing = false;  // the missing TCS-to-Unicode table was reported
+
+  // ---- keyboard ----
+  int keyHighSurrogate = 0;  // first half of a character beyond U+FFFF, waiting for its second
 };
 
 extern app_s* gApp;
 
-// A new session object with every field at its default; no connection is made.
+// ---- the seam to the browser channel ----
+// Filled by the channel at start-up; a null member does nothing, so the
+// session runs without browsers (tests, the server role).
+struct app_channel_ops {
+  void (*send_connected)(app_s* app, bool connected);  // KVX_HOST_ACTION_CONNECTED to every browser
+  void (*send_region)(app_s* app);                     // the changed region to every browser
+  void (*send_screen)(app_s* app);                     // the whole screen to every browser
+  void (*send_cursor)(app_s* app);                     // the cursor state to every browser
+  // True while every browser is too far behind to take more screen output.
+  bool (*output_blocked)(app_s* app);
+};
+void app_set_channel_ops(const app_channel_ops* ops);
+const app_channel_ops& app_channel();
+
+// ---- creation ----
+// A new session object: the character-mode terminal and the 800 x 600
+// surface; no connection is made.
 app_s* app_main_initialize();
+app_s* app_create(void* frame, int x, int y);
 void set_app(app_s* app);
 
+// ---- settings ----
+// Applying a dictionary, emulation selection and sizing are in settings.h and
+// emulation.h; the platform operations and the secure store in platform.h
+// and secure.h.
+// Makes `dict` the session's dictionary (freeing a different previous one)
+// and connects with it; a missing dictionary does nothing.
+void app_connect_using_dictionary(app_s* app, LumDict* dict);
+// The dictionary while connected, else null.
+LumDict* app_get_connected_dict(app_s* app);
+
+// ---- connection ----
+void app_connect(app_s* app);
+void app_connection_made(app_s* app);
+void app_disconnect(app_s* app, int error);
+void app_disconnect_ex(app_s* app, int error, bool autoReconnect, bool closeDisconnect);
+bool app_should_close_on_disconnect(app_s* app);
+// At the end of the session process: the host connection is closed (a local
+// shell hung up and reaped) and the update timer stopped.
+void app_end_session(app_s* app);
 // True while the session's host connection is established.
 bool app_is_connected(const app_s* app);
+void app_use_read_socket(app_s* app, int fd, bool autoReconnect);
+// Tells the host the screen size and takes in its answer.
+void app_update_remote_rows(app_s* app, int rows, int cols);
+// Host reads wait while every browser is behind, and resume when one catches up.
+void app_pause_host_reads(app_s* app, bool pause);
+
+// ---- host data and the update timer ----
+void app_oncom(app_s* app, int fd);
+void app_start_update_timer(app_s* app);
+void app_stop_update_timer(app_s* app);
+void app_update_timer(app_s* app);
+bool app_is_holding_data(app_s* app);
+void app_set_holding_data(app_s* app, bool flag);
+
+// Bytes read per host read, and the most one host-data pass takes in before
+// it lets the event loop run (the rest is taken on the next pass).
+constexpr int kAppReadBlock = 1024;
+constexpr size_t kAppPassBudget = 1u << 20;
+// A connect still pending after this many seconds fails.
+constexpr int kAppConnectTimeout = 20;
+constexpr int kAppUpdateIntervalMs = 100;
+
+// ---- bytes to the host ----
+void app_comout(app_s* app, int byte);
+void app_bcomout(app_s* app, const char* bytes, int length);
+void app_bcomout_raw(app_s* app, const char* bytes, int length);
+
+// ---- screen ----
+void app_clear_emulator(app_s* app);
+void app_draw_banner(app_s* app);
+void app_onpaint(app_s* app);
+void app_onsync(app_s* app);
+void app_ontimer(app_s* app);
+void app_process_borders(app_s* app);
+void app_set_te_title(app_s* app, const char* text);
+void _app_update_title(app_s* app);
+// The host as the title names it, newly allocated (free()).
+char* app_get_display_name(app_s* app);
+// The title last given to app_set_title (for inspection).
+const std::string& app_current_title();

@@ -323,7 +323,9 @@ char* wingetentry(void* pgl, const char* title, bool isPassword, const char* msg
     result = g_platformHooks.entry(pgl, title ? title : "", isPassword, msg ? msg : "",
                                    saveMsg ? saveMsg : "", &text);
   if (ret) *ret = result;
-  return result ? strdup(text.c_str()) : nullptr;
+  char* answer = result ? strdup(text.c_str()) : nullptr;
+  explicit_bzero(text.data(), text.size());  // it may be a password
+  return answer;
 }
 
 int winshowyesno(void* pgl, const char* title, const char* text) {

@@ -129,7 +129,8 @@ void wingetclientrect(void* pgl, int* x, int* y, int* width, int* height);
 int wingettickcount(void* pgl);
 int PGL_GetTickCount(void* pgl);
 void winontimer(void* pgl);
-// Browser prompts (through app_platform_hooks).
+// Browser prompts (through app_platform_hooks, which the channel fills with
+// its blocking prompts at start-up).
 // The entered text (freed by the caller), or null when cancelled; *ret gets
 // the answer's result code.
 char* wingetentry(void* pgl, const char* title, bool isPassword, const char* msg, const char* saveMsg,

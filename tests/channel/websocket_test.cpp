@@ -144,8 +144,21 @@ TEST_F(Channel, RawConnectionsCarryFramesWithoutWebSocketFraming) {
   std::string frames = ChannelEncode(4000, {}) + ChannelEncode(4002, {}, std::string("\x0d\0\0\0", 4));
   ASSERT_TRUE(raw.SendSplit(frames));
   ASSERT_TRUE(raw.conn.Write(ChannelEncode(4003, {"a", "", "50%", "\t"}, "")));
-  // Nothing comes back for these, and the connection stays open.
-  EXPECT_EQ(raw.conn.ReadSome(1, 1), "");
+  // The refresh is answered with the cursor and the whole screen as bare
+  // frames; the key (no host) and the stray prompt answer get nothing, and
+  // the connection stays open.
+  std::string bytes;
+  std::vector<ChannelFrame> got;
+  ASSERT_TRUE(WaitFor([&] {
+    bytes += raw.conn.ReadSome(1 << 16, 0.2);
+    while (auto f = ChannelDecode(bytes)) got.push_back(*f);
+    return !got.empty() && got.back().action == 2;
+  }));
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0].action, 3);
+  ASSERT_EQ(got[1].fields.size(), 1u);
+  EXPECT_EQ(got[1].fields[0].rfind("0:", 0), 0u) << got[1].fields[0];
+  EXPECT_EQ(bytes + raw.conn.ReadSome(1, 1), "");
   EXPECT_FALSE(raw.conn.closed());
   EXPECT_TRUE(Listed());
 }

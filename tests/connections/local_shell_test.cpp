@@ -197,3 +197,49 @@ TEST(LocalShell, MissingShellEndsTheConnection) {
 }
 
 }  // namespace
+
+namespace {
+
+// A paste far larger than the pseudo-terminal's buffer reaches a shell that
+// reads slowly, byte for byte, in order.
+TEST(LocalShell, LargePasteIsQueuedNotLost) {
+  std::string out = kvxtest::TempDir() + "/paste.txt";
+  std::string script = WriteScript("stty raw -echo\nhead -c 300000 > '" + out +
+                                   "'\nprintf 'DONE\\n'\nexec sleep 30\n");
+  ShellEnv env(script.c_str());
+  LumDict dict;
+  LumLocalConnection conn;
+  Configure(conn, dict, 30);
+  Pump pump(&conn);
+  ASSERT_GT(conn.MakeConnection(), 0);
+  std::string paste;
+  for (int i = 0; paste.size() < 300000; i++) paste += "line " + std::to_string(i) + "\r";
+  paste.resize(300000);
+  // The paste goes out once the script has switched the terminal to raw mode.
+  auto rawModeBy = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  struct termios t;
+  while (tcgetattr(conn._fd, &t) == 0 && (t.c_lflag & ICANON) && std::chrono::steady_clock::now() < rawModeBy)
+    usleep(10000);
+  ASSERT_FALSE(t.c_lflag & ICANON);
+  Send(conn, paste);
+  ASSERT_TRUE(pump.WaitFor("DONE", std::chrono::seconds(30))) << "queued input never fully arrived";
+  std::ifstream in(out, std::ios::binary);
+  std::string got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(got.size(), paste.size());
+  EXPECT_TRUE(got == paste);
+}
+
+// Where en_US.UTF-8 is not installed, the shell still handles UTF-8.
+TEST(LocalShell, ShellCharacterHandlingIsUtf8) {
+  std::string script = WriteScript("echo \"CT:$(locale charmap 2>/dev/null):END\"\nexec sleep 30\n");
+  ShellEnv env(script.c_str());
+  LumDict dict;
+  LumLocalConnection conn;
+  Configure(conn, dict, 30);
+  Pump pump(&conn);
+  ASSERT_GT(conn.MakeConnection(), 0);
+  ASSERT_TRUE(pump.WaitFor(":END")) << pump.data();
+  EXPECT_NE(pump.data().find("CT:UTF-8:END"), std::string::npos) << pump.data();
+}
+
+}  // namespace

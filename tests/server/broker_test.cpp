@@ -115,11 +115,12 @@ TEST(Broker, RelayedAnswersKeepTheirMeaning) {
   EXPECT_EQ(r.status, 500);
   EXPECT_EQ(r.body, "{\"code\":11,\"message\":\"No KCF configuration loaded.\"}");
   EXPECT_EQ(r.header("Content-Type"), "application/json; charset=utf-8");
-  // A chunked body is relayed with a length.
+  // A chunked body is relayed with a length: the session reads the whole
+  // object and finds no "kcf" in it.
   HttpResponse chunked =
       HttpRequest(s.port(), "POST", "/load_config?session=" + a.id, "2\r\n{}\r\n0\r\n\r\n",
                   {{"Content-Type", "application/json"}, {"Transfer-Encoding", "chunked"}});
-  EXPECT_EQ(EnvelopeCode(chunked.body), 11) << chunked.raw;
+  EXPECT_EQ(EnvelopeCode(chunked.body), 10) << chunked.raw;
 }
 
 // A stand-in for the session program: records its command line and
@@ -145,13 +146,15 @@ TEST(Broker, ChildThatNeverReports) {
     id = m[1];
     return true;
   }));
-  ASSERT_TRUE(WaitFor([&] { return std::ifstream(s.dir() + "/child-env.txt").good(); }));
-  std::string env = [&] {
+  // The shell creates the file before `tr` has written it: wait for a whole line.
+  std::string env;
+  ASSERT_TRUE(WaitFor([&] {
     std::ifstream in(s.dir() + "/child-env.txt");
     std::stringstream ss;
     ss << in.rdbuf();
-    return ss.str();
-  }();
+    env = ss.str();
+    return !env.empty() && env.back() == '\n';
+  }));
   EXPECT_EQ(env, "HOME=" + std::string(getenv("HOME") ? getenv("HOME") : "/") + "\n");
 
   // The test reports a port where nothing listens: the held request is

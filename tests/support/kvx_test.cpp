@@ -104,6 +104,7 @@ KavrixServer::KavrixServer(ServerOptions options) {
   if (pid_ == 0) {
     setpgid(0, 0);  // the server and its session processes form one group
     if (chdir(dir_.c_str()) != 0) _exit(127);
+    if (!options.home.empty()) setenv("HOME", options.home.c_str(), 1);
     int out = open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int err = open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(out, 1);

@@ -24,6 +24,7 @@ struct ServerOptions {
   std::string fakeChild;       // when set: ./Kavrix is this shell script instead of the real program
   bool waitForStartup = true;  // wait for the start-up line and read the port from it
   std::string html;            // document tree to link as html/ (default: the repository's)
+  std::string home;            // HOME of the server (and so of its shells); empty = inherited
 };
 
 class KavrixServer {

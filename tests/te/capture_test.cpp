@@ -1,5 +1,7 @@
 // Real programs recorded at 80x24 under TERM=xterm-color (vim scrolling
-// and searching, less searching, nano editing, a coloured ls): te-replay's
+// and searching, less searching, nano editing, a coloured ls, and vim, less
+// and nano started from a shell and quit, which must give the shell's
+// screen back from the alternate screen): te-replay's
 // screen, attributes and cursor must match the screens kept beside the
 // captures, which were checked by eye once.  See
 // tests/fixtures/te/record.py for how the captures were made.
@@ -37,7 +39,8 @@ std::string run(const std::string& args) {
 }
 
 TEST(Captures, ScreensOfRealProgramsMatchTheCheckedScreens) {
-  for (const char* name : {"vi_scroll", "less_search", "nano_edit", "ls_color"}) {
+  for (const char* name :
+       {"vi_scroll", "less_search", "nano_edit", "ls_color", "vi_quit", "less_quit", "nano_quit"}) {
     std::string raw = fixture(std::string(name) + ".raw");
     std::string want = readFile(fixture(std::string(name) + ".screen"));
     ASSERT_FALSE(want.empty()) << name;

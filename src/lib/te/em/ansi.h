@@ -54,7 +54,6 @@ void ansiout2(te* t, CHATTR cell);
 
 // ---- escape sequences, designations, VT52, member selection (ansiesc.cpp)
 int ansieminit(te* t, const char* name);
-int ansiemkey(te* t, int key);
 void ansiemblk(te* t, int c);
 void vtescape(te* t, int c);
 int vtpcontrol(te* t, int state, int c);
@@ -62,6 +61,11 @@ void vt52escape(te* t, int c);
 void ansi_revindex(te* t);
 void ansi_savecursor(te* t);
 void ansi_restorecursor(te* t);
+
+// ---- keyboard map (ansikey.cpp): the family's own key string, and the
+// handler that falls back to defkey
+const char* ansikey(te* t, int code);
+const char* ansiemkey(te* t, int code);
 
 // ---- control sequences and parameters (ansicsi.cpp)
 void vtcontrol(te* t, int c);
@@ -90,14 +94,36 @@ int VTxxxNRCFromTCS(te* t, int c);
 extern const unsigned char NRCSChar[12];
 extern const unsigned char NRCSSets[13][12];
 
-// ---- modes, reports, device-control strings and SCO extensions
-// (ansiext.cpp); these are the points where that layer plugs in.
+// ---- modes, reports, device-control strings and SCO extensions: the
+// points where that layer plugs into the parser.
+// Finals with $ & " intermediates and media copy (ansiext.cpp).
+void ansi_ext(te* t, int c);
+void ansi_mediacopy(te* t);
+// ANSI and DEC private modes, the `?` table (ansi_modes.cpp).
 void ansi_modes(te* t, int set);
 void ansi_private(te* t, int c);
-void ansi_scoeq(te* t, int c);
-void ansi_mediacopy(te* t);
+void ansi_modes_reset(te* t);  // power-up values, from every reset
+// Replies to the host and the state they report (ansi_reports.cpp).
 void ansi_identify(te* t, int secondary);
+void snddcs(te* t, const char* text, int length);
+void ansi_privdsr(te* t);
+void ansi_modereq(te* t, int priv);
+void ansi_conformance(te* t);
+void ansi_termstate(te* t);
+void ansi_presentation(te* t);
+void ansi_statusline(te* t, int c);
+void ansi_showtcs(te* t);
+// Device-control string of kind `$q`: text of the setting asked for.
+void ansi_rqss(te* t, const char* text);
+// Restores of kind `1$p` (terminal state) and `Ps$t` (presentation state);
+// data that does not parse changes nothing.
+void ansi_restore_termstate(te* t, const char* text);
+void ansi_restore_presentation(te* t, int kind, const char* text);
+// Device-control strings (ansi_dcs.cpp).
 void ansi_dcsstart(te* t);
 void ansi_dcsdata(te* t, int c);
+// Rectangular areas, VT420 (ansi_rect.cpp).
+void ansi_rect(te* t, int c);
+// SCO console `CSI = Ps final` and ESC Q key definitions (ansi_sco.cpp).
+void ansi_scoeq(te* t, int c);
 void ansi_scokey(te* t, int c);
-void ansi_ext(te* t, int c);  // $ & " finals of the ANSI modes layer

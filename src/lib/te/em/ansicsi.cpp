@@ -352,7 +352,13 @@ void vtcontrol(te* t, int c) {
       cpos(t, cs_rely(t), std::min(cs_relx(t) + cs_count(t, 1, t->vcols), fv - 1 - t->_horigin));
       break;
     case 'c':
-      if (!(t->_vemode & VM_SCO)) ansi_identify(t, cs_last(t) == '>');
+      // DA: primary with no parameter or 0; `>` (first or last) asks for the
+      // secondary attributes.  Other parameters and markers are no request.
+      if (!(t->_vemode & VM_SCO)) {
+        const char* p = t->_vtbuf + (t->_vtbuf[0] == '>');
+        if ((!*p || (*p >= '0' && *p <= '9')) && cs_atoi(p) == 0)
+          ansi_identify(t, t->_vtbuf[0] == '>' || cs_last(t) == '>');
+      }
       break;
     case 'd':
       cpos(t, std::min(cs_count(t, 1, TE_MAXLINES), t->vlines) - 1, cs_relx(t));

@@ -52,11 +52,7 @@ int ansieminit(te* t, const char* name) {
     t->_vmaskpar = 0;
   }
   if (vm & VM_AT386) t->_vmaskpar = 0;
-  return 0;
-}
-
-// Keys of the family are mapped by the keyboard layer; nothing here yet.
-int ansiemkey(te*, int) {
+  ansi_modes_reset(t);
   return 0;
 }
 

@@ -1,38 +1,127 @@
-// Where the ANSI modes, reports, device-control strings, rectangle
-// operations and SCO extensions plug into the parser.  This file holds what
-// the parser itself needs from them: device-control strings are read to
-// their end, SCO key definitions are collected, and the media-copy
-// sequences switch printer-controller mode; the other entries accept their
-// sequence and do nothing yet.
-#include <cstring>
+// Where the finals of the ANSI/VT modes layer meet the control-sequence
+// table: the finals that carry a `$`, `&` or `"` intermediate are routed to
+// reports, rectangle operations and the status line, and media copy
+// (CSI Pm i) selects printers, printer-controller mode and the auxiliary
+// port diversion.
+#include <string>
 
 #include "em/ansi.h"
 #include "em/em.h"
 #include "vid/vid.h"
 
-void ansi_modes(te*, int) {}
+static inline char ex_last(te* t) {
+  return t->_vtptr > 0 ? t->_vtbuf[t->_vtptr - 1] : 0;
+}
 
-void ansi_private(te*, int) {}
+void ansi_ext(te* t, int c) {
+  char last = ex_last(t);
+  switch (c) {
+    case 'p':
+      if (last == '$')
+        ansi_modereq(t, 0);
+      else if (last == '"')
+        ansi_conformance(t);
+      break;
+    case 'u':
+      if (last == '$' && t->_vtbuf[0] == '1')
+        ansi_termstate(t);
+      else if (last == '&' && t->_vtptr == 1)
+        snddcs(t, "0!u%5", 5);
+      break;
+    case 'w':
+      if (last == '$') ansi_presentation(t);
+      break;
+    case 'v':
+    case 'x':
+    case 'z':
+    case '{':
+      if (last == '$') ansi_rect(t, c);
+      break;
+    case '}':
+      if (last == '$') ansi_statusline(t, c);
+      break;
+    case '~':
+      if (last == '$')
+        ansi_statusline(t, c);
+      else if (last == '&')
+        ansi_showtcs(t);
+      break;
+    default:
+      break;
+  }
+}
 
-void ansi_scoeq(te*, int) {}
+// ---- media copy
 
-void ansi_identify(te*, int) {}
+// The auxiliary port can be used: a device or port number, a speed and a
+// word length are configured.
+static bool mc_useaux(te* t) {
+  return (t->aux_devport[0] || t->aux_port) && t->aux_baud && t->aux_wdlen;
+}
 
-void ansi_ext(te*, int) {}
+// Diversion bits: status 0x1 sets bit 0x1 and 0x2 clears it, 0x4 sets bit
+// 0x4 and 0x8 clears it; each change is reported as a capture
+// notification (kind 6 for bit 0x1, 5 for bit 0x4).
+static void mc_setaux(te* t, int status) {
+  int old = t->auxmode;
+  if (status & 0x2) t->auxmode &= ~0x1;
+  if (status & 0x1) t->auxmode |= 0x1;
+  if (status & 0x8) t->auxmode &= ~0x4;
+  if (status & 0x4) t->auxmode |= 0x4;
+  if (!t->hooks.capture) return;
+  if ((old ^ t->auxmode) & 0x1) t->hooks.capture(t, t->auxmode & 0x1, 6);
+  if ((old ^ t->auxmode) & 0x4) t->hooks.capture(t, (t->auxmode & 0x4) ? 1 : 0, 5);
+}
+
+static void mc_controller(te* t, int printer) {
+  t->current_printer = printer;
+  t->_prctrl = 1;
+  t->_prfstate = t->_prfheld = 0;
+}
+
+// The screen to the host: the low byte of each usable cell of every row,
+// each row followed by LF.
+static void mc_sendscreen(te* t) {
+  std::string s;
+  for (int y = 0; y < t->vlines; y++) {
+    int fv = vid_fvcols(t, y);
+    for (int x = 0; x < fv; x++) s += (char)(t->_vscreen[y][x] & CA_CHAR);
+    s += '\n';
+  }
+  if (t->hooks.bcomout) {
+    t->hooks.bcomout(t, s.data(), (int)s.size());
+  } else if (t->hooks.comout) {
+    for (unsigned char c : s) t->hooks.comout(t, c);
+  }
+}
 
 void ansi_mediacopy(te* t) {
-  if (t->_vtbuf[0] == '?') return;
   int p = vtgetp1(t);
+  bool aux = mc_useaux(t);
   switch (p) {
+    case 0:
+      if (t->hooks.printer) t->hooks.printer(t, TE_PRINT_SCREEN, nullptr, 0);
+      break;
+    case 2:
+      if (t->_vemode & VM_SCO) mc_sendscreen(t);
+      break;
+    case 4:
+      if (aux) mc_setaux(t, 0x8);
+      break;
     case 5:
+      if (aux)
+        mc_setaux(t, 0x4);
+      else
+        mc_controller(t, 0);
+      break;
+    case 6:
+      if (aux) mc_setaux(t, 0x2);
+      break;
     case 7:
-    case 9:
-    case 11:
-    case 13:
-    case 15:
-      t->current_printer = p == 5 ? 0 : p == 7 ? 1 : (p - 9) / 2 + 2;
-      t->_prctrl = 1;
-      t->_prfstate = t->_prfheld = 0;
+      if (aux)
+        mc_setaux(t, 0x1);
+      else
+        mc_controller(t, 1);
       break;
     case 8:
     case 10:
@@ -41,82 +130,13 @@ void ansi_mediacopy(te* t) {
       t->current_printer = 0;
       t->_prctrl = 0;
       break;
-    default:
-      break;
-  }
-}
-
-void ansi_dcsstart(te* t) {
-  t->_vtdcson = 2;
-}
-
-// Device-control data runs to the string terminator (ESC \, or 0x9C when
-// C1 controls are on).  CAN and SUB abandon it.
-void ansi_dcsdata(te* t, int c) {
-  if (c == 0x18 || c == 0x1A) {
-    t->_vtdcson = 0;
-    t->_emstate = ES_GROUND;
-    return;
-  }
-  if (t->_vtdcson == 3) {
-    t->_vtdcson = (c == '\\' || c == '/') ? 0 : 2;
-    if (!t->_vtdcson) t->_emstate = ES_GROUND;
-    return;
-  }
-  if (c == 0x1B) {
-    t->_vtdcson = 3;
-  } else if (c == 0x9C && t->_vt200mode == 2) {
-    t->_vtdcson = 0;
-    t->_emstate = ES_GROUND;
-  }
-}
-
-// SCO function-key definition: ESC Q k d string d.
-void ansi_scokey(te* t, int c) {
-  switch (t->_emstate) {
-    case ES_SCOKEY:
-      if (c >= '0' && c <= '_') {
-        t->_vtmpkey = c - '0';
-        t->_emstate = ES_SCOKEY + 1;
-      } else {
-        t->_emstate = ES_GROUND;
-      }
-      break;
-    case ES_SCOKEY + 1:
-      t->_termtmps[0] = c;  // delimiter
-      t->_termtmps[1] = 0;  // a '^' is pending
-      t->_vtptr = 0;
-      t->_vtbuf[0] = 0;
-      t->_emstate = ES_SCOKEY + 2;
-      break;
-    case ES_SCOKEY + 2:
-      if (c == t->_termtmps[0] && !t->_termtmps[1]) {
-        int k = t->_vtmpkey;
-        if (k >= 0 && k < TE_PRGKEYS) {
-          EmFree(t->_prgkeys[k]);
-          t->_prgkeys[k] = nullptr;
-          if (t->_vtptr > 0) {
-            char* s = (char*)EmAlloc((size_t)t->_vtptr + 1);
-            if (s) std::memcpy(s, t->_vtbuf, (size_t)t->_vtptr);
-            t->_prgkeys[k] = s;
-          }
-        }
-        t->_vtmpkey = -1;
-        t->_vtptr = 0;
-        t->_emstate = ES_GROUND;
-      } else if (c == '^' && !t->_termtmps[1]) {
-        t->_termtmps[1] = 1;
-      } else {
-        if (t->_termtmps[1]) c -= 0x20;
-        t->_termtmps[1] = 0;
-        if (t->_vtptr < TE_VTBUF - 1) {
-          t->_vtbuf[t->_vtptr++] = (char)c;
-          t->_vtbuf[t->_vtptr] = 0;
-        }
-      }
+    case 9:
+    case 11:
+    case 13:
+    case 15:
+      mc_controller(t, (p - 9) / 2 + 2);
       break;
     default:
-      t->_emstate = ES_GROUND;
       break;
   }
 }

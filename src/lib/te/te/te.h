@@ -18,7 +18,9 @@ void TeClose(te* t);
 // Host output: one byte, or a buffer (same result as byte by byte).
 void TEemout(te* t, int byte);
 void TEemwrite(te* t, const void* bytes, size_t length);
-int TEemkey(te* t, int key);
+// The loaded family's string for a key code or TCS character (keys.h), or
+// null when it sends none.
+const char* TEemkey(te* t, int key);
 void TEemblk(te* t, int c);
 int TEeminit(te* t, const char* name);
 

@@ -37,10 +37,6 @@ void TEemwrite(te* t, const void* bytes, size_t length) {
   }
 }
 
-int TEemkey(te* t, int key) {
-  return t->pfnEmProcs ? t->pfnEmProcs->emkey(t, key) : 0;
-}
-
 void TEemblk(te* t, int c) {
   if (t->pfnEmProcs) t->pfnEmProcs->emblk(t, c);
 }

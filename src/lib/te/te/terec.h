@@ -63,7 +63,7 @@ enum { TE_PRINT_SCREEN = 1, TE_PRINT_LINE = 2, TE_PRINT_BYTES = 3, TE_PRINT_CONT
 // of emout; without it bytes are fed one at a time.
 struct TEPROC {
   void (*emout)(te* t, int byte);
-  int (*emkey)(te* t, int key);
+  const char* (*emkey)(te* t, int key);  // the key string, or null
   void (*emblk)(te* t, int c);
   int (*eminit)(te* t, const char* name);
   void (*emwrite)(te* t, const unsigned char* bytes, size_t length);
@@ -301,6 +301,7 @@ struct te {
   // Keys
   char* _prgkeys[TE_PRGKEYS];
   void* m_pKeyMap;
+  char ansik_buf[16];  // key string built by the ANSI/VT family's key map
 
   // Configuration
   int wrap, bsdel, vdestbs, noscroll, maskpar;

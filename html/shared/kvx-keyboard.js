@@ -1,0 +1,271 @@
+// The page's keyboard: what a person types becomes the key codes of the
+// channel's key frames.  Characters travel as their Unicode code points
+// (those beyond U+FFFF as two surrogate halves, which the session joins);
+// terminal keys as the private-use code points of keycodes.js, which the
+// code-page file maps to the terminal's key codes.
+//
+// Typing lands in a hidden text area inside the terminal: keydown sends
+// what it can name (function, cursor and editing keys, Ctrl and Alt forms,
+// plain characters); input the browser composes (dead keys, input methods,
+// virtual keyboards) arrives through composition and input events; pastes
+// (Ctrl+Shift+V, Shift+Insert, the context menu) through the paste event.
+//
+// Left to the browser: Meta combinations, Ctrl+Shift+letter (reload is
+// Ctrl+Shift+R, copy and paste Ctrl+Shift+C/V), Ctrl+Tab, Ctrl+PageUp and
+// Ctrl+PageDown and Ctrl+1..9 (tab switching), Ctrl+0, Ctrl+= and Ctrl++
+// (zoom).  Ctrl+W, Ctrl+N and Ctrl+T go to the host as control codes where
+// the browser lets a page have them.
+import './keycodes.js';
+
+const KC = globalThis.KvxKeyCodes;
+const NUMPAD = 3;  // KeyboardEvent.DOM_KEY_LOCATION_NUMPAD
+
+function named(name) {
+  const cp = KC.codePoint(name);
+  if (cp === undefined) throw new Error(`no key code for ${name}`);
+  return cp;
+}
+
+// Named keys: [plain, with Ctrl] key names.
+const NAMED = {
+  ArrowUp: ['UP', 'C-UP'],
+  ArrowDown: ['DOWN', 'C-DOWN'],
+  ArrowRight: ['RIGHT', 'C-RIGHT'],
+  ArrowLeft: ['LEFT', 'C-LEFT'],
+  Home: ['HOME', 'C-HOME'],
+  End: ['END', 'C-END'],
+  PageUp: ['PGUP', 'C-PGUP'],
+  PageDown: ['PGDN', 'C-PGDN'],
+  Insert: ['INS', 'C-INS'],
+  Delete: ['DELETE', 'C-DELETE'],
+  Backspace: ['BACKSPACE', 'C-BACKSPACE'],
+  Clear: ['FIVE', 'C-FIVE'],  // keypad 5 without Num Lock
+  Pause: ['PSE', 'PSE'],
+  ScrollLock: ['SCRLOCK', 'SCRLOCK'],
+};
+
+// Keypad keys with Num Lock on: [plain, with Ctrl] key names.
+const KEYPAD = {
+  '/': ['KP/', 'C-KP/'],
+  '*': ['KP*', 'C-KP*'],
+  '-': ['KP-', 'C-KP-'],
+  '+': ['KP+', 'C-KP+'],
+  '.': ['KP.', 'KP.'],
+  ',': ['KP,', 'KP,'],
+  Enter: ['KPENTER', 'C-KPENTER'],
+};
+
+// Ctrl with punctuation: the control code the terminals give it.
+const CTRL_PUNCT = { ' ': 0, '@': 0, '[': 27, '\\': 28, ']': 29, '^': 30, '_': 31, '-': 31, '/': 31, '?': 127 };
+
+// The code points of a text, each at most 0xFFFF (surrogate halves for the
+// rest); line ends become Enter.
+export function textCodes(text) {
+  const codes = [];
+  const s = String(text).replace(/\r\n?/g, '\n');
+  for (let i = 0; i < s.length; i++) {
+    const c = s.charCodeAt(i);
+    codes.push(c === 10 ? 13 : c);
+  }
+  return codes;
+}
+
+// The letter of a key whatever the layout ("KeyQ" gives "q"), or null.
+function latinLetter(ev) {
+  if (/^[a-zA-Z]$/.test(ev.key)) return ev.key.toLowerCase();
+  if (/^Key[A-Z]$/.test(ev.code || '')) return ev.code.slice(3).toLowerCase();
+  return null;
+}
+
+function isPrintable(key) {
+  return typeof key === 'string' && key.length > 0 && [...key].length === 1 && key >= ' ' && key !== '\x7f';
+}
+
+// What to do with a keydown:
+//   { send: [codes] }  the page takes it and sends these codes
+//   { browser: true }  left to the browser (its shortcuts, pastes)
+//   { compose: true }  the browser is composing: its input events follow
+//   { ignore: true }   taken, nothing sent (modifiers alone, unknown keys)
+export function classify(ev) {
+  const key = ev.key;
+  const shift = ev.shiftKey;
+  // AltGr types characters; some systems report it as Ctrl+Alt.
+  const altGraph = typeof ev.getModifierState === 'function' && ev.getModifierState('AltGraph');
+  const ctrl = ev.ctrlKey && !altGraph;
+  const alt = ev.altKey && !altGraph;
+  if (ev.isComposing || ev.keyCode === 229 || key === 'Dead' || key === 'Process') return { compose: true };
+  if (ev.metaKey) return { browser: true };
+  if (key === undefined || key === 'Unidentified') return { compose: true };
+  if (['Shift', 'Control', 'Alt', 'AltGraph', 'Meta', 'CapsLock', 'NumLock', 'OS', 'Fn'].includes(key)) {
+    return { ignore: true };
+  }
+
+  // Function keys.
+  const f = /^F([1-9]|1[0-9]|20)$/.exec(key);
+  if (f) {
+    const n = Number(f[1]);
+    if (ctrl && shift) return { send: [named(`CSF${n}`)] };
+    if (ctrl) return { send: [named(`CF${n}`)] };
+    if (alt) return { send: [named(`AF${n}`)] };
+    if (shift) return { send: [named(`SF${n}`)] };
+    return { send: [named(`F${n}`)] };
+  }
+
+  // Tab switching stays with the browser.
+  if (ctrl && (key === 'Tab' || key === 'PageUp' || key === 'PageDown')) return { browser: true };
+  if (ctrl && !alt && /^Digit[0-9]$/.test(ev.code || '')) return { browser: true };
+  if (ctrl && !alt && (key === '=' || key === '+')) return { browser: true };
+  // Ctrl+Shift+letter: the browser's own (reload, copy, paste, new window).
+  if (ctrl && shift && !alt && latinLetter(ev)) return { browser: true };
+  // Shift+Insert pastes through the paste event.
+  if (shift && !ctrl && key === 'Insert') return { browser: true };
+
+  if (ev.location === NUMPAD && KEYPAD[key]) return { send: [named(KEYPAD[key][ctrl ? 1 : 0])] };
+  if (ev.location === NUMPAD && /^[0-9]$/.test(key)) return { send: [named(`KP${key}`)] };
+  if (NAMED[key]) return { send: [named(NAMED[key][ctrl ? 1 : 0])] };
+  switch (key) {
+    case 'Enter':
+      return { send: [ctrl ? named('C-ENTER') : 13] };
+    case 'Escape':
+      return { send: [ctrl ? named('C-ESC') : 27] };
+    case 'Tab':
+      return { send: [shift ? named('S-TAB') : 9] };
+    default:
+      break;
+  }
+
+  if (alt && !ctrl) {
+    const letter = latinLetter(ev);
+    if (letter) return { send: [KC.fromKeyCode(letter.charCodeAt(0) + 312)] };
+    const digit = /^Digit([0-9])$/.exec(ev.code || '');
+    if (digit) return { send: [named(`ALT${digit[1]}`)] };
+    if (ev.code === 'Minus') return { send: [named('ALT-')] };
+    if (ev.code === 'Equal') return { send: [named('ALT=')] };
+  }
+  if (ctrl && !alt) {
+    const letter = latinLetter(ev);
+    if (letter) return { send: [letter.charCodeAt(0) - 96] };
+    if (key in CTRL_PUNCT) return { send: [CTRL_PUNCT[key]] };
+  }
+  // Other Ctrl and Alt forms have no key code.
+  if (ctrl || alt) return { ignore: true };
+  if (isPrintable(key)) return { send: textCodes(key) };
+  return { ignore: true };
+}
+
+export class Keyboard {
+  // `send(code)` takes one key code.
+  constructor(container, send) {
+    this.container = container;
+    this.send = send;
+    this.composing = false;
+    const area = document.createElement('textarea');
+    area.className = 'kvx-input';
+    area.setAttribute('aria-label', 'Terminal input');
+    area.setAttribute('autocapitalize', 'off');
+    area.setAttribute('autocomplete', 'off');
+    area.setAttribute('autocorrect', 'off');
+    area.spellcheck = false;
+    this.area = area;
+    this.attach();
+
+    area.addEventListener('keydown', (ev) => this.onKeyDown(ev));
+    area.addEventListener('compositionstart', () => {
+      this.composing = true;
+    });
+    area.addEventListener('compositionend', (ev) => {
+      this.composing = false;
+      this.sendText(ev.data);
+      area.value = '';
+    });
+    area.addEventListener('beforeinput', (ev) => this.onBeforeInput(ev));
+    area.addEventListener('input', () => {
+      if (!this.composing) area.value = '';
+    });
+    area.addEventListener('paste', (ev) => {
+      ev.preventDefault();
+      area.classList.remove('kvx-input-pointer');
+      const text = ev.clipboardData ? ev.clipboardData.getData('text/plain') : '';
+      this.sendText(text);
+    });
+    // Clicks anywhere on the terminal type into it; a right click puts the
+    // text area under the pointer so that the context menu can paste.
+    container.addEventListener('mousedown', (ev) => {
+      if (ev.button !== 2) return;
+      ev.preventDefault();  // focus stays with the text area
+      this.underPointer(ev);
+    });
+    container.addEventListener('mouseup', () => {
+      if (!String(window.getSelection?.() ?? '')) this.focus();
+    });
+    container.addEventListener('focus', () => this.focus());
+    area.addEventListener('blur', () => area.classList.remove('kvx-input-pointer'));
+  }
+
+  // Puts the text area back into the terminal (after a redraw replaced
+  // the container's children).
+  attach() {
+    if (this.area.parentNode !== this.container) this.container.appendChild(this.area);
+  }
+
+  focus() {
+    this.attach();
+    this.area.focus({ preventScroll: true });
+  }
+
+  // Input methods open their candidates at the cursor.
+  moveTo(x, y) {
+    this.area.classList.remove('kvx-input-pointer');
+    this.area.style.removeProperty('left');
+    this.area.style.removeProperty('top');
+    this.area.style.setProperty('--kvx-x', x);
+    this.area.style.setProperty('--kvx-y', y);
+  }
+
+  underPointer(ev) {
+    const box = this.container.getBoundingClientRect();
+    this.area.classList.add('kvx-input-pointer');
+    this.area.style.left = `${ev.clientX - box.left - 4}px`;
+    this.area.style.top = `${ev.clientY - box.top - 4}px`;
+    this.focus();
+  }
+
+  sendText(text) {
+    for (const code of textCodes(text ?? '')) this.send(code);
+  }
+
+  onKeyDown(ev) {
+    const what = classify(ev);
+    if (what.compose || what.browser) return;
+    ev.preventDefault();
+    if (what.send) for (const code of what.send) this.send(code);
+  }
+
+  // What reaches the text area without a keydown the page took: virtual
+  // keyboards and the results of dead keys.
+  onBeforeInput(ev) {
+    if (this.composing || ev.isComposing) return;
+    switch (ev.inputType) {
+      case 'insertText':
+      case 'insertReplacementText':
+        ev.preventDefault();
+        this.sendText(ev.data ?? ev.dataTransfer?.getData('text/plain') ?? '');
+        break;
+      case 'insertLineBreak':
+      case 'insertParagraph':
+        ev.preventDefault();
+        this.send(13);
+        break;
+      case 'deleteContentBackward':
+        ev.preventDefault();
+        this.send(named('BACKSPACE'));
+        break;
+      case 'deleteContentForward':
+        ev.preventDefault();
+        this.send(named('DELETE'));
+        break;
+      default:
+        break;
+    }
+  }
+}

@@ -1,0 +1,104 @@
+// Client requests: a browser connection's event callbacks (frames read,
+// first writable event, end of stream) and the client actions of normal
+// operation: refresh, reconnect, and keys to the active emulator.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+
+#include "app.h"
+#include "channel.h"
+#include "json.h"
+#include "keyboard.h"
+#include "tetrace.h"
+
+// Whether the connection is still in the list: a request can start a
+// prompt, and a browser may leave while it waits.
+static bool rq_alive(const kvx_client_t* client) {
+  const auto& list = gApp->kvx_clients;
+  return std::find(list.begin(), list.end(), client) != list.end();
+}
+
+// A key frame: the key code in 4 data bytes, little-endian.
+static void rq_onkey(app_s* app, const kvx_client_t* client) {
+  const kvx_frame_t& hf = client->hf;
+  if (hf.hdr.dataSize != 4 || hf.data.size() < 4) {
+    TE_Trace(TRACE_FAIL, "[%d] - Key frame with %zu data bytes ignored.\n", static_cast<int>(getpid()),
+             hf.hdr.dataSize);
+    return;
+  }
+  const uint8_t* d = hf.data.data();
+  const uint32_t raw = static_cast<uint32_t>(d[0]) | static_cast<uint32_t>(d[1]) << 8 |
+                       static_cast<uint32_t>(d[2]) << 16 | static_cast<uint32_t>(d[3]) << 24;
+  const int key = static_cast<int32_t>(raw);
+  switch (app->emlib) {
+    case EM_UNIX:
+      app_onkey(app, key);
+      break;
+    default:
+      // The 3270 and 5250 keyboards join with their emulators.
+      TE_Trace(TRACE_KEYBOARD, "Key 0x%x ignored: no block-mode keyboard in this build.\n", raw);
+      break;
+  }
+}
+
+void kvx_handle_client_requests(kvx_client_t* client) {
+  app_s* app = gApp;
+  switch (kvx_frame_get_action(client)) {
+    case KVX_CLIENT_ACTION_REFRESH:
+      client->screenSent = true;
+      kvx_send_cursor_state(client);
+      kvx_send_screen(app, client);
+      break;
+    case KVX_CLIENT_ACTION_CONNECT_HOST:
+      if (!app->_dict) break;
+      kvx_frame_clear(client);
+      if (app_is_connected(app)) app_disconnect(app, 0);
+      app_connect_using_dictionary(app, app->_dict);
+      break;
+    case KVX_CLIENT_ACTION_ONKEY:
+      rq_onkey(app, client);
+      break;
+    default:
+      // Answers to prompts arriving outside a prompt, and unknown actions.
+      break;
+  }
+}
+
+void handle_socket_read(bufferevent*, void* arg) {
+  kvx_client_t* client = static_cast<kvx_client_t*>(arg);
+  // Everything that has arrived is worked off, frame by frame.
+  while (kvx_recv(client)) {
+    if (client->failed) break;
+    if (kvx_has_data(client)) {
+      if (!client->hf.invalid) kvx_handle_client_requests(client);
+      if (!rq_alive(client)) return;
+      kvx_frame_clear(client);
+    }
+  }
+  if (client->failed) {
+    TE_Trace(TRACE_FAIL, "[%d] - Browser connection sent more than the channel accepts, closing it.\n",
+             static_cast<int>(getpid()));
+    kvx_remove_client(client);
+  }
+}
+
+void handle_socket_write(bufferevent*, void* arg) {
+  kvx_client_t* client = static_cast<kvx_client_t*>(arg);
+  if (client->init) {
+    kvx_update_client_writable(client);
+    return;
+  }
+  // Marked before the connect, which may prompt and outlive this browser.
+  client->init = true;
+  app_s* app = gApp;
+  if (app_is_connected(app)) {
+    kvx_send_connected(client);
+  } else if (app->_config && app->_dict && js_value_get_bool(app->_config, "connectToHost")) {
+    app_connect_using_dictionary(app, app->_dict);
+  }
+}
+
+void handle_socket_event(bufferevent*, short events, void* arg) {
+  if (events & (BEV_EVENT_EOF | BEV_EVENT_ERROR)) kvx_remove_client(static_cast<kvx_client_t*>(arg));
+}

@@ -1,0 +1,317 @@
+// Screen and cursor updates as browsers receive them, over socket pairs:
+// the changed rectangle and its header, the cells' Unicode values, the
+// colour rule, the missing-table report, the cursor rules per browser, a
+// refresh that leaves the others' changes, and the flow control for a
+// browser that stops reading.
+#include <event2/buffer.h>
+#include <event2/bufferevent.h>
+#include <event2/event.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app.h"
+#include "channel.h"
+#include "emulation.h"
+#include "kvx_test.h"
+#include "platform.h"
+#include "te/te.h"
+#include "tetrace.h"
+
+namespace {
+
+using kvxtest::ChannelDecode;
+using kvxtest::ChannelFrame;
+
+struct Browser {
+  bufferevent* pair[2] = {};
+  kvx_client_t* client = nullptr;
+  std::string bytes;
+};
+
+class Update : public testing::Test {
+ protected:
+  void SetUp() override {
+    base = event_base_new();
+    app = app_main_initialize();
+    set_app(app);
+    app->evbase = base;
+    kvx_update_attach(app);
+    t = app->lpte;
+    ASSERT_NE(t, nullptr);
+    SetEmOutCP(t, KVX_SOURCE_DIR "/codepage.dat", "1250");
+    ASSERT_NE(t->TCS2Unicode, nullptr);
+    app_set_rowscols(app, 24, 80);
+    vscreen_invalidate(t);
+  }
+  void TearDown() override {
+    for (Browser* b : browsers) {
+      kvx_client_free(b->client);
+      bufferevent_free(b->pair[1]);
+      delete b;
+    }
+    app->kvx_clients.clear();
+    app_set_channel_ops(nullptr);
+    TEDestroy(app->lpte);
+    winfreepgl(app->pgl);
+    delete app;
+    gApp = nullptr;
+    event_base_free(base);
+  }
+
+  Browser* Attach(bool reading = true) {
+    Browser* b = new Browser;
+    bufferevent_pair_new(base, 0, b->pair);
+    b->client = kvx_client_new(b->pair[0]);
+    b->client->proto = TE_CTRL_RAW;
+    b->client->init = true;
+    bufferevent_setcb(b->pair[0], nullptr, handle_socket_write, nullptr, b->client);
+    bufferevent_enable(b->pair[0], EV_READ | EV_WRITE);
+    if (reading) bufferevent_enable(b->pair[1], EV_READ);
+    app->kvx_clients.push_back(b->client);
+    browsers.push_back(b);
+    return b;
+  }
+  // Frames that reached the browser since the last call.
+  std::vector<ChannelFrame> Frames(Browser* b) {
+    for (int i = 0; i < 50; i++) event_base_loop(base, EVLOOP_NONBLOCK);
+    evbuffer* in = bufferevent_get_input(b->pair[1]);
+    size_t n = evbuffer_get_length(in);
+    std::string more(n, '\0');
+    evbuffer_remove(in, more.data(), n);
+    b->bytes += more;
+    std::vector<ChannelFrame> out;
+    while (auto f = ChannelDecode(b->bytes)) out.push_back(*f);
+    return out;
+  }
+  static uint64_t CellAt(const ChannelFrame& f, size_t i) {
+    uint64_t v = 0;
+    for (int k = 7; k >= 0; k--) v = (v << 8) | static_cast<unsigned char>(f.data[i * 8 + k]);
+    return v;
+  }
+
+  event_base* base = nullptr;
+  app_s* app = nullptr;
+  te* t = nullptr;
+  std::vector<Browser*> browsers;
+};
+
+TEST_F(Update, ChangedRectangleIsOneFrameAndOnlyOnce) {
+  Browser* b = Attach();
+  set_vscreen(t, 10, 5, 'A' | 0x07000000ull);
+  kvx_send_region(app, nullptr);
+  auto frames = Frames(b);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].action, KVX_HOST_ACTION_UPDATE);
+  EXPECT_EQ(frames[0].fields, std::vector<std::string>{"10:5:10:5"});
+  ASSERT_EQ(frames[0].data.size(), 8u);
+  uint64_t cell = CellAt(frames[0], 0);
+  EXPECT_EQ(cell >> 63, 1u);
+  EXPECT_EQ((cell >> 32) & 0x7FFFFFFF, 0x41u);
+  EXPECT_EQ(cell & 0xFFFFFFFF, 'A' | 0x07000000ull) << "the cell's own bits travel unchanged";
+
+  kvx_send_region(app, nullptr);
+  EXPECT_TRUE(Frames(b).empty()) << "nothing changed since";
+
+  set_vscreen(t, 0, 2, 'x');
+  set_vscreen(t, 9, 4, 'y');
+  kvx_send_region(app, nullptr);
+  frames = Frames(b);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].fields[0], "0:4:9:2");
+  EXPECT_EQ(frames[0].data.size(), 30u * 8);
+  EXPECT_EQ((CellAt(frames[0], 0) >> 32) & 0xFF, static_cast<uint64_t>('x'));
+  EXPECT_EQ((CellAt(frames[0], 29) >> 32) & 0xFF, static_cast<uint64_t>('y'));
+}
+
+TEST_F(Update, UnicodeValuesOfCells) {
+  Browser* b = Attach();
+  t->TCS2Unicode[0xC4] = 0x8123;  // an entry at or above 0x8000 is not sign-extended
+  struct Case {
+    CHATTR cell;
+    uint32_t unicode;
+  } cases[] = {
+      {'A', 0x41},
+      {CA_TCS | 0x2C4, 0x8123},
+      {ca_from_unicode(0x1F600), 0x1F600},  // arrived as UTF-8: its own code point
+      {'Z' | CA_INVIS, 0x20},               // invisible cells show a blank
+  };
+  for (int i = 0; i < 4; i++) set_vscreen(t, i, 0, cases[i].cell);
+  kvx_send_region(app, nullptr);
+  auto frames = Frames(b);
+  ASSERT_EQ(frames.size(), 1u);
+  ASSERT_EQ(frames[0].fields[0], "0:0:3:0");
+  for (int i = 0; i < 4; i++) {
+    uint64_t cell = CellAt(frames[0], static_cast<size_t>(i));
+    EXPECT_EQ(cell >> 63, 1u) << i;
+    EXPECT_EQ((cell >> 32) & 0x7FFFFFFF, cases[i].unicode) << i;
+  }
+}
+
+TEST_F(Update, EmulationsWithoutHostColoursDrawTheNormalColours) {
+  Browser* b = Attach();
+  t->inuseCAT[0].color = 0x5A000000;
+  for (bool hostColours : {true, false}) {
+    if (hostColours)
+      t->teflags |= TF_HOSTCOLOR;
+    else
+      t->teflags &= ~TF_HOSTCOLOR;
+    set_vscreen(t, 1, 1, 'c' | 0x12000000ull | CA_BOLD);
+    kvx_send_region(app, nullptr);
+    auto frames = Frames(b);
+    ASSERT_EQ(frames.size(), 1u);
+    uint64_t cell = CellAt(frames[0], 0);
+    EXPECT_EQ((cell >> 24) & 0xFF, hostColours ? 0x12u : 0x5Au);
+    EXPECT_NE(cell & CA_BOLD, 0u);
+  }
+}
+
+TEST_F(Update, MissingUnicodeTableIsReportedOncePerSession) {
+  Browser* b = Attach();
+  char path[] = "/tmp/kvxtrace.XXXXXX";
+  int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  int route = TE_Trace_SetRoute(TRACE_ROUTE_FILE);
+  uint32_t mask = TE_Trace_SetMask(TRACE_FAIL);
+  TE_Trace_SetOutputFile(path);
+  EmFree(t->TCS2Unicode);
+  t->TCS2Unicode = nullptr;
+  set_vscreen(t, 3, 3, 'q');
+  kvx_send_screen(app, nullptr);
+  kvx_send_screen(app, nullptr);
+  TE_Trace_SetOutputFile(nullptr);
+  TE_Trace_SetRoute(route);
+  TE_Trace_SetMask(mask);
+  auto frames = Frames(b);
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(CellAt(frames[0], 3 * 80 + 3), static_cast<uint64_t>('q')) << "sent as it is, bit 63 clear";
+  std::stringstream text;
+  text << std::ifstream(path).rdbuf();
+  unlink(path);
+  std::string log = text.str();
+  size_t first = log.find("TCS to Unicode codepage not loaded.");
+  ASSERT_NE(first, std::string::npos) << log;
+  EXPECT_EQ(log.find("TCS to Unicode codepage not loaded.", first + 1), std::string::npos) << log;
+}
+
+TEST_F(Update, CursorRulesPerBrowser) {
+  Browser* b = Attach();
+  struct Step {
+    int x, y, visible;
+    const char* sent;  // "x:y v", or null for nothing
+  } steps[] = {
+      {0, 0, 1, nullptr},  // where a new browser assumes it
+      {3, 4, 1, "3:4 1"}, {5, 4, 1, "5:4 1"}, {5, 4, 1, nullptr}, {5, 4, 0, nullptr},  // hidden in place
+      {6, 4, 0, "6:4 0"},  // moved while hidden: once
+      {7, 4, 0, nullptr},  // moving on while hidden: nothing more
+      {7, 4, 1, "7:4 1"},  // shown away from where it was last sent
+      {8, 4, 1, "8:4 1"}, {8, 4, 0, nullptr},
+  };
+  for (const Step& s : steps) {
+    _kvx_send_cursor_state(b->client, s.x, s.y, s.visible);
+    auto frames = Frames(b);
+    if (!s.sent) {
+      EXPECT_TRUE(frames.empty()) << s.x << ":" << s.y << " " << s.visible;
+      continue;
+    }
+    ASSERT_EQ(frames.size(), 1u) << s.sent;
+    EXPECT_EQ(frames[0].action, KVX_HOST_ACTION_SET_CURSOR);
+    ASSERT_EQ(frames[0].fields.size(), 2u);
+    EXPECT_EQ(frames[0].fields[0] + " " + frames[0].fields[1], s.sent);
+    EXPECT_TRUE(frames[0].data.empty());
+  }
+  // A second browser has its own memory.
+  Browser* other = Attach();
+  _kvx_send_cursor_state(other->client, 8, 4, 1);
+  EXPECT_EQ(Frames(other).size(), 1u);
+  EXPECT_TRUE(Frames(b).empty());
+}
+
+TEST_F(Update, CursorGoesOnlyToBrowsersThatHaveAScreen) {
+  Browser* fresh = Attach();
+  Browser* drawn = Attach();
+  kvx_send_screen(app, drawn->client);
+  Frames(drawn);
+  cpos(t, 7, 12);
+  kvx_send_cursor_state(nullptr);
+  EXPECT_TRUE(Frames(fresh).empty());
+  auto frames = Frames(drawn);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].fields[0], "12:7");
+}
+
+TEST_F(Update, ScreenForOneBrowserLeavesTheOthersChanges) {
+  Browser* a = Attach();
+  Browser* b = Attach();
+  set_vscreen(t, 4, 4, 'k');
+  kvx_send_screen(app, a->client);
+  auto frames = Frames(a);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].fields[0], "0:23:79:0");
+  EXPECT_TRUE(Frames(b).empty());
+  kvx_send_region(app, nullptr);
+  frames = Frames(b);
+  ASSERT_EQ(frames.size(), 1u) << "the change is still owed to the other browser";
+  EXPECT_EQ(frames[0].fields[0], "4:4:4:4");
+}
+
+TEST_F(Update, ABrowserThatStopsReadingIsSkippedThenGetsTheWholeScreen) {
+  app_set_rowscols(app, 250, 132);
+  Browser* stuck = Attach(false);
+  Browser* live = Attach();
+  const size_t screenBytes = 250u * 132 * 8;
+  int sends = 0;
+  while (!stuck->client->needScreen && sends < 100) {
+    kvx_send_screen(app, nullptr);
+    sends++;
+    Frames(live);
+  }
+  ASSERT_TRUE(stuck->client->needScreen);
+  size_t pending = evbuffer_get_length(bufferevent_get_output(stuck->pair[0]));
+  EXPECT_LE(pending, kKvxOutputHighWater + screenBytes + 4096);
+  EXPECT_FALSE(app->hostReadsPaused) << "one browser still keeps up";
+
+  // More updates do not reach the stuck browser's buffer.
+  for (int i = 0; i < 5; i++) kvx_send_screen(app, nullptr);
+  EXPECT_EQ(evbuffer_get_length(bufferevent_get_output(stuck->pair[0])), pending);
+  EXPECT_EQ(Frames(live).size(), 5u);
+
+  // Alone, it holds the host back.
+  app->kvx_clients.pop_back();
+  kvx_send_screen(app, nullptr);
+  EXPECT_TRUE(app->hostReadsPaused);
+  app->kvx_clients.push_back(live->client);
+
+  // It reads again: once drained it gets the cursor and the whole screen.
+  bufferevent_enable(stuck->pair[1], EV_READ);
+  std::vector<ChannelFrame> frames;
+  for (int i = 0; i < 200 && stuck->client->needScreen; i++) {
+    auto more = Frames(stuck);
+    frames.insert(frames.end(), more.begin(), more.end());
+  }
+  auto more = Frames(stuck);
+  frames.insert(frames.end(), more.begin(), more.end());
+  ASSERT_FALSE(stuck->client->needScreen);
+  EXPECT_FALSE(app->hostReadsPaused);
+  ASSERT_GE(frames.size(), 2u);
+  EXPECT_EQ(frames[frames.size() - 2].action, KVX_HOST_ACTION_SET_CURSOR);
+  EXPECT_EQ(frames.back().action, KVX_HOST_ACTION_UPDATE);
+  EXPECT_EQ(frames.back().fields[0], "0:249:131:0");
+}
+
+TEST_F(Update, RepeatedRefreshesOfABrowserThatDoesNotReadStayBounded) {
+  app_set_rowscols(app, 250, 132);
+  Browser* greedy = Attach(false);
+  for (int i = 0; i < 100; i++) kvx_send_screen(app, greedy->client);
+  EXPECT_TRUE(greedy->client->needScreen);
+  EXPECT_LE(evbuffer_get_length(bufferevent_get_output(greedy->pair[0])),
+            kKvxOutputHighWater + 250u * 132 * 8 + 4096);
+}
+
+}  // namespace
