@@ -154,7 +154,7 @@ void new_session(evhtp_request_t* req, void*) {
   // reach the port actually bound.
   std::string port = app->bindPortStr;
   if (atoi(port.c_str()) != app->listenPort) port = std::to_string(app->listenPort);
-  std::vector<const char*> argv = {_get_kavrix_exe_path(),  "-a", id, "-p", port.c_str(), "-b",
+  std::vector<const char*> argv = {_get_kavrix_exe_path(), "-a", id, "-p", port.c_str(), "-b",
                                    app->bindAddress.c_str()};
   if (!app->certificateName.empty()) {
     argv.push_back("-c");

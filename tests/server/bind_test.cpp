@@ -113,7 +113,7 @@ TEST(BindAddress, RolesListenAndMeetOnTheBoundAddress) {
     ASSERT_TRUE(ChildListening(s, port));
     EXPECT_TRUE(Reachable(address, port));
     EXPECT_FALSE(Reachable(other, port));
-    EXPECT_EQ(JsonInt(Post(port, address, "/get_config_values", "{}").body, "code"), 11);
+    EXPECT_EQ(JsonInt(Post(port, address, "/get_config_values", "[\"node\"]").body, "code"), 11);
 
     r = Post(s.port(), address, "/shutdown_session?session=" + id, "{}");
     EXPECT_EQ(EnvelopeCode(r.body), 0) << r.body;
@@ -149,8 +149,8 @@ TEST(BindAddress, OwnRequestsPassClientCertificateCheckOnOtherAddress) {
   const std::string id = m[1];
   EXPECT_NE(TlsFrom(client, address, s.port(), list, certs).find(id), std::string::npos);
   // Relayed by the server to the session process.
-  answer =
-      TlsFrom(client, address, s.port(), PostText(address, "/get_config_values?session=" + id, "{}"), certs);
+  answer = TlsFrom(client, address, s.port(),
+                   PostText(address, "/get_config_values?session=" + id, "[\"node\"]"), certs);
   EXPECT_NE(answer.find("\"code\":11"), std::string::npos) << answer;
   answer =
       TlsFrom(client, address, s.port(), PostText(address, "/shutdown_session?session=" + id, "{}"), certs);
