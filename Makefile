@@ -1,15 +1,19 @@
 # Kavrix: one entry point for building, running, testing and measuring.
 #   make run    install what is missing, build, serve on http://localhost:8080
-#   make test   install what is missing, build, run every test
+#               (bound to 127.0.0.1; BIND=0.0.0.0 serves every interface)
+#   make test   install what is missing, build, run every test, then every
+#               test again in build-asan under ASan and UBSan
 #   make bench  release build and benchmarks
 #   make fuzz   libFuzzer targets, each run for FUZZ_SECONDS
 
 BUILD   ?= build
 PORT    ?= 8080
+BIND    ?= 127.0.0.1
+FUZZ_SECONDS ?= 60
 JOBS    ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps deps-test build run test test-unit test-browser bench fuzz clean format
+.PHONY: all deps deps-test build run test test-unit test-sanitized test-browser bench fuzz clean format
 
 all: build
 
@@ -28,12 +32,21 @@ build: deps $(BUILD)/CMakeCache.txt
 
 # The working directory of a server holds html/, certs/, codepage.dat and
 # the executable under the name Kavrix; the repository root is that place.
-run: build
+# The local-shell connection hands a shell to whoever reaches the port, so
+# the server listens on the loopback interface unless BIND says otherwise.
+run:
+	@echo "Kavrix: binding $(BIND):$(PORT) $(if $(filter 127.%,$(BIND)),(this machine only; make run BIND=0.0.0.0 to serve every interface),(reachable from the network: see Security in README.md))"
+	@$(MAKE) --no-print-directory build
 	@ln -sf $(BUILD)/Kavrix Kavrix
-	./Kavrix -p $(PORT)
+	./Kavrix -b $(BIND) -p $(PORT)
 
 test: deps-test build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
+	@$(MAKE) --no-print-directory test-sanitized
+
+# Every test again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
+test-sanitized: deps-test
+	scripts/test-sanitized.sh build-asan
 
 test-unit: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -L unit
@@ -44,6 +57,11 @@ bench:
 	cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DKVX_BENCH=ON -DKVX_TESTS=OFF >/dev/null
 	cmake --build build-release -j $(JOBS)
 	bench/run.sh build-release
+
+# libFuzzer targets (clang), each run for FUZZ_SECONDS over its seed corpus.
+fuzz:
+	@scripts/install-deps.sh fuzz
+	scripts/fuzz.sh build-fuzz $(FUZZ_SECONDS)
 
 clean:
 	rm -rf $(BUILD) build-* Kavrix

@@ -1,6 +1,6 @@
 #!/bin/bash
-# Runs every benchmark program of a release build (bench-* under
-# <build>/bench) and prints one table: benchmark, our figure, the peer's
+# Runs every benchmark of a release build (the programs under <build>/bench
+# and the bench/*.sh scripts) and prints one table: benchmark, our figure, the peer's
 # figure where one was measured in the same run, and the ratio (above 1:
 # ours is better).  The same table goes to bench/results.json.
 #   bench/run.sh <release-build-dir>
@@ -17,14 +17,28 @@ export KVX_BENCH_CORPUS=$corpus
 
 raw=$(mktemp)
 trap 'rm -f "$raw"' EXIT
+# Every benchmark there is: each program the bench build writes to
+# <build>/bench (kvx_add_bench), and each bench/*.sh script beside this one
+# (run with the build directory as its argument).  All print the BENCH lines
+# described above; a benchmark that fails fails the run.
 found=0
-for prog in "$build"/bench/bench-*; do
-  [ -x "$prog" ] || continue
+run_one() {
+  local name=$1
+  shift
   found=1
-  echo "running $(basename "$prog") ..." >&2
-  "$prog" | grep '^BENCH' >>"$raw" || { echo "bench: $(basename "$prog") failed" >&2; exit 1; }
+  echo "running $name ..." >&2
+  "$@" | grep '^BENCH' >>"$raw" || { echo "bench: $name failed" >&2; exit 1; }
+}
+for prog in "$build"/bench/*; do
+  [ -f "$prog" ] && [ -x "$prog" ] || continue
+  run_one "$(basename "$prog")" "$prog"
 done
-[ "$found" = 1 ] || { echo "bench: no bench-* programs in $build/bench" >&2; exit 1; }
+for script in "$here"/*.sh; do
+  [ "$(basename "$script")" = run.sh ] && continue
+  [ -f "$script" ] || continue
+  run_one "$(basename "$script")" bash "$script" "$build"
+done
+[ "$found" = 1 ] || { echo "bench: no benchmarks in $build/bench or bench/*.sh" >&2; exit 1; }
 
 python3 - "$raw" "$here/results.json" <<'PY'
 import json, sys, time

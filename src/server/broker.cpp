@@ -154,7 +154,8 @@ void new_session(evhtp_request_t* req, void*) {
   // reach the port actually bound.
   std::string port = app->bindPortStr;
   if (atoi(port.c_str()) != app->listenPort) port = std::to_string(app->listenPort);
-  std::vector<const char*> argv = {_get_kavrix_exe_path(), "-a", id, "-p", port.c_str()};
+  std::vector<const char*> argv = {_get_kavrix_exe_path(), "-a", id, "-p", port.c_str(), "-b",
+                                   app->bindAddress.c_str()};
   if (!app->certificateName.empty()) {
     argv.push_back("-c");
     argv.push_back(app->certificateName.c_str());
@@ -280,8 +281,18 @@ void post_http_chld_shutdown_events() {
   }
 }
 
-static evhtp_res shutdown_session_sent(evhtp_request_t*, void*) {
+// The loop ends once the connection that carried "/shutdown_session" is
+// gone: the HTTP library frees it only after the answer has been written,
+// a loop turn after the request itself, and a loop that stopped at the
+// request would leave it behind.  Should it linger, the loop ends anyway.
+static evhtp_res shutdown_session_closed(evhtp_connection_t*, void*) {
   event_base_loopexit(gApp->evbase, nullptr);
+  return EVHTP_RES_OK;
+}
+
+static evhtp_res shutdown_session_sent(evhtp_request_t*, void*) {
+  timeval grace = {2, 0};
+  event_base_loopexit(gApp->evbase, &grace);
   return EVHTP_RES_OK;
 }
 
@@ -291,6 +302,8 @@ void shutdown_session(evhtp_request_t* req, void*) {
   js_value_put_string(content, "sessionId", gApp->sessionId.c_str());
   gApp->shutdown = true;
   evhtp_request_set_hook(req, evhtp_hook_on_request_fini, kvx_hook(shutdown_session_sent), nullptr);
+  if (evhtp_connection_t* conn = evhtp_request_get_connection(req))
+    evhtp_connection_set_hook(conn, evhtp_hook_on_connection_fini, kvx_hook(shutdown_session_closed), nullptr);
   // The connection ends with the answer, so that nothing is left open when the process ends.
   evhtp_headers_add_header(req->headers_out, evhtp_header_new("Connection", "close", 0, 0));
   evhtp_request_set_keepalive(req, 0);

@@ -127,14 +127,20 @@ static void loopback_response(evhtp_request_t* response, void* arg) {
   loopback_queue_release(lb);
 }
 
-// A client connection to 127.0.0.1:port with its request; null when the
-// connection object cannot be made.
+const char* kvx_loopback_address() {
+  const std::string& bound = gApp->bindAddress;
+  return bound.empty() || bound == "0.0.0.0" ? "127.0.0.1" : bound.c_str();
+}
+
+// A client connection to the other role's port with its request; null when
+// the connection object cannot be made.
 static loopback_s* loopback_open(int port, evhtp_request_t** request) {
   app_s* app = gApp;
+  const char* address = kvx_loopback_address();
   evhtp_connection_t* conn =
-      app->sslEnabled ? evhtp_connection_ssl_new(app->evbase, "127.0.0.1", static_cast<uint16_t>(port),
-                                                 app->ssl_client_ctx)
-                      : evhtp_connection_new(app->evbase, "127.0.0.1", static_cast<uint16_t>(port));
+      app->sslEnabled
+          ? evhtp_connection_ssl_new(app->evbase, address, static_cast<uint16_t>(port), app->ssl_client_ctx)
+          : evhtp_connection_new(app->evbase, address, static_cast<uint16_t>(port));
   if (!conn) return nullptr;
   loopback_s* lb = loopback_new();
   lb->conn = conn;
@@ -178,7 +184,7 @@ bool post_json_request(const char* path, int port, const js_value_s* object, kvx
   evhtp_headers_add_header(request->headers_out,
                            evhtp_header_new("Content-Type", "application/json; charset=utf-8", 0, 0));
   evhtp_headers_add_header(request->headers_out, evhtp_header_new("Content-Length", length, 0, 1));
-  evhtp_headers_add_header(request->headers_out, evhtp_header_new("Host", "127.0.0.1", 0, 0));
+  evhtp_headers_add_header(request->headers_out, evhtp_header_new("Host", kvx_loopback_address(), 0, 0));
   if (json) evbuffer_add(request->buffer_out, json, strlen(json));
   free(json);
   evhtp_make_request(lb->conn, request, htp_method_POST, path);
@@ -257,7 +263,7 @@ void repost_request(evhtp_request_t* req) {
     snprintf(length, sizeof length, "%zu", bodyLength);
     evhtp_headers_add_header(request->headers_out, evhtp_header_new("Content-Length", length, 0, 1));
   }
-  evhtp_headers_add_header(request->headers_out, evhtp_header_new("Host", "127.0.0.1", 0, 0));
+  evhtp_headers_add_header(request->headers_out, evhtp_header_new("Host", kvx_loopback_address(), 0, 0));
   evbuffer_add_buffer(request->buffer_out, req->buffer_in);
   const char* path = req->uri && req->uri->path && req->uri->path->full ? req->uri->path->full : "/";
   evhtp_make_request(lb->conn, request, htp_method_POST, path);

@@ -26,7 +26,8 @@
 
 static const char kUsage[] =
     "usage: %s\nOptions:\n   -h          : Display this help message.\n   -p <int>    : Bind port (defaults: "
-    "8080)\n   -c <string> : Name of PEM certificate containing public (without extension).\n   -k <string> "
+    "8080)\n   -b <string> : Bind address (defaults: 0.0.0.0)\n   -c <string> : Name of PEM certificate "
+    "containing public (without extension).\n   -k <string> "
     ": "
     "Name of PEM private key file (without extension).\n   -C          : Enable client authentication.\n";
 
@@ -62,6 +63,8 @@ int winmainloop(void*, int argc, char** argv) {
     if (strcmp(opt, "-p") == 0) {
       app->bindPort = atoi(value);
       app->bindPortStr = value;
+    } else if (strcmp(opt, "-b") == 0) {
+      app->bindAddress = value;
     } else if (strcmp(opt, "-c") == 0) {
       app->certificateName = value;
     } else if (strcmp(opt, "-k") == 0) {
@@ -334,16 +337,28 @@ void kvx_stop_when_drained(app_s* app) {
   event_base_loopbreak(app->evbase);
 }
 
+// Client certificates are not asked of the two roles' own requests: those
+// that reach the address the roles use for each other (127.0.0.1, or the
+// bound address when one is given) from this machine itself, that is from
+// a loopback address or from that very address (the kernel gives a
+// connection to a local address that address as its source, and drops
+// packets from outside that claim one of its own).
+static bool post_accept_is_own(int fd) {
+  sockaddr_in local, peer;
+  socklen_t len = sizeof local, peerLen = sizeof peer;
+  in_addr own;
+  if (inet_pton(AF_INET, kvx_loopback_address(), &own) != 1 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) != 0 || local.sin_family != AF_INET ||
+      getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLen) != 0 || peer.sin_family != AF_INET)
+    return false;
+  if (local.sin_addr.s_addr != own.s_addr) return false;
+  return (ntohl(peer.sin_addr.s_addr) >> 24) == 127 || peer.sin_addr.s_addr == local.sin_addr.s_addr;
+}
+
 evhtp_res post_accept(evhtp_connection_t* connection, void* arg) {
   app_s* app = static_cast<app_s*>(arg);
   if (!app->sslClientAuthEnabled || !connection || !connection->ssl) return EVHTP_RES_OK;
-  sockaddr_in local;
-  socklen_t len = sizeof local;
-  char text[INET_ADDRSTRLEN] = "";
-  if (getsockname(connection->sock, reinterpret_cast<sockaddr*>(&local), &len) == 0 &&
-      local.sin_family == AF_INET)
-    inet_ntop(AF_INET, &local.sin_addr, text, sizeof text);
-  if (strcmp(text, "127.0.0.1") != 0)
+  if (!post_accept_is_own(connection->sock))
     SSL_set_verify(connection->ssl, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
   return EVHTP_RES_OK;
 }

@@ -12,8 +12,19 @@
 
 #include "app.h"
 #include "channel.h"
+#include "platform.h"
+#include "te/te.h"
 
 namespace {
+
+// The session object with its terminal and drawing handle, which the
+// process would keep to its end.
+void FreeApp() {
+  TEDestroy(gApp->lpte);
+  winfreepgl(gApp->pgl);
+  delete gApp;
+  set_app(nullptr);
+}
 
 std::string Drain(evbuffer* b) {
   std::string s(evbuffer_get_length(b), '\0');
@@ -69,8 +80,7 @@ class FrameReader : public ::testing::Test {
   }
   void TearDown() override {
     evbuffer_free(input_);
-    delete gApp;
-    set_app(nullptr);
+    FreeApp();
   }
   // Feeds bytes and reads; true when a whole frame is in.
   bool Feed(const std::string& bytes) {
@@ -158,8 +168,7 @@ class WsFrames : public ::testing::Test {
     kvx_client_free(client_);
     bufferevent_free(pair_[1]);
     event_base_free(base_);
-    delete gApp;
-    set_app(nullptr);
+    FreeApp();
   }
   void Send(const std::string& bytes) { bufferevent_write(pair_[1], bytes.data(), bytes.size()); }
   std::string Sent() { return Drain(bufferevent_get_input(pair_[1])); }
@@ -308,8 +317,7 @@ TEST(BlockingMode, ReadsAndWritesSocketsDirectly) {
   kvx_client_free(raw);
   close(fds[1]);
   event_base_free(base);
-  delete gApp;
-  set_app(nullptr);
+  FreeApp();
 }
 
 }  // namespace

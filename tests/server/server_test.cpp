@@ -24,8 +24,8 @@ namespace {
 const char kUsage[] =
     "usage: Kavrix\nOptions:\n   -h          : Display this help message.\n   -p <int>    : Bind port "
     "(defaults: "
-    "8080)\n   -c <string> : Name of PEM certificate containing public (without extension).\n   -k <string> "
-    ": Name "
+    "8080)\n   -b <string> : Bind address (defaults: 0.0.0.0)\n   -c <string> : Name of PEM certificate "
+    "containing public (without extension).\n   -k <string> : Name "
     "of PEM private key file (without extension).\n   -C          : Enable client authentication.\n";
 
 ServerOptions Args(std::vector<std::string> args, bool waitForStartup = true) {

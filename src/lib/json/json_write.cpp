@@ -1,43 +1,49 @@
 // JSON text output: the compact serializer, string escaping and the
 // ${name} template expander.
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "json.h"
 
+// A quoted string: quote, backslash and BS, TAB, LF, FF, CR take their
+// short escapes; any other control byte, which cannot stand raw in JSON
+// text, is written as \u00XX (this library's parser refuses that escape as
+// it refuses the raw byte, but the text stays JSON for every other reader).
 static bool json_write_string(strbuf_s* sb, const char* text) {
   bool ok = strbuf_appendc(sb, '"');
   for (const char* p = text; ok && *p;) {
     const char* run = p;
-    while (*p && !strchr("\"\\\b\t\n\f\r", *p)) p++;
+    while (*p && static_cast<unsigned char>(*p) >= 0x20 && *p != '"' && *p != '\\') p++;
     if (p > run) ok = strbuf_append_bytes(sb, run, static_cast<size_t>(p - run));
     if (!*p || !ok) break;
-    const char* esc = nullptr;
     switch (*p) {
       case '"':
-        esc = "\\\"";
+        ok = strbuf_append(sb, "\\\"");
         break;
       case '\\':
-        esc = "\\\\";
+        ok = strbuf_append(sb, "\\\\");
         break;
       case '\b':
-        esc = "\\b";
+        ok = strbuf_append(sb, "\\b");
         break;
       case '\t':
-        esc = "\\t";
+        ok = strbuf_append(sb, "\\t");
         break;
       case '\n':
-        esc = "\\n";
+        ok = strbuf_append(sb, "\\n");
         break;
       case '\f':
-        esc = "\\f";
+        ok = strbuf_append(sb, "\\f");
+        break;
+      case '\r':
+        ok = strbuf_append(sb, "\\r");
         break;
       default:
-        esc = "\\r";
+        ok = strbuf_appendf(sb, "\\u%04x", static_cast<unsigned char>(*p));
         break;
     }
-    ok = strbuf_append(sb, esc);
     p++;
   }
   return ok && strbuf_appendc(sb, '"');
@@ -63,6 +69,9 @@ static bool json_write_value(strbuf_s* sb, const js_value_s* v) {
     case JS_VALUE_INTEGER:
       return strbuf_appendf(sb, "%d", v->value.iv);
     case JS_VALUE_FLOAT:
+      // JSON has no infinity or NaN (a literal beyond the float range
+      // parses as infinity): they are written as null, as browsers do.
+      if (!std::isfinite(v->value.fv)) return strbuf_append(sb, "null");
       return strbuf_appendf(sb, "%g", static_cast<double>(v->value.fv));
     case JS_VALUE_BOOL:
       return strbuf_append(sb, v->value.iv ? "true" : "false");

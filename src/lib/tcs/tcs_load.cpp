@@ -299,20 +299,14 @@ size_t TCSTblSize(int kind) {
   return 0;
 }
 
-void* TCSLoadTbl(int kind, const char* file, const char* scheme) {
+// A new table of `kind` from the text of a code-page file (null: none).
+static void* tcs_load_from(int kind, const std::string_view* text, const char* scheme, const char* file) {
   size_t size = TCSTblSize(kind);
   if (size == 0) return nullptr;
   void* table = malloc(size);
   if (table == nullptr) return nullptr;
-
-  const std::string* text = nullptr;
-  if (file != nullptr && *file != 0 && scheme != nullptr && *scheme != 0) {
-    std::string name = file;
-    if (!tcs_file_has_extension(name)) name += ".dat";
-    text = tcs_file_text(name);
-  }
   std::vector<Entry> entries;
-  if (text != nullptr) {
+  if (text != nullptr && scheme != nullptr && *scheme != 0) {
     std::string section = scheme;
     if (!tcs_scheme_has_extension(section)) section += tcs_suffix(kind);
     entries = tcs_section_entries(*text, section);
@@ -324,6 +318,23 @@ void* TCSLoadTbl(int kind, const char* file, const char* scheme) {
     tcs_apply(kind, table, entries);
   }
   return table;
+}
+
+void* TCSLoadTbl(int kind, const char* file, const char* scheme) {
+  if (TCSTblSize(kind) == 0) return nullptr;
+  const std::string* text = nullptr;
+  if (file != nullptr && *file != 0 && scheme != nullptr && *scheme != 0) {
+    std::string name = file;
+    if (!tcs_file_has_extension(name)) name += ".dat";
+    text = tcs_file_text(name);
+  }
+  std::string_view view = text ? std::string_view(*text) : std::string_view();
+  return tcs_load_from(kind, text ? &view : nullptr, scheme, file);
+}
+
+void* TCSLoadTblText(int kind, const char* text, size_t length, const char* scheme) {
+  std::string_view view(text ? text : "", text ? std::min(length, kMaxFileBytes) : 0);
+  return tcs_load_from(kind, &view, scheme, "(text)");
 }
 
 void TCSFreeTbl(void* table) {
