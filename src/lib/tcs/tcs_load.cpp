@@ -211,8 +211,7 @@ void tcs_fill_defaults(int kind, void* table) {
       memcpy(table, TCSDefaultVT100SG.data(), sizeof TCSDefaultVT100SG);
       break;
     default:
-      memset(table, 0, TCSTblSize(kind));
-      break;
+      break;  // the table comes zeroed
   }
 }
 
@@ -231,7 +230,6 @@ void tcs_apply(int kind, void* table, const std::vector<Entry>& entries) {
     }
     case TCS_TBL_UNICODE: {
       auto* t = static_cast<uint16_t*>(table);
-      memset(t, 0, TCS_UNICODE_SIZE * sizeof(uint16_t));
       for (const Entry& e : entries) {
         long long k = tcs_decimal(e.key);
         if (k >= 0 && k < static_cast<long long>(TCS_UNICODE_SIZE)) {
@@ -242,7 +240,6 @@ void tcs_apply(int kind, void* table, const std::vector<Entry>& entries) {
     }
     case TCS_TBL_FONT: {
       auto* t = static_cast<uint8_t*>(table);
-      memset(t, 0, TCS_FONT_BYTES);
       for (const Entry& e : entries) {
         long long glyph = 0;
         size_t i = 0;
@@ -303,7 +300,10 @@ size_t TCSTblSize(int kind) {
 static void* tcs_load_from(int kind, const std::string_view* text, const char* scheme, const char* file) {
   size_t size = TCSTblSize(kind);
   if (size == 0) return nullptr;
-  void* table = malloc(size);
+  // Zeroed by calloc: the large Unicode tables are mostly empty (the
+  // double-byte ones entirely so without their sections), and fresh zero
+  // pages cost no memory until something is written to them.
+  void* table = calloc(1, size);
   if (table == nullptr) return nullptr;
   std::vector<Entry> entries;
   if (text != nullptr && scheme != nullptr && *scheme != 0) {
