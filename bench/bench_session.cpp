@@ -29,14 +29,6 @@ static std::string make_home(const std::string& bashrc) {
   return dir;
 }
 
-static int child_pid(KavrixServer& server, int port) {
-  std::smatch m;
-  std::string out = server.out();
-  std::regex re(R"(Child process \[(\d+)\] starting HTTP service, listening on port \[)" +
-                std::to_string(port) + R"(\])");
-  return std::regex_search(out, m, re) ? std::stoi(m[1]) : -1;
-}
-
 // A "Name:  value kB" line of a /proc file of the process, in KiB.
 static long proc_kib(int pid, const char* file, const std::string& name) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/" + file);
@@ -91,7 +83,7 @@ static void bench_start_and_idle() {
   printf("BENCH\tsession start (median of 50)\t%.2f\tms\n", times[times.size() / 2] * 1000);
 
   Started s = new_session(server.port());
-  int pid = child_pid(server, s.port);
+  int pid = server.ChildPid(s.port);
   if (pid > 0 && load_shell(server.port(), s, 24, 80)) {
     WsClient ws;
     ws.Handshake(s.port);

@@ -27,15 +27,6 @@ Session NewSession(int serverPort, const std::string& device, const TlsOptions& 
   return {JsonText(r.body, "content.sessionId"), JsonInt(r.body, "content.port", 0), r.body};
 }
 
-// The session process listening on `port`, from its start-up line.
-int ChildPid(KavrixServer& s, int port) {
-  std::smatch m;
-  std::string out = s.out();
-  std::regex re(R"(Child process \[(\d+)\] starting HTTP service, listening on port \[)" +
-                std::to_string(port) + R"(\])");
-  return std::regex_search(out, m, re) ? std::stoi(m[1]) : -1;
-}
-
 std::string List(int serverPort, const std::string& device, const TlsOptions& tls = {}) {
   return PostJson(serverPort, "/list_sessions", "{\"deviceId\":\"" + device + "\"}", tls).body;
 }
@@ -54,7 +45,7 @@ TEST(Broker, SessionsStartReportListAndShutDown) {
   EXPECT_NE(a.id, b.id);
   EXPECT_EQ(a.body, "{\"code\":0,\"content\":{\"port\":" + std::to_string(a.port) + ",\"sessionId\":\"" +
                         a.id + "\"},\"message\":\"success\"}");
-  int pidA = ChildPid(s, a.port), pidB = ChildPid(s, b.port);
+  int pidA = s.ChildPid(a.port), pidB = s.ChildPid(b.port);
   ASSERT_GT(pidA, 0);
   ASSERT_GT(pidB, 0);
   EXPECT_TRUE(ProcessAlive(pidA));
@@ -259,8 +250,8 @@ TEST(Broker, SigtermWithSessionsShutsThemDownFirst) {
   std::string err = s.err();
   EXPECT_NE(err.find("Recived signal [15], waiting for child processes.\n"), std::string::npos);
   EXPECT_NE(err.find("Child processes have been stopped, stoping...\n"), std::string::npos) << err;
-  EXPECT_FALSE(ProcessAlive(ChildPid(s, a.port)));
-  EXPECT_FALSE(ProcessAlive(ChildPid(s, b.port)));
+  EXPECT_FALSE(ProcessAlive(s.ChildPid(a.port)));
+  EXPECT_FALSE(ProcessAlive(s.ChildPid(b.port)));
 }
 
 TEST(Broker, SigintWithSessionsWaitsForThem) {
@@ -281,7 +272,8 @@ TEST(Broker, UnusedSessionEndsAfterTheAttachDeadline) {
   KavrixServer s;
   Session a = NewSession(s.port(), "idle");
   ASSERT_TRUE(IsHexId(a.id));
-  int pid = ChildPid(s, a.port);
+  int pid = s.ChildPid(a.port);
+  ASSERT_GT(pid, 0);
   EXPECT_TRUE(ProcessAlive(pid));
   EXPECT_TRUE(WaitFor([&] { return !ProcessAlive(pid); }, 120));
   EXPECT_TRUE(s.WaitForOutput("No browser attached within 60 seconds, ending the session.\n"));

@@ -50,14 +50,6 @@ HttpResponse Post(int serverPort, const std::string& path, const Session& s, con
   return PostJson(serverPort, path + "?session=" + s.id, body);
 }
 
-int ChildPid(KavrixServer& server, int port) {
-  std::smatch m;
-  std::string out = server.out();
-  std::regex re(R"(Child process \[(\d+)\] starting HTTP service, listening on port \[)" +
-                std::to_string(port) + R"(\])");
-  return std::regex_search(out, m, re) ? std::stoi(m[1]) : -1;
-}
-
 std::string ShellConfig(int rows, int cols, const std::string& extra = "", bool connect = true) {
   return "{\"kcf\":{\"commtype\":7,\"lines\":" + std::to_string(rows) + ",\"col\":" + std::to_string(cols) +
          ",\"emulate\":30,\"teltermtype\":\"xterm-color\",\"MBMode\":1,\"clearEmulator\":1" + extra +
@@ -92,7 +84,7 @@ TEST(ConfigShell, PromptReachesBrowsersSettingsReadBackAndSessionEndsWithLastBro
   KavrixServer server(options);
   Session s = NewSession(server.port());
   ASSERT_GT(s.port, 0);
-  int child = ChildPid(server, s.port);
+  int child = server.ChildPid(s.port);
   ASSERT_GT(child, 0);
 
   // Before any configuration there is nothing to read.
@@ -172,7 +164,7 @@ TEST(ConfigShell, ShutdownTakesTheShellAlong) {
   KavrixServer server(options);
   Session s = NewSession(server.port());
   ASSERT_GT(s.port, 0);
-  int child = ChildPid(server, s.port);
+  int child = server.ChildPid(s.port);
   ASSERT_EQ(EnvelopeCode(Post(server.port(), "/load_config", s, ShellConfig(24, 80)).body), 0);
   WsClient ws;
   ASSERT_EQ(ws.Handshake(s.port).status, 101);
@@ -269,7 +261,7 @@ TEST(ConfigShell, BrowserThatStopsReadingDoesNotGrowTheSession) {
   KavrixServer server(options);
   Session s = NewSession(server.port());
   ASSERT_GT(s.port, 0);
-  int child = ChildPid(server, s.port);
+  int child = server.ChildPid(s.port);
   ASSERT_EQ(EnvelopeCode(Post(server.port(), "/load_config", s, ShellConfig(250, 132)).body), 0);
 
   WsClient ws;

@@ -177,6 +177,21 @@ bool KavrixServer::WaitForOutput(const std::string& text, double seconds, bool i
   return WaitFor([&] { return (inStderr ? err() : out()).find(text) != std::string::npos; }, seconds);
 }
 
+int KavrixServer::ChildPid(int port, double seconds) {
+  std::regex re(R"(Child process \[(\d+)\] starting HTTP service, listening on port \[)" + std::to_string(port) +
+                R"(\])");
+  int pid = -1;
+  WaitFor(
+      [&] {
+        std::smatch m;
+        std::string text = out();
+        if (std::regex_search(text, m, re)) pid = std::stoi(m[1]);
+        return pid > 0;
+      },
+      seconds);
+  return pid;
+}
+
 bool ProcessAlive(int pid) {
   std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
   if (!stat) return false;

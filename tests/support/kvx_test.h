@@ -46,6 +46,10 @@ class KavrixServer {
   // Waits for the process to end by itself; -1 on timeout.
   int Wait(double seconds = 30);
   bool WaitForOutput(const std::string& text, double seconds = 30, bool inStderr = true);
+  // The process id of the session process listening on `port`, read from
+  // its start-up line (which may reach us after the session's answer); -1
+  // when the line does not come within `seconds`.
+  int ChildPid(int port, double seconds = 30);
 
  private:
   std::string dir_;
