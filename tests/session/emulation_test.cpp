@@ -216,7 +216,8 @@ TEST(TerminalRecord, InitialValues) {
       {"scrollback lines", {t->_sb ? t->_sb->sbfirstline : 0, -1}},
   };
   for (const auto& [what, v] : values) EXPECT_EQ(v.first, v.second) << what;
-  for (int i = 1; i < 17; i++) EXPECT_EQ(std::make_pair(t->fgcolor[i], t->bgcolor[i]), std::make_pair(0, 0)) << i;
+  for (int i = 1; i < 17; i++)
+    EXPECT_EQ(std::make_pair(t->fgcolor[i], t->bgcolor[i]), std::make_pair(0, 0)) << i;
   EXPECT_STREQ(t->prfilename, "pr#.fil");
   EXPECT_STREQ(t->capfilename, "capt#.fil");
   EXPECT_EQ(std::vector<int>(t->prmargins, t->prmargins + 4), (std::vector<int>{5, 2, 5, 2}));

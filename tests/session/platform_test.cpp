@@ -107,7 +107,8 @@ TEST(PlatformOperations, DeviceNameIsAskedForOnlyByPlaceholders) {
   EXPECT_EQ(app_preprocess_hostname("plain.example"), "plain.example");
   EXPECT_TRUE(trace.lines().empty());
   EXPECT_EQ(app_preprocess_hostname("term-<devname:-3>.lan"), "term-.lan");
-  EXPECT_EQ(trace.lines(), std::vector<std::string>{"Warning (app_get_device_name) unimplemented in Kavrix!"});
+  EXPECT_EQ(trace.lines(),
+            std::vector<std::string>{"Warning (app_get_device_name) unimplemented in Kavrix!"});
 }
 
 TEST(PlatformOperations, StandardErrorLinesAndFatalError) {
