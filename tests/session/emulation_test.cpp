@@ -260,4 +260,58 @@ TEST(TerminalRecord, InitialValues) {
   TEDestroy(&own);
 }
 
+// Each code-page setter replaces one table of the record; the DEC tables
+// need both names, and only an output table from a file brings the Unicode
+// tables, once.
+TEST(TerminalRecord, CodePageSetters) {
+  const std::string file = std::string(KVX_SOURCE_DIR) + "/codepage.dat";
+  te* t = TEInit(nullptr, nullptr);
+  ASSERT_NE(t, nullptr);
+  const size_t in = TCS_CPTOTCS_SIZE * sizeof(TCS);
+
+  SetEmInCP(t, file.c_str(), "ISO 8859-1 Latin 1");
+  SetKbdCP(t, file.c_str(), "ISO 8859-1 Latin 1");
+  SetVidCP(t, file.c_str(), "ISO 8859-1 Latin 1");
+  EXPECT_EQ(t->EmCPtoTCS[0xE9], 0x282);  // e acute is PC byte 0x82
+  EXPECT_EQ(t->KbdCPtoTCS[0xE9], 0x282);
+  EXPECT_EQ(t->VidTCStoCP[0x82], 0xE9);
+  SetEmInCP(t, file.c_str(), "no such code page");
+  EXPECT_EQ(memcmp(t->EmCPtoTCS, TCSDefaultCPtoTCS.data(), in), 0);
+
+  SetEmOutCP(t, "", "ISO 8859-1 Latin 1");  // no file: default table, no Unicode
+  EXPECT_EQ(memcmp(t->EmTCStoCP, TCSDefaultTCStoCP.data(), TCS_TCSTOCP_SIZE), 0);
+  EXPECT_EQ(t->Unicode2TCS, nullptr);
+  SetEmOutCP(t, file.c_str(), "ISO 8859-1 Latin 1");
+  EXPECT_EQ(t->EmTCStoCP[0x82], 0xE9);
+  ASSERT_NE(t->Unicode2TCS, nullptr);
+  ASSERT_NE(t->TCS2Unicode, nullptr);
+  EXPECT_EQ(t->Unicode2TCS[0xE9], 0x282);
+  EXPECT_EQ(t->TCS2Unicode[0x82], 0xE9);
+  for (unsigned short* table : {t->Unicode2GB2312, t->GB23122Unicode, t->Unicode2Big5, t->Big52Unicode,
+                                t->Unicode2SJIS, t->SJIS2Unicode})
+    EXPECT_NE(table, nullptr);
+  unsigned short* unicode = t->Unicode2TCS;
+  SetEmOutCP(t, file.c_str(), "1252");
+  EXPECT_EQ(t->Unicode2TCS, unicode) << "the Unicode table is loaded once";
+  EXPECT_EQ(t->EmTCStoCP[t->Unicode2TCS[0x20AC] - TCS_FIRST], 0x80);  // euro sign in 1252
+
+  struct Dec {
+    TCS*& table;
+    void (*set)(te*, const char*, const char*);
+  };
+  const Dec decs[] = {{t->pVT200DSG, SetDECSGCP}, {t->pVT200DMN, SetDECMNCP}, {t->pVT100SG, SetVT100SGCP}};
+  for (const Dec& d : decs) {
+    d.set(t, file.c_str(), TCS_VT100SG_NAME);
+    ASSERT_NE(d.table, nullptr);
+    EXPECT_EQ(memcmp(d.table, TCSDefaultVT100SG.data(), in), 0);
+    d.set(t, file.c_str(), nullptr);
+    EXPECT_EQ(d.table, nullptr);
+    d.set(t, "", TCS_VT200DMN_NAME);  // a name without a file: the kind's default
+    ASSERT_NE(d.table, nullptr);
+    d.set(t, nullptr, TCS_VT200DMN_NAME);
+    EXPECT_EQ(d.table, nullptr);
+  }
+  TEDestroy(t);
+}
+
 }  // namespace
