@@ -296,7 +296,7 @@ void app_set_te_unsafe_values(app_s* app, LumDict* dict) {
   app->_conntype = dict->intValueForKey("commtype");
   app->_autologin = dict->boolValueForKey("autologin");
   app->_autologinMacroHash = dict->stringValueForKey("autologinMacroHash");
-  if (st_charmode(app)) app->lpte->_capslock = 0;
+  if (st_charmode(app)) app->lpte->_vcapslock = 0;
 }
 
 void app_set_te_using_dictionary(app_s* app, LumDict* dict) {

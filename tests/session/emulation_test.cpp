@@ -2,7 +2,11 @@
 // the drawing surface.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <vector>
+
 #include "settings_fixture.h"
+#include "tcs.h"
 
 namespace {
 
@@ -172,6 +176,142 @@ TEST_F(ScreenSize, ExtendedSizingFitsTheScreenToTheSurface) {
   app_onresize(&app, 800, 600, 1);
   EXPECT_EQ(std::make_pair(t()->vlines, t()->vcols), std::make_pair(20, 40));
   EXPECT_EQ(calls.remoteRows.back(), std::make_pair(20, 40));
+}
+
+}  // namespace
+
+namespace {
+
+// The values a new terminal record starts with, before any settings apply.
+TEST(TerminalRecord, InitialValues) {
+  te* t = TEInit(nullptr, nullptr);
+  ASSERT_NE(t, nullptr);
+  const std::pair<const char*, std::pair<long long, long long>> values[] = {
+      {"scrollback setting", {t->vscrollback, 1000}},
+      {"scaling", {t->vscaling, 1}},
+      {"extended sizing", {t->vextend, 0}},
+      {"answer-back trigger", {t->wruchar, 5}},
+      {"pages", {t->vpages, 6}},
+      {"parity masking", {t->maskpar, 0}},
+      {"revdim", {t->revdim, 1}},
+      {"turnaround character", {t->turnchar, 13}},
+      {"jump scroll", {t->jumpscroll, 19}},
+      {"protection", {t->protection, 1}},
+      {"XON", {t->xonchar, 17}},
+      {"XOFF", {t->xoffchar, 19}},
+      {"foreground 0", {t->fgcolor[0], 15}},
+      {"background 0", {t->bgcolor[0], 2}},
+      {"baud", {t->aux_baud, 9600}},
+      {"parity", {t->aux_parity, 0}},
+      {"data bits", {t->aux_wdlen, 8}},
+      {"stop bits", {t->aux_stopbits, 1}},
+      {"emulation", {t->emode, 7}},
+      {"national set", {t->defcset, 0}},
+      {"duplex", {t->dupmode, 0}},
+      {"wrap", {t->wrap, 1}},
+      {"backspace deletes", {t->bsdel, 1}},
+      {"blink attribute", {(long long)t->BlinkAttr, 0x400000}},
+      {"cursor shape", {t->vcurshape, 3}},
+      {"scrollback ring", {t->_sb ? t->_sb->sblinemax : -1, 10000}},
+      {"scrollback lines", {t->_sb ? t->_sb->sbfirstline : 0, -1}},
+  };
+  for (const auto& [what, v] : values) EXPECT_EQ(v.first, v.second) << what;
+  for (int i = 1; i < 17; i++)
+    EXPECT_EQ(std::make_pair(t->fgcolor[i], t->bgcolor[i]), std::make_pair(0, 0)) << i;
+  EXPECT_STREQ(t->prfilename, "pr#.fil");
+  EXPECT_STREQ(t->capfilename, "capt#.fil");
+  EXPECT_EQ(std::vector<int>(t->prmargins, t->prmargins + 4), (std::vector<int>{5, 2, 5, 2}));
+  for (const PRDATA& pr : t->pr_data) EXPECT_EQ(pr.prmode, 0);
+
+  // Code page "1250" and the DEC tables from no file: each the built-in
+  // table of its kind; no Unicode table yet.
+  const size_t in = TCS_CPTOTCS_SIZE * sizeof(TCS);
+  ASSERT_TRUE(t->EmCPtoTCS && t->KbdCPtoTCS && t->EmTCStoCP && t->VidTCStoCP);
+  EXPECT_EQ(memcmp(t->EmCPtoTCS, TCSDefaultCPtoTCS.data(), in), 0);
+  EXPECT_EQ(memcmp(t->KbdCPtoTCS, TCSDefaultCPtoTCS.data(), in), 0);
+  EXPECT_EQ(memcmp(t->EmTCStoCP, TCSDefaultTCStoCP.data(), TCS_TCSTOCP_SIZE), 0);
+  EXPECT_EQ(memcmp(t->VidTCStoCP, TCSDefaultTCStoCP.data(), TCS_TCSTOCP_SIZE), 0);
+  ASSERT_TRUE(t->pVT200DSG && t->pVT200DMN && t->pVT100SG);
+  EXPECT_EQ(memcmp(t->pVT200DSG, TCSDefaultVT200DSG.data(), in), 0);
+  EXPECT_EQ(memcmp(t->pVT200DMN, TCSDefaultVT200DMN.data(), in), 0);
+  EXPECT_EQ(memcmp(t->pVT100SG, TCSDefaultVT100SG.data(), in), 0);
+  EXPECT_EQ(t->Unicode2TCS, nullptr);
+  EXPECT_EQ(t->TCS2Unicode, nullptr);
+  TEDestroy(t);
+
+  // The session's terminal: ANSI loaded, colours 10 on 11, UTF-8 host data,
+  // a blinking block cursor and line drawing.
+  t = TESimpleInit(nullptr, nullptr);
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(t->teloaded, 7);
+  EXPECT_EQ(std::make_pair(t->fgcolor[0], t->bgcolor[0]), std::make_pair(10, 11));
+  EXPECT_EQ(t->MBMode, 1);
+  EXPECT_EQ(t->tCaret, 1);
+  EXPECT_EQ(t->linedraw, 1);
+  EXPECT_EQ(std::make_pair(t->vlines, t->vcols), std::make_pair(24, 80));
+  TEDestroy(t);
+
+  // A record the caller owns is reset, not allocated.
+  te own;
+  std::memset(&own, 0x5A, sizeof own);
+  ASSERT_EQ(TEInit(&own, nullptr), &own);
+  EXPECT_EQ(own.vpages, 6);
+  EXPECT_EQ(own.Unicode2TCS, nullptr);
+  TEDestroy(&own);
+}
+
+// Each code-page setter replaces one table of the record; the DEC tables
+// need both names, and only an output table from a file brings the Unicode
+// tables, once.
+TEST(TerminalRecord, CodePageSetters) {
+  const std::string file = std::string(KVX_SOURCE_DIR) + "/codepage.dat";
+  te* t = TEInit(nullptr, nullptr);
+  ASSERT_NE(t, nullptr);
+  const size_t in = TCS_CPTOTCS_SIZE * sizeof(TCS);
+
+  SetEmInCP(t, file.c_str(), "ISO 8859-1 Latin 1");
+  SetKbdCP(t, file.c_str(), "ISO 8859-1 Latin 1");
+  SetVidCP(t, file.c_str(), "ISO 8859-1 Latin 1");
+  EXPECT_EQ(t->EmCPtoTCS[0xE9], 0x282);  // e acute is PC byte 0x82
+  EXPECT_EQ(t->KbdCPtoTCS[0xE9], 0x282);
+  EXPECT_EQ(t->VidTCStoCP[0x82], 0xE9);
+  SetEmInCP(t, file.c_str(), "no such code page");
+  EXPECT_EQ(memcmp(t->EmCPtoTCS, TCSDefaultCPtoTCS.data(), in), 0);
+
+  SetEmOutCP(t, "", "ISO 8859-1 Latin 1");  // no file: default table, no Unicode
+  EXPECT_EQ(memcmp(t->EmTCStoCP, TCSDefaultTCStoCP.data(), TCS_TCSTOCP_SIZE), 0);
+  EXPECT_EQ(t->Unicode2TCS, nullptr);
+  SetEmOutCP(t, file.c_str(), "ISO 8859-1 Latin 1");
+  EXPECT_EQ(t->EmTCStoCP[0x82], 0xE9);
+  ASSERT_NE(t->Unicode2TCS, nullptr);
+  ASSERT_NE(t->TCS2Unicode, nullptr);
+  EXPECT_EQ(t->Unicode2TCS[0xE9], 0x282);
+  EXPECT_EQ(t->TCS2Unicode[0x82], 0xE9);
+  for (unsigned short* table : {t->Unicode2GB2312, t->GB23122Unicode, t->Unicode2Big5, t->Big52Unicode,
+                                t->Unicode2SJIS, t->SJIS2Unicode})
+    EXPECT_NE(table, nullptr);
+  unsigned short* unicode = t->Unicode2TCS;
+  SetEmOutCP(t, file.c_str(), "1252");
+  EXPECT_EQ(t->Unicode2TCS, unicode) << "the Unicode table is loaded once";
+  EXPECT_EQ(t->EmTCStoCP[t->Unicode2TCS[0x20AC] - TCS_FIRST], 0x80);  // euro sign in 1252
+
+  struct Dec {
+    TCS*& table;
+    void (*set)(te*, const char*, const char*);
+  };
+  const Dec decs[] = {{t->pVT200DSG, SetDECSGCP}, {t->pVT200DMN, SetDECMNCP}, {t->pVT100SG, SetVT100SGCP}};
+  for (const Dec& d : decs) {
+    d.set(t, file.c_str(), TCS_VT100SG_NAME);
+    ASSERT_NE(d.table, nullptr);
+    EXPECT_EQ(memcmp(d.table, TCSDefaultVT100SG.data(), in), 0);
+    d.set(t, file.c_str(), nullptr);
+    EXPECT_EQ(d.table, nullptr);
+    d.set(t, "", TCS_VT200DMN_NAME);  // a name without a file: the kind's default
+    ASSERT_NE(d.table, nullptr);
+    d.set(t, nullptr, TCS_VT200DMN_NAME);
+    EXPECT_EQ(d.table, nullptr);
+  }
+  TEDestroy(t);
 }
 
 }  // namespace

@@ -42,6 +42,7 @@ TEST(PlatformOperations, UnimplementedOnesWarnAndAnswerNeutrally) {
       {"app_set_debug_options", [&] { app_set_debug_options(&app); }},
       {"app_move", [&] { app_move(&app, 1, 2); }},
       {"app_close", [&] { app_close(&app); }},
+      {"app_get_device_name", [] { EXPECT_EQ(app_get_device_name(), ""); }},
       {"app_get_socket_to_host", [] { EXPECT_EQ(app_get_socket_to_host(nullptr, "h", 23), -1); }},
       {"app_set_default_features", [] { app_set_default_features(); }},
       {"app_load_default_config", [] { EXPECT_EQ(app_load_default_config(), nullptr); }},
@@ -98,6 +99,16 @@ TEST(PlatformOperations, SilentOnesAnswerTheirFixedValues) {
   wingetclientrect(nullptr, &x, &y, &w, &h);
   EXPECT_EQ(std::make_tuple(x, y, w, h), std::make_tuple(0, 0, 800, 600));
   EXPECT_TRUE(trace.lines().empty());
+}
+
+// The device name is asked for only when a host name has a placeholder.
+TEST(PlatformOperations, DeviceNameIsAskedForOnlyByPlaceholders) {
+  TraceCapture trace(TRACE_ALL);
+  EXPECT_EQ(app_preprocess_hostname("plain.example"), "plain.example");
+  EXPECT_TRUE(trace.lines().empty());
+  EXPECT_EQ(app_preprocess_hostname("term-<devname:-3>.lan"), "term-.lan");
+  EXPECT_EQ(trace.lines(),
+            std::vector<std::string>{"Warning (app_get_device_name) unimplemented in Kavrix!"});
 }
 
 TEST(PlatformOperations, StandardErrorLinesAndFatalError) {

@@ -329,14 +329,14 @@ TEST_F(Apply, ExtendedScreenTakesItsSizeFromTheSurface) {
 }
 
 TEST_F(Apply, UnsafeValuesAndTheDictionaryItself) {
-  t()->_capslock = 1;
+  t()->_vcapslock = 1;
   LumDict* first = Dict({{"commtype", "7"}, {"autologin", "1"}, {"autologinMacroHash", "login.mac"}});
   app_set_te_using_dictionary(&app, first);
   EXPECT_EQ(app._dict, first);
   EXPECT_EQ(app._conntype, 7);
   EXPECT_TRUE(app._autologin);
   EXPECT_EQ(app._autologinMacroHash, "login.mac");
-  EXPECT_EQ(t()->_capslock, 0);
+  EXPECT_EQ(t()->_vcapslock, 0);
   app_set_te_using_dictionary(&app, first);  // the same one again stays
   EXPECT_EQ(app._dict, first);
   EXPECT_EQ(first->intValueForKey("commtype"), 7);

@@ -6,10 +6,14 @@
 #include <string_view>
 
 #include "lumdict.h"
+#include "tetrace.h"
 
 static constexpr int kHostMaxArgs = 6;
 
+// A platform operation without meaning in a session process: like the
+// others of its kind it writes the warning line and answers empty.
 std::string app_get_device_name() {
+  TE_Trace(TRACE_PRINT, "Warning (%s) unimplemented in Kavrix!\n", "app_get_device_name");
   return std::string();
 }
 
@@ -74,7 +78,11 @@ std::string app_preprocess_hostname(const std::string& text, const std::string& 
 }
 
 std::string app_preprocess_hostname(const char* text) {
-  return app_preprocess_hostname(std::string(text ? text : ""), app_get_device_name());
+  std::string t = text ? text : "";
+  // The platform is asked for the device name only when a placeholder may
+  // need it.
+  if (t.find('<') == std::string::npos) return t;
+  return app_preprocess_hostname(t, app_get_device_name());
 }
 
 std::string app_get_dictionary_hostname(const LumDict& dict) {

@@ -131,7 +131,7 @@ void EmReset(te* t, int emode) {
   t->_vmonitor = 0;
   t->_venhanced = 1;
   selpage(t, 0, 0);
-  t->_capslock = 0;
+  t->_vcapslock = 0;
   t->_scanmode = 0;
   t->_vnoscroll = t->noscroll;
   t->_vkbmode = 0;

@@ -27,9 +27,9 @@ int TEeminit(te* t, const char* name);
 // A terminal with the engine's initial values (a null argument allocates
 // one; TEDestroy frees what TEInit allocated).
 te* TEInit(te* t, void* window);
-// TEInit, then the emulation of `emode` loaded with UTF-8 host data on;
-// null when the emulation cannot be loaded.
-te* TESimpleInit(te* t, void* window, int emode);
+// TEInit, then the emulation of `emode` (ANSI unless told otherwise) loaded
+// with UTF-8 host data on; null when the emulation cannot be loaded.
+te* TESimpleInit(te* t, void* window, int emode = 7);
 void TEDestroy(te* t);
 
 // Translation tables of the record, each replaced by one loaded from the

@@ -251,7 +251,7 @@ struct te {
   int _AMon, _appkey, _appcur, _vnlmode, _vkbmode, _kdisable, _cursmode;
   int _vt200mode, _vtc18out, _nrcsmode, _vmaskpar, dupmode, _blokmode, _vmonitor, _venhanced;
   int vtabex, _vcharset, _vt4207mode, _revvideo, _vtfkeyl, _modeset, _statusline;
-  int _vtdcstate, _vtfkeylock, _ibmode, _marky, _vbufline, _capslock, _scanmode, _statsupp;
+  int _vtdcstate, _vtfkeylock, _ibmode, _marky, _vbufline, _vcapslock, _scanmode, _statsupp;
   int _vbank1, _vbank2;  // character banks (Wyse)
   char _conformlev[6];
 
