@@ -305,16 +305,16 @@ TEST(AnsiParser, PermanentColourFormsTakeOneNumberOnly) {
   EXPECT_EQ(term.t->userCAT[0].color, 0x14000000u);
 }
 
+// Widths over the Unicode 5.0 repertoire: marks assigned later (U+0487,
+// U+1AB0, U+08E4) are one cell.
 TEST(AnsiParser, CharacterWidthsFollowTheWcwidthRules) {
   struct Case {
     uint32_t cp;
     int width;
-  } cases[] = {{0, 0},       {'A', 1},     {0x7F, -1},  {0x9B, -1},  {0x0301, 0}, {0x200B, 0},
-               {0x00AD, 1},  {0x1160, 0},  {0x1100, 2}, {0x4E2D, 2}, {0x303F, 1}, {0x3099, 0},
-               {0xAC00, 2},  {0xD7A4, 1},  {0xFF01, 2}, {0xFF61, 1}, {0xFEFF, 0}, {0x1F600, 1},
-               {0x20000, 2}, {0x2FFFE, 1}, {0x2329, 2}, {0x232B, 1},
-               // The Unicode 5.0 repertoire: marks assigned later are one cell.
-               {0x1DC0, 0},  {0x0487, 1},  {0x1AB0, 1}, {0x08E4, 1}};
+  } cases[] = {{0, 0},      {'A', 1},    {0x7F, -1},  {0x9B, -1},   {0x0301, 0},  {0x200B, 0},  {0x00AD, 1},
+               {0x1160, 0}, {0x1100, 2}, {0x4E2D, 2}, {0x303F, 1},  {0x3099, 0},  {0xAC00, 2},  {0xD7A4, 1},
+               {0xFF01, 2}, {0xFF61, 1}, {0xFEFF, 0}, {0x1F600, 1}, {0x20000, 2}, {0x2FFFE, 1}, {0x2329, 2},
+               {0x232B, 1}, {0x1DC0, 0}, {0x0487, 1}, {0x1AB0, 1},  {0x08E4, 1}};
   for (const Case& c : cases) EXPECT_EQ(mk_wcwidth(c.cp), c.width) << std::hex << c.cp;
 }
 
