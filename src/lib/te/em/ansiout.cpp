@@ -13,6 +13,29 @@
 
 // ---- storing one printable character
 
+static inline bool ao_iswide(CHATTR c) {
+  return (c & CA_UNI) && wc_wide(ca_unicode(c));
+}
+
+// Cells x0..x1 of a row are being overwritten.  A double-width character
+// they cut in two must not leave its other half behind: a left half whose
+// right half (`old`, the 0 that cell x0 held) is overwritten, or a right
+// half just right of x1 whose left half is overwritten, becomes a blank (in
+// the left half's own attribute, or the current one for a lone right half).
+// A left half left alone would be drawn two columns wide over its neighbour.
+static inline void ao_unpair_left(te* t, CHATTR* row, int y, int x0, CHATTR old) {
+  if (x0 > 0 && old == 0 && ao_iswide(row[x0 - 1])) {
+    row[x0 - 1] = (row[x0 - 1] & CA_ATTRPART) | CA_BLANK;
+    vid_touch_row(t, y, x0 - 1, x0 - 1);
+  }
+}
+static inline void ao_unpair_right(te* t, CHATTR* row, int y, int x1) {
+  if (x1 + 1 < t->vcols && row[x1 + 1] == 0) {
+    row[x1 + 1] = t->_vcurattr | CA_BLANK;
+    vid_touch_row(t, y, x1 + 1, x1 + 1);
+  }
+}
+
 // Stores a character at the cursor and advances; `translate` runs the
 // character-set hook on a plain byte.
 static void ao_store(te* t, CHATTR v, bool translate) {
@@ -27,8 +50,13 @@ static void ao_store(te* t, CHATTR v, bool translate) {
     return;
   }
   v |= t->_vcurattr;
-  bool wide = (v & CA_UNI) && wc_wide(ca_unicode(v));
+  bool wide = ao_iswide(v);
   if (wide && t->vdestcol >= vid_fvcols(t, t->vdestline) - 1) dowrap(t, 0);
+  int y = t->vdestline, x = t->vdestcol;
+  if (y >= 0 && y < t->vlines && x >= 0 && x < t->vcols) {
+    ao_unpair_left(t, t->_vscreen[y], y, x, t->_vscreen[y][x]);
+    ao_unpair_right(t, t->_vscreen[y], y, wide ? x + 1 : x);
+  }
   set_vscreen(t, t->vdestcol, t->vdestline, v);
   if (wide) {
     t->vdestcol++;
@@ -607,6 +635,7 @@ static const unsigned char* ao_bulk(te* t, const unsigned char* p, const unsigne
     const int x0 = x;
     bool stopped = false;
     if (fast) {
+      const CHATTR first = row[x0];  // what the run's first cell held
       while (p < end) {
         if (!disp && (unsigned)*p - 0x20u < 0x5Fu) {
           // Printable ASCII up to the cell before the last usable column,
@@ -669,6 +698,8 @@ static const unsigned char* ao_bulk(te* t, const unsigned char* p, const unsigne
         p += n;
       }
       if (x > x0) {
+        ao_unpair_left(t, row, y, x0, first);
+        ao_unpair_right(t, row, y, x - 1);
         vid_touch_row(t, y, x0, x - 1);
         t->vdestcol = x;
         VidPos(t, y, x);
