@@ -125,6 +125,47 @@ const Case kCases[] = {
      0,
      3,
      {}},
+    // Edits that cut a double-width character in two blank both halves.
+    {"ICH at a right half",
+     MAC,
+     "ab\xe4\xb8\xad"
+     "cd\x1b[1;4H\x1b[@",
+     {"ab   cd"},
+     0,
+     3,
+     {}},
+    {"DCH at a left half",
+     MAC,
+     "ab\xe4\xb8\xad"
+     "cd\x1b[1;3H\x1b[P",
+     {"ab cd"},
+     0,
+     2,
+     {}},
+    {"ECH over a right half",
+     MAC,
+     "ab\xe4\xb8\xad"
+     "cd\x1b[1;4H\x1b[X",
+     {"ab  cd"},
+     0,
+     3,
+     {}},
+    {"EL 1 through a left half",
+     MAC,
+     "ab\xe4\xb8\xad"
+     "cd\x1b[1;3H\x1b[1K",
+     {"    cd"},
+     0,
+     2,
+     {}},
+    {"insert mode opens two cells for a wide character",
+     MAC,
+     "abc\x1b[1;2H\x1b[4h\xe4\xb8\xad\x1b[4l",
+     {"a\xe4\xb8\xad"
+      "bc"},
+     0,
+     3,
+     {}},
     {"SCO ANSI: ESC abandons a sequence", SCOANSI, "\x1b[1\x1b[2Jab", {"[2Jab"}, 0, 5, {}},
     {"VT100: ESC starts a new sequence", VT100, "xy\x1b[1\x1b[2Jab", {"  ab"}, 0, 4, {}},
     {"CAN abandons a sequence", MAC, "\x1b[1\x18m", {"m"}, 0, 1, {}},
@@ -314,6 +355,20 @@ TEST(AnsiParser, TableOfMembersInputsAndScreens) {
   for (const Case& c : kCases) {
     checkCase(c, false);
     checkCase(c, true);
+  }
+}
+
+// Erases that spare protected cells spare a protected double-width
+// character whole: its right half stays 0 beside it.
+TEST(AnsiParser, ProtectedWideCharacterSurvivesErasesWhole) {
+  for (const char* erase : {"\x1b[?2K", "\x1b[1;1H\x1b[?J", "\x1b[1;80H\x1b[?1K"}) {
+    Term term(VT220, 24, 80);
+    term.feed(
+        "ab\x1b[1\"q\xe4\xb8\xad\x1b[0\"q"
+        "cd");
+    term.feed(erase);
+    EXPECT_EQ(term.row(0), "  \xe4\xb8\xad") << show(erase);
+    EXPECT_EQ(term.cell(3, 0), 0u) << show(erase);
   }
 }
 

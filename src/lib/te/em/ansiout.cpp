@@ -36,6 +36,22 @@ static inline void ao_unpair_right(te* t, CHATTR* row, int y, int x1) {
   }
 }
 
+// Inserts a double-width character in insert mode: two cells open at the
+// cursor (wrapping first in the last column, as when overwriting), the
+// character and its right half go in, and the cursor passes both.
+static void ao_insertwide(te* t, CHATTR v) {
+  if (t->vdestcol >= vid_fvcols(t, t->vdestline) - 1) dowrap(t, 0);
+  int y = t->vdestline, x = t->vdestcol;
+  if (y < 0 || y >= t->vlines) return;
+  if (!vinsert(t, CA_BLANK, 0) || !vinsert(t, CA_BLANK, 0)) return;
+  int fv = vid_fvcols(t, y);
+  if (x + 1 >= fv) return;
+  set_vscreen(t, x, y, t->_vcurattr | v);
+  set_vscreen(t, x + 1, y, 0);
+  t->vdestcol = std::min(x + 2, fv - 1);
+  VidPos(t, y, t->vdestcol);
+}
+
 // Stores a character at the cursor and advances; `translate` runs the
 // character-set hook on a plain byte.
 static void ao_store(te* t, CHATTR v, bool translate) {
@@ -45,12 +61,16 @@ static void ao_store(te* t, CHATTR v, bool translate) {
   }
   if (translate && !(v & CA_UNI) && !(v & CA_TCS) && (v & CA_CHARPART) && t->GetCharSet)
     v = (CHATTR)t->GetCharSet(t, (int)v);
+  bool wide = ao_iswide(v);
   if (t->_vinsmode) {
+    if (wide) {
+      ao_insertwide(t, v);
+      return;
+    }
     vinsert(t, v, 1);
     return;
   }
   v |= t->_vcurattr;
-  bool wide = ao_iswide(v);
   if (wide && t->vdestcol >= vid_fvcols(t, t->vdestline) - 1) dowrap(t, 0);
   int y = t->vdestline, x = t->vdestcol;
   if (y >= 0 && y < t->vlines && x >= 0 && x < t->vcols) {
