@@ -34,7 +34,7 @@ static inline bool ve_wide(CHATTR c) {
 // left half not followed by its right half (a 0 cell), which would be
 // drawn two columns wide over its neighbour, and a 0 cell not preceded by a
 // left half.
-static void ve_wholewide(te* t, int y, int x) {
+static void ve_wholewide_cut(te* t, int y, int x) {
   CHATTR* row = t->_vscreen[y];
   int fv = vid_fvcols(t, y);
   int c = std::max(x - 1, 0);
@@ -61,6 +61,17 @@ static void ve_wholewide(te* t, int y, int x) {
 // half (0) goes with its left half, which survived when `leftKept`.
 static inline bool ve_survives(CHATTR c, bool leftKept, CHATTR mask) {
   return (c & mask) || (c == 0 && leftKept);
+}
+
+// Most rows hold no double-width character: nothing to look at then.
+static inline bool ve_plain(CHATTR c) {
+  return c != 0 && !(c & CA_UNI);
+}
+static inline void ve_wholewide(te* t, int y, int x) {
+  const CHATTR* row = t->_vscreen[y];
+  if (ve_plain(row[x]) && (x == 0 || ve_plain(row[x - 1])) && (x + 1 >= t->vcols || ve_plain(row[x + 1])))
+    return;
+  ve_wholewide_cut(t, y, x);
 }
 
 // Cursor placed without origin offsets or clamping to a region.
