@@ -431,6 +431,14 @@ TEST(AnsiParser, TitleIsTheTextAfterItsSelector) {
   EXPECT_EQ(term.title, "caf\xc3\xa9");
   term.feed("\x1b]\x07");  // no selector at all
   EXPECT_EQ(term.title, "");
+  // Numbered commands other than 0 and 2 are not titles: the title stays.
+  term.feed("\x1b]2;kept\x07");
+  for (const char* other : {"\x1b]7;file://host/home\x07", "\x1b]133;A\x07", "\x1b]1;icon\x07",
+                            "\x1b]8;;http://x/\x07", "\x1b]4;1;rgb:ff/00/00\x07", "\x1b]22\x07"}) {
+    term.feed(other);
+    EXPECT_EQ(term.title, "kept") << show(other);
+  }
+  EXPECT_EQ(term.screen(), "");
   std::string huge = "\x1b]0;" + std::string(100000, 'x') + "\x07";
   term.feed(huge);  // capped, not grown without bound
   EXPECT_LT(term.title.size(), (size_t)TE_TITLEMAX);

@@ -112,10 +112,23 @@ static void ao_title_begin(te* t) {
   if (t->titleText) t->titleText[0] = 0;
 }
 
+// Whether a collected operating-system command names the window title: its
+// selector is "0" or "2".  Other numbered commands (a working directory, a
+// hyperlink, shell prompt marks, palette colours) are not titles and must
+// not replace the one shown.
+static bool ao_is_title(const char* text) {
+  if (!text) return true;
+  int n = 0;
+  const char* p = text;
+  while (*p >= '0' && *p <= '9' && n < 1000) n = n * 10 + (*p++ - '0');
+  if (p == text || (*p != ';' && *p != 0)) return true;  // no numbered selector
+  return n == 0 || n == 2;
+}
+
 static void ao_title_end(te* t) {
   // The text starts with its selector ("0;" or "2;").
   const char* text = t->titleText && t->titleTextLength > 2 ? t->titleText + 2 : "";
-  if (t->hooks.set_title) t->hooks.set_title(t, text);
+  if (t->hooks.set_title && ao_is_title(t->titleText)) t->hooks.set_title(t, text);
   EmFree(t->titleText);
   t->titleText = nullptr;
   t->titleTextLength = t->titleTextSize = 0;
