@@ -340,6 +340,11 @@ TEST(Resize, ApplicationCursorModeDropsTopRowsInsteadOfReflowing) {
   vsetsize(t, 4, 5, 0);
   EXPECT_EQ(term.screen(), "r2\nr3\nr4\nr5-lo\n");
   EXPECT_EQ(t->_sb->sblastline, 0);  // dropped, not saved
+  // A double-width character cut by the new last column goes whole.
+  term.feed("\x1b[4;4H\xe4\xb8\xad");
+  vsetsize(t, 4, 4, 0);
+  EXPECT_EQ(term.row(3), "r5-");
+  expectWholeWideCharacters(t, "cut by the last column");
 }
 
 TEST(Resize, StatusLineAddsAndRemovesARowBelowTheScreen) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "em/em.h"
+#include "em/wcwidth.h"
 #include "vid/vid.h"
 
 static void vz_layout(CHATTR** rows, CHATTR* block, int nrows, int colmax) {
@@ -239,6 +240,9 @@ static void vz_plaincopy(te* t, vz_page& p, int oldEm, int newEm, int oldCols, i
     if (src < oldEm && p.rows[src]) {
       std::memcpy(dst, p.rows[src], (size_t)n * sizeof(CHATTR));
       for (int x = n; x < cols; x++) dst[x] = pad;
+      // A double-width character cut at the new last column goes whole.
+      if (cols < oldCols && (dst[cols - 1] & CA_UNI) && wc_wide(ca_unicode(dst[cols - 1])))
+        dst[cols - 1] = (dst[cols - 1] & CA_ATTRPART) | CA_BLANK;
       p.nlattr[r] = p.lattr[src];
     } else {
       for (int x = 0; x < cols; x++) dst[x] = pad;
