@@ -101,6 +101,71 @@ const Case kCases[] = {
      3,
      {},
      10},
+    // Overwriting one half of a double-width character blanks the other
+    // half; a left half in reverse stays a reverse blank.
+    {"narrow over a right half",
+     MAC,
+     "\x1b[7m\xe4\xb8\xad\x1b[m!\x1b[1;2HX",
+     {" X!"},
+     0,
+     2,
+     {{0, "0-0:0780 1-79:0700"}}},
+    {"narrow over a left half",
+     MAC,
+     "ab\xe4\xb8\xad"
+     "cd\x1b[1;3HX",
+     {"abX cd"},
+     0,
+     3,
+     {}},
+    {"wide over two halves",
+     MAC,
+     "\xe4\xb8\xad\xe6\x96\x87!\x1b[1;2H\xe5\xad\x97",
+     {" \xe5\xad\x97 !"},
+     0,
+     3,
+     {}},
+    // Edits that cut a double-width character in two blank both halves.
+    {"ICH at a right half",
+     MAC,
+     "ab\xe4\xb8\xad"
+     "cd\x1b[1;4H\x1b[@",
+     {"ab   cd"},
+     0,
+     3,
+     {}},
+    {"DCH at a left half",
+     MAC,
+     "ab\xe4\xb8\xad"
+     "cd\x1b[1;3H\x1b[P",
+     {"ab cd"},
+     0,
+     2,
+     {}},
+    {"ECH over a right half",
+     MAC,
+     "ab\xe4\xb8\xad"
+     "cd\x1b[1;4H\x1b[X",
+     {"ab  cd"},
+     0,
+     3,
+     {}},
+    {"EL 1 through a left half",
+     MAC,
+     "ab\xe4\xb8\xad"
+     "cd\x1b[1;3H\x1b[1K",
+     {"    cd"},
+     0,
+     2,
+     {}},
+    {"insert mode opens two cells for a wide character",
+     MAC,
+     "abc\x1b[1;2H\x1b[4h\xe4\xb8\xad\x1b[4l",
+     {"a\xe4\xb8\xad"
+      "bc"},
+     0,
+     3,
+     {}},
     {"SCO ANSI: ESC abandons a sequence", SCOANSI, "\x1b[1\x1b[2Jab", {"[2Jab"}, 0, 5, {}},
     {"VT100: ESC starts a new sequence", VT100, "xy\x1b[1\x1b[2Jab", {"  ab"}, 0, 4, {}},
     {"CAN abandons a sequence", MAC, "\x1b[1\x18m", {"m"}, 0, 1, {}},
@@ -172,6 +237,14 @@ const Case kCases[] = {
      1,
      3,
      {{1, "0-1:0700 2-2:0780 3-79:0700"}}},
+    {"double width blanks a wide character across the middle",
+     MAC,
+     "abc\xe4\xb8\xad\x1b#6",
+     {"abc"},
+     0,
+     3,
+     {},
+     8},
     {"DECALN fills the screen", MAC, "\x1b#8", {"EEEE", "EEEE"}, 0, 0, {}, 4, true, 2},
     {"double width halves the row", MAC, "abcdefgh\x1b#6", {"abcd"}, 0, 3, {}, 8},
     {"hard reset clears",
@@ -293,6 +366,20 @@ TEST(AnsiParser, TableOfMembersInputsAndScreens) {
   }
 }
 
+// Erases that spare protected cells spare a protected double-width
+// character whole: its right half stays 0 beside it.
+TEST(AnsiParser, ProtectedWideCharacterSurvivesErasesWhole) {
+  for (const char* erase : {"\x1b[?2K", "\x1b[1;1H\x1b[?J", "\x1b[1;80H\x1b[?1K"}) {
+    Term term(VT220, 24, 80);
+    term.feed(
+        "ab\x1b[1\"q\xe4\xb8\xad\x1b[0\"q"
+        "cd");
+    term.feed(erase);
+    EXPECT_EQ(term.row(0), "  \xe4\xb8\xad") << show(erase);
+    EXPECT_EQ(term.cell(3, 0), 0u) << show(erase);
+  }
+}
+
 TEST(AnsiParser, PermanentColourFormsTakeOneNumberOnly) {
   Term term(MAC, 24, 80);
   term.feed("\x1b[>4;2mA");  // xterm's key modifier setting: no colour change
@@ -305,14 +392,16 @@ TEST(AnsiParser, PermanentColourFormsTakeOneNumberOnly) {
   EXPECT_EQ(term.t->userCAT[0].color, 0x14000000u);
 }
 
+// Widths over the Unicode 5.0 repertoire: marks assigned later (U+0487,
+// U+1AB0, U+08E4) are one cell.
 TEST(AnsiParser, CharacterWidthsFollowTheWcwidthRules) {
   struct Case {
     uint32_t cp;
     int width;
-  } cases[] = {{0, 0},       {'A', 1},     {0x7F, -1},  {0x9B, -1},  {0x0301, 0}, {0x200B, 0},
-               {0x00AD, 1},  {0x1160, 0},  {0x1100, 2}, {0x4E2D, 2}, {0x303F, 1}, {0x3099, 0},
-               {0xAC00, 2},  {0xD7A4, 1},  {0xFF01, 2}, {0xFF61, 1}, {0xFEFF, 0}, {0x1F600, 1},
-               {0x20000, 2}, {0x2FFFE, 1}, {0x2329, 2}, {0x232B, 1}};
+  } cases[] = {{0, 0},      {'A', 1},    {0x7F, -1},  {0x9B, -1},   {0x0301, 0},  {0x200B, 0},  {0x00AD, 1},
+               {0x1160, 0}, {0x1100, 2}, {0x4E2D, 2}, {0x303F, 1},  {0x3099, 0},  {0xAC00, 2},  {0xD7A4, 1},
+               {0xFF01, 2}, {0xFF61, 1}, {0xFEFF, 0}, {0x1F600, 1}, {0x20000, 2}, {0x2FFFE, 1}, {0x2329, 2},
+               {0x232B, 1}, {0x1DC0, 0}, {0x0487, 1}, {0x1AB0, 1},  {0x08E4, 1}};
   for (const Case& c : cases) EXPECT_EQ(mk_wcwidth(c.cp), c.width) << std::hex << c.cp;
 }
 
@@ -350,6 +439,14 @@ TEST(AnsiParser, TitleIsTheTextAfterItsSelector) {
   EXPECT_EQ(term.title, "caf\xc3\xa9");
   term.feed("\x1b]\x07");  // no selector at all
   EXPECT_EQ(term.title, "");
+  // Numbered commands other than 0 and 2 are not titles: the title stays.
+  term.feed("\x1b]2;kept\x07");
+  for (const char* other : {"\x1b]7;file://host/home\x07", "\x1b]133;A\x07", "\x1b]1;icon\x07",
+                            "\x1b]8;;http://x/\x07", "\x1b]4;1;rgb:ff/00/00\x07", "\x1b]22\x07"}) {
+    term.feed(other);
+    EXPECT_EQ(term.title, "kept") << show(other);
+  }
+  EXPECT_EQ(term.screen(), "");
   std::string huge = "\x1b]0;" + std::string(100000, 'x') + "\x07";
   term.feed(huge);  // capped, not grown without bound
   EXPECT_LT(term.title.size(), (size_t)TE_TITLEMAX);

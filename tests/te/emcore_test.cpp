@@ -81,6 +81,7 @@ TEST(Reset, TabStopsEveryEightColumnsAndDefaultModes) {
   EXPECT_EQ(t->_vscregion, 0);
   EXPECT_EQ(t->_AMon, t->wrap);
   EXPECT_EQ(t->_protrev, CA_REV);
+  EXPECT_EQ(t->revdim, (int)CA_REV);
   EXPECT_EQ(t->_vemode, 0xA00);  // the member stays without a name
 }
 

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "em/wcwidth.h"
 #include "term.h"
 
 namespace {
@@ -240,6 +241,67 @@ TEST(Resize, ReflowsAWrappedLineMarkingTheRowsThatContinue) {
   }
 }
 
+// Rows of a reflowed screen and scrollback never hold half of a
+// double-width character: no right half (0) starts a row, and no left half
+// sits in the last column.
+void expectWholeWideCharacters(te* t, const char* where) {
+  auto check = [&](const CHATTR* row, const char* what, int y) {
+    EXPECT_NE(row[0], 0u) << where << " " << what << " " << y;
+    EXPECT_FALSE(row[t->vcols - 1] & CA_UNI && wc_wide(ca_unicode(row[t->vcols - 1])))
+        << where << " " << what << " " << y;
+  };
+  for (int y = 0; y < t->vlines; y++) check(t->_vscreen[y], "row", y);
+  for (int i = 1; i <= t->_sb->sblastline; i++) check(sb_row(t, i), "saved row", i);
+}
+
+TEST(Resize, ReflowNeverCutsADoubleWidthCharacter) {
+  const std::string wide = "\xe4\xb8\xad";  // U+4E2D, two columns
+  struct Case {
+    const char* name;
+    std::string line;  // written at 10 columns, then a prompt below it
+    int cols;
+    std::vector<std::string> rows;  // saved rows, oldest first, then the screen
+  } cases[] = {
+      // The character straddles the new last column: it starts the next row.
+      {"straddling", "12345678" + wide, 9, {"12345678", wide, "$"}},
+      {"ending a row exactly", "1234567" + wide + "9", 9, {"1234567" + wide, "9", "$"}},
+      {"several rows", "a" + wide + wide + wide + wide, 4, {"a" + wide, wide + wide, wide, "$"}},
+  };
+  for (const Case& c : cases) {
+    Term::Options o;
+    o.rows = 2;
+    o.cols = 10;
+    o.scrollback = 10;
+    Term term(o);
+    te* t = term.t;
+    term.feed(c.line + "\r\n$");
+    vsetsize(t, 2, c.cols, 0);
+    std::vector<std::string> rows;
+    for (int i = t->_sb->sblastline; i >= 1; i--) rows.push_back(vid_rowtext(t, sb_row(t, i), c.cols));
+    for (int y = 0; y < 2; y++) rows.push_back(term.row(y));
+    EXPECT_EQ(rows, c.rows) << c.name;
+    // Every row of the line but its last continues on the next one.
+    EXPECT_EQ(t->_sb->sbvlattr[t->_sb->sbfirstline], LA_WRAPPED) << c.name;
+    EXPECT_EQ(t->vlattr[0], 0) << c.name;
+    EXPECT_EQ(t->vlattr[1], 0) << c.name;
+    EXPECT_EQ(t->vdestline, 1) << c.name;
+    EXPECT_EQ(t->vdestcol, 1) << c.name;
+    expectWholeWideCharacters(t, c.name);
+    // Narrower still and back: the characters stay whole at every width,
+    // and none is lost (a row cut short before a wide character keeps a
+    // blank in its last column, as when the host's output wraps there).
+    for (int cols : {3, 2, 7, 10}) {
+      vsetsize(t, 2, cols, 0);
+      expectWholeWideCharacters(t, c.name);
+      std::string text;
+      for (int i = t->_sb->sblastline; i >= 1; i--) text += vid_rowtext(t, sb_row(t, i), cols);
+      text += term.row(0) + term.row(1);
+      std::erase(text, ' ');
+      EXPECT_EQ(text, c.line + "$") << c.name << " at " << cols;
+    }
+  }
+}
+
 TEST(Resize, ReflowPushesRowsIntoTheScrollbackAndPullsThemBack) {
   Term::Options o;
   o.rows = 3;
@@ -278,6 +340,11 @@ TEST(Resize, ApplicationCursorModeDropsTopRowsInsteadOfReflowing) {
   vsetsize(t, 4, 5, 0);
   EXPECT_EQ(term.screen(), "r2\nr3\nr4\nr5-lo\n");
   EXPECT_EQ(t->_sb->sblastline, 0);  // dropped, not saved
+  // A double-width character cut by the new last column goes whole.
+  term.feed("\x1b[4;4H\xe4\xb8\xad");
+  vsetsize(t, 4, 4, 0);
+  EXPECT_EQ(term.row(3), "r5-");
+  expectWholeWideCharacters(t, "cut by the last column");
 }
 
 TEST(Resize, StatusLineAddsAndRemovesARowBelowTheScreen) {

@@ -6,6 +6,7 @@
 
 #include "em/ansi.h"
 #include "em/em.h"
+#include "em/wcwidth.h"
 #include "vid/vid.h"
 
 const TEPROC ansi_procs = {ansiemout, ansiemkey, ansiemblk, ansieminit, ansiemwrite};
@@ -151,8 +152,16 @@ static void ve_lineattr(te* t, int la) {
   if (la) {
     int half = t->vcols / 2;
     CHATTR blank = EmGetDefaultAttr(t) | CA_BLANK;
-    for (int x = half; x < t->vcols; x++) t->_vscreen[y][x] = blank;
-    vid_touch_row(t, y, half, t->vcols - 1);
+    CHATTR* row = t->_vscreen[y];
+    for (int x = half; x < t->vcols; x++) row[x] = blank;
+    // A double-width character across the middle loses its right half: it
+    // goes whole.
+    int from = half;
+    if (half > 0 && (row[half - 1] & CA_UNI) && wc_wide(ca_unicode(row[half - 1]))) {
+      row[half - 1] = (row[half - 1] & CA_ATTRPART) | CA_BLANK;
+      from = half - 1;
+    }
+    vid_touch_row(t, y, from, t->vcols - 1);
     if (t->vdestcol > half - 1) t->vdestcol = std::max(half - 1, 0);
   }
   VidPos(t, y, t->vdestcol);

@@ -13,6 +13,45 @@
 
 // ---- storing one printable character
 
+static inline bool ao_iswide(CHATTR c) {
+  return (c & CA_UNI) && wc_wide(ca_unicode(c));
+}
+
+// Cells x0..x1 of a row are being overwritten.  A double-width character
+// they cut in two must not leave its other half behind: a left half whose
+// right half (`old`, the 0 that cell x0 held) is overwritten, or a right
+// half just right of x1 whose left half is overwritten, becomes a blank (in
+// the left half's own attribute, or the current one for a lone right half).
+// A left half left alone would be drawn two columns wide over its neighbour.
+static inline void ao_unpair_left(te* t, CHATTR* row, int y, int x0, CHATTR old) {
+  if (x0 > 0 && old == 0 && ao_iswide(row[x0 - 1])) {
+    row[x0 - 1] = (row[x0 - 1] & CA_ATTRPART) | CA_BLANK;
+    vid_touch_row(t, y, x0 - 1, x0 - 1);
+  }
+}
+static inline void ao_unpair_right(te* t, CHATTR* row, int y, int x1) {
+  if (x1 + 1 < t->vcols && row[x1 + 1] == 0) {
+    row[x1 + 1] = t->_vcurattr | CA_BLANK;
+    vid_touch_row(t, y, x1 + 1, x1 + 1);
+  }
+}
+
+// Inserts a double-width character in insert mode: two cells open at the
+// cursor (wrapping first in the last column, as when overwriting), the
+// character and its right half go in, and the cursor passes both.
+static void ao_insertwide(te* t, CHATTR v) {
+  if (t->vdestcol >= vid_fvcols(t, t->vdestline) - 1) dowrap(t, 0);
+  int y = t->vdestline, x = t->vdestcol;
+  if (y < 0 || y >= t->vlines) return;
+  if (!vinsert(t, CA_BLANK, 0) || !vinsert(t, CA_BLANK, 0)) return;
+  int fv = vid_fvcols(t, y);
+  if (x + 1 >= fv) return;
+  set_vscreen(t, x, y, t->_vcurattr | v);
+  set_vscreen(t, x + 1, y, 0);
+  t->vdestcol = std::min(x + 2, fv - 1);
+  VidPos(t, y, t->vdestcol);
+}
+
 // Stores a character at the cursor and advances; `translate` runs the
 // character-set hook on a plain byte.
 static void ao_store(te* t, CHATTR v, bool translate) {
@@ -22,13 +61,22 @@ static void ao_store(te* t, CHATTR v, bool translate) {
   }
   if (translate && !(v & CA_UNI) && !(v & CA_TCS) && (v & CA_CHARPART) && t->GetCharSet)
     v = (CHATTR)t->GetCharSet(t, (int)v);
+  bool wide = ao_iswide(v);
   if (t->_vinsmode) {
+    if (wide) {
+      ao_insertwide(t, v);
+      return;
+    }
     vinsert(t, v, 1);
     return;
   }
   v |= t->_vcurattr;
-  bool wide = (v & CA_UNI) && wc_wide(ca_unicode(v));
   if (wide && t->vdestcol >= vid_fvcols(t, t->vdestline) - 1) dowrap(t, 0);
+  int y = t->vdestline, x = t->vdestcol;
+  if (y >= 0 && y < t->vlines && x >= 0 && x < t->vcols) {
+    ao_unpair_left(t, t->_vscreen[y], y, x, t->_vscreen[y][x]);
+    ao_unpair_right(t, t->_vscreen[y], y, wide ? x + 1 : x);
+  }
   set_vscreen(t, t->vdestcol, t->vdestline, v);
   if (wide) {
     t->vdestcol++;
@@ -64,10 +112,23 @@ static void ao_title_begin(te* t) {
   if (t->titleText) t->titleText[0] = 0;
 }
 
+// Whether a collected operating-system command names the window title: its
+// selector is "0" or "2".  Other numbered commands (a working directory, a
+// hyperlink, shell prompt marks, palette colours) are not titles and must
+// not replace the one shown.
+static bool ao_is_title(const char* text) {
+  if (!text) return true;
+  int n = 0;
+  const char* p = text;
+  while (*p >= '0' && *p <= '9' && n < 1000) n = n * 10 + (*p++ - '0');
+  if (p == text || (*p != ';' && *p != 0)) return true;  // no numbered selector
+  return n == 0 || n == 2;
+}
+
 static void ao_title_end(te* t) {
   // The text starts with its selector ("0;" or "2;").
   const char* text = t->titleText && t->titleTextLength > 2 ? t->titleText + 2 : "";
-  if (t->hooks.set_title) t->hooks.set_title(t, text);
+  if (t->hooks.set_title && ao_is_title(t->titleText)) t->hooks.set_title(t, text);
   EmFree(t->titleText);
   t->titleText = nullptr;
   t->titleTextLength = t->titleTextSize = 0;
@@ -607,6 +668,7 @@ static const unsigned char* ao_bulk(te* t, const unsigned char* p, const unsigne
     const int x0 = x;
     bool stopped = false;
     if (fast) {
+      const CHATTR first = row[x0];  // what the run's first cell held
       while (p < end) {
         if (!disp && (unsigned)*p - 0x20u < 0x5Fu) {
           // Printable ASCII up to the cell before the last usable column,
@@ -669,6 +731,8 @@ static const unsigned char* ao_bulk(te* t, const unsigned char* p, const unsigne
         p += n;
       }
       if (x > x0) {
+        ao_unpair_left(t, row, y, x0, first);
+        ao_unpair_right(t, row, y, x - 1);
         vid_touch_row(t, y, x0, x - 1);
         t->vdestcol = x;
         VidPos(t, y, x);

@@ -116,7 +116,7 @@ void EmReset(te* t, int emode) {
   t->_vtdcson = 0;
   t->_vt52y = 0;
   t->_vnlmode = 0;
-  t->revdim = 1;
+  t->revdim = (int)CA_REV;
   t->_protrev = CA_REV;
   t->_vbufline = -1;
   t->_vmaskpar = t->maskpar;

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "em/em.h"
+#include "em/wcwidth.h"
 #include "vid/vid.h"
 
 static inline bool ve_double(te* t, int row) {
@@ -22,6 +23,55 @@ static inline void ve_fill(CHATTR* p, int n, CHATTR v) {
   for (; i + 8 <= n; i += 8)
     for (int k = 0; k < 8; k++) p[i + k] = v;
   for (; i < n; i++) p[i] = v;
+}
+
+static inline bool ve_wide(CHATTR c) {
+  return (c & CA_UNI) && wc_wide(ca_unicode(c));
+}
+
+// An edit of row y moved or erased cells up to column x (from either
+// side).  A double-width character it cut in two is blanked around x: a
+// left half not followed by its right half (a 0 cell), which would be
+// drawn two columns wide over its neighbour, and a 0 cell not preceded by a
+// left half.
+static void ve_wholewide_cut(te* t, int y, int x) {
+  CHATTR* row = t->_vscreen[y];
+  int fv = vid_fvcols(t, y);
+  int c = std::max(x - 1, 0);
+  if (c > 0 && row[c] == 0 && ve_wide(row[c - 1])) c--;
+  int last = std::min(x + 1, t->vcols - 1);
+  for (; c <= last; c++) {
+    CHATTR v = row[c];
+    if (ve_wide(v)) {
+      if (c + 1 < fv && row[c + 1] == 0) {
+        c++;
+        continue;
+      }
+      row[c] = (v & CA_ATTRPART) | CA_BLANK;
+    } else if (v == 0) {
+      row[c] = t->_vcurattr | CA_BLANK;
+    } else {
+      continue;
+    }
+    vid_touch_row(t, y, c, c);
+  }
+}
+
+// Whether a cell survives an erase that spares cells with `mask`: a right
+// half (0) goes with its left half, which survived when `leftKept`.
+static inline bool ve_survives(CHATTR c, bool leftKept, CHATTR mask) {
+  return (c & mask) || (c == 0 && leftKept);
+}
+
+// Most rows hold no double-width character: nothing to look at then.
+static inline bool ve_plain(CHATTR c) {
+  return c != 0 && !(c & CA_UNI);
+}
+static inline void ve_wholewide(te* t, int y, int x) {
+  const CHATTR* row = t->_vscreen[y];
+  if (ve_plain(row[x]) && (x == 0 || ve_plain(row[x - 1])) && (x + 1 >= t->vcols || ve_plain(row[x + 1])))
+    return;
+  ve_wholewide_cut(t, y, x);
 }
 
 // Cursor placed without origin offsets or clamping to a region.
@@ -221,21 +271,24 @@ static int ve_stretch(te* t, const CHATTR* row, int x, int fv) {
   return fv;
 }
 
-void vinsert(te* t, CHATTR cell, int advance) {
+int vinsert(te* t, CHATTR cell, int advance) {
   int y = t->vdestline;
-  if (y < 0 || y >= t->vlines) return;
+  if (y < 0 || y >= t->vlines) return 0;
   int fv = vid_fvcols(t, y);
   int x = std::min(t->vdestcol, fv - 1);
   CHATTR* row = t->_vscreen[y];
   int end = ve_stretch(t, row, x, fv);
   if (end < 0) {
     vbell(t);
-    return;
+    return 0;
   }
   if (end - 1 > x) std::memmove(row + x + 1, row + x, (size_t)(end - 1 - x) * sizeof(CHATTR));
   row[x] = t->_vcurattr | (cell & (CA_CHARPART | CA_UNI));
   vid_touch_row(t, y, x, end - 1);
+  ve_wholewide(t, y, x);
+  ve_wholewide(t, y, end - 1);
   ve_setcur(t, y, std::min(x + advance, fv - 1));
+  return 1;
 }
 
 void vdelete(te* t, int count) {
@@ -255,6 +308,8 @@ void vdelete(te* t, int count) {
   if (len - n > 0) std::memmove(row + x, row + x + n, (size_t)(len - n) * sizeof(CHATTR));
   ve_fill(row + end - n, n, t->_vcurattr | CA_BLANK);
   vid_touch_row(t, y, x, end - 1);
+  ve_wholewide(t, y, x);
+  ve_wholewide(t, y, end - n);
 }
 
 void verasech(te* t, int y, int x, int count) {
@@ -264,11 +319,17 @@ void verasech(te* t, int y, int x, int count) {
     long long stop = std::min((long long)x + std::max(count, 0), (long long)fv);
     CHATTR* row = t->_vscreen[y];
     CHATTR v = t->_vcurattr | CA_BLANK;
-    for (int c = std::max(x, 0); c < stop; c++) {
-      if (t->_protect && (row[c] & CA_PROT)) continue;
-      row[c] = v;
+    int first = std::max(x, 0);
+    bool kept = first > 0 && t->_protect && (row[first - 1] & CA_PROT);
+    for (int c = first; c < stop; c++) {
+      kept = t->_protect && ve_survives(row[c], kept, CA_PROT);
+      if (!kept) row[c] = v;
     }
-    if (stop > x) vid_touch_row(t, y, x, (int)stop - 1);
+    if (stop > x) {
+      vid_touch_row(t, y, x, (int)stop - 1);
+      ve_wholewide(t, y, std::max(x, 0));
+      ve_wholewide(t, y, (int)stop - 1);
+    }
   }
   ve_setcur(t, y, x);
 }
@@ -278,18 +339,26 @@ static void ve_erase(te* t, int y, int x0, int x1, bool honourprot) {
   if (y < 0 || y >= t->vlines || x1 < x0) return;
   CHATTR* row = t->_vscreen[y];
   if (t->erasemode) {
-    for (int c = x0; c <= x1; c++)
-      if (!(row[c] & CA_SELPROT)) row[c] = (row[c] & CA_ATTRPART) | CA_BLANK;
+    bool kept = x0 > 0 && (row[x0 - 1] & CA_SELPROT);
+    for (int c = x0; c <= x1; c++) {
+      kept = ve_survives(row[c], kept, CA_SELPROT);
+      if (!kept) row[c] = (row[c] & CA_ATTRPART) | CA_BLANK;
+    }
   } else {
     CHATTR v = t->_vcurattr | CA_BLANK;
     if (honourprot && t->_protect) {
-      for (int c = x0; c <= x1; c++)
-        if (!(row[c] & CA_PROT)) row[c] = v;
+      bool kept = x0 > 0 && (row[x0 - 1] & CA_PROT);
+      for (int c = x0; c <= x1; c++) {
+        kept = ve_survives(row[c], kept, CA_PROT);
+        if (!kept) row[c] = v;
+      }
     } else {
       ve_fill(row + x0, x1 - x0 + 1, v);
     }
   }
   vid_touch_row(t, y, x0, x1);
+  ve_wholewide(t, y, x0);
+  ve_wholewide(t, y, x1);
 }
 
 void _vclreol(te* t, int y, int x, int clrattr) {

@@ -82,7 +82,7 @@ void vdscroll(te* t, int top);
 void vsline(te* t, int top, int bottom, int left, int right);
 void vdline(te* t, int row);
 void viline(te* t, int row);
-void vinsert(te* t, CHATTR cell, int advance);
+int vinsert(te* t, CHATTR cell, int advance);  // 0 when the bell rang instead
 void vdelete(te* t, int count);
 void verasech(te* t, int y, int x, int count);
 void vclreol(te* t, int y, int x);

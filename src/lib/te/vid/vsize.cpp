@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "em/em.h"
+#include "em/wcwidth.h"
 #include "vid/vid.h"
 
 static void vz_layout(CHATTR** rows, CHATTR* block, int nrows, int colmax) {
@@ -133,6 +134,27 @@ static void vz_copy(const vz_src& s, vz_pos& at, long p0, long p1, CHATTR* dst) 
 // Returns the number of destination rows written (from the bottom).  The
 // cursor (row curY, column curX of the screen) is mapped to its new place:
 // *newY is its destination row index, or -1 when it was not carried over.
+// Where the rows of a logical line of `len` cells start at the new width:
+// every `cols` cells, except that a double-width character is never cut
+// from its right half (a 0 cell), which would leave the left half in the
+// last column and the right half alone at the start of the next row; the
+// character then starts the next row and the row before it ends one short.
+static void vz_breaks(const vz_src& s, int js, long len, int cols, std::vector<long>& starts) {
+  starts.clear();
+  int j = js;
+  long base = 0;
+  long p = 0;
+  do {
+    starts.push_back(p);
+    long e = p + cols;
+    if (e < len && cols > 1) {
+      while (e >= base + s.width(j)) base += s.width(j++);
+      if (s.row(j)[e - base] == 0) e--;
+    }
+    p = e;
+  } while (p < len);
+}
+
 static int vz_reflow(const vz_src& s, const vz_dst& d, int total, int cols, CHATTR pad, int curY, int curX,
                      int* newY, int* newX) {
   *newY = -1;
@@ -140,6 +162,7 @@ static int vz_reflow(const vz_src& s, const vz_dst& d, int total, int cols, CHAT
   int k = total - 1;
   int j = s.nrows - 1;
   int jmin = -s.sbrows;
+  std::vector<long> starts;
   while (j >= jmin && k >= 0) {
     int je = j, js = j;
     while (js - 1 >= jmin && (s.la(js - 1) & LA_WRAPPED)) js--;
@@ -150,13 +173,14 @@ static int vz_reflow(const vz_src& s, const vz_dst& d, int total, int cols, CHAT
     int used = w;
     while (used > 0 && vz_isblank(last[used - 1])) used--;
     len += used;
-    int n = (int)std::max(1L, (len + cols - 1) / cols);
+    vz_breaks(s, js, len, cols, starts);
+    int n = (int)starts.size();
     int chunk = -1, ccol = 0;
     if (curY >= js && curY <= je && curY >= 0) {
       long pos = curX;
       for (int r = js; r < curY; r++) pos += s.width(r);
-      chunk = (int)std::min<long>(pos / cols, n - 1);
-      ccol = (int)std::min<long>(pos - (long)chunk * cols, cols - 1);
+      chunk = (int)(std::upper_bound(starts.begin(), starts.end(), pos) - starts.begin()) - 1;
+      ccol = (int)std::min<long>(pos - starts[chunk], cols - 1);
     }
     unsigned char single = (je == js && n == 1) ? (s.la(je) & (LA_WIDTH | LA_LOCKED)) : 0;
     vz_pos at{je, len - used};
@@ -164,7 +188,7 @@ static int vz_reflow(const vz_src& s, const vz_dst& d, int total, int cols, CHAT
       int out = k - (n - 1) + c;
       if (out < 0) break;
       CHATTR* dst = d.row(out);
-      long p0 = (long)c * cols, p1 = std::min(len, p0 + cols);
+      long p0 = starts[c], p1 = c + 1 < n ? starts[c + 1] : len;
       if (p1 > p0) vz_copy(s, at, p0, p1, dst);
       for (long x = std::max(p1 - p0, 0L); x < cols; x++) dst[x] = pad;
       d.la(out) = (unsigned char)((c < n - 1 ? LA_WRAPPED : 0) | single);
@@ -216,6 +240,9 @@ static void vz_plaincopy(te* t, vz_page& p, int oldEm, int newEm, int oldCols, i
     if (src < oldEm && p.rows[src]) {
       std::memcpy(dst, p.rows[src], (size_t)n * sizeof(CHATTR));
       for (int x = n; x < cols; x++) dst[x] = pad;
+      // A double-width character cut at the new last column goes whole.
+      if (cols < oldCols && (dst[cols - 1] & CA_UNI) && wc_wide(ca_unicode(dst[cols - 1])))
+        dst[cols - 1] = (dst[cols - 1] & CA_ATTRPART) | CA_BLANK;
       p.nlattr[r] = p.lattr[src];
     } else {
       for (int x = 0; x < cols; x++) dst[x] = pad;
