@@ -121,6 +121,8 @@ struct kvx_client_t {
   bool failed = false;      // broke a limit: to be closed
   bool screenSent = false;  // screen cells have gone to this browser (refresh or update)
   bool needScreen = false;  // fell behind: updates skipped, the whole screen is owed
+  char peerAddr[16] = {};   // the browser's address and port, read while it is
+  int peerPort = 0;         // connected, for the line written when it leaves
 };
 
 struct bufev_conn_info {

@@ -27,6 +27,11 @@ kvx_client_t* kvx_client_new(bufferevent* bev) {
   client->lastReceivedData = kvx_get_time();
   client->wss.buf = evbuffer_new();
   kvx_frame_init(&client->hf);
+  bufev_conn_info info;
+  if (bufferevent_get_info(bev, &info)) {
+    memcpy(client->peerAddr, info.peer_info.addr, sizeof client->peerAddr);
+    client->peerPort = info.peer_info.port;
+  }
   return client;
 }
 
@@ -59,7 +64,12 @@ bool bufferevent_get_info(bufferevent* bev, bufev_conn_info* info) {
 void kvx_remove_client(kvx_client_t* client) {
   app_s* app = gApp;
   bufev_conn_info info;
-  bufferevent_get_info(client->bev, &info);
+  // A browser that has gone has no peer address any more: the one read
+  // while it was connected stands in.
+  if (!bufferevent_get_info(client->bev, &info)) {
+    memcpy(info.peer_info.addr, client->peerAddr, sizeof info.peer_info.addr);
+    info.peer_info.port = client->peerPort;
+  }
   TE_Trace(TRACE_PRINT, "[%d] - Lost connection [%d], SRC [%s:%d].\n", static_cast<int>(getpid()), info.fd,
            info.peer_info.addr, info.peer_info.port);
   auto& list = app->kvx_clients;

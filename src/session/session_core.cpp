@@ -295,6 +295,14 @@ void app_disconnect_ex(app_s* app, int error, bool autoReconnect, bool closeDisc
   if (app->_staleConnection && app->_staleConnection != conn) core_destroy_stale(app);
   app->_staleConnection = nullptr;
   app_stop_update_timer(app);
+  // Output held for the next tick would never be released once the timer
+  // stops: a host that ends right after a full read still shows its last
+  // words.
+  if (app->emlib == EM_UNIX && app_is_holding_data(app)) {
+    app_set_holding_data(app, false);
+    app_onsync(app);
+    if (g_channelOps.send_region) g_channelOps.send_region(app);
+  }
   if (error == ECONNRESET) conn->ShowError(false, "Connection Reset by Peer");
   if (error == ECONNREFUSED) conn->ShowError(false, "Connection Refused");
   app->_staleConnection = conn;

@@ -153,6 +153,12 @@ TEST(ConfigShell, PromptReachesBrowsersSettingsReadBackAndSessionEndsWithLastBro
   second.conn.Close();
   EXPECT_TRUE(WaitFor([&] { return !ProcessAlive(child); }, 30));
   EXPECT_TRUE(server.WaitForOutput("Child process [" + std::to_string(child) + "] stopped"));
+  // Each leaving browser is named by the address it came from.
+  const std::regex lost("\\[" + std::to_string(child) +
+                        "\\] - Lost connection \\[\\d+\\], SRC \\[127\\.0\\.0\\.1:[1-9]\\d*\\]");
+  const std::string log = server.err() + server.out();
+  EXPECT_EQ(std::distance(std::sregex_iterator(log.begin(), log.end(), lost), std::sregex_iterator()), 2)
+      << log;
 }
 
 // The shell of a session that is shut down while connected does not outlive

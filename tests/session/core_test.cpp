@@ -150,6 +150,61 @@ TEST_F(Core, FullReadHoldsOutputUntilTheTickWhichSendsAndReadsOn) {
   EXPECT_EQ(t->yPOS, t->vdestline);
 }
 
+TEST_F(Core, OutputHeldWhenTheHostEndsIsSentWithTheDisconnect) {
+  // The host's last full read and its end in one pass, or a disconnect asked
+  // for while output is held: the update timer stops with the connection, so
+  // the disconnect itself must send what was held, before the browsers hear
+  // that the host is gone.
+  const std::function<void()> ends[] = {[&] {
+                                          conn->reads.push_back(std::string(kAppReadBlock - 4, '.') + "last");
+                                          conn->reads.push_back("<errno 5>");
+                                          app_oncom(app, app->_readFD);
+                                        },
+                                        [&] {
+                                          Feed(std::string(kAppReadBlock - 4, '.') + "last");
+                                          ASSERT_TRUE(app_is_holding_data(app));
+                                          ASSERT_EQ(sent.regions, 0);
+                                          app_disconnect(app, 0);
+                                        }};
+  for (size_t i = 0; i < std::size(ends); i++) {
+    SCOPED_TRACE(i);
+    if (!app->_conn) {
+      conn = new FakeConnection;
+      app->_conn = conn;
+      app->_readFD = 42;
+    }
+    app_clear_emulator(app);
+    vscreen_invalidate(t);
+    sent = Sent{};
+    int regionsWhenDisconnected = -1;
+    static int* s_regionsWhenDisconnected;
+    s_regionsWhenDisconnected = &regionsWhenDisconnected;
+    static const app_channel_ops ops = {[](app_s*, bool c) {
+                                          g_sent->connected.push_back(c);
+                                          if (!c) *s_regionsWhenDisconnected = g_sent->regions;
+                                        },
+                                        // Like the channel: a region is sent when there is one, and cleared.
+                                        [](app_s* a) {
+                                          if (a->lpte->vscreen_region.top < 0) return;
+                                          g_sent->regions++;
+                                          vscreen_invalidate(a->lpte);
+                                        },
+                                        [](app_s*) { g_sent->screens++; }, [](app_s*) { g_sent->cursors++; },
+                                        nullptr};
+    app_set_channel_ops(&ops);
+    ends[i]();
+    EXPECT_EQ(app->_conn, nullptr);
+    EXPECT_FALSE(app_is_holding_data(app));
+    EXPECT_EQ(sent.regions, 1);
+    EXPECT_EQ(regionsWhenDisconnected, 1) << "the output goes before the news of the disconnect";
+    EXPECT_NE(Row(t->vdestline).find("last"), std::string::npos);
+    EXPECT_EQ(t->xPOS, t->vdestcol) << "the cursor fields follow the terminal again";
+    delete app->_staleConnection;
+    app->_staleConnection = nullptr;
+  }
+  conn = nullptr;
+}
+
 TEST_F(Core, OnePassTakesABoundedAmountAndLeavesTheRestForTheNext) {
   const size_t total = kAppPassBudget + 64 * kAppReadBlock;
   for (size_t n = 0; n < total; n += kAppReadBlock) conn->reads.push_back(std::string(kAppReadBlock, '.'));
