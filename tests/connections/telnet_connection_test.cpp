@@ -276,6 +276,37 @@ TEST_F(TelnetTls, TlsFromTheFirstByteAndServerVerification) {
   }
 }
 
+// A TLS host that drops the connection without a close notify ends it like
+// a plain host that closes: the session learns it from the read, and the
+// person is not told of a handshake that had long succeeded.
+TEST_F(TelnetTls, HostDroppingTheConnectionAfterTheHandshake) {
+  for (const char* commtype : {"8", "4"}) {
+    SCOPED_TRACE(std::string("commtype ") + commtype);
+    ScriptedPeer peer(
+        [&](PeerLink& link) {
+          if (commtype[0] == '4') {
+            link.Send(B({IAC, DO, 46}));
+            ASSERT_TRUE(link.Expect(B({IAC, SB, 46, 1, IAC, SE})));
+            link.Send(B({IAC, SB, 46, 1, IAC, SE}));
+            ASSERT_TRUE(link.StartTlsServer(good->cert, good->key));
+          }
+          link.Send("session-data");
+          ASSERT_TRUE(link.Expect("ack"));
+          link.Abort();
+        },
+        commtype[0] == '8', good->cert, good->key);
+    PromptRecorder prompts;
+    Telnet t(peer.port(), {{"commtype", commtype}});
+    Pump pump(&t.conn);
+    ASSERT_GT(pump.Connect(), 0) << prompts.AllErrors();
+    ASSERT_TRUE(pump.WaitFor("session-data")) << pump.data() << prompts.AllErrors();
+    t.Send("ack");
+    EXPECT_TRUE(pump.WaitClosed());
+    EXPECT_TRUE(peer.Join());
+    EXPECT_TRUE(prompts.errors.empty()) << prompts.AllErrors();
+  }
+}
+
 // A paste larger than the socket takes at once, to a host that reads it only
 // later, arrives whole and in order (255 doubled), plain and over TLS.
 TEST_F(TelnetTls, PasteLargerThanTheSocketArrivesWhole) {
