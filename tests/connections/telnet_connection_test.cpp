@@ -211,6 +211,24 @@ TEST_F(TelnetTls, StartTlsSwitchesInBand) {
   EXPECT_TRUE(prompts.errors.empty()) << prompts.AllErrors();
 }
 
+// The in-band handshake checks the server as the first-byte one does: a
+// certificate nobody vouches for ends the connection with its reason.
+TEST_F(TelnetTls, StartTlsVerificationFailureIsShownWithItsReason) {
+  ScriptedPeer peer([&](PeerLink& link) {
+    link.Send(B({IAC, DO, 46}));
+    ASSERT_TRUE(link.Expect(B({IAC, SB, 46, 1, IAC, SE})));
+    link.Send(B({IAC, SB, 46, 1, IAC, SE}));
+    EXPECT_FALSE(link.StartTlsServer(good->cert, good->key));  // the client gives up on it
+  });
+  PromptRecorder prompts;
+  Telnet t(peer.port(), {{"commtype", "4"}, {"sslVerifyServer", "1"}});
+  Pump pump(&t.conn);
+  ASSERT_GT(pump.Connect(), 0);
+  EXPECT_TRUE(pump.WaitClosed()) << pump.data();
+  EXPECT_EQ(prompts.AllErrors(), "[F:SSL: Certificate verification failed (self-signed certificate)]");
+  EXPECT_TRUE(peer.Join());
+}
+
 TEST_F(TelnetTls, StartTlsRefusedWhenTelnetIsPlain) {
   ScriptedPeer peer([&](PeerLink& link) {
     link.Send(B({IAC, DO, 46}));
