@@ -8,11 +8,13 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "lumdict.h"
@@ -169,6 +171,7 @@ bool LumTelnetConnection::IsConnected() {
 void LumTelnetConnection::Disconnect() {
   if (_fd > 0) close(_fd);
   _fd = 0;
+  _out.clear();
   _established = false;
   if (ssl_con) {
     SSL_free(ssl_con);
@@ -189,14 +192,48 @@ void LumTelnetConnection::setEOR(bool flag) {
   _haveEOR = flag;
 }
 
+// Output goes through a queue: what the socket cannot take now (a paste to
+// a host that reads slowly) waits there, in order, for the next write, read
+// or timer tick instead of being lost.  Over TLS a write that would block
+// is repeated from the same queued bytes, as the library requires.
 void LumTelnetConnection::ComoutRaw(const char* buffer, int length) {
   if (_fd <= 0 || length <= 0) return;
-  if (ssl_con) {
-    int n = SSL_write(ssl_con, buffer, length);
-    (void)n;
-  } else {
-    ssize_t n = send(_fd, buffer, static_cast<size_t>(length), MSG_NOSIGNAL);
-    (void)n;
+  if (!_out.empty()) FlushOutput();
+  if (_out.size() + static_cast<size_t>(length) > kTelnetMaxPendingOutput) {
+    Log("Telnet: output waiting for the host is full; %d bytes dropped\n", length);
+    return;
+  }
+  _out.append(buffer, static_cast<size_t>(length));
+  FlushOutput();
+}
+
+void LumTelnetConnection::FlushOutput() {
+  while (_fd > 0 && !_out.empty()) {
+    if (ssl_con) {
+      ERR_clear_error();
+      int chunk = static_cast<int>(std::min<size_t>(_out.size(), 1 << 30));
+      int n = SSL_write(ssl_con, _out.data(), chunk);
+      if (n > 0) {
+        _out.erase(0, static_cast<size_t>(n));
+        continue;
+      }
+      int err = SSL_get_error(ssl_con, n);
+      if (err == SSL_ERROR_WANT_WRITE || err == SSL_ERROR_WANT_READ) return;
+      Log("Telnet: TLS write failed (%d); %zu bytes dropped\n", err, _out.size());
+      ERR_clear_error();
+    } else {
+      ssize_t n = send(_fd, _out.data(), _out.size(), MSG_NOSIGNAL);
+      if (n > 0) {
+        _out.erase(0, static_cast<size_t>(n));
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+      Log("Telnet: write failed (%s); %zu bytes dropped\n", n < 0 ? strerror(errno) : "nothing taken",
+          _out.size());
+    }
+    // The host is gone: the next read reports it.
+    _out.clear();
   }
 }
 
@@ -219,6 +256,7 @@ void LumTelnetConnection::SendNOP() {
 }
 
 int LumTelnetConnection::KeepAliveCheck() {
+  if (!_out.empty()) FlushOutput();
   if (_keepAliveInterval == 0 || !_established || !IsConnected()) return 0;
   time_t now = time(nullptr);
   if (now < _nextKeepAliveTime) return 0;
@@ -229,6 +267,7 @@ int LumTelnetConnection::KeepAliveCheck() {
 
 int LumTelnetConnection::Read(char* buffer, int size) {
   if (!IsConnected()) return -1;
+  if (!_out.empty()) FlushOutput();
   // The bytes are read one place in and parsed down into the caller's
   // buffer: an end of record whose IAC came with the previous read takes
   // one byte more than its EOR.
@@ -268,6 +307,11 @@ int LumTelnetConnection::Read(char* buffer, int size) {
   }
   if (_parser.startTlsRequested()) {
     if (consumed < n) Log("START_TLS: %d bytes after FOLLOWS dropped\n", n - consumed);
+    // What was said in plain must not go out through TLS.
+    if (!_out.empty()) {
+      Log("START_TLS: %zu plain bytes the host did not take dropped\n", _out.size());
+      _out.clear();
+    }
     if (StartTls() < 0 || HandshakeStep() < 0) {
       _parser.setTlsActive(false);
       Disconnect();

@@ -16,6 +16,10 @@ typedef struct ssl_st SSL;
 typedef struct evp_pkey_st EVP_PKEY;
 typedef struct x509_st X509;
 
+// Most bytes waiting for a host that reads slowly; output beyond it is
+// dropped.
+constexpr size_t kTelnetMaxPendingOutput = 1 << 20;
+
 class LumTelnetConnection : public LumConnection {
  public:
   LumTelnetConnection();
@@ -42,6 +46,8 @@ class LumTelnetConnection : public LumConnection {
   virtual void SendNOP();
 
   const LumTelnetParser& parser() const { return _parser; }
+  // Bytes the socket (or TLS) has not taken yet.
+  size_t pendingOutput() const { return _out.size(); }
   bool tlsActive() const { return ssl_con != nullptr && _parser.tlsActive(); }
 
   // Settings (from UseDictionary).
@@ -67,6 +73,8 @@ class LumTelnetConnection : public LumConnection {
   int HandshakeStep();
   void ReportTlsFailure(int sslError);
   void FreeTls();
+  // Writes what the socket (or TLS) takes now of the queued output.
+  void FlushOutput();
 
   LumTelnetParser _parser;
   bool _haveEOR = false;
@@ -79,4 +87,5 @@ class LumTelnetConnection : public LumConnection {
   X509* ssl_cert = nullptr;
   int sslReadFailures = 0;
   std::vector<char> _telnetBuffer;  // IAC doubling, reused
+  std::string _out;                 // output waiting for the socket, in order
 };

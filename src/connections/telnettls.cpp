@@ -119,7 +119,10 @@ int LumTelnetConnection::SSLInit() {
     tls_trace_errors();
     return -1;
   }
-  SSL_CTX_set_options(ssl_ctx, SSL_OP_ALL);
+  // A host that closes without a close notify once the handshake is done
+  // ends the connection as a plain host does; this library would otherwise
+  // answer with a fatal "decode error" alert shown to the person.
+  SSL_CTX_set_options(ssl_ctx, SSL_OP_ALL | SSL_OP_IGNORE_UNEXPECTED_EOF);
   SSL_CTX_set_mode(ssl_ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
   SSL_CTX_set_info_callback(ssl_ctx, tls_info_callback);
 
@@ -182,6 +185,12 @@ int LumTelnetConnection::HandshakeStep() {
 void LumTelnetConnection::ReportTlsFailure(int sslError) {
   long verify = ssl_con ? SSL_get_verify_result(ssl_con) : X509_V_OK;
   std::string reason = tls_first_error();
+  // Once the handshake is done a failed read ends the connection like any
+  // failed read; alerts have already said what the host said.
+  if (ssl_con && SSL_is_init_finished(ssl_con)) {
+    Log("SSL read failed (%d, %s)\n", sslError, reason.empty() ? "connection closed" : reason.c_str());
+    return;
+  }
   if (sslError == SSL_ERROR_SYSCALL && reason.empty()) reason = errno ? strerror(errno) : "connection closed";
   if (verify != X509_V_OK && SSL_get_verify_mode(ssl_con) != SSL_VERIFY_NONE) {
     _tlsErrorShown = true;

@@ -81,6 +81,14 @@ void PeerLink::Close() {
   _fd = -1;
 }
 
+void PeerLink::Abort() {
+  if (_ssl) {
+    SSL_free(_ssl);  // without SSL_shutdown: nothing more is sent
+    _ssl = nullptr;
+  }
+  Close();
+}
+
 void PeerLink::Send(const std::string& bytes) {
   if (_fd < 0) return;
   if (_ssl) {

@@ -50,6 +50,8 @@ class PeerLink {
   size_t mark() const { return _mark; }
   void setMark() { _mark = _in.size(); }
   void Close();
+  // Drops the connection without ending TLS first (no close notify).
+  void Abort();
 
  private:
   int ReadSome(int timeoutMs);

@@ -349,6 +349,13 @@ TEST_F(SshAllMethods, ChangedHostKeyAsksUnlessFingerprintsAreAccepted) {
                                             "\n\nContinue connecting?");
     }
     EXPECT_EQ(sshtest::ReadFile(fresh.knownHosts()).find(blob) != std::string::npos, k.connects);
+    if (!k.connects) continue;
+    // The key accepted is known from now on, though the old line stays.
+    prompts.yesnos.clear();
+    prompts.yesno = 0;
+    Client again(sshd->port());
+    EXPECT_GT(again.Connect(), 0) << prompts.All();
+    EXPECT_TRUE(prompts.yesnos.empty()) << prompts.All();
   }
 }
 

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
 
 #include "conn_test_util.h"
@@ -210,6 +211,24 @@ TEST_F(TelnetTls, StartTlsSwitchesInBand) {
   EXPECT_TRUE(prompts.errors.empty()) << prompts.AllErrors();
 }
 
+// The in-band handshake checks the server as the first-byte one does: a
+// certificate nobody vouches for ends the connection with its reason.
+TEST_F(TelnetTls, StartTlsVerificationFailureIsShownWithItsReason) {
+  ScriptedPeer peer([&](PeerLink& link) {
+    link.Send(B({IAC, DO, 46}));
+    ASSERT_TRUE(link.Expect(B({IAC, SB, 46, 1, IAC, SE})));
+    link.Send(B({IAC, SB, 46, 1, IAC, SE}));
+    EXPECT_FALSE(link.StartTlsServer(good->cert, good->key));  // the client gives up on it
+  });
+  PromptRecorder prompts;
+  Telnet t(peer.port(), {{"commtype", "4"}, {"sslVerifyServer", "1"}});
+  Pump pump(&t.conn);
+  ASSERT_GT(pump.Connect(), 0);
+  EXPECT_TRUE(pump.WaitClosed()) << pump.data();
+  EXPECT_EQ(prompts.AllErrors(), "[F:SSL: Certificate verification failed (self-signed certificate)]");
+  EXPECT_TRUE(peer.Join());
+}
+
 TEST_F(TelnetTls, StartTlsRefusedWhenTelnetIsPlain) {
   ScriptedPeer peer([&](PeerLink& link) {
     link.Send(B({IAC, DO, 46}));
@@ -272,6 +291,84 @@ TEST_F(TelnetTls, TlsFromTheFirstByteAndServerVerification) {
     }
     t.conn.Disconnect();
     peer.Join();
+  }
+}
+
+// A TLS host that drops the connection without a close notify ends it like
+// a plain host that closes: the session learns it from the read, and the
+// person is not told of a handshake that had long succeeded.
+TEST_F(TelnetTls, HostDroppingTheConnectionAfterTheHandshake) {
+  for (const char* commtype : {"8", "4"}) {
+    SCOPED_TRACE(std::string("commtype ") + commtype);
+    ScriptedPeer peer(
+        [&](PeerLink& link) {
+          if (commtype[0] == '4') {
+            link.Send(B({IAC, DO, 46}));
+            ASSERT_TRUE(link.Expect(B({IAC, SB, 46, 1, IAC, SE})));
+            link.Send(B({IAC, SB, 46, 1, IAC, SE}));
+            ASSERT_TRUE(link.StartTlsServer(good->cert, good->key));
+          }
+          link.Send("session-data");
+          ASSERT_TRUE(link.Expect("ack"));
+          link.Abort();
+        },
+        commtype[0] == '8', good->cert, good->key);
+    PromptRecorder prompts;
+    Telnet t(peer.port(), {{"commtype", commtype}});
+    Pump pump(&t.conn);
+    ASSERT_GT(pump.Connect(), 0) << prompts.AllErrors();
+    ASSERT_TRUE(pump.WaitFor("session-data")) << pump.data() << prompts.AllErrors();
+    t.Send("ack");
+    EXPECT_TRUE(pump.WaitClosed());
+    EXPECT_TRUE(peer.Join());
+    EXPECT_TRUE(prompts.errors.empty()) << prompts.AllErrors();
+  }
+}
+
+// A paste larger than the socket takes at once, to a host that reads it only
+// later, arrives whole and in order (255 doubled), plain and over TLS.
+TEST_F(TelnetTls, PasteLargerThanTheSocketArrivesWhole) {
+  std::string paste;
+  for (int i = 0; paste.size() < 600000; ++i)
+    paste += (i % 61 == 0) ? '\xff' : static_cast<char>('a' + i % 26);
+  std::string wire;
+  for (char c : paste) {
+    wire += c;
+    if (static_cast<unsigned char>(c) == IAC) wire += c;
+  }
+  wire += "|end|";
+  for (bool tls : {false, true}) {
+    SCOPED_TRACE(tls ? "TLS" : "plain");
+    std::atomic<bool> typed{false};
+    ScriptedPeer peer(
+        [&](PeerLink& link) {
+          link.Send("hello");
+          // Nothing is read until everything has been typed.
+          auto end = kvxtest::Clock::now() + std::chrono::seconds(30);
+          while (!typed && kvxtest::Clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+          ASSERT_TRUE(link.Expect("|end|", std::chrono::seconds(60))) << link.received().size();
+          EXPECT_EQ(link.received().size(), wire.size());
+          EXPECT_TRUE(link.received() == wire) << "the bytes differ";
+          link.Send("got-it");
+          link.Expect("bye", std::chrono::seconds(15));
+        },
+        tls, good->cert, good->key);
+    PromptRecorder prompts;
+    Telnet t(peer.port(), {{"commtype", tls ? "8" : "0"}});
+    Pump pump(&t.conn);
+    ASSERT_GT(pump.Connect(), 0) << prompts.AllErrors();
+    int small = 4096;
+    setsockopt(t.conn.fd(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    ASSERT_TRUE(pump.WaitFor("hello")) << pump.data();
+    for (size_t pos = 0; pos < paste.size(); pos += 16384) t.Send(paste.substr(pos, 16384));
+    t.Send("|end|");
+    typed = true;
+    EXPECT_TRUE(pump.WaitFor("got-it", std::chrono::seconds(90))) << pump.data();
+    t.Send("bye");
+    EXPECT_TRUE(peer.Join());
+    EXPECT_TRUE(prompts.errors.empty()) << prompts.AllErrors();
+    t.conn.Disconnect();
   }
 }
 
