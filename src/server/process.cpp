@@ -267,6 +267,9 @@ int listen() {
       printf("Child process [%d] starting HTTP service, listening on port [%d].\n", kvx_getpid(),
              app->listenPort);
       fflush(stdout);
+      // The session port carries the channel, a shell included: it asks for
+      // client certificates exactly as the server's port does.
+      evhtp_set_post_accept_cb(app->htp, post_accept, app);
       register_session_routes(app);
       kvx_channel_start(app);
       post_update_session(app->sessionId.c_str(), app->listenPort);

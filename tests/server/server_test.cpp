@@ -287,6 +287,18 @@ TEST(Https, ClientCertificatesAreRequiredExceptOnLoopback) {
   withCert.certFile = s.dir() + "/certs/client.pem";
   withCert.keyFile = s.dir() + "/certs/client-key.pem";
   EXPECT_EQ(HttpRequest(s.port(), "GET", "/", "", {}, withCert, "127.0.0.2").status, 200);
+
+  // A session process's port carries the channel: the same rule holds there,
+  // while the server's own requests to it (the report, relayed requests) pass.
+  HttpResponse created = PostJson(s.port(), "/new_session", "{\"deviceId\":\"cert\"}", tls);
+  ASSERT_EQ(EnvelopeCode(created.body), 0) << created.body << s.err();
+  int childPort = JsonInt(created.body, "content.port");
+  std::string id = JsonText(created.body, "content.sessionId");
+  EXPECT_EQ(HttpRequest(childPort, "GET", "/", "", {}, tls, "127.0.0.1").status, 200);
+  EXPECT_FALSE(HttpRequest(childPort, "GET", "/", "", {}, tls, "127.0.0.2").ok);
+  EXPECT_EQ(HttpRequest(childPort, "GET", "/", "", {}, withCert, "127.0.0.2").status, 200);
+  HttpResponse down = PostJson(s.port(), "/shutdown_session?session=" + id, "", tls);
+  EXPECT_EQ(EnvelopeCode(down.body), 0) << down.body;
 }
 
 TEST(Signals, StopWithoutSessions) {
