@@ -240,6 +240,15 @@ void kvx_send_connected(kvx_client_t* client) {
 
 // ---- receiving ----
 
+// A browser that keeps sending pings (or closes) without reading what it is
+// sent gets no further answers while its output is backed up, so that it
+// cannot grow the process without bound; a pong may be left out, and one
+// close answer is all a browser needs.
+static bool transport_output_backed_up(const kvx_client_t* client) {
+  return !gApp->blockingMode && client->bev &&
+         evbuffer_get_length(bufferevent_get_output(client->bev)) > kKvxOutputHighWater;
+}
+
 bool kvx_recv(kvx_client_t* client) {
   if (client->failed) return false;
   evbuffer* input = gApp->blockingMode ? nullptr : bufferevent_get_input(client->bev);
@@ -263,10 +272,10 @@ bool kvx_recv(kvx_client_t* client) {
           client->buf = nullptr;
           break;
         case WS_OP_CLOSE:
-          kvx_write_ws_frame(WS_OP_CLOSE, client, nullptr);
+          if (!transport_output_backed_up(client)) kvx_write_ws_frame(WS_OP_CLOSE, client, nullptr);
           break;
         case WS_OP_PING:
-          kvx_write_ws_frame(WS_OP_PONG, client, client->wss.buf);
+          if (!transport_output_backed_up(client)) kvx_write_ws_frame(WS_OP_PONG, client, client->wss.buf);
           break;
         default:
           break;

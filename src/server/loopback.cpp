@@ -133,15 +133,17 @@ const char* kvx_loopback_address() {
 }
 
 // A client connection to the other role's port with its request; null when
-// the connection object cannot be made.
-static loopback_s* loopback_open(int port, evhtp_request_t** request) {
+// the connection object (`*connected` false) or the request cannot be made.
+static loopback_s* loopback_open(int port, evhtp_request_t** request, bool* connected = nullptr) {
   app_s* app = gApp;
+  if (connected) *connected = false;
   const char* address = kvx_loopback_address();
   evhtp_connection_t* conn =
       app->sslEnabled
           ? evhtp_connection_ssl_new(app->evbase, address, static_cast<uint16_t>(port), app->ssl_client_ctx)
           : evhtp_connection_new(app->evbase, address, static_cast<uint16_t>(port));
   if (!conn) return nullptr;
+  if (connected) *connected = true;
   loopback_s* lb = loopback_new();
   lb->conn = conn;
   lb->port = port;
@@ -172,9 +174,13 @@ bool post_json_request(const char* path, int port, const js_value_s* object, kvx
     }
   }
   evhtp_request_t* request = nullptr;
-  loopback_s* lb = loopback_open(port, &request);
+  bool connected = false;
+  loopback_s* lb = loopback_open(port, &request, &connected);
   if (!lb) {
-    TE_Trace(TRACE_FAIL, "Couldn't establish connection to host.\n");
+    if (connected)
+      TE_Trace(TRACE_FAIL, "Couldn't initialize request object.\n");
+    else
+      TE_Trace(TRACE_FAIL, "Couldn't establish connection to host.\n");
     free(json);
     return false;
   }

@@ -2,6 +2,7 @@
 // its TLS set-up, the routes of each role, signal handling, child reaping
 // and the shutdown order.
 #include <arpa/inet.h>
+#include <event2/listener.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <openssl/err.h>
@@ -179,6 +180,33 @@ static int listener_bind(const char* address, int port) {
   return fd;
 }
 
+// Out of descriptors, the listening socket stays readable and every accept
+// fails at once: rather than spin (with a warning per try), the listener
+// rests for a second and then takes connections again.
+static event* g_acceptPause = nullptr;
+
+static void listener_resume(evutil_socket_t, short, void* arg) {
+  evconnlistener_enable(static_cast<evconnlistener*>(arg));
+}
+
+static void listener_error(evconnlistener* listener, void*) {
+  int err = EVUTIL_SOCKET_ERROR();
+  if (err != EMFILE && err != ENFILE && err != ENOBUFS && err != ENOMEM) return;
+  if (!g_acceptPause)
+    g_acceptPause = evtimer_new(evconnlistener_get_base(listener), listener_resume, listener);
+  if (!g_acceptPause || evtimer_pending(g_acceptPause, nullptr)) return;
+  TE_Trace(TRACE_FAIL, "ERROR: Unable to accept connections: %s; pausing for a second.\n", strerror(err));
+  evconnlistener_disable(listener);
+  timeval pause = {1, 0};
+  evtimer_add(g_acceptPause, &pause);
+}
+
+static void listener_stop(app_s* app) {
+  if (g_acceptPause) event_free(g_acceptPause);
+  g_acceptPause = nullptr;
+  evhtp_unbind_socket(app->htp);
+}
+
 // Binds and starts accepting; logs one error line and returns false when the
 // port cannot be had.
 static bool listener_start(app_s* app, const char* address, int port) {
@@ -194,6 +222,7 @@ static bool listener_start(app_s* app, const char* address, int port) {
     return false;
   }
   app->listenPort = get_socket_port(fd);
+  if (app->htp->server) evconnlistener_set_error_cb(app->htp->server, listener_error);
   return true;
 }
 
@@ -267,6 +296,9 @@ int listen() {
       printf("Child process [%d] starting HTTP service, listening on port [%d].\n", kvx_getpid(),
              app->listenPort);
       fflush(stdout);
+      // The session port carries the channel, a shell included: it asks for
+      // client certificates exactly as the server's port does.
+      evhtp_set_post_accept_cb(app->htp, post_accept, app);
       register_session_routes(app);
       kvx_channel_start(app);
       post_update_session(app->sessionId.c_str(), app->listenPort);
@@ -282,7 +314,7 @@ int listen() {
 
   // Teardown.
   broker_teardown(app);
-  evhtp_unbind_socket(app->htp);
+  listener_stop(app);
   for (event* ev : signals)
     if (ev) event_free(ev);
   if (app->ssl_client_ctx) SSL_CTX_free(app->ssl_client_ctx);

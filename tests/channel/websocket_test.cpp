@@ -138,6 +138,32 @@ TEST_F(Channel, OversizedInputClosesOnlyThatBrowser) {
   EXPECT_TRUE(Listed());
 }
 
+TEST_F(Channel, PingsOfABrowserThatDoesNotReadAreNotQueuedWithoutBound) {
+  WsClient ws;
+  Attach(ws);
+  // 64 MB of pings sent without reading a byte: answered only while the
+  // session's output to this browser is small.
+  const std::string payload(1000000, 'p');
+  const std::string ping = WsEncode(9, payload);
+  const int sent = 64;
+  for (int i = 0; i < sent; i++) ASSERT_TRUE(ws.conn.Write(ping));
+  int pongs = 0;
+  while (auto f = ws.Receive(5)) {
+    if (f->op != 10) continue;
+    EXPECT_EQ(f->payload.size(), payload.size());
+    pongs++;
+  }
+  // Once the browser has read, its pings are answered again (pongs of the
+  // flood that were still on their way come first).
+  ASSERT_TRUE(ws.Send(9, "again"));
+  std::optional<WsFrame> pong;
+  while ((pong = ws.ReceiveOp(10)) && pong->payload != "again") pongs++;
+  ASSERT_TRUE(pong);
+  EXPECT_GT(pongs, 0);
+  EXPECT_LT(pongs, sent / 2);
+  EXPECT_TRUE(Listed());
+}
+
 TEST_F(Channel, RawConnectionsCarryFramesWithoutWebSocketFraming) {
   WsClient raw;
   Attach(raw, "teCtrlRaw");

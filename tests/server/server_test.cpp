@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -13,6 +14,8 @@
 #include <memory>
 #include <regex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "kvx_test.h"
 
@@ -111,6 +114,40 @@ TEST(CommandLine, MissingCertificateEndsWithoutListening) {
   EXPECT_EQ(s.Wait(), 0);
   EXPECT_NE(s.err().find("SSL ERROR (SRV-CXT): "), std::string::npos) << s.err();
   EXPECT_EQ(s.err().find("listening"), std::string::npos);
+}
+
+// How often a text occurs in the server's standard error.
+size_t CountInErr(const KavrixServer& s, const std::string& text) {
+  std::string err = s.err();
+  size_t n = 0;
+  for (size_t at = err.find(text); at != std::string::npos; at = err.find(text, at + 1)) n++;
+  return n;
+}
+
+TEST(Listener, RunningOutOfDescriptorsPausesInsteadOfSpinning) {
+  rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  rlimit low = saved;
+  low.rlim_cur = 48;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  KavrixServer s;  // inherits the low limit
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+  ASSERT_GT(s.port(), 0) << s.err();
+  // More connections than the server has descriptors for, held open.
+  std::vector<std::unique_ptr<Connection>> held;
+  for (int i = 0; i < 80; i++) {
+    held.push_back(std::make_unique<Connection>());
+    ASSERT_TRUE(held.back()->Open(s.port()));
+  }
+  ASSERT_TRUE(WaitFor([&] { return CountInErr(s, "accept") > 0; }));
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  // About one line a second, not one per failed try.
+  EXPECT_LT(CountInErr(s, "accept"), 30u);
+  EXPECT_NE(s.err().find("ERROR: Unable to accept connections: Too many open files; pausing for a second.\n"),
+            std::string::npos);
+  held.clear();
+  EXPECT_TRUE(WaitFor([&] { return HttpRequest(s.port(), "GET", "/").status == 200; }));
+  EXPECT_TRUE(s.running());
 }
 
 // A document tree of its own, so that every case of the handler is present.
@@ -287,6 +324,18 @@ TEST(Https, ClientCertificatesAreRequiredExceptOnLoopback) {
   withCert.certFile = s.dir() + "/certs/client.pem";
   withCert.keyFile = s.dir() + "/certs/client-key.pem";
   EXPECT_EQ(HttpRequest(s.port(), "GET", "/", "", {}, withCert, "127.0.0.2").status, 200);
+
+  // A session process's port carries the channel: the same rule holds there,
+  // while the server's own requests to it (the report, relayed requests) pass.
+  HttpResponse created = PostJson(s.port(), "/new_session", "{\"deviceId\":\"cert\"}", tls);
+  ASSERT_EQ(EnvelopeCode(created.body), 0) << created.body << s.err();
+  int childPort = JsonInt(created.body, "content.port");
+  std::string id = JsonText(created.body, "content.sessionId");
+  EXPECT_EQ(HttpRequest(childPort, "GET", "/", "", {}, tls, "127.0.0.1").status, 200);
+  EXPECT_FALSE(HttpRequest(childPort, "GET", "/", "", {}, tls, "127.0.0.2").ok);
+  EXPECT_EQ(HttpRequest(childPort, "GET", "/", "", {}, withCert, "127.0.0.2").status, 200);
+  HttpResponse down = PostJson(s.port(), "/shutdown_session?session=" + id, "", tls);
+  EXPECT_EQ(EnvelopeCode(down.body), 0) << down.body;
 }
 
 TEST(Signals, StopWithoutSessions) {
