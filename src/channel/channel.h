@@ -256,3 +256,6 @@ void kvx_update_attach(app_s* app);
 // Session-role start and end of the channel: the attach deadline.
 void kvx_channel_start(app_s* app);
 void kvx_channel_stop(app_s* app);
+// Gives a session whose host has gone while no browser is attached the
+// attach deadline again: it ends unless a browser comes within that time.
+void kvx_arm_attach_deadline(app_s* app);

@@ -46,6 +46,7 @@ void kvx_client_free(kvx_client_t* client) {
 void kvx_add_client(kvx_client_t* client) {
   gApp->kvx_clients.push_back(client);
   gApp->clientAttached = true;
+  gApp->unattended = false;
 }
 
 bool bufferevent_get_info(bufferevent* bev, bufev_conn_info* info) {

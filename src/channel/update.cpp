@@ -210,9 +210,10 @@ void kvx_update_client_writable(kvx_client_t* client) {
 
 // ---- the session's seam ----
 
-static void update_send_connected(app_s*, bool connected) {
+static void update_send_connected(app_s* app, bool connected) {
   const char* fields[] = {connected ? "1" : "0", nullptr};
   kvx_send_all(KVX_HOST_ACTION_CONNECTED, fields, nullptr, 0);
+  if (!connected) kvx_arm_attach_deadline(app);
 }
 static void update_send_region(app_s* app) {
   kvx_send_region(app, nullptr);

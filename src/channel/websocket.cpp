@@ -241,7 +241,9 @@ void kvx_stop_ping_timer() {
 
 static void channel_attach_deadline(evutil_socket_t, short, void* arg) {
   app_s* app = static_cast<app_s*>(arg);
-  if (app->clientAttached || !app->kvx_clients.empty() || app_is_connected(app)) return;
+  if ((app->clientAttached && !app->unattended) || !app->kvx_clients.empty() || app_is_connected(app) ||
+      app->inConnect)
+    return;
   TE_Trace(TRACE_PRINT, "[%d] - No browser attached within %d seconds, ending the session.\n",
            static_cast<int>(getpid()), kKvxAttachTimeout);
   event_base_loopexit(app->evbase, nullptr);
@@ -252,6 +254,16 @@ void kvx_channel_start(app_s* app) {
   kvx_prompts_attach();
   app->startTime = kvx_get_time();
   app->idleTimer = evtimer_new(app->evbase, channel_attach_deadline, app);
+  timeval limit = {kKvxAttachTimeout, 0};
+  evtimer_add(app->idleTimer, &limit);
+}
+
+// The host has gone while no browser is attached: nobody can see the
+// session any more unless a browser comes back, so it gets the same time to
+// come as a new session has.
+void kvx_arm_attach_deadline(app_s* app) {
+  if (!app->idleTimer || !app->kvx_clients.empty()) return;
+  app->unattended = true;
   timeval limit = {kKvxAttachTimeout, 0};
   evtimer_add(app->idleTimer, &limit);
 }

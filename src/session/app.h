@@ -129,9 +129,10 @@ struct app_s {
   bool blockingMode = false;    // a prompt waits: channel I/O reads and writes sockets directly
   int fdMax = 0;                // largest channel socket while in blocking mode
   event* pingTimer = nullptr;   // the channel keep-alive timer
-  event* idleTimer = nullptr;   // ends a session that no browser ever attached to
+  event* idleTimer = nullptr;   // ends a session that no browser attaches to in time
   time_t startTime = 0;         // when the session process started listening
   bool clientAttached = false;  // a browser has attached at least once
+  bool unattended = false;      // the host went while no browser was attached
 
   // ---- configuration ----
   js_value_s* _config = nullptr;  // the object last posted to "/load_config" (owned)

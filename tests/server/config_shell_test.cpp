@@ -186,6 +186,42 @@ TEST(ConfigShell, ShutdownTakesTheShellAlong) {
   EXPECT_TRUE(WaitFor([&] { return !ProcessAlive(shell); }, 30)) << "the shell outlived its session";
 }
 
+// A browser may leave while the host is connected and come back later; once
+// the host has gone too, the session waits for a browser as long as a new
+// one does, then ends instead of lingering.
+TEST(ConfigShell, SessionWhoseHostEndsWithNoBrowserAttachedEndsAfterTheAttachDeadline) {
+  TestHome home;
+  ServerOptions options;
+  options.home = home.dir;
+  KavrixServer server(options);
+  Session s = NewSession(server.port());
+  ASSERT_GT(s.port, 0);
+  int child = server.ChildPid(s.port);
+  ASSERT_GT(child, 0);
+  ASSERT_EQ(EnvelopeCode(Post(server.port(), "/load_config", s, ShellConfig(24, 80)).body), 0);
+  int shell = 0;
+  {
+    WsClient ws;
+    ASSERT_EQ(ws.Handshake(s.port).status, 101);
+    ScreenModel screen(24, 80);
+    ASSERT_TRUE(Pump(ws, screen, [&] { return screen.Find("kvx$") >= 0; })) << screen.error;
+    std::ifstream("/proc/" + std::to_string(child) + "/task/" + std::to_string(child) + "/children") >> shell;
+    ASSERT_GT(shell, 0);
+    ws.conn.Close();
+  }
+  ASSERT_TRUE(WaitFor([&] { return (server.err() + server.out()).find("Lost connection") != std::string::npos; }));
+  EXPECT_TRUE(ProcessAlive(child)) << "the host is still connected";
+  kill(shell, SIGKILL);
+  ASSERT_TRUE(WaitFor([&] { return !ProcessAlive(shell); }, 30));
+  sleep(2);
+  EXPECT_TRUE(ProcessAlive(child)) << "a browser must have time to come back";
+  EXPECT_TRUE(WaitFor([&] { return !ProcessAlive(child); }, 120));
+  EXPECT_TRUE(WaitFor([&] {
+    return (server.err() + server.out()).find("No browser attached within 60 seconds, ending the session.\n") !=
+           std::string::npos;
+  }));
+}
+
 TEST(ConfigShell, RefusedRequests) {
   KavrixServer server;
   Session s = NewSession(server.port());
