@@ -179,6 +179,9 @@ bool bufferevent_get_info(bufferevent* bev, bufev_conn_info* info);
 // ---- transport ----
 size_t kvx_read_full_block(kvx_client_t* client, void* buffer, size_t size);
 size_t kvx_write_full_block(kvx_client_t* client, const void* buffer, size_t size);
+// Writes a whole buffer without emptying it: by reference into the event
+// loop's output, or copied to the socket in blocking mode.
+void kvx_write_buffer(kvx_client_t* client, evbuffer* data);
 void kvx_set_blocking_mode();
 void kvx_unset_blocking_mode();
 

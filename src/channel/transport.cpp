@@ -165,9 +165,7 @@ size_t kvx_write_full_block(kvx_client_t* client, const void* buffer, size_t siz
   return done;
 }
 
-// Writes a whole buffer without emptying it: by reference into the event
-// loop's output, or copied to the socket in blocking mode.
-static void transport_write_buffer(kvx_client_t* client, evbuffer* data) {
+void kvx_write_buffer(kvx_client_t* client, evbuffer* data) {
   size_t n = data ? evbuffer_get_length(data) : 0;
   if (!n) return;
   if (!gApp->blockingMode) {
@@ -209,7 +207,7 @@ void kvx_unset_blocking_mode() {
 void kvx_send_buffer(kvx_client_t* client, evbuffer* frame) {
   if (!client || !frame) return;
   if (client->proto == TE_CTRL_RAW)
-    transport_write_buffer(client, frame);
+    kvx_write_buffer(client, frame);
   else
     kvx_write_ws_frame(WS_OP_BINARY, client, frame);
 }

@@ -206,13 +206,7 @@ void kvx_write_ws_frame(int op, kvx_client_t* client, evbuffer* payload) {
     headLen = 10;
   }
   kvx_write_full_block(client, head, headLen);
-  if (!n) return;
-  if (!gApp->blockingMode) {
-    evbuffer* out = bufferevent_get_output(client->bev);
-    if (evbuffer_add_buffer_reference(out, payload) == 0) return;
-  }
-  const unsigned char* bytes = evbuffer_pullup(payload, -1);
-  if (bytes) kvx_write_full_block(client, bytes, n);
+  kvx_write_buffer(client, payload);
 }
 
 // ---- keep-alive and attach deadline ----

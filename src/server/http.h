@@ -60,6 +60,9 @@ evhtp_res kvx_http_status(int status);
 // Sends the status, exactly the headers in headers_out and the body.
 void kvx_send_reply(evhtp_request_t* req, evhtp_res code);
 void send_buffered_response(evhtp_request_t* req, LUM_MEDIA_TYPE mediaType, KVX_STATUS status);
+// The same for a status code that came from elsewhere (a session process's
+// answer): codes outside the known ones answer HTTP 500.
+void kvx_send_buffered(evhtp_request_t* req, LUM_MEDIA_TYPE mediaType, int status);
 // Takes ownership of `content`.
 void send_json_response(evhtp_request_t* req, js_value_s* content, KVX_STATUS status, ...);
 void send_html_error_page(evhtp_request_t* req, KVX_STATUS status, ...);

@@ -190,6 +190,10 @@ void kvx_send_reply(evhtp_request_t* req, evhtp_res code) {
 }
 
 void send_buffered_response(evhtp_request_t* req, LUM_MEDIA_TYPE mediaType, KVX_STATUS status) {
+  kvx_send_buffered(req, mediaType, status);
+}
+
+void kvx_send_buffered(evhtp_request_t* req, LUM_MEDIA_TYPE mediaType, int status) {
   if (!req) return;
   if (mediaType > MEDIA_TYPE_UNDEF && mediaType < MEDIA_TYPE_SENTRY)
     evhtp_headers_add_header(req->headers_out,

@@ -222,14 +222,7 @@ void handle_post_response(evhtp_request_t* response, void* arg) {
   js_free_value(body);
   if (out) evbuffer_add(incoming->buffer_out, out, strlen(out));
   free(out);
-  evhtp_headers_add_header(incoming->headers_out,
-                           evhtp_header_new("Content-Type", lumMediaTypes[MEDIA_TYPE_JSON], 0, 0));
-  char length[32];
-  snprintf(length, sizeof length, "%zu", evbuffer_get_length(incoming->buffer_out));
-  evhtp_headers_add_header(incoming->headers_out, evhtp_header_new("Content-Length", length, 0, 1));
-  evhtp_res status = kvx_http_status(code);
-  log_request_info(incoming, status);
-  kvx_send_reply(incoming, status);
+  kvx_send_buffered(incoming, MEDIA_TYPE_JSON, code);
 }
 
 // Copies a header of the browser's request when it has a real value.

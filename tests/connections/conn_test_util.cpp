@@ -328,4 +328,40 @@ Background::~Background() {
   waitpid(_pid, &status, 0);
 }
 
+BacklogFullListener::BacklogFullListener() {
+  listener_ = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a = {};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(listener_, 0) != 0)
+    return;
+  socklen_t len = sizeof a;
+  getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
+  port_ = ntohs(a.sin_port);
+  for (int i = 0; i < 4; ++i) {
+    int f = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    connect(f, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    fillers_.push_back(f);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+}
+
+BacklogFullListener::~BacklogFullListener() {
+  for (int f : fillers_) close(f);
+  if (listener_ >= 0) close(listener_);
+}
+
+bool BacklogFullListener::DropsConnects(std::chrono::milliseconds limit) const {
+  sockaddr_in a = {};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(static_cast<uint16_t>(port_));
+  int probe = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+  connect(probe, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  pollfd p = {probe, POLLOUT, 0};
+  bool pending = poll(&p, 1, static_cast<int>(limit.count())) == 0;
+  close(probe);
+  return pending;
+}
+
 }  // namespace kvxtest

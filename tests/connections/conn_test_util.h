@@ -121,6 +121,24 @@ int Run(const std::string& command);
 // Polls until something accepts connections on 127.0.0.1:port.
 bool WaitListening(int port, std::chrono::milliseconds limit = std::chrono::seconds(15));
 
+// A listener on 127.0.0.1 that never accepts, with its queue filled, so
+// that a further connect hangs in its handshake (the SYN is dropped).
+class BacklogFullListener {
+ public:
+  BacklogFullListener();
+  ~BacklogFullListener();
+  BacklogFullListener(const BacklogFullListener&) = delete;
+  BacklogFullListener& operator=(const BacklogFullListener&) = delete;
+  int port() const { return port_; }
+  // Whether a further connect really stays pending (within `limit`).
+  bool DropsConnects(std::chrono::milliseconds limit = std::chrono::milliseconds(1500)) const;
+
+ private:
+  int listener_ = -1;
+  int port_ = 0;
+  std::vector<int> fillers_;
+};
+
 // A background process group started with /bin/sh -c, killed on destruction.
 class Background {
  public:

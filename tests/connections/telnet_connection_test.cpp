@@ -387,24 +387,10 @@ TEST(TelnetErrors, RefusedConnection) {
 TEST(TelnetErrors, PendingConnectStaysPendingWithoutComplaint) {
   // A listener that never accepts and whose queue is full leaves the next
   // connect hanging in its handshake.
-  int l = socket(AF_INET, SOCK_STREAM, 0);
-  struct sockaddr_in a = {};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(l, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  ASSERT_EQ(listen(l, 0), 0);
-  socklen_t len = sizeof a;
-  getsockname(l, reinterpret_cast<sockaddr*>(&a), &len);
-  std::vector<int> fillers;
-  for (int i = 0; i < 4; ++i) {
-    int f = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    connect(f, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    fillers.push_back(f);
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-
+  kvxtest::BacklogFullListener full;
+  ASSERT_GT(full.port(), 0);
   PromptRecorder prompts;
-  Telnet t(ntohs(a.sin_port), {});
+  Telnet t(full.port(), {});
   EXPECT_EQ(t.conn.MakeConnection(), -2);
   for (int i = 0; i < 10; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -413,8 +399,6 @@ TEST(TelnetErrors, PendingConnectStaysPendingWithoutComplaint) {
   EXPECT_TRUE(prompts.errors.empty()) << prompts.AllErrors();
   t.conn.Disconnect();  // what the session does when its 20 s run out
   EXPECT_FALSE(t.conn.IsConnected());
-  for (int f : fillers) close(f);
-  close(l);
 }
 
 TEST(TelnetErrors, NoSystemConnectionAndBadDescriptors) {

@@ -120,36 +120,12 @@ TEST_F(TelnetHosts, RefusedConnection) {
 // every further connect, so the connect stays pending until the session's
 // 20 seconds run out.
 TEST_F(TelnetHosts, ConnectThatNeverCompletesTimesOut) {
-  int l = socket(AF_INET, SOCK_STREAM, 0);
-  struct sockaddr_in a = {};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(l, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  ASSERT_EQ(listen(l, 0), 0);
-  socklen_t len = sizeof a;
-  getsockname(l, reinterpret_cast<sockaddr*>(&a), &len);
-  std::vector<int> fillers;
-  for (int i = 0; i < 4; ++i) {
-    int f = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    connect(f, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    fillers.push_back(f);
-  }
-  // The queue is full once a further connect no longer completes.
-  int probe = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-  connect(probe, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  struct pollfd p = {probe, POLLOUT, 0};
-  bool blackHole = poll(&p, 1, 1500) == 0;
-  close(probe);
-  if (!blackHole) {
-    for (int f : fillers) close(f);
-    close(l);
-    GTEST_SKIP() << "a listener with a full queue still completes connects here";
-  }
+  kvxtest::BacklogFullListener full;
+  ASSERT_GT(full.port(), 0);
+  if (!full.DropsConnects()) GTEST_SKIP() << "a listener with a full queue still completes connects here";
   auto start = kvxtest::Clock::now();
-  ExpectErrorThenRecover(TelnetConfig(0, "127.0.0.1", ntohs(a.sin_port)), "Connection timed out.", 60);
+  ExpectErrorThenRecover(TelnetConfig(0, "127.0.0.1", full.port()), "Connection timed out.", 60);
   EXPECT_GE(kvxtest::Clock::now() - start, std::chrono::seconds(20));
-  for (int f : fillers) close(f);
-  close(l);
 }
 
 TEST_F(TelnetHosts, TlsHandshakeFailure) {
