@@ -11,7 +11,7 @@ Outputs, relative to the repository root (or DIR):
 Sources: Python's codecs for the PC, ISO and Windows code pages; the C
 library's iconv (glibc, through ctypes) for the IBM EBCDIC code pages, which
 Python lacks in part; the Unicode character database for the PC glyphs of
-the control positions; the key-name table in src/lib/te/em/keyname.cpp.
+the control positions; the key-name table in src/lib/keynames/keyname.cpp.
 Only the standard library is used.  The outputs are committed; a test fails
 when they differ from what this script writes.
 
@@ -31,7 +31,7 @@ import sys
 import unicodedata
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-KEYNAME_CPP = os.path.join(ROOT, "src", "lib", "te", "em", "keyname.cpp")
+KEYNAME_CPP = os.path.join(ROOT, "src", "lib", "keynames", "keyname.cpp")
 
 TCS_FIRST = 512
 TCS_EXT_FIRST = 768

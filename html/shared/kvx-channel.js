@@ -16,6 +16,17 @@ export const ACTION = Object.freeze({
   GET_ENTRY_RESPONSE: 4003,
   GET_YESNO_RESPONSE: 4004,
   ACK_FATAL_ERROR: 4005,
+  // Added actions; their fields are listed with KVX_ACTION in
+  // src/channel/channel.h.
+  STATUS: 7,
+  TITLE: 8,
+  BELL: 9,
+  SCROLLBACK_VIEW: 10,
+  MODES: 11,
+  NOTICE: 12,
+  LABELS: 13,
+  SCROLLBACK: 4006,
+  MOUSE: 4007,
 });
 
 const utf8 = new TextEncoder();

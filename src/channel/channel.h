@@ -83,6 +83,40 @@ enum KVX_ACTION {
   KVX_CLIENT_ACTION_GET_ENTRY_RESPONSE = 4003,
   KVX_CLIENT_ACTION_GET_YESNO_RESPONSE = 4004,
   KVX_CLIENT_ACTION_ACK_FATAL_ERROR = 4005,
+
+  // Actions added beyond the original set. Every one is listed here with its
+  // fields, so that the page and the session agree in one place.
+  //
+  // To the browser:
+  //   7  STATUS      block-mode status line (3270/5250): fields are given
+  //                  where the block-mode binding sends it
+  //   8  TITLE       the host's window title; field: the title (may be empty)
+  //   9  BELL        the host rang the bell; no fields
+  //   10 SCROLLBACK  this browser's view of the scrollback; fields: rows back
+  //                  (0 = live), rows kept
+  //   11 MODES       terminal modes the page must know; fields: bracketed
+  //                  paste "1"/"0"
+  //   12 NOTICE      a non-fatal message for the person; fields: kind, text
+  //                  (kind "emulation": the requested emulation is not
+  //                  available and another one runs)
+  //   13 LABELS      host-writable status and label lines of character-mode
+  //                  terminals that keep them apart from the screen; fields
+  //                  are given where the engine sends them
+  KVX_HOST_ACTION_STATUS = 7,
+  KVX_HOST_ACTION_TITLE = 8,
+  KVX_HOST_ACTION_BELL = 9,
+  KVX_HOST_ACTION_SCROLLBACK = 10,
+  KVX_HOST_ACTION_MODES = 11,
+  KVX_HOST_ACTION_NOTICE = 12,
+  KVX_HOST_ACTION_LABELS = 13,
+  //
+  // From the browser:
+  //   4006 SCROLLBACK  show this browser the view n rows back; field: n
+  //                    (0 returns to live)
+  //   4007 MOUSE       move the block-mode cursor to a cell; fields: row,
+  //                    column (counted from 0 at the top left)
+  KVX_CLIENT_ACTION_SCROLLBACK = 4006,
+  KVX_CLIENT_ACTION_MOUSE = 4007,
 };
 
 // The parsed head: every decoded line in order, including the version line

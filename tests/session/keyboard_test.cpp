@@ -11,7 +11,7 @@
 #include <string>
 
 #include "app.h"
-#include "em/keyname.h"
+#include "keyname.h"
 #include "lumconnection.h"
 #include "lumdict.h"
 #include "platform.h"

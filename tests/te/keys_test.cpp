@@ -9,7 +9,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "em/keyname.h"
+#include "keyname.h"
 #include "term.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <initializer_list>
 
 #include "em/ansi.h"
-#include "em/keyname.h"
+#include "keyname.h"
 #include "em/keys.h"
 
 // Members that follow the DEC rules.

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "em/em.h"
-#include "em/keyname.h"
+#include "keyname.h"
 #include "te/te.h"
 
 const char* TEemkey(te* t, int key) {
