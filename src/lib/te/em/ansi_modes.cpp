@@ -134,6 +134,9 @@ static void md_private(te* t, int mode, int set) {
         t->_horigin = 0;
       }
       break;
+    case 2004:
+      t->_bracketpaste = set;
+      break;
     case 1048:
       if (set)
         ansi_savecursor(t);

@@ -113,6 +113,8 @@ static int rp_privmode(te* t, int mode) {
       return on(t->_nrcsmode);
     case 66:
       return on(t->_appkey);
+    case 2004:
+      return on(t->_bracketpaste);
     default:
       return -1;
   }

@@ -88,6 +88,7 @@ void EmReset(te* t, int emode) {
   t->_AMon = t->wrap;
   t->vtabex = 1;
   t->_appcur = t->_appkey = 0;
+  t->_bracketpaste = 0;
   t->_kdisable = 0;
   t->_protect = 0;
   t->_dimattr = 0;

@@ -253,6 +253,7 @@ struct te {
   int vtabex, _vcharset, _vt4207mode, _revvideo, _vtfkeyl, _modeset, _statusline;
   int _vtdcstate, _vtfkeylock, _ibmode, _marky, _vbufline, _vcapslock, _scanmode, _statsupp;
   int _vbank1, _vbank2;  // character banks (Wyse)
+  int _bracketpaste;     // DEC private mode 2004: the host wants pasted text bracketed
   char _conformlev[6];
 
   // Printing (no printer method exists; the filter only finds the end of
@@ -290,6 +291,9 @@ struct te {
   // Scrollback
   scrollback* _sb;
   int vscrollback;
+  // Rows ever added to the scrollback; it counts on across new rings, so a
+  // row's number (this count when it was added) names it for good.
+  uint64_t sbadded;
 
   // Pages
   ALTSCREEN* _pages[TE_MAXPAGES];

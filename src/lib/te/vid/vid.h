@@ -53,8 +53,9 @@ void sbnext(te* t);
 void sbprev(te* t);
 void sbreset(te* t);
 void sbfree(te* t);
-// Row `back` rows above the live screen (1 = newest), or null.
-CHATTR* sb_row(te* t, int back);
+// Row `back` rows above the live screen (1 = newest), or null; its line
+// attribute goes to *lattr when asked.
+CHATTR* sb_row(te* t, int back, unsigned char* lattr = nullptr);
 
 // ---- pages (vpage.cpp)
 int crpages(te* t, int n);

@@ -59,6 +59,7 @@ void sbaddline(te* t, int y) {
     for (int i = n; i < sb->sbcolmax; i++) dst[i] = blank;
   }
   sb->sbvlattr[sb->sbfirstline] = t->vlattr[y];
+  t->sbadded++;
 }
 
 int sbresize(te* t, int cols) {
@@ -102,10 +103,12 @@ static int sb_index(const scrollback* sb, int back) {
   return i < 0 ? i + sb->sblinemax : i;
 }
 
-CHATTR* sb_row(te* t, int back) {
+CHATTR* sb_row(te* t, int back, unsigned char* lattr) {
   scrollback* sb = t->_sb;
   if (!sb || back < 1 || back > sb->sblastline) return nullptr;
-  return sb->sbscreen[sb_index(sb, back)];
+  const int i = sb_index(sb, back);
+  if (lattr) *lattr = sb->sbvlattr[i];
+  return sb->sbscreen[i];
 }
 
 void sbdisplay(te* t, int n) {
