@@ -145,7 +145,8 @@ struct app_s {
   int _rows = 25, _cols = 80;   // requested screen size
   bool _autologin = false;      // play _autologinMacroHash on the first host data
   std::string _autologinMacroHash;
-  std::string teTitle;                        // title set by the host
+  std::string teTitle;                        // title set by the host (cleared by a connect)
+  int64_t lastBellMs = 0;                     // monotonic time of the last bell passed on; 0 none yet
   bool _haveFirstData = false;                // block mode: first host record since the connect
   int _conntype = 0;                          // "commtype": 7 local shell, 5 SSH, else telnet
   LumConnection* _conn = nullptr;             // the current connection (owned)
@@ -185,6 +186,8 @@ struct app_channel_ops {
   void (*send_cursor)(app_s* app);                     // the cursor state to every browser
   // True while every browser is too far behind to take more screen output.
   bool (*output_blocked)(app_s* app);
+  void (*send_title)(app_s* app);  // the host's title (teTitle) to every browser
+  void (*send_bell)(app_s* app);   // the host rang the bell
 };
 void app_set_channel_ops(const app_channel_ops* ops);
 const app_channel_ops& app_channel();
@@ -252,6 +255,10 @@ void app_onsync(app_s* app);
 void app_ontimer(app_s* app);
 void app_process_borders(app_s* app);
 void app_set_te_title(app_s* app, const char* text);
+// The host rang the bell: passed on to the browsers, at most once per
+// kAppBellIntervalMs.
+void app_bell(app_s* app);
+constexpr int kAppBellIntervalMs = 200;
 void _app_update_title(app_s* app);
 // The host as the title names it, newly allocated (free()).
 char* app_get_display_name(app_s* app);

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 #include "app.h"
@@ -60,6 +61,9 @@ static void core_hook_bcomout(te* t, const char* bytes, int length) {
 }
 static void core_hook_title(te* t, const char* text) {
   if (app_s* app = core_owner(t)) app_set_te_title(app, text);
+}
+static void core_hook_bell(te* t) {
+  if (app_s* app = core_owner(t)) app_bell(app);
 }
 static void core_hook_error(te*, int code) {
   TE_Trace(TRACE_FAIL, "Terminal engine error %d\n", code);
@@ -132,6 +136,7 @@ static app_s* app_create_initialize(void* frame, int x, int y) {
     t->hooks.comout = core_hook_comout;
     t->hooks.bcomout = core_hook_bcomout;
     t->hooks.set_title = core_hook_title;
+    t->hooks.bell = core_hook_bell;
     t->hooks.windowSizeChanged = windowSizeChanged;
     t->hooks.error = core_hook_error;
   } else {
@@ -221,6 +226,8 @@ void app_connect(app_s* app) {
   g_title = std::string(APP_TITLE_PRODUCT " - Connecting to ") + host;
   app_set_title(app, g_title.c_str());
   app->_haveFirstData = false;
+  // A title belongs to the host that set it: a new connect starts without.
+  if (!app->teTitle.empty()) app_set_te_title(app, "");
 
   // A connection that is still there (connected or still connecting) is
   // ended first, so that no descriptor or shell is left behind.
@@ -486,4 +493,16 @@ void app_set_te_title(app_s* app, const char* text) {
   if (!app) return;
   app->teTitle = text ? text : "";
   _app_update_title(app);
+  if (g_channelOps.send_title) g_channelOps.send_title(app);
+}
+
+void app_bell(app_s* app) {
+  if (!app) return;
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const int64_t ms = static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+  // A host that rings in a loop is heard once per interval, not once per byte.
+  if (app->lastBellMs != 0 && ms - app->lastBellMs < kAppBellIntervalMs) return;
+  app->lastBellMs = ms;
+  if (g_channelOps.send_bell) g_channelOps.send_bell(app);
 }
