@@ -72,6 +72,8 @@ const ReplyCase kReplies[] = {
     {"DECRQM private with state", MAC, "\x1b[?1h\x1b[?7l\x1b[?1$p\x1b[?7$p\x1b[?25$p\x1b[?66$p\x1b[?2$p",
      "\x1b[?1;1$y\x1b[?7;2$y\x1b[?25;1$y\x1b[?66;2$y\x1b[?2;1$y"},
     {"DECRQM origin", MAC, "\x1b[?6h\x1b[?6$p", "\x1b[?6;1$y"},
+    {"DECRQM bracketed paste, off again after a reset", MAC,
+     "\x1b[?2004$p\x1b[?2004h\x1b[?2004$p\x1b" "c\x1b[?2004$p", "\x1b[?2004;2$y\x1b[?2004;1$y\x1b[?2004;2$y"},
     {"DECRQM unknown private", MAC, "\x1b[?1049$p", ""},
     // Presentation and terminal state
     {"cursor information", MAC, "\x1b[5;10H\x1b[1;4m\x1b[1$w", DCS7 + "1$u5;10;1;C;@;H;0;1;@;B%5%5%5" + ST7},
