@@ -90,18 +90,31 @@ enum KVX_ACTION {
   // To the browser:
   //   7  STATUS      block-mode status line (3270/5250): fields are given
   //                  where the block-mode binding sends it
-  //   8  TITLE       the host's window title; field: the title (may be empty)
-  //   9  BELL        the host rang the bell; no fields
-  //   10 SCROLLBACK  this browser's view of the scrollback; fields: rows back
-  //                  (0 = live), rows kept
-  //   11 MODES       terminal modes the page must know; fields: bracketed
-  //                  paste "1"/"0"
+  //   8  TITLE       the host's window title; field: the title (empty: the
+  //                  host has set none).  Sent on a change and after a refresh
+  //   9  BELL        the host rang the bell (at most once per 200 ms); no fields
+  //   10 SCROLLBACK  this browser's view of the scrollback (character mode);
+  //                  fields: rows back (0 = live), rows kept, and the rows the
+  //                  cells shown move down (up when negative) before the
+  //                  update frames that follow fill what they do not cover.
+  //                  Sent when the view moves and when rows kept change;
+  //                  while a browser looks back it gets no screen updates and
+  //                  no cursor: the live screen goes on and comes back with it
+  //   11 MODES       terminal state the page must know; fields: bracketed
+  //                  paste "1"/"0", alternate screen shown "1"/"0", rows,
+  //                  columns.  Sent when one of them changes and after a refresh
   //   12 NOTICE      a non-fatal message for the person; fields: kind, text
   //                  (kind "emulation": the requested emulation is not
   //                  available and another one runs)
   //   13 LABELS      host-writable status and label lines of character-mode
   //                  terminals that keep them apart from the screen; fields
   //                  are given where the engine sends them
+  //   14 LINES       line attributes of the rows this browser shows, where
+  //                  they changed (after the cells of the same pass); field:
+  //                  the first row; data: one byte per row from it: low
+  //                  nibble 0 single width, 1 double width, 2 and 3 the upper
+  //                  and lower half of double height; 0x40 the row goes on in
+  //                  the next one (it wrapped)
   KVX_HOST_ACTION_STATUS = 7,
   KVX_HOST_ACTION_TITLE = 8,
   KVX_HOST_ACTION_BELL = 9,
@@ -109,10 +122,12 @@ enum KVX_ACTION {
   KVX_HOST_ACTION_MODES = 11,
   KVX_HOST_ACTION_NOTICE = 12,
   KVX_HOST_ACTION_LABELS = 13,
+  KVX_HOST_ACTION_LINES = 14,
   //
   // From the browser:
-  //   4006 SCROLLBACK  show this browser the view n rows back; field: n
-  //                    (0 returns to live)
+  //   4006 SCROLLBACK  show this browser the view n rows back; field: n,
+  //                    counted from where the last SCROLLBACK frame said the
+  //                    view stands (0 returns to live); character mode only
   //   4007 MOUSE       move the block-mode cursor to a cell; fields: row,
   //                    column (counted from 0 at the top left)
   KVX_CLIENT_ACTION_SCROLLBACK = 4006,
@@ -140,6 +155,23 @@ struct kvx_frame_t {
   bool eof = false;
 };
 
+// What one browser shows beyond the cells it was sent: where its view of
+// the scrollback stands, its rows' line attributes and the terminal state it
+// was told.  Rows are numbered as the engine counts rows added to its
+// scrollback: the saved row b rows above the live screen is number
+// added - b, live row y is number added + y.
+struct kvx_view_t {
+  int told = 0;                      // rows back as last told (0 = live)
+  int64_t top = 0;                   // number of the row shown at the top
+  int64_t liveFrom = 0;              // rows from this number on were live-screen rows when sent
+  bool stale = false;                // live rows changed while the view stood back
+  int rows = 0, cols = 0;            // the screen size of what is shown
+  bool stateTold = false;            // asked for the screen (refresh): kept told of state changes
+  int keptTold = -1;                 // rows kept, as last told
+  std::string modesTold;             // MODES fields as last sent
+  std::vector<unsigned char> lines;  // line attributes as last sent, one per row
+};
+
 struct kvx_client_t {
   bufferevent* bev = nullptr;
   evbuffer* buf = nullptr;  // input of the frame reader: a WebSocket payload or the socket's input
@@ -157,6 +189,7 @@ struct kvx_client_t {
   bool needScreen = false;  // fell behind: updates skipped, the whole screen is owed
   char peerAddr[16] = {};   // the browser's address and port, read while it is
   int peerPort = 0;         // connected, for the line written when it leaves
+  kvx_view_t view;
 };
 
 struct bufev_conn_info {
@@ -278,6 +311,11 @@ void kvx_send_screen(app_s* app, kvx_client_t* client);
 // The cursor of the active emulator to one browser, or to all.
 void kvx_send_cursor_state(kvx_client_t* client);
 void _kvx_send_cursor_state(kvx_client_t* client, int x, int y, int visible);
+// Appends one update frame for the rectangle (inclusive) of `rows`, the
+// row pointers by screen row, to `out`; false when the memory for it
+// cannot be had.
+bool kvx_build_update(te* t, const uint64_t* const* rows, int top, int left, int bottom, int right,
+                      evbuffer* out);
 // A cell as the browser draws it: the Unicode value in bits 32-62 and bit 63
 // set (unchanged, bit 63 clear, without a TCS-to-Unicode table).
 uint64_t get_unicode_chattr(te* t, uint64_t cell);
@@ -289,6 +327,31 @@ void kvx_update_client_writable(kvx_client_t* client);
 bool kvx_all_clients_behind(app_s* app);
 // Fills the session's channel seam with the operations above.
 void kvx_update_attach(app_s* app);
+
+// ---- this browser's view, title and bell (view.cpp) ----
+// Moves this browser's view to n rows back (KVX_CLIENT_ACTION_SCROLLBACK).
+void kvx_view_scroll(app_s* app, kvx_client_t* client, int n);
+// True while the browser looks back at the scrollback.
+bool kvx_view_is_back(const kvx_client_t* client);
+// The whole view of a browser that looks back (after a refresh or when it
+// caught up); false when it is live.
+bool kvx_view_send_whole(app_s* app, kvx_client_t* client);
+// Live rows went to this browser (`whole`: the whole screen): its view
+// stands at the live screen.
+void kvx_view_live_sent(app_s* app, kvx_client_t* client, bool whole);
+// Before a pass of screen updates: a new size (and the other modes) goes
+// ahead of the cells drawn at it.
+void kvx_view_before_update(app_s* app);
+// After a pass of screen updates: views that look back learn how far back
+// they now stand (the screen size or page changed: back to live); every
+// browser that is not behind gets what changed of its line attributes,
+// rows kept and modes.
+void kvx_view_after_update(app_s* app);
+// Line attributes, rows kept and modes that changed, to one browser; from
+// now on it is told of their changes after every pass (a refresh asks for it).
+void kvx_view_sync(app_s* app, kvx_client_t* client);
+void kvx_send_title(app_s* app, kvx_client_t* client);
+void kvx_send_bell(app_s* app);
 
 // Session-role start and end of the channel: the attach deadline.
 void kvx_channel_start(app_s* app);

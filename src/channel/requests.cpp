@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 
 #include "app.h"
 #include "channel.h"
@@ -20,7 +21,7 @@ static bool rq_alive(const kvx_client_t* client) {
 }
 
 // A key frame: the key code in 4 data bytes, little-endian.
-static void rq_onkey(app_s* app, const kvx_client_t* client) {
+static void rq_onkey(app_s* app, kvx_client_t* client) {
   const kvx_frame_t& hf = client->hf;
   if (hf.hdr.dataSize != 4 || hf.data.size() < 4) {
     TE_Trace(TRACE_FAIL, "[%d] - Key frame with %zu data bytes ignored.\n", static_cast<int>(getpid()),
@@ -33,6 +34,8 @@ static void rq_onkey(app_s* app, const kvx_client_t* client) {
   const int key = static_cast<int32_t>(raw);
   switch (app->emlib) {
     case EM_UNIX:
+      // Typing goes to the live screen, and so does the view of whoever types.
+      if (kvx_view_is_back(client)) kvx_view_scroll(app, client, 0);
       app_onkey(app, key);
       break;
     default:
@@ -49,7 +52,16 @@ void kvx_handle_client_requests(kvx_client_t* client) {
       client->screenSent = true;
       kvx_send_cursor_state(client);
       kvx_send_screen(app, client);
+      kvx_view_sync(app, client);
+      if (!app->teTitle.empty()) kvx_send_title(app, client);
       break;
+    case KVX_CLIENT_ACTION_SCROLLBACK: {
+      const char* n = kvx_frame_get_hdr(client, 2);
+      // Beyond any ring, and the arithmetic stays far from overflow.
+      const long back = n ? std::clamp(strtol(n, nullptr, 10), 0L, 1L << 24) : 0;
+      kvx_view_scroll(app, client, static_cast<int>(back));
+      break;
+    }
     case KVX_CLIENT_ACTION_CONNECT_HOST:
       if (!app->_dict) break;
       kvx_frame_clear(client);

@@ -45,9 +45,8 @@ uint64_t get_unicode_chattr(te* t, uint64_t cell) {
   return (cell & ~CA_UNI) | ((cp << CA_UNI_SHIFT) & CA_UNI) | CA_CHANNEL;
 }
 
-// Appends one update frame for the rectangle (inclusive) to `out`; false
-// when the memory for it cannot be had.
-static bool update_build(te* t, int top, int left, int bottom, int right, evbuffer* out) {
+bool kvx_build_update(te* t, const uint64_t* const* rows, int top, int left, int bottom, int right,
+                      evbuffer* out) {
   const size_t width = static_cast<size_t>(right - left + 1);
   const size_t count = width * static_cast<size_t>(bottom - top + 1);
   static std::vector<uint64_t> cells;
@@ -60,7 +59,7 @@ static bool update_build(te* t, int top, int left, int bottom, int right, evbuff
   const uint64_t normalColor = static_cast<uint64_t>(t->inuseCAT[0].color) & CA_COLOR;
   uint64_t* p = cells.data();
   for (int y = top; y <= bottom; y++) {
-    const CHATTR* row = t->_vscreen[y];
+    const CHATTR* row = rows[y];
     for (int x = left; x <= right; x++) {
       uint64_t cell = row ? get_unicode_chattr(t, row[x]) : 0;
       if (colorRule) cell = (cell & ~CA_COLOR) | normalColor;
@@ -117,28 +116,37 @@ void kvx_send_region(app_s* app, kvx_client_t* client) {
   VREGION r = t->vscreen_region;
   if (!update_region_valid(t, r)) {
     if (r.top >= 0) vscreen_invalidate(t);
+    kvx_view_after_update(app);
     return;
   }
   evbuffer* frame = evbuffer_new();
   if (!frame) return;
-  if (!update_build(t, r.top, r.left, r.bottom, r.right, frame)) {
+  if (!kvx_build_update(t, t->_vscreen, r.top, r.left, r.bottom, r.right, frame)) {
     evbuffer_free(frame);
     return;
   }
   vscreen_invalidate(t);
+  kvx_view_before_update(app);
+  const bool whole = r.top == 0 && r.left == 0 && r.bottom == t->vlines - 1 && r.right == t->vcols - 1;
+  // A browser that looks back at the scrollback keeps its view; the live
+  // screen it will return to has changed.
+  auto deliver = [&](kvx_client_t* c) {
+    if (update_client_behind(c)) return;
+    if (kvx_view_is_back(c)) {
+      c->view.stale = true;
+      return;
+    }
+    c->screenSent = true;
+    kvx_send_buffer(c, frame);
+    kvx_view_live_sent(app, c, whole);
+  };
   if (client) {
-    if (!update_client_behind(client)) {
-      client->screenSent = true;
-      kvx_send_buffer(client, frame);
-    }
+    deliver(client);
   } else {
-    for (kvx_client_t* c : app->kvx_clients) {
-      if (update_client_behind(c)) continue;
-      c->screenSent = true;
-      kvx_send_buffer(c, frame);
-    }
+    for (kvx_client_t* c : app->kvx_clients) deliver(c);
   }
   evbuffer_free(frame);
+  kvx_view_after_update(app);
   update_check_pressure(app);
 }
 
@@ -155,11 +163,13 @@ void kvx_send_screen(app_s* app, kvx_client_t* client) {
   // one that asks for the screen again and again without reading) gets it
   // once it has caught up.
   if (update_client_behind(client)) return;
+  if (kvx_view_send_whole(app, client)) return;
   evbuffer* frame = evbuffer_new();
   if (!frame) return;
-  if (update_build(t, 0, 0, t->vlines - 1, t->vcols - 1, frame)) {
+  if (kvx_build_update(t, t->_vscreen, 0, 0, t->vlines - 1, t->vcols - 1, frame)) {
     client->screenSent = true;
     kvx_send_buffer(client, frame);
+    kvx_view_live_sent(app, client, true);
   }
   evbuffer_free(frame);
 }
@@ -185,13 +195,15 @@ void kvx_send_cursor_state(kvx_client_t* client) {
   te* t = app ? app->lpte : nullptr;
   if (!t || app->emlib != EM_UNIX) return;
   const int visible = t->vCaret ? 1 : 0;
+  // A browser that looks back at the scrollback is told the cursor on its return.
   if (client) {
-    _kvx_send_cursor_state(client, t->xPOS, t->yPOS, visible);
+    if (!kvx_view_is_back(client)) _kvx_send_cursor_state(client, t->xPOS, t->yPOS, visible);
     return;
   }
   // A browser that has no screen yet, or is owed one, has no use for it.
   for (kvx_client_t* c : app->kvx_clients)
-    if (c->screenSent && !c->needScreen) _kvx_send_cursor_state(c, t->xPOS, t->yPOS, visible);
+    if (c->screenSent && !c->needScreen && !kvx_view_is_back(c))
+      _kvx_send_cursor_state(c, t->xPOS, t->yPOS, visible);
 }
 
 void kvx_update_client_writable(kvx_client_t* client) {
@@ -224,9 +236,13 @@ static void update_send_screen(app_s* app) {
 static void update_send_cursor(app_s*) {
   kvx_send_cursor_state(nullptr);
 }
+static void update_send_title(app_s* app) {
+  kvx_send_title(app, nullptr);
+}
 
 void kvx_update_attach(app_s*) {
-  static const app_channel_ops ops = {update_send_connected, update_send_region, update_send_screen,
-                                      update_send_cursor, kvx_all_clients_behind};
+  static const app_channel_ops ops = {update_send_connected, update_send_region,     update_send_screen,
+                                      update_send_cursor,    kvx_all_clients_behind, update_send_title,
+                                      kvx_send_bell};
   app_set_channel_ops(&ops);
 }
