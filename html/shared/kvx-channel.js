@@ -25,6 +25,7 @@ export const ACTION = Object.freeze({
   MODES: 11,
   NOTICE: 12,
   LABELS: 13,
+  LINES: 14,
   SCROLLBACK: 4006,
   MOUSE: 4007,
 });

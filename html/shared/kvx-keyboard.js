@@ -154,10 +154,12 @@ export function classify(ev) {
 }
 
 export class Keyboard {
-  // `send(code)` takes one key code.
-  constructor(container, send) {
+  // `send(code)` takes one key code; `paste(text)`, when given, takes
+  // pasted text instead of typing it.
+  constructor(container, send, { paste } = {}) {
     this.container = container;
     this.send = send;
+    this.paste = paste;
     this.composing = false;
     const area = document.createElement('textarea');
     area.className = 'kvx-input';
@@ -186,7 +188,8 @@ export class Keyboard {
       ev.preventDefault();
       area.classList.remove('kvx-input-pointer');
       const text = ev.clipboardData ? ev.clipboardData.getData('text/plain') : '';
-      this.sendText(text);
+      if (this.paste) this.paste(text);
+      else this.sendText(text);
     });
     // Clicks anywhere on the terminal type into it; a right click puts the
     // text area under the pointer so that the context menu can paste.

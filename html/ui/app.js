@@ -1,33 +1,47 @@
 // The browser application: creates a session for this device (or takes up
-// the one this tab already had), configures the host the address or the
-// connect panel names (kvx-hosts.js; the local shell by default), opens the
-// session's channel, draws what it sends, sends what is typed
-// (kvx-keyboard.js) and shows the session's prompts as dialogs
-// (kvx-dialogs.js).  A new window size goes to the session, which resizes
-// the host's terminal.
+// the one this tab already had, or the one a link names), configures the
+// host the address or the connect panel names (kvx-hosts.js; the local
+// shell by default), opens the session's channel, draws what it sends,
+// sends what is typed (kvx-keyboard.js) and shows the session's prompts as
+// dialogs (kvx-dialogs.js).  Around the screen: the scrollback view
+// (kvx-scrollback.js), selection, copy and paste (kvx-selection.js,
+// kvx-clipboard.js), the host's title and bell, the text size, the recent
+// hosts (connect-panel.js) and the sessions of this device (sessions.js).
+// A new window size or text size goes to the session, which resizes the
+// host's terminal; a page attached to a shared session follows the size
+// the session has.
 //
 // A prompt lasts until this page answers it or any other frame arrives: the
 // session sends nothing else while it waits, so a later frame means that
 // another browser answered or that the session stopped waiting.
+import { postJson } from './api.js';
+import { ConnectPanel } from './connect-panel.js';
+import { Bell } from './kvx-bell.js';
 import { ACTION, Channel } from './kvx-channel.js';
+import { isMultiLine, pasteCodes, readClipboard, writeClipboard } from './kvx-clipboard.js';
 import { Dialogs } from './kvx-dialogs.js';
-import {
-  EMULATIONS, PROTOCOLS, choiceFromParams, describeChoice, kcfForChoice, normalizeChoice, paramsForChoice,
-  protocolOf,
-} from './kvx-hosts.js';
+import { choiceFromParams, describeChoice, kcfForChoice, normalizeChoice, paramsForChoice, protocolOf } from './kvx-hosts.js';
 import { Keyboard } from './kvx-keyboard.js';
+import { FONT_SIZES, clampFontSize, loadPrefs, savePrefs } from './kvx-prefs.js';
+import { rememberChoice } from './kvx-recent.js';
 import { Screen } from './kvx-screen.js';
+import { ScrollView } from './kvx-scrollback.js';
+import { Selection } from './kvx-selection.js';
+import { listSessions, sessionAlive, sessionFromParams, sessionLink, sessionSettings } from './sessions.js';
+
+const KC = globalThis.KvxKeyCodes;
 
 let params = new URLSearchParams(location.search);
-const stateEl = document.getElementById('state');
-const titleEl = document.getElementById('title');
-const messageEl = document.getElementById('message');
-const reconnectButton = document.getElementById('reconnect');
-const restartButton = document.getElementById('restart');
-const terminalEl = document.getElementById('terminal');
-const panel = document.getElementById('connect-panel');
-const panelToggle = document.getElementById('connect-toggle');
-const field = (id) => document.getElementById(id);
+const $ = (id) => document.getElementById(id);
+const stateEl = $('state');
+const titleEl = $('title');
+const hostTitleEl = $('host-title');
+const messageEl = $('message');
+const reconnectButton = $('reconnect');
+const restartButton = $('restart');
+const terminalEl = $('terminal');
+const viewportEl = $('viewport');
+const toastEl = $('toast');
 
 function deviceId() {
   let id = localStorage.getItem('kavrix.deviceId');
@@ -39,15 +53,56 @@ function deviceId() {
   return id;
 }
 
-async function postJson(path, body) {
-  const response = await fetch(path, {
-    method: 'POST',
-    headers: { 'Content-Type': 'application/json' },
-    body: JSON.stringify(body),
-  });
-  const answer = await response.json().catch(() => ({ code: -1, message: `HTTP ${response.status}` }));
-  if (answer.code !== 0) throw new Error(`${path}: ${answer.message || 'failed'} (${answer.code})`);
-  return answer.content;
+const app = {
+  deviceId: deviceId(),
+  prefs: loadPrefs(),
+  session: null,          // { id, port }
+  joined: false,          // attached to a session this tab did not make
+  channel: null,
+  screen: null,
+  keyboard: null,
+  scroll: null,
+  dialogs: new Dialogs(),  // the session's prompts
+  questions: new Dialogs(),  // this page's own questions (a paste of lines)
+  bell: null,
+  hostConnected: false,
+  hostConnecting: false,  // a connect was asked for and has not ended yet
+  rememberOnConnect: false,  // the choice joins the recent hosts once connected
+  posting: 0,             // settings posts on their way
+  channelState: 'closed',
+  frames: 0,
+  keysSent: 0,
+  pastes: 0,
+  lastError: '',
+  hostTitle: '',          // the host's window title, '' when it set none
+  modes: { bracketed: false, alternate: false },
+  choice: choiceFromParams(params),
+  size: null,             // { rows, cols } of the screen
+  wantSize: null,         // the size this page last asked the session for
+  kcf: null,              // the settings last posted, without secrets
+};
+
+const sizeFixed = () => Number(params.get('rows')) > 0 && Number(params.get('cols')) > 0;
+const choiceKey = (choice) => paramsForChoice(choice).toString();
+const isShellHost = () => !protocolOf(app.choice.commtype).block;
+
+// ---- text size and the screen's size ----
+
+function applyFontSize() {
+  terminalEl.style.setProperty('--kvx-font-size', `${app.prefs.fontSize}px`);
+  $('font-size').textContent = String(app.prefs.fontSize);
+  $('font-smaller').disabled = app.prefs.fontSize <= FONT_SIZES.min;
+  $('font-larger').disabled = app.prefs.fontSize >= FONT_SIZES.max;
+}
+
+function setFontSize(size) {
+  const next = clampFontSize(size);
+  if (next === app.prefs.fontSize) return;
+  app.prefs.fontSize = next;
+  savePrefs(app.prefs);
+  applyFontSize();
+  app.scroll?.render();
+  resizeScreen();
 }
 
 // Rows and columns that fit the window (or those asked for in the address).
@@ -59,72 +114,95 @@ function screenSize() {
   const probe = document.createElement('span');
   probe.textContent = 'M'.repeat(20);
   probe.style.visibility = 'hidden';
+  probe.style.position = 'absolute';
   terminalEl.appendChild(probe);
   const box = probe.getBoundingClientRect();
   probe.remove();
   const cellW = box.width / 20 || 9;
   const cellH = parseFloat(getComputedStyle(terminalEl).lineHeight) || box.height || 18;
   const main = document.querySelector('main').getBoundingClientRect();
+  // The main area's padding, the terminal's border and padding, the scroll bar.
   return {
-    rows: clamp(Math.floor((main.height - 40) / cellH), 5, 100),
-    cols: clamp(Math.floor((main.width - 40) / cellW), 20, 132),
+    rows: clamp(Math.floor((main.height - 40) / cellH), 5, 250),
+    cols: clamp(Math.floor((main.width - 56) / cellW), 20, 132),
   };
 }
 
-const app = {
-  deviceId: deviceId(),
-  session: null,       // { id, port }
-  channel: null,
-  screen: null,
-  keyboard: null,
-  dialogs: new Dialogs(),
-  hostConnected: false,
-  hostConnecting: false,  // a connect was asked for and has not ended yet
-  posting: 0,             // settings posts on their way
-  channelState: 'closed',
-  frames: 0,
-  keysSent: 0,
-  lastError: '',
-  choice: choiceFromParams(params),
-  size: null,          // { rows, cols } of the screen
-  kcf: null,           // the settings last posted, without secrets
-};
+let resizeTimer = null;
+window.addEventListener('resize', () => {
+  clearTimeout(resizeTimer);
+  resizeTimer = setTimeout(resizeScreen, 250);
+});
 
-const sizeFixed = () => Number(params.get('rows')) > 0 && Number(params.get('cols')) > 0;
-const choiceKey = (choice) => paramsForChoice(choice).toString();
+// A window or text size that holds another number of rows or columns
+// resizes the screen and tells the session, which resizes the host's
+// terminal (and, while no host is connected, keeps the size for the next
+// connect).
+async function resizeScreen() {
+  if (!app.session || !app.screen || !app.kcf || sizeFixed()) return;
+  const size = screenSize();
+  if (size.rows === app.size.rows && size.cols === app.size.cols) return;
+  app.wantSize = size;
+  setSize(size);
+  saveSession();
+  await postSize();
+}
 
-// Posts the settings for `choice`; `password` travels as a secret only.
-async function postConfig(session, choice, size, { password = '', connect = true, disconnect = false } = {}) {
-  const kcf = kcfForChoice(choice, size, password);
-  const { secureKeys, ...kept } = kcf;
-  app.kcf = kept;
-  if (connect) app.hostConnecting = true;
-  showState();
-  app.posting++;
+// One size post at a time, the latest size last: posts on their way
+// together could reach the session in either order.
+const sizePost = { busy: false, again: false };
+async function postSize() {
+  if (sizePost.busy) {
+    sizePost.again = true;
+    return;
+  }
+  sizePost.busy = true;
   try {
-    await postJson(`/load_config?session=${encodeURIComponent(session.id)}`, {
-      kcf,
-      connectToHost: connect,
-      disconnectFromHost: disconnect,
-    });
-  } catch (err) {
-    app.hostConnecting = false;
-    throw err;
+    do {
+      sizePost.again = false;
+      const { rows, cols } = app.wantSize;
+      const kcf = { ...app.kcf, lines: rows, col: cols, clearEmulator: 0 };
+      app.kcf = kcf;
+      try {
+        await postJson(`/load_config?session=${encodeURIComponent(app.session.id)}`, { kcf, connectToHost: false });
+      } catch (err) {
+        showMessage(`Could not resize: ${err.message}`);
+      }
+    } while (sizePost.again);
   } finally {
-    app.posting--;
-    showState();
+    sizePost.busy = false;
   }
 }
 
+function setSize(size) {
+  app.size = size;
+  app.screen.resize(size.rows, size.cols);
+  app.scroll.render();
+  showTitle();
+}
+
+// ---- what the header shows ----
+
+// The host as a tab title names it.
+function hostName(choice) {
+  const c = normalizeChoice(choice);
+  const protocol = protocolOf(c.commtype);
+  if (!protocol.remote) return protocol.label;
+  return c.user ? `${c.user}@${c.node}` : c.node;
+}
+
 function showTitle() {
+  hostTitleEl.textContent = app.hostTitle;
+  hostTitleEl.hidden = !app.hostTitle;
   if (app.size) titleEl.textContent = `${describeChoice(app.choice)}, ${app.size.cols} x ${app.size.rows}`;
+  document.title = app.hostTitle || hostName(app.choice);
 }
 
 function saveSession() {
   if (!app.session) return;
   sessionStorage.setItem('kavrix.session', JSON.stringify({
     id: app.session.id, port: app.session.port, rows: app.size.rows, cols: app.size.cols,
-    target: choiceKey(app.choice),
+    target: choiceKey(app.choice), joined: app.joined,
   }));
 }
 
@@ -158,18 +236,121 @@ function showMessage(text) {
   messageEl.hidden = !text;
 }
 
-async function sessionLives(session) {
-  try {
-    const list = await postJson('/list_sessions', { deviceId: app.deviceId });
-    return Array.isArray(list) && list.some((s) => s.sessionId === session.id);
-  } catch {
-    return false;
-  }
+let toastTimer = null;
+function toast(text) {
+  toastEl.textContent = text;
+  toastEl.hidden = false;
+  clearTimeout(toastTimer);
+  toastTimer = setTimeout(() => {
+    toastEl.hidden = true;
+  }, 2600);
 }
+
+// ---- keys, copy and paste ----
 
 function sendKey(code) {
   if (app.channel?.sendKey(code)) app.keysSent++;
 }
+
+async function copySelection() {
+  const text = app.screen?.selectionText() ?? '';
+  if (!text) return false;
+  if (await writeClipboard(text)) {
+    const lines = text.split('\n').length;
+    toast(lines > 1 ? `Copied ${lines} lines` : 'Copied');
+    return true;
+  }
+  toast('The browser did not let the page copy');
+  return false;
+}
+
+// A paste goes to the host as typing (bracketed when the host asked); into
+// a shell, text with a line break runs commands, so the page asks first.
+async function paste(text) {
+  if (!text || !app.channel?.isOpen) return;
+  if (app.prefs.confirmPaste && isShellHost() && isMultiLine(text)) {
+    const ok = await confirmPaste(text);
+    app.keyboard?.focus();
+    if (!ok) return;
+  }
+  app.pastes++;
+  for (const code of pasteCodes(text, app.modes.bracketed)) sendKey(code);
+}
+
+async function confirmPaste(text) {
+  const lines = text.replace(/\r\n?/g, '\n').replace(/\n$/, '').split('\n');
+  const preview = document.createElement('pre');
+  preview.className = 'kvx-paste-preview';
+  preview.textContent = lines.slice(0, 8).join('\n') + (lines.length > 8 ? `\n… ${lines.length - 8} more` : '');
+  const never = Object.assign(document.createElement('input'), { type: 'checkbox' });
+  const neverLabel = document.createElement('label');
+  neverLabel.className = 'kvx-dialog-save-label';
+  neverLabel.append(never, ' Do not ask again');
+  const answer = await app.questions.show({
+    kind: 'paste',
+    title: `Paste ${lines.length === 1 ? 'a line' : `${lines.length} lines`} into the shell?`,
+    message: 'Each line break runs the line before it, as if typed.',
+    body: [preview, neverLabel],
+    buttons: [['Cancel', 0, false], ['Paste', 1, true]],
+    cancel: 0,
+    read: Number,
+  });
+  if (answer === 1 && never.checked) {
+    app.prefs.confirmPaste = false;
+    savePrefs(app.prefs);
+    showPrefs();
+  }
+  return answer === 1;
+}
+
+async function pasteFromClipboard() {
+  const text = await readClipboard();
+  if (text === null) {
+    toast('The browser keeps the clipboard from pages here: press Ctrl+Shift+V to paste');
+    return;
+  }
+  await paste(text);
+}
+
+function shareSession() {
+  if (!app.session) return;
+  const link = sessionLink(app.session);
+  writeClipboard(link).then((ok) => toast(ok ? 'Link copied: whoever opens it shares this session' : link));
+}
+
+// A right click opens the browser's own menu over the typing area (so that
+// it offers to paste); with text selected, the area holds that text,
+// selected, so that the menu offers to copy it too.
+function prepareContextMenu() {
+  const text = app.screen?.selectionText() ?? '';
+  const area = app.keyboard?.area;
+  if (!area || !text) return;
+  area.value = text;
+  area.select();
+}
+
+// Keys the page keeps for itself, wherever the focus is: the text size,
+// copy, and the scrollback's page keys while there is scrollback to see.
+window.addEventListener('keydown', (ev) => {
+  if (app.dialogs.open || app.questions.open) return;
+  const ctrlOnly = ev.ctrlKey && !ev.altKey && !ev.metaKey;
+  let handled = true;
+  if (ctrlOnly && !ev.shiftKey && (ev.key === '=' || ev.key === '+')) setFontSize(app.prefs.fontSize + 1);
+  else if (ctrlOnly && ev.shiftKey && ev.key === '+') setFontSize(app.prefs.fontSize + 1);
+  else if (ctrlOnly && !ev.shiftKey && ev.key === '-') setFontSize(app.prefs.fontSize - 1);
+  else if (ctrlOnly && !ev.shiftKey && ev.code === 'Digit0') setFontSize(FONT_SIZES.default);
+  else if (ctrlOnly && ev.shiftKey && ev.code === 'KeyC') copySelection();
+  else if (ev.shiftKey && !ev.ctrlKey && !ev.altKey && (ev.key === 'PageUp' || ev.key === 'PageDown') &&
+    app.scroll && (app.scroll.kept > 0 || app.scroll.isBack) && terminalEl.contains(document.activeElement)) {
+    app.scroll.scrollPages(ev.key === 'PageUp' ? 1 : -1);
+  } else handled = false;
+  if (handled) {
+    ev.preventDefault();
+    ev.stopPropagation();
+  }
+}, true);
+
+// ---- the session's frames ----
 
 // Shows a prompt and sends the answer, unless the prompt ended first.
 async function prompt(frame) {
@@ -187,6 +368,7 @@ async function prompt(frame) {
     }
     case ACTION.SHOW_FATAL_ERROR: {
       app.hostConnecting = false;
+      app.rememberOnConnect = false;
       showState();
       app.lastError = b;
       showMessage(b);
@@ -204,23 +386,54 @@ function onFrame(frame) {
   app.frames++;
   const isPrompt = [ACTION.GET_ENTRY, ACTION.GET_YESNO, ACTION.SHOW_FATAL_ERROR].includes(frame.action);
   if (!isPrompt && app.dialogs.open) app.dialogs.dismiss();
+  const [f0, f1, f2, f3] = frame.fields;
   switch (frame.action) {
     case ACTION.CONNECTED:
-      app.hostConnected = frame.fields[0] === '1';
+      app.hostConnected = f0 === '1';
       if (app.hostConnected) showMessage('');
+      if (app.hostConnected && app.rememberOnConnect) {
+        app.rememberOnConnect = false;
+        rememberChoice(app.choice);
+      }
       // While a post of new settings is on its way, a "0" is the end of the
       // previous host, not of the connect it asks for.
       if (app.hostConnected || app.posting === 0) app.hostConnecting = false;
       showState();
       break;
     case ACTION.UPDATE:
-      app.screen.applyUpdate(frame.fields[0], frame.data);
+      app.screen.applyUpdate(f0, frame.data);
       break;
     case ACTION.SET_CURSOR: {
-      const [x, y] = String(frame.fields[0]).split(':').map(Number);
+      const [x, y] = String(f0).split(':').map(Number);
       if (Number.isInteger(x) && Number.isInteger(y)) {
-        app.screen.setCursor(x, y, frame.fields[1] === '1');
+        app.screen.setCursor(x, y, f1 === '1');
         app.keyboard?.moveTo(x, y);
+      }
+      break;
+    }
+    case ACTION.TITLE:
+      app.hostTitle = (f0 ?? '').trim();
+      showTitle();
+      break;
+    case ACTION.BELL:
+      app.bell.ring();
+      break;
+    case ACTION.SCROLLBACK_VIEW:
+      app.scroll.onState(Number(f0), Number(f1), Number(f2));
+      break;
+    case ACTION.LINES:
+      app.screen.setLines(Number(f0), frame.data);
+      break;
+    case ACTION.MODES: {
+      app.modes = { bracketed: f0 === '1', alternate: f1 === '1' };
+      app.scroll.setAlternate(app.modes.alternate);
+      const rows = Number(f2);
+      const cols = Number(f3);
+      // The session's size, whoever set it: it comes ahead of the cells drawn
+      // at it (a size this page asked for shows at once, and again here).
+      if (rows > 0 && cols > 0 && (rows !== app.size.rows || cols !== app.size.cols)) {
+        setSize({ rows, cols });
+        saveSession();
       }
       break;
     }
@@ -230,16 +443,27 @@ function onFrame(frame) {
   }
 }
 
-function attach(session, size) {
-  app.session = session;
-  app.screen = new Screen(terminalEl, size.rows, size.cols);
-  app.keyboard = new Keyboard(terminalEl, sendKey);
+// ---- the channel ----
+
+// Every attach names the session it is for.
+function channelUrl(session) {
   const host = location.hostname.includes(':') ? `[${location.hostname}]` : location.hostname;
   const scheme = location.protocol === 'https:' ? 'wss' : 'ws';
-  app.channel = new Channel(`${scheme}://${host}:${session.port}/get_te_channel`, {
+  return `${scheme}://${host}:${session.port}/get_te_channel?session=${encodeURIComponent(session.id)}`;
+}
+
+function attach(session, size) {
+  app.channel?.close();
+  app.session = session;
+  app.hostTitle = '';
+  app.size = size;
+  app.screen.resize(size.rows, size.cols);
+  app.scroll.reset();
+  app.channel = new Channel(channelUrl(session), {
     onOpen: () => {
       app.screen.resetCursor();
       app.keyboard.moveTo(0, 0);
+      app.scroll.reset();
       app.channel.send(ACTION.REFRESH);
     },
     onFrame,
@@ -251,13 +475,49 @@ function attach(session, size) {
       }
       showState();
     },
-    stillAlive: () => sessionLives(session),
+    stillAlive: () => sessionAlive(session),
   });
-  app.size = size;
   showTitle();
   app.channel.open();
   app.keyboard.focus();
 }
+
+function newScreen() {
+  const initial = screenSize();
+  app.screen = new Screen(terminalEl, initial.rows, initial.cols);
+  app.keyboard = new Keyboard(terminalEl, sendKey, { paste });
+  app.bell = new Bell(viewportEl, () => app.prefs.bellSound);
+  app.scroll = new ScrollView({
+    screen: app.screen,
+    bar: $('scrollbar'),
+    badge: $('live'),
+    request: (n) => app.channel?.send(ACTION.SCROLLBACK, [String(n)]) ?? false,
+    arrows: (up, n) => {
+      const code = KC.codePoint(up ? 'UP' : 'DOWN');
+      for (let i = 0; i < n; i++) sendKey(code);
+    },
+    onChange: (view) => viewportEl.classList.toggle('kvx-viewport-back', view.isBack),
+  });
+  new Selection(app.screen, terminalEl, {
+    onSelect: () => {
+      if (app.prefs.copyOnSelect) copySelection();
+    },
+  });
+  viewportEl.addEventListener('wheel', (ev) => {
+    if (app.scroll.onWheel(ev)) ev.preventDefault();
+  }, { passive: false });
+  terminalEl.addEventListener('contextmenu', prepareContextMenu);
+  // What the menu copied leaves the typing area again.
+  const area = app.keyboard.area;
+  const emptyArea = () => {
+    if (!app.keyboard.composing) area.value = '';
+  };
+  area.addEventListener('copy', () => setTimeout(emptyArea));
+  area.addEventListener('blur', emptyArea);
+  area.addEventListener('keydown', emptyArea, true);
+}
+
+// ---- starting, joining, connecting ----
 
 async function start() {
   showMessage('');
@@ -265,10 +525,16 @@ async function start() {
   showState();
   const size = screenSize();
   try {
+    const linked = sessionFromParams(params);
+    if (linked) {
+      await join(linked);
+      return;
+    }
     const saved = JSON.parse(sessionStorage.getItem('kavrix.session') || 'null');
-    if (saved && saved.id && saved.port && (await sessionLives(saved))) {
+    if (saved && saved.id && saved.port && (await sessionAlive(saved))) {
       const kept = { rows: saved.rows || size.rows, cols: saved.cols || size.cols };
-      attach(saved, kept);
+      app.joined = Boolean(saved.joined);
+      attach({ id: saved.id, port: saved.port }, kept);
       // The address names another host than the session had: go there.
       if (saved.target !== choiceKey(app.choice)) await connectTo(app.choice);
       else app.kcf = kcfForChoice(app.choice, kept);
@@ -276,6 +542,8 @@ async function start() {
     }
     const created = await postJson('/new_session', { deviceId: app.deviceId });
     const session = { id: created.sessionId, port: created.port };
+    app.joined = false;
+    app.rememberOnConnect = true;
     await postConfig(session, app.choice, size);
     attach(session, size);
     saveSession();
@@ -286,6 +554,59 @@ async function start() {
   }
 }
 
+// Attaches to a session that exists already (a link, the sessions list):
+// the same screen, and both pages type into it.  The page takes the host
+// and the size the session has.
+async function join(session) {
+  if (!(await sessionAlive(session))) {
+    app.channelState = 'ended';
+    showState();
+    showMessage('That session has ended.');
+    return false;
+  }
+  if (!session.port) {
+    const mine = await listSessions(app.deviceId).catch(() => []);
+    session.port = mine.find((s) => s.id === session.id)?.port || 0;
+    if (!session.port) {
+      app.channelState = 'ended';
+      showState();
+      showMessage('The link does not say where the session listens.');
+      return false;
+    }
+  }
+  const settings = await sessionSettings(session);
+  if (settings) app.choice = settings.choice;
+  const size = sizeFixed() ? screenSize() : settings?.size || screenSize();
+  app.joined = true;
+  attach(session, size);
+  app.kcf = kcfForChoice(app.choice, size);
+  saveSession();
+  return true;
+}
+
+// Posts the settings for `choice`; `password` travels as a secret only.
+async function postConfig(session, choice, size, { password = '', connect = true, disconnect = false } = {}) {
+  const kcf = kcfForChoice(choice, size, password);
+  const { secureKeys, ...kept } = kcf;
+  app.kcf = kept;
+  if (connect) app.hostConnecting = true;
+  showState();
+  app.posting++;
+  try {
+    await postJson(`/load_config?session=${encodeURIComponent(session.id)}`, {
+      kcf,
+      connectToHost: connect,
+      disconnectFromHost: disconnect,
+    });
+  } catch (err) {
+    app.hostConnecting = false;
+    throw err;
+  } finally {
+    app.posting--;
+    showState();
+  }
+}
+
 // Ends the session's current host and connects to `choice`; the session's
 // questions (host key, password) and errors arrive as prompts meanwhile.
 async function connectTo(choice, password = '') {
@@ -293,116 +614,137 @@ async function connectTo(choice, password = '') {
   params = paramsForChoice(app.choice, params);
   const query = params.toString();
   history.replaceState(null, '', `${location.pathname}${query ? `?${query}` : ''}`);
+  app.hostTitle = '';
   showTitle();
   saveSession();
   showMessage('');
   app.lastError = '';
+  app.rememberOnConnect = true;
   try {
     await postConfig(app.session, app.choice, app.size, { password, disconnect: true });
   } catch (err) {
+    app.rememberOnConnect = false;
     showMessage(`Could not connect: ${err.message}`);
   }
 }
 
-// ---- the connect panel ----
+// ---- the header's panels ----
 
-let panelProtocol = null;  // the protocol the panel showed before a change
-
-function fillPanel(choice) {
-  const c = normalizeChoice(choice);
-  field('protocol').value = String(c.commtype);
-  field('node').value = c.node;
-  field('port').value = protocolOf(c.commtype).remote ? String(c.port) : '';
-  field('user').value = c.user;
-  field('password').value = '';
-  field('emulate').value = String(c.emulate);
-  field('verify').checked = c.verify;
-  panelProtocol = protocolOf(c.commtype);
-  showPanelFields();
-}
-
-// Shows the fields the chosen protocol uses; a port still at the previous
-// protocol's default follows the new one.
-function showPanelFields(previous) {
-  const protocol = protocolOf(Number(field('protocol').value));
-  for (const label of panel.querySelectorAll('[data-remote]')) label.hidden = !protocol.remote;
-  for (const label of panel.querySelectorAll('[data-ssh]')) label.hidden = !protocol.ssh;
-  for (const label of panel.querySelectorAll('[data-tls]')) label.hidden = !protocol.tls;
-  field('node').required = protocol.remote;
-  field('port').required = protocol.remote;
-  const port = field('port');
-  if (previous && (port.value === '' || Number(port.value) === previous.port)) {
-    port.value = protocol.remote ? String(protocol.port) : '';
-  }
-}
-
-function openPanel(open) {
-  panel.hidden = !open;
-  panelToggle.setAttribute('aria-expanded', String(open));
-  if (open) {
-    fillPanel(app.choice);
-    (protocolOf(app.choice.commtype).remote ? field('node') : field('protocol')).focus();
-  } else {
-    app.keyboard?.focus();
-  }
-}
-
-for (const p of PROTOCOLS) field('protocol').append(new Option(p.label, String(p.commtype)));
-for (const [n, label] of EMULATIONS) field('emulate').append(new Option(label, String(n)));
-field('protocol').addEventListener('change', () => {
-  showPanelFields(panelProtocol);
-  panelProtocol = protocolOf(Number(field('protocol').value));
+const panel = new ConnectPanel($('connect-panel'), $('connect-toggle'), {
+  current: () => app.choice,
+  connect: (choice, password) => {
+    if (app.session) connectTo(choice, password);
+  },
+  onClose: () => app.keyboard?.focus(),
 });
-panelToggle.addEventListener('click', () => openPanel(panel.hidden));
-panel.addEventListener('keydown', (ev) => {
-  if (ev.key === 'Escape') openPanel(false);
-});
-panel.addEventListener('submit', (ev) => {
-  ev.preventDefault();
-  if (!app.session) return;
-  const choice = {
-    commtype: Number(field('protocol').value),
-    node: field('node').value,
-    port: Number(field('port').value),
-    user: field('user').value,
-    emulate: Number(field('emulate').value),
-    verify: field('verify').checked,
-    language: app.choice.language,
+
+// A popover under its button: one open at a time, Escape or a click
+// elsewhere closes it.
+function popover(button, box, fill) {
+  const close = () => {
+    box.hidden = true;
+    button.setAttribute('aria-expanded', 'false');
   };
-  const password = protocolOf(choice.commtype).ssh ? field('password').value : '';
-  field('password').value = '';
-  openPanel(false);
-  connectTo(choice, password);
-});
-
-// ---- window size ----
-
-let resizeTimer = null;
-window.addEventListener('resize', () => {
-  clearTimeout(resizeTimer);
-  resizeTimer = setTimeout(resizeScreen, 250);
-});
-
-// A window that holds another number of rows or columns resizes the screen
-// and tells the session, which resizes the host's terminal (and, while no
-// host is connected, keeps the size for the next connect).
-async function resizeScreen() {
-  if (!app.session || !app.screen || !app.kcf || sizeFixed()) return;
-  const size = screenSize();
-  if (size.rows === app.size.rows && size.cols === app.size.cols) return;
-  app.size = size;
-  app.screen.resize(size.rows, size.cols);
-  showTitle();
-  saveSession();
-  const kcf = { ...app.kcf, lines: size.rows, col: size.cols, clearEmulator: 0 };
-  app.kcf = kcf;
-  try {
-    await postJson(`/load_config?session=${encodeURIComponent(app.session.id)}`, { kcf, connectToHost: false });
-  } catch (err) {
-    showMessage(`Could not resize: ${err.message}`);
-  }
+  button.addEventListener('click', async () => {
+    const open = box.hidden;
+    for (const other of document.querySelectorAll('.popover')) other.hidden = true;
+    if (!open) return close();
+    await fill?.();
+    box.hidden = false;
+    button.setAttribute('aria-expanded', 'true');
+    box.querySelector('button, input, a')?.focus();
+  });
+  box.addEventListener('keydown', (ev) => {
+    if (ev.key === 'Escape') {
+      close();
+      button.focus();
+    }
+  });
+  document.addEventListener('mousedown', (ev) => {
+    if (!box.hidden && !box.contains(ev.target) && !button.contains(ev.target)) close();
+  });
+  return close;
 }
 
+// The sessions of this device, each with its host, to open here, in
+// another tab, or to hand on as a link.
+async function fillSessions() {
+  const list = $('sessions-list');
+  list.replaceChildren(Object.assign(document.createElement('li'), { textContent: 'Looking…' }));
+  let sessions = [];
+  try {
+    sessions = await listSessions(app.deviceId);
+  } catch (err) {
+    list.replaceChildren(Object.assign(document.createElement('li'), { textContent: err.message }));
+    return;
+  }
+  // This tab's session (perhaps another device's) is listed too.
+  if (app.session && !sessions.some((s) => s.id === app.session.id)) sessions.unshift({ ...app.session });
+  const settings = await Promise.all(sessions.map((s) => sessionSettings(s)));
+  const items = sessions.map((s, i) => {
+    const item = document.createElement('li');
+    const here = app.session?.id === s.id;
+    item.className = here ? 'current' : '';
+    const name = document.createElement('span');
+    name.className = 'session-name';
+    name.textContent = settings[i] ? describeChoice(settings[i].choice) : 'No host yet';
+    const id = Object.assign(document.createElement('code'), { textContent: s.id.slice(0, 8) });
+    const actions = document.createElement('span');
+    actions.className = 'session-actions';
+    if (here) {
+      actions.append(Object.assign(document.createElement('em'), { textContent: 'this tab' }));
+    } else {
+      const open = Object.assign(document.createElement('button'), { type: 'button', textContent: 'Open here' });
+      open.dataset.session = s.id;
+      open.addEventListener('click', () => {
+        closeSessions();
+        switchTo(s);
+      });
+      actions.append(open);
+    }
+    const tab = Object.assign(document.createElement('a'), {
+      href: sessionLink(s), target: '_blank', rel: 'noopener', textContent: 'New tab',
+    });
+    const copy = Object.assign(document.createElement('button'), { type: 'button', textContent: 'Copy link' });
+    copy.addEventListener('click', () => {
+      writeClipboard(sessionLink(s)).then((ok) => toast(ok ? 'Link copied' : sessionLink(s)));
+    });
+    actions.append(tab, copy);
+    item.append(name, id, actions);
+    return item;
+  });
+  if (!items.length) items.push(Object.assign(document.createElement('li'), { textContent: 'No live sessions.' }));
+  list.replaceChildren(...items);
+}
+
+// This tab leaves its session (which goes on) for another one.
+async function switchTo(session) {
+  app.channel?.close();
+  app.channel = null;
+  params = new URLSearchParams();
+  history.replaceState(null, '', location.pathname);
+  if (!(await join({ ...session }))) return;
+  showTitle();
+}
+
+const closeSessions = popover($('sessions-toggle'), $('sessions-panel'), fillSessions);
+popover($('settings-toggle'), $('settings-panel'), showPrefs);
+
+function showPrefs() {
+  $('pref-bell').checked = app.prefs.bellSound;
+  $('pref-copy').checked = app.prefs.copyOnSelect;
+  $('pref-paste').checked = app.prefs.confirmPaste;
+}
+for (const [id, name] of [['pref-bell', 'bellSound'], ['pref-copy', 'copyOnSelect'], ['pref-paste', 'confirmPaste']]) {
+  $(id).addEventListener('change', () => {
+    app.prefs[name] = $(id).checked;
+    savePrefs(app.prefs);
+  });
+}
+
+$('font-smaller').addEventListener('click', () => setFontSize(app.prefs.fontSize - 1));
+$('font-larger').addEventListener('click', () => setFontSize(app.prefs.fontSize + 1));
+$('share').addEventListener('click', shareSession);
 reconnectButton.addEventListener('click', () => {
   if (app.channel?.send(ACTION.CONNECT_HOST)) {
     app.hostConnecting = true;
@@ -413,6 +755,10 @@ reconnectButton.addEventListener('click', () => {
 restartButton.addEventListener('click', () => {
   app.channel?.close();
   sessionStorage.removeItem('kavrix.session');
+  if (sessionFromParams(params)) {
+    params = new URLSearchParams();
+    history.replaceState(null, '', location.pathname);
+  }
   start();
 });
 
@@ -423,21 +769,38 @@ window.kavrix = {
   },
   text: () => (app.screen ? app.screen.text() : ''),
   cursor: () => (app.screen ? { ...app.screen.cursor } : null),
+  selection: () => (app.screen ? app.screen.selectionText() : ''),
   state: () => ({
     channel: app.channelState,
     hostConnected: app.hostConnected,
     hostConnecting: app.hostConnecting,
     session: app.session,
+    joined: app.joined,
     reconnects: app.channel ? app.channel.reconnects : 0,
     updates: app.screen ? app.screen.updates : 0,
     keysSent: app.keysSent,
-    dialog: app.dialogs.open,
+    pastes: app.pastes,
+    dialog: app.dialogs.open || app.questions.open,
     lastError: app.lastError,
+    hostTitle: app.hostTitle,
+    bells: app.bell ? app.bell.rings : 0,
+    back: app.scroll ? app.scroll.back : 0,
+    settled: app.screen ? app.screen.settled : true,
+    kept: app.scroll ? app.scroll.kept : 0,
+    scrollRequests: app.scroll ? app.scroll.requests : 0,
+    modes: { ...app.modes },
+    fontSize: app.prefs.fontSize,
+    resizing: sizePost.busy,
   }),
   choice: () => ({ ...app.choice }),
   size: () => (app.size ? { ...app.size } : null),
+  link: () => (app.session ? sessionLink(app.session) : ''),
+  scrollTo: (n) => app.scroll?.go(n),
   focus: () => app.keyboard?.focus(),
   dropChannel: () => app.channel?.drop(),
 };
 
+applyFontSize();
+newScreen();
+showPrefs();
 start();

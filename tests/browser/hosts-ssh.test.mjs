@@ -87,6 +87,13 @@ try {
     await waitScreen(page, /\$ *$/);
     await typeLine(page, 'echo again-$((7*8))');
     await waitScreen(page, /^again-56 *$/);
+
+    // The recent hosts keep the choice, and the page keeps no password anywhere.
+    const recent = JSON.parse(await page.evaluate(() => localStorage.getItem('kavrix.recent')));
+    assert.deepEqual([recent[0].commtype, recent[0].node, recent[0].port, recent[0].user],
+      [5, '127.0.0.1', sshd.port, account.user]);
+    const stored = await page.evaluate(() => JSON.stringify({ ...localStorage }) + JSON.stringify({ ...sessionStorage }));
+    assert.ok(!stored.includes(account.password));
     assert.equal(await page.locator('dialog').count(), 0);
     assert.equal(new URL(page.url()).searchParams.has('password'), false);
 

@@ -9,8 +9,10 @@ import path from 'node:path';
 import { OUTPUT_DIR, runTest, startKavrix } from './lib.mjs';
 
 const kavrix = await startKavrix({
+  // Bracketed paste off: the paste below shows a line end typed as Enter
+  // (the page brackets pastes for hosts that ask, tested with the clipboard).
   setup: (dir) => fs.writeFileSync(path.join(dir, '.bashrc'),
-    "export LC_ALL=C.UTF-8\nPS1='kvx$ '\nunset PROMPT_COMMAND\n"),
+    "export LC_ALL=C.UTF-8\nPS1='kvx$ '\nunset PROMPT_COMMAND\nbind 'set enable-bracketed-paste off'\n"),
 });
 
 const screenText = (page) => page.evaluate(() => window.kavrix.text());
