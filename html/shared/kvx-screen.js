@@ -104,6 +104,7 @@ export class Screen {
     this.dirty = new Uint8Array(rows).fill(1);
     this.expected = new Uint8Array(rows);
     this.awaiting = 0;
+    this.domShift = 0;  // DOM rows to move with the next drawing
     this.container.style.setProperty('--kvx-cols', cols);
     this.container.style.setProperty('--kvx-rows', rows);
     this.clearSelection();
@@ -164,7 +165,8 @@ export class Screen {
   // The cells move down by `delta` rows (up when negative): the rows that
   // come in are blank until the updates that follow fill them, and nothing
   // is drawn until they have (so no blank rows flash).  The DOM rows move
-  // along, so that only the new ones are drawn.
+  // along when the screen is next drawn, so that only the new ones are
+  // drawn and the page stays untouched until then.
   shift(delta) {
     if (!delta) return;
     const { rows, cols } = this;
@@ -194,10 +196,7 @@ export class Screen {
       this.lines.fill(0, 0, delta);
       this.dirty.copyWithin(delta, 0, rows - delta);
       this.dirty.fill(1, 0, delta);
-      for (let i = 0; i < delta; i++) {
-        this.grid.lastChild.remove();
-        this.grid.prepend(this.newRow());
-      }
+      this.domShift += delta;
     } else {
       const d = -delta;
       this.lo.copyWithin(0, d * cols);
@@ -208,10 +207,7 @@ export class Screen {
       this.lines.fill(0, rows - d);
       this.dirty.copyWithin(0, d);
       this.dirty.fill(1, rows - d);
-      for (let i = 0; i < d; i++) {
-        this.grid.firstChild.remove();
-        this.grid.appendChild(this.newRow());
-      }
+      this.domShift -= d;
     }
     if (this.selection) {
       const move = (p) => ({ x: p.x, y: p.y + delta });
@@ -222,7 +218,9 @@ export class Screen {
         end: end.y >= rows ? { x: cols - 1, y: rows - 1 } : end };
       this.selectionDirty = true;
     }
-    this.schedule();
+    // The updates on their way schedule the drawing: asking for a frame now
+    // could have the browser wait for it before it takes them in.
+    if (!this.awaiting) this.schedule();
   }
 
   // No rows are awaited after a shift: what the screen holds is whole.
@@ -245,9 +243,8 @@ export class Screen {
   setBack(back) {
     if (this.back === back) return;
     this.back = back;
-    this.container.classList.toggle('kvx-back', back);
     this.cursorDirty = true;
-    this.schedule();
+    if (!this.awaiting) this.schedule();
   }
 
   // The character of a cell; 0 for the right half of a wide character (a
@@ -395,6 +392,7 @@ export class Screen {
   draw() {
     this.frameRequested = false;
     if (this.awaiting > 0) return;  // the updates after a shift come first
+    this.moveRows();
     const rows = this.grid.children;
     for (let y = 0; y < this.rows; y++) {
       if (!this.dirty[y]) continue;
@@ -403,6 +401,7 @@ export class Screen {
     }
     if (this.cursorDirty) {
       this.cursorDirty = false;
+      this.container.classList.toggle('kvx-back', this.back);
       const { x, y, visible } = this.cursor;
       const el = this.cursorEl;
       el.style.setProperty('--kvx-x', x);
@@ -414,6 +413,21 @@ export class Screen {
     if (this.selectionDirty) {
       this.selectionDirty = false;
       this.drawSelection();
+    }
+    this.afterDraw?.();
+  }
+
+  // The DOM rows follow the shifts since the last drawing (their cells are
+  // redrawn where they came in: those rows are marked dirty).
+  moveRows() {
+    const delta = this.domShift;
+    this.domShift = 0;
+    if (!delta) return;
+    const grid = this.grid;
+    if (Math.abs(delta) >= this.rows) return;
+    for (let i = 0; i < Math.abs(delta); i++) {
+      if (delta > 0) grid.prepend(grid.lastChild);
+      else grid.append(grid.firstChild);
     }
   }
 

@@ -30,6 +30,7 @@ export class ScrollView {
     this.wheelRows = 0;    // wheel movement not yet a whole row
     this.drag = null;      // { y, back } where a drag of the thumb began
     this.requests = 0;
+    screen.afterDraw = () => this.renderNow();
     badge.addEventListener('click', () => this.live());
     // The way back keeps the focus where the typing goes.
     badge.addEventListener('mousedown', (ev) => ev.preventDefault());
@@ -66,7 +67,6 @@ export class ScrollView {
     if (queued !== null && queued !== back) this.go(queued);
     else this.target = back;
     this.render();
-    this.onChange?.(this);
   }
 
   setAlternate(on) {
@@ -148,8 +148,19 @@ export class ScrollView {
     this.go(this.drag.back - (ev.clientY - this.drag.y) * this.rowsPerPixel());
   }
 
-  // The scroll bar and the way back.
+  // The scroll bar and the way back, drawn with the screen's next drawing
+  // (after the rows of a move have come), or in a frame of their own.
   render() {
+    if (this.renderRequested) return;
+    this.renderRequested = true;
+    if (this.screen.settled) {
+      requestAnimationFrame(() => this.renderNow());
+    }
+  }
+
+  renderNow() {
+    if (!this.renderRequested) return;
+    this.renderRequested = false;
     const { kept, back } = this;
     this.bar.hidden = kept === 0;
     if (kept > 0) {
@@ -161,5 +172,6 @@ export class ScrollView {
     }
     this.badge.hidden = back === 0;
     this.badge.textContent = `${back} ${back === 1 ? 'row' : 'rows'} back · Back to live`;
+    this.onChange?.(this);
   }
 }
