@@ -9,7 +9,8 @@ BUILD_PKGS="build-essential cmake pkg-config libevent-dev libevhtp-dev libssl-de
 # Test peers: a browser, real hosts on loopback, the clang runtime for sanitizers.
 TEST_PKGS="chromium socat stunnel4 inetutils-telnetd openssh-server sshpass procps fonts-dejavu-core \
   clang libclang-rt-14-dev"
-BENCH_PKGS="libvterm-dev libtsm-dev valgrind"
+# The page benchmark drives chromium as the browser tests do.
+BENCH_PKGS="libvterm-dev libtsm-dev valgrind chromium fonts-dejavu-core"
 FUZZ_PKGS="clang libclang-rt-14-dev"
 
 want=""
@@ -22,8 +23,9 @@ for group in "${@:-build}"; do
     *) echo "install-deps: unknown group $group" >&2; exit 2 ;;
   esac
 done
-# Node.js and npm drive the browser tests; a machine may already have its own Node.
-case " $* " in *" test "*)
+# Node.js and npm drive the browser tests and the page benchmark; a machine
+# may already have its own Node.
+case " $* " in *" test "* | *" bench "*)
   command -v node >/dev/null 2>&1 || want="$want nodejs"
   command -v npm >/dev/null 2>&1 || want="$want npm"
 esac

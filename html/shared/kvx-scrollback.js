@@ -9,6 +9,8 @@
 // into the next one, so a fast wheel costs as many requests as the session
 // can answer, each carrying only the rows that came into view.
 
+const LOST_AFTER_MS = 1500;
+
 export class ScrollView {
   // `bar` is the scroll bar's track (its first child the thumb);
   // `request(n)` asks for the view n rows back (0 live); `arrows(up, n)`
@@ -26,6 +28,7 @@ export class ScrollView {
     this.alternate = false;
     this.target = 0;       // rows back the person asked for
     this.inFlight = false;
+    this.sentAt = 0;
     this.queued = null;
     this.wheelRows = 0;    // wheel movement not yet a whole row
     this.drag = null;      // { y, back } where a drag of the thumb began
@@ -81,12 +84,19 @@ export class ScrollView {
   go(n) {
     const want = Math.max(0, Math.min(this.kept, Math.round(n)));
     this.target = want;
-    if (this.inFlight) {
+    // A request the session could not answer (it was waiting for an answer
+    // to a question of its own) is given up after a while.
+    if (this.inFlight && performance.now() - this.sentAt < LOST_AFTER_MS) {
       this.queued = want;
       return;
     }
-    if (want === this.back) return;
+    this.queued = null;
+    if (want === this.back) {
+      this.inFlight = false;
+      return;
+    }
     this.inFlight = true;
+    this.sentAt = performance.now();
     this.requests++;
     if (!this.request(want)) this.inFlight = false;
   }
