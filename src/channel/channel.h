@@ -161,13 +161,15 @@ struct kvx_frame_t {
 // scrollback: the saved row b rows above the live screen is number
 // added - b, live row y is number added + y.
 struct kvx_view_t {
-  int told = 0;                      // rows back as last told (0 = live)
-  int64_t top = 0;                   // number of the row shown at the top
-  int64_t liveFrom = 0;              // rows from this number on were live-screen rows when sent
-  bool stale = false;                // live rows changed while the view stood back
-  int rows = 0, cols = 0;            // the screen size of what is shown
-  bool stateTold = false;            // asked for the screen (refresh): kept told of state changes
-  int keptTold = -1;                 // rows kept, as last told
+  int told = 0;            // rows back as last told (0 = live)
+  int64_t top = 0;         // number of the row shown at the top
+  int64_t liveFrom = 0;    // rows from this number on were live-screen rows when sent
+  bool stale = false;      // live rows changed while the view stood back
+  int rows = 0, cols = 0;  // the screen size of what is shown
+  bool stateTold = false;  // asked for the screen (refresh): kept told of state changes
+  int keptTold = -1;       // rows kept, as last told
+  bool wanted = false;     // asked to move while behind: to `wantTop` once caught up
+  int64_t wantTop = 0;
   std::string modesTold;             // MODES fields as last sent
   std::vector<unsigned char> lines;  // line attributes as last sent, one per row
 };
@@ -325,6 +327,9 @@ char* fstr_create(const char* format, ...) __attribute__((format(printf, 1, 2)))
 void kvx_update_client_writable(kvx_client_t* client);
 // Whether every browser is behind (and there is at least one).
 bool kvx_all_clients_behind(app_s* app);
+// Whether this browser is behind (now marked so when its output passed the
+// high-water mark): it gets nothing more until it has caught up.
+bool kvx_client_behind(kvx_client_t* client);
 // Fills the session's channel seam with the operations above.
 void kvx_update_attach(app_s* app);
 
@@ -333,8 +338,9 @@ void kvx_update_attach(app_s* app);
 void kvx_view_scroll(app_s* app, kvx_client_t* client, int n);
 // True while the browser looks back at the scrollback.
 bool kvx_view_is_back(const kvx_client_t* client);
-// The whole view of a browser that looks back (after a refresh or when it
-// caught up); false when it is live.
+// The whole view of a browser that looks back, or that asked to move while
+// it was behind (after a refresh or when it caught up); false when it is
+// live and asked for nothing.
 bool kvx_view_send_whole(app_s* app, kvx_client_t* client);
 // Live rows went to this browser (`whole`: the whole screen): its view
 // stands at the live screen.

@@ -90,6 +90,10 @@ static bool update_client_behind(kvx_client_t* client) {
   return true;
 }
 
+bool kvx_client_behind(kvx_client_t* client) {
+  return update_client_behind(client);
+}
+
 bool kvx_all_clients_behind(app_s* app) {
   if (app->kvx_clients.empty()) return false;
   for (kvx_client_t* client : app->kvx_clients)

@@ -221,7 +221,7 @@ static void view_move(app_s* app, kvx_client_t* client, int64_t top, bool whole)
 void kvx_view_scroll(app_s* app, kvx_client_t* client, int n) {
   if (!view_char_mode(app)) {
     // Nothing to look back at; the answer says so.
-    view_send_state(client, 0, 0, 0);
+    if (!kvx_client_behind(client)) view_send_state(client, 0, 0, 0);
     return;
   }
   te* t = app->lpte;
@@ -233,20 +233,23 @@ void kvx_view_scroll(app_s* app, kvx_client_t* client, int n) {
     const int64_t from = client->screenSent ? v.top + v.told : serial;
     top = std::min(from - n, serial - 1);
   }
-  if (client->needScreen) {
+  if (kvx_client_behind(client)) {
     // Behind: it gets this view whole once it has caught up.
-    top = std::clamp(top, serial - view_kept(t), serial);
-    v.told = static_cast<int>(serial - top);
-    v.top = top;
-    v.stale = true;
+    v.wanted = true;
+    v.wantTop = top;
     return;
   }
+  v.wanted = false;
   view_move(app, client, top, false);
 }
 
 bool kvx_view_send_whole(app_s* app, kvx_client_t* client) {
-  if (!view_char_mode(app) || !kvx_view_is_back(client)) return false;
-  view_move(app, client, client->view.top, true);
+  if (!view_char_mode(app)) return false;
+  kvx_view_t& v = client->view;
+  if (!v.wanted && !kvx_view_is_back(client)) return false;
+  const int64_t top = v.wanted ? v.wantTop : v.top;
+  v.wanted = false;
+  view_move(app, client, top, true);
   return true;
 }
 

@@ -76,6 +76,8 @@ class View : public testing::Test {
     bufferevent_setcb(b->pair[0], nullptr, handle_socket_write, nullptr, b->client);
     bufferevent_enable(b->pair[0], EV_READ | EV_WRITE);
     bufferevent_enable(b->pair[1], EV_READ);
+    // What the browser does not take in piles up on the channel's side.
+    bufferevent_setwatermark(b->pair[1], EV_READ, 0, kReadLimit);
     app->kvx_clients.push_back(b->client);
     browsers.push_back(b);
     b->rows.assign(kRows, "");
@@ -172,6 +174,7 @@ class View : public testing::Test {
   }
 
   static constexpr int kRows = 10, kCols = 40;
+  static constexpr size_t kReadLimit = 1u << 20;
   event_base* base = nullptr;
   app_s* app = nullptr;
   te* t = nullptr;
@@ -277,6 +280,30 @@ TEST_F(View, HostOutputWhileLookingBackShowsOnReturnAndOthersStayLive) {
   kvx_view_scroll(app, looking->client, 1);
   Frames(looking);
   EXPECT_EQ(looking->rows, Expected(1));
+}
+
+TEST_F(View, ABrowserThatAsksWithoutReadingStaysBoundedAndGetsItsLastView) {
+  Lines(1, 200);
+  kvx_send_region(app, nullptr);
+  Browser* b = Attach();
+  // Pages asked for again and again, nothing read: the output stops growing.
+  bufferevent_disable(b->pair[1], EV_READ);
+  size_t pending = 0;
+  for (int i = 0; i < 4000; i++) {
+    kvx_view_scroll(app, b->client, 20 + (i % 2) * 40);
+    for (int k = 0; k < 5; k++) event_base_loop(base, EVLOOP_NONBLOCK);
+    pending = evbuffer_get_length(bufferevent_get_output(b->client->bev));
+  }
+  EXPECT_TRUE(b->client->needScreen);
+  EXPECT_LE(pending, kKvxOutputHighWater + 4096);
+  kvx_view_scroll(app, b->client, 33);
+  EXPECT_EQ(evbuffer_get_length(bufferevent_get_output(b->client->bev)), pending);
+  // Reading again, it gets the view it asked for last, whole.
+  bufferevent_enable(b->pair[1], EV_READ);
+  for (int i = 0; i < 2000 && (b->client->needScreen || b->back != 33); i++) Frames(b);
+  EXPECT_FALSE(b->client->needScreen);
+  EXPECT_EQ(b->back, 33);
+  EXPECT_EQ(b->rows, Expected(33));
 }
 
 TEST_F(View, ANewSizeOrTheAlternateScreenEndsTheLookBack) {
