@@ -531,9 +531,12 @@ async function start() {
       return;
     }
     const saved = JSON.parse(sessionStorage.getItem('kavrix.session') || 'null');
-    if (saved && saved.id && saved.port && (await sessionAlive(saved))) {
+    // A session this tab joined is taken up as it is, whatever the address says.
+    const alive = saved && saved.id && saved.port && (await sessionAlive(saved));
+    if (alive && saved.joined && (await join({ id: saved.id, port: saved.port }))) return;
+    if (alive && !saved.joined) {
       const kept = { rows: saved.rows || size.rows, cols: saved.cols || size.cols };
-      app.joined = Boolean(saved.joined);
+      app.joined = false;
       attach({ id: saved.id, port: saved.port }, kept);
       // The address names another host than the session had: go there.
       if (saved.target !== choiceKey(app.choice)) await connectTo(app.choice);

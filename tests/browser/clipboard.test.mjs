@@ -62,6 +62,12 @@ try {
     assert.equal(await clipboard(page), 'wide: 漢字テスト ok');
     await page.screenshot({ path: path.join(OUTPUT_DIR, 'clipboard-selection.png') });
 
+    // A row the host made double width is drawn so (its line attribute
+    // comes with the cells).
+    await command(page, "printf '\\e#6double\\n'");
+    await page.waitForFunction(() => [...document.querySelectorAll('#terminal .kvx-line.dw')]
+      .some((el) => el.textContent.startsWith('double')));
+
     // A triple click takes the wrapped line whole, without a break.
     const wrapped = wideRow + 1;
     const p = await cellPoint(page, 5, wrapped);

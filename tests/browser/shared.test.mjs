@@ -27,7 +27,7 @@ try {
     const device = await other.context().browser().newContext();
     const first = await device.newPage();
     await first.setViewportSize({ width: 1000, height: 700 });
-    await first.goto(`${base}/?rows=24&cols=80`);
+    await first.goto(`${base}/?commtype=7&emulate=12&rows=24&cols=80`);
     await waitText(first, /^kvx\$/);
     const id = await sessionId(first);
 
@@ -68,6 +68,14 @@ try {
     assert.equal(await other.evaluate(() => window.kavrix.text()), screen);
     assert.equal(await second.evaluate(() => window.kavrix.text()), screen);
     await other.screenshot({ path: path.join(OUTPUT_DIR, 'shared-by-link.png') });
+
+    // The tab that joined from the list takes the session up again after a
+    // reload, as it is (its own address names another host: no matter).
+    await second.reload();
+    await second.waitForFunction((want) => window.kavrix.state().session?.id === want &&
+      /^from-second-6$/m.test(window.kavrix.text()), id, { timeout: 30000 });
+    assert.equal(await first.evaluate(() => window.kavrix.text()), screen);
+    assert.equal((await second.evaluate(() => window.kavrix.choice())).emulate, 12);
 
     // A link to no session.
     const stray = await device.newPage();
