@@ -129,7 +129,7 @@ class View : public testing::Test {
       ASSERT_LT(static_cast<size_t>(bottom), b->rows.size());
       for (int y = top, i = 0; y <= bottom; y++) {
         std::string& row = b->rows[y];
-        row.resize(kCols, ' ');
+        row.resize(std::max(row.size(), static_cast<size_t>(r) + 1), ' ');
         for (int x = l; x <= r; x++, i++) {
           uint64_t v = 0;
           for (int k = 7; k >= 0; k--) v = (v << 8) | static_cast<unsigned char>(f.data[i * 8 + k]);
