@@ -465,6 +465,8 @@ function attach(session, size) {
       app.keyboard.moveTo(0, 0);
       app.scroll.reset();
       app.channel.send(ACTION.REFRESH);
+      // Where the view stands, and the modes, size and title with it.
+      app.channel.send(ACTION.SCROLLBACK, ['0']);
     },
     onFrame,
     onState: (state) => {

@@ -91,18 +91,22 @@ enum KVX_ACTION {
   //   7  STATUS      block-mode status line (3270/5250): fields are given
   //                  where the block-mode binding sends it
   //   8  TITLE       the host's window title; field: the title (empty: the
-  //                  host has set none).  Sent on a change and after a refresh
+  //                  host has set none).  Sent on a change, and with the
+  //                  first SCROLLBACK answer when the host has set one
   //   9  BELL        the host rang the bell (at most once per 200 ms); no fields
   //   10 SCROLLBACK  this browser's view of the scrollback (character mode);
   //                  fields: rows back (0 = live), rows kept, and the rows the
   //                  cells shown move down (up when negative) before the
   //                  update frames that follow fill what they do not cover.
-  //                  Sent when the view moves and when rows kept change;
-  //                  while a browser looks back it gets no screen updates and
-  //                  no cursor: the live screen goes on and comes back with it
+  //                  Sent in answer to every SCROLLBACK request (a page asks
+  //                  for 0 when it attaches) and, from then on, when the rows
+  //                  kept change; while a browser looks back it gets no
+  //                  screen updates and no cursor: the live screen goes on
+  //                  and comes back with it
   //   11 MODES       terminal state the page must know; fields: bracketed
   //                  paste "1"/"0", alternate screen shown "1"/"0", rows,
-  //                  columns.  Sent when one of them changes and after a refresh
+  //                  columns.  Sent with the first SCROLLBACK answer and,
+  //                  from then on, ahead of the cells when one changes
   //   12 NOTICE      a non-fatal message for the person; fields: kind, text
   //                  (kind "emulation": the requested emulation is not
   //                  available and another one runs)
@@ -166,7 +170,7 @@ struct kvx_view_t {
   int64_t liveFrom = 0;    // rows from this number on were live-screen rows when sent
   bool stale = false;      // live rows changed while the view stood back
   int rows = 0, cols = 0;  // the screen size of what is shown
-  bool stateTold = false;  // asked for the screen (refresh): kept told of state changes
+  bool stateTold = false;  // asked where its view stands: told of state changes from then on
   int keptTold = -1;       // rows kept, as last told
   bool wanted = false;     // asked to move while behind: to `wantTop` once caught up
   int64_t wantTop = 0;
@@ -353,8 +357,7 @@ void kvx_view_before_update(app_s* app);
 // browser that is not behind gets what changed of its line attributes,
 // rows kept and modes.
 void kvx_view_after_update(app_s* app);
-// Line attributes, rows kept and modes that changed, to one browser; from
-// now on it is told of their changes after every pass (a refresh asks for it).
+// Line attributes, rows kept and modes that changed, to one browser.
 void kvx_view_sync(app_s* app, kvx_client_t* client);
 void kvx_send_title(app_s* app, kvx_client_t* client);
 void kvx_send_bell(app_s* app);

@@ -52,8 +52,6 @@ void kvx_handle_client_requests(kvx_client_t* client) {
       client->screenSent = true;
       kvx_send_cursor_state(client);
       kvx_send_screen(app, client);
-      kvx_view_sync(app, client);
-      if (!app->teTitle.empty()) kvx_send_title(app, client);
       break;
     case KVX_CLIENT_ACTION_SCROLLBACK: {
       const char* n = kvx_frame_get_hdr(client, 2);

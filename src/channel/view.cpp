@@ -140,7 +140,6 @@ void kvx_view_before_update(app_s* app) {
 
 void kvx_view_sync(app_s* app, kvx_client_t* client) {
   if (!view_char_mode(app)) return;
-  client->view.stateTold = true;
   te* t = app->lpte;
   const int kept = view_kept(t);
   if (!kvx_view_is_back(client)) {
@@ -174,6 +173,7 @@ static void view_move(app_s* app, kvx_client_t* client, int64_t top, bool whole)
     return keep && number >= v.top && number < v.top + rows && (number < v.liveFrom || !stale);
   };
 
+  const bool wasBack = v.told > 0;
   view_send_state(client, static_cast<int>(serial - top), kept, static_cast<int>(shift));
   view_rows vr;
   view_collect(t, top, &vr);
@@ -206,11 +206,13 @@ static void view_move(app_s* app, kvx_client_t* client, int64_t top, bool whole)
   v.stale = false;
   v.rows = rows;
   v.cols = cols;
-  v.stateTold = true;
   client->screenSent = true;
   view_sync_lines(t, client, vr.lattr);
   view_sync_modes(t, client);
-  if (v.told == 0) {
+  // The first answer introduces the browser to what it is told from now on.
+  if (!v.stateTold && !app->teTitle.empty()) kvx_send_title(app, client);
+  v.stateTold = true;
+  if (v.told == 0 && (wasBack || whole)) {
     // Back at the live screen: the cursor is told again, wherever it is.
     client->lastCursorX = client->lastCursorY = -1;
     client->cursorVisbile = -1;

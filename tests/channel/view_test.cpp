@@ -66,7 +66,8 @@ class View : public testing::Test {
     event_base_free(base);
   }
 
-  // A browser that has asked for the screen, as the page does on attaching.
+  // A browser that has asked for the screen and where its view stands, as
+  // the page does on attaching.
   Browser* Attach() {
     Browser* b = new Browser;
     bufferevent_pair_new(base, 0, b->pair);
@@ -84,7 +85,7 @@ class View : public testing::Test {
     b->lines.assign(kRows, 0);
     b->client->screenSent = true;
     kvx_send_screen(app, b->client);
-    kvx_view_sync(app, b->client);
+    kvx_view_scroll(app, b->client, 0);
     Frames(b);
     return b;
   }
@@ -186,7 +187,7 @@ TEST_F(View, MovesSendOnlyTheRowsThatCameIntoView) {
   kvx_send_region(app, nullptr);
   Browser* b = Attach();
   const int kept = t->_sb->sblastline;
-  ASSERT_EQ(b->kept, kept) << "told at the refresh";
+  ASSERT_EQ(b->kept, kept) << "told when it attached";
   ASSERT_GT(kept, 40);
   ASSERT_EQ(b->rows, Expected(0));
   // Steps of one row cost one row; jumps cost at most a screen; the ends
