@@ -327,7 +327,9 @@ TEST_F(View, ANewSizeOrTheAlternateScreenEndsTheLookBack) {
     kvx_send_region(app, nullptr);
     auto frames = Frames(b);
     EXPECT_EQ(b->back, 0) << c.what;
-    if (c.kept >= 0) EXPECT_EQ(b->kept, c.kept) << c.what;
+    if (c.kept >= 0) {
+      EXPECT_EQ(b->kept, c.kept) << c.what;
+    }
     EXPECT_GT(Count(frames, KVX_HOST_ACTION_UPDATE), 0) << c.what;
     EXPECT_EQ(Count(frames, KVX_HOST_ACTION_SET_CURSOR), 1) << c.what;
   }
@@ -395,8 +397,11 @@ TEST_F(View, TitleAndBellReachEveryBrowser) {
   for (Browser* x : {a, b}) {
     auto frames = Frames(x);
     ASSERT_EQ(Count(frames, KVX_HOST_ACTION_TITLE), 1);
-    for (const auto& f : frames)
-      if (f.action == KVX_HOST_ACTION_TITLE) EXPECT_EQ(f.fields, std::vector<std::string>{"hello"});
+    for (const auto& f : frames) {
+      if (f.action == KVX_HOST_ACTION_TITLE) {
+        EXPECT_EQ(f.fields, std::vector<std::string>{"hello"});
+      }
+    }
     EXPECT_EQ(Count(frames, KVX_HOST_ACTION_BELL), 1);
   }
   EXPECT_EQ(app->teTitle, "hello");
