@@ -1,10 +1,10 @@
-// Copy and paste: the system clipboard where the browser lets a page use it
-// (the asynchronous clipboard of secure pages, otherwise the copy command
-// inside a person's own gesture), and what a paste sends to the host: the
-// text without control characters (a pasted escape sequence could act as
-// typed commands), line ends as Enter, wrapped in the bracketed-paste marks
-// when the host asked for them (CSI ? 2004 h) so that it knows the text
-// from typing.
+// Copy and paste: copying to the system clipboard where the browser lets a
+// page (the asynchronous clipboard of secure pages, otherwise the copy
+// command inside a person's own gesture), and what a paste sends to the
+// host: the text without control characters (a pasted escape sequence could
+// act as typed commands), line ends as Enter, wrapped in the bracketed-paste
+// marks when the host asked for them (CSI ? 2004 h) so that it knows the
+// text from typing.
 import { textCodes } from './kvx-keyboard.js';
 
 // C0 controls other than tab and the line ends, DEL and the C1 controls.
@@ -54,16 +54,5 @@ export async function writeClipboard(text) {
     return false;
   } finally {
     pending = null;
-  }
-}
-
-// The clipboard's text, or null when the browser keeps it from the page
-// (then only the paste command, Ctrl+Shift+V, reaches it).
-export async function readClipboard() {
-  if (!navigator.clipboard?.readText || !window.isSecureContext) return null;
-  try {
-    return await navigator.clipboard.readText();
-  } catch {
-    return null;
   }
 }

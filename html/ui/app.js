@@ -18,7 +18,7 @@ import { postJson } from './api.js';
 import { ConnectPanel } from './connect-panel.js';
 import { Bell } from './kvx-bell.js';
 import { ACTION, Channel } from './kvx-channel.js';
-import { isMultiLine, pasteCodes, readClipboard, writeClipboard } from './kvx-clipboard.js';
+import { isMultiLine, pasteCodes, writeClipboard } from './kvx-clipboard.js';
 import { Dialogs } from './kvx-dialogs.js';
 import { choiceFromParams, describeChoice, kcfForChoice, normalizeChoice, paramsForChoice, protocolOf } from './kvx-hosts.js';
 import { Keyboard } from './kvx-keyboard.js';
@@ -303,19 +303,17 @@ async function confirmPaste(text) {
   return answer === 1;
 }
 
-async function pasteFromClipboard() {
-  const text = await readClipboard();
-  if (text === null) {
-    toast('The browser keeps the clipboard from pages here: press Ctrl+Shift+V to paste');
-    return;
-  }
-  await paste(text);
+// A link to the clipboard, or shown to be copied by hand when the browser
+// does not let the page.
+async function copyLink(link, done) {
+  if (await writeClipboard(link)) toast(done);
+  else window.prompt('Copy this link:', link);
 }
 
 function shareSession() {
   if (!app.session) return;
   const link = sessionLink(app.session);
-  writeClipboard(link).then((ok) => toast(ok ? 'Link copied: whoever opens it shares this session' : link));
+  copyLink(link, 'Link copied: whoever opens it shares this session');
 }
 
 // A right click opens the browser's own menu over the typing area (so that
@@ -712,7 +710,7 @@ async function fillSessions() {
     });
     const copy = Object.assign(document.createElement('button'), { type: 'button', textContent: 'Copy link' });
     copy.addEventListener('click', () => {
-      writeClipboard(sessionLink(s)).then((ok) => toast(ok ? 'Link copied' : sessionLink(s)));
+      copyLink(sessionLink(s), 'Link copied');
     });
     actions.append(tab, copy);
     item.append(name, id, actions);

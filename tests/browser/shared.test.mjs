@@ -48,8 +48,12 @@ try {
     await second.waitForFunction((want) => window.kavrix.state().session?.id === want &&
       window.kavrix.state().hostConnected, id);
 
-    // Another browser opens the first tab's link.
-    const link = await first.evaluate(() => window.kavrix.link());
+    // Another browser opens the first tab's link, which Share copies.
+    await device.grantPermissions(['clipboard-read', 'clipboard-write'], { origin: base });
+    await first.locator('#share').click();
+    await first.waitForFunction(() => navigator.clipboard.readText().then((t) => t.includes('session=')));
+    const link = await first.evaluate(() => navigator.clipboard.readText());
+    assert.equal(link, await first.evaluate(() => window.kavrix.link()));
     assert.ok(link.includes(`session=${id}`), link);
     await other.setViewportSize({ width: 1000, height: 700 });
     await other.goto(link);
