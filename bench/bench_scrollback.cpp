@@ -89,6 +89,7 @@ int main() {
     WsClient ws;
     ws.Handshake(port);
     ws.Send(2, ChannelEncode(4000, {}));
+    ws.Send(2, ChannelEncode(4006, {"0"}));  // and be told where the view stands
     // The output is all there and the shell waits: nothing moves for a while.
     int kept = 0;
     bool done = false;
