@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "replay/blockreplay.h"
 #include "te/te.h"
 #include "vid/vtext.h"
 
@@ -37,6 +38,8 @@ static const char* const kUsage =
     "  --scrollback N   print N rows of scrollback above the screen\n"
     "  --bench          print the throughput over the file in MB/s instead\n"
     "  -h, --help       this text\n"
+    "Recorded IBM 3270 sessions: --emulation 24 --model 2-5 --trace FILE\n"
+    "[--every-record] (te-replay --emulation 24 --help for more).\n"
     "\n"
     "--attrs prints, per row, spans 'first-last:XXXX' of equal attributes, where\n"
     "XXXX is bits 16-31 of the cell in hex: colour byte (background, foreground\n"
@@ -237,6 +240,7 @@ static int run_bench(const Options& o, const std::vector<unsigned char>& data) {
 }
 
 int main(int argc, char** argv) {
+  if (br_wanted(argc, argv)) return br_main(argc, argv);
   Options o;
   if (!parse_args(argc, argv, o)) return 2;
   std::vector<unsigned char> data;
