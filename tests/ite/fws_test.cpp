@@ -306,6 +306,23 @@ TEST(FwsWindow, InsertAndDeleteCharsMoveTextWithinTheRow) {
   EXPECT_EQ(t.row(4).substr(0, 3), "   ");
 }
 
+TEST(FwsWindow, PutcellsStoresPerCellAttributesKeepsNodeMarksAndClips) {
+  Win t;
+  fws_setcolor(&t.w, 3, 78, 2, 1, 2);  // a node at column 78
+  const uint16_t ch[4] = {'a', 'b', 'c', 'd'};
+  const uint8_t at[4] = {FWS_A_BOLD, 0, FWS_A_REVERSE | FWS_A_NODE, FWS_A_UNDERLINE};
+  const uint8_t fl[4] = {FWS_CF_PROTECTED, 0, FWS_CF_NONDISPLAY, 0};
+  EXPECT_EQ(fws_putcells(&t.w, 3, 77, 4, ch, at, fl), 3);  // cut at the row's end
+  EXPECT_EQ(t.row(3).substr(77), "abc");
+  EXPECT_EQ(fws_xgetattr(&t.w, 3, 77), FWS_A_BOLD);
+  EXPECT_EQ(fws_xgetattr(&t.w, 3, 78), FWS_A_NODE);  // the node mark stays
+  EXPECT_EQ(fws_xgetattr(&t.w, 3, 79), FWS_A_REVERSE);
+  EXPECT_EQ(fws_xgetflags(&t.w, 3, 77), FWS_CF_PROTECTED);
+  EXPECT_EQ(fws_putcells(&t.w, 24, 0, 4, ch, at, fl), 0);
+  EXPECT_EQ(fws_putcells(&t.w, 3, 80, 4, ch, at, fl), 0);
+  checkNodes(t.w);
+}
+
 TEST(FwsWindow, NarrowedCharactersReadBackAsBytes) {
   Win t;
   const uint16_t text[] = {0x250C, 0x2500, 0x2502, 0x00E9, 0x2364, 0};

@@ -101,7 +101,9 @@ int stand_in(uint32_t cp) {
 
 }  // namespace
 
-uint16_t te3270_ebcdic_to_unicode(int locale, uint8_t e) {
+namespace {
+
+uint16_t shown(int locale, uint8_t e) {
   switch (e) {
     case 0x1C:
       return '*';  // DUP
@@ -118,10 +120,39 @@ uint16_t te3270_ebcdic_to_unicode(int locale, uint8_t e) {
   return u ? u : ' ';
 }
 
+// The character shown for each EBCDIC code, per locale (built once).
+struct Shown {
+  uint16_t code[4][256];
+  Shown() {
+    const int locales[4] = {0, 7, 3, 2};
+    for (int l = 0; l < 4; l++)
+      for (int e = 0; e < 256; e++) code[l][e] = shown(locales[l], (uint8_t)e);
+  }
+};
+
+}  // namespace
+
+const uint16_t* te3270_display_table(int locale) {
+  static const Shown tables;
+  switch (locale) {
+    case 7:
+      return tables.code[1];
+    case 3:
+      return tables.code[2];
+    case 2:
+      return tables.code[3];
+  }
+  return tables.code[0];
+}
+
+uint16_t te3270_ebcdic_to_unicode(int locale, uint8_t e) {
+  return te3270_display_table(locale)[e];
+}
+
 uint16_t te3270_ge_to_unicode(uint8_t code) {
   if (code < 0x40) return ' ';
   uint16_t u = kGraphic[code - 0x40];
-  return u ? u : te3270_ebcdic_to_unicode(0, code);
+  return u ? u : te3270_display_table(0)[code];
 }
 
 int te3270_unicode_to_ebcdic(int locale, uint32_t cp) {
@@ -137,10 +168,4 @@ int te3270_unicode_to_ebcdic(int locale, uint32_t cp) {
 void te3270_set_locale(te3270* t, int locale) {
   t->locale = (locale == 7 || locale == 3 || locale == 2) ? locale : 0;
   te3270_mark_all(t);
-}
-
-uint8_t te3270_store_code(uint8_t e) {
-  if (e == 0xFF) return 0;
-  if (e < 0x40 && e != 0x0E && e != 0x0F && e != 0x1C && e != 0x1E) return 0;
-  return e;
 }

@@ -31,6 +31,13 @@ constexpr std::array<uint8_t, 256> kCommands = [] {
   return c;
 }();
 
+// What a data byte becomes in the screen image.
+constexpr std::array<uint8_t, 256> kStore = [] {
+  std::array<uint8_t, 256> s{};
+  for (int e = 0; e < 256; e++) s[e] = te3270_store_code_of(e);
+  return s;
+}();
+
 enum Ord : uint8_t {
   ORD_DATA,
   ORD_SF,
@@ -167,11 +174,26 @@ class Writer {
   // A run of data bytes stored in one pass.
   int data_run(int ba) {
     te3270* t = t_;
-    int start = ba, count = 0;
-    while (i_ < n_ && kOrders[p_[i_]] == ORD_DATA) {
-      put_data(t, ba, p_[i_++], false);
-      ba = te3270_inc(t, ba);
-      count++;
+    int start = ba, size = t->ScreenSize;
+    int end = i_;
+    while (end < n_ && kOrders[p_[end]] == ORD_DATA) end++;
+    int count = end - i_;
+    uint32_t sa = t->gCurrentSA;
+    while (i_ < end) {
+      // Up to the end of the run or of the buffer, whichever comes first.
+      int room = std::min(end - i_, size - ba);
+      const uint8_t* src = p_ + i_;
+      if (t->faCount) {
+        for (int k = 0; k < room; k++)
+          if (t->FA[ba + k] & FA_IS_ATTR) put_data(t, ba + k, src[k], false);
+      }
+      uint8_t* host = t->Host + ba;
+      for (int k = 0; k < room; k++) host[k] = kStore[src[k]];
+      std::fill_n(t->FA + ba, room, 0);
+      std::fill_n(t->HostAttrs + ba, room, sa);
+      i_ += room;
+      ba += room;
+      if (ba == size) ba = 0;
     }
     if (start + count > t->ScreenSize)
       te3270_mark_all(t);

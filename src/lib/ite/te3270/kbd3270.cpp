@@ -136,8 +136,13 @@ int back_tab(te3270* t) {
 // First unprotected character position at or after p, wrapping; -1 when none.
 int unprotected_from(const te3270* t, int p) {
   if (!te3270_formatted(t)) return p;
-  for (int n = 0, a = p; n < t->ScreenSize; n++, a = te3270_inc(t, a))
-    if (!is_attr(t, a) && !te3270_is_protected(t, a)) return a;
+  bool prot = FieldAttributes(t, te3270_dec(t, p)) & FA_PROTECT;
+  for (int n = 0, a = p; n < t->ScreenSize; n++, a = te3270_inc(t, a)) {
+    if (is_attr(t, a))
+      prot = t->Host[a] & FA_PROTECT;
+    else if (!prot)
+      return a;
+  }
   return -1;
 }
 

@@ -99,6 +99,7 @@ struct Row {
 // from cell to cell.
 void build_row(const te3270* t, int r, int& fa, Look& look, Row& out) {
   int cols = t->NumberColumns;
+  const uint16_t* display = te3270_display_table(t->locale);
   int base = r * cols;
   for (int c = 0; c < cols; c++) {
     int a = base + c;
@@ -122,7 +123,7 @@ void build_row(const te3270* t, int r, int& fa, Look& look, Row& out) {
     else if ((t->FA[a] & FA_IS_GE) || (x & XA_CHARSET) == (0xF1u << XA_CHARSET_SHIFT))
       u = te3270_ge_to_unicode(e);
     else
-      u = te3270_ebcdic_to_unicode(t->locale, e);
+      u = display[e];
     out.ch[c] = u;
     out.fl[c] = look.flags;
     uint8_t at = look.attr;
@@ -147,25 +148,13 @@ bool write_row(te3270* t, int wr, const Row& row) {
   const uint16_t* wc = t->screenchars + wr * FWS_MAXCOLS;
   const uint8_t* wa = t->screenattrs + wr * FWS_MAXCOLS;
   const uint8_t* wf = t->screenflags + wr * FWS_MAXCOLS;
+  bool sameText = std::equal(row.ch, row.ch + cols, wc) && std::equal(row.fl, row.fl + cols, wf);
+  for (int c = 0; c < cols && sameText; c++) sameText = (wa[c] & ~FWS_A_NODE) == row.at[c];
   COLORREF ofg[TE3270_MAXCOLS], obg[TE3270_MAXCOLS];
   fws_rowcolors(t, wr, ofg, obg, cols);
-  bool sameText = true, sameColor = true;
-  for (int c = 0; c < cols; c++) {
-    if (wc[c] != row.ch[c] || (wa[c] & ~FWS_A_NODE) != row.at[c] || wf[c] != row.fl[c]) sameText = false;
-    if (ofg[c] != row.fg[c] || obg[c] != row.bg[c]) sameColor = false;
-  }
+  bool sameColor = std::equal(row.fg, row.fg + cols, ofg) && std::equal(row.bg, row.bg + cols, obg);
   if (sameText && sameColor) return false;
-  if (!sameText) {
-    for (int c = 0; c < cols;) {
-      int e = c + 1;
-      while (e < cols && row.at[e] == row.at[c] && row.fl[e] == row.fl[c]) e++;
-      fws_caretpos(t, c, wr, 0);
-      fws_setattr(t, row.at[c]);
-      fws_setflags(t, row.fl[c]);
-      fws_puts_uc16(t, row.ch + c, (e - c) * 2, FWS_UPD_FOLLOW);
-      c = e;
-    }
-  }
+  if (!sameText) fws_putcells(t, wr, 0, cols, row.ch, row.at, row.fl);
   if (!sameColor) {
     fws_resetcolor(t, wr, 0, cols);
     for (int c = 0; c < cols;) {
@@ -269,7 +258,9 @@ void initscr(te3270* t, int withModel) {
   fws_setsize(t, t->NumberColumns, t->NumberLines);
   fws_clearscreen(t);
   te3270_mark_all(t);
-  fws_mark_update(t, 0, t->ScreenSize - 1);
+  // A new size: the browsers need all of the new screen and nothing of the old.
+  t->lowestUpdate = 0;
+  t->highestUpdate = t->ScreenSize - 1;
 }
 
 void InvalidateScreen(te3270* t) {

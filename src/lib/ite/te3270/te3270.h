@@ -302,7 +302,12 @@ int te3270_decode_address(uint8_t b1, uint8_t b2);
 bool te3270_encode_address(const te3270* t, int address, uint8_t out[2]);
 // EBCDIC code as the screen image keeps it (controls other than SO, SI,
 // DUP and FM become null).
-uint8_t te3270_store_code(uint8_t ebcdic);
+constexpr uint8_t te3270_store_code_of(int e) {
+  return (e == 0xFF || (e < 0x40 && e != 0x0E && e != 0x0F && e != 0x1C && e != 0x1E)) ? 0 : (uint8_t)e;
+}
+inline uint8_t te3270_store_code(uint8_t e) {
+  return te3270_store_code_of(e);
+}
 
 // Replies.
 void DoReadBuffer(te3270* t);
@@ -336,6 +341,8 @@ void te3270_reset_keyboard(te3270* t);
 // Code pages: EBCDIC to the Unicode character shown; typed Unicode to
 // EBCDIC (-1 when the locale has none).
 uint16_t te3270_ebcdic_to_unicode(int locale, uint8_t ebcdic);
+// The same as a table of 256 entries.
+const uint16_t* te3270_display_table(int locale);
 uint16_t te3270_ge_to_unicode(uint8_t code);
 int te3270_unicode_to_ebcdic(int locale, uint32_t cp);
 void te3270_set_locale(te3270* t, int locale);
