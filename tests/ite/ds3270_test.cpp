@@ -205,6 +205,15 @@ TEST(Ds3270, EraseAllUnprotected) {
   EXPECT_EQ(s.t->Host[2] & FA_MDT, 0);
 }
 
+TEST(Ds3270, CharacterAttributesLastOneWriteAndWritesStartAtTheCursor) {
+  T3270 s;
+  s.host(cat({kEW, {0x28, 0x42, 0xF2}, ebc("AB"), SBA(40), {0x13}}));
+  EXPECT_EQ((s.t->HostAttrs[1] & XA_FG) >> XA_FG_SHIFT, 0xF2u);
+  s.host(cat({kW, ebc("C")}));  // no SBA: at the cursor, default attributes
+  EXPECT_EQ(s.t->Host[40], 0xC3);
+  EXPECT_EQ(s.t->HostAttrs[40], 0u);
+}
+
 TEST(Ds3270, WriteWithoutWccAndResetMdt) {
   T3270 s;
   s.host(cat({kEW, {0x1D, 0x41}, ebc("x")}));

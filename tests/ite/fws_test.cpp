@@ -266,6 +266,12 @@ TEST(FwsColors, PaletteAndEmulationColourIndexes) {
   EXPECT_EQ(ColorToIndex(&t.w, 0xFF0000FF), 12);
   EXPECT_EQ(ColorToIndex(&t.w, 0xFF800000), 1);
   EXPECT_EQ(ColorToIndex(&t.w, 0xFF123456), -1);
+  // Cells carry four bits: entries 16-18 and unknown colours fall back.
+  EXPECT_EQ(fws_colorindex16(&t.w, 0xFF0000FF, 7), 12);
+  EXPECT_EQ(fws_colorindex16(&t.w, 0xFF123456, 7), 7);
+  t.w.TNRGBMap[0] = 0xFF010101;  // black now only at 16..18
+  EXPECT_EQ(ColorToIndex(&t.w, 0xFF000000), 16);
+  EXPECT_EQ(fws_colorindex16(&t.w, 0xFF000000, 3), 3);
 }
 
 TEST(FwsWindow, ScrollbackResizeKeepsLowerRowsAndSizesClamp) {

@@ -224,12 +224,13 @@ TEST(Kbd3270, TypeaheadIsBounded) {
   EXPECT_EQ(s.t->bells, 5);
 }
 
-TEST(Kbd3270, ClearKeyClearsToTheDefaultSizeAndSendsItsAidAlone) {
+TEST(Kbd3270, ClearKeyClearsTheScreenAndSendsItsAidAlone) {
   T3270 s(3);
-  s.host(cat({{0x7E, 0xC2}, ebc("BIG")}));
+  s.host(cat({{0x7E, 0xC2}, ebc("BIG"), {0x1D, 0x40}}));
   s.key(FCN_AID, AID_CLEAR);
   EXPECT_EQ(s.reply(), std::vector<uint8_t>{0x6D});
-  EXPECT_EQ(s.t->NumberLines, 24);
+  EXPECT_EQ(s.t->NumberLines, 43);
+  EXPECT_EQ(s.t->faCount, 0);
   EXPECT_EQ(s.row(0), std::string(80, ' '));
 }
 

@@ -241,6 +241,9 @@ COLORREF indexToColor(int index);
 // The emulation colour table: first index 0..18 equal to c, -1 when none.
 int ColorToIndex(const fws_window* w, COLORREF c);
 void tnRGBFillDefault(fws_window* w);
+// The index of a colour for a 4-bit cell field: ColorToIndex when it is
+// 0..15, else `fallback`.
+int fws_colorindex16(const fws_window* w, COLORREF c, int fallback);
 
 // Widens the browser range by buffer offsets first..last.
 inline void fws_mark_update(fws_window* w, int first, int last) {

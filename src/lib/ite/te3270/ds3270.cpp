@@ -493,6 +493,7 @@ bool command(te3270* t, const uint8_t* p, int n, int depth) {
   }
   if (c == CMD_EW || c == CMD_EWA) te3270_erase(t, c == CMD_EWA);
   t->BufferAddress = t->CursorAddress;  // a write starts at the cursor
+  t->gCurrentSA = 0;                    // and with default character attributes
   if (n < 2) return true;  // no WCC: the command's own effect only
   uint8_t wcc = p[1];
   if (wcc & WCC_RESET) t->replyMode = REPLY_FIELD;

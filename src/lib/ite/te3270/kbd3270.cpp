@@ -214,8 +214,7 @@ void column_tab(te3270* t, bool forward) {
 
 void aid_key(te3270* t, int aid) {
   if (aid == AID_CLEAR) {
-    if (!t->bNotAnEmulator) te3270_set_size(t, 24, 80);
-    Clear3270(t);
+    Clear3270(t);  // the size stays; the host's next erase chooses it
     t->sscpStart = 0;
   }
   t->StatTermWait = 1;

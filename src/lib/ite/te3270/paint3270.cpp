@@ -28,6 +28,8 @@ constexpr COLORREF kDefaultFg[TNF_COLORS] = {
     0xFF00FFFF,  // yellow
     0xFF808080,  // black, shown grey
     0xFFFFFFFF,  // white
+    0xFFFFFF00,  // extended: turquoise, as the default
+    0xFFFFFF00,  // invalid: turquoise, as the default
 };
 
 // Window attribute bits of a highlighting value (0 = default: none).

@@ -47,7 +47,7 @@ enum TNFIELD : int {
   TNF_EXTENDED = 13,
   TNF_INVALID = 14,
 };
-constexpr int TNF_COLORS = 13;  // kinds with a colour entry (0..12)
+constexpr int TNF_COLORS = 15;  // one colour entry per field kind
 
 // Field attribute bits (the byte stored is attribute | 0xC0).
 enum : uint8_t {
