@@ -532,12 +532,17 @@ TEST(WyseProgramming, HostProgrammedKeysAndLabels) {
 
 TEST(WysePrinter, ControllerModeNeedsAPrinter) {
   // No printer: CAN, ESC ` and ESC d # change nothing and text shows.
-  for (auto [emode, start] : std::vector<std::pair<int, std::string>>{{WYSE50, "\x18"},
-                                                                      {TVI925, "\x1b`"},
-                                                                      {WYSE60,
-                                                                       "\x1b"
-                                                                       "d#"},
-                                                                      {WYSE60, "\x18"}}) {
+  const std::vector<std::pair<int, std::string>> starts = {
+      {WYSE50, "\x18"},
+      {TVI925, "\x1b`"},
+      {WYSE60,
+       "\x1b"
+       "d#"},
+      {WYSE60, "\x18"},
+      {35, "\x1b[5i"},
+      {35, "\x1b[7i"},
+  };
+  for (const auto& [emode, start] : starts) {
     Term term(Opts(emode));
     term.t->hooks.printer = nullptr;
     term.t->_venhanced = 0;
