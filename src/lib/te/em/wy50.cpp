@@ -370,10 +370,12 @@ static void w5_decaddr(te* t, int c) {
 
 static void w5_byte(te* t, int c) {
   TEFAM& f = t->fam;
+  if (f.st != W5_GROUND) f.fullprot = 0;
   switch (f.st) {
     case W5_GROUND:
       if (c < 0x20 || c == 0x7F) {
         if (wy_utf8_break(t)) w5_put(t, ca_from_unicode(0xFFFD));
+        wy_keep_fullprot(t, c);
         w5_control(t, c);
         return;
       }
@@ -458,6 +460,7 @@ static inline void w5_in(te* t, int c) {
 
 void wy50emout(te* t, int c) {
   wa_sync(t);
+  t->fam.fullprot = 0;
   w5_in(t, c);
   wa_flush(t);
 }
@@ -496,6 +499,7 @@ static const unsigned char* w5_bulk(te* t, const unsigned char* p, const unsigne
 
 void wy50emwrite(te* t, const unsigned char* p, size_t n) {
   wa_sync(t);
+  t->fam.fullprot = 0;
   const unsigned char* end = p + n;
   while (p < end) {
     if ((unsigned)*p - 0x20u < 0x5Fu && w5_fastok(t)) {

@@ -720,10 +720,12 @@ static void w6_decaddr(te* t, int c) {
 
 static void w6_byte(te* t, int c) {
   TEFAM& f = t->fam;
+  if (f.st != W6_GROUND) f.fullprot = 0;
   switch (f.st) {
     case W6_GROUND:
       if (c < 0x20 || c == 0x7F) {
         if (wy_utf8_break(t)) w6_put(t, ca_from_unicode(0xFFFD));
+        wy_keep_fullprot(t, c);
         w6_control(t, c);
         return;
       }
@@ -815,6 +817,7 @@ static inline void w6_in(te* t, int c) {
 }
 
 void wy60emout(te* t, int c) {
+  t->fam.fullprot = 0;
   w6_in(t, c);
 }
 
@@ -842,6 +845,7 @@ static const unsigned char* w6_bulk(te* t, const unsigned char* p, const unsigne
 }
 
 void wy60emwrite(te* t, const unsigned char* p, size_t n) {
+  t->fam.fullprot = 0;
   const unsigned char* end = p + n;
   while (p < end) {
     if ((unsigned)*p - 0x20u < 0x5Fu && w6_fastok(t)) {

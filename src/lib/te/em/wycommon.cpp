@@ -96,16 +96,37 @@ void wy_address(te* t, int row, int col) {
 }
 
 int wy_protmove(te* t, int dir, int wantprot, int self) {
-  const long cols = t->vcols, total = (long)t->vlines * cols;
-  const long pos = (long)t->vdestline * cols + t->vdestcol;
-  for (long i = self ? 0 : 1; i < total + (self ? 0 : 1); i++) {
-    long p = ((pos + dir * i) % total + total) % total;
-    int y = (int)(p / cols), x = (int)(p % cols);
-    if (wy_prot(t, y, x) == (wantprot != 0)) {
-      wy_setcur(t, y, x);
-      return 1;
+  if (!wantprot && t->fam.fullprot) {
+    wy_setcur(t, 0, 0);
+    return 0;
+  }
+  // Row by row from the cursor, at most one screen (the cursor's row is
+  // looked at again at the end, before the cursor).
+  const CHATTR want = wantprot ? (CHATTR)CA_PROT : (CHATTR)0;
+  const int cols = t->vcols, rows = t->vlines, y0 = t->vdestline, x0 = t->vdestcol;
+  for (int k = 0; k <= rows; k++) {
+    int y = ((y0 + dir * k) % rows + rows) % rows;
+    const CHATTR* row = t->_vscreen[y];
+    int from, to;  // columns of this row to look at, in the direction of travel
+    if (dir > 0) {
+      from = k == 0 ? x0 + (self ? 0 : 1) : 0;
+      to = k == rows ? x0 - 1 + (self ? 0 : 1) : cols - 1;
+      for (int x = from; x <= to && x < cols; x++)
+        if ((row[x] & CA_PROT) == want) {
+          wy_setcur(t, y, x);
+          return 1;
+        }
+    } else {
+      from = k == 0 ? x0 - (self ? 0 : 1) : cols - 1;
+      to = k == rows ? x0 + 1 - (self ? 0 : 1) : 0;
+      for (int x = from; x >= to && x >= 0; x--)
+        if ((row[x] & CA_PROT) == want) {
+          wy_setcur(t, y, x);
+          return 1;
+        }
     }
   }
+  if (!wantprot) t->fam.fullprot = 1;
   wy_setcur(t, 0, 0);
   return 0;
 }
@@ -120,6 +141,10 @@ static bool wy_fieldstart(te* t, long p) {
 }
 
 static void wy_field(te* t, int dir) {
+  if (t->fam.fullprot) {
+    wy_setcur(t, 0, 0);
+    return;
+  }
   const long cols = t->vcols, total = (long)t->vlines * cols;
   const long pos = (long)t->vdestline * cols + t->vdestcol;
   for (long i = 1; i <= total; i++) {
@@ -129,7 +154,9 @@ static void wy_field(te* t, int dir) {
       return;
     }
   }
-  wy_home(t, 1);
+  // No field starts: no unprotected cell.
+  t->fam.fullprot = 1;
+  wy_setcur(t, 0, 0);
 }
 
 void wy_fieldfwd(te* t) {
@@ -782,6 +809,13 @@ int wy_utf8(te* t, unsigned b, uint32_t* out) {
     out[n++] = 0xFFFD;
   }
   return n;
+}
+
+void wy_keep_fullprot(te* t, int c) {
+  // Bell and the cursor movements change no cell in protect mode.
+  if (c != 0x07 && c != 0x08 && c != 0x09 && c != 0x0A && c != 0x0B && c != 0x0D && c != 0x16 && c != 0x1E &&
+      c != 0x1F)
+    t->fam.fullprot = 0;
 }
 
 bool wy_utf8_break(te* t) {

@@ -183,3 +183,6 @@ void wy_pagestep(te* t, int dir);
 int wy_utf8(te* t, unsigned b, uint32_t* out);
 // Ends an open sequence: true (the caller shows U+FFFD) when one was open.
 bool wy_utf8_break(te* t);
+// A control in ground state: whether the "no unprotected cell" knowledge
+// (fam.fullprot) survives it.
+void wy_keep_fullprot(te* t, int c);

@@ -37,6 +37,10 @@ struct TEFAM {
   int decrow, deccol, decpart, decdigits;
   // Monitor mode saw ESC.
   int monesc;
+  // The last scan found no unprotected cell, and nothing since could have
+  // made one (text and cursor movement in protect mode cannot): further
+  // scans need not look.  Cleared by everything else.
+  int fullprot;
   // Member-specific cursor and attribute flags (set by the family's init).
   int flags;
 
