@@ -485,11 +485,21 @@ static const unsigned char* w5_bulk(te* t, const unsigned char* p, const unsigne
   const CHATTR mask = CA_ATTRPART & ~(CA_PROT | CA_EMBED);
   const CHATTR dim = t->_dimattr;
   int x = t->vdestcol;
-  const int x0 = x, stop = t->vcols - 1;
-  while (p < end && x < stop && (unsigned)*p - 0x20u < 0x5Fu && !(row[x] & CA_EMBED)) {
-    row[x] = (row[x] & mask) | dim | *p++;
-    x++;
-  }
+  const int x0 = x;
+  int n = wy_ascii_run(p, (int)std::min<ptrdiff_t>(end - p, t->vcols - 1 - x));
+  // An attribute cell in the way ends the run before it (most runs have
+  // none: one pass looks, another writes).
+  CHATTR embed = 0;
+  for (int i = 0; i < n; i++) embed |= row[x + i];
+  if (embed & CA_EMBED)
+    for (int i = 0; i < n; i++)
+      if (row[x + i] & CA_EMBED) {
+        n = i;
+        break;
+      }
+  for (int i = 0; i < n; i++) row[x + i] = (row[x + i] & mask) | dim | p[i];
+  x += n;
+  p += n;
   if (x > x0) {
     vid_touch_row(t, y, x0, x - 1);
     wy_setcur(t, y, x);
@@ -508,6 +518,17 @@ void wy50emwrite(te* t, const unsigned char* p, size_t n) {
         p = q;
         continue;
       }
+    }
+    // CR and LF between runs of text, as the byte machine takes them.
+    if ((*p == '\r' || *p == '\n') && w5_fastok(t) && !t->_vnlmode) {
+      if (*p == '\r') {
+        wy_setcur(t, t->vdestline, 0);
+      } else {
+        if (t->vdestline >= t->vlines - 1) wa_row(t, 0);
+        newline(t);
+      }
+      p++;
+      continue;
     }
     w5_in(t, *p++);
   }

@@ -835,8 +835,10 @@ static const unsigned char* w6_bulk(te* t, const unsigned char* p, const unsigne
   const CHATTR base = t->_vcurattr | t->_dimattr | ((CHATTR)t->fam.gset << CA_CSET_SHIFT);
   int x = t->vdestcol;
   const int x0 = x;
-  const int stop = std::min<ptrdiff_t>(t->vcols - 1, x + (end - p));
-  while (x < stop && (unsigned)*p - 0x20u < 0x5Fu) row[x++] = base | *p++;
+  int n = wy_ascii_run(p, (int)std::min<ptrdiff_t>(end - p, t->vcols - 1 - x));
+  for (int i = 0; i < n; i++) row[x + i] = base | p[i];
+  x += n;
+  p += n;
   if (x > x0) {
     vid_touch_row(t, y, x0, x - 1);
     wy_setcur(t, y, x);
@@ -854,6 +856,17 @@ void wy60emwrite(te* t, const unsigned char* p, size_t n) {
         p = q;
         continue;
       }
+    }
+    // CR and LF between runs of text, as the byte machine takes them.
+    if ((*p == '\r' || *p == '\n') && w6_fastok(t) && !t->_vnlmode) {
+      if (*p == '\r') {
+        wy_setcur(t, t->vdestline, 0);
+      } else {
+        if (t->vdestline >= t->vlines - 1) wa_row(t, 0);
+        newline(t);
+      }
+      p++;
+      continue;
     }
     w6_in(t, *p++);
   }

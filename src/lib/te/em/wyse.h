@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 
 #include "te/terec.h"
 
@@ -186,3 +187,28 @@ bool wy_utf8_break(te* t);
 // A control in ground state: whether the "no unprotected cell" knowledge
 // (fam.fullprot) survives it.
 void wy_keep_fullprot(te* t, int c);
+
+// Number of leading bytes of p[0..max) that are printable ASCII (0x20-0x7E),
+// eight at a time: the borrow of the subtractions can only mark bytes after
+// the first one that is not printable, so the lowest mark is exact.
+inline int wy_ascii_run(const unsigned char* p, int max) {
+  const uint64_t ones = 0x0101010101010101ull, high = 0x8080808080808080ull;
+  int n = 0;
+  while (max - n >= 8) {
+    uint64_t w;
+    std::memcpy(&w, p + n, 8);
+    uint64_t below = (w - 0x20 * ones) & ~w & high;
+    uint64_t del = w ^ (0x7F * ones);
+    uint64_t bad = (w & high) | below | ((del - ones) & ~del & high);
+    if (bad) {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+      return n + (__builtin_ctzll(bad) >> 3);
+#else
+      break;
+#endif
+    }
+    n += 8;
+  }
+  while (n < max && (unsigned)p[n] - 0x20u < 0x5Fu) n++;
+  return n;
+}
