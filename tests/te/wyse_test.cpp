@@ -542,6 +542,64 @@ TEST(WyseProgramming, HostProgrammedKeysAndLabels) {
   EXPECT_EQ(w25.row(0), "ab");
 }
 
+// Keys the terminfo entries do not name (their strings against the
+// entries are checked in terminfo_test.cpp).
+TEST(WyseKeys, MembersStringsModesAndProgrammedSlots) {
+  struct K {
+    int emode;
+    int code;
+    int app;
+    const char* sent;
+  } keys[] = {
+      {WYCOL, TK_F1, 0,
+       "\x1b"
+       "1"},
+      {WYCOL, TK_F1 + 10, 0, "\x07;"},
+      {WYCOL, TK_F1 + 12, 0, "\x01\x0c\r"},
+      {WYCOL, TK_ALTA, 0,
+       "\x01"
+       "a\r"},
+      {WYCOL, TK_PGDN, 0, "\x14"},
+      {WYCOL, TK_DOWN, 0, "\x16"},
+      {ADDSVP, TK_F1, 0,
+       "\x02"
+       "1"},
+      {ADDSVP, TK_F1 + 5, 0, "\x1b]R"},
+      {ADDSVP, TK_PGDN, 0, "\x1b|"},
+      {ADDSVP, TK_HOME, 0, "\x01"},
+      {TVI925, TK_DOWN, 0, "\x16"},
+      {WYSE50, TK_DOWN, 0, "\n"},
+      {WYSE50, TK_CF1, 0, "\x01J\r"},
+      {WYSE50, TK_CSF1, 0, "\x01j\r"},
+      {WYSE50, TK_C_BACKSPACE, 0, "\x7f"},
+      {WYSE50, TK_END, 0, "\x1br"},
+      {WYSE60, TK_END, 0, "\x1bT"},
+      {WYSE60, TK_UP, 1, "\xd3"},
+      {WYSE60, TK_KP0 + 5, 1, "\xb5"},
+      {WYSE60, TK_SF1, 1, "\x90"},
+      {WYSE60, TK_CF1, 1, "\x8a"},
+      {WYSE60, TK_CF1, 0, "\x01J\r"},
+      {WYSE60, TK_DEL, 0, "\x1bW"},
+      {WYSE60, TK_KPSLASH, 1, "/"},
+  };
+  for (const K& k : keys) {
+    Term term(Opts(k.emode));
+    term.t->_appkey = k.app;
+    const char* s = TEemkey(term.t, k.code);
+    EXPECT_EQ(std::string(s ? s : "<none>"), k.sent) << k.emode << " " << keyname(k.code);
+  }
+  Term w60(Opts(WYSE60));
+  w60.feed(
+      "\x1b"
+      "e&\x1bz\"bs\x7f");
+  EXPECT_STREQ(TEemkey(w60.t, 0x200 + 'a'), "A") << "caps lock";
+  EXPECT_STREQ(TEemkey(w60.t, TK_BACKSPACE), "bs") << "programmed backspace";
+  w60.feed(
+      "\x1b"
+      "cU");
+  EXPECT_STREQ(TEemkey(w60.t, TK_BACKSPACE), "\b") << "programmed keys cleared";
+}
+
 // ---- printer
 
 TEST(WysePrinter, ControllerModeNeedsAPrinter) {
