@@ -60,12 +60,16 @@ PC_CONTROL_GLYPHS = {
 # The built-in DEC tables (src/lib/tcs/tcs_defaults.cpp), elements 0..255;
 # a test checks that the file's DEC sections load to exactly these.
 def _dec_tables():
+    # DEC special graphics: ASCII up to 0x5E, a blank at 0x5F, and the
+    # VT100's glyphs from 0x60 (diamond, scan lines, corners and lines).
+    sg96 = [516, 689, 811, 812, 813, 814, 760, 753, 815, 816, 729, 703, 730, 704, 709, 817]
+    sg112 = [818, 708, 820, 821, 707, 692, 705, 706, 691, 755, 754, 739, 822, 668, 761, 544]
     dsg = [0] * 256
-    for i in range(32, 96):
+    for i in range(32, 95):
         dsg[i] = 512 + i
-    dsg[48], dsg[64], dsg[80], dsg[95] = 760, 768, 787, 544
-    dsg[96:112] = [645, 810, 811, 812, 813, 814, 760, 753, 815, 816, 729, 703, 730, 704, 709, 817]
-    dsg[112:128] = [801, 708, 820, 821, 707, 692, 705, 706, 691, 755, 754, 739, 822, 668, 761, 544]
+    dsg[95] = 544
+    dsg[96:112] = sg96
+    dsg[112:128] = sg112
     dmn = [0] * 256
     dmn[32:128] = [
         544, 685, 667, 668, 544, 669, 544, 533, 804, 772, 678, 686, 544, 544, 544, 544,
@@ -77,8 +81,8 @@ def _dec_tables():
     ]
     sg = [0] * 256
     sg[95] = 544
-    sg[96:112] = [516, 689, 811, 812, 813, 814, 760, 753, 815, 816, 729, 703, 730, 704, 709, 817]
-    sg[112:128] = [818, 708, 820, 821, 707, 692, 705, 706, 691, 755, 754, 739, 759, 668, 761, 544]
+    sg[96:112] = sg96
+    sg[112:128] = sg112
     return dsg, dmn, sg
 
 
@@ -86,12 +90,11 @@ DEC_VT200DSG, DEC_VT200DMN, DEC_VT100SG = _dec_tables()
 
 # Characters of the TCS codes above 767 that the DEC tables use.  The DEC
 # multinational set names most of them (GR byte 0xA0 + element - 32, which
-# is Latin-1 except for its DEC letters); the VT200 special graphics table
-# holds the Latin-1 characters of its row starts (0xD0 Eth, 0xF0 eth) and
-# the special graphics glyphs.  Its checkerboard (810) cannot share U+2592
-# with the medium shade of code page 437, so it is drawn with the quadrant
-# checker U+259A.  DEC leaves 0xB8 reserved; 1098 is the Latin-1 cedilla
-# found there.
+# is Latin-1 except for its DEC letters); the special graphics tables name
+# the glyphs that code page 437 lacks (scan lines, control pictures, not
+# equal).  DEC leaves 0xB8 reserved; 1098 is the Latin-1 cedilla found
+# there.  Eth (787, 801) and the quadrant checker (810) are no longer used
+# by the tables but keep their codes, so that every other code stays put.
 DEC_PINS = {
     768: "\u00c0", 769: "\u00c1", 770: "\u00c2", 772: "\u00a9", 774: "\u00b3", 777: "\u00b9",
     779: "\u00c3", 780: "\u00c8", 781: "\u00ca", 782: "\u00cb", 783: "\u00cc", 784: "\u00cd",
