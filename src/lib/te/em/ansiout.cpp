@@ -772,19 +772,17 @@ static const unsigned char* ao_bulk(te* t, const unsigned char* p, const unsigne
           stopped = true;
           break;
         }
-        if (cp == 0xFEFF) {
-          p += n;
-          continue;
-        }
-        if (wc_zero(cp)) break;  // joins the cell before: one-character rules
-        if (wc_wide(cp)) {
+        const int cls = wc_class(cp);
+        if (cls == WC_NARROW) {
+          if (x + 1 >= fv) break;
+          row[x++] = attr | ca_from_unicode(cp);
+        } else if (cls == WC_WIDE) {
           if (x + 2 >= fv) break;
           row[x] = attr | ca_from_unicode(cp);
           row[x + 1] = 0;
           x += 2;
         } else {
-          if (x + 1 >= fv) break;
-          row[x++] = attr | ca_from_unicode(cp);
+          break;  // zero width (a BOM too): it joins the cell before, by the one-character rules
         }
         p += n;
       }

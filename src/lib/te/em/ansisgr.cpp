@@ -119,75 +119,6 @@ int ansi_colorrgb(int r, int g, int b) {
 
 // ---- the rendition as a list of parameters
 
-// One parameter with its colon-separated sub-parameters; -1 stands for an
-// empty one.
-struct sg_param {
-  int v[8];
-  int n;
-};
-static constexpr int SG_MAXPARAMS = TE_VTBUF / 2 + 1;
-
-// Splits the parameter text; false when it holds anything but digits,
-// semicolons and colons (an intermediate makes it another sequence).
-static bool sg_parse(const char* s, sg_param* out, int* count) {
-  int n = 0;
-  sg_param* p = &out[0];
-  p->n = 1;
-  p->v[0] = -1;
-  for (; *s; s++) {
-    char c = *s;
-    if (c >= '0' && c <= '9') {
-      int& v = p->v[p->n - 1];
-      if (v < 0) v = 0;
-      if (v < 100000) v = v * 10 + (c - '0');
-    } else if (c == ';') {
-      if (n + 1 >= SG_MAXPARAMS) break;
-      p = &out[++n];
-      p->n = 1;
-      p->v[0] = -1;
-    } else if (c == ':') {
-      if (p->n < 8) p->v[p->n++] = -1;
-    } else {
-      return false;
-    }
-  }
-  *count = n + 1;
-  return true;
-}
-
-static inline int sg_value(int v) {
-  return v < 0 ? 0 : v;
-}
-
-// Colour of 38/48/58 (a PC colour index, or -1 for none): the colon form
-// from the parameter's own sub-parameters, the semicolon form from the
-// parameters after it, which it consumes (*i moves onto the last of them).
-static int sg_extended(const sg_param* ps, int count, int* i) {
-  const sg_param& p = ps[*i];
-  if (p.n > 1) {
-    int kind = sg_value(p.v[1]);
-    if (kind == 5 && p.n >= 3) return ansi_color256(sg_value(p.v[2]));
-    if (kind == 2 && p.n >= 5) {
-      // 38:2:r:g:b, or 38:2:space:r:g:b with a colour-space identifier.
-      int k = p.n >= 6 ? 3 : 2;
-      return ansi_colorrgb(sg_value(p.v[k]), sg_value(p.v[k + 1]), sg_value(p.v[k + 2]));
-    }
-    return -1;
-  }
-  if (*i + 1 >= count) return -1;
-  int kind = sg_value(ps[*i + 1].v[0]);
-  int need = kind == 5 ? 2 : kind == 2 ? 4 : 1;
-  if (*i + need >= count) {
-    *i = count - 1;
-    return -1;
-  }
-  *i += need;
-  if (kind == 5) return ansi_color256(sg_value(ps[*i].v[0]));
-  if (kind == 2)
-    return ansi_colorrgb(sg_value(ps[*i - 2].v[0]), sg_value(ps[*i - 1].v[0]), sg_value(ps[*i].v[0]));
-  return -1;
-}
-
 // Every attribute combination takes the host's colours where it chose them
 // and the user's elsewhere; bold brightens a host foreground of the first
 // eight.  Without host colours the user's map is back whole.
@@ -196,17 +127,53 @@ static void sg_hostmap(te* t) {
     std::memcpy(t->inuseCAT, t->userCAT, sizeof(CATMAP));
     return;
   }
-  const uint32_t plain = t->userCAT[0].color != 0xFF000000u ? t->userCAT[0].color : 0x07000000u;
-  for (int i = 0; i < 16; i++) {
-    const uint32_t user = t->userCAT[i].color != 0xFF000000u ? t->userCAT[i].color : plain;
-    unsigned fg = (user >> 24) & 0xF, bg = (user >> 28) & 0xF;
-    if (t->_hostfg) {
-      fg = (unsigned)t->_hostfg - 1;
-      if ((i & 1) && fg < 8) fg |= 8;
-    }
-    if (t->_hostbg) bg = (unsigned)t->_hostbg - 1;
-    t->inuseCAT[i].color = ((bg << 4) | fg) << 24;
+  // Each entry is (user colour & keep) | set, set differing for bold.
+  uint32_t keep = 0, set = 0, setBold = 0;
+  if (t->_hostfg) {
+    const uint32_t fg = (uint32_t)t->_hostfg - 1;
+    set = fg << 24;
+    setBold = (fg < 8 ? fg | 8 : fg) << 24;
+  } else {
+    keep = 0x0F000000u;
   }
+  if (t->_hostbg) {
+    const uint32_t bg = (uint32_t)(t->_hostbg - 1) << 28;
+    set |= bg;
+    setBold |= bg;
+  } else {
+    keep |= 0xF0000000u;
+  }
+  const uint32_t plain = t->userCAT[0].color != 0xFF000000u ? t->userCAT[0].color : 0x07000000u;
+  for (int i = 0; i < 16; i += 2) {
+    uint32_t u0 = t->userCAT[i].color, u1 = t->userCAT[i + 1].color;
+    t->inuseCAT[i].color = ((u0 != 0xFF000000u ? u0 : plain) & keep) | set;
+    t->inuseCAT[i + 1].color = ((u1 != 0xFF000000u ? u1 : plain) & keep) | setBold;
+  }
+}
+
+// The number at *p (-1 when there is none), moving *p past it.
+static inline int sg_param(const char** p) {
+  const char* q = *p;
+  if (*q < '0' || *q > '9') return -1;
+  int v = 0;
+  for (; *q >= '0' && *q <= '9'; q++)
+    if (v < 100000) v = v * 10 + (*q - '0');
+  *p = q;
+  return v;
+}
+
+// The colour of 38/48 in the colon form from its sub-parameters (kind, then
+// an index or r:g:b, the latter perhaps after a colour-space identifier): a
+// PC colour index, or -1 for none.
+static int sg_colonform(const int* sub, int n) {
+  auto value = [](int v) { return v < 0 ? 0 : v; };
+  int kind = n > 0 ? value(sub[0]) : -1;
+  if (kind == 5 && n >= 2) return ansi_color256(value(sub[1]));
+  if (kind == 2 && n >= 4) {
+    int k = n >= 5 ? 2 : 1;
+    return ansi_colorrgb(value(sub[k]), value(sub[k + 1]), value(sub[k + 2]));
+  }
+  return -1;
 }
 
 void ansisgr(te* t) {
@@ -223,81 +190,112 @@ void ansisgr(te* t) {
     if (n <= 9) ansicolor(t, (s[0] == '<' ? 30 : 40) + n, 1);
     return;
   }
-  sg_param ps[SG_MAXPARAMS];
-  int count = 0;
-  if (!sg_parse(s, ps, &count)) return;
+  // Only numbers, semicolons and colons: an intermediate makes it another
+  // sequence.
+  for (const char* q = s; *q; q++)
+    if ((*q < '0' || *q > '9') && *q != ';' && *q != ':') return;
+
   CHATTR a = t->_vcurattr;
   const int fg0 = t->_hostfg, bg0 = t->_hostbg;
   const bool colors = !t->m_bIgnoreHostColor;
   bool reset = false;
-  for (int i = 0; i < count; i++) {
-    const sg_param& p = ps[i];
-    const int v = sg_value(p.v[0]);
-    switch (v) {
-      case 0:
-        reset = true;
-        a = 0;
-        t->_hostfg = t->_hostbg = 0;
-        break;
-      case 1:
-        a |= CA_BOLD;
-        break;
-      case 4:
-        // 4:0 is no underline; the other styles are drawn as one.
-        if (p.n > 1 && sg_value(p.v[1]) == 0)
-          a &= ~CA_UNDER;
-        else
-          a |= CA_UNDER;
-        break;
-      case 5:
-      case 6:
-        a |= CA_BLINK;
-        break;
-      case 7:
-        a |= CA_REV;
-        break;
-      case 8:
-        a |= CA_INVIS;
-        break;
-      case 21:
-        a |= CA_UNDER;
-        break;
-      case 22:
-        a &= ~CA_BOLD;
-        break;
-      case 24:
-        a &= ~CA_UNDER;
-        break;
-      case 25:
-        a &= ~CA_BLINK;
-        break;
-      case 27:
-        a &= ~CA_REV;
-        break;
-      case 28:
-        a &= ~CA_INVIS;
-        break;
-      case 38:
-      case 48:
-      case 58: {
-        int c = sg_extended(ps, count, &i);
-        if (c >= 0 && colors && v != 58) (v == 38 ? t->_hostfg : t->_hostbg) = c + 1;
-        break;
-      }
-      case 39:
-        if (colors) t->_hostfg = 0;
-        break;
-      case 49:
-        if (colors) t->_hostbg = 0;
-        break;
-      default:
-        if (!colors) break;
-        if (v >= 30 && v <= 37) t->_hostfg = sg_pc(v - 30) + 1;
-        if (v >= 40 && v <= 47) t->_hostbg = sg_pc(v - 40) + 1;
-        if (v >= 90 && v <= 97) t->_hostfg = sg_pc(v - 90 + 8) + 1;
-        if (v >= 100 && v <= 107) t->_hostbg = sg_pc(v - 100 + 8) + 1;
-        break;
+  // 38, 48 or 58 in the semicolon form takes the parameters after it: the
+  // kind (5 or 2), then an index or r;g;b.
+  int ext = 0, extn = 0, extv[4] = {0, 0, 0, 0};
+  for (const char* p = s;;) {
+    const int v = sg_param(&p);
+    int sub[8], nsub = 0;
+    while (*p == ':') {
+      p++;
+      int w = sg_param(&p);
+      if (nsub < 8) sub[nsub++] = w;
     }
+    const int n = v < 0 ? 0 : v;
+    int color = -1, target = 0;
+    if (ext) {
+      extv[extn++] = n;
+      const int kind = extv[0], need = kind == 5 ? 2 : kind == 2 ? 4 : 1;
+      if (extn == need) {
+        if (kind == 5) color = ansi_color256(extv[1]);
+        if (kind == 2) color = ansi_colorrgb(extv[1], extv[2], extv[3]);
+        target = ext;
+        ext = 0;
+      }
+    } else {
+      switch (n) {
+        case 0:
+          reset = true;
+          a = 0;
+          t->_hostfg = t->_hostbg = 0;
+          break;
+        case 1:
+          a |= CA_BOLD;
+          break;
+        case 4:
+          // 4:0 is no underline; the other styles are drawn as one.
+          if (nsub > 0 && sub[0] <= 0)
+            a &= ~CA_UNDER;
+          else
+            a |= CA_UNDER;
+          break;
+        case 5:
+        case 6:
+          a |= CA_BLINK;
+          break;
+        case 7:
+          a |= CA_REV;
+          break;
+        case 8:
+          a |= CA_INVIS;
+          break;
+        case 21:
+          a |= CA_UNDER;
+          break;
+        case 22:
+          a &= ~CA_BOLD;
+          break;
+        case 24:
+          a &= ~CA_UNDER;
+          break;
+        case 25:
+          a &= ~CA_BLINK;
+          break;
+        case 27:
+          a &= ~CA_REV;
+          break;
+        case 28:
+          a &= ~CA_INVIS;
+          break;
+        case 38:
+        case 48:
+        case 58:
+          if (nsub > 0) {
+            color = sg_colonform(sub, nsub);
+            target = n;
+          } else {
+            ext = n;
+            extn = 0;
+          }
+          break;
+        case 39:
+          if (colors) t->_hostfg = 0;
+          break;
+        case 49:
+          if (colors) t->_hostbg = 0;
+          break;
+        default:
+          if (!colors) break;
+          if (n >= 30 && n <= 37) t->_hostfg = sg_pc(n - 30) + 1;
+          if (n >= 40 && n <= 47) t->_hostbg = sg_pc(n - 40) + 1;
+          if (n >= 90 && n <= 97) t->_hostfg = sg_pc(n - 90 + 8) + 1;
+          if (n >= 100 && n <= 107) t->_hostbg = sg_pc(n - 100 + 8) + 1;
+          break;
+      }
+    }
+    // The underline colour (58) is not kept.
+    if (color >= 0 && colors && target != 58) (target == 38 ? t->_hostfg : t->_hostbg) = color + 1;
+    if (*p != ';') break;
+    p++;
   }
   const bool recolor = reset || t->_hostfg != fg0 || t->_hostbg != bg0;
   if (recolor) sg_hostmap(t);

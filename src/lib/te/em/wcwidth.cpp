@@ -38,6 +38,16 @@ static constexpr wc_bitset wc_buildbits(const wc_range (&table)[N]) {
 constexpr wc_bitset wc_widebits = wc_buildbits(wc_wide_ranges);
 constexpr wc_bitset wc_zerobits = wc_buildbits(wc_zero_ranges);
 
+static constexpr wc_classes wc_buildclasses() {
+  wc_classes c{};
+  for (uint32_t u = 0; u < 0x10000; u++) {
+    uint64_t cls = wc_bit(wc_zerobits, u) ? WC_ZERO : wc_bit(wc_widebits, u) ? WC_WIDE : WC_NARROW;
+    c.w[u >> 5] |= cls << ((u & 31) * 2);
+  }
+  return c;
+}
+constexpr wc_classes wc_classbits = wc_buildclasses();
+
 int mk_wcwidth(uint32_t ucs) {
   if (ucs == 0) return 0;
   if (ucs < 32 || (ucs >= 0x7F && ucs < 0xA0)) return -1;

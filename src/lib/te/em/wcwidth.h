@@ -23,11 +23,26 @@ struct wc_bitset {
 extern const wc_bitset wc_widebits;
 extern const wc_bitset wc_zerobits;
 
-inline bool wc_bit(const wc_bitset& b, uint32_t u) {
+constexpr bool wc_bit(const wc_bitset& b, uint32_t u) {
   return (b.w[u >> 6] >> (u & 63)) & 1;
 }
 
-// True when the character takes two cells; the print path's test.
+// Width class of every character of the Basic Multilingual Plane, two bits
+// each: WC_NARROW, WC_WIDE or WC_ZERO.
+enum : int { WC_NARROW = 0, WC_WIDE = 1, WC_ZERO = 2 };
+struct wc_classes {
+  uint64_t w[2048];
+};
+extern const wc_classes wc_classbits;
+
+// The print path's one test per character.
+inline int wc_class(uint32_t u) {
+  if (u < 0x300) return WC_NARROW;
+  if (u < 0x10000) return (int)((wc_classbits.w[u >> 5] >> ((u & 31) * 2)) & 3);
+  return wc_zero_char(u) ? WC_ZERO : wc_wide_char(u) ? WC_WIDE : WC_NARROW;
+}
+
+// True when the character takes two cells.
 inline bool wc_wide(uint32_t u) {
   if (u < 0x1100) return false;
   if (u < 0x10000) return wc_bit(wc_widebits, u);
