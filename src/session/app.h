@@ -200,8 +200,11 @@ void set_app(app_s* app);
 // Applying a dictionary, emulation selection and sizing are in settings.h and
 // emulation.h; the platform operations and the secure store in platform.h
 // and secure.h.
-// Makes `dict` the session's dictionary (freeing a different previous one)
-// and connects with it; a missing dictionary does nothing.
+// Makes `dict` the session's dictionary, freeing a different previous one;
+// a connection still being made with the previous one is ended first.
+void app_replace_dictionary(app_s* app, LumDict* dict);
+// app_replace_dictionary, then connects with it; a missing dictionary does
+// nothing.
 void app_connect_using_dictionary(app_s* app, LumDict* dict);
 // The dictionary while connected, else null.
 LumDict* app_get_connected_dict(app_s* app);
