@@ -266,6 +266,8 @@ void app_connect(app_s* app) {
   char* keyPath = app_privkey_file_path("privkey.p12");
   dict->setStringForKey("sslPrivateKey", keyPath ? keyPath : "");
   free(keyPath);
+  // The host is told the terminal that really runs.
+  conn->_announceEmulation = app_running_emulation(app);
   conn->UseDictionary(dict);
   dict->setStringForKey("sslPrivateKeyPassword", "");
   dict->setStringForKey("password", "");

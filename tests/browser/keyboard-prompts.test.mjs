@@ -189,6 +189,19 @@ try {
     await page.keyboard.press('q');
     assert.equal((await channel.next(ACTION.ONKEY)).key, 0x71);
 
+    // A notice that another emulation runs is shown, stays when the host
+    // connects, and goes with an empty one.
+    const notice = 'Emulation WYSE50 is not available here; the session runs ANSI.';
+    channel.send(ACTION.NOTICE, ['emulation', notice]);
+    await page.waitForFunction((t) => document.querySelector('#message').textContent === t, notice);
+    channel.send(ACTION.CONNECTED, ['1']);
+    channel.send(ACTION.CONNECTED, ['1']);
+    await page.waitForTimeout(200);
+    assert.equal(await page.locator('#message').textContent(), notice);
+    assert.equal(await page.locator('#message').isVisible(), true);
+    channel.send(ACTION.NOTICE, ['emulation', '']);
+    await page.waitForFunction(() => document.querySelector('#message').hidden);
+
     // A right click puts the input under the pointer, so that the context
     // menu offers to paste into it; the paste goes out as keys.
     const box = await page.locator('#terminal').boundingBox();
