@@ -209,7 +209,7 @@ function onFrame(frame) {
   switch (frame.action) {
     case ACTION.CONNECTED:
       app.hostConnected = frame.fields[0] === '1';
-      if (app.hostConnected) showMessage('');
+      if (app.hostConnected) showMessage(app.notice || '');
       // While a post of new settings is on its way, a "0" is the end of the
       // previous host, not of the connect it asks for.
       if (app.hostConnected || app.posting === 0) app.hostConnecting = false;
@@ -220,6 +220,13 @@ function onFrame(frame) {
       break;
     case ACTION.LABELS:
       labels.apply(frame.fields, frame.data);
+      break;
+    case ACTION.NOTICE:
+      // Another emulation runs than the one asked for (an empty text: no more).
+      if (frame.fields[0] === 'emulation') {
+        app.notice = (frame.fields[1] || '').trim();
+        showMessage(app.notice);
+      }
       break;
     case ACTION.SET_CURSOR: {
       const [x, y] = String(frame.fields[0]).split(':').map(Number);

@@ -98,7 +98,9 @@ enum KVX_ACTION {
   //                  paste "1"/"0"
   //   12 NOTICE      a non-fatal message for the person; fields: kind, text
   //                  (kind "emulation": the requested emulation is not
-  //                  available and another one runs)
+  //                  available and another one runs; text names both, sent
+  //                  when the emulation is set and to a browser that
+  //                  attaches while it holds; an empty text withdraws it)
   //   13 LABELS      host-writable status and label lines of character-mode
   //                  terminals that keep them apart from the screen (Wyse,
   //                  Televideo, ADDS); fields: the names of the lines that
@@ -195,6 +197,8 @@ void kvx_send_all(int action, const char* const* fields, const void* data, size_
 void kvx_send_buffer(kvx_client_t* client, evbuffer* frame);
 void kvx_sendall_buffer(evbuffer* frame);
 void kvx_send_connected(kvx_client_t* client);
+// KVX_HOST_ACTION_NOTICE to one browser (null: every browser).
+void kvx_send_notice(kvx_client_t* client, const char* kind, const char* text);
 
 // Reads what is available; true when it consumed input.
 bool kvx_recv(kvx_client_t* client);

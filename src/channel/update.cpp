@@ -227,8 +227,12 @@ static void update_send_cursor(app_s*) {
   kvx_send_cursor_state(nullptr);
 }
 
+static void update_send_notice(app_s*, const char* kind, const char* text) {
+  kvx_send_notice(nullptr, kind, text);
+}
+
 void kvx_update_attach(app_s*) {
-  static const app_channel_ops ops = {update_send_connected, update_send_region, update_send_screen,
-                                      update_send_cursor, kvx_all_clients_behind};
+  static const app_channel_ops ops = {update_send_connected, update_send_region,     update_send_screen,
+                                      update_send_cursor,    kvx_all_clients_behind, update_send_notice};
   app_set_channel_ops(&ops);
 }

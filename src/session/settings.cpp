@@ -305,10 +305,7 @@ void app_set_te_unsafe_values(app_s* app, LumDict* dict) {
 
 void app_set_te_using_dictionary(app_s* app, LumDict* dict) {
   if (!app || !dict) return;
-  if (app->_dict != dict) {
-    delete app->_dict;
-    app->_dict = dict;
-  }
+  app_replace_dictionary(app, dict);
   if (!app_is_connected(app)) app_set_te_unsafe_values(app, dict);
   app_set_te_safe_values(app, dict);
 }

@@ -72,11 +72,18 @@ int EmNumberOfName(const char* name) {
   return -1;
 }
 
+static const int em_settings[31] = {17, 7,  8,  18, 12, 9,  21, 16, 15, 13, 5,  32, 3,  4,  1, 2,
+                                    31, 14, 10, 11, 19, 20, -1, -1, -1, -1, -1, -1, 34, 33, 35};
+
 int EmSettingToEmulation(int setting) {
-  static const int map[31] = {17, 7,  8,  18, 12, 9,  21, 16, 15, 13, 5,  32, 3,  4,  1, 2,
-                              31, 14, 10, 11, 19, 20, -1, -1, -1, -1, -1, -1, 34, 33, 35};
   if (setting < 0 || setting > 30) return -1;
-  return map[setting];
+  return em_settings[setting];
+}
+
+int EmEmulationToSetting(int emode) {
+  for (int s = 0; s <= 30; s++)
+    if (em_settings[s] == emode && emode > 0) return s;
+  return -1;
 }
 
 // Emulation numbers bound to a family.

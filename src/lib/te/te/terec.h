@@ -227,6 +227,7 @@ struct te {
   CHATTR _vcurattr, _vtsavattr, _dimattr, _protrev, _clearto;
   int _protect, _vinsmode;
   CHATTR _vtmpattr, _vflgattr, BlinkAttr;
+  int _hostfg, _hostbg;  // colour index + 1 the host chose by SGR; 0 = the user's
   int revdim;
   int erasemode;        // a selective erase is in progress
   uint32_t _vphysattr;  // physical attribute resolved for drawing
