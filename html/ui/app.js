@@ -22,6 +22,7 @@ import { isMultiLine, pasteCodes, writeClipboard } from './kvx-clipboard.js';
 import { Dialogs } from './kvx-dialogs.js';
 import { choiceFromParams, describeChoice, kcfForChoice, normalizeChoice, paramsForChoice, protocolOf } from './kvx-hosts.js';
 import { Keyboard } from './kvx-keyboard.js';
+import { LabelLines } from './kvx-labels.js';
 import { FONT_SIZES, clampFontSize, loadPrefs, savePrefs } from './kvx-prefs.js';
 import { rememberChoice } from './kvx-recent.js';
 import { Screen } from './kvx-screen.js';
@@ -42,6 +43,7 @@ const restartButton = $('restart');
 const terminalEl = $('terminal');
 const viewportEl = $('viewport');
 const toastEl = $('toast');
+const labels = new LabelLines($('labels'));
 
 function deviceId() {
   let id = localStorage.getItem('kavrix.deviceId');
@@ -388,7 +390,7 @@ function onFrame(frame) {
   switch (frame.action) {
     case ACTION.CONNECTED:
       app.hostConnected = f0 === '1';
-      if (app.hostConnected) showMessage('');
+      if (app.hostConnected) showMessage(app.notice || '');
       if (app.hostConnected && app.rememberOnConnect) {
         app.rememberOnConnect = false;
         rememberChoice(app.choice);
@@ -400,6 +402,16 @@ function onFrame(frame) {
       break;
     case ACTION.UPDATE:
       app.screen.applyUpdate(f0, frame.data);
+      break;
+    case ACTION.LABELS:
+      labels.apply(frame.fields, frame.data);
+      break;
+    case ACTION.NOTICE:
+      // Another emulation runs than the one asked for (an empty text: no more).
+      if (frame.fields[0] === 'emulation') {
+        app.notice = (frame.fields[1] || '').trim();
+        showMessage(app.notice);
+      }
       break;
     case ACTION.SET_CURSOR: {
       const [x, y] = String(f0).split(':').map(Number);
@@ -771,6 +783,7 @@ window.kavrix = {
     return app.channel;
   },
   text: () => (app.screen ? app.screen.text() : ''),
+  labels: () => labels.text(),
   cursor: () => (app.screen ? { ...app.screen.cursor } : null),
   selection: () => (app.screen ? app.screen.selectionText() : ''),
   state: () => ({
