@@ -440,8 +440,13 @@ function onFrame(frame) {
       const rows = Number(f2);
       const cols = Number(f3);
       // The session's size, whoever set it: it comes ahead of the cells drawn
-      // at it (a size this page asked for shows at once, and again here).
-      if (rows > 0 && cols > 0 && (rows !== app.size.rows || cols !== app.size.cols)) {
+      // at it.  While this page's own sizes are on their way, the sizes it
+      // asked for earlier are passed over (the one it wants shows already).
+      const want = app.wantSize;
+      const asked = sizePost.busy && want && (rows !== want.rows || cols !== want.cols);
+      const shown = app.screen;  // stale cells of a larger size may have grown it
+      if (rows > 0 && cols > 0 && !asked && (rows !== app.size.rows || cols !== app.size.cols ||
+        rows !== shown.rows || cols !== shown.cols)) {
         setSize({ rows, cols });
         saveSession();
       }

@@ -46,7 +46,8 @@ try {
     await page.locator('#terminal').click();
     for (let i = 0; i < 3; i++) await page.keyboard.press('Control+Equal');
     assert.equal(await fontSize(page), 18);
-    await page.waitForFunction((s) => window.kavrix.size().cols < s.cols && window.kavrix.size().rows < s.rows, first);
+    await page.waitForFunction((s) => window.kavrix.size().cols < s.cols && window.kavrix.size().rows < s.rows &&
+      !window.kavrix.state().resizing, first);
     const larger = await size(page);
     assert.deepEqual(await sttySize(page), larger);
     await other.waitForFunction((s) => window.kavrix.size().cols === s.cols && window.kavrix.size().rows === s.rows,
