@@ -4,6 +4,7 @@
 // choice back, and the settings object ("kcf") posted to "/load_config" for
 // it.  A password never goes into an address; it travels once, as a secret
 // of the settings object.
+import { BLOCK_EMULATIONS, BLOCK_PROTOCOLS, blockKcf, isBlockEmulation } from './kvx-block.js';
 
 export const PROTOCOLS = Object.freeze([
   { commtype: 7, label: 'Local shell', port: 0, remote: false },
@@ -13,8 +14,8 @@ export const PROTOCOLS = Object.freeze([
   { commtype: 5, label: 'SSH', port: 22, remote: true, ssh: true },
 ]);
 
-// The character-mode emulations that work here (the ANSI/VT family), by
-// their `emulate` setting.
+// The emulations that work here by their `emulate` setting: the ANSI/VT
+// family, then IBM 3270 (kvx-block.js).
 export const EMULATIONS = Object.freeze([
   [30, 'xterm (colour)'],
   [11, 'Linux console'],
@@ -27,6 +28,7 @@ export const EMULATIONS = Object.freeze([
   [1, 'ANSI'],
   [5, 'SCO ANSI'],
   [2, 'AT386'],
+  ...BLOCK_EMULATIONS,
 ]);
 
 export const DEFAULT_EMULATION = 30;
@@ -51,8 +53,10 @@ function validPort(port) {
 
 // A complete choice: { commtype, node, port, user, emulate, verify, language }.
 export function normalizeChoice(choice = {}) {
-  const protocol = protocolOf(Number(choice.commtype));
   const emulate = Number(choice.emulate);
+  // A 3270 host is reached by telnet (plain, TLS or START_TLS) only.
+  let protocol = protocolOf(Number(choice.commtype));
+  if (isBlockEmulation(emulate) && !BLOCK_PROTOCOLS.includes(protocol.commtype)) protocol = protocolOf(0);
   const port = Number(choice.port);
   return {
     commtype: protocol.commtype,
@@ -136,6 +140,7 @@ export function kcfForChoice(choice, size, password = '') {
   } else if (protocol.remote) {
     kcf.port = c.port;
   }
+  if (isBlockEmulation(c.emulate)) Object.assign(kcf, blockKcf(c.emulate));
   if (protocol.tls) kcf.sslVerifyServer = c.verify ? 1 : 0;
   if (c.language) kcf.language = c.language;
   return kcf;
