@@ -154,6 +154,11 @@ void app_block_host_data(app_s* app, const uint8_t* bytes, int n, const std::vec
     app->_haveFirstData = true;
     e->window()->status_msg[0] = 0;
   }
+  // Before the host has agreed to records, what it sends is line-mode text.
+  if (ends.empty() && s->record.empty() && app->_conn && !app->_conn->RecordsAgreed()) {
+    e->hostText(bytes, static_cast<size_t>(n));
+    return;
+  }
   int from = 0;
   for (int end : ends) {
     end = std::clamp(end, from, n);

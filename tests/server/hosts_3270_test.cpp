@@ -414,6 +414,23 @@ TEST_F(Hosts3270, RecordsEndOnlyAtEndOfRecord) {
   EXPECT_EQ(b.screen.Find("AAAA"), -1);
 }
 
+// Text a host sends before it has agreed to records (line-mode output) is
+// shown as text; the records that follow paint the screen as usual.
+TEST_F(Hosts3270, LineModeTextBeforeRecords) {
+  Host3270 host;
+  Browser3270 b;
+  ASSERT_TRUE(b.NewSession(server->port()));
+  ASSERT_EQ(kvxtest::EnvelopeCode(b.PostConfig(Config3270(host.port(), 2)).body), 0);
+  ASSERT_TRUE(b.Attach());
+  ASSERT_TRUE(host.Accept());
+  ASSERT_TRUE(host.SendRaw("VM ONLINE\r\n"));
+  ASSERT_TRUE(b.WaitText("VM ONLINE")) << b.Show();
+  ASSERT_TRUE(host.NegotiateTn3270());
+  ASSERT_TRUE(host.SendRecord({0xF5, 0xC3, 0xD3, 0xD6, 0xC7, 0xD6, 0xD5}));  // LOGON
+  ASSERT_TRUE(b.WaitText("LOGON")) << b.Show();
+  EXPECT_EQ(b.screen.Find("VM ONLINE"), -1);
+}
+
 // Keys typed while no host is connected ring the bell; the next connection
 // starts with the keyboard, the replies and the framing reset: no stale AID
 // waits for it, no TN3270E header follows it to a plain TN3270 host.
