@@ -278,7 +278,7 @@ TEST_F(Hosts3270, RecordedSessionsThroughTheChannel) {
       }
       // The terminal's record: typed again when an operator sent it.
       std::vector<uint8_t> want = e.bytes;
-      if (e.tn3270e) want.erase(want.begin(), want.begin() + 5);
+      if (e.tn3270e) want.erase(want.begin(), want.begin() + std::min<size_t>(5, want.size()));
       if (!want.empty() && OperatorAid(want[0])) TypeRecord(b, want);
       std::vector<uint8_t> got;
       ASSERT_TRUE(host.WaitRecord(received, &got)) << "terminal record " << received << " never came";
