@@ -214,6 +214,9 @@ export class Keyboard {
     area.spellcheck = false;
     this.area = area;
     this.attach();
+    // Ends the listeners on the container when another keyboard takes over.
+    this.stop = new AbortController();
+    const own = { signal: this.stop.signal };
 
     area.addEventListener('keydown', (ev) => this.onKeyDown(ev));
     area.addEventListener('compositionstart', () => {
@@ -241,12 +244,18 @@ export class Keyboard {
       if (ev.button !== 2) return;
       ev.preventDefault();  // focus stays with the text area
       this.underPointer(ev);
-    });
+    }, own);
     container.addEventListener('mouseup', () => {
       if (!String(window.getSelection?.() ?? '')) this.focus();
-    });
-    container.addEventListener('focus', () => this.focus());
+    }, own);
+    container.addEventListener('focus', () => this.focus(), own);
     area.addEventListener('blur', () => area.classList.remove('kvx-input-pointer'));
+  }
+
+  // Leaves the terminal to another keyboard.
+  dispose() {
+    this.stop.abort();
+    this.area.remove();
   }
 
   // Puts the text area back into the terminal (after a redraw replaced

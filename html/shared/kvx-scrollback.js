@@ -46,6 +46,18 @@ export class ScrollView {
     this.render();
   }
 
+  // Another screen (another kind of host): nothing kept until the session
+  // says otherwise.
+  setScreen(screen) {
+    this.screen = screen;
+    screen.afterDraw = () => this.renderNow();
+    this.kept = 0;
+    this.alternate = false;
+    this.wheelRows = 0;
+    this.drag = null;
+    this.reset();
+  }
+
   // A new channel: the session starts it live.
   reset() {
     this.back = 0;

@@ -3,7 +3,8 @@
 // host the address or the connect panel names (kvx-hosts.js; the local
 // shell by default), opens the session's channel, draws what it sends,
 // sends what is typed (kvx-keyboard.js) and shows the session's prompts as
-// dialogs (kvx-dialogs.js).  Around the screen: the scrollback view
+// dialogs (kvx-dialogs.js); an IBM 3270 host gets the block-mode screen and
+// keyboard (kvx-block.js).  Around the screen: the scrollback view
 // (kvx-scrollback.js), selection, copy and paste (kvx-selection.js,
 // kvx-clipboard.js), the host's title and bell, the text size, the recent
 // hosts (connect-panel.js) and the sessions of this device (sessions.js).
@@ -17,6 +18,7 @@
 import { postJson } from './api.js';
 import { ConnectPanel } from './connect-panel.js';
 import { Bell } from './kvx-bell.js';
+import { BlockKeyboard, BlockScreen, isBlockEmulation } from './kvx-block.js';
 import { ACTION, Channel } from './kvx-channel.js';
 import { isMultiLine, pasteCodes, writeClipboard } from './kvx-clipboard.js';
 import { Dialogs } from './kvx-dialogs.js';
@@ -64,6 +66,7 @@ const app = {
   screen: null,
   keyboard: null,
   scroll: null,
+  selection: null,
   dialogs: new Dialogs(),  // the session's prompts
   questions: new Dialogs(),  // this page's own questions (a paste of lines)
   bell: null,
@@ -86,7 +89,7 @@ const app = {
 
 const sizeFixed = () => Number(params.get('rows')) > 0 && Number(params.get('cols')) > 0;
 const choiceKey = (choice) => paramsForChoice(choice).toString();
-const isShellHost = () => !protocolOf(app.choice.commtype).block;
+const isShellHost = () => !protocolOf(app.choice.commtype).block && !isBlockEmulation(app.choice.emulate);
 
 // ---- text size and the screen's size ----
 
@@ -141,7 +144,8 @@ window.addEventListener('resize', () => {
 // terminal (and, while no host is connected, keeps the size for the next
 // connect).
 async function resizeScreen() {
-  if (!app.session || !app.screen || !app.kcf || sizeFixed()) return;
+  // A 3270 screen has its model's size, whatever the window.
+  if (!app.session || !app.screen || !app.kcf || sizeFixed() || app.screen.block) return;
   const size = screenSize();
   if (size.rows === app.size.rows && size.cols === app.size.cols) return;
   app.wantSize = size;
@@ -276,7 +280,10 @@ async function paste(text) {
     if (!ok) return;
   }
   app.pastes++;
-  for (const code of pasteCodes(text, app.modes.bracketed)) sendKey(code);
+  // On a 3270 screen a line end moves to the next line's field (Enter
+  // would send the screen to the host).
+  const newLine = app.screen?.block ? KC.codePoint('NEWLINE') : 13;
+  for (const code of pasteCodes(text, app.modes.bracketed)) sendKey(code === 13 ? newLine : code);
 }
 
 async function confirmPaste(text) {
@@ -413,6 +420,9 @@ function onFrame(frame) {
         showMessage(app.notice);
       }
       break;
+    case ACTION.STATUS:
+      app.screen.setStatus?.(frame.fields);
+      break;
     case ACTION.SET_CURSOR: {
       const [x, y] = String(f0).split(':').map(Number);
       if (Number.isInteger(x) && Number.isInteger(y)) {
@@ -472,7 +482,9 @@ function attach(session, size) {
   app.session = session;
   app.hostTitle = '';
   app.size = size;
-  app.screen.resize(size.rows, size.cols);
+  // A joined session's host may want the other kind of screen.
+  if (!!app.screen.block !== isBlockEmulation(app.choice.emulate)) makeTerminal(size);
+  else app.screen.resize(size.rows, size.cols);
   app.scroll.reset();
   app.channel = new Channel(channelUrl(session), {
     onOpen: () => {
@@ -499,10 +511,35 @@ function attach(session, size) {
   app.keyboard.focus();
 }
 
-function newScreen() {
-  const initial = screenSize();
-  app.screen = new Screen(terminalEl, initial.rows, initial.cols);
-  app.keyboard = new Keyboard(terminalEl, sendKey, { paste });
+// The screen and keyboard of the chosen emulation: IBM 3270 (kvx-block.js)
+// or character mode.  The bell, the scrollback view and the selection are
+// made once (aroundScreen) and follow the screen.
+function makeTerminal(size) {
+  app.keyboard?.dispose();
+  terminalEl.classList.remove('kvx-block');
+  if (isBlockEmulation(app.choice.emulate)) {
+    const click = (row, col) => app.channel?.send(ACTION.MOUSE, [String(row), String(col)]);
+    app.screen = new BlockScreen(terminalEl, size.rows, size.cols, { click, key: sendKey });
+    app.keyboard = new BlockKeyboard(terminalEl, sendKey, { paste });
+  } else {
+    app.screen = new Screen(terminalEl, size.rows, size.cols);
+    app.keyboard = new Keyboard(terminalEl, sendKey, { paste });
+  }
+  // The modes are the character-mode host's; a new screen starts without.
+  app.modes = { bracketed: false, alternate: false };
+  app.scroll?.setScreen(app.screen);
+  if (app.selection) app.selection.screen = app.screen;
+  // What the context menu copied leaves the typing area again.
+  const area = app.keyboard.area;
+  const emptyArea = () => {
+    if (!app.keyboard.composing) area.value = '';
+  };
+  area.addEventListener('copy', () => setTimeout(emptyArea));
+  area.addEventListener('blur', emptyArea);
+  area.addEventListener('keydown', emptyArea, true);
+}
+
+function aroundScreen() {
   app.bell = new Bell(viewportEl, () => app.prefs.bellSound);
   app.scroll = new ScrollView({
     screen: app.screen,
@@ -515,7 +552,7 @@ function newScreen() {
     },
     onChange: (view) => viewportEl.classList.toggle('kvx-viewport-back', view.isBack),
   });
-  new Selection(app.screen, terminalEl, {
+  app.selection = new Selection(app.screen, terminalEl, {
     onSelect: () => {
       if (app.prefs.copyOnSelect) copySelection();
     },
@@ -524,14 +561,6 @@ function newScreen() {
     if (app.scroll.onWheel(ev)) ev.preventDefault();
   }, { passive: false });
   terminalEl.addEventListener('contextmenu', prepareContextMenu);
-  // What the menu copied leaves the typing area again.
-  const area = app.keyboard.area;
-  const emptyArea = () => {
-    if (!app.keyboard.composing) area.value = '';
-  };
-  area.addEventListener('copy', () => setTimeout(emptyArea));
-  area.addEventListener('blur', emptyArea);
-  area.addEventListener('keydown', emptyArea, true);
 }
 
 // ---- starting, joining, connecting ----
@@ -630,7 +659,12 @@ async function postConfig(session, choice, size, { password = '', connect = true
 // Ends the session's current host and connects to `choice`; the session's
 // questions (host key, password) and errors arrive as prompts meanwhile.
 async function connectTo(choice, password = '') {
+  const block = isBlockEmulation(app.choice.emulate);
   app.choice = normalizeChoice(choice);
+  if (block !== isBlockEmulation(app.choice.emulate) && app.screen) {
+    makeTerminal(app.size);
+    app.keyboard.focus();
+  }
   params = paramsForChoice(app.choice, params);
   const query = params.toString();
   history.replaceState(null, '', `${location.pathname}${query ? `?${query}` : ''}`);
@@ -791,6 +825,7 @@ window.kavrix = {
   labels: () => labels.text(),
   cursor: () => (app.screen ? { ...app.screen.cursor } : null),
   selection: () => (app.screen ? app.screen.selectionText() : ''),
+  status: () => (app.screen?.status ? { ...app.screen.status } : null),
   state: () => ({
     channel: app.channelState,
     hostConnected: app.hostConnected,
@@ -822,6 +857,7 @@ window.kavrix = {
 };
 
 applyFontSize();
-newScreen();
+makeTerminal(screenSize());
+aroundScreen();
 showPrefs();
 start();

@@ -395,6 +395,10 @@ void kvx_view_before_update(app_s* app);
 void kvx_view_after_update(app_s* app);
 // Line attributes, rows kept and modes that changed, to one browser.
 void kvx_view_sync(app_s* app, kvx_client_t* client);
+// A block-mode screen goes to this browser: a view that looked back is told
+// it is live (there is no scrollback), and what it was told is forgotten so
+// that character mode, should it come back, starts the view anew.
+void kvx_view_block_mode(kvx_client_t* client);
 void kvx_send_title(app_s* app, kvx_client_t* client);
 void kvx_send_bell(app_s* app);
 

@@ -178,6 +178,7 @@ static void block_send_region(app_s* app, kvx_client_t* client) {
   for (kvx_client_t* c : app->kvx_clients) {
     if (client && c != client) continue;
     if (update_client_behind(c)) continue;
+    kvx_view_block_mode(c);
     c->screenSent = true;
     kvx_send_buffer(c, frame);
   }
@@ -201,6 +202,7 @@ static void block_send_screen(app_s* app, kvx_client_t* client) {
   if (update_client_behind(client)) return;
   evbuffer* frame = evbuffer_new();
   if (!frame) return;
+  kvx_view_block_mode(client);
   block_send_status(client);
   if (block_build(w, 0, rows - 1, frame)) {
     client->screenSent = true;

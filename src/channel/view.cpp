@@ -291,6 +291,14 @@ void kvx_view_after_update(app_s* app) {
   }
 }
 
+void kvx_view_block_mode(kvx_client_t* client) {
+  kvx_view_t& v = client->view;
+  if (v.told > 0 || v.keptTold > 0) view_send_state(client, 0, 0, 0);
+  const bool asked = v.stateTold;
+  v = kvx_view_t{};
+  v.stateTold = asked;
+}
+
 // ---- title and bell ----
 
 void kvx_send_title(app_s* app, kvx_client_t* client) {

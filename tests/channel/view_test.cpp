@@ -339,6 +339,42 @@ TEST_F(View, ANewSizeOrTheAlternateScreenEndsTheLookBack) {
   EXPECT_EQ(b->back, 0);
 }
 
+TEST_F(View, ABlockModeScreenEndsTheLookBackAndCharacterModeStartsItAnew) {
+  Lines(1, 40);
+  kvx_send_region(app, nullptr);
+  Browser* b = Attach();
+  kvx_send_cursor_state(b->client);
+  kvx_view_scroll(app, b->client, 5);
+  Frames(b);
+  ASSERT_EQ(b->back, 5);
+  // An IBM 3270 model 2 replaces the character-mode screen: the view is
+  // live (no scrollback there) and the block-mode cursor reaches it.
+  b->rows.assign(64, "");
+  app_set_emulation(app, 24);
+  ASSERT_NE(app->emlib, EM_UNIX);
+  kvx_send_cursor_state(nullptr);
+  auto frames = Frames(b);
+  EXPECT_EQ(b->back, 0);
+  EXPECT_EQ(b->kept, 0);
+  EXPECT_GT(Count(frames, KVX_HOST_ACTION_UPDATE), 0);
+  EXPECT_EQ(Count(frames, KVX_HOST_ACTION_SET_CURSOR), 1);
+  kvx_view_scroll(app, b->client, 3);
+  Frames(b);
+  EXPECT_EQ(b->back, 0);
+  // Character mode again: told the rows kept and the modes anew, and it
+  // can look back as before.
+  app_set_emulation(app, 30);
+  ASSERT_EQ(app->emlib, EM_UNIX);
+  kvx_send_region(app, nullptr);
+  frames = Frames(b);
+  EXPECT_EQ(Count(frames, KVX_HOST_ACTION_MODES), 1);
+  EXPECT_EQ(b->kept, t->_sb->sblastline);
+  kvx_view_scroll(app, b->client, 5);
+  Frames(b);
+  EXPECT_EQ(b->back, 5);
+  EXPECT_EQ(b->rows, Expected(5));
+}
+
 TEST_F(View, ModesSizeAndLineAttributesFollowTheScreen) {
   Browser* b = Attach();
   auto modes = [&](const std::vector<ChannelFrame>& frames) {
