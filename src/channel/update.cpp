@@ -355,7 +355,7 @@ static void update_send_notice(app_s*, const char* kind, const char* text) {
 }
 
 void kvx_update_attach(app_s*) {
-  static const app_channel_ops ops = {update_send_connected, update_send_region,     update_send_screen,
+  static const app_channel_ops ops = {update_send_connected, update_send_region, update_send_screen,
                                       update_send_cursor,    kvx_all_clients_behind, update_send_notice,
                                       update_send_action};
   app_set_channel_ops(&ops);
