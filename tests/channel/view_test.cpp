@@ -350,6 +350,7 @@ TEST_F(View, ABlockModeScreenEndsTheLookBackAndCharacterModeStartsItAnew) {
   // An IBM 3270 model 2 replaces the character-mode screen: the view is
   // live (no scrollback there) and the block-mode cursor reaches it.
   b->rows.assign(64, "");
+  b->lines.assign(64, 0);
   app_set_emulation(app, 24);
   ASSERT_NE(app->emlib, EM_UNIX);
   kvx_send_cursor_state(nullptr);
