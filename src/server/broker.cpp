@@ -24,6 +24,7 @@
 
 #include "app.h"
 #include "http.h"
+#include "platform.h"
 #include "tetrace.h"
 
 const char* _get_kavrix_exe_path() {
@@ -164,6 +165,13 @@ void new_session(evhtp_request_t* req, void*) {
       argv.push_back(app->privateKeyName.c_str());
     }
     if (app->sslClientAuthEnabled) argv.push_back("-C");
+  }
+  char* macroDirectory = app_get_macro_directory();
+  std::string macros = macroDirectory ? macroDirectory : "";
+  free(macroDirectory);
+  if (!macros.empty()) {
+    argv.push_back("-m");
+    argv.push_back(macros.c_str());
   }
   argv.push_back(nullptr);
   const char* home = getenv("HOME");

@@ -8,6 +8,7 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,11 +18,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 #include "app.h"
 #include "broker.h"
 #include "channel.h"
 #include "http.h"
+#include "platform.h"
 #include "server.h"
 #include "tetrace.h"
 
@@ -30,7 +33,8 @@ static const char kUsage[] =
     "8080)\n   -b <string> : Bind address (defaults: 0.0.0.0)\n   -c <string> : Name of PEM certificate "
     "containing public (without extension).\n   -k <string> "
     ": "
-    "Name of PEM private key file (without extension).\n   -C          : Enable client authentication.\n";
+    "Name of PEM private key file (without extension).\n   -C          : Enable client authentication.\n"
+    "   -m <string> : Directory of macro files (defaults: none, macros only as text).\n";
 
 int kvx_getpid() {
   return static_cast<int>(getpid());
@@ -48,10 +52,27 @@ void setup_te_trace() {
   TE_Trace_SetMask(TRACE_PRINT | TRACE_FAIL);
 }
 
+// Macro files are read only from this directory, named by its full path so
+// that the session processes find the same one.
+static bool use_macro_directory(const std::string& directory) {
+  char* real = realpath(directory.c_str(), nullptr);
+  struct stat st;
+  if (!real || stat(real, &st) != 0 || !S_ISDIR(st.st_mode)) {
+    TE_Trace(TRACE_FAIL, "ERROR: Macro directory %s: %s\n", directory.c_str(),
+             real ? "not a directory" : strerror(errno));
+    free(real);
+    return false;
+  }
+  app_set_macro_directory(real);
+  free(real);
+  return true;
+}
+
 int winmainloop(void*, int argc, char** argv) {
   app_s* app = gApp;
   app->bindPort = 8080;
   app->bindPortStr = "8080";
+  std::string macroDirectory;
   for (int i = 1; i < argc; i++) {
     const char* opt = argv[i];
     if (strcmp(opt, "-h") == 0) print_help(argv[0]);
@@ -70,6 +91,8 @@ int winmainloop(void*, int argc, char** argv) {
       app->certificateName = value;
     } else if (strcmp(opt, "-k") == 0) {
       app->privateKeyName = value;
+    } else if (strcmp(opt, "-m") == 0) {
+      macroDirectory = value;
     } else if (strcmp(opt, "-a") == 0) {
       app->sessionId = value;
       app->host_mode = 1;
@@ -80,6 +103,7 @@ int winmainloop(void*, int argc, char** argv) {
     i++;
   }
   setup_te_trace();
+  if (!macroDirectory.empty() && !use_macro_directory(macroDirectory)) return 1;
   if (!kvx_set_working_dir()) {
     TE_Trace(TRACE_FAIL, "ERROR: Unable to read the working directory: %s\n", strerror(errno));
     return 1;

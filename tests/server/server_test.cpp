@@ -29,7 +29,8 @@ const char kUsage[] =
     "(defaults: "
     "8080)\n   -b <string> : Bind address (defaults: 0.0.0.0)\n   -c <string> : Name of PEM certificate "
     "containing public (without extension).\n   -k <string> : Name "
-    "of PEM private key file (without extension).\n   -C          : Enable client authentication.\n";
+    "of PEM private key file (without extension).\n   -C          : Enable client authentication.\n"
+    "   -m <string> : Directory of macro files (defaults: none, macros only as text).\n";
 
 ServerOptions Args(std::vector<std::string> args, bool waitForStartup = true) {
   ServerOptions o;
