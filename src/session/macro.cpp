@@ -277,6 +277,7 @@ static bool mac_handle_line(app_s* app, std::string_view line, std::string* dial
     }
     case 'h': {
       std::string_view hash = args.token();
+      if (hash.empty()) break;  // no screen to wait for
       if (hash.size() > 36) hash = hash.substr(0, 36);
       memcpy(app->macroWaitingForHash, hash.data(), hash.size());
       app->macroWaitingForHash[hash.size()] = 0;
@@ -373,7 +374,9 @@ void app_macro_continue(app_s* app) {
         app->macroLinePtr = lineStart;  // after the dialog text before it
         break;
       }
-      if (!mac_handle_line(app, line, &dialog)) return;
+      // A copy: what a line does may end playback and free the text.
+      const std::string copy(line);
+      if (!mac_handle_line(app, copy, &dialog)) return;
       if (!app->macroPlaying) return;
       if (app->macroPaused) break;
     }

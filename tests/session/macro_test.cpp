@@ -43,6 +43,7 @@ TEST_F(Macro, LineEndsAndRecordsWithoutArguments) {
       {"k    67   (C)\nk", std::string("C") + '\0'},  // a missing number reads as 0
       {"T title\nH host\nL label\nK key\nX unknown\nk 68", "D"},
       {"k 65\n\n\n\nk 66", "AB"},  // blank lines are ignored
+      {"h\nh   \nk 65", "A"},       // no hash: nothing to wait for
   };
   for (const Case& c : cases) {
     app_macro_playback(app, c.macro.c_str());
