@@ -497,3 +497,12 @@ void app_macro_host_data(app_s* app, const unsigned char* bytes, size_t length) 
   if (app->macroPlaying && app->macroPaused && !app->macroWaitingForHash[0] && app->macroWait)
     app_macro_playback_continue_with_hash(app, nullptr);
 }
+
+void app_macro_block_record(app_s* app, const char* hash) {
+  if (!app) return;
+  if (app->_autologin) {
+    app->_autologin = false;
+    app_macro_playback(app, app->_autologinMacroHash.c_str());
+  }
+  if (app->macroPlaying) app_macro_playback_continue_with_hash(app, hash);
+}

@@ -52,6 +52,11 @@ void app_macro_stop_playback(app_s* app);
 // macro waiting for screen text looks at the screen again.
 void app_macro_host_data(app_s* app, const unsigned char* bytes, size_t length);
 
+// Block mode: a complete host record has reached the emulator and `hash`
+// is the screen's hash now.  Starts a pending log-in macro, then lets a
+// macro waiting for this screen (its hash, or a text it now shows) go on.
+void app_macro_block_record(app_s* app, const char* hash);
+
 // Whether the screen shows `text` (UTF-8) from column `x` of row `y` on
 // (both from 0).
 int app_macro_match_string(app_s* app, int x, int y, const char* text);

@@ -73,6 +73,19 @@ TEST_F(Macro, ScreenHashWaits) {
   app_macro_playback_continue_with_hash(app, "0123456789abcdef0123456789abcdef");
   EXPECT_EQ(Sent(), "B");
   EXPECT_FALSE(app->macroPlaying);
+
+  // A pending log-in macro starts with the first complete block-mode
+  // record, and that record's screen may already be the one it waits for.
+  app->_autologin = true;
+  app->_autologinMacroHash = "h 00112233445566778899aabbccddeeff\nk 67\nh ffeeddccbbaa99887766554433221100\nk 68";
+  app_macro_block_record(app, "00112233445566778899aabbccddeeff");
+  EXPECT_FALSE(app->_autologin);
+  EXPECT_EQ(Sent(), "C");
+  app_macro_block_record(app, "00112233445566778899aabbccddeeff");
+  EXPECT_EQ(Sent(), "");
+  app_macro_block_record(app, "ffeeddccbbaa99887766554433221100");
+  EXPECT_EQ(Sent(), "D");
+  EXPECT_FALSE(app->macroPlaying);
 }
 
 TEST_F(Macro, ScreenTextWaitsLookAtTheScreen) {
