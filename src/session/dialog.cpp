@@ -187,6 +187,25 @@ static bool dlg_match(app_s* app, unsigned char c) {
   return false;
 }
 
+// Host bytes into the matcher (NUL bytes are ignored; bit 7 is dropped when
+// the terminal masks parity).  The count of bytes up to and including the
+// one that completes the awaited text, or 0 when none does.  While nothing
+// of the text is matched, the scan skips to the next byte that could begin
+// it.
+static size_t dlg_scan(app_s* app, const unsigned char* bytes, size_t n, bool maskpar) {
+  const unsigned char first = static_cast<unsigned char>(app->matchBuf[0]);
+  for (size_t k = 0; k < n; k++) {
+    if (app->dialogMatchPtr == 0 && !maskpar) {
+      const void* hit = memchr(bytes + k, first, n - k);
+      if (!hit) return 0;
+      k = static_cast<size_t>(static_cast<const unsigned char*>(hit) - bytes);
+    }
+    const unsigned char c = maskpar ? (bytes[k] & 0x7F) : bytes[k];
+    if (c && dlg_match(app, c)) return k + 1;
+  }
+  return 0;
+}
+
 static int dlg_execute(app_s* app, int c);
 
 // The awaited text has been seen: the script goes on after it, unless its
@@ -364,21 +383,49 @@ int app_dialog_start(app_s* app, std::string_view script) {
   return dlg_execute(app, DLG_NO_CHAR);
 }
 
+int app_dialog_feed(app_s* app, const unsigned char* bytes, size_t n, size_t* used) {
+  *used = 0;
+  if (!app) return DLG_RUN_ENDED;
+  // The wait's deadline, once for the bytes of one read; the tick of a
+  // waiting script checks it every second as well.
+  if (app->dialogState == DLG_WAITING && app->comwaitTimeout && dlg_now_ms() >= app->comwaitTimeout &&
+      dlg_timed_out(app) == DLG_RUN_ENDED)
+    return DLG_RUN_ENDED;
+  const bool maskpar = app->lpte && app->lpte->maskpar;
+  size_t i = 0;
+  while (i < n && app->dialogState == DLG_WAITING) {
+    const size_t hit = dlg_scan(app, bytes + i, n - i, maskpar);
+    if (!hit) {
+      i = n;
+      break;
+    }
+    i += hit;
+    const int c = maskpar ? (bytes[i - 1] & 0x7F) : bytes[i - 1];
+    if (!dlg_seen(app) || dlg_execute(app, c) == DLG_RUN_ENDED) {
+      *used = i;
+      return DLG_RUN_ENDED;
+    }
+  }
+  if (app->dialogState == DLG_PAUSING) i = n;  // host output does not end a pause
+  *used = i;
+  return app->dialogState == DLG_IDLE ? DLG_RUN_ENDED : DLG_RUN_GOING;
+}
+
 int app_dialog_run(app_s* app, int c) {
   if (!app) return DLG_RUN_ENDED;
   switch (app->dialogState) {
-    case DLG_WAITING: {
-      if (app->comwaitTimeout && dlg_now_ms() >= app->comwaitTimeout) return dlg_timed_out(app);
+    case DLG_WAITING:
       if (c == DLG_TICK) {
+        if (app->comwaitTimeout && dlg_now_ms() >= app->comwaitTimeout) return dlg_timed_out(app);
         app_dialog_schedule_timeout(app, DLG_TICK_MS);
         return DLG_RUN_GOING;
       }
-      if (c <= 0 || c > 0xFF) return DLG_RUN_GOING;
-      if (app->lpte && app->lpte->maskpar) c &= 0x7F;
-      if (c == 0 || !dlg_match(app, static_cast<unsigned char>(c))) return DLG_RUN_GOING;
-      if (!dlg_seen(app)) return DLG_RUN_ENDED;
-      return dlg_execute(app, c);
-    }
+      if (c > 0 && c <= 0xFF) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        size_t used;
+        return app_dialog_feed(app, &byte, 1, &used);
+      }
+      return DLG_RUN_GOING;
     case DLG_PAUSING:
       if (c != DLG_TICK) return DLG_RUN_GOING;
       app->dialogState = DLG_RUNNING;

@@ -87,6 +87,10 @@ constexpr int DLG_TICK_MS = 1000;
 int app_dialog_start(app_s* app, std::string_view script);
 // Feeds one host byte (1 to 255), DLG_TICK or DLG_NO_CHAR.
 int app_dialog_run(app_s* app, int c);
+// Feeds host bytes as app_dialog_run does one by one, checking the wait's
+// deadline once; *used is the count taken: all of them while the script
+// goes on, up to the byte after which it ended otherwise.
+int app_dialog_feed(app_s* app, const unsigned char* bytes, size_t n, size_t* used);
 // Drops the script (dialogEnd DLG_END_STOPPED when one was running).
 void app_dialog_stop(app_s* app);
 

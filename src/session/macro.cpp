@@ -489,9 +489,15 @@ void app_macro_stop_playback(app_s* app) {
 
 void app_macro_host_data(app_s* app, const unsigned char* bytes, size_t length) {
   if (!app || !app->macroPlaying) return;
-  for (size_t i = 0; i < length && app->macroInDialog; i++) {
-    if (!bytes[i]) continue;
-    if (app_dialog_run(app, bytes[i]) == DLG_RUN_ENDED) mac_dialog_ended(app);
+  // A script that ends within the bytes leaves the rest to the macro's next
+  // script, if its lines start one.
+  size_t i = 0;
+  while (i < length && app->macroInDialog) {
+    size_t used = 0;
+    const int r = app_dialog_feed(app, bytes + i, length - i, &used);
+    i += used;
+    if (r != DLG_RUN_ENDED) break;
+    mac_dialog_ended(app);
   }
   // A macro waiting for screen text looks at the screen the bytes made.
   if (app->macroPlaying && app->macroPaused && !app->macroWaitingForHash[0] && app->macroWait)
