@@ -148,6 +148,13 @@ TEST_F(Macro, DialogMacrosKeepTheirOrder) {
   EXPECT_EQ(Sent(), "C");
   EXPECT_FALSE(app->macroPlaying);
 
+  // All prompts in one read: each script takes the bytes after the one
+  // before it ended.
+  app_macro_playback(app, macro.c_str());
+  Host("first:second:third:");
+  EXPECT_EQ(Sent(), "stored value\rtyped\rBC");
+  EXPECT_FALSE(app->macroPlaying);
+
   // Outside a dialog macro, `s`, `u` and `p` type at once.
   dict->setStringForKey("user", "bob");
   dict->setStringForKey("passwordHash", Secret("pw").c_str());
