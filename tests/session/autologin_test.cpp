@@ -147,7 +147,7 @@ TEST(AutologinFiles, MacroFilesComeOnlyFromTheMacroDirectory) {
   const std::string dir = kvxtest::TempDir();
   std::ofstream(dir + "/login.mac") << kLoginMacro;
   kvxtest::ServerOptions options;
-  options.args = {"-p", "0", "-m", dir};
+  options.args = {"-p", "0", "--macro-directory", dir};
   kvxtest::KavrixServer server(options);
   {
     TestBrowser browser;
@@ -186,13 +186,14 @@ TEST(AutologinFiles, MacroFilesComeOnlyFromTheMacroDirectory) {
 
 TEST(AutologinFiles, AMacroDirectoryMustExist) {
   kvxtest::ServerOptions options;
-  options.args = {"-p", "0", "-m", "/nonexistent/macros"};
+  options.args = {"-p", "0", "--macro-directory", "/nonexistent/macros"};
   options.waitForStartup = false;
   kvxtest::KavrixServer server(options);
   EXPECT_EQ(server.Wait(), 1);
-  EXPECT_NE(server.err().find("ERROR: Macro directory /nonexistent/macros: No such file or directory"),
-            std::string::npos)
-      << server.err();
+  EXPECT_EQ(server.out().rfind("Illegal value [/nonexistent/macros] for option [--macro-directory]: No such file "
+                               "or directory.\nusage: ", 0),
+            0u)
+      << server.out();
 }
 
 // A real telnetd: login(1) asks for the user and the password, the shell
