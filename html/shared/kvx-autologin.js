@@ -2,6 +2,8 @@
 // for a host (wait for a text, send a text, send the password, press a key,
 // wait for a screen), the macro text the session plays from them, their
 // storage per host in this browser, and the editor in the connect panel.
+// The same steps serve every kind of host: on a 3270 or 5250 screen the
+// session looks for awaited text on the screen and types what is sent.
 //
 // The password is never part of the steps or of what is stored: a password
 // step makes the page ask for it when a session starts; it travels once, as
@@ -17,6 +19,7 @@ export const STEP_KINDS = Object.freeze([
   ['key', 'Press a key'],
   ['screen', 'Wait for text on the screen at'],
   ['hash', 'Wait for the 3270/5250 screen'],
+  ['cursor', 'Put the 3270/5250 cursor at'],
   ['pause', 'Pause (seconds)'],
 ]);
 
@@ -64,6 +67,8 @@ export function normalizeStep(step = {}) {
       return { kind, text: String(step.text ?? '').trim().toLowerCase().replace(/[^0-9a-f]/g, '').slice(0, 36) };
     case 'screen':
       return { kind, text: text(step.text), row: cell(step.row, 250), col: cell(step.col, 132) };
+    case 'cursor':
+      return { kind, row: cell(step.row, 250), col: cell(step.col, 132) };
     default:
       return { kind, text: text(step.text) };
   }
@@ -73,7 +78,7 @@ export function normalizeStep(step = {}) {
 export function normalizeSteps(steps) {
   if (!Array.isArray(steps)) return [];
   return steps.slice(0, MAX_STEPS).map(normalizeStep).filter(
-    (s) => s.kind === 'password' || s.kind === 'key' || s.kind === 'pause' || s.text !== '');
+    (s) => ['password', 'key', 'pause', 'cursor'].includes(s.kind) || s.text !== '');
 }
 
 export function needsPassword(steps) {
@@ -110,6 +115,7 @@ export function macroForSteps(steps) {
         break;
       }
       case 'hash': lines.push(`h ${s.text}`); break;
+      case 'cursor': lines.push(`c ${s.col - 1} ${s.row - 1}`); break;
       default: break;
     }
   }
@@ -203,9 +209,9 @@ export class LoginEditor {
     const item = el('li', {}, [kind, row, col, value, key, remove]);
     const show = () => {
       const k = kind.value;
-      value.hidden = k === 'password' || k === 'key';
+      value.hidden = k === 'password' || k === 'key' || k === 'cursor';
       key.hidden = k !== 'key';
-      row.hidden = col.hidden = k !== 'screen';
+      row.hidden = col.hidden = k !== 'screen' && k !== 'cursor';
       value.placeholder = k === 'pause' ? 'seconds' : k === 'hash' ? 'screen hash' : '';
     };
     kind.addEventListener('change', show);

@@ -63,6 +63,10 @@ class BlockEngine {
   virtual void replayBegin() = 0;
   virtual void replayEnd() = 0;
 
+  // The screen's hash, which macros wait for (`h` lines); empty when the
+  // engine has none.
+  virtual std::string screenHash() const { return {}; }
+
   // Paints a text into the screen as a field (TN3270_WriteToEmulator);
   // engines without such a path ignore it.
   virtual void writeText(int /*type*/, int /*row*/, int /*col*/, const char* /*text*/) {}

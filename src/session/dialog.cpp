@@ -2,6 +2,9 @@
 // and sends it at each flush, watches the host's output for the awaited
 // text, and keeps the wait's and the script's deadlines.
 //
+// In a 3270 or 5250 session the host's records are not text: a wait there
+// looks for the text on the screen after each record, and output is typed.
+//
 // Host output is matched byte for byte against the awaited text with its
 // escapes expanded (so "^M", "\r" and "\x0d" all wait for a carriage return
 // and a '"' in the text waits for a '"'); bytes of 128 and above compare as
@@ -19,6 +22,7 @@
 #include "app.h"
 #include "hostname.h"
 #include "lumdict.h"
+#include "macro.h"
 #include "platform.h"
 #include "te/te.h"
 #include "tetrace.h"
@@ -93,8 +97,14 @@ bool dlg_expand(std::string_view text, std::string* out) {
 
 // ---- output ----
 
+// Output goes to a character-mode host as it is; a 3270 or 5250 session
+// types it instead (a carriage return is Enter).
 static void dlg_send(app_s* app, const char* bytes, size_t length) {
-  if (length) app_bcomout(app, bytes, static_cast<int>(length));
+  if (!length) return;
+  if (app->emlib != EM_UNIX)
+    app_macro_type_bytes(app, bytes, length);
+  else
+    app_bcomout(app, bytes, static_cast<int>(length));
 }
 
 // Sends the output collected so far (up to a cut) and empties it.  A text
@@ -249,7 +259,12 @@ static void dlg_start_wait(app_s* app, int c) {
   app_dialog_schedule_timeout(app, DLG_TICK_MS);
   app->comwaitTimeout = app->dialogTimeout > 0 ? dlg_now_ms() + app->dialogTimeout * 1000LL : 0;
   app->dialogState = DLG_WAITING;
-  if (c > 0 && dlg_match(app, static_cast<unsigned char>(c))) dlg_seen(app);
+  if (app->emlib != EM_UNIX) {
+    // A 3270 or 5250 screen may already show it.
+    if (app_macro_screen_shows(app, app->matchBuf)) dlg_seen(app);
+  } else if (c > 0 && dlg_match(app, static_cast<unsigned char>(c))) {
+    dlg_seen(app);
+  }
 }
 
 // ---- running ----
@@ -435,6 +450,15 @@ int app_dialog_run(app_s* app, int c) {
     default:
       return DLG_RUN_ENDED;
   }
+}
+
+int app_dialog_screen(app_s* app) {
+  if (!app || app->dialogState != DLG_WAITING) return app && app->dialogState != DLG_IDLE ? DLG_RUN_GOING
+                                                                                        : DLG_RUN_ENDED;
+  if (app->comwaitTimeout && dlg_now_ms() >= app->comwaitTimeout) return dlg_timed_out(app);
+  if (!app_macro_screen_shows(app, app->matchBuf)) return DLG_RUN_GOING;
+  if (!dlg_seen(app)) return DLG_RUN_ENDED;
+  return dlg_execute(app, DLG_NO_CHAR);
 }
 
 void app_dialog_stop(app_s* app) {

@@ -91,6 +91,9 @@ int app_dialog_run(app_s* app, int c);
 // deadline once; *used is the count taken: all of them while the script
 // goes on, up to the byte after which it ended otherwise.
 int app_dialog_feed(app_s* app, const unsigned char* bytes, size_t n, size_t* used);
+// A 3270 or 5250 session has a new screen: a waiting script goes on when
+// the screen shows the awaited text (anywhere on one row).
+int app_dialog_screen(app_s* app);
 // Drops the script (dialogEnd DLG_END_STOPPED when one was running).
 void app_dialog_stop(app_s* app);
 

@@ -16,7 +16,9 @@
 #include <string_view>
 
 #include "app.h"
+#include "blockmode.h"
 #include "dialog.h"
+#include "fws/fws.h"
 #include "keyboard.h"
 #include "platform.h"
 #include "te/te.h"
@@ -123,10 +125,10 @@ static uint32_t mac_next_code_point(const unsigned char*& p, const unsigned char
 
 // Types a text key by key: characters beyond the 16-bit key space as their
 // surrogate pair.
-static void mac_type_text(app_s* app, const char* text) {
-  if (!text) return;
+void app_macro_type_bytes(app_s* app, const char* text, size_t length) {
+  if (!app || !text) return;
   const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
-  const unsigned char* end = p + strlen(text);
+  const unsigned char* end = p + length;
   while (p < end) {
     uint32_t cp = mac_next_code_point(p, end);
     if (cp > 0xFFFF) {
@@ -139,6 +141,10 @@ static void mac_type_text(app_s* app, const char* text) {
   }
 }
 
+static void mac_type_text(app_s* app, const char* text) {
+  if (text) app_macro_type_bytes(app, text, strlen(text));
+}
+
 // Types a value the platform hands over, then wipes it.
 static void mac_type_secret(app_s* app, char* value) {
   if (!value) return;
@@ -149,9 +155,56 @@ static void mac_type_secret(app_s* app, char* value) {
 
 // ---- the screen test ----
 
+// The block-mode screen: its window, rows counted from the bottom there.
+static int mac_match_block(app_s* app, int x, int y, const char* text) {
+  BlockEngine* engine = app_block_engine(app);
+  const fws_window* w = engine ? engine->window() : nullptr;
+  if (!w || y < 0 || y >= w->wndsize.y || x < 0 || x >= w->wndsize.x) return 0;
+  const int row = w->wndsize.y - y - 1;
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+  const unsigned char* end = p + strlen(text);
+  for (int col = x; p < end; col++) {
+    const uint32_t want = mac_next_code_point(p, end);
+    if (col >= w->wndsize.x) return 0;
+    uint32_t have = fws_charat(w, row, col);
+    if (have == 0) have = ' ';  // a null shows as a blank
+    if (have != want) return 0;
+  }
+  return 1;
+}
+
+// A row of the block-mode window as UTF-8 (nulls as blanks).
+static std::string mac_block_row(const fws_window* w, int row) {
+  std::string s;
+  for (int col = 0; col < w->wndsize.x; col++) {
+    uint32_t cp = fws_charat(w, row, col);
+    if (cp == 0) cp = ' ';
+    if (cp < 0x80) {
+      s.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      s.push_back(static_cast<char>(0xC0 | cp >> 6));
+      s.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+      s.push_back(static_cast<char>(0xE0 | cp >> 12));
+      s.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      s.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+  }
+  return s;
+}
+
+bool app_macro_screen_shows(app_s* app, const std::string& text) {
+  BlockEngine* engine = app && app->emlib != EM_UNIX ? app_block_engine(app) : nullptr;
+  const fws_window* w = engine ? engine->window() : nullptr;
+  if (!w || text.empty()) return false;
+  for (int row = 0; row < w->wndsize.y; row++)
+    if (mac_block_row(w, row).find(text) != std::string::npos) return true;
+  return false;
+}
+
 int app_macro_match_string(app_s* app, int x, int y, const char* text) {
   if (!app || !text) return 0;
-  if (app->emlib != EM_UNIX) return 0;  // block-mode screens join with their emulators
+  if (app->emlib != EM_UNIX) return mac_match_block(app, x, y, text);
   te* t = app->lpte;
   if (!t || y < 0 || y >= t->vlines || x < 0 || x >= t->vcols || !t->_vscreen[y]) return 0;
   const CHATTR* row = t->_vscreen[y];
@@ -271,8 +324,11 @@ static bool mac_handle_line(app_s* app, std::string_view line, std::string* dial
     case 'c': {
       const int col = args.number();
       const int row = args.number();
-      // The block-mode cursor; a character-mode screen has none to move.
-      TE_Trace(TRACE_MACRO, "%s: cursor to %d,%d ignored in this mode\n", "app_macro_continue", col, row);
+      // The block-mode cursor; a character-mode host moves its own.
+      if (app->emlib != EM_UNIX)
+        app_mouse_press(app, -1, col, row);
+      else
+        TE_Trace(TRACE_MACRO, "%s: cursor to %d,%d ignored in this mode\n", "app_macro_continue", col, row);
       break;
     }
     case 'h': {
@@ -510,5 +566,8 @@ void app_macro_block_record(app_s* app, const char* hash) {
     app->_autologin = false;
     app_macro_playback(app, app->_autologinMacroHash.c_str());
   }
+  // A dialog script waits for text on the screen; the macro may then wait
+  // for this very screen.
+  if (app->macroInDialog && app_dialog_screen(app) == DLG_RUN_ENDED) mac_dialog_ended(app);
   if (app->macroPlaying) app_macro_playback_continue_with_hash(app, hash);
 }

@@ -17,7 +17,9 @@
 // against the host's output.  Everything happens in the macro's order: a
 // line that acts on the session directly (a key, a cursor move, a screen
 // wait) first lets the dialog text before it run to its end.  `u` is the
-// `user` setting, `p` the secret behind the `passwordHash` token.
+// `user` setting, `p` the secret behind the `passwordHash` token.  In a
+// 3270 or 5250 session a dialog's output is typed as keys (a carriage
+// return is Enter) and its waits look for the text on the screen.
 //
 // A macro comes as text (a setting) or, when the server has a macro
 // directory, as the name of a regular file in it.
@@ -56,6 +58,11 @@ void app_macro_host_data(app_s* app, const unsigned char* bytes, size_t length);
 // is the screen's hash now.  Starts a pending log-in macro, then lets a
 // macro waiting for this screen (its hash, or a text it now shows) go on.
 void app_macro_block_record(app_s* app, const char* hash);
+
+// Types UTF-8 text key by key (a dialog script's output in block mode).
+void app_macro_type_bytes(app_s* app, const char* bytes, size_t length);
+// Whether a row of the block-mode screen shows `text` (UTF-8).
+bool app_macro_screen_shows(app_s* app, const std::string& text);
 
 // Whether the screen shows `text` (UTF-8) from column `x` of row `y` on
 // (both from 0).
