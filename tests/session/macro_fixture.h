@@ -14,7 +14,6 @@
 #include <string>
 
 #include "app.h"
-#include "blockmode.h"
 #include "dialog.h"
 #include "lumconnection.h"
 #include "lumdict.h"
@@ -74,7 +73,6 @@ class MacroSession : public testing::Test {
     event_base_free(base);
     app_set_macro_directory(nullptr);
     delete app->_dict;
-    app_block_destroy(app);
     TEDestroy(app->lpte);
     winfreepgl(app->pgl);
     delete app;
