@@ -2,7 +2,8 @@
 // and screen-text waits, the dialog macros compiled from send-and-wait
 // lines and run in the macro's order, credentials and secrets, the line
 // reader (line ends, over-long lines), the macro directory's rules, and the
-// automatic log-in on the first host data with every host byte shown.
+// automatic log-in on the first host data with every host byte shown, and
+// block-mode macros through the binding with an engine in the 5250 slot.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -12,6 +13,8 @@
 #include <fstream>
 #include <string>
 
+#include "blockmode.h"
+#include "fws/fws.h"
 #include "json.h"
 #include "macro_fixture.h"
 #include "settings_fixture.h"
@@ -280,6 +283,116 @@ TEST_F(MacroFiles, OnlyRegularFilesInsideTheMacroDirectory) {
   EXPECT_EQ(mac_read_file(dir, "..", &text), -1);
   EXPECT_EQ(mac_read_file(dir, "login.mac", &text), 0);
   EXPECT_EQ(text, "k 65\nk 66\n");
+}
+
+
+// Block-mode macros go through the binding, whichever emulator it runs:
+// here a small engine in the 5250 slot, whose records are text for its
+// first row and whose screen hash names that text.  The session starts a
+// pending log-in macro at the first complete record, resumes it at the
+// screen it waits for (by hash, by text at a place, or as a conversation),
+// and its keys and cursor moves reach the engine as macro keys.
+class Stub5250 : public BlockEngine {
+ public:
+  Stub5250() { StdInit(&w_, nullptr); }
+  ~Stub5250() override { freestdio(&w_); }
+  fws_window* window() override { return &w_; }
+  bool select(int emulation) override { return emulation == 22 || emulation == 23; }
+  void applySettings(LumDict*) override {}
+  void connecting() override {}
+  void connected() override {}
+  void disconnected() override {}
+  void hostRecord(const uint8_t* bytes, size_t n, int) override {
+    fws_clearbuffer(&w_);
+    std::vector<uint16_t> text(bytes, bytes + n);
+    std::vector<uint8_t> attrs(n, 0), flags(n, 0);
+    fws_putcells(&w_, w_.wndsize.y - 1, 0, static_cast<int>(n), text.data(), attrs.data(), flags.data());
+    hash_ = Hash(std::string(reinterpret_cast<const char*>(bytes), n));
+  }
+  bool takeRecord(std::vector<uint8_t>& out) override {
+    if (out_.empty()) return false;
+    out.assign(out_.begin(), out_.end());
+    out_.clear();
+    return true;
+  }
+  bool key(int code, bool fromMacro) override {
+    if (!fromMacro) return false;
+    if (code == 13) {
+      out_ = at_ + typed_;
+      typed_.clear();
+      at_.clear();
+    } else {
+      typed_.push_back(static_cast<char>(code));
+    }
+    return true;
+  }
+  void cursor(int& row, int& col) const override { row = row_, col = col_; }
+  bool moveCursor(int row, int col) override {
+    if (row < 0 || row >= w_.wndsize.y || col < 0 || col >= w_.wndsize.x) return false;
+    row_ = row, col_ = col;
+    at_ = "@" + std::to_string(col) + "," + std::to_string(row) + ":";
+    return true;
+  }
+  std::vector<std::string> status() const override { return {}; }
+  void replayBegin() override {}
+  void replayEnd() override {}
+  std::string screenHash() const override { return hash_; }
+
+  // 32 hex digits from a screen's text.
+  static std::string Hash(const std::string& text) {
+    std::string h;
+    char d[3];
+    for (size_t i = 0; i < 16; i++) {
+      snprintf(d, sizeof d, "%02x", i < text.size() ? static_cast<unsigned char>(text[i]) : 0);
+      h += d;
+    }
+    return h;
+  }
+
+ private:
+  fws_window w_;
+  std::string hash_, typed_, out_, at_;
+  int row_ = 0, col_ = 0;
+};
+
+class Block5250Macro : public MacroSession {
+ protected:
+  void SetUp() override {
+    MacroSession::SetUp();
+    app_block_register(app, EM_TN5250, new Stub5250());
+    ASSERT_TRUE(app_set_block_mode_emulation(app, 22));
+    ASSERT_EQ(app->emlib, EM_TN5250);
+  }
+  // One complete host record.
+  void Record(const std::string& text) {
+    app_block_host_data(app, reinterpret_cast<const uint8_t*>(text.data()), static_cast<int>(text.size()),
+                        {static_cast<int>(text.size())});
+  }
+};
+
+TEST_F(Block5250Macro, SignOnByMacroOnly) {
+  dict->setStringForKey("user", "QUSER");
+  const std::string eor = "\xff\xef";
+  const struct {
+    std::string macro, expected;
+  } cases[] = {
+      {"h " + Stub5250::Hash("Sign On") + "\nc 53 5\nu\nk 13\n", "@53,5:QUSER"},
+      {"a 0 0 Sign On\nc 53 5\nu\nk 13\n", "@53,5:QUSER"},
+      {"E 1\nw Sign On\nt \\x40\nu\n", "@QUSER"},  // a conversation: its output typed, CR as Enter
+  };
+  for (const auto& [macro, expected] : cases) {
+    SCOPED_TRACE(macro);
+    app_macro_stop_playback(app);
+    app->_autologin = true;
+    app->_autologinMacroHash = macro;
+    Record("Please wait");
+    EXPECT_FALSE(app->_autologin) << "the first record starts the log-in macro";
+    EXPECT_TRUE(app->macroPlaying);
+    EXPECT_EQ(Sent(), "") << "nothing before the sign-on screen";
+    Record("Sign On");
+    EXPECT_EQ(Sent(), expected + eor);
+    EXPECT_FALSE(app->macroPlaying);
+  }
 }
 
 }  // namespace
