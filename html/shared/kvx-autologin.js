@@ -93,8 +93,9 @@ export function escapeText(value) {
 }
 
 // The macro text for the steps: one conversation, each step after the one
-// before it.
-export function macroForSteps(steps) {
+// before it.  `rowsFromBottom`, the row count of a 5250 screen, makes cursor
+// rows count from the bottom as the session takes them there.
+export function macroForSteps(steps, { rowsFromBottom = 0 } = {}) {
   const lines = ['E 1'];
   for (const s of normalizeSteps(steps)) {
     switch (s.kind) {
@@ -115,7 +116,11 @@ export function macroForSteps(steps) {
         break;
       }
       case 'hash': lines.push(`h ${s.text}`); break;
-      case 'cursor': lines.push(`c ${s.col - 1} ${s.row - 1}`); break;
+      case 'cursor': {
+        const row = rowsFromBottom > 0 ? Math.max(rowsFromBottom - s.row, 0) : s.row - 1;
+        lines.push(`c ${s.col - 1} ${row}`);
+        break;
+      }
       default: break;
     }
   }
@@ -152,9 +157,10 @@ export function saveLogin(choice, login) {
 }
 
 // The log-in settings for a host ("kcf" members), or {} without one; the
-// password as a secret that the macro's password steps refer to.
-export function kcfForLogin(login, password = '') {
-  const macro = login?.enabled ? macroForSteps(login.steps) : '';
+// password as a secret that the macro's password steps refer to.  `screen`
+// as for macroForSteps.
+export function kcfForLogin(login, password = '', screen = {}) {
+  const macro = login?.enabled ? macroForSteps(login.steps, screen) : '';
   if (!macro) return {};
   const kcf = { autologin: 1, autologinMacroHash: macro };
   if (password && needsPassword(login.steps)) {

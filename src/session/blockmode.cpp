@@ -235,7 +235,17 @@ void app_block_mouse(app_s* app, int row, int col) {
 
 void app_mouse_press(app_s* app, int button, int x, int y) {
   // Pixel positions need the drawing layer, which nobody sees here.
-  if (button == -1) app_block_mouse(app, y, x);
+  if (button != -1) return;
+  BlockEngine* e = app_block_engine(app);
+  if (e && app->emlib == EM_TN5250) {
+    // A 5250 macro's cell is a column and a row counted from the bottom
+    // (0 is the last row), clamped to the screen; negative ones do nothing.
+    const fws_window* w = e->window();
+    if (x < 0 || y < 0 || !w || w->wndsize.x <= 0 || w->wndsize.y <= 0) return;
+    x = std::min(x, w->wndsize.x - 1);
+    y = std::max(w->wndsize.y - 1 - y, 0);
+  }
+  app_block_mouse(app, y, x);
 }
 
 // ---- sending ----

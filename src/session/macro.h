@@ -2,7 +2,8 @@
 // a user would.  Each line starts with its record letter:
 //
 //   k <code> [(form)]   type the key code (a Unicode value or a terminal key)
-//   c <col> <row>       move the block-mode cursor there
+//   c <col> <row>       move the block-mode cursor there (rows from 0, counted
+//                       from the top in 3270, from the bottom in 5250)
 //   h <hash>            wait for the block-mode screen with this hash
 //   a <col> <row> text  wait until the screen shows the text there
 //   s <token>           type the secret stored under the secure-store token

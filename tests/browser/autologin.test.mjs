@@ -115,6 +115,14 @@ try {
     assert.match(screen, /^Password: *$/m);
     await page.screenshot({ path: path.join(OUTPUT_DIR, 'autologin.png') });
 
+    // Cursor steps: rows from the top, or from the bottom on a 5250 screen.
+    const cursors = await page.evaluate(async () => {
+      const { macroForSteps } = await import('./kvx-autologin.js');
+      const steps = [{ kind: 'cursor', row: 6, col: 54 }, { kind: 'cursor', row: 24, col: 1 }];
+      return [macroForSteps(steps), macroForSteps(steps, { rowsFromBottom: 24 })];
+    });
+    assert.deepEqual(cursors, ['E 1\nc 53 5\nc 0 23\n', 'E 1\nc 53 18\nc 0 0\n']);
+
     // Stored with the host, without the password.
     const stored = await page.evaluate(() => localStorage.getItem('kavrix.autologin'));
     assert.ok(stored.includes('tester') && !stored.includes(PASSWORD), stored);

@@ -376,8 +376,10 @@ TEST_F(Block5250Macro, SignOnByMacroOnly) {
   const struct {
     std::string macro, expected;
   } cases[] = {
-      {"h " + Stub5250::Hash("Sign On") + "\nc 53 5\nu\nk 13\n", "@53,5:QUSER"},
-      {"a 0 0 Sign On\nc 53 5\nu\nk 13\n", "@53,5:QUSER"},
+      // A 5250 cursor row counts from the bottom: 5 is row 18 of 24, and
+      // a cell past the screen is clamped to it.
+      {"h " + Stub5250::Hash("Sign On") + "\nc 53 5\nu\nk 13\n", "@53,18:QUSER"},
+      {"a 0 0 Sign On\nc 200 30\nc -1 3\nu\nk 13\n", "@79,0:QUSER"},
       {"E 1\nw Sign On\nt \\x40\nu\n", "@QUSER"},  // a conversation: its output typed, CR as Enter
   };
   for (const auto& [macro, expected] : cases) {
