@@ -81,6 +81,9 @@ class LumConnection {
   std::string _password;
   std::string _teltermtype;
   std::string _language;
+  // The IPv4 address to dial instead of resolving _hostname again: set by
+  // the session's host policy to the address it checked.  Empty = resolve.
+  std::string _dialAddress;
   int _emulation = 1;
   // The `emulate` setting announced instead of the dictionary's (the one
   // that runs when the one asked for is not available); -1 for none.  Set
