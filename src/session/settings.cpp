@@ -255,6 +255,10 @@ void app_set_te_safe_values(app_s* app, LumDict* dict) {
     t->tCaret = t->_conf_cursor + 1;
     vidcurtype(t, t->tCaret);
     t->dupmode = dict->boolValueForKey("mode") ? 1 : 0;
+    // The host may read the screen back only when allowed; block-capable
+    // terminals may start in block mode.
+    t->readback = dict->boolValueForKey("screenReadBack") ? 1 : 0;
+    t->sblockmode = dict->boolValueForKey("sblockmode") ? 1 : 0;
     sl_charset(t, dict->intValueForKey("charset"));
   }
 

@@ -381,8 +381,12 @@ TEST(Reports, SCOConsoleSequences) {
   term.feed("\x1b[=1E");
   EXPECT_EQ(term.t->_blmode, 1);
   EXPECT_EQ(term.sent, "");
-  // The screen to the host.
+  // The screen to the host, only when read-back is allowed: a file shown
+  // on the screen must not type the screen into the shell.
   term.feed("\x1b[Hhi\x1b[2i");
+  EXPECT_EQ(term.sent, "");
+  term.t->readback = 1;
+  term.feed("\x1b[2i");
   ASSERT_EQ(term.sent.size(), 24u * 81u);
   EXPECT_EQ(term.sent.substr(0, 81), "hi" + std::string(78, ' ') + "\n");
   Term mac(MAC, 24, 80);

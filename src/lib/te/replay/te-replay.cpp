@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "replay/blockreplay.h"
 #include "te/te.h"
 #include "vid/vtext.h"
 
@@ -26,8 +27,10 @@ static const char* const kUsage =
     "\n"
     "Options:\n"
     "  --emulation E    emulation: a setting number 0-30 (30 = mac, 12 = vt220,\n"
-    "                   10 = vt100, 1 = ansi) or a name (mac, vt220, vt100, vt52,\n"
-    "                   vt320, vt420, ansi, scoansi, at386, linux); default mac\n"
+    "                   10 = vt100, 1 = ansi, 17 = wyse50) or a name (mac, vt220,\n"
+    "                   vt100, vt52, vt320, vt420, ansi, scoansi, at386, linux,\n"
+    "                   wyse50, wyse60, wyse60-25, wycol, tvi912, tvi925, tvi950,\n"
+    "                   addsvp, adm1); default mac\n"
     "  --rows R         screen rows (1-250, default 24)\n"
     "  --cols C         screen columns (1-132, default 80)\n"
     "  --attrs          also print the attribute and colour bits of every row\n"
@@ -43,6 +46,8 @@ static const char* const kUsage =
     "  --scrollback N   print N rows of scrollback above the screen\n"
     "  --bench          print the throughput over the file in MB/s instead\n"
     "  -h, --help       this text\n"
+    "Recorded IBM 3270 sessions: --emulation 24 --model 2-5 --trace FILE\n"
+    "[--every-record] (te-replay --emulation 24 --help for more).\n"
     "\n"
     "--attrs prints, per row, spans 'first-last:XXXX' of equal attributes, where\n"
     "XXXX is bits 16-31 of the cell in hex: colour byte (background, foreground\n"
@@ -290,6 +295,7 @@ static int run_bench(const Options& o, const ReplayInput& data) {
 }
 
 int main(int argc, char** argv) {
+  if (br_wanted(argc, argv)) return br_main(argc, argv);
   Options o;
   if (!parse_args(argc, argv, o)) return 2;
   ReplayInput data;

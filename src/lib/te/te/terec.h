@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "te/tefam.h"
 #include "vid/chattr.h"
 
 struct te;
@@ -350,6 +351,15 @@ struct te {
   int aux_fd;     // open descriptor, 0 when closed
   int auxmode;    // diversion bits 0x1 and 0x4
   int aux_state;  // filter state 0-3
+
+  // Block-capable families (Wyse, IBM 3151, PC-term): their own state,
+  // the status and label lines, and two settings: whether the host may
+  // read the screen back outside block mode, and whether the terminal
+  // starts in block mode.
+  TEFAM fam;
+  TELABELS labels;
+  int readback;
+  int sblockmode;
 
   // Owner
   int _teowned;  // TEInit allocated the record
