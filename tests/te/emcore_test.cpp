@@ -59,9 +59,10 @@ TEST(Colours, MapsResolveTheColourOfACombination) {
 }
 
 // Colours configured after the terminal was made (as a session's settings
-// do) reach the cells that still hold the old default, on every page: the
-// alternate screen a program switches to without clearing (xterm-color's
-// ESC [ ? 47 h) is blank in the configured colours.
+// do) reach the cells of the pages not shown that still hold the old
+// default: the alternate screen a program switches to without clearing
+// (xterm-color's ESC [ ? 47 h) is blank in the configured colours.  The
+// page shown keeps its cells for the caller to redraw.
 TEST(Colours, ConfiguredColoursReachCellsInTheOldDefault) {
   Term::Options o;
   o.fg = 11;  // light cyan on light green at first
@@ -73,7 +74,7 @@ TEST(Colours, ConfiguredColoursReachCellsInTheOldDefault) {
     term.t->bgcolor[i] = 1;
   }
   initcolors(term.t);
-  EXPECT_EQ(term.attrs(0), "0-1:0700 2-2:9400 3-79:0700");  // the host's red stays
+  EXPECT_EQ(term.attrs(0), "0-1:9A00 2-2:9400 3-79:9A00");
   term.feed("\x1b[m\x1b[?47hx");
   EXPECT_EQ(term.row(0), "x");
   EXPECT_EQ(term.attrs(0), "0-79:0700");

@@ -36,24 +36,21 @@ static const CHATTR em_numattr[17] = {0,        0x800000, 0x400000, 0x200000, 0x
                                       0xC00000, 0xA00000, 0x900000, 0x600000, 0x500000, 0x300000,
                                       0xE00000, 0xD00000, 0xB00000, 0x700000, 0xF00000};
 
-// Cells in the default attribute `from` (never given another by the host)
-// take `to`, on every page: the blank alternate screen a program switches
-// to shows the configured colours, not the ones in force when the pages
-// were made.
+// Cells of the pages not shown that are in the default attribute `from`
+// (never given another by the host) take `to`: the blank alternate screen a
+// program switches to without clearing it shows the configured colours,
+// not the ones in force when the pages were made.  The page shown is the
+// caller's to redraw.
 static void em_recolor(te* t, CHATTR from, CHATTR to) {
   from &= CA_ATTRPART;
   to &= CA_ATTRPART;
   if (from == to) return;
-  auto block = [&](CHATTR* first, CHATTR* end) {
-    for (CHATTR* c = first; c && c < end; c++)
-      if ((*c & CA_ATTRPART) == from && *c) *c = (*c & ~CA_ATTRPART) | to;
-  };
-  block(t->_vbegscr, t->_vendscr);
   for (int i = 0; i < TE_MAXPAGES; i++) {
     ALTSCREEN* p = t->_pages[i];
-    if (p && i != t->_vcurpage) block(p->a_vbegscr, p->a_vendscr);
+    if (!p || i == t->_vcurpage) continue;
+    for (CHATTR* c = p->a_vbegscr; c && c < p->a_vendscr; c++)
+      if ((*c & CA_ATTRPART) == from && *c) *c = (*c & ~CA_ATTRPART) | to;
   }
-  vid_touch_rows(t, 0, t->vlines - 1);
 }
 
 void initcolors(te* t) {
