@@ -10,13 +10,16 @@
 // hosts (connect-panel.js) and the sessions of this device (sessions.js).
 // A new window size or text size goes to the session, which resizes the
 // host's terminal; a page attached to a shared session follows the size
-// the session has.
+// the session has.  A host can have an automatic log-in (kvx-autologin.js),
+// written in the connect panel and kept in this browser; a password it needs
+// is asked for when the session connects.
 //
 // A prompt lasts until this page answers it or any other frame arrives: the
 // session sends nothing else while it waits, so a later frame means that
 // another browser answered or that the session stopped waiting.
 import { postJson } from './api.js';
-import { ConnectPanel } from './connect-panel.js';
+import { ConnectPanel, PANEL_SECTIONS } from './connect-panel.js';
+import { LoginEditor, kcfForLogin, loadLogin, needsPassword, saveLogin } from './kvx-autologin.js';
 import { Bell } from './kvx-bell.js';
 import { BlockKeyboard, BlockScreen, isBlockEmulation } from './kvx-block.js';
 import { ACTION, Channel } from './kvx-channel.js';
@@ -593,7 +596,7 @@ async function start() {
     const session = { id: created.sessionId, port: created.port };
     app.joined = false;
     app.rememberOnConnect = true;
-    await postConfig(session, app.choice, size);
+    await postConfig(session, app.choice, size, await loginFor(app.choice));
     attach(session, size);
     saveSession();
   } catch (err) {
@@ -633,9 +636,11 @@ async function join(session) {
   return true;
 }
 
-// Posts the settings for `choice`; `password` travels as a secret only.
-async function postConfig(session, choice, size, { password = '', connect = true, disconnect = false } = {}) {
-  const kcf = kcfForChoice(choice, size, password);
+// Posts the settings for `choice` with its log-in; passwords travel as
+// secrets only.
+async function postConfig(session, choice, size,
+  { password = '', login = null, loginPassword = '', connect = true, disconnect = false } = {}) {
+  const kcf = { ...kcfForChoice(choice, size, password), ...kcfForLogin(login, loginPassword) };
   const { secureKeys, ...kept } = kcf;
   app.kcf = kept;
   if (connect) app.hostConnecting = true;
@@ -654,6 +659,20 @@ async function postConfig(session, choice, size, { password = '', connect = true
     app.posting--;
     showState();
   }
+}
+
+// The automatic log-in of `choice`, with the password its steps send: the
+// one typed in the panel, or else asked for now.  Declining the question
+// connects without the log-in.
+async function loginFor(choice, typed = '') {
+  const login = loadLogin(choice);
+  if (!login.enabled || !login.steps.length) return {};
+  if (!needsPassword(login.steps) || typed) return { login, loginPassword: typed };
+  const answer = await app.questions.entry({
+    title: 'Automatic log-in', message: `Password for ${describeChoice(choice)}`, password: true, save: false,
+  });
+  if (!answer?.code) return {};
+  return { login, loginPassword: answer.text };
 }
 
 // Ends the session's current host and connects to `choice`; the session's
@@ -675,7 +694,8 @@ async function connectTo(choice, password = '') {
   app.lastError = '';
   app.rememberOnConnect = true;
   try {
-    await postConfig(app.session, app.choice, app.size, { password, disconnect: true });
+    const login = await loginFor(app.choice, password);
+    await postConfig(app.session, app.choice, app.size, { password, disconnect: true, ...login });
   } catch (err) {
     app.rememberOnConnect = false;
     showMessage(`Could not connect: ${err.message}`);
@@ -683,6 +703,24 @@ async function connectTo(choice, password = '') {
 }
 
 // ---- the header's panels ----
+
+// The automatic log-in of a remote host: the steps written are kept for
+// the host the panel connects to.
+PANEL_SECTIONS.push({
+  id: 'autologin',
+  title: 'Automatic log-in',
+  build: () => {
+    const box = Object.assign(document.createElement('fieldset'), { id: 'autologin', className: 'kvx-login' });
+    box.editor = new LoginEditor(box);
+    return box;
+  },
+  fill: (box, choice) => box.editor.fill(loadLogin(normalizeChoice(choice))),
+  read: (box, choice) => {
+    if (protocolOf(choice.commtype).remote) saveLogin(normalizeChoice(choice), box.editor.read());
+    return choice;
+  },
+  shown: (protocol) => protocol.remote,
+});
 
 const panel = new ConnectPanel($('connect-panel'), $('connect-toggle'), {
   current: () => app.choice,
