@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "replay5250.h"
 #include "te/te.h"
 #include "vid/vtext.h"
 
@@ -36,6 +37,14 @@ static const char* const kUsage =
     "                   \"ISO 8859-1 Latin 1\"; default: the built-in table\n"
     "  --scrollback N   print N rows of scrollback above the screen\n"
     "  --bench          print the throughput over the file in MB/s instead\n"
+    "  --trace FILE     a recorded block-mode session (trace notation: '<' and\n"
+    "                   '>' hex lines); with --emulation 22 or 23 (IBM 5250\n"
+    "                   models 5555 and 3477) the host records are fed to the\n"
+    "                   5250 station and the operator's recorded replies typed\n"
+    "                   again\n"
+    "  --every-record   with --trace: print '--- record N' and the screen after\n"
+    "                   each host record (attributes, nulls and hidden fields as\n"
+    "                   blanks; --cursor adds the cursor and keyboard state)\n"
     "  -h, --help       this text\n"
     "\n"
     "--attrs prints, per row, spans 'first-last:XXXX' of equal attributes, where\n"
@@ -58,6 +67,9 @@ struct Options {
   const char* file = nullptr;
   std::string codepage;
   std::string cp;
+  int block = 0;  // a block-mode emulation setting (22, 23)
+  const char* trace = nullptr;
+  bool everyRecord = false;
 };
 
 static int parse_emulation(const char* s) {
@@ -82,6 +94,10 @@ static bool parse_args(int argc, char** argv, Options& o) {
       std::exit(0);
     } else if (a == "--emulation") {
       const char* v = value("--emulation");
+      if (std::strcmp(v, "22") == 0 || std::strcmp(v, "23") == 0) {
+        o.block = std::atoi(v);
+        continue;
+      }
       o.emode = parse_emulation(v);
       if (o.emode < 0 || !EmFindProcs(o.emode)) {
         std::fprintf(stderr, "te-replay: unknown or unsupported emulation '%s'\n", v);
@@ -117,6 +133,10 @@ static bool parse_args(int argc, char** argv, Options& o) {
       o.scrollback = std::atoi(value("--scrollback"));
     } else if (a == "--bench") {
       o.bench = true;
+    } else if (a == "--trace") {
+      o.trace = value("--trace");
+    } else if (a == "--every-record") {
+      o.everyRecord = true;
     } else if (a.size() > 1 && a[0] == '-') {
       std::fprintf(stderr, "te-replay: unknown option %s (see --help)\n", a.c_str());
       return false;
@@ -239,6 +259,13 @@ static int run_bench(const Options& o, const std::vector<unsigned char>& data) {
 int main(int argc, char** argv) {
   Options o;
   if (!parse_args(argc, argv, o)) return 2;
+  if (o.block) {
+    if (!o.trace) {
+      std::fprintf(stderr, "te-replay: --emulation %d needs --trace FILE\n", o.block);
+      return 2;
+    }
+    return te5250_replay(o.block, o.trace, o.everyRecord, o.cursor, stdout);
+  }
   std::vector<unsigned char> data;
   if (!read_input(o.file, data)) return 1;
   if (o.bench) return run_bench(o, data);
