@@ -4,7 +4,9 @@
 // of an IBM i 7.6 host.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "blk_trace.h"
@@ -198,6 +200,45 @@ TEST(Te5250Recorded, SaveScreenAnsweredWithAnImageThatRestoresTheScreen) {
   EXPECT_EQ(st.fields().m_IgnoreKeys, mask);
   st.Type("8");
   EXPECT_EQ(HexOf(st.Cells(5, 2, 3)), "F7 F7 F8") << "typing continues where it was";
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Te5250Replay, ToolPrintsTheScreenAfterEveryHostRecord) {
+  const std::string cmd = std::string(KVX_BINARY_DIR) + "/te-replay --emulation 22 --trace " + KVX_SOURCE_DIR +
+                          "/tests/fixtures/5250/blazemeter-tn5250-login.trc --every-record";
+  FILE* p = popen(cmd.c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  std::string out;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  EXPECT_EQ(pclose(p), 0);
+  // Screens by record number: 25 rows each.
+  std::map<int, std::vector<std::string>> screens;
+  int record = 0;
+  for (const std::string& line : Lines(out)) {
+    if (line.rfind("--- record ", 0) == 0) {
+      record = std::stoi(line.substr(11));
+      continue;
+    }
+    screens[record].push_back(line);
+  }
+  ASSERT_EQ(screens.size(), 5u);
+  auto expect = [&](int rec, const char* file) {
+    const std::vector<std::string> expected = Lines(Fixture(file));
+    ASSERT_EQ(screens[rec].size(), 25u) << rec;
+    for (size_t r = 0; r < 24; r++) {
+      std::string want = expected[r];
+      while (!want.empty() && want.back() == ' ') want.pop_back();
+      EXPECT_EQ(screens[rec][r], want) << "record " << rec << " row " << r + 1;
+    }
+  };
+  expect(1, "blazemeter-tn5250-login.expected-signon-screen.txt");
+  expect(4, "blazemeter-tn5250-login.expected-main-menu-screen.txt");
+  EXPECT_NE(screens[2][5].find("TESTUSR"), std::string::npos) << "the operator's typing shows on the next screens";
 }
 
 }  // namespace
