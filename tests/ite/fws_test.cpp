@@ -1,13 +1,13 @@
 // The formatted text window: sizing, the writer's wrapping and controls,
 // reading back, colour runs and their node marks, and inputs outside the
 // window.
+#include "fws/fws.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 #include <string>
 #include <vector>
-
-#include "fws/fws.h"
 
 namespace {
 

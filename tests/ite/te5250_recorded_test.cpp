@@ -207,8 +207,8 @@ TEST(Te5250Recorded, SaveScreenAnsweredWithAnImageThatRestoresTheScreen) {
 namespace {
 
 TEST(Te5250Replay, ToolPrintsTheScreenAfterEveryHostRecord) {
-  const std::string cmd = std::string(KVX_BINARY_DIR) + "/te-replay --emulation 22 --trace " + KVX_SOURCE_DIR +
-                          "/tests/fixtures/5250/blazemeter-tn5250-login.trc --every-record";
+  const std::string cmd = std::string(KVX_BINARY_DIR) + "/te-replay --emulation 22 --trace " +
+                          KVX_SOURCE_DIR + "/tests/fixtures/5250/blazemeter-tn5250-login.trc --every-record";
   FILE* p = popen(cmd.c_str(), "r");
   ASSERT_NE(p, nullptr);
   std::string out;
@@ -238,7 +238,8 @@ TEST(Te5250Replay, ToolPrintsTheScreenAfterEveryHostRecord) {
   };
   expect(1, "blazemeter-tn5250-login.expected-signon-screen.txt");
   expect(4, "blazemeter-tn5250-login.expected-main-menu-screen.txt");
-  EXPECT_NE(screens[2][5].find("TESTUSR"), std::string::npos) << "the operator's typing shows on the next screens";
+  EXPECT_NE(screens[2][5].find("TESTUSR"), std::string::npos)
+      << "the operator's typing shows on the next screens";
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "station5250.h"
+#include "te5250_window.h"
 
 namespace {
 
@@ -616,6 +617,92 @@ TEST(Te5250Screen, ModelsAndTheirNames) {
   EXPECT_STREQ(small.view.status.Indicator(), "X SYSTEM");
   small.ctrl.SetEmulation(99);
   EXPECT_EQ(small.ctrl.GetEmulation(), 24);
+}
+
+}  // namespace
+
+// ---- the formatted text window as the station's screen ----
+
+
+namespace {
+
+struct WindowStation {
+  WindowStation() : view(&window) {
+    ctrl.SetView(&view);
+    ctrl.SetEmulation(22);
+    ctrl.OnConnect();
+  }
+  void Host(const std::string& hex) {
+    std::vector<uint8_t> r = HostRecord(OPCODE_PUTGET, Hex(hex));
+    ctrl.GotData(r.data(), r.size(), true);
+  }
+  // Window row of a 1-based screen row.
+  int WinRow(int row) { return window.NumberLines - row; }
+  std::string Text(int row, int col, int n) {
+    std::string s;
+    for (int c = col - 1; c < col - 1 + n; c++) s += static_cast<char>(fws_charat(&window, WinRow(row), c));
+    return s;
+  }
+  fws_window window;
+  CFwsCtrl view;
+  CTe5250Ctrl ctrl;
+};
+
+TEST(Te5250Window, ScreenSizeFollowsTheModelAndClearUnit) {
+  WindowStation ws;
+  EXPECT_EQ(ws.window.NumberLines, 24);
+  EXPECT_EQ(ws.window.NumberColumns, 80);
+  EXPECT_TRUE(ws.window.is5250);
+  EXPECT_STREQ(ws.window.status_msg, "X SYSTEM");
+  ws.Host("04 40 04 11 00 08");
+  EXPECT_EQ(ws.window.NumberLines, 25);
+  EXPECT_EQ(ws.window.wndsize.y, 25);
+  EXPECT_STREQ(ws.window.status_msg, "");
+  ws.Host("04 20 00 04 11 00 08");
+  EXPECT_EQ(ws.window.NumberLines, 28);
+  EXPECT_EQ(ws.window.NumberColumns, 132);
+  EXPECT_EQ(ws.window.wndsize.x, 132);
+}
+
+TEST(Te5250Window, AttributeCellsTextColoursAndFlags) {
+  WindowStation ws;
+  ws.Host(
+      "04 40 04 11 00 08 11 01 01 22 C1 C2 C3 28 C4 27 C5 C6 20 11 02 05 1D 40 00 25 00 03 C7 11 03 01 3A");
+  EXPECT_EQ(ws.Text(1, 1, 11), " ABC D     ") << "attribute cells and hidden text show blanks";
+  EXPECT_EQ(ws.Text(1, 1, 4), " ABC");
+  COLORREF fg[80];
+  fws_rowcolors(&ws.window, ws.WinRow(1), fg, nullptr, 80);
+  EXPECT_EQ(fg[1], 0xFFFFFFFFu) << "0x22 white";
+  EXPECT_EQ(fg[5], 0xFF0000FFu) << "0x28 red";
+  EXPECT_EQ(ColorToIndex(&ws.window, fg[5]), 12);
+  EXPECT_EQ(fws_xgetflags(&ws.window, ws.WinRow(1), 0) & FWS_CF_FIELDATTR, FWS_CF_FIELDATTR);
+  EXPECT_EQ(fws_xgetflags(&ws.window, ws.WinRow(1), 7) & FWS_CF_NONDISPLAY, FWS_CF_NONDISPLAY);
+  EXPECT_EQ(fws_xgetflags(&ws.window, ws.WinRow(1), 1) & FWS_CF_PROTECTED, FWS_CF_PROTECTED);
+  // The input field: reverse and underline, not protected.
+  EXPECT_EQ(fws_xgetattr(&ws.window, ws.WinRow(2), 5) & (FWS_A_REVERSE | FWS_A_UNDERLINE),
+            FWS_A_REVERSE | FWS_A_UNDERLINE);
+  EXPECT_EQ(fws_xgetflags(&ws.window, ws.WinRow(2), 5) & FWS_CF_PROTECTED, 0);
+  EXPECT_EQ(ws.window.caret.x, 5) << "the caret is the cursor: row 2, column 6";
+  EXPECT_EQ(ws.window.caret.y, ws.WinRow(2));
+  ws.ctrl.ProcessChar('x');
+  EXPECT_EQ(ws.Text(2, 6, 3), "x  ");
+  EXPECT_EQ(ws.window.caret.x, 6);
+  EXPECT_EQ(fws_xgetflags(&ws.window, ws.WinRow(2), 5) & FWS_CF_MODIFIED, FWS_CF_MODIFIED);
+  EXPECT_GE(ws.window.highestUpdate, ws.window.lowestUpdate);
+}
+
+TEST(Te5250Window, ErrorsRingAndShowInTheStatus) {
+  WindowStation ws;
+  ws.Host("04 40 04 11 00 08 11 02 05 1D 45 00 24 00 03");
+  const int bells = ws.window.bells;
+  ws.ctrl.ProcessChar('A');
+  EXPECT_EQ(ws.window.bells, bells + 1);
+  EXPECT_STREQ(ws.window.status_msg, "X II");
+  EXPECT_EQ(ws.view.Status().errorCode, 10);
+  EXPECT_EQ(ws.Text(25, 1, 6), " 0010 ");
+  ws.ctrl.ProcessKey(K5250_RESET);
+  EXPECT_STREQ(ws.window.status_msg, "");
+  EXPECT_EQ(ws.Text(25, 1, 6), "      ");
 }
 
 }  // namespace

@@ -40,6 +40,8 @@ class C5250View {
   virtual void OnStatus(const C5250Status& status) = 0;
   // The window's own text and background colours.
   virtual void OnWindowColors(COLORREF fg, COLORREF bg) = 0;
+  // The 19-entry colour table the colours above are taken from.
+  virtual void OnColorTable(const COLORREF* /*table*/) {}
 };
 
 // Sends one record to the host (the owner ends it with IAC EOR); returns the

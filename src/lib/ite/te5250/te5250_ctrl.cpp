@@ -345,6 +345,7 @@ void CTe5250Ctrl::SetFieldDots(int val) {
 
 void CTe5250Ctrl::WindowColorsChanged() {
   if (!m_pView) return;
+  m_pView->OnColorTable(m_Color.m_RGBMap);
   const COLORREF fg = CColor::ValidColor(m_WinFg) ? m_Color.m_RGBMap[m_WinFg] : 0xFFFFFFFF;
   const COLORREF bg = CColor::ValidColor(m_WinBg) ? m_Color.m_RGBMap[m_WinBg] : 0xFF000000;
   m_pView->OnWindowColors(fg, bg);

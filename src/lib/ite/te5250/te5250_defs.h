@@ -270,6 +270,14 @@ struct ATTRIBDATA {
   unsigned m_Attributes = 0;  // Emu_Attributes
 };
 
+// What a run's cells are (the window keeps these beside each cell).
+enum : uint8_t {
+  CELL_PROTECTED = 0x01,  // outside every input field
+  CELL_NONDISPLAY = 0x02,
+  CELL_FIELDATTR = 0x04,  // a screen attribute's own cell
+  CELL_MODIFIED = 0x08,   // inside a field whose MDT is set
+};
+
 // One run of display output: 1-based column and row of its first cell.
 struct EVENTDATA {
   int m_StartCol = 1;
@@ -277,6 +285,7 @@ struct EVENTDATA {
   ATTRIBDATA m_DisplayData;
   int m_DataLength = 0;  // characters
   const uint16_t* m_Data = nullptr;
+  uint8_t m_CellFlags = 0;
 };
 
 // Four bytes of a parameter error (or of a field-table error).

@@ -177,7 +177,7 @@ void CSesStruct::ProcessCharBuffer(int first, int last) {
   ATTRIBDATA data = color.Data(attr);
   bool hidden = CColor::Hidden(attr);
 
-  auto flush = [&]() {
+  auto flush = [&](uint8_t cellFlags) {
     if (n > 0) {
       EVENTDATA ev;
       ev.m_StartRow = runStart / cols + 1;
@@ -185,6 +185,15 @@ void CSesStruct::ProcessCharBuffer(int first, int last) {
       ev.m_DisplayData = data;
       ev.m_DataLength = n;
       ev.m_Data = text;
+      ev.m_CellFlags = cellFlags;
+      if (!(cellFlags & CELL_FIELDATTR)) {
+        const int f = m_Fields->GetField(runStart);
+        if (f < 0 || m_Fields->Field(f).Bypass())
+          ev.m_CellFlags |= CELL_PROTECTED;
+        else if (m_Fields->Field(f).Modified())
+          ev.m_CellFlags |= CELL_MODIFIED;
+        if (hidden) ev.m_CellFlags |= CELL_NONDISPLAY;
+      }
       view->OnData(ev);
     }
     n = 0;
@@ -192,12 +201,12 @@ void CSesStruct::ProcessCharBuffer(int first, int last) {
   for (int a = first; a <= last; a++) {
     // Runs never cross a row, so the view writes them without wrapping.
     if (a % cols == 0 && a != first) {
-      flush();
+      flush(0);
       runStart = a;
     }
     const uint8_t b = m_CharBuffer[static_cast<size_t>(a)];
     if (is5250Attribute(b) && !dbcs) {
-      flush();
+      flush(0);
       // The attribute cell itself: a blank in the normal colours.
       ATTRIBDATA normal = color.Data(k5250NormalAttr);
       normal.m_Attributes &=
@@ -206,7 +215,7 @@ void CSesStruct::ProcessCharBuffer(int first, int last) {
       text[0] = showAttrs ? static_cast<uint16_t>(b + 0x40) : 0x20;
       n = 1;
       runStart = a;
-      flush();
+      flush(CELL_FIELDATTR | CELL_PROTECTED);
       attr = b;
       data = color.Data(attr);
       hidden = CColor::Hidden(attr);
@@ -241,5 +250,5 @@ void CSesStruct::ProcessCharBuffer(int first, int last) {
     }
     text[n++] = ch;
   }
-  flush();
+  flush(0);
 }
