@@ -427,6 +427,9 @@ std::string CTe5250Ctrl::RowText(int row) const {
 }
 
 void CTe5250Ctrl::Redisplay() {
+  // Every cell is painted again: the window starts empty, so that the new
+  // colour runs need not be cut into old ones.
+  if (m_pView) m_pView->OnEraseScreen();
   m_pSession->ProcessCharBuffer(0, m_pSession->m_MaxAddress);
   NotifyCursor();
 }

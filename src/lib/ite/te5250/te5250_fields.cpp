@@ -2,6 +2,8 @@
 // resequence-order walks, modified data tags.
 #include "te5250_fields.h"
 
+#include <algorithm>
+
 #include "te5250_session.h"
 
 static void fld_error(Error5250& e, uint8_t code) {
@@ -18,6 +20,7 @@ CFieldTable::CFieldTable(CSesStruct* session) : m_pSession(session) {
 
 void CFieldTable::ClearTable(int lastrow) {
   m_FieldArray.clear();
+  m_FieldAt.assign(m_pSession ? m_pSession->m_CharBuffer.size() : 0, -1);
   m_LastIndex = 0;
   m_CurrentIndex = 0;
   m_ReseqStart = 0;
@@ -41,8 +44,9 @@ void CFieldTable::ChangeErrorLine(int row, int width) {
 }
 
 bool CFieldTable::Overlaps(int first, int last) const {
-  for (const FieldDescriptor& f : m_FieldArray)
-    if (first <= f.End() && last >= f.m_StartAddress) return true;
+  const int n = static_cast<int>(m_FieldAt.size());
+  for (int a = std::max(first, 0); a <= last && a < n; a++)
+    if (m_FieldAt[static_cast<size_t>(a)] >= 0) return true;
   return false;
 }
 
@@ -51,8 +55,12 @@ void CFieldTable::Append(const FieldDescriptor& field) {
     m_MaxIndex += kGrowBy;
     m_FieldArray.reserve(static_cast<size_t>(m_MaxIndex));
   }
+  const int index = static_cast<int>(m_FieldArray.size());
   m_FieldArray.push_back(field);
-  m_LastIndex = static_cast<int>(m_FieldArray.size());
+  m_LastIndex = index + 1;
+  if (m_FieldAt.size() < static_cast<size_t>(field.End() + 1))
+    m_FieldAt.resize(static_cast<size_t>(field.End() + 1), -1);
+  std::fill_n(m_FieldAt.begin() + field.m_StartAddress, field.m_length, static_cast<int16_t>(index));
   if (field.Modified()) m_Dirty++;
 }
 
@@ -83,15 +91,15 @@ int CFieldTable::AddField(Error5250& error, bool hasFfw, uint16_t ffw, int lengt
     if (first == 0) return FIELD_AT_ORIGIN;
     return last == s->m_MaxAddress ? FIELD_NO_TRAILER : FIELD_ADDED;
   }
-  for (FieldDescriptor& f : m_FieldArray) {
-    if (f.m_StartAddress == first) {
-      const bool was = f.Modified();
-      f.m_ffw = ffw;
-      if (was != f.Modified()) m_Dirty += f.Modified() ? 1 : -1;
-      m_PrevStart = first;
-      m_PrevLength = f.m_length;
-      return FIELD_NO_TRAILER;
-    }
+  const int existing = GetField(first);
+  if (existing >= 0 && Field(existing).m_StartAddress == first) {
+    FieldDescriptor& f = Field(existing);
+    const bool was = f.Modified();
+    f.m_ffw = ffw;
+    if (was != f.Modified()) m_Dirty += f.Modified() ? 1 : -1;
+    m_PrevStart = first;
+    m_PrevLength = f.m_length;
+    return FIELD_NO_TRAILER;
   }
   // The data cells, and the attribute cell in front of them, must not lie
   // inside another field.
@@ -136,9 +144,8 @@ bool CFieldTable::RestoreField(const FieldDescriptor& field, int maxAddress) {
 }
 
 int CFieldTable::GetField(int address) const {
-  for (int i = 0; i < Count(); i++)
-    if (m_FieldArray[static_cast<size_t>(i)].Contains(address)) return i;
-  return -1;
+  if (address < 0 || static_cast<size_t>(address) >= m_FieldAt.size()) return -1;
+  return m_FieldAt[static_cast<size_t>(address)];
 }
 
 int CFieldTable::GetNextField(int address, bool cleanMDT, bool nonbypassonly) {

@@ -85,6 +85,10 @@ class CFieldTable {
   bool Overlaps(int first, int last) const;
   void Append(const FieldDescriptor& field);
 
+  // The field of every cell (-1 for none), so that lookups and overlap
+  // checks cost the field's length, not the table's.
+  std::vector<int16_t> m_FieldAt;
+
   std::bitset<kMaxFields> m_Visited;
   bool m_ReseqStarted = false;
   int m_PrevStart = -1;  // the last field defined (kept or not): its start and length

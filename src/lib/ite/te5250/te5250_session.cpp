@@ -31,9 +31,9 @@ void CSesStruct::InitSession(int cols, int rows) {
   m_CurSize.cx = cols;
   m_CurSize.cy = rows;
   m_MaxAddress = cols * rows - 1;
+  InitCharBuffer();
   if (!m_Fields) m_Fields = std::make_unique<CFieldTable>(this);
   m_Fields->ClearTable(rows);
-  InitCharBuffer();
   m_CurrentAddress = 0;
   m_CursorAddress = 0;
   m_HomeAddress = -1;
