@@ -662,6 +662,12 @@ TEST(Te5250Window, ScreenSizeFollowsTheModelAndClearUnit) {
   EXPECT_EQ(ws.window.NumberLines, 28);
   EXPECT_EQ(ws.window.NumberColumns, 132);
   EXPECT_EQ(ws.window.wndsize.x, 132);
+  // A screen smaller than 24 rows keeps a window of its own size.
+  ws.ctrl.SetEmulatorSize(10, 40);
+  EXPECT_EQ(ws.window.wndsize.y, 10);
+  EXPECT_EQ(ws.window.wndsize.x, 40);
+  EXPECT_EQ(ws.window.sblines, 0u);
+  EXPECT_EQ(ws.ctrl.m_pSession->m_CharBuffer.size(), 400u);
 }
 
 TEST(Te5250Window, AttributeCellsTextColoursAndFlags) {
