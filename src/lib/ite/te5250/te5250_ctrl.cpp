@@ -139,6 +139,9 @@ int CTe5250Ctrl::ProcessKey(int key) {
     case 457:  // the session's Help key
       key = K5250_HELP;
       break;
+    case 1174:  // the shared key names' "reset" (the 5250 Reset is 1175)
+      key = K5250_RESET;
+      break;
     case 295:  // Page Down
       key = K5250_ROLLUP;
       break;
