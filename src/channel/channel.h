@@ -218,6 +218,11 @@ size_t kvx_write_full_block(kvx_client_t* client, const void* buffer, size_t siz
 void kvx_write_buffer(kvx_client_t* client, evbuffer* data);
 void kvx_set_blocking_mode();
 void kvx_unset_blocking_mode();
+// A fatal error frame for every browser, written straight to the sockets
+// without allocating: for a process about to end that has no memory left.
+// Browsers with output still queued (a frame may be half written) and
+// browsers over TLS are left out.
+void kvx_channel_last_words(const char* text);
 
 // ---- connection events and client requests (requests.cpp) ----
 void handle_socket_read(bufferevent* bev, void* client);
@@ -289,6 +294,13 @@ void kvx_update_client_writable(kvx_client_t* client);
 bool kvx_all_clients_behind(app_s* app);
 // Fills the session's channel seam with the operations above.
 void kvx_update_attach(app_s* app);
+
+// A session no browser has been attached to for this long ends (0: never).
+// Set before kvx_channel_start.
+void kvx_set_idle_timeout(double seconds);
+// Starts the idle clock when the last browser has gone, stops it when one
+// attaches.
+void kvx_idle_clock(app_s* app);
 
 // Session-role start and end of the channel: the attach deadline.
 void kvx_channel_start(app_s* app);

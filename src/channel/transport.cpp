@@ -16,6 +16,7 @@
 #include "app.h"
 #include "channel.h"
 #include "json.h"
+#include "stats.h"
 #include "tetrace.h"
 
 // ---- connections ----
@@ -47,6 +48,9 @@ void kvx_add_client(kvx_client_t* client) {
   gApp->kvx_clients.push_back(client);
   gApp->clientAttached = true;
   gApp->unattended = false;
+  kvx_stats_set(&kvx_stats()->browsers, gApp->kvx_clients.size());
+  kvx_stats_add(&kvx_stats()->attaches, 1);
+  kvx_idle_clock(gApp);
 }
 
 bool bufferevent_get_info(bufferevent* bev, bufev_conn_info* info) {
@@ -77,9 +81,14 @@ void kvx_remove_client(kvx_client_t* client) {
   auto it = std::find(list.begin(), list.end(), client);
   if (it != list.end()) list.erase(it);
   kvx_client_free(client);
+  kvx_stats_set(&kvx_stats()->browsers, list.size());
   // The browsers left may all be able to take output again.
   app_pause_host_reads(app, kvx_all_clients_behind(app));
-  if (list.empty() && !app_is_connected(app) && app->evbase) event_base_loopexit(app->evbase, nullptr);
+  if (list.empty() && !app_is_connected(app) && app->evbase) {
+    kvx_stats_set(&kvx_stats()->exitReason, KVX_EXIT_BROWSERS_LEFT);
+    event_base_loopexit(app->evbase, nullptr);
+  }
+  kvx_idle_clock(app);
 }
 
 // ---- transport ----
@@ -128,6 +137,7 @@ size_t kvx_read_full_block(kvx_client_t* client, void* buffer, size_t size) {
 
 size_t kvx_write_full_block(kvx_client_t* client, const void* buffer, size_t size) {
   if (!size) return 0;
+  kvx_stats_add(&kvx_stats()->browserBytes, size);
   if (!gApp->blockingMode) {
     return bufferevent_write(client->bev, buffer, size) == 0 ? size : 0;
   }
@@ -170,7 +180,10 @@ void kvx_write_buffer(kvx_client_t* client, evbuffer* data) {
   if (!n) return;
   if (!gApp->blockingMode) {
     evbuffer* out = bufferevent_get_output(client->bev);
-    if (evbuffer_add_buffer_reference(out, data) == 0) return;
+    if (evbuffer_add_buffer_reference(out, data) == 0) {
+      kvx_stats_add(&kvx_stats()->browserBytes, n);
+      return;
+    }
   }
   const unsigned char* bytes = evbuffer_pullup(data, -1);
   if (bytes) kvx_write_full_block(client, bytes, n);
@@ -200,6 +213,37 @@ void kvx_unset_blocking_mode() {
     client->ssl = nullptr;
   }
   app->blockingMode = false;
+}
+
+void kvx_channel_last_words(const char* text) {
+  // The frame: head lines, no data; the text must need no escapes.
+  char frame[400];
+  int n = snprintf(frame + 4, sizeof frame - 4, "KVX 1.0\n%d\n1\n%s\n\n0\n", KVX_HOST_ACTION_SHOW_FATAL_ERROR,
+                   text);
+  if (n <= 0 || n > 300) return;
+  for (kvx_client_t* client : gApp->kvx_clients) {
+    if (!client->bev || gApp->sslEnabled || evbuffer_get_length(bufferevent_get_output(client->bev)) > 0)
+      continue;
+    const int fd = static_cast<int>(bufferevent_getfd(client->bev));
+    const char* out = frame + 4;
+    size_t length = static_cast<size_t>(n);
+    if (client->proto == TE_CTRL) {
+      // One unmasked binary WebSocket frame, its length in the shortest form.
+      const size_t head = n <= 125 ? 2 : 4;
+      char* h = frame + 4 - head;
+      h[0] = static_cast<char>(0x80 | WS_OP_BINARY);
+      if (head == 2) {
+        h[1] = static_cast<char>(n);
+      } else {
+        h[1] = 126;
+        h[2] = static_cast<char>(n >> 8);
+        h[3] = static_cast<char>(n & 0xFF);
+      }
+      out = h;
+      length += head;
+    }
+    if (send(fd, out, length, MSG_DONTWAIT | MSG_NOSIGNAL) < 0) continue;
+  }
 }
 
 // ---- sending ----

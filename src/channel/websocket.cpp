@@ -12,6 +12,7 @@
 #include "app.h"
 #include "channel.h"
 #include "http.h"
+#include "stats.h"
 #include "tetrace.h"
 
 static const char kWsGuid[] = "258EAFA5-E914-47DA-95CA-C5AB0DC85B11";
@@ -240,7 +241,38 @@ static void channel_attach_deadline(evutil_socket_t, short, void* arg) {
     return;
   TE_Trace(TRACE_PRINT, "[%d] - No browser attached within %d seconds, ending the session.\n",
            static_cast<int>(getpid()), kKvxAttachTimeout);
+  kvx_stats_set(&kvx_stats()->exitReason, KVX_EXIT_UNATTACHED);
   event_base_loopexit(app->evbase, nullptr);
+}
+
+// ---- idle time-out ----
+
+static double g_idleSeconds = 0;
+static event* g_idleTimer = nullptr;
+
+void kvx_set_idle_timeout(double seconds) {
+  g_idleSeconds = seconds > 0 ? seconds : 0;
+}
+
+static void channel_idle_timeout(evutil_socket_t, short, void* arg) {
+  app_s* app = static_cast<app_s*>(arg);
+  if (!app->kvx_clients.empty()) return;
+  TE_Trace(TRACE_PRINT, "[%d] - No browser attached for %g minutes, ending the session.\n",
+           static_cast<int>(getpid()), g_idleSeconds / 60);
+  kvx_stats_set(&kvx_stats()->exitReason, KVX_EXIT_IDLE);
+  event_base_loopexit(app->evbase, nullptr);
+}
+
+void kvx_idle_clock(app_s* app) {
+  if (!g_idleTimer) return;
+  if (!app->kvx_clients.empty()) {
+    evtimer_del(g_idleTimer);
+    return;
+  }
+  if (evtimer_pending(g_idleTimer, nullptr)) return;
+  const double whole = static_cast<double>(static_cast<long>(g_idleSeconds));
+  timeval limit = {static_cast<time_t>(whole), static_cast<suseconds_t>((g_idleSeconds - whole) * 1e6)};
+  evtimer_add(g_idleTimer, &limit);
 }
 
 void kvx_channel_start(app_s* app) {
@@ -250,6 +282,8 @@ void kvx_channel_start(app_s* app) {
   app->idleTimer = evtimer_new(app->evbase, channel_attach_deadline, app);
   timeval limit = {kKvxAttachTimeout, 0};
   evtimer_add(app->idleTimer, &limit);
+  if (g_idleSeconds > 0) g_idleTimer = evtimer_new(app->evbase, channel_idle_timeout, app);
+  kvx_idle_clock(app);
 }
 
 // The host has gone while no browser is attached: nobody can see the
@@ -265,6 +299,8 @@ void kvx_arm_attach_deadline(app_s* app) {
 void kvx_channel_stop(app_s* app) {
   if (app->idleTimer) event_free(app->idleTimer);
   app->idleTimer = nullptr;
+  if (g_idleTimer) event_free(g_idleTimer);
+  g_idleTimer = nullptr;
   while (!app->kvx_clients.empty()) {
     kvx_client_t* client = app->kvx_clients.back();
     app->kvx_clients.pop_back();

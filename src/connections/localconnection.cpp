@@ -3,10 +3,9 @@
 // and hanging up and reaping the shell.
 #include "localconnection.h"
 
-#include <locale.h>
-
 #include <errno.h>
 #include <fcntl.h>
+#include <locale.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -62,6 +61,25 @@ static bool local_locale_exists(const char* name) {
   return true;
 }
 
+static bool g_shellLimitsSet = false;
+static rlim_t g_shellAddressSpace = RLIM_INFINITY;
+static rlim_t g_shellFiles = RLIM_INFINITY;
+
+void LumSetShellLimits(rlim_t addressSpace, rlim_t files) {
+  g_shellLimitsSet = true;
+  g_shellAddressSpace = addressSpace;
+  g_shellFiles = files;
+}
+
+// Raises a soft limit back to `soft` (never above the hard limit).
+static void local_restore_limit(int resource, rlim_t soft) {
+  struct rlimit r;
+  if (getrlimit(resource, &r) != 0) return;
+  r.rlim_cur =
+      (r.rlim_max != RLIM_INFINITY && (soft == RLIM_INFINITY || soft > r.rlim_max)) ? r.rlim_max : soft;
+  setrlimit(resource, &r);
+}
+
 // In the child: a clean signal state, no descriptors of the session process,
 // the terminal environment, then the shell.  Never returns.
 [[noreturn]] static void local_exec_shell(const char* term, bool utf8CtypeFallback) {
@@ -72,6 +90,10 @@ static bool local_locale_exists(const char* name) {
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
   closefrom(3);
+  if (g_shellLimitsSet) {
+    local_restore_limit(RLIMIT_AS, g_shellAddressSpace);
+    local_restore_limit(RLIMIT_NOFILE, g_shellFiles);
+  }
 
   setenv("TERM", term, 1);
   setenv("LANG", "en_US.UTF-8", 1);

@@ -3,12 +3,19 @@
 #pragma once
 
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/types.h>
 #include <termios.h>
 
 #include <string>
 
 #include "lumconnection.h"
+
+// The resource limits a shell starts with: those the session process itself
+// was started with, not the tighter bounds the server puts on the session
+// process.  Set once at start; until then the shell inherits the session
+// process's own.
+void LumSetShellLimits(rlim_t addressSpace, rlim_t files);
 
 class LumLocalConnection : public LumConnection {
  public:

@@ -81,6 +81,9 @@ class LumConnection {
   std::string _password;
   std::string _teltermtype;
   std::string _language;
+  // The IPv4 address to dial instead of resolving _hostname again: set by
+  // the session's host policy to the address it checked.  Empty = resolve.
+  std::string _dialAddress;
   int _emulation = 1;
   int _rows = 0;
   int _cols = 0;

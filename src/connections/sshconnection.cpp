@@ -4,10 +4,15 @@
 // sshauth.cpp.
 #include "sshconnection.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -130,6 +135,7 @@ int LumSSHConnection::MakeConnection() {
   ssh_options_set(_ssh_session, SSH_OPTIONS_TIMEOUT, &timeout);
 
   Log("Connecting...\n");
+  if (!_dialAddress.empty()) return Dial();
   ssh_set_blocking(_ssh_session, 0);
   _phase = Phase::kConnecting;
   int rc = ssh_connect(_ssh_session);
@@ -139,6 +145,51 @@ int LumSSHConnection::MakeConnection() {
   ShowError(true, "Error connecting to %s: %s", _hostname.c_str(), ssh_get_error(_ssh_session));
   ReleaseSession();
   return 0;
+}
+
+// Connects to the address the session's host policy checked, without
+// blocking; the library takes the socket over once it is connected.
+int LumSSHConnection::Dial() {
+  sockaddr_in sin = {};
+  sin.sin_family = AF_INET;
+  sin.sin_port = htons(static_cast<uint16_t>(_port > 0 ? _port : 22));
+  int s = inet_pton(AF_INET, _dialAddress.c_str(), &sin.sin_addr) == 1
+              ? socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0)
+              : -1;
+  if (s < 0 || (connect(s, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0 && errno != EINPROGRESS)) {
+    const int err = errno;
+    if (s >= 0) close(s);
+    ShowError(true, "Error connecting to %s: %s", _hostname.c_str(), strerror(err));
+    ReleaseSession();
+    return 0;
+  }
+  _dialFd = s;
+  _fd = s;
+  _phase = Phase::kDialing;
+  return LUM_CONNECT_PENDING;
+}
+
+// The pinned connect has completed (true) or is still on its way (false,
+// *result pending) or failed (false, *result 0, reported).
+bool LumSSHConnection::DialDone(int* result) {
+  pollfd p = {_dialFd, POLLOUT, 0};
+  *result = LUM_CONNECT_PENDING;
+  if (poll(&p, 1, 0) == 0) return false;
+  int err = 0;
+  socklen_t len = sizeof err;
+  if (getsockopt(_dialFd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+  if (err) {
+    ShowError(true, "Error connecting to %s: %s", _hostname.c_str(), strerror(err));
+    ReleaseSession();
+    *result = 0;
+    return false;
+  }
+  socket_t fd = _dialFd;
+  _dialFd = -1;
+  ssh_options_set(_ssh_session, SSH_OPTIONS_FD, &fd);
+  ssh_set_blocking(_ssh_session, 0);
+  _phase = Phase::kConnecting;
+  return true;
 }
 
 int LumSSHConnection::gotFileDescriptor(int fd) {
@@ -153,6 +204,10 @@ int LumSSHConnection::ContinueConnection() {
   if (entryWaiting) return LUM_CONNECT_PENDING;
   if (!_ssh_session) return 0;
   if (_phase == Phase::kConnected) return _fd;
+  if (_phase == Phase::kDialing) {
+    int result = 0;
+    if (!DialDone(&result)) return result;
+  }
   if (_fd < 0) {
     ShowError(true, "Error connecting to %s", _hostname.c_str());
     ReleaseSession();
@@ -217,6 +272,8 @@ void LumSSHConnection::ReleaseSession() {
     ssh_channel_free(_channel);
     _channel = nullptr;
   }
+  if (_dialFd >= 0) close(_dialFd);
+  _dialFd = -1;
   if (_ssh_session) {
     ssh_disconnect(_ssh_session);
     ssh_free(_ssh_session);

@@ -69,8 +69,10 @@ class LumSSHConnection : public LumConnection {
   std::string _passphrase;
 
  private:
-  enum class Phase { kIdle, kConnecting, kConnected };
+  enum class Phase { kIdle, kDialing, kConnecting, kConnected };
 
+  int Dial();
+  bool DialDone(int* result);
   int Fail(const char* what);  // releases channel and session; result 0
   void ReleaseSession();
   bool Authenticate();
@@ -82,6 +84,7 @@ class LumSSHConnection : public LumConnection {
   bool FlushOutput();  // false when the channel failed
 
   Phase _phase = Phase::kIdle;
+  int _dialFd = -1;      // the pinned connect while it is on its way
   std::string _pending;  // bytes the channel has not taken yet
   struct ssh_callbacks_struct _callbacks = {};
 };

@@ -82,7 +82,12 @@ int LumTelnetConnection::MakeDirectConnection() {
   struct sockaddr_in addr = {};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(static_cast<uint16_t>(_port));
-  if (inet_pton(AF_INET, _hostname.c_str(), &addr.sin_addr) != 1) {
+  if (!_dialAddress.empty()) {
+    if (inet_pton(AF_INET, _dialAddress.c_str(), &addr.sin_addr) != 1) {
+      ShowError(true, "Could not resolve the hostname %s", _hostname.c_str());
+      return -1;
+    }
+  } else if (inet_pton(AF_INET, _hostname.c_str(), &addr.sin_addr) != 1) {
     struct addrinfo hints = {};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;

@@ -4,10 +4,13 @@
 // role's "/shutdown_session" and report.
 #include "broker.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 #include <sys/random.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,11 +22,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "app.h"
 #include "http.h"
+#include "localconnection.h"
+#include "metrics.h"
+#include "policy.h"
+#include "server.h"
+#include "stats.h"
 #include "tetrace.h"
 
 const char* _get_kavrix_exe_path() {
@@ -58,6 +67,7 @@ static evhtp_request_t* broker_take_request(kvx_session_t* s) {
 void kvx_session_free(kvx_session_t* s) {
   if (!s) return;
   broker_take_request(s);
+  kvx_stats_release(s->stats);
   auto& list = gApp->kvx_sessions;
   auto it = std::find(list.begin(), list.end(), s);
   if (it != list.end()) list.erase(it);
@@ -71,14 +81,17 @@ kvx_session_t* kvx_session_find(const char* sessionId) {
   return nullptr;
 }
 
-void kvx_session_reaped(int pid) {
+void kvx_session_reaped(int pid, int waitStatus) {
   auto& list = gApp->kvx_sessions;
   for (auto it = list.rbegin(); it != list.rend(); ++it) {
     kvx_session_t* s = *it;
     if (s->pid != pid) continue;
-    if (evhtp_request_t* req = broker_take_request(s))
+    if (evhtp_request_t* req = broker_take_request(s)) {
+      if (!s->killedUnreported) kvx_metrics_start_failed(KVX_START_EXITED);
       send_json_response(req, nullptr, KVX_STATUS_SESSION_INIT_FAIL,
                          "session process ended before reporting");
+    }
+    kvx_metrics_session_ended(s, waitStatus);
     kvx_session_free(s);
     return;
   }
@@ -123,20 +136,135 @@ static void broker_report_timeout(evutil_socket_t, short, void* arg) {
   if (req) {
     TE_Trace(TRACE_FAIL, "Session process [%d] did not report within %d seconds, ending it.\n", s->pid,
              kKvxReportTimeout);
+    kvx_metrics_start_failed(KVX_START_NO_REPORT);
     send_json_response(req, nullptr, KVX_STATUS_SESSION_INIT_FAIL, "session process did not report");
   }
+  s->killedUnreported = true;
   // The record goes when the child is reaped.
   kill(s->pid, SIGKILL);
 }
 
-// Closes every descriptor above standard error before the exec, so that no
-// socket of the server leaks into the session process.
-static void broker_close_inherited() {
+// ---- caps ----
+
+// The client a "/new_session" counts against: the connection's peer, or,
+// when the peer is a trusted proxy, the client named in X-Forwarded-For:
+// walking it from the right, the first address that is not itself a
+// trusted proxy.  IPv6 clients count by their /64 network, which one
+// machine usually has whole.
+static std::string broker_client_of(evhtp_request_t* req) {
+  kvx_policy_range peer;
+  bool havePeer = false;
+  evhtp_connection_t* conn = evhtp_request_get_connection(req);
+  if (conn && conn->saddr) {
+    char text[INET6_ADDRSTRLEN] = "";
+    if (conn->saddr->sa_family == AF_INET)
+      inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(conn->saddr)->sin_addr, text, sizeof text);
+    else if (conn->saddr->sa_family == AF_INET6)
+      inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(conn->saddr)->sin6_addr, text, sizeof text);
+    havePeer = kvx_policy_parse_address(text, &peer);
+  }
+  const auto& proxies = kvx_options().trustedProxies;
+  kvx_policy_range client = peer;
+  if (havePeer && kvx_policy_ranges_contain(proxies, peer)) {
+    const char* forwarded = evhtp_header_find(req->headers_in, "X-Forwarded-For");
+    std::string list = forwarded ? forwarded : "";
+    while (!list.empty()) {
+      size_t comma = list.rfind(',');
+      std::string item = list.substr(comma == std::string::npos ? 0 : comma + 1);
+      list.resize(comma == std::string::npos ? 0 : comma);
+      item.erase(0, item.find_first_not_of(" \t"));
+      item.erase(item.find_last_not_of(" \t") + 1);
+      kvx_policy_range a;
+      if (!kvx_policy_parse_address(item, &a)) break;
+      client = a;
+      if (!kvx_policy_ranges_contain(proxies, a)) break;
+    }
+  }
+  if (!havePeer) return "unknown";
+  if (client.family == AF_INET6) {
+    client.prefix = 64;
+    memset(client.addr + 8, 0, 8);
+    return kvx_policy_address_text(client) + "/64";
+  }
+  return kvx_policy_address_text(client);
+}
+
+// Refusals are logged once per client and minute, not once per request.
+static void broker_log_refusal(const std::string& client, int live, int ofClient) {
+  static std::map<std::string, time_t> lastLogged;
+  const time_t now = time(nullptr);
+  if (lastLogged.size() > 4096) {
+    for (auto it = lastLogged.begin(); it != lastLogged.end();)
+      it = now - it->second >= 60 ? lastLogged.erase(it) : std::next(it);
+  }
+  auto it = lastLogged.find(client);
+  if (it != lastLogged.end() && now - it->second < 60) return;
+  lastLogged[client] = now;
+  const kvx_options_t& o = kvx_options();
+  TE_Trace(
+      TRACE_FAIL,
+      "[%d] - Too many sessions: refusing new sessions of [%s] (%d live of at most %d, %d of this client "
+      "of at most %d).\n",
+      kvx_getpid(), client.c_str(), live, o.maxSessions, ofClient, o.maxSessionsPerClient);
+}
+
+// True (the request answered) when a cap refuses the session.
+static bool broker_over_cap(evhtp_request_t* req, const std::string& client) {
+  const kvx_options_t& o = kvx_options();
+  const int live = static_cast<int>(gApp->kvx_sessions.size());
+  int ofClient = 0;
+  for (const kvx_session_t* s : gApp->kvx_sessions) ofClient += s->client == client;
+  if (live < o.maxSessions && ofClient < o.maxSessionsPerClient) return false;
+  kvx_metrics_start_failed(live >= o.maxSessions ? KVX_START_TOO_MANY : KVX_START_TOO_MANY_CLIENT);
+  broker_log_refusal(client, live, ofClient);
+  send_json_response(req, nullptr, KVX_STATUS_TOO_MANY_SESSIONS);
+  return true;
+}
+
+// ---- "/new_session" ----
+
+// In the child before the exec: the counters page becomes descriptor 3 and
+// every other descriptor above standard error is closed, so that no socket
+// of the server leaks into the session process.
+static void broker_close_inherited(int statsFd) {
+  int first = 3;
+  if (statsFd >= 0) {
+    if (statsFd != 3) dup2(statsFd, 3);
+    fcntl(3, F_SETFD, 0);
+    first = 4;
+  }
 #ifdef SYS_close_range
-  if (syscall(SYS_close_range, 3u, ~0u, 0u) == 0) return;
+  if (syscall(SYS_close_range, static_cast<unsigned>(first), ~0u, 0u) == 0) return;
 #endif
   long max = sysconf(_SC_OPEN_MAX);
-  for (long fd = 3; fd < (max > 0 ? max : 1024); fd++) close(static_cast<int>(fd));
+  for (long fd = first; fd < (max > 0 ? max : 1024); fd++) close(static_cast<int>(fd));
+}
+
+// In the child before the exec: the session process's own bounds (soft
+// limits only, so that its shell can be given the server's back).  The
+// sanitizers reserve terabytes of address space: no address-space bound
+// there.
+static void broker_limit_child() {
+  const kvx_options_t& o = kvx_options();
+  struct rlimit r;
+#if !defined(__SANITIZE_ADDRESS__)
+  if (o.sessionMemoryMiB > 0 && getrlimit(RLIMIT_AS, &r) == 0) {
+    rlim_t cap = static_cast<rlim_t>(o.sessionMemoryMiB) << 20;
+    if (r.rlim_max == RLIM_INFINITY || cap < r.rlim_max) r.rlim_cur = cap;
+    setrlimit(RLIMIT_AS, &r);
+  }
+#endif
+  if (o.sessionFiles > 0 && getrlimit(RLIMIT_NOFILE, &r) == 0) {
+    rlim_t cap = static_cast<rlim_t>(o.sessionFiles);
+    if (r.rlim_max == RLIM_INFINITY || cap < r.rlim_max) r.rlim_cur = cap;
+    setrlimit(RLIMIT_NOFILE, &r);
+  }
+}
+
+static std::string broker_rlim_text(int resource) {
+  struct rlimit r;
+  if (getrlimit(resource, &r) != 0 || r.rlim_cur == RLIM_INFINITY) return "unlimited";
+  return std::to_string(static_cast<unsigned long long>(r.rlim_cur));
 }
 
 void new_session(evhtp_request_t* req, void*) {
@@ -144,9 +272,15 @@ void new_session(evhtp_request_t* req, void*) {
   js_value_s* body = get_json_body(req);
   if (!body) return;
   app_s* app = gApp;
+  const std::string client = broker_client_of(req);
+  if (broker_over_cap(req, client)) {
+    js_free_value(body);
+    return;
+  }
   char* id = gen_session_id();
   if (!id) {
     js_free_value(body);
+    kvx_metrics_start_failed(KVX_START_SPAWN);
     send_json_response(req, nullptr, KVX_STATUS_SESSION_INIT_FAIL, "no session identifier");
     return;
   }
@@ -154,7 +288,11 @@ void new_session(evhtp_request_t* req, void*) {
   // reach the port actually bound.
   std::string port = app->bindPortStr;
   if (atoi(port.c_str()) != app->listenPort) port = std::to_string(app->listenPort);
-  std::vector<const char*> argv = {_get_kavrix_exe_path(), "-a", id, "-p", port.c_str(), "-b",
+  int statsFd = -1;
+  kvx_stats_t* stats = kvx_stats_create(&statsFd);
+  // The limits the shell of the session gets back: the server's own.
+  const std::string shellLimits = broker_rlim_text(RLIMIT_AS) + ":" + broker_rlim_text(RLIMIT_NOFILE);
+  std::vector<const char*> argv = {_get_kavrix_exe_path(),  "-a", id, "-p", port.c_str(), "-b",
                                    app->bindAddress.c_str()};
   if (!app->certificateName.empty()) {
     argv.push_back("-c");
@@ -165,6 +303,13 @@ void new_session(evhtp_request_t* req, void*) {
     }
     if (app->sslClientAuthEnabled) argv.push_back("-C");
   }
+  for (const std::string& arg : kvx_options().childArgs) argv.push_back(arg.c_str());
+  if (stats) {
+    argv.push_back("--stats-fd");
+    argv.push_back("3");
+  }
+  argv.push_back("--shell-limits");
+  argv.push_back(shellLimits.c_str());
   argv.push_back(nullptr);
   const char* home = getenv("HOME");
   std::string homeEntry = std::string("HOME=") + (home ? home : "/");
@@ -175,19 +320,26 @@ void new_session(evhtp_request_t* req, void*) {
     int err = errno;
     free(id);
     js_free_value(body);
+    if (statsFd >= 0) close(statsFd);
+    kvx_stats_release(stats);
+    kvx_metrics_start_failed(KVX_START_SPAWN);
     send_json_response(req, nullptr, KVX_STATUS_SESSION_INIT_FAIL, strerror(err));
     return;
   }
   if (pid == 0) {
-    broker_close_inherited();
+    broker_close_inherited(statsFd);
+    broker_limit_child();
     execve(_get_kavrix_exe_path(), const_cast<char* const*>(argv.data()), const_cast<char* const*>(envp));
     fprintf(stderr, "Failed to overlay process: %s\n", strerror(errno));
     _exit(1);
   }
+  if (statsFd >= 0) close(statsFd);
   kvx_session_t* s = kvx_session_new();
   s->pid = static_cast<int>(pid);
   s->sessionId = id;
   s->deviceId = js_value_get_string(body, "deviceId");
+  s->client = client;
+  s->stats = stats;
   s->req = req;
   evhtp_request_set_hook(req, evhtp_hook_on_request_fini, kvx_hook(broker_held_request_fini), s);
   s->reportTimer = evtimer_new(app->evbase, broker_report_timeout, s);
@@ -229,9 +381,10 @@ void update_session(evhtp_request_t* req, void*) {
     return;
   }
   s->port = js_value_get_int(body, "port");
-  if (evhtp_request_t* held = broker_take_request(s))
+  if (evhtp_request_t* held = broker_take_request(s)) {
+    kvx_metrics_session_started();
     send_json_response(held, body, KVX_STATUS_OK);
-  else
+  } else
     js_free_value(body);
   send_json_response(req, nullptr, KVX_STATUS_OK);
 }
@@ -301,9 +454,11 @@ void shutdown_session(evhtp_request_t* req, void*) {
   js_value_s* content = js_value_new_object();
   js_value_put_string(content, "sessionId", gApp->sessionId.c_str());
   gApp->shutdown = true;
+  kvx_stats_set(&kvx_stats()->exitReason, KVX_EXIT_SHUTDOWN);
   evhtp_request_set_hook(req, evhtp_hook_on_request_fini, kvx_hook(shutdown_session_sent), nullptr);
   if (evhtp_connection_t* conn = evhtp_request_get_connection(req))
-    evhtp_connection_set_hook(conn, evhtp_hook_on_connection_fini, kvx_hook(shutdown_session_closed), nullptr);
+    evhtp_connection_set_hook(conn, evhtp_hook_on_connection_fini, kvx_hook(shutdown_session_closed),
+                              nullptr);
   // The connection ends with the answer, so that nothing is left open when the process ends.
   evhtp_headers_add_header(req->headers_out, evhtp_header_new("Connection", "close", 0, 0));
   evhtp_request_set_keepalive(req, 0);

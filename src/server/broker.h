@@ -19,6 +19,9 @@ struct kvx_session_t {
   std::string sessionId;           // 40 lowercase hexadecimal digits
   evhtp_request_t* req = nullptr;  // the "/new_session" request still waiting for its answer
   event* reportTimer = nullptr;    // limits the wait for the child's report
+  std::string client;              // the client address it counts against (see --max-sessions-per-client)
+  struct kvx_stats_t* stats = nullptr;  // the counters page shared with the child (owned mapping)
+  bool killedUnreported = false;        // ended by the server for not reporting in time
 };
 
 // Seconds a child has to report its port before "/new_session" fails.
@@ -28,7 +31,7 @@ kvx_session_t* kvx_session_new();
 void kvx_session_free(kvx_session_t* session);
 kvx_session_t* kvx_session_find(const char* sessionId);
 // A child has been reaped: answers a still-held "/new_session" and drops the record.
-void kvx_session_reaped(int pid);
+void kvx_session_reaped(int pid, int waitStatus);
 // Frees every record (process teardown).
 void broker_teardown(app_s* app);
 

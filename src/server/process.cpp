@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,12 +18,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <new>
 
 #include "app.h"
 #include "broker.h"
 #include "channel.h"
 #include "http.h"
+#include "localconnection.h"
+#include "metrics.h"
+#include "policy.h"
 #include "server.h"
+#include "stats.h"
 #include "tetrace.h"
 
 static const char kUsage[] =
@@ -30,7 +36,19 @@ static const char kUsage[] =
     "8080)\n   -b <string> : Bind address (defaults: 0.0.0.0)\n   -c <string> : Name of PEM certificate "
     "containing public (without extension).\n   -k <string> "
     ": "
-    "Name of PEM private key file (without extension).\n   -C          : Enable client authentication.\n";
+    "Name of PEM private key file (without extension).\n   -C          : Enable client authentication.\n"
+    "   --max-sessions <int>            : Most session processes at once (defaults: 1000).\n"
+    "   --max-sessions-per-client <int> : Most session processes of one client address (defaults: 64).\n"
+    "   --trusted-proxies <list>        : Proxy addresses whose X-Forwarded-For names the client.\n"
+    "   --idle-timeout <minutes>        : End a session no browser has watched for this long, 0 never "
+    "(defaults: 60).\n"
+    "   --allow-kinds <list>            : Connection kinds sessions may use: shell, telnet, telnet-tls, "
+    "telnet-starttls, ssh (defaults: all).\n"
+    "   --allow-hosts <list>            : Hosts, addresses and CIDR ranges, with optional :port, that telnet "
+    "and SSH may reach (defaults: any).\n"
+    "   --session-memory <MiB>          : Address-space bound of a session process, 0 none (defaults: "
+    "1024).\n"
+    "   --session-files <int>           : Open-file bound of a session process, 0 none (defaults: 256).\n";
 
 int kvx_getpid() {
   return static_cast<int>(getpid());
@@ -48,10 +66,143 @@ void setup_te_trace() {
   TE_Trace_SetMask(TRACE_PRINT | TRACE_FAIL);
 }
 
+kvx_options_t& kvx_options() {
+  static kvx_options_t options;
+  return options;
+}
+
+// ---- long options ----
+
+namespace {
+
+// A whole decimal number within [min, max].
+bool opt_int(const char* text, long min, long max, long* out, std::string* error) {
+  char* end = nullptr;
+  errno = 0;
+  long v = strtol(text, &end, 10);
+  if (!*text || *end || errno || v < min || v > max) {
+    *error = "expected a whole number from " + std::to_string(min) + " to " + std::to_string(max);
+    return false;
+  }
+  *out = v;
+  return true;
+}
+
+// A limit of the session processes: "unlimited" or a number.
+bool opt_rlim(const std::string& text, rlim_t* out) {
+  if (text == "unlimited") {
+    *out = RLIM_INFINITY;
+    return true;
+  }
+  char* end = nullptr;
+  errno = 0;
+  unsigned long long v = strtoull(text.c_str(), &end, 10);
+  if (text.empty() || *end || errno) return false;
+  *out = static_cast<rlim_t>(v);
+  return true;
+}
+
+struct LongOption {
+  const char* name;
+  bool takesValue;
+  bool forward;  // passed on to session processes as given
+  bool (*apply)(const char* value, std::string* error);
+};
+
+const LongOption kLongOptions[] = {
+    {"--max-sessions", true, false,
+     [](const char* v, std::string* e) {
+       long n;
+       if (!opt_int(v, 1, 1000000, &n, e)) return false;
+       kvx_options().maxSessions = static_cast<int>(n);
+       return true;
+     }},
+    {"--max-sessions-per-client", true, false,
+     [](const char* v, std::string* e) {
+       long n;
+       if (!opt_int(v, 1, 1000000, &n, e)) return false;
+       kvx_options().maxSessionsPerClient = static_cast<int>(n);
+       return true;
+     }},
+    {"--trusted-proxies", true, false,
+     [](const char* v, std::string* e) {
+       return kvx_policy_parse_ranges(v, &kvx_options().trustedProxies, e);
+     }},
+    {"--idle-timeout", true, true,
+     [](const char* v, std::string* e) {
+       char* end = nullptr;
+       errno = 0;
+       double minutes = strtod(v, &end);
+       if (!*v || *end || errno || !(minutes >= 0) || minutes > 525600) {
+         *e = "expected minutes from 0 to 525600";
+         return false;
+       }
+       kvx_options().idleSeconds = minutes * 60;
+       return true;
+     }},
+    {"--allow-kinds", true, true,
+     [](const char* v, std::string* e) { return kvx_policy_parse_kinds(v, &kvx_policy().kinds, e); }},
+    {"--allow-hosts", true, true,
+     [](const char* v, std::string* e) {
+       if (!kvx_policy_parse_hosts(v, &kvx_policy().hosts, e)) return false;
+       kvx_policy().anyHost = false;
+       return true;
+     }},
+    {"--session-memory", true, false,
+     [](const char* v, std::string* e) {
+       long n;
+       if (!opt_int(v, 0, 1 << 30, &n, e)) return false;
+       kvx_options().sessionMemoryMiB = n;
+       return true;
+     }},
+    {"--session-files", true, false,
+     [](const char* v, std::string* e) {
+       long n;
+       if (!opt_int(v, 0, 1 << 30, &n, e)) return false;
+       if (n != 0 && n < kKvxMinSessionFiles) {
+         *e = "expected 0 or at least " + std::to_string(kKvxMinSessionFiles);
+         return false;
+       }
+       kvx_options().sessionFiles = n;
+       return true;
+     }},
+    // For the server's own use: the session's counters page, and the limits
+    // its shell gets back.
+    {"--stats-fd", true, false,
+     [](const char* v, std::string* e) {
+       long n;
+       if (!opt_int(v, 0, 1 << 20, &n, e)) return false;
+       kvx_options().statsFd = static_cast<int>(n);
+       return true;
+     }},
+    {"--shell-limits", true, false,
+     [](const char* v, std::string* e) {
+       std::string text = v;
+       size_t colon = text.find(':');
+       rlim_t as, files;
+       if (colon == std::string::npos || !opt_rlim(text.substr(0, colon), &as) ||
+           !opt_rlim(text.substr(colon + 1), &files)) {
+         *e = "expected <address space>:<files>";
+         return false;
+       }
+       LumSetShellLimits(as, files);
+       return true;
+     }},
+};
+
+const LongOption* opt_find(const char* name) {
+  for (const LongOption& o : kLongOptions)
+    if (strcmp(o.name, name) == 0) return &o;
+  return nullptr;
+}
+
+}  // namespace
+
 int winmainloop(void*, int argc, char** argv) {
   app_s* app = gApp;
   app->bindPort = 8080;
   app->bindPortStr = "8080";
+  kvx_options_t& options = kvx_options();
   for (int i = 1; i < argc; i++) {
     const char* opt = argv[i];
     if (strcmp(opt, "-h") == 0) print_help(argv[0]);
@@ -59,9 +210,26 @@ int winmainloop(void*, int argc, char** argv) {
       app->sslClientAuthEnabled = true;
       continue;
     }
+    const LongOption* lo = opt_find(opt);
+    if (lo && !lo->takesValue) {
+      std::string error;
+      lo->apply(nullptr, &error);
+      if (lo->forward) options.childArgs.push_back(opt);
+      continue;
+    }
     if (i + 1 >= argc) print_help(argv[0]);
     const char* value = argv[i + 1];
-    if (strcmp(opt, "-p") == 0) {
+    if (lo) {
+      std::string error;
+      if (!lo->apply(value, &error)) {
+        printf("Illegal value [%s] for option [%s]: %s.\n", value, opt, error.c_str());
+        print_help(argv[0]);
+      }
+      if (lo->forward) {
+        options.childArgs.push_back(opt);
+        options.childArgs.push_back(value);
+      }
+    } else if (strcmp(opt, "-p") == 0) {
       app->bindPort = atoi(value);
       app->bindPortStr = value;
     } else if (strcmp(opt, "-b") == 0) {
@@ -84,6 +252,7 @@ int winmainloop(void*, int argc, char** argv) {
     TE_Trace(TRACE_FAIL, "ERROR: Unable to read the working directory: %s\n", strerror(errno));
     return 1;
   }
+  if (app->host_mode == 1 && options.statsFd >= 0) kvx_stats_attach(options.statsFd);
   int status = listen();
   kvx_free_working_dir();
   return status;
@@ -234,6 +403,8 @@ static void register_server_routes(app_s* app) {
   evhtp_set_cb(app->htp, "/load_config", relay_load_config, nullptr);
   evhtp_set_cb(app->htp, "/get_config_values", relay_request, nullptr);
   evhtp_set_cb(app->htp, "/load_capture", relay_request, nullptr);
+  evhtp_set_cb(app->htp, "/metrics", metrics, nullptr);
+  evhtp_set_cb(app->htp, "/healthz", healthz, nullptr);
   evhtp_set_gencb(app->htp, handle_get_request, const_cast<char*>("ui"));
 }
 
@@ -244,6 +415,55 @@ static void register_session_routes(app_s* app) {
   evhtp_set_cb(app->htp, "/load_capture", load_capture, nullptr);
   evhtp_set_cb(app->htp, "/get_te_channel", get_te_channel, nullptr);
   evhtp_set_gencb(app->htp, handle_get_request, const_cast<char*>("console"));
+}
+
+// ---- the session's address-space bound ----
+
+// Memory held back for the way out: when an allocation fails under the
+// session's address-space bound, it is given back so that the session can
+// tell its browsers and end in order, on the next turn of its loop.  A
+// second failure before that ends the process at once.
+static char* g_memoryReserve = nullptr;
+static event* g_memoryExhausted = nullptr;
+constexpr size_t kMemoryReserve = 1u << 20;
+
+static const char kOutOfMemory[] = "The session reached its memory bound and has ended.";
+
+static void session_memory_exhausted(evutil_socket_t, short, void* arg) {
+  app_s* app = static_cast<app_s*>(arg);
+  app_pause_host_reads(app, true);
+  const char* fields[] = {"1", kOutOfMemory, nullptr};
+  kvx_send_all(KVX_HOST_ACTION_SHOW_FATAL_ERROR, fields, nullptr, 0);
+  // A second out the door for the message to reach the browsers.
+  timeval flush = {1, 0};
+  event_base_loopexit(app->evbase, &flush);
+}
+
+static void session_out_of_memory() {
+  if (!g_memoryReserve) {
+    // No room left for an orderly end: the browsers are told as far as
+    // that is possible without memory, and the process ends.
+    static const char kLine[] = "Session out of memory again, ending it at once.\n";
+    if (write(2, kLine, sizeof kLine - 1) < 0) {
+    }
+    kvx_channel_last_words(kOutOfMemory);
+    _exit(3);
+  }
+  free(g_memoryReserve);
+  g_memoryReserve = nullptr;
+  struct rlimit bound = {};
+  getrlimit(RLIMIT_AS, &bound);
+  TE_Trace(TRACE_FAIL, "[%d] - Session out of memory (bound %llu MiB), ending it.\n", kvx_getpid(),
+           static_cast<unsigned long long>(bound.rlim_cur) >> 20);
+  kvx_stats_set(&kvx_stats()->exitReason, KVX_EXIT_OUT_OF_MEMORY);
+  if (g_memoryExhausted) event_active(g_memoryExhausted, EV_TIMEOUT, 0);
+}
+
+static void session_memory_guard(app_s* app) {
+  g_memoryReserve = static_cast<char*>(malloc(kMemoryReserve));
+  if (!g_memoryReserve) return;
+  g_memoryExhausted = evtimer_new(app->evbase, session_memory_exhausted, app);
+  std::set_new_handler(session_out_of_memory);
 }
 
 int listen() {
@@ -300,11 +520,15 @@ int listen() {
       // client certificates exactly as the server's port does.
       evhtp_set_post_accept_cb(app->htp, post_accept, app);
       register_session_routes(app);
+      kvx_set_idle_timeout(kvx_options().idleSeconds);
+      session_memory_guard(app);
       kvx_channel_start(app);
       post_update_session(app->sessionId.c_str(), app->listenPort);
       kvx_start_ping_timer();
       event_base_dispatch(app->evbase);
       kvx_stop_ping_timer();
+      if (g_memoryExhausted) event_free(g_memoryExhausted);
+      g_memoryExhausted = nullptr;
       kvx_channel_stop(app);
       app_end_session(app);
     } else {
@@ -334,6 +558,7 @@ int listen() {
 void handle_shutdown(evutil_socket_t sig, short, void* arg) {
   app_s* app = static_cast<app_s*>(arg);
   if (app->host_mode == 1) {
+    kvx_stats_set(&kvx_stats()->exitReason, KVX_EXIT_SIGNAL);
     event_base_loopbreak(app->evbase);
     return;
   }
@@ -355,7 +580,7 @@ void handle_child_shutdown(evutil_socket_t, short, void* arg) {
     if (pid <= 0) break;
     TE_Trace(TRACE_PRINT, "Child process [%d] stopped with exit status [%d].\n", static_cast<int>(pid),
              status);
-    kvx_session_reaped(static_cast<int>(pid));
+    kvx_session_reaped(static_cast<int>(pid), status);
   }
   kvx_stop_when_drained(app);
 }

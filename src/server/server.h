@@ -4,7 +4,30 @@
 
 #include <evhtp/evhtp.h>
 
+#include <string>
+#include <vector>
+
+#include "policy.h"
+
 struct app_s;
+
+// Smallest open-file bound a session process may be given: its listener,
+// the host, a few browsers and the libraries' own descriptors.
+constexpr long kKvxMinSessionFiles = 32;
+
+// The command line beyond the options every role reads into the session
+// object (port, address, certificates).
+struct kvx_options_t {
+  int maxSessions = 1000;                        // live session processes of the server
+  int maxSessionsPerClient = 64;                 // live session processes started by one client address
+  std::vector<kvx_policy_range> trustedProxies;  // whose X-Forwarded-For names the client
+  double idleSeconds = 60 * 60;                  // a session without a browser this long ends; 0 never
+  long sessionMemoryMiB = 1024;                  // address-space bound of a session process; 0 none
+  long sessionFiles = 256;                       // open-file bound of a session process; 0 none
+  int statsFd = -1;                              // session role: the server's counters page
+  std::vector<std::string> childArgs;            // options passed on to session processes as given
+};
+kvx_options_t& kvx_options();
 
 int winmainloop(void* pgl, int argc, char** argv);
 // Builds the event base and listener of the role, runs the loop, tears down.

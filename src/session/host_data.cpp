@@ -10,6 +10,7 @@
 
 #include "app.h"
 #include "lumconnection.h"
+#include "stats.h"
 #include "te/te.h"
 #include "tetrace.h"
 
@@ -90,6 +91,7 @@ void app_oncom(app_s* app, int) {
     }
   }
 
+  if (total) kvx_stats_add(&kvx_stats()->hostBytes, total);
   if (starSeen) app_process_borders(app);
   if (!app->needToClose) {
     if (n < 0 && app->_conn) app_disconnect(app, readError);

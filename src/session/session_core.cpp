@@ -5,6 +5,7 @@
 // the window titles.  The host-data handler and the update timer are in
 // host_data.cpp.
 #include <event2/event.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -19,9 +20,11 @@
 #include "lumconnection.h"
 #include "lumdict.h"
 #include "platform.h"
+#include "policy.h"
 #include "secure.h"
 #include "settings.h"
 #include "sshconnection.h"
+#include "stats.h"
 #include "te/te.h"
 #include "telnetconnection.h"
 #include "tetrace.h"
@@ -212,6 +215,39 @@ static void core_resolve_secret(app_s* app, LumDict* dict, const char* tokenKey,
   }
 }
 
+// The server's connection policy for the connection about to be made: its
+// kind, and for telnet and SSH the host and port, checked by name and by
+// resolved address.  A refused connect shows why and dials nothing; an
+// admitted one dials the address that was checked.
+static bool core_policy_admits(app_s* app, LumConnection* conn) {
+  const kvx_policy_t& policy = kvx_policy();
+  const uint32_t kind = kvx_policy_kind_of(app->_conntype);
+  if (!(policy.kinds & kind)) {
+    TE_Trace(TRACE_PRINT, "[%d] - Connect refused: %s sessions are not allowed.\n",
+             static_cast<int>(getpid()), kvx_policy_kind_name(kind));
+    kvx_stats_add(&kvx_stats()->refusedKind, 1);
+    conn->ShowError(true, "%s sessions are not allowed on this server.", kvx_policy_kind_label(kind));
+    return false;
+  }
+  if (kind == KVX_KIND_SHELL || policy.anyHost) return true;
+  const int port = conn->_port > 0 ? conn->_port : (kind == KVX_KIND_SSH ? 22 : 23);
+  kvx_policy_verdict v = kvx_policy_check_host(policy.hosts, conn->_hostname, port);
+  if (v.allowed) {
+    conn->_dialAddress = v.dial;
+    return true;
+  }
+  if (!v.resolved) {
+    conn->ShowError(true, "Could not resolve the hostname %s", conn->_hostname.c_str());
+    return false;
+  }
+  TE_Trace(TRACE_PRINT, "[%d] - Connect refused: host [%s] port [%d] is not allowed.\n",
+           static_cast<int>(getpid()), conn->_hostname.c_str(), port);
+  kvx_stats_add(&kvx_stats()->refusedHost, 1);
+  conn->ShowError(true, "Connections to %s port %d are not allowed on this server.", conn->_hostname.c_str(),
+                  port);
+  return false;
+}
+
 void app_connect(app_s* app) {
   if (!app || !app->_dict) return;
   LumDict* dict = app->_dict;
@@ -257,6 +293,13 @@ void app_connect(app_s* app) {
   dict->setStringForKey("sshPassphrase", "");
 
   app->_connectionStart = time(nullptr);
+  if (!core_policy_admits(app, conn)) {
+    app->_readFD = LUM_CONNECT_FAILED;
+    app->inConnect = false;
+    app_connection_made(app);
+    return;
+  }
+  kvx_stats_count_connect(kvx_policy_kind_of(app->_conntype));
   app->_readFD = conn->MakeConnection();
   app->inConnect = false;
   if (app->_readFD != APP_FD_CONNECTING) app_connection_made(app);

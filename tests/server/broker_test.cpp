@@ -213,7 +213,8 @@ TEST(Broker, ChildCommandLineCarriesTheTlsOptions) {
   std::string args;
   std::getline(in, args);
   EXPECT_TRUE(std::regex_match(args, std::regex("-a [0-9a-f]{40} -p " + std::to_string(s.port()) +
-                                                " -b 0.0.0.0 -c server-only -k server-key -C")))
+                                                " -b 0.0.0.0 -c server-only -k server-key -C"
+                                                " --stats-fd 3 --shell-limits [0-9a-z]+:[0-9a-z]+")))
       << args;
   s.Stop(SIGKILL);
   pending.wait();

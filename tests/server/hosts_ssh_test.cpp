@@ -14,6 +14,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "kvx_browser.h"
 #include "kvx_test.h"
@@ -28,11 +29,13 @@ sshtest::Account g_account;
 // A session whose server runs with its own HOME (so the session's
 // ~/.ssh is the test's).
 struct SshSession {
-  explicit SshSession(int rows = 24, int cols = 80) : browser(rows, cols) {
+  explicit SshSession(int rows = 24, int cols = 80, std::vector<std::string> args = {})
+      : browser(rows, cols) {
     home = kvxtest::TempDir();
     chmod(home.c_str(), 0700);
     kvxtest::ServerOptions options;
     options.home = home;
+    if (!args.empty()) options.args.insert(options.args.end(), args.begin(), args.end());
     server = std::make_unique<kvxtest::KavrixServer>(options);
   }
   ~SshSession() {
@@ -41,9 +44,9 @@ struct SshSession {
   }
   std::string sshDir() const { return home + "/.ssh"; }
   std::string knownHosts() const { return sshDir() + "/known_hosts"; }
-  void WriteKnownHost(int port, const std::string& keyLine) {
+  void WriteKnownHost(int port, const std::string& keyLine, const std::string& name = "127.0.0.1") {
     mkdir(sshDir().c_str(), 0700);
-    std::ofstream(knownHosts(), std::ios::app) << "[127.0.0.1]:" << port << " " << keyLine << "\n";
+    std::ofstream(knownHosts(), std::ios::app) << "[" << name << "]:" << port << " " << keyLine << "\n";
   }
   std::string home;
   std::unique_ptr<kvxtest::KavrixServer> server;
@@ -52,8 +55,8 @@ struct SshSession {
 
 // The settings object of an SSH host; `extra` adds members.
 std::string SshConfig(int port, const std::string& extra = "", int rows = 24, int cols = 80,
-                      bool connect = true) {
-  return "{\"kcf\":{\"commtype\":5,\"node\":\"127.0.0.1\",\"sshport\":" + std::to_string(port) +
+                      bool connect = true, const std::string& node = "127.0.0.1") {
+  return "{\"kcf\":{\"commtype\":5,\"node\":\"" + node + "\",\"sshport\":" + std::to_string(port) +
          ",\"user\":" + kvxtest::JsonString(g_account.user) +
          ",\"emulate\":30,\"MBMode\":1,\"lines\":" + std::to_string(rows) +
          ",\"col\":" + std::to_string(cols) + extra + "},\"connectToHost\":" + (connect ? "true" : "false") +
@@ -266,6 +269,36 @@ TEST_F(SshKeyboardInteractive, CancelledQuestionRejectsTheLogin) {
   EXPECT_EQ(s.browser.Errors(), (std::vector<std::string>{"All authentication methods rejected."}));
   EXPECT_EQ(s.browser.prompts.back().fields[0], "1") << "fatal";
   EXPECT_EQ(s.browser.Count(kvxtest::kActGetEntry), 1) << s.browser.Describe();
+}
+
+// Under --allow-hosts the session dials the address it checked itself,
+// while the host key is still looked up under the name the user gave; a
+// host outside the list is refused before any connection.
+TEST_F(SshHosts, AllowListDialsTheCheckedAddressAndRefusesOthers) {
+  const std::string port = std::to_string(sshd->port());
+  {
+    SshSession s(24, 80, {"--allow-hosts", "127.0.0.0/8:" + port});
+    s.WriteKnownHost(sshd->port(), sshd->hostKeyLine(), "localhost");
+    Login(s, SshConfig(sshd->port(), SuppliedPassword(), 24, 80, true, "localhost"));
+    EXPECT_TRUE(s.browser.prompts.empty())
+        << "the known key of localhost was not found: " << s.browser.Describe();
+  }
+  {
+    SshSession s(24, 80, {"--allow-hosts", "10.0.0.0/8"});
+    const size_t logged = sshd->Log().size();
+    ASSERT_TRUE(s.browser.NewSession(s.server->port()));
+    ASSERT_EQ(kvxtest::EnvelopeCode(
+                  s.browser.PostConfig(SshConfig(sshd->port(), SuppliedPassword(), 24, 80, true, "localhost"))
+                      .body),
+              0);
+    ASSERT_TRUE(s.browser.Attach());
+    ASSERT_TRUE(s.browser.WaitError()) << s.browser.Describe();
+    EXPECT_EQ(s.browser.Errors().back(),
+              "Connections to localhost port " + port + " are not allowed on this server.");
+    // sshd logs a connection a moment after it arrives.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(sshd->Log().find("Connection from", logged), std::string::npos) << sshd->Log();
+  }
 }
 
 }  // namespace

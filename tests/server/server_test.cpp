@@ -28,8 +28,21 @@ const char kUsage[] =
     "usage: Kavrix\nOptions:\n   -h          : Display this help message.\n   -p <int>    : Bind port "
     "(defaults: "
     "8080)\n   -b <string> : Bind address (defaults: 0.0.0.0)\n   -c <string> : Name of PEM certificate "
-    "containing public (without extension).\n   -k <string> : Name "
-    "of PEM private key file (without extension).\n   -C          : Enable client authentication.\n";
+    "containing public (without extension).\n   -k <string> "
+    ": "
+    "Name of PEM private key file (without extension).\n   -C          : Enable client authentication.\n"
+    "   --max-sessions <int>            : Most session processes at once (defaults: 1000).\n"
+    "   --max-sessions-per-client <int> : Most session processes of one client address (defaults: 64).\n"
+    "   --trusted-proxies <list>        : Proxy addresses whose X-Forwarded-For names the client.\n"
+    "   --idle-timeout <minutes>        : End a session no browser has watched for this long, 0 never "
+    "(defaults: 60).\n"
+    "   --allow-kinds <list>            : Connection kinds sessions may use: shell, telnet, telnet-tls, "
+    "telnet-starttls, ssh (defaults: all).\n"
+    "   --allow-hosts <list>            : Hosts, addresses and CIDR ranges, with optional :port, that telnet "
+    "and SSH may reach (defaults: any).\n"
+    "   --session-memory <MiB>          : Address-space bound of a session process, 0 none (defaults: "
+    "1024).\n"
+    "   --session-files <int>           : Open-file bound of a session process, 0 none (defaults: 256).\n";
 
 ServerOptions Args(std::vector<std::string> args, bool waitForStartup = true) {
   ServerOptions o;

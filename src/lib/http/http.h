@@ -22,7 +22,10 @@ enum KVX_STATUS {
   KVX_STATUS_NO_CONFIG = 11,
   KVX_STATUS_FILE_NOT_FOUND = 12,
   KVX_STATUS_SYSTEM_ERROR = 13,
-  KVX_STATUS_SENTRY = 14,
+  // Added beyond the original set.
+  KVX_STATUS_TOO_MANY_SESSIONS = 14,  // a session cap is reached (HTTP 503)
+  KVX_STATUS_FORBIDDEN = 15,          // a session request without the session's identifier (HTTP 403)
+  KVX_STATUS_SENTRY = 16,
 };
 
 enum LUM_MEDIA_TYPE {

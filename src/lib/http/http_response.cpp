@@ -34,6 +34,8 @@ const evhtp_res evHttpStatusForKvxStatus[KVX_STATUS_SENTRY] = {
     500,  // NO_CONFIG
     404,  // FILE_NOT_FOUND
     500,  // SYSTEM_ERROR
+    503,  // TOO_MANY_SESSIONS
+    403,  // FORBIDDEN
 };
 
 const char* const lumStatusMessages[KVX_STATUS_SENTRY] = {
@@ -51,6 +53,8 @@ const char* const lumStatusMessages[KVX_STATUS_SENTRY] = {
     "No KCF configuration loaded.",
     "File Not Found.",
     "System Error [%s].",
+    "Too many sessions",
+    "Session identifier missing or wrong.",
 };
 
 const char* const lumMediaTypes[MEDIA_TYPE_SENTRY] = {
