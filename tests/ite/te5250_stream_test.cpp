@@ -617,6 +617,12 @@ TEST(Te5250Screen, ModelsAndTheirNames) {
   EXPECT_STREQ(small.view.status.Indicator(), "X SYSTEM");
   small.ctrl.SetEmulation(99);
   EXPECT_EQ(small.ctrl.GetEmulation(), 24);
+  // Model indexes as the settings give them; anything else is the default.
+  small.ctrl.SetModel(1);
+  EXPECT_EQ(small.s().m_CurSize.cx, 132);
+  small.ctrl.SetModel(-1);
+  EXPECT_EQ(small.ctrl.Model(), EMU_5555);
+  EXPECT_EQ(small.s().m_CurSize.cx, 80);
 }
 
 }  // namespace

@@ -89,6 +89,9 @@ class CTe5250Ctrl {
   // ---- properties ----
   void SetEmulation(int nNewValue);
   int GetEmulation() const;
+  // The model by its index (the `em5250idx` setting: 0 3179, 1 3477,
+  // 2 5555); an index outside 0..2 gives the default model.
+  void SetModel(int index);
   int Model() const { return m_Emulation; }
   void SetRGBEntry(int nEntry, COLORREF nRGBValue);
   COLORREF GetRGBEntry(int nEntry) const;

@@ -244,6 +244,11 @@ void CTe5250Ctrl::SetEmulation(int nNewValue) {
     default:
       return;
   }
+  SetModel(model);
+}
+
+void CTe5250Ctrl::SetModel(int index) {
+  const int model = (index >= EMU_3179 && index <= EMU_5555) ? index : EMU_5555;
   if (model == m_Emulation) return;
   m_Emulation = model;
   m_bEORReceived = false;
