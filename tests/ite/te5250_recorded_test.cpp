@@ -9,17 +9,18 @@
 #include <map>
 #include <sstream>
 
-#include "blk_trace.h"
-#include "replay5250.h"
+#include "replay/replay5250.h"
+#include "replay/tracefile.h"
 #include "station5250.h"
 
 namespace {
 
 std::string Fixture(const std::string& name) {
-  std::string text;
-  EXPECT_TRUE(blk_read_file((std::string(KVX_SOURCE_DIR) + "/tests/fixtures/5250/" + name).c_str(), text))
-      << name;
-  return text;
+  std::ifstream in(std::string(KVX_SOURCE_DIR) + "/tests/fixtures/5250/" + name);
+  EXPECT_TRUE(in.good()) << name;
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -30,10 +31,20 @@ std::vector<std::string> Lines(const std::string& text) {
   return out;
 }
 
-std::vector<blk_record> Trace() {
-  std::vector<blk_record> records;
+// The records of the recorded session, both directions, in trace order.
+struct Rec {
+  bool fromHost;
+  std::vector<uint8_t> bytes;
+};
+std::vector<Rec> Trace() {
+  std::vector<trc_chunk> chunks;
   std::string error;
-  EXPECT_TRUE(blk_trace_parse(Fixture("blazemeter-tn5250-login.trc"), records, &error)) << error;
+  EXPECT_TRUE(trc_load(std::string(KVX_SOURCE_DIR) + "/tests/fixtures/5250/blazemeter-tn5250-login.trc",
+                       chunks, &error))
+      << error;
+  std::vector<Rec> records;
+  for (const trc_event& ev : trc_events(chunks))
+    if (ev.kind == TRC_RECORD) records.push_back({ev.fromHost, ev.bytes});
   return records;
 }
 
@@ -48,26 +59,10 @@ void ExpectScreen(Station& st, const char* expectedFile) {
     EXPECT_EQ(st.Row(row), expected[static_cast<size_t>(row - 1)]) << "row " << row;
 }
 
-TEST(Te5250Trace, ReaderUndoesTelnetFraming) {
-  std::vector<blk_record> records;
-  std::string error;
-  ASSERT_TRUE(blk_trace_parse(
-      "// comment\n< 0x0   fffd19fffb19\n< 0x0   0001ffff02\n> 0x0   aaffef\n< 0x6   03ffef04\nRCVD junk\n",
-      records, &error));
-  ASSERT_EQ(records.size(), 3u);
-  EXPECT_FALSE(records[0].fromHost);
-  EXPECT_EQ(HexOf(records[0].bytes), "AA");
-  EXPECT_TRUE(records[1].fromHost);
-  EXPECT_EQ(HexOf(records[1].bytes), "00 01 FF 02 03");
-  EXPECT_FALSE(records[2].complete);
-  EXPECT_EQ(HexOf(records[2].bytes), "04");
-  EXPECT_FALSE(blk_trace_parse("< 0x0   fff\n", records, &error));
-}
-
 TEST(Te5250Recorded, SignOnMainMenuAndTheOperatorsReplies) {
-  const std::vector<blk_record> records = Trace();
-  std::vector<const blk_record*> host, station;
-  for (const blk_record& r : records) (r.fromHost ? host : station).push_back(&r);
+  const std::vector<Rec> records = Trace();
+  std::vector<const Rec*> host, station;
+  for (const Rec& r : records) (r.fromHost ? host : station).push_back(&r);
   ASSERT_EQ(host.size(), 5u);
   ASSERT_EQ(station.size(), 3u);
 
@@ -117,10 +112,10 @@ TEST(Te5250Recorded, SignOnMainMenuAndTheOperatorsReplies) {
 }
 
 TEST(Te5250Recorded, ReplayTypesTheRecordedRepliesAgain) {
-  const std::vector<blk_record> records = Trace();
+  const std::vector<Rec> records = Trace();
   Station st(23);
   size_t stationRecords = 0;
-  for (const blk_record& r : records) {
+  for (const Rec& r : records) {
     if (r.fromHost) {
       st.ctrl.GotData(r.bytes.data(), r.bytes.size(), true);
       continue;
@@ -230,11 +225,8 @@ TEST(Te5250Replay, ToolPrintsTheScreenAfterEveryHostRecord) {
   auto expect = [&](int rec, const char* file) {
     const std::vector<std::string> expected = Lines(Fixture(file));
     ASSERT_EQ(screens[rec].size(), 25u) << rec;
-    for (size_t r = 0; r < 24; r++) {
-      std::string want = expected[r];
-      while (!want.empty() && want.back() == ' ') want.pop_back();
-      EXPECT_EQ(screens[rec][r], want) << "record " << rec << " row " << r + 1;
-    }
+    for (size_t r = 0; r < 24; r++)
+      EXPECT_EQ(screens[rec][r], expected[r]) << "record " << rec << " row " << r + 1;
   };
   expect(1, "blazemeter-tn5250-login.expected-signon-screen.txt");
   expect(4, "blazemeter-tn5250-login.expected-main-menu-screen.txt");

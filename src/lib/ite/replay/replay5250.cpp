@@ -1,12 +1,14 @@
-// 5250 session replay: host records in, operator input typed again.
+// 5250 session replay: host records in, operator input typed again, the
+// screen read back from the window.
 #include "replay5250.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 
-#include "blk_trace.h"
-#include "te5250.h"
-#include "te5250_session.h"
+#include "te5250/te5250.h"
+#include "te5250/te5250_session.h"
+#include "te5250/te5250_window.h"
 
 int te5250_key_of_aid(uint8_t aid) {
   if (aid >= AID_PF1 && aid <= AID_PF1 + 11) return K5250_PF1 + (aid - AID_PF1);
@@ -39,8 +41,7 @@ int te5250_key_of_aid(uint8_t aid) {
 
 // Moves the cursor to a 1-based row and column.
 static void rp_cursor(CTe5250Ctrl* ctrl, int row, int col) {
-  const CSesStruct* s = ctrl->m_pSession;
-  ctrl->MoveCursor(col - 1, s->m_CurSize.cy - row);
+  ctrl->MoveCursor(col - 1, ctrl->m_pSession->m_CurSize.cy - row);
 }
 
 static void rp_type_field(CTe5250Ctrl* ctrl, int row, int col, const uint8_t* data, size_t n) {
@@ -50,87 +51,111 @@ static void rp_type_field(CTe5250Ctrl* ctrl, int row, int col, const uint8_t* da
 }
 
 bool te5250_type_reply(CTe5250Ctrl* ctrl, const std::vector<uint8_t>& record) {
-  if (record.size() < 13 || record[7] != 0) return false;  // flags: error, attention, system request, help
+  // Operator records: no flags (error, attention, system request, help),
+  // opcode No-op or Put/Get, cursor, a known AID.
+  if (record.size() < 13 || record[7] != 0 || (record[9] != OPCODE_NOOP && record[9] != OPCODE_PUTGET))
+    return false;
   const uint8_t* d = record.data() + 10;
   const size_t n = record.size() - 10;
   const int key = te5250_key_of_aid(d[2]);
   if (!key) return false;
   CSesStruct* s = ctrl->m_pSession;
   size_t p = 3;
-  if (p < n && d[p] == 0x11) {
+  if (p < n && d[p] == ORDER_SBA) {
     // Fields of a Read MDT reply, each after its address.
-    while (p + 3 <= n && d[p] == 0x11) {
+    while (p + 3 <= n && d[p] == ORDER_SBA) {
       const int row = d[p + 1], col = d[p + 2];
       p += 3;
       size_t e = p;
-      while (e < n && d[e] != 0x11) e++;
+      while (e < n && d[e] != ORDER_SBA) e++;
       rp_type_field(ctrl, row, col, d + p, e - p);
       p = e;
     }
   } else if (p < n) {
     // Fields of a Read Input Fields reply, one after another in field order.
     CFieldTable& t = *s->m_Fields;
+    std::vector<FieldDescriptor> fields;
     t.InitReseqGetNext();
-    for (int i = t.ReseqGetNextField(false, false); i >= 0 && p < n; i = t.ReseqGetNextField(false, false)) {
-      const FieldDescriptor f = t.Field(i);
+    for (int i = t.ReseqGetNextField(false, false); i >= 0; i = t.ReseqGetNextField(false, false))
+      fields.push_back(t.Field(i));
+    for (const FieldDescriptor& f : fields) {
+      if (p >= n) break;
       const size_t len = std::min(static_cast<size_t>(f.m_length), n - p);
       if (!f.Bypass()) rp_type_field(ctrl, s->Row(f.m_StartAddress), s->Col(f.m_StartAddress), d + p, len);
       p += len;
     }
-    t.InitReseqGetNext();
   }
   rp_cursor(ctrl, d[0], d[1]);
   ctrl->ProcessKey(key);
   return true;
 }
 
-static void rp_print(CTe5250Ctrl* ctrl, bool cursor, FILE* out) {
-  const CSesStruct* s = ctrl->m_pSession;
-  for (int row = 1; row <= s->m_CurSize.cy; row++) {
-    std::string text = ctrl->RowText(row);
-    while (!text.empty() && text.back() == ' ') text.pop_back();
-    fprintf(out, "%s\n", text.c_str());
-  }
-  if (cursor) {
-    const char* indicator = ctrl->Status().Indicator();
-    fprintf(out, "cursor %d %d%s%s\n", s->Row(s->m_CursorAddress), s->Col(s->m_CursorAddress),
-            *indicator ? " " : "", indicator);
-  }
-}
+namespace {
 
-static int rp_send(void*, const uint8_t*, int length) {
-  return length;
-}
+class Engine5250 : public br_engine {
+ public:
+  explicit Engine5250(int emulation) : view_(&window_) {
+    ctrl_.SetView(&view_);
+    ctrl_.SetSendHook(&Engine5250::Sent, this);
+    ctrl_.SetEmulation(emulation);
+    ctrl_.OnConnect();
+  }
 
-int te5250_replay(int emulation, const char* traceFile, bool everyRecord, bool cursor, FILE* out) {
-  std::string text, error;
-  if (!blk_read_file(traceFile, text)) {
-    fprintf(stderr, "te-replay: cannot read %s\n", traceFile);
-    return 1;
+  void host_record(const std::vector<uint8_t>& bytes, bool) override {
+    ctrl_.GotData(bytes.data(), bytes.size(), true);
   }
-  std::vector<blk_record> records;
-  if (!blk_trace_parse(text, records, &error)) {
-    fprintf(stderr, "te-replay: %s: %s\n", traceFile, error.c_str());
-    return 1;
-  }
-  CTe5250Ctrl ctrl;
-  ctrl.SetSendHook(rp_send, nullptr);
-  ctrl.SetEmulation(emulation);
-  ctrl.OnConnect();
-  int number = 0;
-  for (const blk_record& r : records) {
-    if (r.fromHost) {
-      if (!r.complete) continue;
-      ctrl.GotData(r.bytes.data(), r.bytes.size(), true);
-      number++;
-      if (everyRecord) {
-        fprintf(out, "--- record %d\n", number);
-        rp_print(&ctrl, cursor, out);
+
+  void terminal_record(const std::vector<uint8_t>& bytes, bool) override { te5250_type_reply(&ctrl_, bytes); }
+
+  // The rows as the window shows them.
+  std::string screen() const override {
+    std::string out;
+    const int rows = window_.NumberLines, cols = window_.NumberColumns;
+    for (int r = 0; r < rows; r++) {
+      const int wr = rows - r - 1;
+      for (int c = 0; c < cols; c++) {
+        const uint16_t u = fws_charat(&window_, wr, c);
+        if (u < 0x80) {
+          out += static_cast<char>(u);
+        } else if (u < 0x800) {
+          out += static_cast<char>(0xC0 | (u >> 6));
+          out += static_cast<char>(0x80 | (u & 0x3F));
+        } else {
+          out += static_cast<char>(0xE0 | (u >> 12));
+          out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+          out += static_cast<char>(0x80 | (u & 0x3F));
+        }
       }
-    } else if (r.complete) {
-      te5250_type_reply(&ctrl, r.bytes);
+      out += '\n';
     }
+    return out;
   }
-  if (!everyRecord) rp_print(&ctrl, cursor, out);
-  return 0;
+
+  std::string cursor() const override {
+    const CSesStruct* s = ctrl_.m_pSession;
+    char line[64];
+    std::snprintf(line, sizeof line, "cursor %d %d keyboard %s\n", s->Row(s->m_CursorAddress) - 1,
+                  s->Col(s->m_CursorAddress) - 1, s->m_State == STATE_UNLOCKED ? "U" : "L");
+    return line;
+  }
+
+  std::vector<std::vector<uint8_t>> take_sent() override { return std::move(sent_); }
+
+ private:
+  static int Sent(void* owner, const uint8_t* bytes, int length) {
+    static_cast<Engine5250*>(owner)->sent_.emplace_back(bytes, bytes + length);
+    return length;
+  }
+
+  fws_window window_;
+  CFwsCtrl view_;
+  CTe5250Ctrl ctrl_;
+  std::vector<std::vector<uint8_t>> sent_;
+};
+
+}  // namespace
+
+std::unique_ptr<br_engine> br_engine_5250(int emulation) {
+  if (emulation != 22 && emulation != 23) return nullptr;
+  return std::make_unique<Engine5250>(emulation);
 }
