@@ -11,28 +11,28 @@
 #include "te5250/te5250_window.h"
 
 int te5250_key_of_aid(uint8_t aid) {
-  if (aid >= AID_PF1 && aid <= AID_PF1 + 11) return K5250_PF1 + (aid - AID_PF1);
-  if (aid >= AID_PF13 && aid <= AID_PF13 + 11) return K5250_PF1 + 12 + (aid - AID_PF13);
+  if (aid >= AID5250_PF1 && aid <= AID5250_PF1 + 11) return K5250_PF1 + (aid - AID5250_PF1);
+  if (aid >= AID5250_PF13 && aid <= AID5250_PF13 + 11) return K5250_PF1 + 12 + (aid - AID5250_PF13);
   switch (aid) {
-    case AID_ENTER:
+    case AID5250_ENTER:
       return K5250_ENTER;
-    case AID_HELP:
+    case AID5250_HELP:
       return K5250_HELP;
-    case AID_ROLLUP:
+    case AID5250_ROLLUP:
       return K5250_ROLLUP;
-    case AID_ROLLDOWN:
+    case AID5250_ROLLDOWN:
       return K5250_ROLLDOWN;
-    case AID_PRINT:
+    case AID5250_PRINT:
       return K5250_PRINT;
-    case AID_RECORDBACKSPACE:
+    case AID5250_RECORDBACKSPACE:
       return K5250_RECORDBACKSPACE;
-    case AID_CLEAR:
+    case AID5250_CLEAR:
       return K5250_CLEAR;
-    case AID_PA1:
+    case AID5250_PA1:
       return K5250_PA1;
-    case AID_PA2:
+    case AID5250_PA2:
       return K5250_PA1 + 1;
-    case AID_PA3:
+    case AID5250_PA3:
       return K5250_PA3;
     default:
       return 0;

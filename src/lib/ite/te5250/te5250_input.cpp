@@ -35,34 +35,34 @@ static bool in_is_eb_digit(uint8_t b) {
 }
 
 uint8_t CInput::AidByte(int key) {
-  if (key >= K5250_PF1 && key <= K5250_PF1 + 11) return static_cast<uint8_t>(AID_PF1 + (key - K5250_PF1));
+  if (key >= K5250_PF1 && key <= K5250_PF1 + 11) return static_cast<uint8_t>(AID5250_PF1 + (key - K5250_PF1));
   if (key >= K5250_PF1 + 12 && key <= K5250_PF24)
-    return static_cast<uint8_t>(AID_PF13 + (key - K5250_PF1 - 12));
+    return static_cast<uint8_t>(AID5250_PF13 + (key - K5250_PF1 - 12));
   switch (key) {
     case K5250_PA1:
-      return AID_PA1;
+      return AID5250_PA1;
     case K5250_PA1 + 1:
-      return AID_PA2;
+      return AID5250_PA2;
     case K5250_PA3:
-      return AID_PA3;
+      return AID5250_PA3;
     case K5250_ENTER:
-      return AID_ENTER;
+      return AID5250_ENTER;
     case K5250_HELP:
-      return AID_HELP;
+      return AID5250_HELP;
     case K5250_ROLLUP:
-      return AID_ROLLUP;
+      return AID5250_ROLLUP;
     case K5250_ROLLDOWN:
-      return AID_ROLLDOWN;
+      return AID5250_ROLLDOWN;
     case K5250_PRINT:
-      return AID_PRINT;
+      return AID5250_PRINT;
     case K5250_RECORDBACKSPACE:
-      return AID_RECORDBACKSPACE;
+      return AID5250_RECORDBACKSPACE;
     case K5250_CLEAR:
-      return AID_CLEAR;
+      return AID5250_CLEAR;
     case K5250_AUTOENTER_SELECT:
-      return AID_AUTOENTER_SELECT;
+      return AID5250_AUTOENTER_SELECT;
     case K5250_AUTOENTER_EDGE:
-      return AID_AUTOENTER_EDGE;
+      return AID5250_AUTOENTER_EDGE;
     default:
       return 0;
   }

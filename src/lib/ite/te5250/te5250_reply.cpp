@@ -189,7 +189,7 @@ std::vector<uint8_t> CDataStream::QueryReply() const {
   std::vector<uint8_t> r(61, 0);
   r[0] = static_cast<uint8_t>(s->Row(s->m_CursorAddress));
   r[1] = static_cast<uint8_t>(s->Col(s->m_CursorAddress));
-  r[2] = AID_INBOUND_WSF;
+  r[2] = AID5250_INBOUND_WSF;
   r[3] = 0x00;
   r[4] = 0x3A;
   r[5] = 0xD9;
