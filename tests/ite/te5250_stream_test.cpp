@@ -168,6 +168,31 @@ TEST(Te5250Stream, RepeatEraseAndTransparentData) {
   EXPECT_EQ(HexOf(st.Cells(3, 1, 3)), "C1 00 C3") << "0xFF in transparent data is skipped but takes its cell";
 }
 
+// Shift-out without its shift-in: at the last cell of the screen, with one
+// byte of a pair at the end of a row, and inside a field.  Text, painting
+// and editing stop at the row, the screen and the field.
+TEST(Te5250Stream, ShiftOutWithoutShiftInStopsAtTheRowScreenAndField) {
+  Station st;
+  st.Screen("11 03 4F 0E 42 11 05 01 1D 40 00 24 00 05 0E 42 81 42 11 19 50 0E");
+  EXPECT_TRUE(st.sent.empty());
+  EXPECT_EQ(st.Cell(25, 80), 0x0E);
+  for (int row : {3, 5, 25}) EXPECT_EQ(st.Row(row).size(), 80u) << "row " << row;
+  st.view.runs.clear();
+  st.ctrl.Redisplay();
+  for (const ViewRun& run : st.view.runs)  // columns from 1
+    EXPECT_LE(run.col - 1 + static_cast<int>(run.text.size()), 80) << "row " << run.row;
+  // Editing in the field: its cells change, the cell after it does not.
+  const uint8_t after = st.Cell(5, 7);
+  st.ctrl.MoveCursor(5, st.s().m_CurSize.cy - 5);  // row 5, column 6: the last cell of the field
+  for (int k : {K5250_BACKSPACE, K5250_DELETE}) {
+    st.Key(k);
+    st.Key(K5250_RESET);
+  }
+  st.Type("A");
+  EXPECT_EQ(st.Cell(5, 7), after);
+  EXPECT_EQ(st.Row(5).size(), 80u);
+}
+
 TEST(Te5250Stream, WriteToDisplayWithAFieldUnlocksAndPlacesTheCursor) {
   Station st;
   st.Host(OPCODE_PUTGET, "04 40 04 11 00 08 11 02 0A 1D 40 00 24 00 05");
