@@ -9,6 +9,7 @@
 #include <openssl/ssl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,6 +27,7 @@
 #include "http.h"
 #include "localconnection.h"
 #include "metrics.h"
+#include "platform.h"
 #include "policy.h"
 #include "server.h"
 #include "stats.h"
@@ -48,7 +50,9 @@ static const char kUsage[] =
     "and SSH may reach (defaults: any).\n"
     "   --session-memory <MiB>          : Address-space bound of a session process, 0 none (defaults: "
     "1024).\n"
-    "   --session-files <int>           : Open-file bound of a session process, 0 none (defaults: 256).\n";
+    "   --session-files <int>           : Open-file bound of a session process, 0 none (defaults: 256).\n"
+    "   --macro-directory <path>        : Directory of the macro files sessions may play (defaults: none, "
+    "macros only as text).\n";
 
 int kvx_getpid() {
   return static_cast<int>(getpid());
@@ -164,6 +168,21 @@ const LongOption kLongOptions[] = {
          return false;
        }
        kvx_options().sessionFiles = n;
+       return true;
+     }},
+    // Macro files are read only from this directory (sessions resolve the
+    // same path: they run in the server's working directory).
+    {"--macro-directory", true, true,
+     [](const char* v, std::string* e) {
+       char* real = realpath(v, nullptr);
+       struct stat st;
+       if (!real || stat(real, &st) != 0 || !S_ISDIR(st.st_mode)) {
+         *e = real ? "not a directory" : strerror(errno);
+         free(real);
+         return false;
+       }
+       app_set_macro_directory(real);
+       free(real);
        return true;
      }},
     // For the server's own use: the session's counters page, and the limits

@@ -42,7 +42,9 @@ const char kUsage[] =
     "and SSH may reach (defaults: any).\n"
     "   --session-memory <MiB>          : Address-space bound of a session process, 0 none (defaults: "
     "1024).\n"
-    "   --session-files <int>           : Open-file bound of a session process, 0 none (defaults: 256).\n";
+    "   --session-files <int>           : Open-file bound of a session process, 0 none (defaults: 256).\n"
+    "   --macro-directory <path>        : Directory of the macro files sessions may play (defaults: none, "
+    "macros only as text).\n";
 
 ServerOptions Args(std::vector<std::string> args, bool waitForStartup = true) {
   ServerOptions o;
