@@ -116,6 +116,9 @@ class Blk5250 : public BlockEngine {
     return true;
   }
 
+  // The screen's hash for macros: its attribute positions (CTe5250Ctrl).
+  std::string screenHash() const override { return ctrl_.ScreenHash(); }
+
   std::vector<std::string> status() const override {
     const C5250Status st = ctrl_.Status();
     const CSesStruct* s = ctrl_.m_pSession;

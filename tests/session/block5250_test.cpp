@@ -105,4 +105,34 @@ TEST(Block5250Settings, ModelTerminalTypeAndColours) {
   EXPECT_EQ(app->emlib, EM_UNIX);
 }
 
+// Macros wait for the station's screen hash: the engine gives the
+// control's, and a screen with a field changes it.
+TEST(Block5250Macros, ScreenHashIsTheStationsHash) {
+  app_s* app = app_main_initialize();
+  set_app(app);
+  LumDict* dict = new LumDict();
+  dict->setStringForKey("emulate", "22");
+  app_set_te_using_dictionary(app, dict);
+  BlockEngine* e = app_block_engine(app);
+  ASSERT_NE(e, nullptr);
+  const std::string before = e->screenHash();
+  EXPECT_EQ(before, app->_te5250->ScreenHash());
+  ASSERT_EQ(before.size(), 32u);
+  EXPECT_EQ(before.find_first_not_of("0123456789abcdef"), std::string::npos) << before;
+  // Clear Unit, then Write To Display with one input field.
+  std::vector<uint8_t> rec = {0,    0,    0x12, 0xA0, 0,    0,    4,    0,    0,    OPCODE_PUTGET,
+                              0x04, 0x40, 0x04, 0x11, 0x00, 0x08, 0x11, 0x02, 0x01, 0x1D,
+                              0x40, 0x00, 0x24, 0x00, 0x05};
+  rec[1] = static_cast<uint8_t>(rec.size());
+  e->replayBegin();
+  e->hostRecord(rec.data(), rec.size(), -1);
+  e->replayEnd();
+  const std::string after = e->screenHash();
+  EXPECT_NE(after, before);
+  EXPECT_EQ(after, app->_te5250->ScreenHash());
+  LumDict* back = new LumDict();
+  back->setStringForKey("emulate", "30");
+  app_set_te_using_dictionary(app, back);
+}
+
 }  // namespace
