@@ -18,6 +18,11 @@ export const MODELS_5250 = Object.freeze([
 ]);
 export const DEFAULT_MODEL_5250 = 2;
 
+// The rows of the screen a 5250 log-in runs on (24 and the message row, as
+// Clear Unit makes it on every model): the automatic log-in's cursor steps
+// count their rows from its bottom, as the session takes them in 5250.
+export const LOGIN_ROWS_5250 = 25;
+
 export function is5250Emulation(emulate) {
   return Number(emulate) === 22 || Number(emulate) === 23;
 }

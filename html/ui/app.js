@@ -13,7 +13,7 @@
 // another browser answered or that the session stopped waiting.
 import { LoginEditor, kcfForLogin, loadLogin, needsPassword, saveLogin } from './kvx-autologin.js';
 import { BlockKeyboard, BlockScreen, isBlockEmulation } from './kvx-block.js';
-import { Block5250Keyboard, KEY_BAR_5250, is5250Emulation } from './kvx-block5250.js';
+import { Block5250Keyboard, KEY_BAR_5250, LOGIN_ROWS_5250, is5250Emulation } from './kvx-block5250.js';
 import { ACTION, Channel } from './kvx-channel.js';
 import { Dialogs } from './kvx-dialogs.js';
 import {
@@ -105,7 +105,8 @@ const choiceKey = (choice) => paramsForChoice(choice).toString();
 // secrets only.
 async function postConfig(session, choice, size,
   { password = '', login = null, loginPassword = '', connect = true, disconnect = false } = {}) {
-  const kcf = { ...kcfForChoice(choice, size, password), ...kcfForLogin(login, loginPassword) };
+  const screen = is5250Emulation(choice.emulate) ? { rowsFromBottom: LOGIN_ROWS_5250 } : {};
+  const kcf = { ...kcfForChoice(choice, size, password), ...kcfForLogin(login, loginPassword, screen) };
   const { secureKeys, ...kept } = kcf;
   app.kcf = kept;
   if (connect) app.hostConnecting = true;

@@ -9,7 +9,8 @@
 // the host's query by itself; the Main Menu appears as the reference has it
 // with the cursor where the host put it; option 1 and Enter go out as
 // recorded.  The connect panel offers the 5250 models and connects with the
-// one chosen.  A screenshot goes to the test output.
+// one chosen.  The page's automatic log-in signs on by itself.  A screenshot
+// goes to the test output.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import net from 'node:net';
@@ -199,6 +200,31 @@ try {
       } finally {
         other.close();
       }
+    } finally {
+      host.close();
+    }
+  });
+  // The page's automatic log-in on a 5250 host: its cursor steps count rows
+  // from the top as the person sees them; the macro signs on by itself and
+  // the host receives the recorded record.
+  await runTest('block5250-autologin', async (page) => {
+    const host = await startHost(trace);
+    try {
+      const steps = [
+        { kind: 'screen', text: 'Sign On', row: 1, col: 36 },
+        { kind: 'cursor', row: 6, col: 53 },
+        { kind: 'type', text: 'TESTUSR' },
+        { kind: 'cursor', row: 7, col: 53 },
+        { kind: 'type', text: 'TESTPSW' },
+        { kind: 'key', text: 'Enter' },
+      ];
+      await page.addInitScript(([key, login]) => {
+        localStorage.setItem('kavrix.autologin', JSON.stringify({ [key]: login }));
+      }, [`0|127.0.0.1|${host.port}`, { enabled: true, steps }]);
+      await page.goto(`http://127.0.0.1:${kavrix.port}/?commtype=0&node=127.0.0.1&port=${host.port}&emulate=22`);
+      await until('the sign-on record', () => host.state.received.length >= 1);
+      assert.equal(body(host.state.received[0]), body(trace.terminal[0]), 'the macro\'s sign-on as recorded');
+      await waitScreen(page, 'blazemeter-tn5250-login.expected-main-menu-screen.txt');
     } finally {
       host.close();
     }
