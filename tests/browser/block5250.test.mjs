@@ -3,13 +3,13 @@
 // a bookmark's address for a 5250 station, announces the page's default
 // model and shows the Sign On screen as the reference has it; a key typed
 // on a protected position shows input inhibited with the operator error
-// code in the status line until Reset (Escape); the operator signs on with
-// the page's keyboard (user, Tab, password, Enter) and the record the host
-// receives is the recorded one; the station answers the host's query by
-// itself; the Main Menu appears as the reference has it with the cursor
-// where the host put it; option 1 and Enter go out as recorded.  The
-// connect panel offers the 5250 models and connects with the one chosen.
-// A screenshot goes to the test output.
+// code in the status line until Reset (Escape, or the key bar's Reset); the
+// operator signs on with the page's keyboard (user, Tab, password, Enter)
+// and the record the host receives is the recorded one; the station answers
+// the host's query by itself; the Main Menu appears as the reference has it
+// with the cursor where the host put it; option 1 and Enter go out as
+// recorded.  The connect panel offers the 5250 models and connects with the
+// one chosen.  A screenshot goes to the test output.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import net from 'node:net';
@@ -151,6 +151,11 @@ try {
       await waitStatus(page, () => window.kavrix.status()?.keyboard === 'X II' && window.kavrix.status().error === '0005');
       assert.match(await page.locator('.kvx-oia').textContent(), /X II.*0005/);
       await page.keyboard.press('Escape');
+      await waitStatus(page, () => window.kavrix.status()?.keyboard === '' && window.kavrix.status().error === '');
+      // Again, ended by the key bar's Reset.
+      await page.keyboard.type('y');
+      await waitStatus(page, () => window.kavrix.status()?.error === '0005');
+      await page.click('.kvx-keybar button[data-key="ERRORRESET"]');
       await waitStatus(page, () => window.kavrix.status()?.keyboard === '' && window.kavrix.status().error === '');
 
       // Sign on: the user field, Tab to the password, Enter.
