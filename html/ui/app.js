@@ -22,6 +22,7 @@ import { ConnectPanel, PANEL_SECTIONS } from './connect-panel.js';
 import { LoginEditor, kcfForLogin, loadLogin, needsPassword, saveLogin } from './kvx-autologin.js';
 import { Bell } from './kvx-bell.js';
 import { BlockKeyboard, BlockScreen, isBlockEmulation } from './kvx-block.js';
+import { Block5250Keyboard, KEY_BAR_5250, LOGIN_ROWS_5250, is5250Emulation } from './kvx-block5250.js';
 import { ACTION, Channel } from './kvx-channel.js';
 import { isMultiLine, pasteCodes, writeClipboard } from './kvx-clipboard.js';
 import { Dialogs } from './kvx-dialogs.js';
@@ -70,6 +71,7 @@ const app = {
   keyboard: null,
   scroll: null,
   selection: null,
+  terminalKind: '',       // 'character', '3270' or '5250': the screen and keyboard made
   dialogs: new Dialogs(),  // the session's prompts
   questions: new Dialogs(),  // this page's own questions (a paste of lines)
   bell: null,
@@ -486,7 +488,7 @@ function attach(session, size) {
   app.hostTitle = '';
   app.size = size;
   // A joined session's host may want the other kind of screen.
-  if (!!app.screen.block !== isBlockEmulation(app.choice.emulate)) makeTerminal(size);
+  if (app.terminalKind !== terminalKind(app.choice.emulate)) makeTerminal(size);
   else app.screen.resize(size.rows, size.cols);
   app.scroll.reset();
   app.channel = new Channel(channelUrl(session), {
@@ -514,14 +516,25 @@ function attach(session, size) {
   app.keyboard.focus();
 }
 
-// The screen and keyboard of the chosen emulation: IBM 3270 (kvx-block.js)
-// or character mode.  The bell, the scrollback view and the selection are
-// made once (aroundScreen) and follow the screen.
+// The kind of terminal an emulation needs.
+const terminalKind = (emulate) => {
+  if (is5250Emulation(emulate)) return '5250';
+  return isBlockEmulation(emulate) ? '3270' : 'character';
+};
+
+// The screen and keyboard of the chosen emulation: IBM 5250 or IBM 3270
+// (kvx-block5250.js, kvx-block.js) or character mode.  The bell, the
+// scrollback view and the selection are made once (aroundScreen) and follow
+// the screen.
 function makeTerminal(size) {
   app.keyboard?.dispose();
   terminalEl.classList.remove('kvx-block');
-  if (isBlockEmulation(app.choice.emulate)) {
-    const click = (row, col) => app.channel?.send(ACTION.MOUSE, [String(row), String(col)]);
+  app.terminalKind = terminalKind(app.choice.emulate);
+  const click = (row, col) => app.channel?.send(ACTION.MOUSE, [String(row), String(col)]);
+  if (app.terminalKind === '5250') {
+    app.screen = new BlockScreen(terminalEl, size.rows, size.cols, { click, key: sendKey, keyBar: KEY_BAR_5250 });
+    app.keyboard = new Block5250Keyboard(terminalEl, sendKey, { paste });
+  } else if (app.terminalKind === '3270') {
     app.screen = new BlockScreen(terminalEl, size.rows, size.cols, { click, key: sendKey });
     app.keyboard = new BlockKeyboard(terminalEl, sendKey, { paste });
   } else {
@@ -640,7 +653,8 @@ async function join(session) {
 // secrets only.
 async function postConfig(session, choice, size,
   { password = '', login = null, loginPassword = '', connect = true, disconnect = false } = {}) {
-  const kcf = { ...kcfForChoice(choice, size, password), ...kcfForLogin(login, loginPassword) };
+  const screen = is5250Emulation(choice.emulate) ? { rowsFromBottom: LOGIN_ROWS_5250 } : {};
+  const kcf = { ...kcfForChoice(choice, size, password), ...kcfForLogin(login, loginPassword, screen) };
   const { secureKeys, ...kept } = kcf;
   app.kcf = kept;
   if (connect) app.hostConnecting = true;
@@ -678,9 +692,9 @@ async function loginFor(choice, typed = '') {
 // Ends the session's current host and connects to `choice`; the session's
 // questions (host key, password) and errors arrive as prompts meanwhile.
 async function connectTo(choice, password = '') {
-  const block = isBlockEmulation(app.choice.emulate);
+  const kind = terminalKind(app.choice.emulate);
   app.choice = normalizeChoice(choice);
-  if (block !== isBlockEmulation(app.choice.emulate) && app.screen) {
+  if (kind !== terminalKind(app.choice.emulate) && app.screen) {
     makeTerminal(app.size);
     app.keyboard.focus();
   }

@@ -3,7 +3,9 @@
 // emulation, certificate check) and the sections that other parts of the
 // page add (PANEL_SECTIONS).  Fields show for the protocols that use them;
 // a port still at the previous protocol's default follows the new one.
-import { EMULATIONS, PROTOCOLS, describeChoice, normalizeChoice, protocolOf } from './kvx-hosts.js';
+import {
+  EMULATIONS, PROTOCOLS, describeChoice, emulationOfValue, emulationValue, normalizeChoice, protocolOf,
+} from './kvx-hosts.js';
 import { forgetChoice, recentChoices } from './kvx-recent.js';
 
 // Extra sections of the panel, in order:
@@ -13,11 +15,13 @@ import { forgetChoice, recentChoices } from './kvx-recent.js';
 // panel connects to; all but `id` and `build` are optional.
 export const PANEL_SECTIONS = [];
 
-const EMULATION_NAMES = new Map(EMULATIONS);
+// Names by the emulation field's value (a 5250 model has its own).
+const EMULATION_NAMES = new Map(EMULATIONS.map(([n, label, model]) => [emulationValue(n, model), label]));
 
 // How a recent choice reads in the list.
 export function recentLabel(choice) {
-  const emulation = EMULATION_NAMES.get(choice.emulate);
+  const c = normalizeChoice(choice);
+  const emulation = EMULATION_NAMES.get(emulationValue(c.emulate, c.model));
   return emulation ? `${describeChoice(choice)} · ${emulation}` : describeChoice(choice);
 }
 
@@ -35,7 +39,7 @@ export class ConnectPanel {
 
     const protocolField = this.field('commtype');
     for (const p of PROTOCOLS) protocolField.append(new Option(p.label, String(p.commtype)));
-    for (const [n, label] of EMULATIONS) this.field('emulate').append(new Option(label, String(n)));
+    for (const [n, label, model] of EMULATIONS) this.field('emulate').append(new Option(label, emulationValue(n, model)));
     const holder = form.querySelector('[data-sections]');
     for (const section of PANEL_SECTIONS) {
       const el = section.build();
@@ -88,7 +92,7 @@ export class ConnectPanel {
       node: this.field('node').value,
       port: Number(this.field('port').value),
       user: this.field('user').value,
-      emulate: Number(this.field('emulate').value),
+      ...emulationOfValue(this.field('emulate').value),
       verify: this.field('verify').checked,
       language: this.current().language,
     };
@@ -103,7 +107,7 @@ export class ConnectPanel {
     this.field('port').value = protocolOf(c.commtype).remote ? String(c.port) : '';
     this.field('user').value = c.user;
     this.field('password').value = '';
-    this.field('emulate').value = String(c.emulate);
+    this.field('emulate').value = emulationValue(c.emulate, c.model);
     this.field('verify').checked = c.verify;
     for (const { section, el } of this.sections) section.fill?.(el, choice);
     this.protocol = protocolOf(c.commtype);
