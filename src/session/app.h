@@ -167,7 +167,10 @@ struct app_s {
   event* updateTimer = nullptr;      // the 100 ms update timer
   event* readEvent = nullptr;        // the host read watch
   int readWatchFd = 0;               // descriptor of readEvent
-  bool hostReadsPaused = false;      // every browser is behind: host reads wait
+  bool hostReadsPaused = false;      // host reads wait: every browser is behind, or the auxiliary port
+  bool browsersBehind = false;       // every browser is behind
+  bool auxBehind = false;            // the auxiliary port's queue is full
+  struct app_aux_port* aux = nullptr;  // the auxiliary port (auxport.cpp)
   bool unicodeTableMissing = false;  // the missing TCS-to-Unicode table was reported
 
   // ---- keyboard ----
@@ -228,6 +231,8 @@ void app_use_read_socket(app_s* app, int fd, bool autoReconnect);
 void app_update_remote_rows(app_s* app, int rows, int cols);
 // Host reads wait while every browser is behind, and resume when one catches up.
 void app_pause_host_reads(app_s* app, bool pause);
+// The same for the auxiliary port's queue; reads wait while either asks.
+void app_pause_host_reads_for_aux(app_s* app, bool pause);
 
 // ---- host data and the update timer ----
 void app_oncom(app_s* app, int fd);
