@@ -149,6 +149,12 @@ void ttyout(te* t, int byte) {
   if (t->pfnEmProcs) t->pfnEmProcs->emout(t, byte & 0xFF);
 }
 
+// Bytes that can end a sequence starting a diversion: the final of ANSI
+// CSI 5 i / CSI 7 i, and the argument of Wyse ESC d ! / # / %.
+static inline bool aux_maystart(unsigned char b) {
+  return b == 'i' || b == '!' || b == '#' || b == '%';
+}
+
 void te_aux_route(te* t, const unsigned char* bytes, size_t n) {
   size_t i = 0;
   while (i < n) {
@@ -157,9 +163,17 @@ void te_aux_route(te* t, const unsigned char* bytes, size_t n) {
       i += k;
       if (k || !t->auxmode) continue;
     }
-    // The emulation, a byte at a time: any byte may start a diversion.
-    if (t->pfnEmProcs) t->pfnEmProcs->emout(t, bytes[i]);
-    i++;
+    // The emulation up to and including the next byte that may start a
+    // diversion; after it the diversion may have begun.
+    size_t j = i;
+    while (j < n && !aux_maystart(bytes[j])) j++;
+    if (j < n) j++;
+    if (!t->pfnEmProcs) return;
+    if (t->pfnEmProcs->emwrite)
+      t->pfnEmProcs->emwrite(t, bytes + i, j - i);
+    else
+      for (size_t k = i; k < j; k++) t->pfnEmProcs->emout(t, bytes[k]);
+    i = j;
   }
 }
 

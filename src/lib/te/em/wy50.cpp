@@ -34,6 +34,7 @@ int wy50eminit(te* t, const char* name) {
   t->_vmonitor = 0;
   std::memset(&f, 0, sizeof f);
   f.statcol = -1;
+  f.keep = w5_keepmask(t);
   t->labels = TELABELS{};
   t->labels.changed = 1;
   // Start in block mode when configured: no-scroll and protect on (not on

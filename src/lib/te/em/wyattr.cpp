@@ -35,7 +35,7 @@ void wa_sync(te* t) {
 }
 
 static inline CHATTR wa_keep(te* t) {
-  return (t->_vemode & W5_WYCOL) ? WY_KEEP_COLOR : WY_KEEP;
+  return t->fam.keep ? t->fam.keep : WY_KEEP;
 }
 
 static void wa_paint(te* t, int y, int x0, int x1, CHATTR a, CHATTR keep) {
@@ -74,8 +74,8 @@ static inline int wa_findcell(const CHATTR* row, int x, int cols) {
   return cols;
 }
 
-void wa_prop(te* t, int y, int x, CHATTR attr, CHATTR keep, int wide) {
-  if (y < 0 || y >= t->vlines) return;
+bool wa_prop(te* t, int y, int x, CHATTR attr, CHATTR keep, int wide) {
+  if (y < 0 || y >= t->vlines) return false;
   TEFAM& f = t->fam;
   const int cols = t->vcols;
   const CHATTR a = attr & keep;
@@ -83,9 +83,9 @@ void wa_prop(te* t, int y, int x, CHATTR attr, CHATTR keep, int wide) {
     wa_row(t, y);
     int e = wa_findcell(t->_vscreen[y], x, cols);
     wa_paint(t, y, x, e - 1, a, keep);
-    if (e < cols) return;
+    if (e < cols) return true;
   }
-  if (!wide) return;
+  if (!wide) return false;
   for (int r = y + 1; r < t->vlines; r++) {
     int s = wa_slot(t, r);
     if (s >= 0 && f.hint[s]) {
@@ -93,7 +93,7 @@ void wa_prop(te* t, int y, int x, CHATTR attr, CHATTR keep, int wide) {
       int e = wa_findcell(t->_vscreen[r], 0, cols);
       if (e < cols) {
         wa_paint(t, r, 0, e - 1, a, keep);
-        return;
+        return true;
       }
       f.hint[s] = 0;
     }
@@ -107,4 +107,5 @@ void wa_prop(te* t, int y, int x, CHATTR attr, CHATTR keep, int wide) {
     }
     f.tint[s] = a;
   }
+  return false;
 }

@@ -359,13 +359,14 @@ struct te {
   int _auxheld;
 
   // Block-capable families (Wyse, IBM 3151, PC-term): their own state,
-  // the status and label lines, and two settings: whether the host may
-  // read the screen back outside block mode, and whether the terminal
-  // starts in block mode.
+  // the status and label lines, and their settings: whether the host may
+  // read the screen back outside block mode, whether the terminal starts in
+  // block mode, whether CR feeds a line too.
   TEFAM fam;
   TELABELS labels;
   int readback;
   int sblockmode;
+  int addlf;  // IBM 3151: CR also feeds a line
 
   // Owner
   int _teowned;  // TEInit allocated the record
