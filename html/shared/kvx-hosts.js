@@ -14,7 +14,8 @@ export const PROTOCOLS = Object.freeze([
 ]);
 
 // The character-mode emulations that work here (the ANSI/VT family, the
-// Wyse family and its relatives), by their `emulate` setting.
+// Wyse family and its relatives, IBM 3151, PC-term, TTY), by their
+// `emulate` setting.
 export const EMULATIONS = Object.freeze([
   [30, 'xterm (colour)'],
   [11, 'Linux console'],
@@ -36,6 +37,11 @@ export const EMULATIONS = Object.freeze([
   [7, 'Televideo 912'],
   [28, 'ADDS Viewpoint'],
   [0, 'ADM-1'],
+  [20, 'IBM 3151'],
+  [21, 'IBM 3151, 25 rows'],
+  [3, 'IBM 3101'],
+  [4, 'PC-term'],
+  [6, 'TTY'],
 ]);
 
 export const DEFAULT_EMULATION = 30;
