@@ -42,7 +42,10 @@ const char kUsage[] =
     "and SSH may reach (defaults: any).\n"
     "   --session-memory <MiB>          : Address-space bound of a session process, 0 none (defaults: "
     "1024).\n"
-    "   --session-files <int>           : Open-file bound of a session process, 0 none (defaults: 256).\n";
+    "   --session-files <int>           : Open-file bound of a session process, 0 none (defaults: 256).\n"
+    "   --aux-devices <list>            : Serial devices sessions may use as the auxiliary port "
+    "(defaults: none).\n"
+    "   --aux-devices-file <file>       : The same, one device per line.\n";
 
 ServerOptions Args(std::vector<std::string> args, bool waitForStartup = true) {
   ServerOptions o;
