@@ -520,6 +520,23 @@ void wy50emwrite(te* t, const unsigned char* p, size_t n) {
         continue;
       }
     }
+    // The commonest sequences of forms (an attribute cell, a cursor
+    // address), as the byte machine takes them.
+    if (*p == 0x1B && end - p >= 3 && t->fam.st == W5_GROUND && !t->_prctrl && !t->unicodeContext.need &&
+        p[2] < 0x80) {
+      if (p[1] == 'G') {
+        t->fam.fullprot = 0;
+        w5_attrcell(t, w5_calcattr(t, p[2]), 0);
+        p += 3;
+        continue;
+      }
+      if (p[1] == '=' && end - p >= 4 && p[3] < 0x80) {
+        t->fam.fullprot = 0;
+        wy_address(t, p[2], p[3]);
+        p += 4;
+        continue;
+      }
+    }
     // CR and LF between runs of text, as the byte machine takes them.
     if ((*p == '\r' || *p == '\n') && w5_fastok(t) && !t->_vnlmode) {
       if (*p == '\r') {

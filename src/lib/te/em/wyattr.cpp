@@ -18,8 +18,9 @@
 static inline int wa_slot(te* t, int y) {
   const CHATTR* r = t->_vscreen[y];
   if (!r || r < t->_vbegscr || r >= t->_vendscr || t->_vcolmax < 1) return -1;
-  long s = (long)((r - t->_vbegscr) / t->_vcolmax);
-  return s < TE_MAXLINES ? (int)s : -1;
+  // A block holds at most 250 rows of 132 cells: 32-bit division.
+  unsigned s = (unsigned)(r - t->_vbegscr) / (unsigned)t->_vcolmax;
+  return s < (unsigned)TE_MAXLINES ? (int)s : -1;
 }
 
 void wa_sync(te* t) {
@@ -67,9 +68,13 @@ void wa_mark(te* t, int y) {
   if (s >= 0) t->fam.hint[s] = 1;
 }
 
-// First attribute cell of a row at or after x, or `cols`.
+// First attribute cell of a row at or after x, or `cols` (four cells a
+// step while none is among them).
 static inline int wa_findcell(const CHATTR* row, int x, int cols) {
-  for (int c = x; c < cols; c++)
+  int c = x;
+  for (; c + 4 <= cols; c += 4)
+    if ((row[c] | row[c + 1] | row[c + 2] | row[c + 3]) & CA_EMBED) break;
+  for (; c < cols; c++)
     if (row[c] & CA_EMBED) return c;
   return cols;
 }
