@@ -30,6 +30,11 @@ void app_block_free(app_block_state* state);
 struct app_block_deleter {
   void operator()(app_block_state* state) const { app_block_free(state); }
 };
+struct app_aux_port;  // the auxiliary port (auxport.h)
+void app_aux_free(app_aux_port* port);
+struct app_aux_deleter {
+  void operator()(app_aux_port* port) const { app_aux_free(port); }
+};
 class LumDict;
 class LumConnection;
 class CTe5250Ctrl;
@@ -178,7 +183,7 @@ struct app_s {
   bool hostReadsPaused = false;      // host reads wait: every browser is behind, or the auxiliary port
   bool browsersBehind = false;       // every browser is behind
   bool auxBehind = false;            // the auxiliary port's queue is full
-  struct app_aux_port* aux = nullptr;  // the auxiliary port (auxport.cpp)
+  std::unique_ptr<app_aux_port, app_aux_deleter> aux;  // the auxiliary port (auxport.cpp), owned
   bool unicodeTableMissing = false;  // the missing TCS-to-Unicode table was reported
 
   // ---- keyboard ----

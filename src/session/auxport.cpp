@@ -70,8 +70,15 @@ bool app_aux_allowed(const std::string& device) {
 // ---- the device
 
 static app_aux_port* aux_state(app_s* app) {
-  if (!app->aux) app->aux = new app_aux_port;
-  return app->aux;
+  if (!app->aux) app->aux.reset(new app_aux_port);
+  return app->aux.get();
+}
+
+void app_aux_free(app_aux_port* a) {
+  if (!a) return;
+  if (a->watch) event_free(a->watch);
+  if (a->fd >= 0) close(a->fd);
+  delete a;
 }
 
 static void aux_refuse(app_s* app, const std::string& why) {
@@ -119,7 +126,7 @@ static std::string aux_device(te* t) {
 }
 
 static void aux_close_now(app_s* app) {
-  app_aux_port* a = app->aux;
+  app_aux_port* a = app->aux.get();
   if (!a) return;
   if (a->watch) event_free(a->watch);
   a->watch = nullptr;
@@ -132,7 +139,7 @@ static void aux_close_now(app_s* app) {
 }
 
 static void aux_drain(app_s* app) {
-  app_aux_port* a = app->aux;
+  app_aux_port* a = app->aux.get();
   while (a->head < a->queue.size()) {
     ssize_t n = write(a->fd, a->queue.data() + a->head, a->queue.size() - a->head);
     if (n > 0) {
@@ -208,7 +215,7 @@ static int aux_open(te* t) {
 
 static int aux_write(te* t, const char* bytes, int n) {
   app_s* app = static_cast<app_s*>(t->app);
-  app_aux_port* a = app->aux;
+  app_aux_port* a = app->aux.get();
   if (!a || a->fd < 0 || n <= 0) return 0;
   size_t pending = a->queue.size() - a->head;
   if (pending + static_cast<size_t>(n) > kAppAuxCap) {
@@ -228,7 +235,7 @@ static int aux_write(te* t, const char* bytes, int n) {
 
 static void aux_close(te* t) {
   app_s* app = static_cast<app_s*>(t->app);
-  app_aux_port* a = app->aux;
+  app_aux_port* a = app->aux.get();
   if (!a || a->fd < 0) return;
   if (a->head < a->queue.size() && a->watch) {
     a->closing = true;  // after the queue

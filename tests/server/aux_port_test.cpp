@@ -1,10 +1,11 @@
 // The auxiliary port through the real binary, with a pseudo-terminal
 // standing in for the serial device: the bytes a host diverts with CSI 5 i
 // ... CSI 4 i (and the Wyse ESC d # ... DC4) arrive there in order and not
-// on the screen; a device that does not read for a while loses nothing (the
-// host waits); a device the server does not allow, or one that is not a
-// character device, is refused with a notice and the text stays on the
-// screen.
+// on the screen, and the line takes the configured settings; a device that
+// does not read for a while loses nothing (the host waits); a device the
+// server does not allow, one that is not a character device, or an allowed
+// name that is a symbolic link, is refused with a notice and the text stays
+// on the screen.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -12,7 +13,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -72,10 +75,10 @@ struct FakeSerial {
   std::string got;
 };
 
-std::string Config(int emulate, const std::string& device) {
+std::string Config(int emulate, const std::string& device, const std::string& line) {
   return "{\"kcf\":{\"commtype\":7,\"lines\":24,\"col\":80,\"emulate\":" + std::to_string(emulate) +
-         ",\"MBMode\":1,\"clearEmulator\":1,\"aux_devport\":" + kvxtest::JsonString(device) +
-         ",\"aux_baud\":9600,\"aux_wordlen\":8},\"connectToHost\":true}";
+         ",\"MBMode\":1,\"clearEmulator\":1,\"aux_devport\":" + kvxtest::JsonString(device) + "," + line +
+         "},\"connectToHost\":true}";
 }
 
 class AuxPort : public testing::Test {
@@ -87,9 +90,10 @@ class AuxPort : public testing::Test {
     options.args.insert(options.args.end(), extra.begin(), extra.end());
     server = std::make_unique<kvxtest::KavrixServer>(options);
   }
-  bool Open(TestBrowser& b, int emulate, const std::string& device) {
+  bool Open(TestBrowser& b, int emulate, const std::string& device,
+            const std::string& line = "\"aux_baud\":9600,\"aux_wordlen\":8") {
     if (!b.NewSession(server->port())) return false;
-    b.PostConfig(Config(emulate, device));
+    b.PostConfig(Config(emulate, device, line));
     return b.Attach() && b.WaitText("kvx$");
   }
   Home home;
@@ -125,30 +129,47 @@ TEST_F(AuxPort, DivertedBytesReachTheDeviceInOrderAndNothingIsLostWhenItIsSlow) 
   ASSERT_TRUE(b.WaitText("finished")) << b.Describe();
 }
 
-TEST_F(AuxPort, WyseDiversionEndsOnDC4) {
+TEST_F(AuxPort, WyseDiversionEndsOnDC4AndTheLineHasTheConfiguredSettings) {
   FakeSerial serial;
   ASSERT_FALSE(serial.path.empty());
+  // The stand-in starts with settings the session must change.
+  termios before{};
+  tcgetattr(serial.slave, &before);
+  cfsetospeed(&before, B38400);
+  before.c_oflag |= OPOST;
+  tcsetattr(serial.slave, TCSANOW, &before);
   Start({"--aux-devices", serial.path});
   TestBrowser b;
-  ASSERT_TRUE(Open(b, 17, serial.path)) << b.Describe();
+  ASSERT_TRUE(Open(b, 17, serial.path, "\"aux_baud\":19200,\"aux_wordlen\":7,\"aux_xon\":1")) << b.Describe();
   ASSERT_TRUE(b.Type("printf '\\033d#%s\\024' \"$(echo WYSE | tr A-Z a-z)\"; echo back\r"));
   ASSERT_TRUE(b.WaitText("back")) << b.Describe();
   EXPECT_EQ(serial.ReadUntil([](const std::string& s) { return s.size() >= 4; }), "wyse");
   EXPECT_LT(b.screen.Find("wyse"), 0);
+  termios line{};
+  ASSERT_EQ(tcgetattr(serial.slave, &line), 0);
+  EXPECT_EQ(cfgetospeed(&line), static_cast<speed_t>(B19200));
+  // (The data bits are not seen here: a pseudo-terminal keeps eight.)
+  EXPECT_EQ(line.c_oflag & OPOST, 0u) << "raw output";
+  EXPECT_NE(line.c_iflag & IXON, 0u) << "XON/XOFF";
 }
 
 TEST_F(AuxPort, DevicesTheServerDoesNotAllowAreRefusedAndTheTextStays) {
   std::string file = home.dir + "/not-a-device";
   std::ofstream(file) << "x";
-  std::ofstream(home.dir + "/aux.list") << "# allowed devices\n" << file << "\n";
+  // An allowed name that is a symbolic link is not followed, even to a
+  // character device.
+  std::string link = home.dir + "/printer";
+  ASSERT_EQ(symlink("/dev/null", link.c_str()), 0);
+  std::ofstream(home.dir + "/aux.list") << "# allowed devices\n" << file << "\n  " << link << "  # the printer\n";
   Start({"--aux-devices-file", home.dir + "/aux.list"});
-  for (const std::string& device : {std::string("/dev/null"), file}) {
+  for (const std::string& device : {std::string("/dev/null"), file, link}) {
     TestBrowser b;
     ASSERT_TRUE(Open(b, 30, device)) << b.Describe();
     ASSERT_TRUE(b.Type("printf '\\033[5i%s\\033[4i\\n' \"$(echo SHOWN | tr A-Z a-z)\"\r"));
     ASSERT_TRUE(b.WaitText("shown")) << b.Describe();
-    std::string why = device == file ? file + " is not a character device"
-                                     : "the server does not allow the device /dev/null";
+    std::string why = device == file   ? file + " is not a character device"
+                      : device == link ? "cannot open " + link + ": " + strerror(ELOOP)
+                                       : "the server does not allow the device /dev/null";
     EXPECT_NE(b.events.find("notice aux: Auxiliary port: " + why), std::string::npos) << b.events;
   }
   std::ifstream in(file);
