@@ -109,6 +109,34 @@ void ttyemout(te* t, int c) {
   tty_byte(t, c & 0xFF);
 }
 
+// Printable ASCII up to the cell before the last column, stored at once
+// (the last column wraps, which the byte path does).
+static size_t tty_bulk(te* t, const unsigned char* p, size_t n) {
+  int y = t->vdestline, x = t->vdestcol;
+  if (t->unicodeContext.need || y >= t->vlines || x >= t->vcols - 1) return 0;
+  int run = wy_ascii_run(p, (int)std::min<size_t>(n, (size_t)(t->vcols - 1 - x)));
+  if (run == 0) return 0;
+  CHATTR* row = t->_vscreen[y];
+  const CHATTR attr = t->_vcurattr;
+  if (t->pdisptab)
+    for (int i = 0; i < run; i++) row[x + i] = attr | (CHATTR)t->pdisptab[p[i]];
+  else
+    for (int i = 0; i < run; i++) row[x + i] = attr | p[i];
+  vid_touch_row(t, y, x, x + run - 1);
+  wy_setcur(t, y, x + run);
+  return (size_t)run;
+}
+
 void ttyemwrite(te* t, const unsigned char* p, size_t n) {
-  for (size_t i = 0; i < n; i++) tty_byte(t, p[i]);
+  size_t i = 0;
+  while (i < n) {
+    if ((unsigned)p[i] - 0x20u < 0x5Fu) {
+      size_t done = tty_bulk(t, p + i, n - i);
+      if (done) {
+        i += done;
+        continue;
+      }
+    }
+    tty_byte(t, p[i++]);
+  }
 }
