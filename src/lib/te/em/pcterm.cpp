@@ -576,6 +576,35 @@ void pcemout(te* t, int c) {
   pc_in(t, c);
 }
 
+// Printable ASCII in ground state with nothing that changes how a
+// character is written (protection, insert mode, graphics, a display table,
+// the printer, an open UTF-8 sequence), up to the cell before the last
+// column, stored at once; the last column wraps through the byte path.
+static size_t pc_bulk(te* t, const unsigned char* p, size_t n) {
+  const int y = t->vdestline, x = t->vdestcol;
+  if (t->fam.st != PS_GROUND || t->_prctrl || t->_protect || t->_vinsmode || t->_vcharset || t->pdisptab ||
+      t->unicodeContext.need || y >= t->vlines || x >= t->vcols - 1)
+    return 0;
+  int run = wy_ascii_run(p, (int)std::min<size_t>(n, (size_t)(t->vcols - 1 - x)));
+  if (run == 0) return 0;
+  CHATTR* row = t->_vscreen[y];
+  const CHATTR attr = t->_vcurattr | t->_dimattr;
+  for (int i = 0; i < run; i++) row[x + i] = attr | p[i];
+  vid_touch_row(t, y, x, x + run - 1);
+  wy_setcur(t, y, x + run);
+  return (size_t)run;
+}
+
 void pcemwrite(te* t, const unsigned char* p, size_t n) {
-  for (size_t i = 0; i < n; i++) pc_in(t, p[i]);
+  size_t i = 0;
+  while (i < n) {
+    if ((unsigned)p[i] - 0x20u < 0x5Fu) {
+      size_t done = pc_bulk(t, p + i, n - i);
+      if (done) {
+        i += done;
+        continue;
+      }
+    }
+    pc_in(t, p[i++]);
+  }
 }
