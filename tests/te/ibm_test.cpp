@@ -129,6 +129,17 @@ const Case kCases[] = {
      0,
      6,
      {{0, "0-0:8C 1-2:80 3-3:0C 4-79:00"}}},
+    {"text over attribute cells removes them and the fields merge",
+     IBM3151,
+     "\x1b"
+     "3\x41"
+     "ab\x1b"
+     "3\x40"
+     "cd\x1bHwxyz",
+     {"wxyzcd"},
+     0,
+     4,
+     {{0, "0-79:00"}}},
     {"a character attribute for the following characters",
      IBM3151,
      "a\x1b"

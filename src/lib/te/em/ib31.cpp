@@ -672,9 +672,49 @@ void ib31emout(te* t, int c) {
   wa_flush(t);
 }
 
+// Printable ASCII in ground state, where nothing changes how a character
+// is written (buffer addressing, the message line, protection, insert mode,
+// a display table, the printer), up to the cell before the last column or
+// to an attribute cell in field mode, stored at once with the attribute
+// ib_put gives it; the last column and attribute cells take the byte path.
+static size_t ib_bulk(te* t, const unsigned char* p, size_t n) {
+  TEFAM& f = t->fam;
+  const int y = t->vdestline, x = t->vdestcol;
+  if (f.st != IS_GROUND || f.bufon || f.msgline || t->_prctrl || t->_protect || t->_vinsmode || t->pdisptab ||
+      y >= t->vlines || x >= t->vcols - 1)
+    return 0;
+  int run = wy_ascii_run(p, (int)std::min<size_t>(n, (size_t)(t->vcols - 1 - x)));
+  if (run == 0) return 0;
+  if (!t->_blokmode && !t->_vmaskpar) t->vt.GL = 0;  // bit 7 is clear
+  const CHATTR cset = (CHATTR)(t->vt.CharSet[t->vt.GL & 1] & 0xF) << CA_CSET_SHIFT;
+  wa_row(t, y);
+  CHATTR* row = t->_vscreen[y];
+  int i = 0;
+  if (f.ibfield) {
+    for (; i < run && !(row[x + i] & CA_EMBED); i++) row[x + i] = (row[x + i] & CA_ATTRPART) | cset | p[i];
+  } else {
+    const CHATTR attr = f.ibattr & CA_ATTRPART & ~CA_PROT;
+    for (; i < run; i++) row[x + i] = attr | (row[x + i] & CA_PROT) | cset | p[i];
+  }
+  if (i == 0) return 0;
+  vid_touch_row(t, y, x, x + i - 1);
+  wy_setcur(t, y, x + i);
+  return (size_t)i;
+}
+
 void ib31emwrite(te* t, const unsigned char* p, size_t n) {
   wa_sync(t);
   t->fam.fullprot = 0;
-  for (size_t i = 0; i < n; i++) ib_in(t, p[i]);
+  size_t i = 0;
+  while (i < n) {
+    if ((unsigned)p[i] - 0x20u < 0x5Fu) {
+      size_t done = ib_bulk(t, p + i, n - i);
+      if (done) {
+        i += done;
+        continue;
+      }
+    }
+    ib_in(t, p[i++]);
+  }
   wa_flush(t);
 }
