@@ -9,6 +9,7 @@
 #include <openssl/ssl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,6 +28,7 @@
 #include "http.h"
 #include "localconnection.h"
 #include "metrics.h"
+#include "platform.h"
 #include "policy.h"
 #include "server.h"
 #include "stats.h"
@@ -50,6 +52,8 @@ static const char kUsage[] =
     "   --session-memory <MiB>          : Address-space bound of a session process, 0 none (defaults: "
     "1024).\n"
     "   --session-files <int>           : Open-file bound of a session process, 0 none (defaults: 256).\n"
+    "   --macro-directory <path>        : Directory of the macro files sessions may play (defaults: none, "
+    "macros only as text).\n"
     "   --aux-devices <list>            : Serial devices sessions may use as the auxiliary port "
     "(defaults: none).\n"
     "   --aux-devices-file <file>       : The same, one device per line.\n";
@@ -180,6 +184,21 @@ const LongOption kLongOptions[] = {
          return false;
        }
        kvx_options().sessionFiles = n;
+       return true;
+     }},
+    // Macro files are read only from this directory (sessions resolve the
+    // same path: they run in the server's working directory).
+    {"--macro-directory", true, true,
+     [](const char* v, std::string* e) {
+       char* real = realpath(v, nullptr);
+       struct stat st;
+       if (!real || stat(real, &st) != 0 || !S_ISDIR(st.st_mode)) {
+         *e = real ? "not a directory" : strerror(errno);
+         free(real);
+         return false;
+       }
+       app_set_macro_directory(real);
+       free(real);
        return true;
      }},
     // For the server's own use: the session's counters page, and the limits
