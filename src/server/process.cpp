@@ -22,6 +22,7 @@
 #include <new>
 
 #include "app.h"
+#include "auxport.h"
 #include "broker.h"
 #include "channel.h"
 #include "http.h"
@@ -52,7 +53,10 @@ static const char kUsage[] =
     "1024).\n"
     "   --session-files <int>           : Open-file bound of a session process, 0 none (defaults: 256).\n"
     "   --macro-directory <path>        : Directory of the macro files sessions may play (defaults: none, "
-    "macros only as text).\n";
+    "macros only as text).\n"
+    "   --aux-devices <list>            : Serial devices sessions may use as the auxiliary port "
+    "(defaults: none).\n"
+    "   --aux-devices-file <file>       : The same, one device per line.\n";
 
 int kvx_getpid() {
   return static_cast<int>(getpid());
@@ -146,6 +150,18 @@ const LongOption kLongOptions[] = {
      }},
     {"--allow-kinds", true, true,
      [](const char* v, std::string* e) { return kvx_policy_parse_kinds(v, &kvx_policy().kinds, e); }},
+    {"--aux-devices", true, true,
+     [](const char* v, std::string*) {
+       std::string list = v;
+       for (size_t a = 0; a <= list.size();) {
+         size_t b = list.find(',', a);
+         if (b == std::string::npos) b = list.size();
+         app_aux_allow(list.substr(a, b - a));
+         a = b + 1;
+       }
+       return true;
+     }},
+    {"--aux-devices-file", true, true, [](const char* v, std::string* e) { return app_aux_allow_file(v, e); }},
     {"--allow-hosts", true, true,
      [](const char* v, std::string* e) {
        if (!kvx_policy_parse_hosts(v, &kvx_policy().hosts, e)) return false;

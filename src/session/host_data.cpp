@@ -100,6 +100,8 @@ void app_oncom(app_s* app, int) {
       app_set_holding_data(app, true);
       break;
     }
+    // The auxiliary port cannot take more now: the rest waits until it has.
+    if (app->auxBehind) break;
   }
 
   if (total) kvx_stats_add(&kvx_stats()->hostBytes, total);

@@ -44,7 +44,10 @@ const char kUsage[] =
     "1024).\n"
     "   --session-files <int>           : Open-file bound of a session process, 0 none (defaults: 256).\n"
     "   --macro-directory <path>        : Directory of the macro files sessions may play (defaults: none, "
-    "macros only as text).\n";
+    "macros only as text).\n"
+    "   --aux-devices <list>            : Serial devices sessions may use as the auxiliary port "
+    "(defaults: none).\n"
+    "   --aux-devices-file <file>       : The same, one device per line.\n";
 
 ServerOptions Args(std::vector<std::string> args, bool waitForStartup = true) {
   ServerOptions o;

@@ -83,6 +83,7 @@ bool TestBrowser::Pump(const std::function<bool()>& done, double seconds) {
     }
     if (onFrame) onFrame(*f);
     if (f->action == 1 && !f->fields.empty()) events += "connected " + f->fields[0] + "\n";
+    if (f->action == 12 && f->fields.size() == 2) events += "notice " + f->fields[0] + ": " + f->fields[1] + "\n";
     if (f->action < kActGetEntry || f->action > kActShowError) continue;
     events += "prompt " + std::to_string(f->action) + "\n";
     prompts.push_back({f->action, f->fields});

@@ -84,7 +84,7 @@ class TestBrowser {
   std::function<void(const ChannelFrame&)> onFrame;
   std::vector<PromptSeen> prompts;
   std::string error;
-  std::string events;  // the connected frames and prompts, in order ("connected 1", "prompt 6")
+  std::string events;  // the connected frames, notices and prompts, in order ("connected 1", "prompt 6")
   std::string sessionId;
   int sessionPort = 0;
   int serverPort = 0;

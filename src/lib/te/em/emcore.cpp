@@ -5,6 +5,7 @@
 #include <string>
 
 #include "em/em.h"
+#include "em/teaux.h"
 #include "tcs.h"
 #include "vid/vid.h"
 
@@ -177,6 +178,7 @@ void EmReset(te* t, int emode) {
 
 void EmClose(te* t) {
   vblink(t, 0);
+  te_aux_close_port(t);
   freepages(t);
   vid_freescreen(t);
   sbfree(t);
