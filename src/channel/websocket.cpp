@@ -304,6 +304,11 @@ void kvx_channel_stop(app_s* app) {
   while (!app->kvx_clients.empty()) {
     kvx_client_t* client = app->kvx_clients.back();
     app->kvx_clients.pop_back();
+    // What is still queued (a last message) gets one more chance to leave.
+    if (client->bev && !app->sslEnabled) {
+      evbuffer* out = bufferevent_get_output(client->bev);
+      if (evbuffer_get_length(out) > 0) evbuffer_write(out, bufferevent_getfd(client->bev));
+    }
     kvx_client_free(client);
   }
 }

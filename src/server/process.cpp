@@ -5,6 +5,7 @@
 #include <event2/listener.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <sys/resource.h>
@@ -19,6 +20,7 @@
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <string>
 
 #include "app.h"
 #include "broker.h"
@@ -27,6 +29,7 @@
 #include "localconnection.h"
 #include "metrics.h"
 #include "policy.h"
+#include "relay.h"
 #include "server.h"
 #include "stats.h"
 #include "tetrace.h"
@@ -48,7 +51,12 @@ static const char kUsage[] =
     "and SSH may reach (defaults: any).\n"
     "   --session-memory <MiB>          : Address-space bound of a session process, 0 none (defaults: "
     "1024).\n"
-    "   --session-files <int>           : Open-file bound of a session process, 0 none (defaults: 256).\n";
+    "   --session-files <int>           : Open-file bound of a session process, 0 none (defaults: 256).\n"
+    "   --stop-timeout <seconds>        : How long a clean stop (SIGTERM) waits for the sessions (defaults: "
+    "10).\n"
+    "   --expose-sessions               : Session processes listen on the bind address, not on 127.0.0.1.\n"
+    "   --instance <name>               : Name of this instance, carried by its session identifiers "
+    "([a-z0-9], 1 to 16).\n";
 
 int kvx_getpid() {
   return static_cast<int>(getpid());
@@ -166,6 +174,28 @@ const LongOption kLongOptions[] = {
        kvx_options().sessionFiles = n;
        return true;
      }},
+    {"--instance", true, false,
+     [](const char* v, std::string* e) {
+       const size_t n = strlen(v);
+       if (n < 1 || n > 16 || strspn(v, "abcdefghijklmnopqrstuvwxyz0123456789") != n) {
+         *e = "expected 1 to 16 lower-case letters and digits";
+         return false;
+       }
+       kvx_options().instance = v;
+       return true;
+     }},
+    {"--stop-timeout", true, false,
+     [](const char* v, std::string* e) {
+       long n;
+       if (!opt_int(v, 1, 3600, &n, e)) return false;
+       kvx_options().stopSeconds = static_cast<int>(n);
+       return true;
+     }},
+    {"--expose-sessions", false, true,
+     [](const char*, std::string*) {
+       kvx_options().exposeSessions = true;
+       return true;
+     }},
     // For the server's own use: the session's counters page, and the limits
     // its shell gets back.
     {"--stats-fd", true, false,
@@ -253,6 +283,14 @@ int winmainloop(void*, int argc, char** argv) {
     return 1;
   }
   if (app->host_mode == 1 && options.statsFd >= 0) kvx_stats_attach(options.statsFd);
+  if (app->host_mode == 1 && app->sessionId == "-") {
+    const char* id = kvx_stats()->sessionId;
+    app->sessionId.assign(id, strnlen(id, sizeof kvx_stats()->sessionId));
+    if (app->sessionId.empty()) {
+      TE_Trace(TRACE_FAIL, "ERROR: No session identifier.\n");
+      return 1;
+    }
+  }
   int status = listen();
   kvx_free_working_dir();
   return status;
@@ -353,6 +391,8 @@ static int listener_bind(const char* address, int port) {
 // fails at once: rather than spin (with a warning per try), the listener
 // rests for a second and then takes connections again.
 static event* g_acceptPause = nullptr;
+// The bound of a clean stop, once one has begun.
+static event* g_stopTimer = nullptr;
 
 static void listener_resume(evutil_socket_t, short, void* arg) {
   evconnlistener_enable(static_cast<evconnlistener*>(arg));
@@ -373,7 +413,7 @@ static void listener_error(evconnlistener* listener, void*) {
 static void listener_stop(app_s* app) {
   if (g_acceptPause) event_free(g_acceptPause);
   g_acceptPause = nullptr;
-  evhtp_unbind_socket(app->htp);
+  if (app->htp && app->htp->server) evhtp_unbind_socket(app->htp);
 }
 
 // Binds and starts accepting; logs one error line and returns false when the
@@ -403,17 +443,58 @@ static void register_server_routes(app_s* app) {
   evhtp_set_cb(app->htp, "/load_config", relay_load_config, nullptr);
   evhtp_set_cb(app->htp, "/get_config_values", relay_request, nullptr);
   evhtp_set_cb(app->htp, "/load_capture", relay_request, nullptr);
+  evhtp_set_cb(app->htp, "/get_te_channel", relay_channel, nullptr);
   evhtp_set_cb(app->htp, "/metrics", metrics, nullptr);
   evhtp_set_cb(app->htp, "/healthz", healthz, nullptr);
   evhtp_set_gencb(app->htp, handle_get_request, const_cast<char*>("ui"));
 }
 
+// The session's own requests need the session's identifier, the secret
+// its browsers hold, as the query argument "session"; without it they are
+// refused with 403 and a log line.
+static bool session_secret_ok(evhtp_request_t* req) {
+  const char* given = req->uri && req->uri->query ? evhtp_kv_find(req->uri->query, "session") : nullptr;
+  const std::string& own = gApp->sessionId;
+  if (!given || strlen(given) != own.size()) return false;
+  return CRYPTO_memcmp(given, own.data(), own.size()) == 0;
+}
+
+static void session_refuse(evhtp_request_t* req, bool channel) {
+  char peer[64] = "unknown";
+  evhtp_connection_t* conn = evhtp_request_get_connection(req);
+  if (conn && conn->saddr && conn->saddr->sa_family == AF_INET)
+    inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(conn->saddr)->sin_addr, peer, sizeof peer);
+  const char* path = req->uri && req->uri->path && req->uri->path->full ? req->uri->path->full : "";
+  TE_Trace(TRACE_FAIL, "[%d] - Refused %s from [%s]: the session identifier is missing or wrong.\n",
+           kvx_getpid(), path, peer);
+  if (!channel) {
+    evbuffer_drain(req->buffer_in, evbuffer_get_length(req->buffer_in));
+    send_json_response(req, nullptr, KVX_STATUS_FORBIDDEN);
+    return;
+  }
+  static const char kText[] = "Forbidden: the session identifier is missing or wrong.";
+  evbuffer_add(req->buffer_out, kText, sizeof kText - 1);
+  evhtp_headers_add_header(
+      req->headers_out, evhtp_header_new("Content-Length", std::to_string(sizeof kText - 1).c_str(), 0, 1));
+  log_request_info(req, EVHTP_RES_FORBIDDEN);
+  kvx_send_reply(req, EVHTP_RES_FORBIDDEN);
+}
+
+template <evhtp_callback_cb handler, bool channel>
+static void session_guarded(evhtp_request_t* req, void* arg) {
+  if (!session_secret_ok(req)) {
+    session_refuse(req, channel);
+    return;
+  }
+  handler(req, arg);
+}
+
 static void register_session_routes(app_s* app) {
-  evhtp_set_cb(app->htp, "/shutdown_session", shutdown_session, nullptr);
-  evhtp_set_cb(app->htp, "/load_config", load_config, nullptr);
-  evhtp_set_cb(app->htp, "/get_config_values", get_config_values, nullptr);
-  evhtp_set_cb(app->htp, "/load_capture", load_capture, nullptr);
-  evhtp_set_cb(app->htp, "/get_te_channel", get_te_channel, nullptr);
+  evhtp_set_cb(app->htp, "/shutdown_session", session_guarded<shutdown_session, false>, nullptr);
+  evhtp_set_cb(app->htp, "/load_config", session_guarded<load_config, false>, nullptr);
+  evhtp_set_cb(app->htp, "/get_config_values", session_guarded<get_config_values, false>, nullptr);
+  evhtp_set_cb(app->htp, "/load_capture", session_guarded<load_capture, false>, nullptr);
+  evhtp_set_cb(app->htp, "/get_te_channel", session_guarded<get_te_channel, true>, nullptr);
   evhtp_set_gencb(app->htp, handle_get_request, const_cast<char*>("console"));
 }
 
@@ -512,7 +593,9 @@ int listen() {
       status = 1;
     }
   } else if (ready) {
-    if (listener_start(app, app->bindAddress.c_str(), 0)) {
+    // Loopback alone, unless the sessions are exposed as they once were.
+    const char* address = kvx_options().exposeSessions ? app->bindAddress.c_str() : "127.0.0.1";
+    if (listener_start(app, address, 0)) {
       printf("Child process [%d] starting HTTP service, listening on port [%d].\n", kvx_getpid(),
              app->listenPort);
       fflush(stdout);
@@ -537,6 +620,9 @@ int listen() {
   }
 
   // Teardown.
+  if (g_stopTimer) event_free(g_stopTimer);
+  g_stopTimer = nullptr;
+  kvx_relay_teardown();
   broker_teardown(app);
   listener_stop(app);
   for (event* ev : signals)
@@ -555,6 +641,8 @@ int listen() {
 
 // ---- signals ----
 
+static void server_stop(app_s* app);
+
 void handle_shutdown(evutil_socket_t sig, short, void* arg) {
   app_s* app = static_cast<app_s*>(arg);
   if (app->host_mode == 1) {
@@ -562,14 +650,37 @@ void handle_shutdown(evutil_socket_t sig, short, void* arg) {
     event_base_loopbreak(app->evbase);
     return;
   }
-  if (!app->kvx_sessions.empty()) {
+  if (!app->kvx_sessions.empty() || (sig == SIGTERM && kvx_relay_count() > 0)) {
     TE_Trace(TRACE_PRINT, "Recived signal [%d], waiting for child processes.\n", static_cast<int>(sig));
-    if (sig == SIGTERM) post_http_chld_shutdown_events();
+    if (sig == SIGTERM) server_stop(app);
     app->shutdown = true;
     return;
   }
   TE_Trace(TRACE_PRINT, "Recieved signal [%d], no active TE sessions, stopping.\n", static_cast<int>(sig));
   event_base_loopbreak(app->evbase);
+}
+
+// A clean stop (SIGTERM): no new connections, every session is asked to
+// end (it tells its browsers), and whatever is still there when the stop
+// bound has passed is killed, so that the server is gone within it.
+static void server_stop_bound(evutil_socket_t, short, void* arg) {
+  app_s* app = static_cast<app_s*>(arg);
+  TE_Trace(TRACE_FAIL, "[%d] - Stop bound of %d seconds reached: ending %zu session processes.\n",
+           kvx_getpid(), kvx_options().stopSeconds, app->kvx_sessions.size());
+  for (kvx_session_t* s : app->kvx_sessions) kill(s->pid, SIGKILL);
+  event_base_loopbreak(app->evbase);
+}
+
+static void server_stop(app_s* app) {
+  // The listening socket goes: new connections are refused at once, the
+  // ones already open carry on.
+  if (g_acceptPause) evtimer_del(g_acceptPause);
+  if (app->htp && app->htp->server) evhtp_unbind_socket(app->htp);
+  post_http_chld_shutdown_events();
+  if (g_stopTimer) return;
+  g_stopTimer = evtimer_new(app->evbase, server_stop_bound, app);
+  timeval bound = {kvx_options().stopSeconds, 0};
+  if (g_stopTimer) evtimer_add(g_stopTimer, &bound);
 }
 
 void handle_child_shutdown(evutil_socket_t, short, void* arg) {
@@ -588,7 +699,8 @@ void handle_child_shutdown(evutil_socket_t, short, void* arg) {
 // Answers relayed from a session that has just ended are still passed on
 // before the loop stops.
 void kvx_stop_when_drained(app_s* app) {
-  if (app->host_mode != 0 || !app->shutdown || !app->kvx_sessions.empty() || app->loopbackInFlight > 0)
+  if (app->host_mode != 0 || !app->shutdown || !app->kvx_sessions.empty() || app->loopbackInFlight > 0 ||
+      kvx_relay_count() > 0)
     return;
   TE_Trace(TRACE_PRINT, "Child processes have been stopped, stoping...\n");
   event_base_loopbreak(app->evbase);
@@ -604,7 +716,8 @@ static bool post_accept_is_own(int fd) {
   sockaddr_in local, peer;
   socklen_t len = sizeof local, peerLen = sizeof peer;
   in_addr own;
-  if (inet_pton(AF_INET, kvx_loopback_address(), &own) != 1 ||
+  const char* ownAddress = gApp->host_mode == 1 ? kvx_session_address() : kvx_loopback_address();
+  if (inet_pton(AF_INET, ownAddress, &own) != 1 ||
       getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) != 0 || local.sin_family != AF_INET ||
       getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLen) != 0 || peer.sin_family != AF_INET)
     return false;

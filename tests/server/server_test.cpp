@@ -42,7 +42,12 @@ const char kUsage[] =
     "and SSH may reach (defaults: any).\n"
     "   --session-memory <MiB>          : Address-space bound of a session process, 0 none (defaults: "
     "1024).\n"
-    "   --session-files <int>           : Open-file bound of a session process, 0 none (defaults: 256).\n";
+    "   --session-files <int>           : Open-file bound of a session process, 0 none (defaults: 256).\n"
+    "   --stop-timeout <seconds>        : How long a clean stop (SIGTERM) waits for the sessions (defaults: "
+    "10).\n"
+    "   --expose-sessions               : Session processes listen on the bind address, not on 127.0.0.1.\n"
+    "   --instance <name>               : Name of this instance, carried by its session identifiers "
+    "([a-z0-9], 1 to 16).\n";
 
 ServerOptions Args(std::vector<std::string> args, bool waitForStartup = true) {
   ServerOptions o;
@@ -319,36 +324,45 @@ TEST(Https, GeneratedCertificateServesAndRefusesPlainText) {
   EXPECT_EQ(r.status, 200);
   EXPECT_EQ(r.header("Content-Type"), "text/html; charset=utf-8");
   EXPECT_FALSE(HttpRequest(s.port(), "GET", "/").ok);
-  EXPECT_EQ(EnvelopeCode(PostJson(s.port(), "/list_sessions", "{\"deviceId\":\"\"}", tls).body), 0);
+  EXPECT_EQ(EnvelopeCode(PostJson(s.port(), "/list_sessions", "{\"deviceId\":\"d\"}", tls).body), 0);
 }
 
 TEST(Https, ClientCertificatesAreRequiredExceptOnLoopback) {
-  ServerOptions o;
-  o.tls = true;
-  o.args = {"-p", "0", "-c", "server", "-C"};  // key inside the certificate file
-  KavrixServer s(o);
-  ASSERT_GT(s.port(), 0) << s.err();
-  TlsOptions tls;
-  tls.enabled = true;
-  EXPECT_EQ(HttpRequest(s.port(), "GET", "/", "", {}, tls, "127.0.0.1").status, 200);
-  // 127.0.0.2 reaches the same listener through a local address other than 127.0.0.1.
-  EXPECT_FALSE(HttpRequest(s.port(), "GET", "/", "", {}, tls, "127.0.0.2").ok);
-  TlsOptions withCert = tls;
-  withCert.certFile = s.dir() + "/certs/client.pem";
-  withCert.keyFile = s.dir() + "/certs/client-key.pem";
-  EXPECT_EQ(HttpRequest(s.port(), "GET", "/", "", {}, withCert, "127.0.0.2").status, 200);
+  for (bool exposed : {false, true}) {
+    SCOPED_TRACE(exposed ? "sessions exposed" : "sessions on loopback");
+    ServerOptions o;
+    o.tls = true;
+    o.args = {"-p", "0", "-c", "server", "-C"};  // key inside the certificate file
+    if (exposed) o.args.push_back("--expose-sessions");
+    KavrixServer s(o);
+    ASSERT_GT(s.port(), 0) << s.err();
+    TlsOptions tls;
+    tls.enabled = true;
+    EXPECT_EQ(HttpRequest(s.port(), "GET", "/", "", {}, tls, "127.0.0.1").status, 200);
+    // 127.0.0.2 reaches the same listener through a local address other than 127.0.0.1.
+    EXPECT_FALSE(HttpRequest(s.port(), "GET", "/", "", {}, tls, "127.0.0.2").ok);
+    TlsOptions withCert = tls;
+    withCert.certFile = s.dir() + "/certs/client.pem";
+    withCert.keyFile = s.dir() + "/certs/client-key.pem";
+    EXPECT_EQ(HttpRequest(s.port(), "GET", "/", "", {}, withCert, "127.0.0.2").status, 200);
 
-  // A session process's port carries the channel: the same rule holds there,
-  // while the server's own requests to it (the report, relayed requests) pass.
-  HttpResponse created = PostJson(s.port(), "/new_session", "{\"deviceId\":\"cert\"}", tls);
-  ASSERT_EQ(EnvelopeCode(created.body), 0) << created.body << s.err();
-  int childPort = JsonInt(created.body, "content.port");
-  std::string id = JsonText(created.body, "content.sessionId");
-  EXPECT_EQ(HttpRequest(childPort, "GET", "/", "", {}, tls, "127.0.0.1").status, 200);
-  EXPECT_FALSE(HttpRequest(childPort, "GET", "/", "", {}, tls, "127.0.0.2").ok);
-  EXPECT_EQ(HttpRequest(childPort, "GET", "/", "", {}, withCert, "127.0.0.2").status, 200);
-  HttpResponse down = PostJson(s.port(), "/shutdown_session?session=" + id, "", tls);
-  EXPECT_EQ(EnvelopeCode(down.body), 0) << down.body;
+    // A session process listens on 127.0.0.1 alone, where the server's own
+    // requests to it (the report, relayed requests) need no certificate.
+    // Exposed, it listens where the server does, and the same rule as on
+    // the server's port holds there.
+    HttpResponse created = PostJson(s.port(), "/new_session", "{\"deviceId\":\"cert\"}", tls);
+    ASSERT_EQ(EnvelopeCode(created.body), 0) << created.body << s.err();
+    int childPort = JsonInt(created.body, "content.port");
+    std::string id = JsonText(created.body, "content.sessionId");
+    EXPECT_EQ(HttpRequest(childPort, "GET", "/", "", {}, tls, "127.0.0.1").status, 200);
+    EXPECT_FALSE(HttpRequest(childPort, "GET", "/", "", {}, tls, "127.0.0.2").ok);
+    EXPECT_EQ(HttpRequest(childPort, "GET", "/", "", {}, withCert, "127.0.0.2").status, exposed ? 200 : 0);
+    // The channel through the server's port.
+    WsClient ws;
+    EXPECT_EQ(ws.HandshakePath(s.port(), "/get_te_channel?session=" + id, "teCtrl", tls).status, 101);
+    HttpResponse down = PostJson(s.port(), "/shutdown_session?session=" + id, "", tls);
+    EXPECT_EQ(EnvelopeCode(down.body), 0) << down.body;
+  }
 }
 
 TEST(Signals, StopWithoutSessions) {

@@ -54,7 +54,8 @@ HttpResponse TestBrowser::GetConfigValues(const std::string& keysArray) {
 }
 
 bool TestBrowser::Attach() {
-  return ws.Handshake(sessionPort).status == 101;
+  // Through the server's port, as the page does.
+  return ws.HandshakePath(serverPort, "/get_te_channel?session=" + sessionId).status == 101;
 }
 
 bool TestBrowser::Send(int action, const std::vector<std::string>& fields) {

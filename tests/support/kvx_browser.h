@@ -57,7 +57,8 @@ class TestBrowser {
   HttpResponse PostConfig(const std::string& body);
   std::future<HttpResponse> PostConfigAsync(const std::string& body);
   HttpResponse GetConfigValues(const std::string& keysArray);
-  // Opens the channel (WebSocket upgrade with "teCtrl").
+  // Opens the channel (WebSocket upgrade with "teCtrl") through the
+  // server's port.
   bool Attach();
 
   // Reads frames until `done` holds; prompts are answered from `answers`

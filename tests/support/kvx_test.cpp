@@ -19,6 +19,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <random>
 #include <regex>
 #include <sstream>
@@ -178,8 +180,8 @@ bool KavrixServer::WaitForOutput(const std::string& text, double seconds, bool i
 }
 
 int KavrixServer::ChildPid(int port, double seconds) {
-  std::regex re(R"(Child process \[(\d+)\] starting HTTP service, listening on port \[)" + std::to_string(port) +
-                R"(\])");
+  std::regex re(R"(Child process \[(\d+)\] starting HTTP service, listening on port \[)" +
+                std::to_string(port) + R"(\])");
   int pid = -1;
   WaitFor(
       [&] {
@@ -360,7 +362,28 @@ HttpResponse HttpRequest(int port, const std::string& method, const std::string&
     if (ParseResponse(r.raw, &r, true)) break;
   }
   r.ok = ParseResponse(r.raw, &r, false);
+  if (path.rfind("/new_session", 0) == 0 && r.status == 200) {
+    const std::string id = JsonText(r.body, "content.sessionId");
+    const int sessionPort = JsonInt(r.body, "content.port", 0);
+    if (!id.empty() && sessionPort > 0) RememberSession(sessionPort, id);
+  }
   return r;
+}
+
+namespace {
+std::mutex g_sessionsLock;
+std::map<int, std::string> g_sessionIds;
+}  // namespace
+
+void RememberSession(int sessionPort, const std::string& id) {
+  std::lock_guard<std::mutex> lock(g_sessionsLock);
+  g_sessionIds[sessionPort] = id;
+}
+
+std::string SessionIdOfPort(int sessionPort) {
+  std::lock_guard<std::mutex> lock(g_sessionsLock);
+  auto it = g_sessionIds.find(sessionPort);
+  return it == g_sessionIds.end() ? std::string() : it->second;
 }
 
 HttpResponse PostJson(int port, const std::string& path, const std::string& json, const TlsOptions& tls) {
@@ -396,11 +419,19 @@ std::string WsEncode(int op, const std::string& payload, bool mask, int lengthFo
 
 HttpResponse WsClient::Handshake(int port, const std::string& protocol, const TlsOptions& tls,
                                  const std::string& key, const std::string& upgrade) {
+  const std::string id = SessionIdOfPort(port);
+  return HandshakePath(port, id.empty() ? "/get_te_channel" : "/get_te_channel?session=" + id, protocol, tls,
+                       key, upgrade);
+}
+
+HttpResponse WsClient::HandshakePath(int port, const std::string& path, const std::string& protocol,
+                                     const TlsOptions& tls, const std::string& key,
+                                     const std::string& upgrade) {
   HttpResponse r;
   if (!conn.Open(port, tls)) return r;
-  std::string req =
-      "GET /get_te_channel HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: Upgrade\r\nUpgrade: " + upgrade +
-      "\r\nSec-WebSocket-Version: 13\r\nSec-WebSocket-Key: " + key + "\r\n";
+  std::string req = "GET " + path +
+                    " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: Upgrade\r\nUpgrade: " + upgrade +
+                    "\r\nSec-WebSocket-Version: 13\r\nSec-WebSocket-Key: " + key + "\r\n";
   if (!protocol.empty()) req += "Sec-WebSocket-Protocol: " + protocol + "\r\n";
   req += "\r\n";
   conn.Write(req);

@@ -88,6 +88,10 @@ HttpResponse HttpRequest(int port, const std::string& method, const std::string&
                          const std::string& body = "", const std::map<std::string, std::string>& headers = {},
                          const TlsOptions& tls = {}, const std::string& host = "127.0.0.1");
 HttpResponse PostJson(int port, const std::string& path, const std::string& json, const TlsOptions& tls = {});
+// Session identifiers by the port of their session process, as "/new_session"
+// answered them to HttpRequest (which remembers them).
+void RememberSession(int sessionPort, const std::string& id);
+std::string SessionIdOfPort(int sessionPort);
 
 // ---- a connected socket (plain or TLS) ----
 
@@ -131,10 +135,18 @@ std::string WsEncode(int op, const std::string& payload, bool mask = true, int l
 
 class WsClient {
  public:
-  // The upgrade request; `protocol` empty = no Sec-WebSocket-Protocol header.
+  // The upgrade request of the channel of the session listening on `port`,
+  // naming the session's identifier as its browser does (the one
+  // "/new_session" answered for that port, when this process asked);
+  // `protocol` empty = no Sec-WebSocket-Protocol header.
   HttpResponse Handshake(int port, const std::string& protocol = "teCtrl", const TlsOptions& tls = {},
                          const std::string& key = "dGhlIHNhbXBsZSBub25jZQ==",
                          const std::string& upgrade = "websocket");
+  // The upgrade request for any path ("/get_te_channel?session=<id>" on the
+  // server's port is the relayed channel).
+  HttpResponse HandshakePath(int port, const std::string& path, const std::string& protocol = "teCtrl",
+                             const TlsOptions& tls = {}, const std::string& key = "dGhlIHNhbXBsZSBub25jZQ==",
+                             const std::string& upgrade = "websocket");
   bool Send(int op, const std::string& payload) { return conn.Write(WsEncode(op, payload)); }
   // Sends the bytes one write per byte.
   bool SendSplit(const std::string& bytes);

@@ -6,6 +6,8 @@
 
 #include <evhtp/evhtp.h>
 
+#include <string>
+
 #include "json.h"
 
 enum KVX_STATUS {
@@ -78,6 +80,8 @@ js_value_s* get_json_body(evhtp_request_t* req);
 
 void lum_add_evhtp_hdrs(evhtp_headers_t* headers, const lum_hdr* list);
 void log_request_info(evhtp_request_t* req, evhtp_res status);
+// A raw query as the access log shows it: session identifiers cut short.
+std::string kvx_log_query(const char* raw);
 
 // Static files under html/<root>, falling back to html/shared; `root` is a
 // const char* ("ui" or "console").
