@@ -36,8 +36,10 @@
 #include "stats.h"
 #include "tetrace.h"
 
+// "Kavrix" in the working directory when it is there (a development tree),
+// else the program that runs now, wherever it was installed.
 const char* _get_kavrix_exe_path() {
-  return "Kavrix";
+  return access("Kavrix", F_OK) == 0 ? "Kavrix" : "/proc/self/exe";
 }
 
 // ---- the session table ----
@@ -307,7 +309,8 @@ void new_session(evhtp_request_t* req, void*) {
   const std::string shellLimits = broker_rlim_text(RLIMIT_AS) + ":" + broker_rlim_text(RLIMIT_NOFILE);
   // The identifier goes by the counters page when there is one ("-a -").
   if (stats) snprintf(stats->sessionId, sizeof stats->sessionId, "%s", id);
-  std::vector<const char*> argv = {_get_kavrix_exe_path(), "-a", stats ? "-" : id,        "-p",
+  const char* program = _get_kavrix_exe_path();
+  std::vector<const char*> argv = {"Kavrix", "-a", stats ? "-" : id,        "-p",
                                    port.c_str(),           "-b", app->bindAddress.c_str()};
   if (!app->certificateName.empty()) {
     argv.push_back("-c");
@@ -344,7 +347,7 @@ void new_session(evhtp_request_t* req, void*) {
   if (pid == 0) {
     broker_close_inherited(statsFd);
     broker_limit_child();
-    execve(_get_kavrix_exe_path(), const_cast<char* const*>(argv.data()), const_cast<char* const*>(envp));
+    execve(program, const_cast<char* const*>(argv.data()), const_cast<char* const*>(envp));
     fprintf(stderr, "Failed to overlay process: %s\n", strerror(errno));
     _exit(1);
   }

@@ -28,6 +28,7 @@
 #include "http.h"
 #include "localconnection.h"
 #include "metrics.h"
+#include "platform.h"
 #include "policy.h"
 #include "relay.h"
 #include "server.h"
@@ -282,6 +283,9 @@ int winmainloop(void*, int argc, char** argv) {
     TE_Trace(TRACE_FAIL, "ERROR: Unable to read the working directory: %s\n", strerror(errno));
     return 1;
   }
+  char* codepage = get_path("codepage.dat");
+  app_set_codepage_file_path(codepage);
+  free(codepage);
   if (app->host_mode == 1 && options.statsFd >= 0) kvx_stats_attach(options.statsFd);
   if (app->host_mode == 1 && app->sessionId == "-") {
     const char* id = kvx_stats()->sessionId;

@@ -182,17 +182,26 @@ TEST(Broker, ReportDeadlineEndsTheChild) {
   EXPECT_TRUE(s.WaitForOutput("stopped with exit status [9]"));
 }
 
-TEST(Broker, MissingExecutableFailsAtOnce) {
+// A session program in the working directory that cannot run fails the
+// session at once; without one, sessions start from the server's own
+// program.
+TEST(Broker, UnrunnableExecutableFailsAtOnce) {
   ServerOptions o;
   o.linkExecutable = false;
   KavrixServer s(o);
+  std::ofstream(s.dir() + "/Kavrix") << "not a program\n";  // and not executable
   HttpResponse r = PostJson(s.port(), "/new_session", "{\"deviceId\":\"x\"}");
   EXPECT_EQ(r.status, 500);
   EXPECT_EQ(r.body,
             "{\"code\":6,\"message\":\"Error creating session [session process ended before reporting].\"}");
-  EXPECT_NE(s.err().find("Failed to overlay process: No such file or directory\n"), std::string::npos);
+  EXPECT_NE(s.err().find("Failed to overlay process: Permission denied\n"), std::string::npos) << s.err();
   EXPECT_TRUE(s.WaitForOutput("stopped with exit status [256].\n"));
   EXPECT_EQ(List(s.port(), "x"), "{\"code\":0,\"content\":[],\"message\":\"success\"}");
+
+  unlink((s.dir() + "/Kavrix").c_str());
+  Session a = NewSession(s.port(), "x");
+  EXPECT_TRUE(IsHexId(a.id)) << a.body << s.err();
+  EXPECT_GT(s.ChildPid(a.port), 0);
 }
 
 TEST(Broker, ChildCommandLineCarriesTheTlsOptions) {

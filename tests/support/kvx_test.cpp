@@ -88,8 +88,10 @@ KavrixServer::KavrixServer(ServerOptions options) {
   if (!mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
   dir_ = tmpl;
   const std::string src = KVX_SOURCE_DIR, bin = KVX_BINARY_DIR;
-  fs::create_symlink(options.html.empty() ? src + "/html" : options.html, dir_ + "/html");
-  if (fs::exists(src + "/codepage.dat")) fs::create_symlink(src + "/codepage.dat", dir_ + "/codepage.dat");
+  if (options.linkData) {
+    fs::create_symlink(options.html.empty() ? src + "/html" : options.html, dir_ + "/html");
+    if (fs::exists(src + "/codepage.dat")) fs::create_symlink(src + "/codepage.dat", dir_ + "/codepage.dat");
+  }
   fs::create_directories(dir_ + "/certs");
   if (options.tls) GenerateCerts(dir_ + "/certs");
   if (!options.fakeChild.empty()) {
@@ -98,7 +100,7 @@ KavrixServer::KavrixServer(ServerOptions options) {
   } else if (options.linkExecutable) {
     fs::create_symlink(bin + "/Kavrix", dir_ + "/Kavrix");
   }
-  std::string exe = bin + "/Kavrix";
+  std::string exe = options.program.empty() ? bin + "/Kavrix" : options.program;
   std::vector<std::string> args = {"Kavrix"};
   args.insert(args.end(), options.args.begin(), options.args.end());
   pid_ = fork();

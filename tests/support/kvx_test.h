@@ -25,6 +25,8 @@ struct ServerOptions {
   bool waitForStartup = true;  // wait for the start-up line and read the port from it
   std::string html;            // document tree to link as html/ (default: the repository's)
   std::string home;            // HOME of the server (and so of its shells); empty = inherited
+  std::string program;         // the executable to run; empty = the build's Kavrix
+  bool linkData = true;        // html/ and codepage.dat in the working directory
 };
 
 class KavrixServer {

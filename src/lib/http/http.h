@@ -94,7 +94,10 @@ bool kvx_path_is_safe(const char* path);
 bool kvx_set_working_dir();
 void kvx_free_working_dir();
 const char* kvx_working_dir();
-// "<working directory>/<relative path>", newly allocated (free()).
+// The data directory of the installation the program runs from, or null.
+const char* kvx_data_dir();
+// "<working directory>/<relative path>", or the same path under the data
+// directory when only that exists; newly allocated (free()).
 char* get_path(const char* format, ...) __attribute__((format(printf, 1, 2)));
 char* get_path_for_cert(const char* name);
 
