@@ -87,6 +87,7 @@ class TestBrowser {
   std::string sessionId;
   int sessionPort = 0;
   int serverPort = 0;
+  TlsOptions tls;  // the server's port speaks TLS (set before NewSession)
 };
 
 // A JSON text literal.

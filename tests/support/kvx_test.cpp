@@ -81,6 +81,110 @@ void GenerateCerts(const std::string& d) {
       q);
 }
 
+// ---- nginx in front ----
+
+// A TCP port of 127.0.0.1 that was free a moment ago.
+static int NginxFreePort() {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sin{};
+  sin.sin_family = AF_INET;
+  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof sin;
+  int port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len) == 0)
+    port = ntohs(sin.sin_port);
+  close(fd);
+  return port;
+}
+
+static std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+NginxProxy::NginxProxy(const std::string& example, const std::map<int, int>& ports,
+                       const std::string& certsDir) {
+  if (access("/usr/sbin/nginx", X_OK) != 0) {
+    error = "needs nginx (scripts/install-deps.sh test)";
+    return;
+  }
+  char tmpl[] = "/tmp/kvxnginx.XXXXXX";
+  if (!mkdtemp(tmpl)) {
+    error = "mkdtemp failed";
+    return;
+  }
+  dir_ = tmpl;
+  // Run as root, nginx's workers take another user, who must reach the
+  // temporary directories below.
+  chmod(dir_.c_str(), 0755);
+  std::string conf = ReadWhole(example);
+  if (conf.empty()) {
+    error = "no example configuration at " + example;
+    return;
+  }
+  for (auto [from, to] : ports)
+    conf = std::regex_replace(conf, std::regex("127\\.0\\.0\\.1:" + std::to_string(from) + "\\b"),
+                              "127.0.0.1:" + std::to_string(to));
+  port_ = NginxFreePort();
+  conf = std::regex_replace(conf, std::regex("listen 443 ssl;"),
+                            "listen 127.0.0.1:" + std::to_string(port_) + " ssl;");
+  conf = std::regex_replace(conf, std::regex("/etc/kavrix/certs/"), certsDir + "/");
+  std::ofstream(dir_ + "/kavrix.conf") << conf;
+  std::ofstream(dir_ + "/nginx.conf")
+      << "worker_processes 1;\npid " << dir_ << "/nginx.pid;\nerror_log " << dir_
+      << "/error.log info;\nevents { worker_connections 1024; }\nhttp {\n  access_log " << dir_
+      << "/access.log;\n  client_body_temp_path " << dir_ << "/body;\n  proxy_temp_path " << dir_
+      << "/proxy;\n  fastcgi_temp_path " << dir_ << "/fastcgi;\n  uwsgi_temp_path " << dir_
+      << "/uwsgi;\n  scgi_temp_path " << dir_ << "/scgi;\n  include " << dir_ << "/kavrix.conf;\n}\n";
+  pid_ = fork();
+  if (pid_ == 0) {
+    setpgid(0, 0);
+    int out = open((dir_ + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(out, 1);
+    dup2(out, 2);
+    execl("/usr/sbin/nginx", "nginx", "-p", (dir_ + "/").c_str(), "-e", (dir_ + "/error.log").c_str(), "-c",
+          (dir_ + "/nginx.conf").c_str(), "-g", "daemon off;", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  bool up = WaitFor(
+      [&] {
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+          pid_ = -1;
+          return true;
+        }
+        Connection probe;
+        return probe.Open(port_);
+      },
+      30);
+  if (!up || pid_ < 0) {
+    error = "nginx did not start:\n" + ReadWhole(dir_ + "/stderr.txt") + Log();
+    port_ = 0;
+  }
+}
+
+NginxProxy::~NginxProxy() {
+  if (pid_ > 0) {
+    kill(pid_, SIGQUIT);
+    int status = 0;
+    if (!WaitFor([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, 10)) {
+      kill(-pid_, SIGKILL);
+      waitpid(pid_, &status, 0);
+    }
+  }
+  if (!dir_.empty()) {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+}
+
+std::string NginxProxy::Log() const {
+  return ReadWhole(dir_ + "/error.log") + ReadWhole(dir_ + "/access.log");
+}
+
 // ---- the server process ----
 
 KavrixServer::KavrixServer(ServerOptions options) {

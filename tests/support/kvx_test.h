@@ -67,6 +67,29 @@ class KavrixServer {
 // client certificate client.pem + client-key.pem.
 void GenerateCerts(const std::string& certsDir);
 
+// ---- nginx in front ----
+
+// Debian's nginx on 127.0.0.1 as a TLS-terminating proxy, run as a plain
+// process (no service) with one of the repository's example configurations
+// (dist/nginx/*.conf): its upstream ports (8080, 8081, ...) are replaced by
+// the given ones, its "listen 443" by a free port of 127.0.0.1, and the
+// certificate directory by `certsDir` (as GenerateCerts fills it).
+class NginxProxy {
+ public:
+  NginxProxy(const std::string& example, const std::map<int, int>& ports, const std::string& certsDir);
+  ~NginxProxy();
+  NginxProxy(const NginxProxy&) = delete;
+  NginxProxy& operator=(const NginxProxy&) = delete;
+  int port() const { return port_; }  // 0 when it did not start (see error)
+  std::string error;
+  std::string Log() const;  // its error and access logs
+
+ private:
+  std::string dir_;
+  int pid_ = -1;
+  int port_ = 0;
+};
+
 // ---- HTTP ----
 
 struct TlsOptions {
