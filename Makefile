@@ -17,7 +17,7 @@ FUZZ_SECONDS ?= 60
 JOBS    ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps deps-test build run test test-unit test-sanitized test-browser bench fuzz install clean format
+.PHONY: all deps deps-test build build-server run test test-unit test-sanitized test-browser bench fuzz install clean format
 
 all: build
 
@@ -34,13 +34,18 @@ $(BUILD)/CMakeCache.txt:
 build: deps $(BUILD)/CMakeCache.txt
 	@cmake --build $(BUILD) -j $(JOBS)
 
+# What serving needs: Kavrix alone (its session processes are Kavrix too).
+# The tests and tools are built by make build and make test.
+build-server: deps $(BUILD)/CMakeCache.txt
+	@cmake --build $(BUILD) -j $(JOBS) --target Kavrix
+
 # The working directory of a server holds html/, certs/, codepage.dat and
 # the executable under the name Kavrix; the repository root is that place.
 # The local-shell connection hands a shell to whoever reaches the port, so
 # the server listens on the loopback interface unless BIND says otherwise.
 run:
 	@echo "Kavrix: binding $(BIND):$(PORT) $(if $(filter 127.%,$(BIND)),(this machine only; make run BIND=0.0.0.0 to serve every interface),(reachable from the network: see Security in README.md))"
-	@$(MAKE) --no-print-directory build
+	@$(MAKE) --no-print-directory build-server
 	@ln -sf $(BUILD)/Kavrix Kavrix
 	./Kavrix -b $(BIND) -p $(PORT)
 

@@ -13,8 +13,8 @@ export const PROTOCOLS = Object.freeze([
   { commtype: 5, label: 'SSH', port: 22, remote: true, ssh: true },
 ]);
 
-// The character-mode emulations that work here (the ANSI/VT family), by
-// their `emulate` setting.
+// The character-mode emulations that work here (the ANSI/VT family, the
+// Wyse family and its relatives), by their `emulate` setting.
 export const EMULATIONS = Object.freeze([
   [30, 'xterm (colour)'],
   [11, 'Linux console'],
@@ -27,6 +27,15 @@ export const EMULATIONS = Object.freeze([
   [1, 'ANSI'],
   [5, 'SCO ANSI'],
   [2, 'AT386'],
+  [17, 'Wyse 50'],
+  [18, 'Wyse 60'],
+  [19, 'Wyse 60, 25 rows'],
+  [29, 'Wyse 50 colour'],
+  [9, 'Televideo 950'],
+  [8, 'Televideo 925'],
+  [7, 'Televideo 912'],
+  [28, 'ADDS Viewpoint'],
+  [0, 'ADM-1'],
 ]);
 
 export const DEFAULT_EMULATION = 30;

@@ -10,11 +10,20 @@
 // virtual keyboards) arrives through composition and input events; pastes
 // (Ctrl+Shift+V, Shift+Insert, the context menu) through the paste event.
 //
+// Chords go to the host as a terminal sends them: Ctrl, Shift and Alt with
+// the cursor and editing keys and F1-F12 as keys with modifiers (the
+// session sends xterm's forms, CSI 1;5C for Ctrl+Right), Alt with a
+// character as ESC and the character, Ctrl with a letter or with Space,
+// @ [ \ ] ^ _ / ? as its control code.  The page takes them before the
+// browser acts on them (Alt+Left is no "back").
+//
 // Left to the browser: Meta combinations, Ctrl+Shift+letter (reload is
 // Ctrl+Shift+R, copy and paste Ctrl+Shift+C/V), Ctrl+Tab, Ctrl+PageUp and
 // Ctrl+PageDown and Ctrl+1..9 (tab switching), Ctrl+0, Ctrl+= and Ctrl++
-// (zoom).  Ctrl+W, Ctrl+N and Ctrl+T go to the host as control codes where
-// the browser lets a page have them.
+// (zoom).  Shift+PageUp and Shift+PageDown stay plain Page Up and Page Down
+// keys here (the page may scroll its view with them).  Ctrl+W, Ctrl+N and
+// Ctrl+T go to the host as control codes where the browser lets a page have
+// them.
 import './keycodes.js';
 
 const KC = globalThis.KvxKeyCodes;
@@ -43,6 +52,25 @@ const NAMED = {
   Pause: ['PSE', 'PSE'],
   ScrollLock: ['SCRLOCK', 'SCRLOCK'],
 };
+
+// Keys that take every modifier: their key names without one.
+const MODIFIABLE = {
+  ArrowUp: 'UP',
+  ArrowDown: 'DOWN',
+  ArrowRight: 'RIGHT',
+  ArrowLeft: 'LEFT',
+  Home: 'HOME',
+  End: 'END',
+  PageUp: 'PGUP',
+  PageDown: 'PGDN',
+  Insert: 'INS',
+  Delete: 'DELETE',
+};
+
+// Key-name prefixes by xterm's modifier number (1 + Shift 1 + Alt 2 + Ctrl
+// 4): for the keys above, and for F1-F12.
+const MOD_PREFIX = { 2: 'S-', 3: 'A-', 4: 'AS-', 5: 'C-', 6: 'CS-', 7: 'CA-', 8: 'CAS-' };
+const MOD_FPREFIX = { 1: 'F', 2: 'SF', 3: 'AF', 4: 'ASF', 5: 'CF', 6: 'CSF', 7: 'CAF', 8: 'CASF' };
 
 // Keypad keys with Num Lock on: [plain, with Ctrl] key names.
 const KEYPAD = {
@@ -100,20 +128,20 @@ export function classify(ev) {
     return { ignore: true };
   }
 
-  // Function keys.
+  const modifier = 1 + (shift ? 1 : 0) + (alt ? 2 : 0) + (ctrl ? 4 : 0);
+
+  // Function keys: F1-F12 with any modifiers, F13-F20 with one of Shift,
+  // Ctrl, Alt or Ctrl+Shift.
   const f = /^F([1-9]|1[0-9]|20)$/.exec(key);
   if (f) {
     const n = Number(f[1]);
-    if (ctrl && shift) return { send: [named(`CSF${n}`)] };
-    if (ctrl) return { send: [named(`CF${n}`)] };
-    if (alt) return { send: [named(`AF${n}`)] };
-    if (shift) return { send: [named(`SF${n}`)] };
-    return { send: [named(`F${n}`)] };
+    const code = KC.codePoint(`${MOD_FPREFIX[modifier]}${n}`);
+    return code === undefined ? { ignore: true } : { send: [code] };
   }
 
   // Tab switching stays with the browser.
   if (ctrl && (key === 'Tab' || key === 'PageUp' || key === 'PageDown')) return { browser: true };
-  if (ctrl && !alt && /^Digit[0-9]$/.test(ev.code || '')) return { browser: true };
+  if (ctrl && !alt && !shift && /^Digit[0-9]$/.test(ev.code || '')) return { browser: true };
   if (ctrl && !alt && (key === '=' || key === '+')) return { browser: true };
   // Ctrl+Shift+letter: the browser's own (reload, copy, paste, new window).
   if (ctrl && shift && !alt && latinLetter(ev)) return { browser: true };
@@ -122,9 +150,19 @@ export function classify(ev) {
 
   if (ev.location === NUMPAD && KEYPAD[key]) return { send: [named(KEYPAD[key][ctrl ? 1 : 0])] };
   if (ev.location === NUMPAD && /^[0-9]$/.test(key)) return { send: [named(`KP${key}`)] };
-  if (NAMED[key]) return { send: [named(NAMED[key][ctrl ? 1 : 0])] };
+  // Shift alone leaves Page Up and Page Down plain (see above).
+  const pageShift = modifier === 2 && (key === 'PageUp' || key === 'PageDown');
+  if (MODIFIABLE[key] && modifier > 1 && !pageShift) {
+    return { send: [named(`${MOD_PREFIX[modifier]}${MODIFIABLE[key]}`)] };
+  }
+  if (NAMED[key]) {
+    const code = named(NAMED[key][ctrl ? 1 : 0]);
+    // Alt+Backspace is ESC and the key (rub out a word).
+    return { send: alt && key === 'Backspace' ? [27, code] : [code] };
+  }
   switch (key) {
     case 'Enter':
+      if (alt && !ctrl) return { send: [27, 13] };
       return { send: [ctrl ? named('C-ENTER') : 13] };
     case 'Escape':
       return { send: [ctrl ? named('C-ESC') : 27] };
@@ -135,17 +173,23 @@ export function classify(ev) {
   }
 
   if (alt && !ctrl) {
+    // Alt with a letter or digit has a key code of its own; with anything
+    // else (Shift included) it is ESC and the character.
     const letter = latinLetter(ev);
-    if (letter) return { send: [KC.fromKeyCode(letter.charCodeAt(0) + 312)] };
+    if (letter && !shift) return { send: [KC.fromKeyCode(letter.charCodeAt(0) + 312)] };
+    if (letter) return { send: [27, letter.toUpperCase().charCodeAt(0)] };
     const digit = /^Digit([0-9])$/.exec(ev.code || '');
-    if (digit) return { send: [named(`ALT${digit[1]}`)] };
-    if (ev.code === 'Minus') return { send: [named('ALT-')] };
-    if (ev.code === 'Equal') return { send: [named('ALT=')] };
+    if (digit && !shift) return { send: [named(`ALT${digit[1]}`)] };
+    if (ev.code === 'Minus' && !shift) return { send: [named('ALT-')] };
+    if (ev.code === 'Equal' && !shift) return { send: [named('ALT=')] };
+    if (isPrintable(key)) return { send: [27, ...textCodes(key)] };
   }
-  if (ctrl && !alt) {
+  if (ctrl) {
+    // Ctrl+Alt with a letter or a control character: ESC and the control
+    // code, as xterm sends it.
     const letter = latinLetter(ev);
-    if (letter) return { send: [letter.charCodeAt(0) - 96] };
-    if (key in CTRL_PUNCT) return { send: [CTRL_PUNCT[key]] };
+    const control = letter ? letter.charCodeAt(0) - 96 : CTRL_PUNCT[key];
+    if (control !== undefined) return { send: alt ? [27, control] : [control] };
   }
   // Other Ctrl and Alt forms have no key code.
   if (ctrl || alt) return { ignore: true };

@@ -16,6 +16,7 @@ import {
   protocolOf,
 } from './kvx-hosts.js';
 import { Keyboard } from './kvx-keyboard.js';
+import { LabelLines } from './kvx-labels.js';
 import { Screen } from './kvx-screen.js';
 
 let params = new URLSearchParams(location.search);
@@ -25,6 +26,7 @@ const messageEl = document.getElementById('message');
 const reconnectButton = document.getElementById('reconnect');
 const restartButton = document.getElementById('restart');
 const terminalEl = document.getElementById('terminal');
+const labels = new LabelLines(document.getElementById('labels'));
 const panel = document.getElementById('connect-panel');
 const panelToggle = document.getElementById('connect-toggle');
 const field = (id) => document.getElementById(id);
@@ -210,7 +212,7 @@ function onFrame(frame) {
   switch (frame.action) {
     case ACTION.CONNECTED:
       app.hostConnected = frame.fields[0] === '1';
-      if (app.hostConnected) showMessage('');
+      if (app.hostConnected) showMessage(app.notice || '');
       // While a post of new settings is on its way, a "0" is the end of the
       // previous host, not of the connect it asks for.
       if (app.hostConnected || app.posting === 0) app.hostConnecting = false;
@@ -218,6 +220,16 @@ function onFrame(frame) {
       break;
     case ACTION.UPDATE:
       app.screen.applyUpdate(frame.fields[0], frame.data);
+      break;
+    case ACTION.LABELS:
+      labels.apply(frame.fields, frame.data);
+      break;
+    case ACTION.NOTICE:
+      // Another emulation runs than the one asked for (an empty text: no more).
+      if (frame.fields[0] === 'emulation') {
+        app.notice = (frame.fields[1] || '').trim();
+        showMessage(app.notice);
+      }
       break;
     case ACTION.SET_CURSOR: {
       const [x, y] = String(frame.fields[0]).split(':').map(Number);
@@ -427,6 +439,7 @@ window.kavrix = {
     return app.channel;
   },
   text: () => (app.screen ? app.screen.text() : ''),
+  labels: () => labels.text(),
   cursor: () => (app.screen ? { ...app.screen.cursor } : null),
   state: () => ({
     channel: app.channelState,

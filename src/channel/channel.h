@@ -98,10 +98,18 @@ enum KVX_ACTION {
   //                  paste "1"/"0"
   //   12 NOTICE      a non-fatal message for the person; fields: kind, text
   //                  (kind "emulation": the requested emulation is not
-  //                  available and another one runs)
+  //                  available and another one runs; text names both, sent
+  //                  when the emulation is set and to a browser that
+  //                  attaches while it holds; an empty text withdraws it)
   //   13 LABELS      host-writable status and label lines of character-mode
-  //                  terminals that keep them apart from the screen; fields
-  //                  are given where the engine sends them
+  //                  terminals that keep them apart from the screen (Wyse,
+  //                  Televideo, ADDS); fields: the names of the lines that
+  //                  follow, in order: "status" (the status line, holding
+  //                  the unshifted function-key labels too) and "shifted"
+  //                  (the labels of the shifted function keys); no field:
+  //                  no line to show.  Data: for each line named, one row of
+  //                  cells as in UPDATE (the row's width is the data length
+  //                  / 8 / the number of lines)
   KVX_HOST_ACTION_STATUS = 7,
   KVX_HOST_ACTION_TITLE = 8,
   KVX_HOST_ACTION_BELL = 9,
@@ -189,6 +197,8 @@ void kvx_send_all(int action, const char* const* fields, const void* data, size_
 void kvx_send_buffer(kvx_client_t* client, evbuffer* frame);
 void kvx_sendall_buffer(evbuffer* frame);
 void kvx_send_connected(kvx_client_t* client);
+// KVX_HOST_ACTION_NOTICE to one browser (null: every browser).
+void kvx_send_notice(kvx_client_t* client, const char* kind, const char* text);
 
 // Reads what is available; true when it consumed input.
 bool kvx_recv(kvx_client_t* client);
@@ -280,6 +290,10 @@ void kvx_send_region(app_s* app, kvx_client_t* client);
 // The whole screen to one browser (the change record is left for the
 // others), or to all when `client` is null.
 void kvx_send_screen(app_s* app, kvx_client_t* client);
+// The status and label lines (KVX_HOST_ACTION_LABELS) to one browser or,
+// with a null client, every browser that is not behind; `onlyChanged`:
+// only when they changed since they were last sent to all.
+void kvx_send_labels(app_s* app, kvx_client_t* client, bool onlyChanged);
 // The cursor of the active emulator to one browser, or to all.
 void kvx_send_cursor_state(kvx_client_t* client);
 void _kvx_send_cursor_state(kvx_client_t* client, int x, int y, int visible);

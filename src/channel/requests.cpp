@@ -92,6 +92,7 @@ void handle_socket_write(bufferevent*, void* arg) {
   // Marked before the connect, which may prompt and outlive this browser.
   client->init = true;
   app_s* app = gApp;
+  if (!app->emulationNotice.empty()) kvx_send_notice(client, "emulation", app->emulationNotice.c_str());
   if (app_is_connected(app)) {
     kvx_send_connected(client);
   } else if (app->_config && app->_dict && js_value_get_bool(app->_config, "connectToHost")) {

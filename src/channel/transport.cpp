@@ -281,6 +281,11 @@ void kvx_send_connected(kvx_client_t* client) {
   kvx_send(client, KVX_HOST_ACTION_CONNECTED, fields, nullptr, 0);
 }
 
+void kvx_send_notice(kvx_client_t* client, const char* kind, const char* text) {
+  const char* fields[] = {kind, text, nullptr};
+  kvx_send(client, KVX_HOST_ACTION_NOTICE, fields, nullptr, 0);
+}
+
 // ---- receiving ----
 
 // A browser that keeps sending pings (or closes) without reading what it is

@@ -62,7 +62,7 @@ static bool update_build(te* t, int top, int left, int bottom, int right, evbuff
   for (int y = top; y <= bottom; y++) {
     const CHATTR* row = t->_vscreen[y];
     for (int x = left; x <= right; x++) {
-      uint64_t cell = row ? get_unicode_chattr(t, row[x]) : 0;
+      uint64_t cell = row ? get_unicode_chattr(t, vid_shown_cell(t, row[x])) : 0;
       if (colorRule) cell = (cell & ~CA_COLOR) | normalColor;
       *p++ = htole64(cell);
     }
@@ -114,6 +114,7 @@ static bool update_region_valid(te* t, VREGION& r) {
 void kvx_send_region(app_s* app, kvx_client_t* client) {
   te* t = app ? app->lpte : nullptr;
   if (!t || app->emlib != EM_UNIX) return;
+  kvx_send_labels(app, client, true);
   VREGION r = t->vscreen_region;
   if (!update_region_valid(t, r)) {
     if (r.top >= 0) vscreen_invalidate(t);
@@ -155,6 +156,7 @@ void kvx_send_screen(app_s* app, kvx_client_t* client) {
   // one that asks for the screen again and again without reading) gets it
   // once it has caught up.
   if (update_client_behind(client)) return;
+  kvx_send_labels(app, client, false);
   evbuffer* frame = evbuffer_new();
   if (!frame) return;
   if (update_build(t, 0, 0, t->vlines - 1, t->vcols - 1, frame)) {
@@ -225,8 +227,12 @@ static void update_send_cursor(app_s*) {
   kvx_send_cursor_state(nullptr);
 }
 
+static void update_send_notice(app_s*, const char* kind, const char* text) {
+  kvx_send_notice(nullptr, kind, text);
+}
+
 void kvx_update_attach(app_s*) {
-  static const app_channel_ops ops = {update_send_connected, update_send_region, update_send_screen,
-                                      update_send_cursor, kvx_all_clients_behind};
+  static const app_channel_ops ops = {update_send_connected, update_send_region,     update_send_screen,
+                                      update_send_cursor,    kvx_all_clients_behind, update_send_notice};
   app_set_channel_ops(&ops);
 }

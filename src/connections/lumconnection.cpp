@@ -147,7 +147,7 @@ void LumConnection::UseDictionary(LumDict* dict) {
   _port = dict->intValueForKey("port");
   _rows = dict->intValueForKey("lines");
   _cols = dict->intValueForKey("col");
-  _emulation = dict->intValueForKey("emulate");
+  _emulation = _announceEmulation >= 0 ? _announceEmulation : dict->intValueForKey("emulate");
   _teltermtype = dict->stringValueForKey("teltermtype");
   _language = dict->stringValueForKey("language");
 }

@@ -85,6 +85,10 @@ class LumConnection {
   // the session's host policy to the address it checked.  Empty = resolve.
   std::string _dialAddress;
   int _emulation = 1;
+  // The `emulate` setting announced instead of the dictionary's (the one
+  // that runs when the one asked for is not available); -1 for none.  Set
+  // before UseDictionary.
+  int _announceEmulation = -1;
   int _rows = 0;
   int _cols = 0;
   int _port = 0;

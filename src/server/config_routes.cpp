@@ -115,8 +115,7 @@ void load_config(evhtp_request_t* req, void*) {
   } else {
     js_free_value(app->_config);
     app->_config = body;
-    if (dict != app->_dict) delete app->_dict;
-    app->_dict = dict;
+    app_replace_dictionary(app, dict);
     if (connect && !app->kvx_clients.empty()) app_connect_using_dictionary(app, dict);
   }
   send_json_response(req, nullptr, KVX_STATUS_OK);

@@ -146,6 +146,7 @@ struct app_s {
   bool _autologin = false;      // play _autologinMacroHash on the first host data
   std::string _autologinMacroHash;
   std::string teTitle;                        // title set by the host
+  std::string emulationNotice;                // why another emulation runs than the one asked for
   bool _haveFirstData = false;                // block mode: first host record since the connect
   int _conntype = 0;                          // "commtype": 7 local shell, 5 SSH, else telnet
   LumConnection* _conn = nullptr;             // the current connection (owned)
@@ -185,6 +186,8 @@ struct app_channel_ops {
   void (*send_cursor)(app_s* app);                     // the cursor state to every browser
   // True while every browser is too far behind to take more screen output.
   bool (*output_blocked)(app_s* app);
+  // KVX_HOST_ACTION_NOTICE to every browser (an empty text withdraws it).
+  void (*send_notice)(app_s* app, const char* kind, const char* text);
 };
 void app_set_channel_ops(const app_channel_ops* ops);
 const app_channel_ops& app_channel();
@@ -200,8 +203,11 @@ void set_app(app_s* app);
 // Applying a dictionary, emulation selection and sizing are in settings.h and
 // emulation.h; the platform operations and the secure store in platform.h
 // and secure.h.
-// Makes `dict` the session's dictionary (freeing a different previous one)
-// and connects with it; a missing dictionary does nothing.
+// Makes `dict` the session's dictionary, freeing a different previous one;
+// a connection still being made with the previous one is ended first.
+void app_replace_dictionary(app_s* app, LumDict* dict);
+// app_replace_dictionary, then connects with it; a missing dictionary does
+// nothing.
 void app_connect_using_dictionary(app_s* app, LumDict* dict);
 // The dictionary while connected, else null.
 LumDict* app_get_connected_dict(app_s* app);

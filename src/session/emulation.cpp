@@ -4,6 +4,8 @@
 #include "emulation.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <string>
 
 #include "platform.h"
 #include "tetrace.h"
@@ -16,17 +18,42 @@ static const char* emu_current_name(app_s* app) {
   return name ? name : "no emulation";
 }
 
+// The browsers learn why another emulation runs than the one asked for (an
+// empty text: the one asked for runs).
+static void emu_notice(app_s* app, const std::string& text) {
+  if (app->emulationNotice == text) return;
+  app->emulationNotice = text;
+  if (app_channel().send_notice) app_channel().send_notice(app, "emulation", text.c_str());
+}
+
 static void emu_unavailable(app_s* app, int emulation, int number) {
+  const char* asked = number > 0 && EmName(number) ? EmName(number) : nullptr;
   TE_Trace(TRACE_FAIL, "%s: emulation setting %d (%s) is not available; the session stays on %s\n",
-           "app_set_emulation", emulation, number > 0 && EmName(number) ? EmName(number) : "no emulator",
-           emu_current_name(app));
+           "app_set_emulation", emulation, asked ? asked : "no emulator", emu_current_name(app));
+  char text[160];
+  if (asked)
+    snprintf(text, sizeof text, "Emulation %s is not available here; the session runs %s.", asked,
+             emu_current_name(app));
+  else
+    snprintf(text, sizeof text, "Emulation setting %d is not available here; the session runs %s.", emulation,
+             emu_current_name(app));
+  emu_notice(app, text);
+}
+
+int app_running_emulation(app_s* app) {
+  if (!app) return -1;
+  if (app->emlib != EM_UNIX) return app->_emulation;
+  return app->lpte ? EmEmulationToSetting(app->lpte->teloaded) : -1;
 }
 
 void app_set_emulation(app_s* app, int emulation) {
   if (!app) return;
   TE_Trace(TRACE_5250, "%s: Setting emulation to %d\n", "app_set_emulation", emulation);
   if (emulation >= 22 && emulation <= 27) {
-    if (!app_set_block_mode_emulation(app, emulation)) emu_unavailable(app, emulation, -1);
+    if (app_set_block_mode_emulation(app, emulation))
+      emu_notice(app, "");
+    else
+      emu_unavailable(app, emulation, -1);
     return;
   }
   te* t = app->lpte;
@@ -44,6 +71,7 @@ void app_set_emulation(app_s* app, int emulation) {
     emu_unavailable(app, emulation, number);
     return;
   }
+  emu_notice(app, "");
   app_vidcalc(app);
 }
 

@@ -12,8 +12,13 @@
 // 22 to 27 the block-mode emulators, 0 to 21 and 28 to 30 a character-mode
 // emulation.  A setting whose emulation is not available here (no such
 // number, or its family or emulator is not built) leaves the session on its
-// current emulation and writes one error trace line.
+// current emulation, writes one error trace line and tells the browsers
+// (KVX_HOST_ACTION_NOTICE, kind "emulation").
 void app_set_emulation(app_s* app, int emulation);
+// The `emulate` setting of what runs now (the one asked for, or the one
+// the session stayed on when that was not available); -1 when no setting
+// names it.  Connections announce its terminal name to the host.
+int app_running_emulation(app_s* app);
 
 // Resizes the character-mode screen to rows x cols (character mode only):
 // new cells take the default attribute, jump scrolling restarts.

@@ -170,12 +170,27 @@ LumDict* app_get_connected_dict(app_s* app) {
   return app && app_is_connected(app) ? app->_dict : nullptr;
 }
 
+void app_replace_dictionary(app_s* app, LumDict* dict) {
+  if (!app || dict == app->_dict) return;
+  // A connection still being made reads the dictionary it was made with and
+  // writes into it what the user asks to keep (a typed user name or a
+  // password's token): it ends first, and no connection, the one still
+  // open or the one waiting to be destroyed, keeps a pointer to the old
+  // dictionary.
+  if (app->_conn && !app_is_connected(app)) {
+    TE_Trace(TRACE_SESSION, "%s: a new configuration ends the connection in progress\n",
+             "app_replace_dictionary");
+    app_disconnect(app, 0);
+  }
+  for (LumConnection* conn : {app->_conn, app->_staleConnection})
+    if (conn && conn->_dict == app->_dict) conn->_dict = nullptr;
+  delete app->_dict;
+  app->_dict = dict;
+}
+
 void app_connect_using_dictionary(app_s* app, LumDict* dict) {
   if (!app || !dict) return;
-  if (dict != app->_dict) {
-    delete app->_dict;
-    app->_dict = dict;
-  }
+  app_replace_dictionary(app, dict);
   app_connect(app);
 }
 
@@ -287,6 +302,8 @@ void app_connect(app_s* app) {
   char* keyPath = app_privkey_file_path("privkey.p12");
   dict->setStringForKey("sslPrivateKey", keyPath ? keyPath : "");
   free(keyPath);
+  // The host is told the terminal that really runs.
+  conn->_announceEmulation = app_running_emulation(app);
   conn->UseDictionary(dict);
   dict->setStringForKey("sslPrivateKeyPassword", "");
   dict->setStringForKey("password", "");

@@ -255,6 +255,10 @@ void app_set_te_safe_values(app_s* app, LumDict* dict) {
     t->tCaret = t->_conf_cursor + 1;
     vidcurtype(t, t->tCaret);
     t->dupmode = dict->boolValueForKey("mode") ? 1 : 0;
+    // The host may read the screen back only when allowed; block-capable
+    // terminals may start in block mode.
+    t->readback = dict->boolValueForKey("screenReadBack") ? 1 : 0;
+    t->sblockmode = dict->boolValueForKey("sblockmode") ? 1 : 0;
     sl_charset(t, dict->intValueForKey("charset"));
   }
 
@@ -301,10 +305,7 @@ void app_set_te_unsafe_values(app_s* app, LumDict* dict) {
 
 void app_set_te_using_dictionary(app_s* app, LumDict* dict) {
   if (!app || !dict) return;
-  if (app->_dict != dict) {
-    delete app->_dict;
-    app->_dict = dict;
-  }
+  app_replace_dictionary(app, dict);
   if (!app_is_connected(app)) app_set_te_unsafe_values(app, dict);
   app_set_te_safe_values(app, dict);
 }

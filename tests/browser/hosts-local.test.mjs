@@ -6,7 +6,7 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
 import {
-  PASSWORD_SECRET, choiceFromParams, describeChoice, kcfForChoice, paramsForChoice,
+  EMULATIONS, PASSWORD_SECRET, choiceFromParams, describeChoice, kcfForChoice, paramsForChoice,
 } from '../../html/shared/kvx-hosts.js';
 import { OUTPUT_DIR, runTest, startKavrix } from './lib.mjs';
 
@@ -90,7 +90,9 @@ try {
     assert.equal(await page.inputValue('#port'), '2022', 'a port the person typed stays');
     assert.equal(await page.isVisible('#verify'), true);
     assert.equal(await page.isVisible('#password'), false);
-    assert.equal(await page.locator('#emulate option').count(), 11);
+    assert.equal(await page.locator('#emulate option').count(), EMULATIONS.length);
+    const offered = await page.locator('#emulate option').evaluateAll((o) => o.map((e) => Number(e.value)));
+    for (const setting of [0, 7, 8, 9, 17, 18, 19, 28, 29]) assert.ok(offered.includes(setting), `emulation ${setting}`);
     await page.keyboard.press('Escape');
     assert.equal(await page.isVisible('#connect-panel'), false);
 

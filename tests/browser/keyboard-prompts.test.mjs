@@ -26,7 +26,18 @@ const KEYS = [
   [{ key: 'Backspace', ctrlKey: true }, [K(308)]],
   [{ key: 'ArrowUp' }, [K(276)]],
   [{ key: 'ArrowLeft', ctrlKey: true }, [K(303)]],
-  [{ key: 'ArrowLeft', altKey: true }, [K(279)]],  // the key, not the browser's history
+  [{ key: 'ArrowLeft', altKey: true }, [K(1213)]],  // A-LEFT, not the browser's history
+  [{ key: 'ArrowUp', shiftKey: true }, [K(1200)]],  // S-UP
+  [{ key: 'Delete', ctrlKey: true, shiftKey: true }, [K(1239)]],  // CS-DELETE
+  [{ key: 'PageUp', shiftKey: true }, [K(296)]],  // plain: the page's own view may take it
+  [{ key: 'F5', altKey: true, shiftKey: true }, [K(1264)]],  // ASF5
+  [{ key: 'F1', ctrlKey: true, altKey: true }, [K(1272)]],  // CAF1
+  [{ key: 'B', code: 'KeyB', altKey: true, shiftKey: true }, [27, 0x42]],
+  [{ key: '.', code: 'Period', altKey: true }, [27, 0x2e]],
+  [{ key: 'Backspace', altKey: true }, [27, K(319)]],
+  [{ key: '^', code: 'Digit6', ctrlKey: true, shiftKey: true }, [30]],
+  [{ key: '/', code: 'Slash', ctrlKey: true }, [31]],
+  [{ key: 'x', code: 'KeyX', ctrlKey: true, altKey: true }, [27, 24]],
   [{ key: 'Home' }, [K(280)]],
   [{ key: 'End' }, [K(298)]],
   [{ key: 'PageUp' }, [K(296)]],
@@ -177,6 +188,19 @@ try {
     // Typing goes to the terminal again.
     await page.keyboard.press('q');
     assert.equal((await channel.next(ACTION.ONKEY)).key, 0x71);
+
+    // A notice that another emulation runs is shown, stays when the host
+    // connects, and goes with an empty one.
+    const notice = 'Emulation WYSE50 is not available here; the session runs ANSI.';
+    channel.send(ACTION.NOTICE, ['emulation', notice]);
+    await page.waitForFunction((t) => document.querySelector('#message').textContent === t, notice);
+    channel.send(ACTION.CONNECTED, ['1']);
+    channel.send(ACTION.CONNECTED, ['1']);
+    await page.waitForTimeout(200);
+    assert.equal(await page.locator('#message').textContent(), notice);
+    assert.equal(await page.locator('#message').isVisible(), true);
+    channel.send(ACTION.NOTICE, ['emulation', '']);
+    await page.waitForFunction(() => document.querySelector('#message').hidden);
 
     // A right click puts the input under the pointer, so that the context
     // menu offers to paste into it; the paste goes out as keys.

@@ -171,6 +171,54 @@ TEST_F(Update, EmulationsWithoutHostColoursDrawTheNormalColours) {
   }
 }
 
+// Wyse attribute cells show as blanks in the normal attribute, protected
+// cells take the protected-field attribute, and the status line travels in
+// LABELS frames of its own: when it changes, and to a browser that asks for
+// the screen.
+TEST_F(Update, AttributeCellsProtectedCellsAndTheStatusLine) {
+  Browser* b = Attach();
+  app_set_emulation(app, 17);  // Wyse 50
+  ASSERT_EQ(t->teloaded, 14);
+  Frames(b);
+  const char host[] = "\x1b=  \x1bG4A\x1b)P\x1b(\x1bz(Status\r";
+  TEemwrite(t, host, sizeof host - 1);
+  kvx_send_region(app, nullptr);
+  auto frames = Frames(b);
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[0].action, KVX_HOST_ACTION_LABELS);
+  ASSERT_EQ(frames[0].fields, std::vector<std::string>{"status"});
+  ASSERT_EQ(frames[0].data.size(), 80u * 8);
+  EXPECT_EQ((CellAt(frames[0], 0) >> 32) & 0x7FFFFFFF, static_cast<uint64_t>('S'));
+  EXPECT_EQ((CellAt(frames[0], 6) >> 32) & 0x7FFFFFFF, static_cast<uint64_t>(' '));
+  ASSERT_EQ(frames[1].action, KVX_HOST_ACTION_UPDATE);
+  ASSERT_EQ(frames[1].fields[0].substr(0, 4), "0:23");
+  uint64_t cookie = CellAt(frames[1], 0), a = CellAt(frames[1], 1), p = CellAt(frames[1], 2);
+  EXPECT_EQ(cookie & (CA_EMBED | CA_PROT | CA_REV), 0u) << "an attribute cell is a plain blank";
+  EXPECT_EQ((cookie >> 32) & 0x7FFFFFFF, 0x20u);
+  EXPECT_NE(a & CA_REV, 0u);
+  EXPECT_EQ((a >> 32) & 0x7FFFFFFF, static_cast<uint64_t>('A'));
+  EXPECT_NE(p & CA_PROT, 0u);
+  EXPECT_NE(p & CA_REV, 0u) << "protected cells are shown reverse";
+
+  kvx_send_region(app, nullptr);
+  EXPECT_TRUE(Frames(b).empty()) << "the status line goes once";
+  Browser* late = Attach();
+  kvx_send_screen(app, late->client);
+  frames = Frames(late);
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[0].action, KVX_HOST_ACTION_LABELS);
+  app_set_emulation(app, 8);  // Televideo 925, which can remove its status line
+  kvx_send_region(app, nullptr);
+  Frames(b);
+  TEemwrite(t, "\x1b" "fX\r\x1bh", 6);  // no status line any more: a frame without lines
+  kvx_send_region(app, nullptr);
+  frames = Frames(b);
+  ASSERT_GE(frames.size(), 1u);
+  EXPECT_EQ(frames[0].action, KVX_HOST_ACTION_LABELS);
+  EXPECT_TRUE(frames[0].fields.empty());
+  EXPECT_TRUE(frames[0].data.empty());
+}
+
 TEST_F(Update, MissingUnicodeTableIsReportedOncePerSession) {
   Browser* b = Attach();
   char path[] = "/tmp/kvxtrace.XXXXXX";

@@ -266,6 +266,12 @@ TEST(FwsColors, PaletteAndEmulationColourIndexes) {
   EXPECT_EQ(ColorToIndex(&t.w, 0xFF0000FF), 12);
   EXPECT_EQ(ColorToIndex(&t.w, 0xFF800000), 1);
   EXPECT_EQ(ColorToIndex(&t.w, 0xFF123456), -1);
+  // Cells carry four bits: entries 16-18 and unknown colours fall back.
+  EXPECT_EQ(fws_colorindex16(&t.w, 0xFF0000FF, 7), 12);
+  EXPECT_EQ(fws_colorindex16(&t.w, 0xFF123456, 7), 7);
+  t.w.TNRGBMap[0] = 0xFF010101;  // black now only at 16..18
+  EXPECT_EQ(ColorToIndex(&t.w, 0xFF000000), 16);
+  EXPECT_EQ(fws_colorindex16(&t.w, 0xFF000000, 3), 3);
 }
 
 TEST(FwsWindow, ScrollbackResizeKeepsLowerRowsAndSizesClamp) {
@@ -304,6 +310,23 @@ TEST(FwsWindow, InsertAndDeleteCharsMoveTextWithinTheRow) {
   fws_caretpos(&t.w, 0, 4, 1);
   EXPECT_EQ(fws_deletelines(&t.w, 1), 1);
   EXPECT_EQ(t.row(4).substr(0, 3), "   ");
+}
+
+TEST(FwsWindow, PutcellsStoresPerCellAttributesKeepsNodeMarksAndClips) {
+  Win t;
+  fws_setcolor(&t.w, 3, 78, 2, 1, 2);  // a node at column 78
+  const uint16_t ch[4] = {'a', 'b', 'c', 'd'};
+  const uint8_t at[4] = {FWS_A_BOLD, 0, FWS_A_REVERSE | FWS_A_NODE, FWS_A_UNDERLINE};
+  const uint8_t fl[4] = {FWS_CF_PROTECTED, 0, FWS_CF_NONDISPLAY, 0};
+  EXPECT_EQ(fws_putcells(&t.w, 3, 77, 4, ch, at, fl), 3);  // cut at the row's end
+  EXPECT_EQ(t.row(3).substr(77), "abc");
+  EXPECT_EQ(fws_xgetattr(&t.w, 3, 77), FWS_A_BOLD);
+  EXPECT_EQ(fws_xgetattr(&t.w, 3, 78), FWS_A_NODE);  // the node mark stays
+  EXPECT_EQ(fws_xgetattr(&t.w, 3, 79), FWS_A_REVERSE);
+  EXPECT_EQ(fws_xgetflags(&t.w, 3, 77), FWS_CF_PROTECTED);
+  EXPECT_EQ(fws_putcells(&t.w, 24, 0, 4, ch, at, fl), 0);
+  EXPECT_EQ(fws_putcells(&t.w, 3, 80, 4, ch, at, fl), 0);
+  checkNodes(t.w);
 }
 
 TEST(FwsWindow, NarrowedCharactersReadBackAsBytes) {

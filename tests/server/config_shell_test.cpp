@@ -10,6 +10,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <regex>
 #include <string>
 #include <thread>
@@ -163,6 +165,54 @@ TEST(ConfigShell, PromptReachesBrowsersSettingsReadBackAndSessionEndsWithLastBro
 
 // The shell of a session that is shut down while connected does not outlive
 // it, even one that ignores the hang-up and never reads its terminal.
+// A setting whose emulation is not available leaves the session on the one
+// that runs: the browsers are told, a browser that comes later too, and the
+// host is given the terminal name of the emulation that runs.
+TEST(ConfigShell, UnavailableEmulationIsNoticedAndTheRunningOneAnnounced) {
+  TestHome home;
+  ServerOptions options;
+  options.home = home.dir;
+  KavrixServer server(options);
+  Session s = NewSession(server.port());
+  ASSERT_GT(s.port, 0);
+  const std::string config =
+      "{\"kcf\":{\"commtype\":7,\"lines\":24,\"col\":80,\"emulate\":42,\"MBMode\":1},\"connectToHost\":true}";
+  ASSERT_EQ(EnvelopeCode(Post(server.port(), "/load_config", s, config).body), 0);
+  const std::vector<std::string> expected = {
+      "emulation", "Emulation setting 42 is not available here; the session runs ANSI."};
+
+  // Frames until `done`, keeping the last notice.
+  auto pump = [](WsClient& ws, ScreenModel& screen, std::vector<std::string>& notice,
+                 const std::function<bool()>& done) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!done()) {
+      double left = std::chrono::duration<double>(end - std::chrono::steady_clock::now()).count();
+      auto f = left > 0 ? ReceiveChannelFrame(ws, left) : std::nullopt;
+      if (!f || !screen.Apply(*f)) return false;
+      if (f->action == 12) notice = f->fields;
+    }
+    return true;
+  };
+  WsClient first;
+  ASSERT_EQ(first.Handshake(s.port).status, 101);
+  ScreenModel screen(24, 80);
+  std::vector<std::string> notice;
+  ASSERT_TRUE(pump(first, screen, notice, [&] { return !notice.empty() && screen.Find("kvx$") >= 0; }))
+      << screen.error << "\n"
+      << screen.Text();
+  EXPECT_EQ(notice, expected);
+  for (char c : std::string("echo term=$TERM\r"))
+    ASSERT_TRUE(first.Send(2, ChannelEncode(4002, {}, std::string(1, c) + std::string(3, '\0'))));
+  EXPECT_TRUE(pump(first, screen, notice, [&] { return screen.Find("term=ansi") >= 0; })) << screen.Text();
+
+  WsClient later;
+  ASSERT_EQ(later.Handshake(s.port).status, 101);
+  ScreenModel other(24, 80);
+  std::vector<std::string> told;
+  EXPECT_TRUE(pump(later, other, told, [&] { return !told.empty(); }));
+  EXPECT_EQ(told, expected);
+}
+
 TEST(ConfigShell, ShutdownTakesTheShellAlong) {
   TestHome home("exec sh -c 'trap \"\" HUP; echo kvx\\$; while :; do sleep 1; done'\n");
   ServerOptions options;
@@ -209,7 +259,8 @@ TEST(ConfigShell, SessionWhoseHostEndsWithNoBrowserAttachedEndsAfterTheAttachDea
     ASSERT_GT(shell, 0);
     ws.conn.Close();
   }
-  ASSERT_TRUE(WaitFor([&] { return (server.err() + server.out()).find("Lost connection") != std::string::npos; }));
+  ASSERT_TRUE(
+      WaitFor([&] { return (server.err() + server.out()).find("Lost connection") != std::string::npos; }));
   EXPECT_TRUE(ProcessAlive(child)) << "the host is still connected";
   kill(shell, SIGKILL);
   ASSERT_TRUE(WaitFor([&] { return !ProcessAlive(shell); }, 30));
@@ -217,8 +268,8 @@ TEST(ConfigShell, SessionWhoseHostEndsWithNoBrowserAttachedEndsAfterTheAttachDea
   EXPECT_TRUE(ProcessAlive(child)) << "a browser must have time to come back";
   EXPECT_TRUE(WaitFor([&] { return !ProcessAlive(child); }, 120));
   EXPECT_TRUE(WaitFor([&] {
-    return (server.err() + server.out()).find("No browser attached within 60 seconds, ending the session.\n") !=
-           std::string::npos;
+    return (server.err() + server.out())
+               .find("No browser attached within 60 seconds, ending the session.\n") != std::string::npos;
   }));
 }
 

@@ -7,9 +7,16 @@
 // unknown and changed host keys are asked about (or accepted silently when
 // configured) and written to the session's known-hosts file; the language
 // reaches the shell as LANG and a new screen size reaches its terminal.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -231,6 +238,113 @@ TEST_F(SshHosts, ChangedHostKey) {
     EXPECT_NE(sshtest::ReadFile(s.knownHosts()).find(blob), std::string::npos)
         << sshtest::ReadFile(s.knownHosts());
   }
+}
+
+// A relay on 127.0.0.1 to a real server that holds everything back until it
+// is opened: a connection made through it stays in its key exchange.  It
+// notices when the client end closes.
+class GatedRelay {
+ public:
+  explicit GatedRelay(int upstreamPort) : upstream_(upstreamPort) {
+    listen_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && listen(listen_, 1) == 0 &&
+        getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+      port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~GatedRelay() {
+    stop_ = true;
+    thread_.join();
+    close(listen_);
+  }
+  int port() const { return port_; }
+  void Open() { open_ = true; }
+  bool WaitAccepted() { return WaitFor(accepted_); }
+  bool WaitClientClosed() { return WaitFor(clientClosed_); }
+
+ private:
+  static bool WaitFor(const std::atomic<bool>& flag) {
+    for (int i = 0; i < 1000 && !flag; i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return flag;
+  }
+  void Run() {
+    pollfd l{listen_, POLLIN, 0};
+    while (!stop_ && poll(&l, 1, 50) <= 0) {
+    }
+    if (stop_) return;
+    int client = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+    accepted_ = true;
+    std::string held;
+    int server = -1;
+    char buf[65536];
+    while (!stop_) {
+      if (open_ && server < 0) {
+        server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(static_cast<uint16_t>(upstream_));
+        if (connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) break;
+        if (!held.empty() && write(server, held.data(), held.size()) < 0) break;
+      }
+      pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+      if (poll(fds, server >= 0 ? 2 : 1, 50) <= 0) continue;
+      if (fds[0].revents) {
+        ssize_t n = read(client, buf, sizeof buf);
+        if (n <= 0) {
+          clientClosed_ = true;
+          break;
+        }
+        if (server >= 0) {
+          if (write(server, buf, static_cast<size_t>(n)) < 0) break;
+        } else {
+          held.append(buf, static_cast<size_t>(n));
+        }
+      }
+      if (server >= 0 && fds[1].revents) {
+        ssize_t n = read(server, buf, sizeof buf);
+        if (n <= 0 || write(client, buf, static_cast<size_t>(n)) < 0) break;
+      }
+    }
+    close(client);
+    if (server >= 0) close(server);
+  }
+
+  int upstream_;
+  int listen_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+  std::atomic<bool> stop_{false}, open_{false}, accepted_{false}, clientClosed_{false};
+};
+
+// A configuration posted while the connection is still being made (the
+// key exchange waits) replaces the dictionary that connection was made
+// with: the connection ends first, so that nothing it does later (asking for
+// a password and saving it) reaches the dictionary that is gone, and the new
+// configuration is the session's.
+TEST_F(SshHosts, ConfigurationPostedWhileConnectingEndsThatConnection) {
+  SshSession s;
+  GatedRelay relay(sshd->port());
+  s.browser.answers = {TestBrowser::YesNo(1), TestBrowser::Entry(g_account.password, 3)};
+  ASSERT_TRUE(s.browser.NewSession(s.server->port())) << s.server->err();
+  ASSERT_EQ(kvxtest::EnvelopeCode(s.browser.PostConfig(SshConfig(relay.port())).body), 0);
+  ASSERT_TRUE(s.browser.Attach());
+  ASSERT_TRUE(relay.WaitAccepted());
+  const std::string next = SshConfig(relay.port(), ",\"language\":\"C.UTF-8\"", 24, 80, false);
+  ASSERT_EQ(kvxtest::EnvelopeCode(s.browser.PostConfig(next).body), 0);
+  EXPECT_TRUE(relay.WaitClientClosed()) << "the connection in progress goes on";
+  // Were it still there, it would now log in, ask for the password and
+  // keep it in the configuration it was made with.
+  relay.Open();
+  s.browser.Pump([] { return false; }, 2);
+  EXPECT_TRUE(s.browser.prompts.empty()) << s.browser.Describe();
+  kvxtest::HttpResponse values = s.browser.GetConfigValues("[\"language\",\"passwordHash\"]");
+  EXPECT_EQ(kvxtest::JsonText(values.body, "content.language"), "C.UTF-8") << values.body;
+  EXPECT_EQ(kvxtest::JsonText(values.body, "content.passwordHash"), "") << values.body;
 }
 
 // A server that allows keyboard-interactive authentication only.

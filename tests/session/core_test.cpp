@@ -82,8 +82,11 @@ class Core : public testing::Test {
     set_app(app);
     g_sent = &sent;
     static const app_channel_ops ops = {[](app_s*, bool c) { g_sent->connected.push_back(c); },
-                                        [](app_s*) { g_sent->regions++; }, [](app_s*) { g_sent->screens++; },
-                                        [](app_s*) { g_sent->cursors++; }, nullptr};
+                                        [](app_s*) { g_sent->regions++; },
+                                        [](app_s*) { g_sent->screens++; },
+                                        [](app_s*) { g_sent->cursors++; },
+                                        nullptr,
+                                        nullptr};
     app_set_channel_ops(&ops);
     t = app->lpte;
     ASSERT_NE(t, nullptr);
@@ -190,7 +193,7 @@ TEST_F(Core, OutputHeldWhenTheHostEndsIsSentWithTheDisconnect) {
                                           vscreen_invalidate(a->lpte);
                                         },
                                         [](app_s*) { g_sent->screens++; }, [](app_s*) { g_sent->cursors++; },
-                                        nullptr};
+                                        nullptr, nullptr};
     app_set_channel_ops(&ops);
     ends[i]();
     EXPECT_EQ(app->_conn, nullptr);

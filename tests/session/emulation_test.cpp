@@ -49,7 +49,7 @@ TEST_F(Emulation, UnavailableEmulationKeepsTheTerminalWorking) {
   app_set_emulation(&app, 30);  // MAC
   ASSERT_EQ(t()->teloaded, 35);
   TraceCapture trace(TRACE_FAIL);
-  app_set_emulation(&app, 17);  // Wyse 50
+  app_set_emulation(&app, 40);  // no such setting
   ASSERT_EQ(trace.lines().size(), 1u);
   EXPECT_NE(trace.lines()[0].find("MAC"), std::string::npos) << trace.lines()[0];
   app_set_emulation(&app, -1);

@@ -137,6 +137,10 @@ TEST_F(Keyboard, BackspaceFollowsTheSetting) {
   Configure({{"bsdel", "0"}});
   EXPECT_EQ(Press(Browser(TK_BACKSPACE)), "\b");
   EXPECT_EQ(Press(Browser(TK_C_BACKSPACE)), "\177");
+  // Keys with modifiers travel through the code-page file's key table.
+  EXPECT_EQ(Press(Browser(TK_C_UP)), "\x1b[1;5A");
+  EXPECT_EQ(Press(Browser(TK_MODKEY + 13)), "\x1b[1;3D");
+  EXPECT_EQ(Press(Browser(TK_CASF1 + 11)), "\x1b[24;8~");
 }
 
 TEST_F(Keyboard, KeysWithoutAStringAndCodesOutsideTheKeySpaceSendNothing) {
@@ -144,7 +148,7 @@ TEST_F(Keyboard, KeysWithoutAStringAndCodesOutsideTheKeySpaceSendNothing) {
   for (int mb : {0, 1}) {
     t()->MBMode = mb;
     EXPECT_EQ(Press(Browser(TK_MENU)), "") << mb;
-    EXPECT_EQ(Press(Browser(TK_C_UP)), "") << mb;
+    EXPECT_EQ(Press(Browser(TK_NUMLOCK)), "") << mb;
     EXPECT_EQ(Press(Browser(TK_PF1)), "") << mb;  // a 3270 key
     EXPECT_EQ(Press(Browser(TK_F1 + 19)), "") << mb;
     for (int key : {-1, -0x41, 0x10000, 0x10041, 0x7FFFFFFF, static_cast<int>(0x80000000u)})

@@ -295,17 +295,33 @@ TEST_F(Apply, EmulationSwitchesOnlyWhenTheSettingChanges) {
   EXPECT_EQ(t()->_vscregion, 1) << "re-applying the same emulation must not reset the terminal";
 }
 
+// Screen read-back by the host stays off unless the setting allows it; a
+// block-capable emulation starts in block mode when told to.
+TEST_F(Apply, ReadBackAndBlockModeStart) {
+  std::unique_ptr<LumDict> d(Dict({{"emulate", "17"}}));
+  app_set_te_safe_values(&app, d.get());
+  ASSERT_EQ(t()->emode, 14);  // Wyse 50
+  EXPECT_EQ(t()->readback, 0);
+  EXPECT_EQ(t()->_blokmode, 0);
+  d.reset(Dict({{"emulate", "18"}, {"screenReadBack", "1"}, {"sblockmode", "1"}}));
+  app_set_te_safe_values(&app, d.get());
+  ASSERT_EQ(t()->emode, 10);  // Wyse 60, started in block mode
+  EXPECT_EQ(t()->readback, 1);
+  EXPECT_EQ(t()->_blokmode, 1);
+  EXPECT_EQ(t()->_protect, 1);
+}
+
 TEST_F(Apply, EmptyDictionaryKeepsAUsableScreen) {
   std::unique_ptr<LumDict> d(Dict({}));
   TraceCapture trace(TRACE_FAIL);
   app_set_te_safe_values(&app, d.get());
   EXPECT_EQ(std::make_pair(app._rows, app._cols), std::make_pair(25, 80));
   EXPECT_EQ(std::make_pair(t()->vlines, t()->vcols), std::make_pair(25, 80));
-  // emulate 0 (ADM1) is tried on the first apply; without its family the
-  // terminal stays on ANSI and says so once.
+  // emulate 0 (ADM1) is the default and runs.
   EXPECT_EQ(app._emulation, 0);
-  EXPECT_EQ(t()->emode, 7);
-  EXPECT_EQ(trace.lines().size(), 1u);
+  EXPECT_EQ(t()->emode, 17);
+  EXPECT_EQ(t()->teloaded, 17);
+  EXPECT_EQ(trace.lines().size(), 0u);
   EXPECT_EQ(CombinationColors(t()), std::vector<uint32_t>(16, 0xFF000000u));
   EXPECT_EQ(t()->MBMode, 0);
   EXPECT_EQ(t()->tCaret, 1);

@@ -221,6 +221,7 @@ TEST_F(CodepageFile, BrowserKeyTableMapsBackToTheKeys) {
   for (int k = TCS_TK_FIRST; k <= TCS_VK_LAST; k++) EXPECT_EQ(u2t()[TCS_KEY_UNICODE_BASE + k - 256], k) << k;
   for (int k = TK_BLOCK_FIRST; k <= TK_BLOCK_LAST; k++)
     EXPECT_EQ(u2t()[TCS_KEY_UNICODE_BASE + k - 256], k) << k;
+  for (int k = TK_MODKEY; k <= TK_MODFKEY_LAST; k++) EXPECT_EQ(u2t()[TCS_KEY_UNICODE_BASE + k - 256], k) << k;
 
   std::string js = read_file(kSource + "/html/shared/keycodes.js");
   // Entries are lines "    'NAME': 0xXXXX,".

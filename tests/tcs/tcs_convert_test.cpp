@@ -271,6 +271,15 @@ TEST(KeyName, CodesAndNames) {
       {1152, "REDISPLAYSCREEN"},
       {1177, "LASTFIELDPOSITION"},
       {1178, "AIDPRINT"},
+      {1200, "S-UP"},
+      {1213, "A-LEFT"},
+      {1229, "AS-DELETE"},
+      {1234, "CS-HOME"},
+      {1247, "CA-PGDN"},
+      {1258, "CAS-INS"},
+      {1260, "ASF1"},
+      {1283, "CAF12"},
+      {1295, "CASF12"},
       {1, "^A"},
       {0, "^@"},
       {27, "^["},
@@ -283,17 +292,55 @@ TEST(KeyName, CodesAndNames) {
     EXPECT_EQ(keyid(c.name), c.code) << c.name;
   }
   const Case names_only[] = {{577, "A"},     {767, "\xff"},  {800, "<320>"}, {453, "<1c5>"}, {1118, "<45e>"},
-                             {1119, "NONE"}, {1155, "NONE"}, {1200, "NONE"}, {-1, "NONE"}};
+                             {1119, "NONE"}, {1155, "NONE"}, {1199, "NONE"}, {1296, "NONE"}, {-1, "NONE"}};
   for (const Case& c : names_only) EXPECT_STREQ(keyname(c.code), c.name) << c.code;
   const Case ids_only[] = {
-      {-1, "none"},    {-1, "NONE"}, {-2, "bogus"}, {-2, ""},     {300, "Insert"},  {301, "del"},
-      {323, "c-del"},  {319, "bs"},  {13, "enter"}, {27, "Esc"},  {9, "tab"},       {326, "c-tab"},
-      {324, "five"},   {260, "f5"},  {391, "CSF3"}, {-2, "f21"},  {-2, "f0"},       {-2, "f01"},
-      {-2, "pf25"},    {-2, "pa4"},  {1144, "@x"},  {1146, "@Z"}, {275, "pse"},     {1161, "fieldexit"},
-      {1161, "FLDEX"}, {13, "^m"},   {-2, "c-kp."}, {-2, "f1x"},  {-2, "altctrlx"}, {449, "altctrl"},
+      {-1, "none"},     {-1, "NONE"},     {-2, "bogus"},    {-2, ""},
+      {300, "Insert"},  {301, "del"},     {323, "c-del"},   {319, "bs"},
+      {13, "enter"},    {27, "Esc"},      {9, "tab"},       {326, "c-tab"},
+      {324, "five"},    {260, "f5"},      {391, "CSF3"},    {-2, "f21"},
+      {-2, "f0"},       {-2, "f01"},      {-2, "pf25"},     {-2, "pa4"},
+      {1144, "@x"},     {1146, "@Z"},     {275, "pse"},     {1161, "fieldexit"},
+      {1161, "FLDEX"},  {13, "^m"},       {-2, "c-kp."},    {-2, "f1x"},
+      {-2, "altctrlx"}, {449, "altctrl"}, {1229, "as-del"}, {1238, "cs-insert"},
+      {-2, "s-kp0"},    {-2, "asf13"},    {-2, "sc-up"},
   };
   for (const Case& c : ids_only) EXPECT_EQ(keyid(c.name), c.code) << c.name;
   EXPECT_EQ(keyid(nullptr), -2);
+}
+
+// The xterm modifier number and the plain key of every modified key code.
+TEST(KeyNames, ModifiersOfKeys) {
+  struct Case {
+    int code, modifier, base;
+  } cases[] = {
+      {TK_C_UP, 5, TK_UP},
+      {TK_C_RIGHT, 5, TK_RIGHT},
+      {TK_C_DEL, 5, TK_DEL},
+      {TK_C_PGDN, 5, TK_PGDN},
+      {TK_SF1, 2, TK_F1},
+      {TK_CF1 + 4, 5, TK_F1 + 4},
+      {TK_AF1 + 11, 3, TK_F1 + 11},
+      {TK_CSF1 + 2, 6, TK_F1 + 2},
+      {TK_MODKEY, 2, TK_UP},
+      {TK_MODKEY + 13, 3, TK_LEFT},
+      {TK_MODKEY + 29, 4, TK_DEL},
+      {TK_MODKEY + 34, 6, TK_HOME},
+      {TK_MODKEY + 47, 7, TK_PGDN},
+      {TK_MODKEY + 58, 8, TK_INS},
+      {TK_ASF1, 4, TK_F1},
+      {TK_CAF1 + 11, 7, TK_F1 + 11},
+      {TK_CASF1 + 5, 8, TK_F1 + 5},
+      {TK_UP, 0, 0},
+      {'a', 0, 0},
+      {TK_ALTA, 0, 0},
+      {TK_C_ENTER, 0, 0},
+  };
+  for (const Case& c : cases) {
+    int base = -1;
+    EXPECT_EQ(keymodifier(c.code, &base), c.modifier) << keyname(c.code);
+    EXPECT_EQ(base, c.base) << keyname(c.code);
+  }
 }
 
 }  // namespace

@@ -189,23 +189,23 @@ TEST(TcsDefaults, DecTables) {
     int value;
   };
   const Row rows[] = {
-      // DEC special graphics: ASCII except the row starts, then the graphics.
+      // DEC special graphics: ASCII up to 0x5E, then the VT100's graphics.
       {&TCSDefaultVT200DSG, 0, 0},
       {&TCSDefaultVT200DSG, 31, 0},
       {&TCSDefaultVT200DSG, 32, 544},
       {&TCSDefaultVT200DSG, 47, 559},
-      {&TCSDefaultVT200DSG, 48, 760},
+      {&TCSDefaultVT200DSG, 48, 560},
       {&TCSDefaultVT200DSG, 49, 561},
-      {&TCSDefaultVT200DSG, 64, 768},
+      {&TCSDefaultVT200DSG, 64, 576},
       {&TCSDefaultVT200DSG, 65, 577},
-      {&TCSDefaultVT200DSG, 80, 787},
+      {&TCSDefaultVT200DSG, 80, 592},
       {&TCSDefaultVT200DSG, 94, 606},
       {&TCSDefaultVT200DSG, 95, 544},
-      {&TCSDefaultVT200DSG, 96, 645},
-      {&TCSDefaultVT200DSG, 97, 810},
+      {&TCSDefaultVT200DSG, 96, 516},
+      {&TCSDefaultVT200DSG, 97, 689},
       {&TCSDefaultVT200DSG, 106, 729},
       {&TCSDefaultVT200DSG, 111, 817},
-      {&TCSDefaultVT200DSG, 112, 801},
+      {&TCSDefaultVT200DSG, 112, 818},
       {&TCSDefaultVT200DSG, 113, 708},
       {&TCSDefaultVT200DSG, 124, 822},
       {&TCSDefaultVT200DSG, 127, 544},
@@ -234,7 +234,7 @@ TEST(TcsDefaults, DecTables) {
       {&TCSDefaultVT100SG, 96, 516},
       {&TCSDefaultVT100SG, 97, 689},
       {&TCSDefaultVT100SG, 112, 818},
-      {&TCSDefaultVT100SG, 124, 759},
+      {&TCSDefaultVT100SG, 124, 822},
       {&TCSDefaultVT100SG, 126, 761},
       {&TCSDefaultVT100SG, 127, 544},
   };

@@ -9,7 +9,6 @@
 #include <utility>
 #include <vector>
 
-#include "em/wcwidth.h"
 #include "term.h"
 
 namespace {
@@ -46,8 +45,14 @@ const Case kCases[] = {
     {"plain text and CR LF", MAC, "ab\r\ncd", {"ab", "cd"}, 1, 2, {}},
     {"SGR bold and underline", VT220, "\x1b[1;4mA\x1b[0mB", {"AB"}, 0, 2, {{0, "0-0:0730 1-79:0700"}}},
     {"SGR 42 is a background on VT220", VT220, "\x1b[42mA", {"A"}, 0, 1, {{0, "0-0:2700 1-79:0700"}}},
-    {"SGR 42 is underline on VT100", VT100, "\x1b[42mA", {"A"}, 0, 1, {{0, "0-0:0720 1-79:0700"}}},
-    {"SGR 10 is bold then reset", VT220, "\x1b[7m\x1b[10mA", {"A"}, 0, 1, {{0, "0-79:0700"}}},
+    {"SGR 42 is a background on VT100 too", VT100, "\x1b[42mA", {"A"}, 0, 1, {{0, "0-0:2700 1-79:0700"}}},
+    {"SGR 10 (primary font) changes nothing",
+     VT220,
+     "\x1b[7m\x1b[10mA",
+     {"A"},
+     0,
+     1,
+     {{0, "0-0:0780 1-79:0700"}}},
     {"SGR 22 24 25 27 clear",
      MAC,
      "\x1b[1;4;5;7mA\x1b[22;24mB\x1b[25;27mC",
@@ -63,13 +68,13 @@ const Case kCases[] = {
      3,
      {{0, "0-0:0400 1-1:0700 2-2:1700 3-79:0700"}}},
     {"foreground of bold is bright", MAC, "\x1b[32;1mA", {"A"}, 0, 1, {{0, "0-0:0A10 1-79:0700"}}},
-    {"256-colour form read character by character",
+    {"256-colour red is the nearest of the sixteen",
      MAC,
      "\x1b[38;5;196mA",
      {"A"},
      0,
      1,
-     {{0, "0-0:0750 1-79:0700"}}},
+     {{0, "0-0:0C00 1-79:0700"}}},
     {"SCO 2;1;4 maps every combination",
      SCOANSI,
      "\x1b[2;1;4mA\x1b[1mB",
@@ -314,6 +319,112 @@ const Case kCases[] = {
      0,
      1,
      {}},
+    // What today's hosts send: renditions as lists with xterm's colours
+    // (mapped to the nearest of the sixteen; never blink, reverse or
+    // invisible), DEC line drawing, key-mode requests that are no rendition.
+    {"bold and 256-colour red", MAC, "\x1b[1;38;5;196mA", {"A"}, 0, 1, {{0, "0-0:0C10 1-79:0700"}}},
+    {"256 colours never blink, reverse or hide",
+     VT220,
+     "\x1b[38;5;5mA\x1b[48;5;7mB\x1b[38;5;8mC",
+     {"ABC"},
+     0,
+     3,
+     {{0, "0-0:0500 1-1:7500 2-2:7800 3-79:0700"}}},
+    {"true colour",
+     MAC,
+     "\x1b[38;2;255;0;0mA\x1b[48;2;0;0;238mB\x1b[38;2;5;7;8mC",
+     {"ABC"},
+     0,
+     3,
+     {{0, "0-0:0C00 1-1:1C00 2-2:1000 3-79:0700"}}},
+    {"colon forms",
+     MAC,
+     "\x1b[38:5:196mA\x1b[38:2::0:255:0mB\x1b[48:2:0:0:238mC",
+     {"ABC"},
+     0,
+     3,
+     {{0, "0-0:0C00 1-1:0A00 2-2:1A00 3-79:0700"}}},
+    {"default foreground and background",
+     LINUX,
+     "\x1b[31;44mA\x1b[39mB\x1b[49mC",
+     {"ABC"},
+     0,
+     3,
+     {{0, "0-0:1400 1-1:1700 2-79:0700"}}},
+    {"bright colours", MAC, "\x1b[91;102mA\x1b[97;100mB", {"AB"}, 0, 2, {{0, "0-0:AC00 1-1:8F00 2-79:0700"}}},
+    {"bold brightens the first eight",
+     VT100,
+     "\x1b[1;31mA\x1b[22mB",
+     {"AB"},
+     0,
+     2,
+     {{0, "0-0:0C10 1-1:0400 2-79:0700"}}},
+    {"invisible and visible", MAC, "\x1b[8mA\x1b[28mB", {" B"}, 0, 2, {{0, "0-0:0701 1-79:0700"}}},
+    {"underline styles",
+     MAC,
+     "\x1b[4:3mA\x1b[4:0mB\x1b[21mC\x1b[24mD",
+     {"ABCD"},
+     0,
+     4,
+     {{0, "0-0:0720 1-1:0700 2-2:0720 3-79:0700"}}},
+    {"empty parameters are 0",
+     MAC,
+     "\x1b[1mA\x1b[;4mB\x1b[1;mC",
+     {"ABC"},
+     0,
+     3,
+     {{0, "0-0:0710 1-1:0720 2-79:0700"}}},
+    {"underline colour is consumed",
+     MAC,
+     "\x1b[58;5;5;1mA\x1b[58:2::1:2:3mB\x1b[38;2;1mC",
+     {"ABC"},
+     0,
+     3,
+     {{0, "0-2:0710 3-79:0700"}}},
+    {"key-mode requests change nothing",
+     MAC,
+     "\x1b[44mA\x1b[>4;2mB\x1b[>4mC\x1b[>4;mD\x1b[mE",
+     {"ABCDE"},
+     0,
+     5,
+     {{0, "0-3:1700 4-79:0700"}}},
+    {"DEC line drawing on VT220",
+     VT220,
+     "\x1b(0`afgjklmnopqrstuvwxyz{|}~ 0@P^_\x1b(B_",
+     {"\u2666\u2592\u00b0\u00b1\u2518\u2510\u250c\u2514\u253c\u23ba\u23bb\u2500\u23bc\u23bd\u251c\u2524"
+      "\u2534\u252c\u2502\u2264\u2265\u03c0\u2260\u00a3\u2219 0@P^ _"},
+     0,
+     32,
+     {}},
+    {"DEC line drawing on the xterm-like member",
+     MAC,
+     "\x1b)0\x0e`pq|\x0f`",
+     {"\u2666\u23bb\u2500\u2260`"},
+     0,
+     5,
+     {}},
+    {"line drawing on the Linux console",
+     LINUX,
+     "\x1b(0lqk\x1b(Bq\x1b)0\x0ex\x0f",
+     {"\u250c\u2500\u2510q\u2502"},
+     0,
+     5,
+     {}},
+    {"CSI s and u save and restore the cursor",
+     VT220,
+     "\x1b[5;5H\x1b[s\x1b[Hx\x1b[uy",
+     {"x", "", "", "", "    y"},
+     4,
+     5,
+     {}},
+    {"CSI > 1 u is no restore",
+     MAC,
+     "\x1b[2;2H\x1b[s\x1b[5;5H\x1b[>1uz",
+     {"", "", "", "", "    z"},
+     4,
+     5,
+     {}},
+    {"CSI r homes the cursor", MAC, "\x1b[5;5H\x1b[rx", {"x"}, 0, 1, {}},
     {"FF is a line feed elsewhere",
      VT100,
      "abc\x0c"
@@ -382,27 +493,33 @@ TEST(AnsiParser, ProtectedWideCharacterSurvivesErasesWhole) {
 
 TEST(AnsiParser, PermanentColourFormsTakeOneNumberOnly) {
   Term term(MAC, 24, 80);
-  term.feed("\x1b[>4;2mA");  // xterm's key modifier setting: no colour change
-  EXPECT_EQ(term.attrs(0), "0-79:0700");
-  EXPECT_EQ(term.t->userCAT[0].color, 0x07000000u);
-  term.feed("\x1b[>44mB\x1b[mC");  // a permanent background: it survives a reset
+  term.feed("\x1b[=44mB\x1b[mC");  // a permanent background: it survives a reset
   EXPECT_EQ(term.t->userCAT[0].color, 0x17000000u);
-  EXPECT_EQ(term.attrs(0), "0-0:0700 1-2:1700 3-79:0700");
+  EXPECT_EQ(term.attrs(0), "0-1:1700 2-79:0700");
   term.feed("\x1b[<1mD\x1b[mE");  // permanent foreground red
+  EXPECT_EQ(term.t->userCAT[0].color, 0x14000000u);
+  term.feed("\x1b[=4;2mF");  // a list is no permanent colour
   EXPECT_EQ(term.t->userCAT[0].color, 0x14000000u);
 }
 
-// Widths over the Unicode 5.0 repertoire: marks assigned later (U+0487,
-// U+1AB0, U+08E4) are one cell.
-TEST(AnsiParser, CharacterWidthsFollowTheWcwidthRules) {
-  struct Case {
-    uint32_t cp;
-    int width;
-  } cases[] = {{0, 0},      {'A', 1},    {0x7F, -1},  {0x9B, -1},   {0x0301, 0},  {0x200B, 0},  {0x00AD, 1},
-               {0x1160, 0}, {0x1100, 2}, {0x4E2D, 2}, {0x303F, 1},  {0x3099, 0},  {0xAC00, 2},  {0xD7A4, 1},
-               {0xFF01, 2}, {0xFF61, 1}, {0xFEFF, 0}, {0x1F600, 1}, {0x20000, 2}, {0x2FFFE, 1}, {0x2329, 2},
-               {0x232B, 1}, {0x1DC0, 0}, {0x0487, 1}, {0x1AB0, 1},  {0x08E4, 1}};
-  for (const Case& c : cases) EXPECT_EQ(mk_wcwidth(c.cp), c.width) << std::hex << c.cp;
+// CSI s saves the cursor on every member but a VT420 using left and right
+// margins, and never turns the scrolling region off.
+TEST(AnsiParser, SaveCursorKeepsTheScrollingRegion) {
+  for (int emode : {MAC, VT100, VT220, VT320, VT420, LINUX, ANSI, SCOANSI, AT386}) {
+    Term term(emode, 6, 10);
+    term.feed("0\r\n1\r\n2\r\n3\r\n4\r\n5\x1b[2;4r\x1b[4;1H\x1b[s\n\nx\x1b[u");
+    EXPECT_EQ(term.t->_vscregion, emode == SCOANSI || emode == AT386 ? 0 : 1) << emode;
+    if (emode != SCOANSI && emode != AT386) {
+      EXPECT_EQ(term.screen(), "0\n3\n\nx\n4\n5\n") << emode;
+    }
+    EXPECT_EQ(term.t->vdestline, 3) << emode;
+    EXPECT_EQ(term.t->vdestcol, 0) << emode;
+  }
+  Term vt420(VT420, 24, 80);  // with left/right margins in use: DECSLRM
+  vt420.feed("\x1b[?69h\x1b[5;10s");
+  EXPECT_EQ(vt420.t->_vscregion, 1);
+  EXPECT_EQ(vt420.t->_vscregleft, 4);
+  EXPECT_EQ(vt420.t->_vscregright, 9);
 }
 
 TEST(AnsiParser, NewLineModeReturnsToTheLeftMargin) {
@@ -439,6 +556,22 @@ TEST(AnsiParser, TitleIsTheTextAfterItsSelector) {
   EXPECT_EQ(term.title, "caf\xc3\xa9");
   term.feed("\x1b]\x07");  // no selector at all
   EXPECT_EQ(term.title, "");
+  // The string terminator ESC \\ ends a title as BEL does; an ESC followed
+  // by anything else abandons the title and starts a sequence.
+  term.feed("\x1b]0;by ST\x1b\\");
+  EXPECT_EQ(term.title, "by ST");
+  term.feed("\x1b]2;lost\x1b[1mX\x1b[m");
+  EXPECT_EQ(term.title, "by ST");
+  EXPECT_EQ(term.row(0), "X");
+  EXPECT_EQ(term.cell(0, 0) & CA_BOLD, CA_BOLD);
+  term.feed("\r\x1b[K");
+  Term::Options o;  // the 8-bit terminator where C1 controls are read
+  o.emode = VT220;
+  o.utf8 = false;
+  Term vt220(o);
+  vt220.feed("\x1b]2;eight\x9cok");
+  EXPECT_EQ(vt220.title, "eight");
+  EXPECT_EQ(vt220.row(0), "ok");
   // Numbered commands other than 0 and 2 are not titles: the title stays.
   term.feed("\x1b]2;kept\x07");
   for (const char* other : {"\x1b]7;file://host/home\x07", "\x1b]133;A\x07", "\x1b]1;icon\x07",
@@ -457,10 +590,10 @@ TEST(AnsiParser, StatusRepliesUseTheIntroducerInForce) {
   Term mac;
   mac.feed("\x1b[3;7H\x1b[6n\x1b[5n");
   EXPECT_EQ(mac.sent, "\x1b[3;7R\x1b[0n");
-  Term vt220(VT220, 24, 80);  // 8-bit replies until ESC SP F
-  vt220.feed("\x1b[6n\x1b F\x1b[6n");
+  Term vt220(VT220, 24, 80);  // 7-bit replies, 8-bit between ESC SP G and ESC SP F
+  vt220.feed("\x1b[6n\x1b G\x1b[6n\x1b F\x1b[6n");
   EXPECT_EQ(vt220.sent,
-            "\x9b"
+            "\x1b[1;1R\x9b"
             "1;1R\x1b[1;1R");
   Term vt52(VT52, 24, 80);
   vt52.feed("\x1bZ");
@@ -484,10 +617,9 @@ TEST(AnsiParser, ScrollingMarginsFromDECSTBM) {
     EXPECT_EQ(term.t->_vscregion, c.on ? 1 : 0) << show(c.seq);
     EXPECT_EQ(term.t->_vscregtop, c.top) << show(c.seq);
     EXPECT_EQ(term.t->_vscregbot, c.bottom) << show(c.seq);
-    if (c.on) {
-      EXPECT_EQ(term.t->vdestline, 0) << show(c.seq);
-      EXPECT_EQ(term.t->vdestcol, 0) << show(c.seq);
-    }
+    // The cursor goes home whether the margins are set or reset.
+    EXPECT_EQ(term.t->vdestline, 0) << show(c.seq);
+    EXPECT_EQ(term.t->vdestcol, 0) << show(c.seq);
   }
   Term sco(SCOANSI, 24, 80);
   sco.feed("\x1b[10;10H\x1b[3;20r");

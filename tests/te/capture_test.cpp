@@ -6,6 +6,7 @@
 // captures, which were checked by eye once.  See
 // tests/fixtures/te/record.py for how the captures were made.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -25,8 +26,10 @@ std::string readFile(const std::string& path) {
   return s.str();
 }
 
-std::string run(const std::string& args) {
-  std::string cmd = std::string(KVX_BINARY_DIR) + "/te-replay " + args;
+// te-replay with these arguments; `feed` is a command whose output is
+// piped into it.
+std::string run(const std::string& args, const std::string& feed = "") {
+  std::string cmd = (feed.empty() ? "" : feed + " | ") + std::string(KVX_BINARY_DIR) + "/te-replay " + args;
   FILE* p = popen(cmd.c_str(), "r");
   if (!p) return "popen failed";
   std::string out;
@@ -57,6 +60,29 @@ TEST(Captures, ReplayToolExplainsItselfAndRejectsBadInput) {
             std::string::npos);
   EXPECT_NE(run("/nonexistent/capture 2>&1").find("exit status"), std::string::npos);
   EXPECT_EQ(run("--rows 2 --cols 5 --cursor /dev/null"), "\n\ncursor: row 0, col 0, shown\n");
+}
+
+// A file is mapped, a pipe read in growing pieces: the same bytes give the
+// same screen either way, also past the first buffer's size.
+TEST(Captures, ReplayReadsFilesAndPipesAlike) {
+  std::string big = readFile(fixture("nano_edit.raw"));
+  ASSERT_FALSE(big.empty());
+  while (big.size() < (3u << 20)) big += big;
+  char path[] = "/tmp/kvx_replay_XXXXXX";
+  int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, big.data(), big.size()), (ssize_t)big.size());
+  close(fd);
+  std::string fromFile = run("--cursor " + std::string(path));
+  std::string fromPipe = run("--cursor", "cat " + std::string(path));
+  std::string fromCat = run("--cursor -", "cat " + std::string(path));
+  std::string fromRedirect = run("--cursor < " + std::string(path));
+  unlink(path);
+  EXPECT_NE(fromFile.find("cursor: row"), std::string::npos);
+  EXPECT_EQ(fromPipe, fromFile);
+  EXPECT_EQ(fromCat, fromFile);
+  EXPECT_EQ(fromRedirect, fromFile);
+  EXPECT_EQ(run("--cursor /dev/null"), run("--cursor < /dev/null"));
 }
 
 TEST(Captures, EveryReadPrintsTheScreenAfterEachChunk) {

@@ -82,7 +82,7 @@ INSTANTIATE_TEST_SUITE_P(
         KeyCase{VT420, TK_F1 + 9, 0, 0, 0, "\033[29~"}, KeyCase{VT420, TK_F1 + 10, 0, 0, 0, "\033]W"},
         KeyCase{LINUX, TK_F1 + 2, 0, 0, 0, "\033[[C"}, KeyCase{LINUX, TK_F1 + 4, 0, 0, 0, "\033[[E"},
         KeyCase{LINUX, TK_F1 + 9, 0, 0, 0, "\033[21~"}, KeyCase{VT220, TK_CF1, 0, 0, 0, "\033[23~"},
-        KeyCase{MAC, TK_CF1 + 9, 0, 0, 0, "\033[34~"},
+        KeyCase{MAC, TK_CF1 + 9, 0, 0, 0, "\033[21;5~"},  // the xterm-like member: xterm's Ctrl form
         // Editing keys.
         KeyCase{MAC, TK_HOME, 0, 0, 0, "\033[H"}, KeyCase{MAC, TK_END, 0, 0, 0, "\033[F"},
         KeyCase{MAC, TK_DEL, 0, 0, 0, "\033[3~"}, KeyCase{MAC, TK_INS, 0, 0, 0, "\033[L"},
@@ -91,7 +91,7 @@ INSTANTIATE_TEST_SUITE_P(
         KeyCase{VT220, TK_END, 0, 0, 1,
                 "\x9B"
                 "4~"},
-        KeyCase{VT220, TK_PGDN, 0, 0, 0, "\033[6~"}, KeyCase{VT220, TK_S_TAB, 0, 0, 0, "<none>"},
+        KeyCase{VT220, TK_PGDN, 0, 0, 0, "\033[6~"}, KeyCase{VT220, TK_S_TAB, 0, 0, 0, "\033[Z"},
         // VT100: 7-bit only, the rest from the fallback.
         KeyCase{VT100, TK_F1, 0, 0, 1, "\033OP"}, KeyCase{VT100, TK_UP, 1, 0, 1, "\033OA"},
         KeyCase{VT100, TK_KP0, 0, 1, 1, "\033Op"}, KeyCase{VT100, TK_F1 + 4, 0, 0, 0, "\033]Q"},
@@ -117,15 +117,43 @@ INSTANTIATE_TEST_SUITE_P(
         KeyCase{AT386, TK_ALTA + 25, 0, 0, 0, "\033nz"}, KeyCase{AT386, TK_ALT1 + 8, 0, 0, 0, "\033n9"},
         KeyCase{AT386, TK_ALTEQUAL, 0, 0, 0, "\033n="}, KeyCase{AT386, TK_S_TAB, 0, 0, 0, "\035"},
         KeyCase{AT386, TK_INS, 0, 0, 0, "\033[@"}, KeyCase{AT386, TK_DOWN, 1, 0, 0, "\033[B"},
+        // Keys with modifiers in xterm's forms (1 + Shift 1 + Alt 2 + Ctrl 4).
+        KeyCase{MAC, TK_C_RIGHT, 0, 0, 0, "\033[1;5C"}, KeyCase{MAC, TK_C_LEFT, 1, 0, 0, "\033[1;5D"},
+        KeyCase{VT220, TK_C_UP, 0, 0, 0, "\033[1;5A"},
+        KeyCase{VT220, TK_C_UP, 0, 0, 1,
+                "\x9b"
+                "1;5A"},
+        KeyCase{MAC, TK_MODKEY, 0, 0, 0, "\033[1;2A"}, KeyCase{MAC, TK_MODKEY + 13, 0, 0, 0, "\033[1;3D"},
+        KeyCase{MAC, TK_MODKEY + 34, 0, 0, 0, "\033[1;6H"},
+        KeyCase{VT220, TK_MODKEY + 34, 0, 0, 0, "\033[1;6~"}, KeyCase{VT220, TK_C_END, 0, 0, 0, "\033[4;5~"},
+        KeyCase{MAC, TK_C_END, 0, 0, 0, "\033[1;5F"}, KeyCase{MAC, TK_C_DEL, 0, 0, 0, "\033[3;5~"},
+        KeyCase{MAC, TK_MODKEY + 47, 0, 0, 0, "\033[6;7~"},
+        KeyCase{MAC, TK_MODKEY + 58, 0, 0, 0, "\033[2;8~"}, KeyCase{MAC, TK_SF1, 0, 0, 0, "\033[1;2P"},
+        KeyCase{MAC, TK_AF1 + 4, 0, 0, 0, "\033[15;3~"}, KeyCase{MAC, TK_CSF1 + 11, 0, 0, 0, "\033[24;6~"},
+        KeyCase{MAC, TK_CAF1 + 11, 0, 0, 0, "\033[24;7~"}, KeyCase{VT220, TK_SF1 + 5, 0, 0, 0, "\033[17;2~"},
+        KeyCase{LINUX, TK_SF1, 0, 0, 0, "\033[1;2P"}, KeyCase{VT100, TK_C_RIGHT, 0, 0, 0, "\033[1;5C"},
+        KeyCase{VT420, TK_ASF1 + 1, 0, 0, 0, "\033[1;4Q"},
+        KeyCase{VT320, TK_CASF1 + 6, 0, 0, 0, "\033[18;8~"}, KeyCase{VT52, TK_C_UP, 0, 0, 0, "<none>"},
+        KeyCase{SCOANSI, TK_C_RIGHT, 0, 0, 0, "\x8A"},
+        // Alt with a letter or digit sends ESC and the character; Shift+Tab,
+        // Ctrl+Enter and Ctrl+Esc what xterm sends.
+        KeyCase{MAC, TK_ALTA, 0, 0, 0, "\033a"}, KeyCase{VT220, TK_ALTA + 25, 0, 0, 1, "\033z"},
+        KeyCase{MAC, TK_ALT1, 0, 0, 0, "\0331"}, KeyCase{VT100, TK_ALT0, 0, 0, 0, "\0330"},
+        KeyCase{LINUX, TK_ALTMINUS, 0, 0, 0, "\033-"}, KeyCase{LINUX, TK_S_TAB, 0, 0, 0, "\033[Z"},
+        KeyCase{VT220, TK_S_TAB, 0, 0, 1, "\x9bZ"}, KeyCase{MAC, TK_C_ENTER, 0, 0, 0, "\r"},
+        KeyCase{VT320, TK_C_ESC, 0, 0, 0, "\033"}, KeyCase{ANSI, TK_ALTA, 0, 0, 0, "<none>"},
         // Characters and keys no member knows.
         KeyCase{MAC, 0x241, 0, 0, 0, "<none>"}, KeyCase{MAC, 13, 0, 0, 0, "<none>"},
         KeyCase{MAC, TK_MENU, 0, 0, 0, "<none>"}, KeyCase{MAC, -1, 0, 0, 0, "<none>"}));
 
-// The host switches the controls the keys are sent with.
+// The host switches the controls the keys are sent with; until it asks for
+// 8-bit ones, a VT220 sends 7-bit keys.
 TEST(KeyMapControls, HostSelectsSevenOrEightBitKeys) {
   Term term(VT220);
   term.t->_appcur = 1;
-  term.feed("\033 F");
+  EXPECT_EQ(Key(term, TK_UP), "\033OA");
+  EXPECT_EQ(Key(term, TK_F1 + 5), "\033[17~");
+  term.feed("\033 G\033 F");
   EXPECT_EQ(Key(term, TK_UP), "\033OA");
   term.feed("\033 G");
   EXPECT_EQ(Key(term, TK_UP),

@@ -43,8 +43,11 @@ const ReplyCase kReplies[] = {
     {"DA by ESC Z", LINUX, "\x1bZ", "\x1b[?63;1;2;6;8;9;11;14;17c"},
     {"DA secondary, > last", MAC, "\x1b[>c", "\x1b[>24;14;0c"},
     {"DA secondary, > 0", MAC, "\x1b[>0c", "\x1b[>24;14;0c"},
-    {"DA VT320 uses 8-bit introducers", VT320, "\x1b[c", "\x9b?63;1;2;6;8;9;11;14;17c"},
-    {"DA VT220 8-bit", VT220, "\x1b[c", "\x9b?62;1;2;6;8;9c"},
+    // 7-bit replies until the host asks for 8-bit ones: a UTF-8 host
+    // cannot read a lone C1 byte.
+    {"DA VT320 is 7-bit from the start", VT320, "\x1b[c", "\x1b[?63;1;2;6;8;9;11;14;17c"},
+    {"DA VT320 after S8C1T", VT320, "\x1b G\x1b[c", "\x9b?63;1;2;6;8;9;11;14;17c"},
+    {"DA VT220 is 7-bit from the start", VT220, "\x1b[c", "\x1b[?62;1;2;6;8;9c"},
     {"DA VT220 after S7C1T", VT220, "\x1b F\x1b[c", "\x1b[?62;1;2;6;8;9c"},
     {"DA VT220 after S8C1T", VT220_7, "\x1b G\x1b[c", "\x9b?62;1;2;6;8;9c"},
     {"DA VT220 secondary", VT220_7, "\x1b[>c", "\x1b[>1;10;0c"},
@@ -97,7 +100,8 @@ const ReplyCase kReplies[] = {
     {"DECRQSS status line", MAC, "\x1bP$q$}\x1b\\\x1bP$q$~\x1b\\",
      DCS7 + "0$r0$}" + ST7 + DCS7 + "0$r0$~" + ST7},
     {"DECRQSS unknown", MAC, "\x1bP$q q\x1b\\", DCS7 + "1$r" + ST7},
-    {"DECRQSS on VT220, 8-bit terminator", VT220, "\x1bP$qm\x9c",
+    {"DECRQSS on VT220, 8-bit terminator", VT220, "\x1bP$qm\x9c", DCS7 + "0$r0m" + ST7},
+    {"DECRQSS on VT220 after S8C1T", VT220, "\x1b G\x1bP$qm\x1b\\",
      "\x90"
      "0$r0m\x9c"},
     {"other strings are dropped", MAC, "\x1bPzz\x1b\\\x1bP+q544e\x1b\\", ""},
@@ -105,8 +109,8 @@ const ReplyCase kReplies[] = {
     {"DECSCL 61 is 7-bit level 1", VT220, "\x1b[61\"p\x1b[c", "\x1b[?62;1;2;6;8;9c"},
     {"DECSCL 62;1 is 7-bit", VT220, "\x1b[62;1\"p\x1b[c", "\x1b[?62;1;2;6;8;9c"},
     {"DECSCL 63;2 is 8-bit", VT220_7, "\x1b[63;2\"p\x1b[c", "\x9b?62;1;2;6;8;9c"},
-    {"DECSCL above 2 is ignored", VT220, "\x1b[62;3\"p\x1b[c", "\x9b?62;1;2;6;8;9c"},
-    {"DECSCL other levels ignored", VT220, "\x1b[64;1\"p\x1b[c", "\x9b?62;1;2;6;8;9c"},
+    {"DECSCL above 2 is ignored", VT220, "\x1b G\x1b[62;3\"p\x1b[c", "\x9b?62;1;2;6;8;9c"},
+    {"DECSCL other levels ignored", VT220, "\x1b G\x1b[64;1\"p\x1b[c", "\x9b?62;1;2;6;8;9c"},
     {"DECSCL needs a conformance member", VT100, "\x1b[62;2\"p\x1bP$q\"p\x1b\\", ""},
 };
 
@@ -128,10 +132,8 @@ TEST(Reports, ConformanceLevelSwitchesC1Handling) {
   Term term(o);
   term.feed(
       "\x9b"
-      "c\x90$qm\x9c");
-  EXPECT_EQ(term.sent,
-            "\x9b?62;1;2;6;8;9c\x90"
-            "0$r0m\x9c");
+      "c\x90$qm\x9c");  // C1 controls are read; the replies stay 7-bit
+  EXPECT_EQ(term.sent, "\x1b[?62;1;2;6;8;9c\x1bP0$r0m\x1b\\");
   term.feed(
       "\x1b[61\"p\x9b"
       "A");
@@ -377,8 +379,12 @@ TEST(Reports, SCOConsoleSequences) {
   term.feed("\x1b[=1E");
   EXPECT_EQ(term.t->_blmode, 1);
   EXPECT_EQ(term.sent, "");
-  // The screen to the host.
+  // The screen to the host, only when read-back is allowed: a file shown
+  // on the screen must not type the screen into the shell.
   term.feed("\x1b[Hhi\x1b[2i");
+  EXPECT_EQ(term.sent, "");
+  term.t->readback = 1;
+  term.feed("\x1b[2i");
   ASSERT_EQ(term.sent.size(), 24u * 81u);
   EXPECT_EQ(term.sent.substr(0, 81), "hi" + std::string(78, ' ') + "\n");
   Term mac(MAC, 24, 80);

@@ -4,6 +4,8 @@
 // so keep its entries in the form {"name", code, ctrlcode}.
 #include "keyname.h"
 
+#include <strings.h>
+
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -136,9 +138,21 @@ struct KeyFamily {
 };
 
 const KeyFamily kFamilies[] = {
-    {"F", 256, 20},   {"SF", 329, 20},  {"CF", 349, 20}, {"AF", 369, 20},
-    {"CSF", 389, 20}, {"PF", 1120, 24}, {"PA", 1144, 3},
+    {"F", 256, 20},   {"SF", 329, 20}, {"CF", 349, 20},   {"AF", 369, 20},   {"CSF", 389, 20},
+    {"PF", 1120, 24}, {"PA", 1144, 3}, {"ASF", 1260, 12}, {"CAF", 1272, 12}, {"CASF", 1284, 12},
 };
+
+// The cursor and editing keys of the modified family, in slot order, and
+// the prefixes of its modifier slots with their xterm modifier numbers.
+const int kModBase[10] = {TK_UP,  TK_DOWN, TK_RIGHT, TK_LEFT, TK_HOME,
+                          TK_END, TK_PGUP, TK_PGDN,  TK_INS,  TK_DEL};
+const int kModCtrl[10] = {TK_C_UP,  TK_C_DOWN, TK_C_RIGHT, TK_C_LEFT, TK_C_HOME,
+                          TK_C_END, TK_C_PGUP, TK_C_PGDN,  TK_C_INS,  TK_C_DEL};
+struct ModSlot {
+  const char* prefix;  // upper case
+  int modifier;
+};
+const ModSlot kModSlots[6] = {{"S-", 2}, {"A-", 3}, {"AS-", 4}, {"CS-", 6}, {"CA-", 7}, {"CAS-", 8}};
 
 char g_name[48];
 
@@ -180,6 +194,18 @@ const char* keyname(int code) {
   if (code == 446) return "ALT=";
   if (code < 32 || code == 127) return kn_put("^%c", code ^ 0x40);
   if (code < 256) return kn_put("%c", code);
+  if (code >= TK_MODKEY && code <= TK_MODKEY_LAST) {
+    const int base = kModBase[(code - TK_MODKEY) % 10];
+    char* out = g_name + snprintf(g_name, sizeof g_name, "%s", kModSlots[(code - TK_MODKEY) / 10].prefix);
+    for (const KeyNameEntry& e : kNamedKeys) {
+      if (e.code != base) continue;
+      for (const char* p = e.name; *p; p++)
+        *out++ = static_cast<char>(toupper(static_cast<unsigned char>(*p)));
+      break;
+    }
+    *out = 0;
+    return g_name;
+  }
   for (const KeyNameEntry& e : kNamedKeys) {
     if (e.code != code && e.ctrl != code) continue;
     char* out = g_name;
@@ -191,6 +217,30 @@ const char* keyname(int code) {
   if (code >= 512 && code <= 767) return kn_put("%c", code - 512);
   if (code <= 1118) return kn_put("<%x>", code);
   return "NONE";
+}
+
+int keymodifier(int code, int* base) {
+  int b = 0, m = 0;
+  if (code >= TK_MODKEY && code <= TK_MODKEY_LAST) {
+    b = kModBase[(code - TK_MODKEY) % 10];
+    m = kModSlots[(code - TK_MODKEY) / 10].modifier;
+  } else if (code >= TK_ASF1 && code <= TK_MODFKEY_LAST) {
+    static const int kFMods[3] = {4, 7, 8};
+    b = TK_F1 + (code - TK_ASF1) % 12;
+    m = kFMods[(code - TK_ASF1) / 12];
+  } else if (code >= TK_SF1 && code < TK_ALTA) {
+    static const int kFMods[4] = {2, 5, 3, 6};  // SF, CF, AF, CSF
+    b = TK_F1 + (code - TK_SF1) % 20;
+    m = kFMods[(code - TK_SF1) / 20];
+  } else {
+    for (int k = 0; k < 10; k++)
+      if (kModCtrl[k] == code) {
+        b = kModBase[k];
+        m = 5;
+      }
+  }
+  if (base) *base = b;
+  return m;
 }
 
 int keyid(const char* name) {
@@ -210,6 +260,16 @@ int keyid(const char* name) {
   if (lower[0] == 'c' && lower[1] == '-') {
     for (const KeyNameEntry& e : kNamedKeys) {
       if (e.ctrl != 0 && strcmp(lower + 2, e.name) == 0) return e.ctrl;
+    }
+  }
+  for (int slot = 0; slot < 6; slot++) {
+    const char* prefix = kModSlots[slot].prefix;
+    size_t n = strlen(prefix);
+    if (strncasecmp(lower, prefix, n) != 0) continue;
+    for (const KeyNameEntry& e : kNamedKeys) {
+      if (strcmp(lower + n, e.name) != 0) continue;
+      for (int k = 0; k < 10; k++)
+        if (kModBase[k] == e.code) return TK_MODKEY + slot * 10 + k;
     }
   }
   for (const KeyFamily& f : kFamilies) {

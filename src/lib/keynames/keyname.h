@@ -11,6 +11,8 @@
 //    447 ..  486  session functions
 //    512 and up   internal character codes (tcs.h)
 //   1120 .. 1178  3270/5250 keys
+//   1200 .. 1259  cursor and editing keys with modifiers (below)
+//   1260 .. 1295  F1..F12 with Alt+Shift, Ctrl+Alt, Ctrl+Alt+Shift
 #pragma once
 
 enum : int {
@@ -135,7 +137,27 @@ enum : int {
   TK_AIDPRINT = 1178,
   TK_BLOCK_FIRST = 1120,
   TK_BLOCK_LAST = 1178,
+  // Up, down, right, left, home, end, pgup, pgdn, ins and delete with the
+  // modifiers that have no code above: TK_MODKEY + slot * 10 + key, slots
+  // 0-5 for Shift, Alt, Alt+Shift, Ctrl+Shift, Ctrl+Alt, Ctrl+Alt+Shift
+  // (names "S-UP", "A-UP", "AS-UP", "CS-UP", "CA-UP", "CAS-UP").
+  TK_MODKEY = 1200,
+  TK_MODKEY_LAST = 1259,
+  // F1..F12 with Alt+Shift ("ASF1"), Ctrl+Alt ("CAF1") and Ctrl+Alt+Shift
+  // ("CASF1"): TK_ASF1 + n - 1, TK_CAF1 + n - 1, TK_CASF1 + n - 1.
+  TK_ASF1 = 1260,
+  TK_CAF1 = 1272,
+  TK_CASF1 = 1284,
+  TK_MODFKEY_LAST = 1295,
 };
+
+// The modifiers of a key as xterm numbers them in its key sequences (1 +
+// Shift 1 + Alt 2 + Ctrl 4, so 2..8), with the key without them in *base
+// (TK_UP..TK_LEFT, TK_HOME, TK_END, TK_PGUP, TK_PGDN, TK_INS, TK_DEL, or
+// TK_F1 + n - 1): for the Ctrl forms of the named keys, the Shift, Ctrl, Alt
+// and Ctrl+Shift function keys and the codes from TK_MODKEY on.  0 for any
+// other code.
+int keymodifier(int code, int* base);
 
 // Name of a key code: the upper-cased table name ("UP", "C-UP", "PGDN"),
 // "F%d", "SF%d", "CF%d", "AF%d", "CSF%d", "ALT%c", "ALT%d", "ALT0", "ALT-",

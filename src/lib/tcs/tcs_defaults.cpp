@@ -10,14 +10,12 @@ namespace {
 
 using CpTable = std::array<TCS, TCS_CPTOTCS_SIZE>;
 
-// Elements 96..127 and the DEC sets' upper rows, as listed per table.
-constexpr TCS kDsgRow96[16] = {645, 810, 811, 812, 813, 814, 760, 753,
-                               815, 816, 729, 703, 730, 704, 709, 817};
-constexpr TCS kDsgRow112[16] = {801, 708, 820, 821, 707, 692, 705, 706,
-                                691, 755, 754, 739, 822, 668, 761, 544};
+// DEC special graphics from 0x60 on: diamond, checkerboard, control
+// pictures, degree, plus-minus, corners, scan lines, lines, less/greater or
+// equal, pi, not equal, pound, centred dot.
 constexpr TCS kSgRow96[16] = {516, 689, 811, 812, 813, 814, 760, 753, 815, 816, 729, 703, 730, 704, 709, 817};
 constexpr TCS kSgRow112[16] = {818, 708, 820, 821, 707, 692, 705, 706,
-                               691, 755, 754, 739, 759, 668, 761, 544};
+                               691, 755, 754, 739, 822, 668, 761, 544};
 constexpr TCS kDmn[96] = {
     544, 685, 667, 668, 544, 669, 544, 533, 804,  772, 678, 686, 544, 544, 544, 544,  // 32
     760, 753, 765, 774, 544, 742, 532, 761, 1098, 777, 679, 687, 684, 683, 544, 680,  // 48
@@ -41,16 +39,14 @@ constexpr std::array<uint8_t, TCS_TCSTOCP_SIZE> make_tcstocp() {
   return t;
 }
 
+// The VT200's special graphics: ASCII up to 0x5E, then the VT100's set.
 constexpr CpTable make_vt200dsg() {
   CpTable t{};
-  for (int i = 32; i < 96; i++) t[i] = static_cast<TCS>(512 + i);
-  t[48] = 760;
-  t[64] = 768;
-  t[80] = 787;
+  for (int i = 32; i < 95; i++) t[i] = static_cast<TCS>(512 + i);
   t[95] = 544;
   for (int i = 0; i < 16; i++) {
-    t[96 + i] = kDsgRow96[i];
-    t[112 + i] = kDsgRow112[i];
+    t[96 + i] = kSgRow96[i];
+    t[112 + i] = kSgRow112[i];
   }
   return t;
 }

@@ -320,6 +320,18 @@ int wputs(fws_window* w, const uint16_t* text, int flags) {
   return fws_puts_uc16(w, text, (int)(n * 2), flags);
 }
 
+int fws_putcells(fws_window* w, int row, int col, int n, const uint16_t* chars, const uint8_t* attrs,
+                 const uint8_t* flags) {
+  if (!w->screenchars || row < 0 || row > w->totrgn.y || col < 0 || col > w->lscreen.x || n <= 0) return 0;
+  n = std::min(n, w->lscreen.x + 1 - col);
+  size_t base = (size_t)row * FWS_MAXCOLS + col;
+  std::memcpy(w->screenchars + base, chars, n * sizeof(uint16_t));
+  uint8_t* a = w->screenattrs + base;
+  for (int i = 0; i < n; i++) a[i] = (uint8_t)((attrs[i] & FWS_A_SETTABLE) | (a[i] & FWS_A_NODE));
+  std::memcpy(w->screenflags + base, flags, n);
+  return n;
+}
+
 void fws_caretpos(fws_window* w, int x, int y, int /*permanent*/) {
   if (x != -1) w->caret.x = x;
   if (y != -1) w->caret.y = y;

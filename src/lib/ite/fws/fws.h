@@ -167,6 +167,12 @@ int fws_puts_uc16(fws_window* w, const uint16_t* text, int lengthBytes, int flag
 int fws_lputs(fws_window* w, const uint16_t* text, int lengthBytes, int flags);
 int wputs(fws_window* w, const uint16_t* text, int flags);
 
+// Bulk store for painters: n cells of a row from col on, each with its own
+// attribute byte and field flags (no controls, no wrapping; cut at the
+// row's end; the caret does not move).  Returns the cells stored.
+int fws_putcells(fws_window* w, int row, int col, int n, const uint16_t* chars, const uint8_t* attrs,
+                 const uint8_t* flags);
+
 // Caret: -1 keeps a coordinate; clamped to the visible area.
 void fws_caretpos(fws_window* w, int x, int y, int permanent);
 void fws_caretmov(fws_window* w, int dx, int dy, int permanent);
@@ -235,6 +241,9 @@ COLORREF indexToColor(int index);
 // The emulation colour table: first index 0..18 equal to c, -1 when none.
 int ColorToIndex(const fws_window* w, COLORREF c);
 void tnRGBFillDefault(fws_window* w);
+// The index of a colour for a 4-bit cell field: ColorToIndex when it is
+// 0..15, else `fallback`.
+int fws_colorindex16(const fws_window* w, COLORREF c, int fallback);
 
 // Widens the browser range by buffer offsets first..last.
 inline void fws_mark_update(fws_window* w, int first, int last) {

@@ -268,6 +268,11 @@ int ColorToIndex(const fws_window* w, COLORREF c) {
   return -1;
 }
 
+int fws_colorindex16(const fws_window* w, COLORREF c, int fallback) {
+  int i = ColorToIndex(w, c);
+  return i >= 0 && i <= 15 ? i : fallback;
+}
+
 void tnRGBFillDefault(fws_window* w) {
   std::copy(kRGBMapDefault, kRGBMapDefault + FWS_RGBMAP_SIZE, w->TNRGBMap);
 }

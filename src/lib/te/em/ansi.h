@@ -39,6 +39,7 @@ enum : int {
   ES_LINEATTR = 7,
   ES_SPACE = 8,
   ES_TITLE = 9,
+  ES_TITLEESC = 10,  // ESC inside the title: ST (ESC \\) ends it
   ES_IGNORE = 11,
   ES_IGNOREESC = 12,
   ES_SCOKEY = 20,
@@ -85,6 +86,10 @@ void ansisgr(te* t);
 void ansiscosgr(te* t);
 void ansicolor(te* t, int n, int permanent);
 extern const int ISOmap[8];
+// The nearest of the sixteen colours (PC index) to xterm's indexed colour
+// 0-255 or to an RGB colour; -1 when out of range.
+int ansi_color256(int index);
+int ansi_colorrgb(int r, int g, int b);
 
 // ---- character sets (ansicset.cpp)
 int AnsiGetCharSet(te* t, int c);

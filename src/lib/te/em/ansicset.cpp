@@ -58,7 +58,9 @@ int Vt100GetTCSChar(te* t, int c) {
   int b = c & 0xFF;
   int set = (c >> CA_CSET_SHIFT) & 0xF;
   if (set == 1 && b == '#') return t->pVT100SG ? t->pVT100SG[125] : 0x23F;
-  if (set == 2 && b >= 0x5F && b <= 0x7F) return t->pVT100SG ? t->pVT100SG[b] : 0x23F;
+  // Set 2 is line drawing on these members; 15 is what the Linux console
+  // (G2/G3 designations, VT100 glyphs) stores for ESC ( 0.
+  if ((set == 2 || set == 15) && b >= 0x5F && b <= 0x7F) return t->pVT100SG ? t->pVT100SG[b] : 0x23F;
   if (set == 4 && t->Alt1CPtoTCS) return t->Alt1CPtoTCS[b];
   if (set == 5) {
     // The second SCO font shows the upper half of its table for a byte.

@@ -114,6 +114,14 @@ static inline char cs_last(te* t) {
   return t->_vtptr > 0 ? t->_vtbuf[t->_vtptr - 1] : 0;
 }
 
+// The parameter text holds only numbers: no private marker, no
+// intermediate.
+static bool cs_numeric(te* t) {
+  for (const char* p = t->_vtbuf; *p; p++)
+    if ((*p < '0' || *p > '9') && *p != ';') return false;
+  return true;
+}
+
 static void cs_ed(te* t, int mode) {
   int y = t->vdestline, x = t->vdestcol;
   switch (mode) {
@@ -232,6 +240,7 @@ static void cs_backtab(te* t, int n) {
   cgoto(t);
 }
 
+// Scrolling margins; the cursor goes home whatever the margins become.
 static void cs_stbm(te* t) {
   if (t->_vemode & VM_SCO) {
     vid_region_off(t);
@@ -240,20 +249,16 @@ static void cs_stbm(te* t) {
   }
   int top = vtgetpn(t, 1), bot = vtgetpn(t, 2);
   int rows = t->vlines;
-  if (top > rows) {
-    vid_region_off(t);
-    return;
-  }
-  if (bot == 0 && top > 0) bot = rows;
-  if (top == 0) top = 1;
+  if (top <= 0) top = 1;
+  if (bot <= 0) bot = rows;
   if (top >= bot || bot > rows || (top == 1 && bot == rows)) {
     vid_region_off(t);
-    return;
+  } else {
+    t->_vscregion = 1;
+    t->_vscregtop = top - 1;
+    t->_vscregbot = bot - 1;
+    t->_vorigin = t->_decom ? t->_vscregtop : 0;
   }
-  t->_vscregion = 1;
-  t->_vscregtop = top - 1;
-  t->_vscregbot = bot - 1;
-  t->_vorigin = t->_decom ? t->_vscregtop : 0;
   cpos(t, 0, 0);
 }
 
@@ -418,14 +423,18 @@ void vtcontrol(te* t, int c) {
       cs_stbm(t);
       break;
     case 's':
-      cs_slrm(t);
+      // Left and right margins on a VT420 using them; everywhere else the
+      // cursor is saved, as ANSI.SYS-style hosts expect.
+      if ((t->_vemode & VM_VT420) && t->_decvssm)
+        cs_slrm(t);
+      else if (cs_numeric(t))
+        ansi_savecursor(t);
       break;
     case 'u':
-      if (t->_vemode & VM_VT300) {
-        ansi_ext(t, c);
-      } else {
+      if (cs_numeric(t))
         ansi_restorecursor(t);
-      }
+      else if (t->_vemode & VM_VT300)
+        ansi_ext(t, c);
       break;
     default:
       vt2control(t, c);

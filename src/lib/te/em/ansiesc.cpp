@@ -34,10 +34,9 @@ int ansieminit(te* t, const char* name) {
   t->vt.CharSet[1] = t->vt.CharSet[2] = t->vt.CharSet[3] = 2;
   int vm = t->_vemode;
   if (vm & (VM_VT320_7 | VM_VT220_7)) t->_vt200mode = 1;
-  if (vm & (VM_VT320 | VM_VT220)) {
-    t->_vt200mode = 2;
-    t->_vtc18out = 1;
-  }
+  // C1 controls are read, but replies and keys stay 7-bit until the host
+  // asks for 8-bit ones (ESC SP G): a UTF-8 host cannot read a lone C1 byte.
+  if (vm & (VM_VT320 | VM_VT220)) t->_vt200mode = 2;
   if (vm & VM_VT200) {
     t->_vmaskpar = 0;
     t->_nrcsmode = t->defcset != 0;

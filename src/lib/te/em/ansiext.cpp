@@ -74,6 +74,9 @@ static void mc_setaux(te* t, int status) {
 }
 
 static void mc_controller(te* t, int printer) {
+  // Without a printer nothing would print what the host sends: the screen
+  // keeps showing it rather than swallowing it until CSI 4 i.
+  if (!t->hooks.printer) return;
   t->current_printer = printer;
   t->_prctrl = 1;
   t->_prfstate = t->_prfheld = 0;
@@ -103,7 +106,9 @@ void ansi_mediacopy(te* t) {
       if (t->hooks.printer) t->hooks.printer(t, TE_PRINT_SCREEN, nullptr, 0);
       break;
     case 2:
-      if (t->_vemode & VM_SCO) mc_sendscreen(t);
+      // Screen read-back: only when allowed (a file shown on the screen
+      // could otherwise type the screen into the shell).
+      if ((t->_vemode & VM_SCO) && (t->readback || t->_blokmode)) mc_sendscreen(t);
       break;
     case 4:
       if (aux) mc_setaux(t, 0x8);

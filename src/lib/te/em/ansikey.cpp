@@ -2,12 +2,13 @@
 // cursor, keypad and editing keys, with cursor-key and keypad application
 // modes, 8-bit controls, host-programmed keys and the backspace setting.
 // Keys the family has no string for fall back to defkey.
+#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 
 #include "em/ansi.h"
-#include "keyname.h"
 #include "em/keys.h"
+#include "keyname.h"
 
 // Members that follow the DEC rules.
 static constexpr int kDecMembers =
@@ -68,13 +69,23 @@ static int ak_cursor_index(int code) {
 }
 
 // A DEC string as the terminal sends it: with 8-bit controls on, ESC and
-// the character after it become one C1 byte.
+// the character after it become one C1 byte (the string may be the key
+// buffer itself).
 static const char* ak_c1(te* t, const char* s) {
   if (!t->_vtc18out || s[0] != '\033' || !s[1]) return s;
   const size_t rest = strlen(s + 2);
   if (rest + 2 > sizeof t->ansik_buf) return s;
-  t->ansik_buf[0] = static_cast<char>((s[1] & 0x1F) | 0x80);
-  memcpy(t->ansik_buf + 1, s + 2, rest + 1);
+  const char c1 = static_cast<char>((s[1] & 0x1F) | 0x80);
+  memmove(t->ansik_buf + 1, s + 2, rest + 1);
+  t->ansik_buf[0] = c1;
+  return t->ansik_buf;
+}
+
+// ESC and one character, built in the record's key buffer.
+static const char* ak_esc2(te* t, char c) {
+  t->ansik_buf[0] = '\033';
+  t->ansik_buf[1] = c;
+  t->ansik_buf[2] = 0;
   return t->ansik_buf;
 }
 
@@ -187,7 +198,9 @@ static const char* ak_dec(te* t, int code) {
     if (const char* s = prgkey(t, n - 1)) return s;
     return ak_c1(t, kDecF6[n - 6]);
   }
-  if (code >= TK_CF1 && code < TK_CF1 + 10) {
+  if (code >= TK_CF1 && code < TK_CF1 + 10 && !(vm & VM_MAC)) {
+    // Ctrl+F1..F10 are the VT's F11..F20 (the xterm-like member sends
+    // xterm's Ctrl forms instead).
     const int n = code - TK_CF1 + 1;
     if (const char* s = prgkey(t, 9 + n)) return s;
     return ak_c1(t, kDecF6[n + 4]);
@@ -200,6 +213,64 @@ static const char* ak_dec(te* t, int code) {
     if (const char* s = ak_dec_editing(code)) return ak_c1(t, s);
   }
   return nullptr;
+}
+
+// Keys with modifiers as xterm sends them, the modifier m = 1 + Shift 1 +
+// Alt 2 + Ctrl 4: cursor keys CSI 1;m A..D; home and end CSI 1;m H and
+// CSI 1;m F, or, where home and end send CSI 1~ and CSI 4~, CSI 1;m~ and
+// CSI 4;m~; insert, delete, page up and down CSI n;m~ (2, 3, 5, 6); F1-F4
+// CSI 1;m P..S; F5-F12 CSI n;m~ (15, 17-21, 23, 24).
+static const char* ak_modified(te* t, int code, bool tildeHomeEnd) {
+  static const char kCursorFinal[4] = {'A', 'B', 'C', 'D'};
+  static const int kFNumber[12] = {0, 0, 0, 0, 15, 17, 18, 19, 20, 21, 23, 24};
+  int base = 0;
+  const int m = keymodifier(code, &base);
+  if (!m) return nullptr;
+  int number = 1;
+  char final = '~';
+  if (base >= TK_UP && base <= TK_LEFT) {
+    final = kCursorFinal[base - TK_UP];
+  } else if (base == TK_HOME || base == TK_END) {
+    if (tildeHomeEnd)
+      number = base == TK_HOME ? 1 : 4;
+    else
+      final = base == TK_HOME ? 'H' : 'F';
+  } else if (base == TK_INS || base == TK_DEL || base == TK_PGUP || base == TK_PGDN) {
+    number = base == TK_INS ? 2 : base == TK_DEL ? 3 : base == TK_PGUP ? 5 : 6;
+  } else if (base >= TK_F1 && base < TK_F1 + 4) {
+    final = static_cast<char>('P' + (base - TK_F1));
+  } else if (base >= TK_F1 + 4 && base < TK_F1 + 12) {
+    number = kFNumber[base - TK_F1];
+  } else {
+    return nullptr;
+  }
+  snprintf(t->ansik_buf, sizeof t->ansik_buf, "\033[%d;%d%c", number, m, final);
+  return ak_c1(t, t->ansik_buf);
+}
+
+// What the VT members add for today's hosts: keys with modifiers, Alt with
+// a letter or digit as ESC and the character, Shift+Tab, Ctrl+Enter and
+// Ctrl+Esc as the plain keys.
+static const char* ak_vt_chords(te* t, int code, bool tildeHomeEnd) {
+  if (const char* s = ak_modified(t, code, tildeHomeEnd)) return s;
+  if (code >= TK_ALTA && code < TK_ALTA + 26) return ak_esc2(t, static_cast<char>('a' + code - TK_ALTA));
+  if (code >= TK_ALT1 && code < TK_ALT1 + 9) return ak_esc2(t, static_cast<char>('1' + code - TK_ALT1));
+  switch (code) {
+    case TK_ALT0:
+      return "\0330";
+    case TK_ALTMINUS:
+      return "\033-";
+    case TK_ALTEQUAL:
+      return "\033=";
+    case TK_S_TAB:
+      return ak_c1(t, "\033[Z");
+    case TK_C_ENTER:
+      return "\r";
+    case TK_C_ESC:
+      return "\033";
+    default:
+      return nullptr;
+  }
 }
 
 static const char* ak_vt100(te* t, int code) {
@@ -343,11 +414,17 @@ const char* ansikey(te* t, int code) {
   }
   const int vm = t->_vemode;
   if (vm & VM_VT52) return ak_vt52(t, code);
-  if (vm & VM_VT100) return ak_vt100(t, code);
+  if (vm & VM_VT100) {
+    if (const char* s = ak_vt100(t, code)) return s;
+    return ak_vt_chords(t, code, false);
+  }
   if (vm & VM_ANSI) return ak_ansi(t, code);
   if (vm & VM_SCOANSI) return ak_sco(t, code);
   if (vm & VM_AT386) return ak_at386(t, code);
-  if (vm & kDecMembers) return ak_dec(t, code);
+  if (vm & kDecMembers) {
+    if (const char* s = ak_dec(t, code)) return s;
+    return ak_vt_chords(t, code, !(vm & VM_MAC));
+  }
   return nullptr;
 }
 

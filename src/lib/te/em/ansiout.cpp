@@ -52,9 +52,34 @@ static void ao_insertwide(te* t, CHATTR v) {
   VidPos(t, y, t->vdestcol);
 }
 
+// A zero-width character joins the character before the cursor (the one
+// just written when a wrap is pending): the cell takes their composition
+// when there is one of the same width (e and U+0301 make é); otherwise the
+// mark is not kept, since a cell holds one character.  The cursor stays.
+static void ao_join(te* t, uint32_t mark) {
+  int y = t->vdestline, x = t->XNwrap ? t->vdestcol : t->vdestcol - 1;
+  if (y < 0 || y >= t->vlines || x < 0 || x >= t->vcols) return;
+  CHATTR* row = t->_vscreen[y];
+  if (row[x] == 0 && x > 0) x--;  // the right half of a wide character
+  CHATTR c = row[x];
+  uint32_t base = 0;
+  if (c & CA_UNI)
+    base = ca_unicode(c);
+  else if (!(c & (CA_CSET | CA_TCS)) && (c & CA_CHAR) >= 0x20 && (c & CA_CHAR) < 0x7F)
+    base = (uint32_t)(c & CA_CHAR);
+  if (!base) return;
+  uint32_t composed = wc_compose(base, mark);
+  if (!composed || wc_wide(composed) != wc_wide(base)) return;
+  set_vscreen(t, x, y, (c & CA_ATTRPART) | ca_from_unicode(composed));
+}
+
 // Stores a character at the cursor and advances; `translate` runs the
 // character-set hook on a plain byte.
 static void ao_store(te* t, CHATTR v, bool translate) {
+  if ((v & CA_UNI) && wc_zero(ca_unicode(v))) {
+    ao_join(t, ca_unicode(v));
+    return;
+  }
   if (t->XNwrap) {
     dowrap(t, 0);
     t->XNwrap = 0;
@@ -125,13 +150,17 @@ static bool ao_is_title(const char* text) {
   return n == 0 || n == 2;
 }
 
+static void ao_title_drop(te* t) {
+  EmFree(t->titleText);
+  t->titleText = nullptr;
+  t->titleTextLength = t->titleTextSize = 0;
+}
+
 static void ao_title_end(te* t) {
   // The text starts with its selector ("0;" or "2;").
   const char* text = t->titleText && t->titleTextLength > 2 ? t->titleText + 2 : "";
   if (t->hooks.set_title && ao_is_title(t->titleText)) t->hooks.set_title(t, text);
-  EmFree(t->titleText);
-  t->titleText = nullptr;
-  t->titleTextLength = t->titleTextSize = 0;
+  ao_title_drop(t);
   t->_emstate = ES_GROUND;
 }
 
@@ -286,6 +315,11 @@ static void ao_c0(te* t, int c) {
       break;
     case 0x1B:
       t->_vt52y = 0;
+      if (t->_emstate == ES_TITLE) {
+        // Perhaps the string terminator ESC \.
+        t->_emstate = ES_TITLEESC;
+        break;
+      }
       if ((t->_vemode & VM_SCOANSI) && t->_emstate != ES_GROUND) {
         t->_emstate = ES_GROUND;
         break;
@@ -344,9 +378,27 @@ static void ao_c1(te* t, int c) {
       t->_vtbuf[0] = 0;
       t->_emstate = ES_CSI;
       break;
+    case 0x9C:
+      if (t->_emstate == ES_TITLE) ao_title_end(t);
+      break;
     default:
       break;
   }
+}
+
+// The byte after an ESC inside a title: `\` completes the string
+// terminator and sets the title; anything else abandons the title, and the
+// ESC starts a sequence as it would anywhere.
+static bool ao_titleesc(te* t, int c) {
+  if (c == '\\') {
+    ao_title_end(t);
+    return true;
+  }
+  ao_title_drop(t);
+  t->_vtptr = 0;
+  t->_vtbuf[0] = 0;
+  t->_emstate = ES_ESC;
+  return false;
 }
 
 static inline void ao_append(te* t, int c) {
@@ -437,6 +489,10 @@ void ansiout(te* t, int c) {
   if (state == ES_IGNORE || state == ES_IGNOREESC) {
     ao_ignored(t, c);
     return;
+  }
+  if (state == ES_TITLEESC) {
+    if (ao_titleesc(t, c)) return;
+    state = ES_ESC;
   }
   if (c < 0x20) {
     ao_c0(t, c);
@@ -571,6 +627,7 @@ void ansiemout(te* t, int c) {
         ao_title_append(t, c);
         return;
       }
+      if (t->_emstate == ES_TITLEESC) ao_titleesc(t, c);
       if (t->_vtdcson >= 2) {
         ansi_dcsdata(t, c);
         return;
@@ -715,18 +772,17 @@ static const unsigned char* ao_bulk(te* t, const unsigned char* p, const unsigne
           stopped = true;
           break;
         }
-        if (cp == 0xFEFF) {
-          p += n;
-          continue;
-        }
-        if (wc_wide(cp)) {
+        const int cls = wc_class(cp);
+        if (cls == WC_NARROW) {
+          if (x + 1 >= fv) break;
+          row[x++] = attr | ca_from_unicode(cp);
+        } else if (cls == WC_WIDE) {
           if (x + 2 >= fv) break;
           row[x] = attr | ca_from_unicode(cp);
           row[x + 1] = 0;
           x += 2;
         } else {
-          if (x + 1 >= fv) break;
-          row[x++] = attr | ca_from_unicode(cp);
+          break;  // zero width (a BOM too): it joins the cell before, by the one-character rules
         }
         p += n;
       }

@@ -1,7 +1,8 @@
-// Select graphic rendition for the ANSI/VT family: the character-by-
-// character reading of the parameter text used by every member outside the
-// SCO family, the numeric SCO form, and the ANSI colours, which re-map the
-// colour map rather than the attribute.
+// Select graphic rendition for the ANSI/VT family: the list of parameters
+// (with xterm's indexed and direct colours, mapped to the nearest of the
+// sixteen colours a cell carries) read by every member outside the SCO
+// family, the numeric SCO form, and the colours, which re-map the colour
+// map rather than the attribute.
 #include <cctype>
 #include <cstring>
 
@@ -33,45 +34,155 @@ void ansicolor(te* t, int n, int permanent) {
   if ((n >= 30 && n <= 37) || n == 39) {
     unsigned fg = n == 39 ? 7u : (unsigned)ISOmap[n - 30];
     sg_remap(t, (normal & 0xF8) | fg, SG_BOLDANY, permanent);
+    if (permanent) t->_hostfg = 0;
   } else if ((n >= 40 && n <= 47) || n == 49) {
     unsigned bg = n == 49 ? 0u : (unsigned)ISOmap[n - 40];
     sg_remap(t, (normal & 0x87) | (bg << 4), SG_BOLDNOREV, permanent);
+    if (permanent) t->_hostbg = 0;
   }
 }
 
-static void sg_resetmap(te* t) {
-  std::memcpy(t->inuseCAT, t->userCAT, sizeof(CATMAP));
-  EmSetAttr(t, EmGetDefaultAttr(t));
-}
-
-// Reads a number as the C library does (blanks, sign, digits); *len gets
-// the characters it spans, at least 1.
-static int sg_number(const char* s, size_t* len) {
+// Reads a number as the C library does (blanks, sign, digits).
+static int sg_number(const char* s) {
   const char* p = s;
   while (*p == ' ' || *p == '\t') p++;
   bool neg = false;
   if (*p == '-' || *p == '+') neg = *p++ == '-';
   unsigned v = 0;
   while (*p >= '0' && *p <= '9') v = v * 10u + (unsigned)(*p++ - '0');
-  if (len) *len = p > s ? (size_t)(p - s) : 1;
   return (int)(neg ? 0u - v : v);
 }
 
-static void sg_apply(te* t) {
-  if (t->_vtmpattr == t->_vcurattr) return;
-  CHATTR a = EmGetColorBits(t, t->_vtmpattr);
-  if (t->teflags & TF_KEEPSELPROT) a = (a & ~CA_SELPROT) | (t->_vcurattr & CA_SELPROT);
-  EmSetAttr(t, a);
+// ---- colours beyond the sixteen
+
+// The sixteen colours as xterm shows them, in ANSI order: what a host that
+// sends an indexed or direct colour means by each.
+struct sg_rgb {
+  int r, g, b;
+};
+static constexpr sg_rgb kAnsi16[16] = {
+    {0, 0, 0},     {205, 0, 0},     {0, 205, 0},     {205, 205, 0},   {0, 0, 238}, {205, 0, 205},
+    {0, 205, 205}, {229, 229, 229}, {127, 127, 127}, {255, 0, 0},     {0, 255, 0}, {255, 255, 0},
+    {92, 92, 255}, {255, 0, 255},   {0, 255, 255},   {255, 255, 255},
+};
+
+// PC colour index (the cells' order) of ANSI colour 0-15.
+static constexpr int sg_pc(int ansi) {
+  constexpr int iso[8] = {0, 4, 2, 6, 1, 5, 3, 7};
+  return ansi < 8 ? iso[ansi] : iso[ansi - 8] | 8;
+}
+
+// PC colour index of the one of the sixteen nearest to an RGB colour.
+static constexpr int sg_nearest(int r, int g, int b) {
+  int best = 0;
+  long bestd = -1;
+  for (int i = 0; i < 16; i++) {
+    long dr = r - kAnsi16[i].r, dg = g - kAnsi16[i].g, db = b - kAnsi16[i].b;
+    long d = dr * dr + dg * dg + db * db;
+    if (bestd < 0 || d < bestd) {
+      bestd = d;
+      best = i;
+    }
+  }
+  return sg_pc(best);
+}
+
+// xterm's 256-colour palette (the sixteen, a 6x6x6 cube, 24 greys) mapped
+// to the nearest of the sixteen, once at compile time.
+struct sg_table256 {
+  unsigned char pc[256];
+};
+static constexpr sg_table256 sg_build256() {
+  sg_table256 t{};
+  constexpr int level[6] = {0, 95, 135, 175, 215, 255};
+  for (int i = 0; i < 16; i++) t.pc[i] = (unsigned char)sg_pc(i);
+  for (int i = 16; i < 232; i++) {
+    int c = i - 16;
+    t.pc[i] = (unsigned char)sg_nearest(level[c / 36], level[(c / 6) % 6], level[c % 6]);
+  }
+  for (int i = 232; i < 256; i++) {
+    int v = 8 + 10 * (i - 232);
+    t.pc[i] = (unsigned char)sg_nearest(v, v, v);
+  }
+  return t;
+}
+static constexpr sg_table256 kIndexed = sg_build256();
+
+int ansi_color256(int index) {
+  return index >= 0 && index < 256 ? kIndexed.pc[index] : -1;
+}
+
+int ansi_colorrgb(int r, int g, int b) {
+  if (r < 0 || g < 0 || b < 0 || r > 255 || g > 255 || b > 255) return -1;
+  return sg_nearest(r, g, b);
+}
+
+// ---- the rendition as a list of parameters
+
+// Every attribute combination takes the host's colours where it chose them
+// and the user's elsewhere; bold brightens a host foreground of the first
+// eight.  Without host colours the user's map is back whole.
+static void sg_hostmap(te* t) {
+  if (!t->_hostfg && !t->_hostbg) {
+    std::memcpy(t->inuseCAT, t->userCAT, sizeof(CATMAP));
+    return;
+  }
+  // Each entry is (user colour & keep) | set, set differing for bold.
+  uint32_t keep = 0, set = 0, setBold = 0;
+  if (t->_hostfg) {
+    const uint32_t fg = (uint32_t)t->_hostfg - 1;
+    set = fg << 24;
+    setBold = (fg < 8 ? fg | 8 : fg) << 24;
+  } else {
+    keep = 0x0F000000u;
+  }
+  if (t->_hostbg) {
+    const uint32_t bg = (uint32_t)(t->_hostbg - 1) << 28;
+    set |= bg;
+    setBold |= bg;
+  } else {
+    keep |= 0xF0000000u;
+  }
+  const uint32_t plain = t->userCAT[0].color != 0xFF000000u ? t->userCAT[0].color : 0x07000000u;
+  for (int i = 0; i < 16; i += 2) {
+    uint32_t u0 = t->userCAT[i].color, u1 = t->userCAT[i + 1].color;
+    t->inuseCAT[i].color = ((u0 != 0xFF000000u ? u0 : plain) & keep) | set;
+    t->inuseCAT[i + 1].color = ((u1 != 0xFF000000u ? u1 : plain) & keep) | setBold;
+  }
+}
+
+// The number at *p (-1 when there is none), moving *p past it.
+static inline int sg_param(const char** p) {
+  const char* q = *p;
+  if (*q < '0' || *q > '9') return -1;
+  int v = 0;
+  for (; *q >= '0' && *q <= '9'; q++)
+    if (v < 100000) v = v * 10 + (*q - '0');
+  *p = q;
+  return v;
+}
+
+// The colour of 38/48 in the colon form from its sub-parameters (kind, then
+// an index or r:g:b, the latter perhaps after a colour-space identifier): a
+// PC colour index, or -1 for none.
+static int sg_colonform(const int* sub, int n) {
+  auto value = [](int v) { return v < 0 ? 0 : v; };
+  int kind = n > 0 ? value(sub[0]) : -1;
+  if (kind == 5 && n >= 2) return ansi_color256(value(sub[1]));
+  if (kind == 2 && n >= 4) {
+    int k = n >= 5 ? 2 : 1;
+    return ansi_colorrgb(value(sub[k]), value(sub[k + 1]), value(sub[k + 2]));
+  }
+  return -1;
 }
 
 void ansisgr(te* t) {
   const char* s = t->_vtbuf;
-  t->_vtmpattr = t->_vcurattr;
-  if (s[0] == '<' || s[0] == '=' || s[0] == '>') {
-    // One number names a colour; a list is something else (xterm's key
-    // modifier setting CSI > 4 ; 2 m) and changes nothing.
+  if (s[0] == '>') return;  // xterm's key modifier options, not a rendition
+  if (s[0] == '<' || s[0] == '=') {
+    // A permanent colour: one number only.
     if (std::strchr(s, ';')) return;
-    int n = sg_number(s + 1, nullptr);
+    int n = sg_number(s + 1);
     if (n >= 40 && n <= 49)
       n -= 40;
     else if (n >= 30 && n <= 39)
@@ -79,73 +190,119 @@ void ansisgr(te* t) {
     if (n <= 9) ansicolor(t, (s[0] == '<' ? 30 : 40) + n, 1);
     return;
   }
-  if (s[0] == 0 || s[0] == ';') {
-    sg_resetmap(t);
-    t->_vtmpattr = t->_vcurattr;
-  }
-  bool vt100 = t->_vemode & VM_VT100;
-  for (size_t i = 0; s[i];) {
-    char c = s[i];
-    switch (c) {
-      case '0':
-        sg_resetmap(t);
-        t->_vtmpattr = 0;
-        i++;
-        continue;
-      case '1':
-        t->_vtmpattr |= CA_BOLD;
-        i++;
-        continue;
-      case '4':
-        if (!vt100 && std::isdigit((unsigned char)s[i + 1])) break;
-        t->_vtmpattr |= CA_UNDER;
-        i++;
-        continue;
-      case '5':
-        t->_vtmpattr |= CA_BLINK;
-        i++;
-        continue;
-      case '7':
-        t->_vtmpattr |= CA_REV;
-        i++;
-        continue;
-      case '2':
-        switch (s[i + 1]) {
-          case 0:
-            sg_apply(t);
-            return;
-          case '2':
-            t->_vtmpattr &= ~CA_BOLD;
-            break;
-          case '4':
-            t->_vtmpattr &= ~CA_UNDER;
-            break;
-          case '5':
-            t->_vtmpattr &= ~CA_BLINK;
-            break;
-          case '7':
-            t->_vtmpattr &= ~CA_REV;
-            break;
-          default:
-            break;
-        }
-        i += 2;
-        continue;
-      default:
-        break;
+  // Only numbers, semicolons and colons: an intermediate makes it another
+  // sequence.
+  for (const char* q = s; *q; q++)
+    if ((*q < '0' || *q > '9') && *q != ';' && *q != ':') return;
+
+  CHATTR a = t->_vcurattr;
+  const int fg0 = t->_hostfg, bg0 = t->_hostbg;
+  const bool colors = !t->m_bIgnoreHostColor;
+  bool reset = false;
+  // 38, 48 or 58 in the semicolon form takes the parameters after it: the
+  // kind (5 or 2), then an index or r;g;b.
+  int ext = 0, extn = 0, extv[4] = {0, 0, 0, 0};
+  for (const char* p = s;;) {
+    const int v = sg_param(&p);
+    int sub[8], nsub = 0;
+    while (*p == ':') {
+      p++;
+      int w = sg_param(&p);
+      if (nsub < 8) sub[nsub++] = w;
     }
-    // Any other character starts a number: a colour from 30 on, its digits
-    // then skipped; below 30 only the character itself is skipped.
-    size_t len;
-    int n = sg_number(s + i, &len);
-    if (n >= 30) {
-      ansicolor(t, n, 0);
-      i += len;
+    const int n = v < 0 ? 0 : v;
+    int color = -1, target = 0;
+    if (ext) {
+      extv[extn++] = n;
+      const int kind = extv[0], need = kind == 5 ? 2 : kind == 2 ? 4 : 1;
+      if (extn == need) {
+        if (kind == 5) color = ansi_color256(extv[1]);
+        if (kind == 2) color = ansi_colorrgb(extv[1], extv[2], extv[3]);
+        target = ext;
+        ext = 0;
+      }
     } else {
-      i++;
+      switch (n) {
+        case 0:
+          reset = true;
+          a = 0;
+          t->_hostfg = t->_hostbg = 0;
+          break;
+        case 1:
+          a |= CA_BOLD;
+          break;
+        case 4:
+          // 4:0 is no underline; the other styles are drawn as one.
+          if (nsub > 0 && sub[0] <= 0)
+            a &= ~CA_UNDER;
+          else
+            a |= CA_UNDER;
+          break;
+        case 5:
+        case 6:
+          a |= CA_BLINK;
+          break;
+        case 7:
+          a |= CA_REV;
+          break;
+        case 8:
+          a |= CA_INVIS;
+          break;
+        case 21:
+          a |= CA_UNDER;
+          break;
+        case 22:
+          a &= ~CA_BOLD;
+          break;
+        case 24:
+          a &= ~CA_UNDER;
+          break;
+        case 25:
+          a &= ~CA_BLINK;
+          break;
+        case 27:
+          a &= ~CA_REV;
+          break;
+        case 28:
+          a &= ~CA_INVIS;
+          break;
+        case 38:
+        case 48:
+        case 58:
+          if (nsub > 0) {
+            color = sg_colonform(sub, nsub);
+            target = n;
+          } else {
+            ext = n;
+            extn = 0;
+          }
+          break;
+        case 39:
+          if (colors) t->_hostfg = 0;
+          break;
+        case 49:
+          if (colors) t->_hostbg = 0;
+          break;
+        default:
+          if (!colors) break;
+          if (n >= 30 && n <= 37) t->_hostfg = sg_pc(n - 30) + 1;
+          if (n >= 40 && n <= 47) t->_hostbg = sg_pc(n - 40) + 1;
+          if (n >= 90 && n <= 97) t->_hostfg = sg_pc(n - 90 + 8) + 1;
+          if (n >= 100 && n <= 107) t->_hostbg = sg_pc(n - 100 + 8) + 1;
+          break;
+      }
     }
+    // The underline colour (58) is not kept.
+    if (color >= 0 && colors && target != 58) (target == 38 ? t->_hostfg : t->_hostbg) = color + 1;
+    if (*p != ';') break;
+    p++;
   }
-  sg_apply(t);
+  const bool recolor = reset || t->_hostfg != fg0 || t->_hostbg != bg0;
+  if (recolor) sg_hostmap(t);
+  if (!recolor && a == t->_vcurattr) return;
+  CHATTR next = EmGetColorBits(t, a);
+  if (t->teflags & TF_KEEPSELPROT) next = (next & ~CA_SELPROT) | (t->_vcurattr & CA_SELPROT);
+  EmSetAttr(t, next);
 }
 
 void ansiscosgr(te* t) {

@@ -57,6 +57,8 @@ const EMLIST* EmFindMember(const EMLIST* list, const char* name);
 const char* EmName(int emode);
 // Engine emulation number of a session emulation setting (0-30), or -1.
 int EmSettingToEmulation(int setting);
+// Session emulation setting (0-30) of an engine emulation number, or -1.
+int EmEmulationToSetting(int emode);
 // Emulation number of a name ("VT220", "mac", ...), or -1.
 int EmNumberOfName(const char* name);
 // Handler vector bound to an emulation number, or null.

@@ -150,6 +150,7 @@ void EmReset(te* t, int emode) {
   std::memset(t->vlattr, 0, sizeof t->vlattr);
   t->unicodeContext = UTF8CTX{};
   std::memcpy(t->inuseCAT, t->userCAT, sizeof(CATMAP));
+  t->_hostfg = t->_hostbg = 0;
   EmSetAttr(t, EmGetDefaultAttr(t));
   std::memset(t->_tabs, 0, sizeof t->_tabs);
   for (int c = 0; c < TE_MAXCOLS; c += 8) t->_tabs[c] = 1;

@@ -5,6 +5,7 @@
 
 #include "em/ansi.h"
 #include "em/em.h"
+#include "em/wyse.h"
 
 const EMLIST ansi_emlist[] = {
     {"linux", "linux", 0x400, 0x436}, {"vt420", "vt420", 0x200, 0xC36},
@@ -71,19 +72,27 @@ int EmNumberOfName(const char* name) {
   return -1;
 }
 
+static const int em_settings[31] = {17, 7,  8,  18, 12, 9,  21, 16, 15, 13, 5,  32, 3,  4,  1, 2,
+                                    31, 14, 10, 11, 19, 20, -1, -1, -1, -1, -1, -1, 34, 33, 35};
+
 int EmSettingToEmulation(int setting) {
-  static const int map[31] = {17, 7,  8,  18, 12, 9,  21, 16, 15, 13, 5,  32, 3,  4,  1, 2,
-                              31, 14, 10, 11, 19, 20, -1, -1, -1, -1, -1, -1, 34, 33, 35};
   if (setting < 0 || setting > 30) return -1;
-  return map[setting];
+  return em_settings[setting];
 }
 
-// Emulation numbers bound to a family.  The Wyse, IBM 3151, PC-term and TTY
-// families join this list as they are built.
+int EmEmulationToSetting(int emode) {
+  for (int s = 0; s <= 30; s++)
+    if (em_settings[s] == emode && emode > 0) return s;
+  return -1;
+}
+
+// Emulation numbers bound to a family.
 static const TELIST em_telist[] = {
-    {1, &ansi_procs},  {2, &ansi_procs},  {3, &ansi_procs}, {4, &ansi_procs}, {5, &ansi_procs},
-    {6, &ansi_procs},  {7, &ansi_procs},  {8, &ansi_procs}, {9, &ansi_procs}, {31, &ansi_procs},
-    {32, &ansi_procs}, {35, &ansi_procs}, {0, nullptr},
+    {1, &ansi_procs},  {2, &ansi_procs},  {3, &ansi_procs},  {4, &ansi_procs},  {5, &ansi_procs},
+    {6, &ansi_procs},  {7, &ansi_procs},  {8, &ansi_procs},  {9, &ansi_procs},  {31, &ansi_procs},
+    {32, &ansi_procs}, {35, &ansi_procs}, {10, &wy60_procs}, {11, &wy60_procs}, {13, &wy50_procs},
+    {14, &wy50_procs}, {15, &wy50_procs}, {16, &wy50_procs}, {17, &wy50_procs}, {33, &wy50_procs},
+    {34, &wy50_procs}, {0, nullptr},
 };
 
 const TEPROC* EmFindProcs(int emode) {

@@ -1,7 +1,13 @@
 // te-replay: feeds a byte file (a host capture) into one emulation of the
 // character-mode engine and prints the resulting screen as UTF-8 text.
 // The debugging tool for host captures.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "replay/blockreplay.h"
 #include "te/te.h"
 #include "vid/vtext.h"
 
@@ -20,8 +27,10 @@ static const char* const kUsage =
     "\n"
     "Options:\n"
     "  --emulation E    emulation: a setting number 0-30 (30 = mac, 12 = vt220,\n"
-    "                   10 = vt100, 1 = ansi) or a name (mac, vt220, vt100, vt52,\n"
-    "                   vt320, vt420, ansi, scoansi, at386, linux); default mac\n"
+    "                   10 = vt100, 1 = ansi, 17 = wyse50) or a name (mac, vt220,\n"
+    "                   vt100, vt52, vt320, vt420, ansi, scoansi, at386, linux,\n"
+    "                   wyse50, wyse60, wyse60-25, wycol, tvi912, tvi925, tvi950,\n"
+    "                   addsvp, adm1); default mac\n"
     "  --rows R         screen rows (1-250, default 24)\n"
     "  --cols C         screen columns (1-132, default 80)\n"
     "  --attrs          also print the attribute and colour bits of every row\n"
@@ -37,6 +46,8 @@ static const char* const kUsage =
     "  --scrollback N   print N rows of scrollback above the screen\n"
     "  --bench          print the throughput over the file in MB/s instead\n"
     "  -h, --help       this text\n"
+    "Recorded IBM 3270 sessions: --emulation 24 --model 2-5 --trace FILE\n"
+    "[--every-record] (te-replay --emulation 24 --help for more).\n"
     "\n"
     "--attrs prints, per row, spans 'first-last:XXXX' of equal attributes, where\n"
     "XXXX is bits 16-31 of the cell in hex: colour byte (background, foreground\n"
@@ -130,18 +141,65 @@ static bool parse_args(int argc, char** argv, Options& o) {
   return true;
 }
 
-static bool read_input(const char* file, std::vector<unsigned char>& data) {
-  FILE* f = (!file || std::strcmp(file, "-") == 0) ? stdin : std::fopen(file, "rb");
-  if (!f) {
-    std::perror(file);
-    return false;
+// The bytes to replay.  A regular file is mapped whole, its pages read in
+// at once, so nothing is copied; other input (a pipe) is read into one
+// buffer that doubles as it fills.
+class ReplayInput {
+ public:
+  ReplayInput() = default;
+  ReplayInput(const ReplayInput&) = delete;
+  ReplayInput& operator=(const ReplayInput&) = delete;
+  ~ReplayInput() {
+    if (mapped_) munmap(const_cast<unsigned char*>(data_), size_);
   }
-  unsigned char buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) data.insert(data.end(), buf, buf + n);
-  if (f != stdin) std::fclose(f);
-  return true;
-}
+  const unsigned char* data() const { return data_; }
+  size_t size() const { return size_; }
+
+  bool load(const char* file) {
+    const bool in = !file || std::strcmp(file, "-") == 0;
+    int fd = in ? 0 : open(file, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      std::perror(file);
+      return false;
+    }
+    struct stat st;
+    bool ok = true;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+      void* p = mmap(nullptr, (size_t)st.st_size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+      if (p != MAP_FAILED) {
+        data_ = static_cast<const unsigned char*>(p);
+        size_ = (size_t)st.st_size;
+        mapped_ = true;
+      } else {
+        ok = read_all(fd, (size_t)st.st_size + 1);
+      }
+    } else {
+      ok = read_all(fd, 1 << 20);
+    }
+    if (!in) close(fd);
+    if (!ok) std::perror(file ? file : "standard input");
+    return ok;
+  }
+
+ private:
+  bool read_all(int fd, size_t capacity) {
+    for (;;) {
+      if (buffer_.size() - size_ < 65536) buffer_.resize(std::max(capacity, buffer_.size() * 2));
+      ssize_t n = read(fd, buffer_.data() + size_, buffer_.size() - size_);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return false;
+      if (n == 0) break;
+      size_ += (size_t)n;
+    }
+    data_ = buffer_.data();
+    return true;
+  }
+
+  std::vector<unsigned char> buffer_;
+  const unsigned char* data_ = nullptr;
+  size_t size_ = 0;
+  bool mapped_ = false;
+};
 
 static bool file_exists(const std::string& name) {
   FILE* f = std::fopen(name.c_str(), "rb");
@@ -217,7 +275,7 @@ static void feed(te* t, const unsigned char* p, size_t n, bool bytewise) {
   for (size_t i = 0; i < n; i += 4096) TEemwrite(t, p + i, n - i < 4096 ? n - i : 4096);
 }
 
-static int run_bench(const Options& o, const std::vector<unsigned char>& data) {
+static int run_bench(const Options& o, const ReplayInput& data) {
   using clock = std::chrono::steady_clock;
   std::vector<double> rates;
   double total = 0;
@@ -237,10 +295,11 @@ static int run_bench(const Options& o, const std::vector<unsigned char>& data) {
 }
 
 int main(int argc, char** argv) {
+  if (br_wanted(argc, argv)) return br_main(argc, argv);
   Options o;
   if (!parse_args(argc, argv, o)) return 2;
-  std::vector<unsigned char> data;
-  if (!read_input(o.file, data)) return 1;
+  ReplayInput data;
+  if (!data.load(o.file)) return 1;
   if (o.bench) return run_bench(o, data);
   te* t = make_terminal(o);
   if (!t) {

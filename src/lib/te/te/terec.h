@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "te/tefam.h"
 #include "vid/chattr.h"
 
 struct te;
@@ -226,6 +227,7 @@ struct te {
   CHATTR _vcurattr, _vtsavattr, _dimattr, _protrev, _clearto;
   int _protect, _vinsmode;
   CHATTR _vtmpattr, _vflgattr, BlinkAttr;
+  int _hostfg, _hostbg;  // colour index + 1 the host chose by SGR; 0 = the user's
   int revdim;
   int erasemode;        // a selective erase is in progress
   uint32_t _vphysattr;  // physical attribute resolved for drawing
@@ -347,6 +349,15 @@ struct te {
   int aux_fd;     // open descriptor, 0 when closed
   int auxmode;    // diversion bits 0x1 and 0x4
   int aux_state;  // filter state 0-3
+
+  // Block-capable families (Wyse, IBM 3151, PC-term): their own state,
+  // the status and label lines, and two settings: whether the host may
+  // read the screen back outside block mode, and whether the terminal
+  // starts in block mode.
+  TEFAM fam;
+  TELABELS labels;
+  int readback;
+  int sblockmode;
 
   // Owner
   int _teowned;  // TEInit allocated the record

@@ -26,6 +26,10 @@ void vid_touch_rows(te* t, int top, int bottom);
 int get_tcs(te* t, CHATTR cell);
 // Unicode code point shown for a cell (0 when none is known).
 uint32_t vid_cell_unicode(te* t, CHATTR cell);
+// A cell as it is shown: an embedded attribute cell is a blank in the
+// default attribute (in its own attribute where the emulation draws them in
+// colour), and a protected cell also takes the protected-field attribute.
+CHATTR vid_shown_cell(te* t, CHATTR cell);
 
 // ---- drawn cursor and drawing seam (vscreen.cpp)
 void VidPos(te* t, int row, int col);

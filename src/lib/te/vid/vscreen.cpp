@@ -2,6 +2,7 @@
 // character rule, and the drawn cursor.
 #include <cstring>
 
+#include "em/em.h"
 #include "vid/vid.h"
 
 CHATTR get_vscreen(te* t, int x, int y) {
@@ -109,6 +110,15 @@ uint32_t vid_cell_unicode(te* t, CHATTR cell) {
   int tcs = get_tcs(t, cell);
   if (tcs >= 0x200 && tcs < 0x200 + 768 && t->TCS2Unicode) return cp | t->TCS2Unicode[tcs - 0x200];
   return cp;
+}
+
+CHATTR vid_shown_cell(te* t, CHATTR cell) {
+  if (cell & CA_EMBED) {
+    if (t->teflags & TF_EMBEDCOLOR) return (cell & CA_ATTRPART & ~(CA_EMBED | CA_PROT)) | CA_BLANK;
+    return (EmGetDefaultAttr(t) & CA_ATTRPART) | CA_BLANK;
+  }
+  if ((cell & CA_PROT) && t->protection) cell |= t->_protrev & CA_COMBO;
+  return cell;
 }
 
 void VidPos(te* t, int row, int col) {
