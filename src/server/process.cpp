@@ -10,6 +10,7 @@
 #include <openssl/ssl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,6 +31,7 @@
 #include "metrics.h"
 #include "platform.h"
 #include "policy.h"
+#include "recording.h"
 #include "relay.h"
 #include "server.h"
 #include "stats.h"
@@ -53,6 +55,7 @@ static const char kUsage[] =
     "   --session-memory <MiB>          : Address-space bound of a session process, 0 none (defaults: "
     "1024).\n"
     "   --session-files <int>           : Open-file bound of a session process, 0 none (defaults: 256).\n"
+    "   --record-dir <dir>              : Record every session into this directory (asciicast v2).\n"
     "   --stop-timeout <seconds>        : How long a clean stop (SIGTERM) waits for the sessions (defaults: "
     "10).\n"
     "   --expose-sessions               : Session processes listen on the bind address, not on 127.0.0.1.\n"
@@ -184,6 +187,16 @@ const LongOption kLongOptions[] = {
        }
        kvx_options().instance = v;
        return true;
+     }},
+    {"--record-dir", true, true,
+     [](const char* v, std::string* e) {
+       char* dir = realpath(v, nullptr);
+       struct stat st;
+       const bool ok = dir && stat(dir, &st) == 0 && S_ISDIR(st.st_mode) && access(dir, W_OK | X_OK) == 0;
+       if (ok) kvx_options().recordDir = dir;
+       free(dir);
+       if (!ok) *e = "expected a directory this user may write to";
+       return ok;
      }},
     {"--stop-timeout", true, false,
      [](const char* v, std::string* e) {
@@ -608,6 +621,12 @@ int listen() {
       evhtp_set_post_accept_cb(app->htp, post_accept, app);
       register_session_routes(app);
       kvx_set_idle_timeout(kvx_options().idleSeconds);
+      if (!kvx_options().recordDir.empty()) {
+        std::string label = kvx_log_short_id(app->sessionId);
+        if (label.size() > 3 && label.compare(label.size() - 3, 3, "...") == 0)
+          label.resize(label.size() - 3);
+        kvx_record_start(kvx_options().recordDir, label);
+      }
       session_memory_guard(app);
       kvx_channel_start(app);
       post_update_session(app->sessionId.c_str(), app->listenPort);
@@ -618,6 +637,7 @@ int listen() {
       g_memoryExhausted = nullptr;
       kvx_channel_stop(app);
       app_end_session(app);
+      kvx_record_stop();
     } else {
       status = 1;
     }

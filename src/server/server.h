@@ -25,6 +25,7 @@ struct kvx_options_t {
   long sessionMemoryMiB = 1024;                  // address-space bound of a session process; 0 none
   long sessionFiles = 256;                       // open-file bound of a session process; 0 none
   int stopSeconds = 10;                          // a clean stop ends within this bound
+  std::string recordDir;  // recordings of the sessions go here (absolute); empty = none
   std::string instance;                          // this instance's name, carried by its session identifiers
   bool exposeSessions = false;         // session processes listen on the bind address, not on 127.0.0.1
   int statsFd = -1;                    // session role: the server's counters page

@@ -10,6 +10,7 @@
 
 #include "app.h"
 #include "lumconnection.h"
+#include "recording.h"
 #include "stats.h"
 #include "te/te.h"
 #include "tetrace.h"
@@ -59,7 +60,10 @@ void app_oncom(app_s* app, int) {
   bool starSeen = false;
   for (;;) {
     n = conn->Read(reinterpret_cast<char*>(buffer), kAppReadBlock);
-    if (n > 0) total += static_cast<size_t>(n);
+    if (n > 0) {
+      total += static_cast<size_t>(n);
+      kvx_record_host(app, buffer, static_cast<size_t>(n));
+    }
     if (n == -1) {
       readError = errno;
       TE_Trace(TRACE_CONNECT, "app_oncom Disconnected with %d %s!\n", readError, strerror(readError));

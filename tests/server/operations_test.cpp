@@ -1,25 +1,31 @@
 // Running the server as a service, through the real binary: a clean stop
 // (SIGTERM) that stops accepting, tells every browser, ends the sessions and
-// exits within its bound; "/healthz" and "/metrics".
+// exits within its bound; "/healthz" and "/metrics"; session recordings
+// that asciinema plays back.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "kvx_browser.h"
 #include "kvx_test.h"
 
 using namespace kvxtest;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -157,6 +163,159 @@ TEST(Observe, HealthAndMetricsFormat) {
   std::smatch mm;
   ASSERT_TRUE(std::regex_search(after, mm, std::regex("\nkavrix_browser_bytes_total ([0-9]+)\n")));
   EXPECT_GE(std::stol(mm[1]), bytes);
+}
+
+// ---- recordings ----
+
+struct Recorded {
+  std::string dir, home;
+  Recorded() {
+    char a[] = "/tmp/kvxrec.XXXXXX", b[] = "/tmp/kvxhome.XXXXXX";
+    dir = mkdtemp(a);
+    home = mkdtemp(b);
+    std::ofstream(home + "/.bashrc") << "PS1='kvx$ '\nunset PROMPT_COMMAND\n";
+  }
+  ~Recorded() {
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+    fs::remove_all(home, ec);
+  }
+  std::vector<std::string> Files() const {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(dir)) out.push_back(e.path().string());
+    return out;
+  }
+};
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+// What a command writes to its standard output (and its exit status).
+std::string Output(const std::string& command, int* status = nullptr) {
+  std::string out;
+  FILE* p = popen((command + " 2>&1").c_str(), "r");
+  char buf[4096];
+  size_t n;
+  while (p && (n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  int rc = p ? pclose(p) : -1;
+  if (status) *status = rc;
+  return out;
+}
+
+// A shell session recorded end to end; returns the recording's path.
+std::string RecordShellSession(Recorded& r, int emulate, TestBrowser& b, KavrixServer& s,
+                               const std::function<void()>& body) {
+  if (!b.NewSession(s.port())) return "";
+  const int pid = s.ChildPid(b.sessionPort);
+  const std::string config =
+      "{\"kcf\":{\"commtype\":7,\"lines\":24,\"col\":80,\"emulate\":" + std::to_string(emulate) +
+      ",\"MBMode\":1},\"connectToHost\":true}";
+  if (EnvelopeCode(b.PostConfig(config).body) != 0 || !b.Attach() || !b.WaitText("kvx$")) return "";
+  body();
+  if (EnvelopeCode(PostJson(s.port(), "/shutdown_session?session=" + b.sessionId, "{}").body) != 0) return "";
+  b.sessionId.clear();
+  if (!WaitFor([&] { return !ProcessAlive(pid); })) return "";
+  std::vector<std::string> files = r.Files();
+  return files.size() == 1 ? files[0] : "";
+}
+
+// A VT session's recording: the host's own output with its timing, which
+// asciinema plays back; what was typed at a password prompt is nowhere in
+// it.
+TEST(Record, AsciinemaPlaysAVtSessionBackWithoutItsPasswords) {
+  if (system("command -v asciinema > /dev/null") != 0) GTEST_SKIP() << "needs asciinema";
+  Recorded r;
+  ServerOptions o;
+  o.home = r.home;
+  o.args = {"-p", "0", "--record-dir", r.dir};
+  KavrixServer s(o);
+  TestBrowser b;
+  std::string id;
+  const std::string file = RecordShellSession(r, 30, b, s, [&] {
+    id = b.sessionId;
+    ASSERT_TRUE(b.Type("read -s -p 'Pass''word: ' pw; echo \"length ${#pw}\"\r"));
+    ASSERT_TRUE(b.WaitText("Password:")) << b.Describe();
+    ASSERT_TRUE(b.Type("hunter2secret\r"));
+    ASSERT_TRUE(b.WaitText("length 13")) << b.Describe();
+    ASSERT_TRUE(b.Type("echo rec-$((6*7))-done\r"));
+    ASSERT_TRUE(b.WaitText("rec-42-done")) << b.Describe();
+  });
+  ASSERT_FALSE(file.empty()) << s.err();
+  struct stat st;
+  ASSERT_EQ(stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  const std::string cast = Slurp(file);
+  EXPECT_EQ(file.find(id), std::string::npos) << "the session's secret names its recording";
+  EXPECT_EQ(cast.find(id), std::string::npos);
+  const std::string header = cast.substr(0, cast.find('\n'));
+  EXPECT_TRUE(
+      std::regex_match(header, std::regex("\\{\"version\": 2, \"width\": 80, \"height\": 24, \"timestamp\": "
+                                          "[0-9]+, \"title\": \"Kavrix session [0-9a-f]{8}\", .*\\}")))
+      << header;
+  EXPECT_EQ(cast.find("hunter2secret"), std::string::npos) << "a typed password is in the recording";
+  int status = 0;
+  const std::string played =
+      Output("script -qefc \"stty -opost; asciinema cat '" + file + "'\" /dev/null", &status);
+  EXPECT_EQ(status, 0) << played;
+  EXPECT_NE(played.find("rec-42-done"), std::string::npos) << played;
+  EXPECT_NE(played.find("length 13"), std::string::npos) << played;
+  EXPECT_EQ(played.find("hunter2secret"), std::string::npos);
+  // Events have rising times.
+  std::istringstream lines(cast.substr(cast.find('\n') + 1));
+  std::string line;
+  double last = -1;
+  int events = 0;
+  while (std::getline(lines, line)) {
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(line, m, std::regex("\\[([0-9]+\\.[0-9]{6}), \"o\", \".*\"\\]"))) << line;
+    EXPECT_GE(std::stod(m[1]), last);
+    last = std::stod(m[1]);
+    events++;
+  }
+  EXPECT_GT(events, 3);
+}
+
+// Another emulation (Wyse 50) is recorded as ANSI redraws of the screen
+// the browser sees: played back into a VT terminal, the recording ends on
+// that very screen.
+TEST(Record, OtherEmulationsAreRedrawnAsTheBrowserSawThem) {
+  if (system("command -v asciinema > /dev/null") != 0) GTEST_SKIP() << "needs asciinema";
+  Recorded r;
+  ServerOptions o;
+  o.home = r.home;
+  o.args = {"-p", "0", "--record-dir", r.dir};
+  KavrixServer s(o);
+  TestBrowser b;
+  std::string seen;
+  const std::string file = RecordShellSession(r, 17, b, s, [&] {
+    ASSERT_TRUE(b.Type("echo wyse-$((6*7))-text; echo second line\r"));
+    ASSERT_TRUE(b.WaitText("second line")) << b.Describe();
+    // The prompt after the output (the Wyse 50 shows bash's mode sequences
+    // as text).
+    ASSERT_TRUE(b.Pump([&] {
+      const int row = b.screen.Find("wyse-42-text");
+      return row >= 0 && row + 2 < 24 && b.screen.Row(row + 2).find("kvx$") != std::string::npos;
+    })) << b.Describe();
+    seen = b.screen.Text();
+  });
+  ASSERT_FALSE(file.empty()) << s.err();
+  const std::string played = Output("script -qefc \"stty -opost; asciinema cat '" + file +
+                                    "'\" /dev/null > '" + r.dir + "/played.raw'");
+  const std::string replayed = Output(std::string(KVX_BINARY_DIR) +
+                                      "/te-replay --emulation vt220 --rows 24 "
+                                      "--cols 80 '" +
+                                      r.dir + "/played.raw'");
+  // te-replay trims trailing blank rows; the browser's text has every row.
+  std::string expected = seen;
+  while (expected.size() >= 2 && expected.compare(expected.size() - 2, 2, "\n\n") == 0) expected.pop_back();
+  std::string got = replayed;
+  while (got.size() >= 2 && got.compare(got.size() - 2, 2, "\n\n") == 0) got.pop_back();
+  EXPECT_EQ(got, expected) << Slurp(file);
+  EXPECT_NE(got.find("wyse-42-text"), std::string::npos);
 }
 
 }  // namespace

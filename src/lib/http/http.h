@@ -7,6 +7,7 @@
 #include <evhtp/evhtp.h>
 
 #include <string>
+#include <string_view>
 
 #include "json.h"
 
@@ -82,6 +83,9 @@ void lum_add_evhtp_hdrs(evhtp_headers_t* headers, const lum_hdr* list);
 void log_request_info(evhtp_request_t* req, evhtp_res status);
 // A raw query as the access log shows it: session identifiers cut short.
 std::string kvx_log_query(const char* raw);
+// A session identifier as logs show it: the instance name and the first 8
+// digits, followed by "..." (the identifier is the session's secret).
+std::string kvx_log_short_id(std::string_view id);
 
 // Static files under html/<root>, falling back to html/shared; `root` is a
 // const char* ("ui" or "console").

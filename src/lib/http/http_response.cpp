@@ -123,7 +123,7 @@ static void http_peer_address(evutil_socket_t fd, char* out, size_t size) {
 
 // A session identifier is the session's secret: the log keeps its instance
 // name and its first 8 digits, enough to tell sessions apart.
-static std::string http_short_id(std::string_view id) {
+std::string kvx_log_short_id(std::string_view id) {
   size_t dash = id.find('-');
   size_t keep = (dash == std::string_view::npos ? 0 : dash + 1) + 8;
   std::string out(id.substr(0, keep));
@@ -139,7 +139,7 @@ std::string kvx_log_query(const char* raw) {
     size_t amp = rest.find('&');
     std::string_view item = rest.substr(0, amp);
     if (item.rfind("session=", 0) == 0) {
-      out += "session=" + http_short_id(item.substr(8));
+      out += "session=" + kvx_log_short_id(item.substr(8));
     } else {
       out += item;
     }
@@ -341,7 +341,7 @@ static void json_log_member(const char* name, js_value_s* value, void* arg) {
     js_value_put(ctx->out, name, js_value_new_string("***"));
   } else if (strcasecmp(name, "sessionId") == 0 && value && value->type == JS_VALUE_STRING) {
     const char* id = js_value_string(value);
-    js_value_put(ctx->out, name, js_value_new_string(http_short_id(id ? id : "").c_str()));
+    js_value_put(ctx->out, name, js_value_new_string(kvx_log_short_id(id ? id : "").c_str()));
   } else if (strcasecmp(name, "secureKeys") == 0 && value && value->type == JS_VALUE_OBJECT) {
     json_log_ctx inner = {js_value_new_object(), true};
     js_value_iterate_members(value, json_log_member, &inner);
