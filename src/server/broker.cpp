@@ -306,12 +306,16 @@ void new_session(evhtp_request_t* req, void*) {
   int statsFd = -1;
   kvx_stats_t* stats = kvx_stats_create(&statsFd);
   // The limits the shell of the session gets back: the server's own.
-  const std::string shellLimits = broker_rlim_text(RLIMIT_AS) + ":" + broker_rlim_text(RLIMIT_NOFILE);
+  const rlim_t files = kvx_options().shellFiles;
+  const std::string shellLimits =
+      broker_rlim_text(RLIMIT_AS) + ":" +
+      (files == RLIM_INFINITY ? std::string("unlimited")
+                              : std::to_string(static_cast<unsigned long long>(files)));
   // The identifier goes by the counters page when there is one ("-a -").
   if (stats) snprintf(stats->sessionId, sizeof stats->sessionId, "%s", id);
   const char* program = _get_kavrix_exe_path();
-  std::vector<const char*> argv = {"Kavrix", "-a", stats ? "-" : id,        "-p",
-                                   port.c_str(),           "-b", app->bindAddress.c_str()};
+  std::vector<const char*> argv = {"Kavrix",     "-a", stats ? "-" : id,        "-p",
+                                   port.c_str(), "-b", app->bindAddress.c_str()};
   if (!app->certificateName.empty()) {
     argv.push_back("-c");
     argv.push_back(app->certificateName.c_str());

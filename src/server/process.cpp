@@ -242,6 +242,18 @@ const LongOption* opt_find(const char* name) {
 
 }  // namespace
 
+// Every browser channel the server relays holds two descriptors: the
+// server takes all its hard limit allows.  The limit it was started with
+// is what session shells get.
+static void server_raise_file_limit() {
+  struct rlimit r;
+  if (getrlimit(RLIMIT_NOFILE, &r) != 0) return;
+  kvx_options().shellFiles = r.rlim_cur;
+  if (r.rlim_cur == r.rlim_max) return;
+  r.rlim_cur = r.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &r);
+}
+
 int winmainloop(void*, int argc, char** argv) {
   app_s* app = gApp;
   app->bindPort = 8080;
@@ -296,6 +308,7 @@ int winmainloop(void*, int argc, char** argv) {
     TE_Trace(TRACE_FAIL, "ERROR: Unable to read the working directory: %s\n", strerror(errno));
     return 1;
   }
+  if (app->host_mode == 0) server_raise_file_limit();
   char* codepage = get_path("codepage.dat");
   app_set_codepage_file_path(codepage);
   free(codepage);

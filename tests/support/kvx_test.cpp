@@ -386,6 +386,10 @@ std::string Connection::ReadSome(size_t max, double seconds) {
   return buf;
 }
 
+void Connection::Unread(const std::string& bytes) {
+  pending_.insert(0, bytes);
+}
+
 std::string Connection::ReadExact(size_t n, double seconds) {
   std::string out;
   auto end = Clock::now() + std::chrono::duration<double>(seconds);
@@ -577,23 +581,42 @@ std::optional<WsFrame> WsClient::ReceiveOp(int op, double seconds) {
 }
 
 std::optional<WsFrame> WsClient::Receive(double seconds) {
-  std::string h = conn.ReadExact(2, seconds);
-  if (h.size() < 2) return std::nullopt;
-  WsFrame f;
-  f.fin = (h[0] & 0x80) != 0;
-  f.op = h[0] & 0x0F;
-  f.masked = (h[1] & 0x80) != 0;
-  uint64_t n = h[1] & 0x7F;
-  if (n == 126 || n == 127) {
-    std::string ext = conn.ReadExact(n == 126 ? 2 : 8, seconds);
-    n = 0;
-    for (unsigned char c : ext) n = (n << 8) | c;
+  // A frame that is not whole by the deadline goes back to the connection,
+  // so that the next call reads it from its start.
+  std::string taken;
+  auto part = [&](size_t n) {
+    std::string got = conn.ReadExact(n, seconds);
+    taken += got;
+    return got.size() == n ? std::optional<std::string>(got) : std::nullopt;
+  };
+  auto h = part(2);
+  if (!h) {
+    conn.Unread(taken);
+    return std::nullopt;
   }
-  std::string key = f.masked ? conn.ReadExact(4, seconds) : "";
-  f.payload = conn.ReadExact(n, seconds);
-  if (f.payload.size() != n) return std::nullopt;
+  WsFrame f;
+  f.fin = ((*h)[0] & 0x80) != 0;
+  f.op = (*h)[0] & 0x0F;
+  f.masked = ((*h)[1] & 0x80) != 0;
+  uint64_t n = (*h)[1] & 0x7F;
+  if (n == 126 || n == 127) {
+    auto ext = part(n == 126 ? 2 : 8);
+    if (!ext) {
+      conn.Unread(taken);
+      return std::nullopt;
+    }
+    n = 0;
+    for (unsigned char c : *ext) n = (n << 8) | c;
+  }
+  auto key = f.masked ? part(4) : std::optional<std::string>("");
+  auto payload = key ? part(n) : std::nullopt;
+  if (!payload) {
+    conn.Unread(taken);
+    return std::nullopt;
+  }
+  f.payload = *payload;
   if (f.masked)
-    for (size_t i = 0; i < n; i++) f.payload[i] ^= key[i % 4];
+    for (size_t i = 0; i < n; i++) f.payload[i] ^= (*key)[i % 4];
   return f;
 }
 

@@ -132,6 +132,8 @@ class Connection {
   std::string ReadSome(size_t max, double seconds);
   // Reads exactly n bytes (or fewer on end of stream or timeout).
   std::string ReadExact(size_t n, double seconds);
+  // Puts bytes back in front of what is still to be read.
+  void Unread(const std::string& bytes);
   // True when the peer closes the connection within `seconds`.
   bool WaitClosed(double seconds);
   void Close();
