@@ -272,7 +272,7 @@ void repost_request(evhtp_request_t* req) {
   // The query goes along: it names the session, whose process checks it.
   std::string path = req->uri && req->uri->path && req->uri->path->full ? req->uri->path->full : "/";
   if (req->uri && req->uri->query_raw && *req->uri->query_raw)
-    path += "?" + std::string(reinterpret_cast<const char*>(req->uri->query_raw));
+    path.append(1, '?').append(reinterpret_cast<const char*>(req->uri->query_raw));
   evhtp_make_request(lb->conn, request, htp_method_POST, path.c_str());
 }
 

@@ -262,8 +262,10 @@ std::string kvx_record_cell_text(uint64_t cell, uint64_t* sgrState) {
     const unsigned colour = ca_colorbyte(cell);
     if (colour != 0xFF) {
       const unsigned fg = colour & 0xF, bg = colour >> 4;
-      out += ";" + std::to_string((fg >= 8 ? 90 : 30) + kPcToAnsi[fg & 7]);
-      out += ";" + std::to_string((bg >= 8 ? 100 : 40) + kPcToAnsi[bg & 7]);
+      char colours[32];
+      snprintf(colours, sizeof colours, ";%d;%d", (fg >= 8 ? 90 : 30) + kPcToAnsi[fg & 7],
+               (bg >= 8 ? 100 : 40) + kPcToAnsi[bg & 7]);
+      out += colours;
     }
     out += "m";
   }

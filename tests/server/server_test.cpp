@@ -25,8 +25,7 @@ using namespace kvxtest;
 namespace {
 
 const char kUsage[] =
-    "usage: Kavrix\nOptions:\n   -h          : Display this help message.\n   -p <int>    : Bind port "
-    "(defaults: "
+    "usage: Kavrix\nOptions:\n   -h          : Display this help message.\n   -p <int>    : Bind port (defaults: "
     "8080)\n   -b <string> : Bind address (defaults: 0.0.0.0)\n   -c <string> : Name of PEM certificate "
     "containing public (without extension).\n   -k <string> "
     ": "
@@ -43,6 +42,7 @@ const char kUsage[] =
     "   --session-memory <MiB>          : Address-space bound of a session process, 0 none (defaults: "
     "1024).\n"
     "   --session-files <int>           : Open-file bound of a session process, 0 none (defaults: 256).\n"
+    "   --record-dir <dir>              : Record every session into this directory (asciicast v2).\n"
     "   --stop-timeout <seconds>        : How long a clean stop (SIGTERM) waits for the sessions (defaults: "
     "10).\n"
     "   --expose-sessions               : Session processes listen on the bind address, not on 127.0.0.1.\n"
