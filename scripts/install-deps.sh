@@ -9,7 +9,7 @@ BUILD_PKGS="build-essential cmake pkg-config libevent-dev libevhtp-dev libssl-de
 # Test peers: a browser, real hosts on loopback, the clang runtime for sanitizers,
 # a reverse proxy in front and a player for the recordings.
 TEST_PKGS="chromium socat stunnel4 inetutils-telnetd openssh-server sshpass procps fonts-dejavu-core \
-  clang libclang-rt-14-dev nginx asciinema"
+  clang libclang-rt-14-dev hercules nginx asciinema"
 BENCH_PKGS="libvterm-dev libtsm-dev valgrind"
 FUZZ_PKGS="clang libclang-rt-14-dev"
 

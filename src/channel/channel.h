@@ -88,8 +88,25 @@ enum KVX_ACTION {
   // fields, so that the page and the session agree in one place.
   //
   // To the browser:
-  //   7  STATUS      block-mode status line (3270/5250): fields are given
-  //                  where the block-mode binding sends it
+  //   7  STATUS      block-mode status line (3270/5250), sent whenever it
+  //                  changes and with every whole screen a browser asks
+  //                  for; fields, in order:
+  //                    0 emulator: "3270" or "5250"
+  //                    1 terminal type of the model ("IBM-3278-4-E")
+  //                    2 screen rows, 3 screen columns (the size of the
+  //                      screen the updates fill)
+  //                    4 keyboard: "" (input allowed), "X SYSTEM" (input
+  //                      inhibited by the host), "X WAIT" (waiting for the
+  //                      host's answer), "X PROT" (a key hit a protected
+  //                      position), "X NUM" (not numeric), "X OVERFLOW"
+  //                      (field full in insert mode); the last three need
+  //                      Reset
+  //                    5 insert mode: "1" or "0"
+  //                    6 cursor row, 7 cursor column (from 0, top left)
+  //                    8 session text: "CONNECTING", "DISCONNECTED" or ""
+  //                    9 link: "TN3270E", "TN3270", "SSCP-LU", or "" when no
+  //                      host is connected
+  //                  Block-mode screen cells: src/lib/ite/fws/fws_cell.h.
   //   8  TITLE       the host's window title; field: the title (may be empty)
   //   9  BELL        the host rang the bell; no fields
   //   10 SCROLLBACK  this browser's view of the scrollback; fields: rows back

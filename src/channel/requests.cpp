@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "app.h"
+#include "blockmode.h"
 #include "channel.h"
 #include "json.h"
 #include "keyboard.h"
@@ -36,10 +37,30 @@ static void rq_onkey(app_s* app, const kvx_client_t* client) {
       app_onkey(app, key);
       break;
     default:
-      // The 3270 and 5250 keyboards join with their emulators.
-      TE_Trace(TRACE_KEYBOARD, "Key 0x%x ignored: no block-mode keyboard in this build.\n", raw);
+      if (key < 0 || key > 0xFFFF) {
+        TE_Trace(TRACE_KEYBOARD, "Key 0x%x out of range, ignored.\n", raw);
+        break;
+      }
+      app_block_key(app, key, false);
       break;
   }
+}
+
+// Click-to-position: fields row and column (from 0 at the top left), each a
+// decimal number; anything else is ignored.
+static void rq_mouse(app_s* app, const kvx_client_t* client) {
+  const char* row = kvx_frame_get_hdr(client, 2);
+  const char* col = kvx_frame_get_hdr(client, 3);
+  auto number = [](const char* s, int* out) {
+    if (!s || !*s) return false;
+    char* end;
+    long v = strtol(s, &end, 10);
+    if (*end || v < 0 || v > 10000) return false;
+    *out = static_cast<int>(v);
+    return true;
+  };
+  int r, c;
+  if (number(row, &r) && number(col, &c)) app_block_mouse(app, r, c);
 }
 
 void kvx_handle_client_requests(kvx_client_t* client) {
@@ -58,6 +79,9 @@ void kvx_handle_client_requests(kvx_client_t* client) {
       break;
     case KVX_CLIENT_ACTION_ONKEY:
       rq_onkey(app, client);
+      break;
+    case KVX_CLIENT_ACTION_MOUSE:
+      rq_mouse(app, client);
       break;
     default:
       // Answers to prompts arriving outside a prompt, and unknown actions.

@@ -5,6 +5,7 @@
 // process, and the seam through which the session core sends all of these.
 #include <endian.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -12,7 +13,9 @@
 #include <vector>
 
 #include "app.h"
+#include "blockmode.h"
 #include "channel.h"
+#include "fws/fws_cell.h"
 #include "tcs.h"
 #include "te/te.h"
 #include "tetrace.h"
@@ -102,6 +105,107 @@ static void update_check_pressure(app_s* app) {
   app_pause_host_reads(app, kvx_all_clients_behind(app));
 }
 
+// ---- block mode ----
+// The active block-mode engine's window: whole rows of cells (fws_cell.h)
+// for the range of buffer offsets the engine marked changed.
+
+// The screen size the window shows (rows, columns), 0 when there is none.
+static bool block_size(const fws_window* w, int* rows, int* cols) {
+  *cols = std::min(w->NumberColumns, w->wndsize.x);
+  *rows = std::min(w->NumberLines, w->wndsize.y);
+  return w->screenchars && *rows > 0 && *cols > 0;
+}
+
+// One update frame of rows top..bottom (counted from the top) to `out`.
+static bool block_build(const fws_window* w, int top, int bottom, evbuffer* out) {
+  int rows, cols;
+  if (!block_size(w, &rows, &cols)) return false;
+  const size_t count = static_cast<size_t>(cols) * static_cast<size_t>(bottom - top + 1);
+  static std::vector<uint64_t> cells;
+  try {
+    cells.resize(count);
+  } catch (...) {
+    return false;
+  }
+  const int fgDefault = fws_colorindex16(w, w->sys_fgc, 7);
+  const int bgDefault = fws_colorindex16(w, w->sys_bgc, 0);
+  uint64_t* p = cells.data();
+  for (int r = top; r <= bottom; r++, p += cols) {
+    blk_row_cells(w, w->wndsize.y - r - 1, cols, fgDefault, bgDefault, p);
+    for (int c = 0; c < cols; c++) p[c] = htole64(p[c]);
+  }
+  char header[64];
+  snprintf(header, sizeof header, "%d:%d:%d:%d", 0, bottom, cols - 1, top);
+  const char* fields[] = {header, nullptr};
+  kvx_build_frame(out, KVX_HOST_ACTION_UPDATE, fields, cells.data(), count * sizeof(uint64_t));
+  return true;
+}
+
+static void block_send_status(kvx_client_t* client) {
+  const std::vector<std::string>& status = app_block_status(gApp);
+  if (status.empty()) return;
+  std::vector<const char*> fields;
+  for (const std::string& f : status) fields.push_back(f.c_str());
+  fields.push_back(nullptr);
+  kvx_send(client, KVX_HOST_ACTION_STATUS, fields.data(), nullptr, 0);
+}
+
+static bool update_client_behind(kvx_client_t* client);
+static void update_check_pressure(app_s* app);
+
+static void block_send_region(app_s* app, kvx_client_t* client) {
+  BlockEngine* e = app_block_engine(app);
+  fws_window* w = e ? e->window() : nullptr;
+  int rows, cols;
+  if (!w || !block_size(w, &rows, &cols)) return;
+  // The range is clamped to the screen: whole rows from the first changed
+  // one to the last.
+  int low = w->lowestUpdate, high = std::min(w->highestUpdate, rows * cols - 1);
+  if (low < 0 || high < low) {
+    w->lowestUpdate = w->highestUpdate = -1;
+    return;
+  }
+  evbuffer* frame = evbuffer_new();
+  if (!frame) return;
+  if (!block_build(w, low / cols, high / cols, frame)) {
+    evbuffer_free(frame);
+    return;
+  }
+  w->lowestUpdate = w->highestUpdate = -1;
+  for (kvx_client_t* c : app->kvx_clients) {
+    if (client && c != client) continue;
+    if (update_client_behind(c)) continue;
+    c->screenSent = true;
+    kvx_send_buffer(c, frame);
+  }
+  evbuffer_free(frame);
+  update_check_pressure(app);
+}
+
+static void block_send_screen(app_s* app, kvx_client_t* client) {
+  BlockEngine* e = app_block_engine(app);
+  fws_window* w = e ? e->window() : nullptr;
+  int rows, cols;
+  if (!w || !block_size(w, &rows, &cols)) return;
+  if (!client) {
+    w->lowestUpdate = 0;
+    w->highestUpdate = rows * cols - 1;
+    block_send_region(app, nullptr);
+    app_block_send_status(app, true);
+    return;
+  }
+  // One browser: built apart, the others keep their pending changes.
+  if (update_client_behind(client)) return;
+  evbuffer* frame = evbuffer_new();
+  if (!frame) return;
+  block_send_status(client);
+  if (block_build(w, 0, rows - 1, frame)) {
+    client->screenSent = true;
+    kvx_send_buffer(client, frame);
+  }
+  evbuffer_free(frame);
+}
+
 // ---- region and screen ----
 
 static bool update_region_valid(te* t, VREGION& r) {
@@ -112,6 +216,10 @@ static bool update_region_valid(te* t, VREGION& r) {
 }
 
 void kvx_send_region(app_s* app, kvx_client_t* client) {
+  if (app && app->emlib != EM_UNIX) {
+    block_send_region(app, client);
+    return;
+  }
   te* t = app ? app->lpte : nullptr;
   if (!t || app->emlib != EM_UNIX) return;
   kvx_send_labels(app, client, true);
@@ -144,6 +252,10 @@ void kvx_send_region(app_s* app, kvx_client_t* client) {
 }
 
 void kvx_send_screen(app_s* app, kvx_client_t* client) {
+  if (app && app->emlib != EM_UNIX) {
+    block_send_screen(app, client);
+    return;
+  }
   te* t = app ? app->lpte : nullptr;
   if (!t || app->emlib != EM_UNIX || t->vlines < 1 || t->vcols < 1) return;
   if (!client) {
@@ -184,16 +296,24 @@ void _kvx_send_cursor_state(kvx_client_t* client, int x, int y, int visible) {
 
 void kvx_send_cursor_state(kvx_client_t* client) {
   app_s* app = gApp;
-  te* t = app ? app->lpte : nullptr;
-  if (!t || app->emlib != EM_UNIX) return;
-  const int visible = t->vCaret ? 1 : 0;
+  int x = 0, y = 0, visible = 1;
+  if (BlockEngine* e = app_block_engine(app)) {
+    // The block-mode cursor is always shown.
+    e->cursor(y, x);
+  } else {
+    te* t = app ? app->lpte : nullptr;
+    if (!t || app->emlib != EM_UNIX) return;
+    visible = t->vCaret ? 1 : 0;
+    x = t->xPOS;
+    y = t->yPOS;
+  }
   if (client) {
-    _kvx_send_cursor_state(client, t->xPOS, t->yPOS, visible);
+    _kvx_send_cursor_state(client, x, y, visible);
     return;
   }
   // A browser that has no screen yet, or is owed one, has no use for it.
   for (kvx_client_t* c : app->kvx_clients)
-    if (c->screenSent && !c->needScreen) _kvx_send_cursor_state(c, t->xPOS, t->yPOS, visible);
+    if (c->screenSent && !c->needScreen) _kvx_send_cursor_state(c, x, y, visible);
 }
 
 void kvx_update_client_writable(kvx_client_t* client) {
@@ -226,13 +346,17 @@ static void update_send_screen(app_s* app) {
 static void update_send_cursor(app_s*) {
   kvx_send_cursor_state(nullptr);
 }
+static void update_send_action(app_s*, int action, const char* const* fields) {
+  kvx_send_all(action, fields, nullptr, 0);
+}
 
 static void update_send_notice(app_s*, const char* kind, const char* text) {
   kvx_send_notice(nullptr, kind, text);
 }
 
 void kvx_update_attach(app_s*) {
-  static const app_channel_ops ops = {update_send_connected, update_send_region,     update_send_screen,
-                                      update_send_cursor,    kvx_all_clients_behind, update_send_notice};
+  static const app_channel_ops ops = {update_send_connected, update_send_region, update_send_screen,
+                                      update_send_cursor,    kvx_all_clients_behind, update_send_notice,
+                                      update_send_action};
   app_set_channel_ops(&ops);
 }

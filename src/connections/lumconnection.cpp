@@ -168,6 +168,13 @@ int LumConnection::HasData() {
 int LumConnection::KeepAliveCheck() {
   return 0;
 }
+const std::vector<int>& LumConnection::RecordEnds() {
+  static const std::vector<int> none;
+  return none;
+}
+int LumConnection::Tn3270eFunctions() {
+  return -1;
+}
 
 // Terminal names by `emulate` setting; null where the name comes from the
 // 3270/5250 model instead.

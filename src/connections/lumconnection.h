@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 class LumDict;
 
@@ -72,6 +73,13 @@ class LumConnection {
   virtual std::string GetEmName();
   // Called on every tick of the session's update timer.
   virtual int KeepAliveCheck();
+  // Block-mode records: where the data of the last Read had an end of
+  // record, as counts of its bytes before each mark (ascending); none for
+  // connections without records.
+  virtual const std::vector<int>& RecordEnds();
+  // TN3270E: the functions agreed (bits), or -1 when the session does not
+  // use TN3270E framing.
+  virtual int Tn3270eFunctions();
 
   int fd() const { return _fd; }
   void setWindow(void* window) { _pgl = window; }

@@ -271,14 +271,14 @@ int LumTelnetConnection::KeepAliveCheck() {
 }
 
 int LumTelnetConnection::Read(char* buffer, int size) {
+  _parser.clearRecordEnds();
   if (!IsConnected()) return -1;
   if (!_out.empty()) FlushOutput();
-  // The bytes are read one place in and parsed down into the caller's
-  // buffer: an end of record whose IAC came with the previous read takes
-  // one byte more than its EOR.
-  if (size < 2) return 0;
-  char* raw = buffer + 1;
-  const int room = size - 1;
+  // The bytes are parsed in place: data never outgrows what was read, and
+  // ends of record are reported beside it (RecordEnds).
+  if (size < 1 || !buffer) return 0;
+  char* raw = buffer;
+  const int room = size;
   int n;
   if (ssl_con) {
     n = SSL_read(ssl_con, raw, room);

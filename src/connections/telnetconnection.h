@@ -39,6 +39,8 @@ class LumTelnetConnection : public LumConnection {
   int HasData() override;
   std::string GetEmName() override;
   int KeepAliveCheck() override;
+  const std::vector<int>& RecordEnds() override { return _parser.recordEnds(); }
+  int Tn3270eFunctions() override { return _parser.tn3270eFunctions(); }
 
   virtual int MakeDirectConnection();
   virtual bool haveEOR();

@@ -27,6 +27,7 @@ enum : unsigned char {
   TN3E_DEVICE_TYPE = 2,
   TN3E_FUNCTIONS = 3,
   TN3E_IS = 4,
+  TN3E_REJECT = 6,
   TN3E_REQUEST = 7,
   TN3E_SEND = 8,
 };
@@ -88,6 +89,9 @@ void LumTelnetParser::Reset() {
   _subopt = 0;
   _sublen = 0;
   _sawEOR = false;
+  _recordEnds.clear();
+  _tn3270e = false;
+  _tn3270eFunctions = 0;
   _startTls = false;
   _tlsActive = false;
   _replies.clear();
@@ -97,6 +101,7 @@ int LumTelnetParser::Feed(const unsigned char* in, int n, unsigned char* out, in
   int o = 0;
   int i = 0;
   int state = _tn.tnstate;
+  _recordEnds.clear();
   while (i < n && !_startTls) {
     unsigned char c = in[i++];
     switch (state) {
@@ -117,8 +122,7 @@ int LumTelnetParser::Feed(const unsigned char* in, int n, unsigned char* out, in
             break;
           case TN_EOR:
             _sawEOR = true;
-            out[o++] = TN_IAC;
-            out[o++] = TN_EOR;
+            _recordEnds.push_back(o);
             break;
           case TN_SB:
             state = TS_SB;
@@ -194,7 +198,8 @@ void LumTelnetParser::HandleVerb(unsigned char verb, unsigned char option) {
     }
     case TN_DO: {
       bool accepted = option == TNO_BINARY || option == TNO_SGA || option == TNO_TTYPE || option == TNO_EOR ||
-                      option == TNO_TN3270E || (option == TNO_NEW_ENVIRON && _settings.tn5250Mode) ||
+                      (option == TNO_TN3270E && _settings.tn3270Mode) ||
+                      (option == TNO_NEW_ENVIRON && _settings.tn5250Mode) ||
                       (option == TNO_START_TLS && _settings.useSSL && (!_tlsActive || _tn.local[option]));
       if (!accepted) {
         Answer(TN_WONT, option);
@@ -224,6 +229,7 @@ void LumTelnetParser::HandleVerb(unsigned char verb, unsigned char option) {
         _tn.local[option] = false;
         Answer(TN_WONT, option);
       }
+      if (option == TNO_TN3270E) _tn3270e = false;
       break;
     default:
       break;
@@ -283,30 +289,56 @@ void LumTelnetParser::HandleSubnegotiation() {
       if (n == 1 && p[0] == TNQ_FOLLOWS && _settings.useSSL && !_tlsActive) _startTls = true;
       break;
     case TNO_TN3270E:
-      if (n == 2 && p[0] == TN3E_SEND && p[1] == TN3E_DEVICE_TYPE) {
-        BeginSb(TNO_TN3270E);
-        tn_put(_replies, TN3E_DEVICE_TYPE);
-        tn_put(_replies, TN3E_REQUEST);
-        SbData(_settings.emName);
-        if (!_settings.devName.empty()) {
-          tn_put(_replies, TN3E_CONNECT);
-          SbData(_settings.devName);
-        }
-        EndSb();
-      } else if (n >= 2 && p[0] == TN3E_DEVICE_TYPE && p[1] == TN3E_IS) {
-        BeginSb(TNO_TN3270E);
-        tn_put(_replies, TN3E_FUNCTIONS);
-        tn_put(_replies, TN3E_REQUEST);
-        EndSb();
-      } else if (n >= 2 && p[0] == TN3E_FUNCTIONS && p[1] == TN3E_REQUEST) {
-        BeginSb(TNO_TN3270E);
-        tn_put(_replies, TN3E_FUNCTIONS);
-        tn_put(_replies, TN3E_IS);
-        SbData(p + 2, static_cast<size_t>(n - 2));
-        EndSb();
-      }
+      Tn3270eSubnegotiation(p, n);
       break;
     default:
       break;
+  }
+}
+
+// FUNCTIONS REQUEST or IS with the functions of a bit set, in code order.
+void LumTelnetParser::SendFunctions(unsigned char verb, unsigned functions) {
+  BeginSb(TNO_TN3270E);
+  tn_put(_replies, TN3E_FUNCTIONS);
+  tn_put(_replies, verb);
+  for (unsigned f = 0; f < 32; f++)
+    if (functions & (1u << f)) tn_put(_replies, static_cast<unsigned char>(f));
+  EndSb();
+}
+
+// The device-type and functions exchange of TN3270E.  The session uses
+// TN3270E framing once both sides have named the same functions.
+void LumTelnetParser::Tn3270eSubnegotiation(const unsigned char* p, int n) {
+  if (n == 2 && p[0] == TN3E_SEND && p[1] == TN3E_DEVICE_TYPE) {
+    BeginSb(TNO_TN3270E);
+    tn_put(_replies, TN3E_DEVICE_TYPE);
+    tn_put(_replies, TN3E_REQUEST);
+    SbData(_settings.emName);
+    if (!_settings.devName.empty()) {
+      tn_put(_replies, TN3E_CONNECT);
+      SbData(_settings.devName);
+    }
+    EndSb();
+  } else if (n >= 2 && p[0] == TN3E_DEVICE_TYPE && p[1] == TN3E_IS) {
+    SendFunctions(TN3E_REQUEST, kTn3270eSupported);
+  } else if (n >= 2 && p[0] == TN3E_DEVICE_TYPE && p[1] == TN3E_REJECT) {
+    // The host will not have this device: plain TN3270 instead of a stall.
+    _tn.local[TNO_TN3270E] = false;
+    _tn3270e = false;
+    Answer(TN_WONT, TNO_TN3270E);
+  } else if (n >= 2 && p[0] == TN3E_FUNCTIONS && (p[1] == TN3E_REQUEST || p[1] == TN3E_IS)) {
+    unsigned asked = 0;
+    for (int k = 2; k < n; k++)
+      if (p[k] < 32) asked |= 1u << p[k];
+    unsigned agreed = asked & kTn3270eSupported;
+    if (p[1] == TN3E_IS || agreed == asked) {
+      // The host's list (without what it should not have named) is in force.
+      if (p[1] == TN3E_REQUEST) SendFunctions(TN3E_IS, agreed);
+      _tn3270eFunctions = agreed;
+      _tn3270e = true;
+    } else {
+      // Only what is implemented: the host is asked for that instead.
+      SendFunctions(TN3E_REQUEST, agreed);
+    }
   }
 }

@@ -1,12 +1,14 @@
 // LumTelnetParser: the telnet byte machine of a telnet connection, free of
 // sockets.  It takes host bytes, releases the data bytes in order (an end of
-// record as the two bytes IAC EOR), keeps the option negotiation state and
-// collects the answers the host must receive.  The fuzz target and the unit
-// tests feed it directly.
+// record is reported beside them, as the place in the data where it fell,
+// never as bytes that data could also hold), keeps the option negotiation
+// state, TN3270E included, and collects the answers the host must receive.
+// The fuzz target and the unit tests feed it directly.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Telnet codes (RFC 854 and the option RFCs).
 enum : unsigned char {
@@ -41,6 +43,19 @@ constexpr int kTelnetOptions = 47;
 // Parameter bytes kept of one subnegotiation; the rest is dropped.
 constexpr int kTelnetSubMax = 128;
 
+// TN3270E functions (RFC 2355) and the set this terminal implements:
+// BIND-IMAGE (BIND and UNBIND records) and RESPONSES (positive and negative
+// responses to the host's requests).  Others are refused in the FUNCTIONS
+// exchange.
+enum : unsigned char {
+  TN3E_FN_BIND_IMAGE = 0,
+  TN3E_FN_DATA_STREAM_CTL = 1,
+  TN3E_FN_RESPONSES = 2,
+  TN3E_FN_SCS_CTL_CODES = 3,
+  TN3E_FN_SYSREQ = 4,
+};
+constexpr unsigned kTn3270eSupported = 1u << TN3E_FN_BIND_IMAGE | 1u << TN3E_FN_RESPONSES;
+
 // What the negotiation needs to know about the connection.
 struct LumTelnetSettings {
   std::string emName;   // the terminal-type name (GetEmName)
@@ -67,13 +82,18 @@ class LumTelnetParser {
   void Reset();
 
   // Parses n host bytes.  The released data bytes go to out, which needs
-  // room for n + 1 bytes (an IAC held from the previous call comes out with
-  // the EOR that completes it); returns their count.  out may overlap the
-  // input when it starts one byte before it: the output never overtakes the
-  // bytes still to be read.  *consumed tells how many input bytes were taken: all of them,
-  // unless the host's START_TLS FOLLOWS arrived, after which the rest belongs
-  // to TLS and parsing stops (startTlsRequested() turns true).
+  // room for n bytes; returns their count.  out may overlap the input when
+  // it starts at or before it: the output never overtakes the bytes still
+  // to be read.  *consumed tells how many input bytes were taken: all of
+  // them, unless the host's START_TLS FOLLOWS arrived, after which the rest
+  // belongs to TLS and parsing stops (startTlsRequested() turns true).
   int Feed(const unsigned char* in, int n, unsigned char* out, int* consumed);
+
+  // The ends of record (IAC EOR) of the last Feed: for each, the number of
+  // data bytes it released before the mark, in ascending order.
+  const std::vector<int>& recordEnds() const { return _recordEnds; }
+  // Forgets them (a read that parsed nothing has none).
+  void clearRecordEnds() { _recordEnds.clear(); }
 
   // Answers for the host collected so far, to be sent as they are.
   const std::string& replies() const { return _replies; }
@@ -95,6 +115,11 @@ class LumTelnetParser {
   }
   bool tlsActive() const { return _tlsActive; }
 
+  // TN3270E: the functions agreed (bits 1 << TN3E_FN_*), or -1 while the
+  // session does not use TN3270E framing (negotiation not finished, refused
+  // or never offered).
+  int tn3270eFunctions() const { return _tn3270e ? static_cast<int>(_tn3270eFunctions) : -1; }
+
   bool local(int option) const { return option >= 0 && option < kTelnetOptions && _tn.local[option]; }
   bool remote(int option) const { return option >= 0 && option < kTelnetOptions && _tn.remote[option]; }
   int subopt() const { return _subopt; }
@@ -109,6 +134,8 @@ class LumTelnetParser {
     SbData(reinterpret_cast<const unsigned char*>(text.data()), text.size());
   }
   void EndSb();
+  void Tn3270eSubnegotiation(const unsigned char* p, int n);
+  void SendFunctions(unsigned char verb, unsigned functions);
 
   LumTelnetSettings _settings;
   telnet _tn;
@@ -117,6 +144,9 @@ class LumTelnetParser {
   unsigned char _subparams[kTelnetSubMax];
   int _sublen = 0;  // bytes in _subparams (the next free byte)
   bool _sawEOR = false;
+  std::vector<int> _recordEnds;
+  bool _tn3270e = false;
+  unsigned _tn3270eFunctions = 0;
   bool _startTls = false;
   bool _tlsActive = false;
   std::string _replies;

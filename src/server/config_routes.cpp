@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app.h"
+#include "blockmode.h"
 #include "broker.h"
 #include "channel.h"
 #include "http.h"
@@ -148,10 +149,18 @@ void get_config_values(evhtp_request_t* req, void*) {
   send_json_response(req, answer, KVX_STATUS_OK);
 }
 
-// Recorded 3270 host data needs the block-mode emulators; until they are
-// here, no capture can be loaded.
+// A recorded block-mode host data stream (raw bytes, telnet framing
+// included, any content type) replayed into the session while it is not
+// connected; in character mode it is dropped.
 void load_capture(evhtp_request_t* req, void*) {
-  if (!is_json_request(req)) return;
-  evbuffer_drain(req->buffer_in, evbuffer_get_length(req->buffer_in));
-  send_json_response(req, nullptr, KVX_STATUS_NO_CONFIG);
+  evbuffer* in = req->buffer_in;
+  const size_t n = evbuffer_get_length(in);
+  const uint8_t* bytes = n ? evbuffer_pullup(in, static_cast<ev_ssize_t>(n)) : nullptr;
+  int result = app_load_capture(gApp, bytes, bytes ? n : 0);
+  evbuffer_drain(in, n);
+  if (result == 1) {
+    send_json_response(req, nullptr, KVX_STATUS_INVALID_REQ_DATA, "no capture while connected to a host");
+    return;
+  }
+  send_json_response(req, nullptr, KVX_STATUS_OK);
 }

@@ -24,6 +24,7 @@ struct kvx_client_t;   // one browser connection of a session process
 struct te;             // the character-mode terminal record
 struct te3270;         // the block-mode record of the 3270 and 5250 emulators
 struct js_value_s;
+struct app_block_state;  // block-mode binding (blockmode.h)
 class LumDict;
 class LumConnection;
 class CTe5250Ctrl;
@@ -98,6 +99,7 @@ struct app_s {
   bool printScreen = false;
 
   CTe5250Ctrl* _te5250 = nullptr;  // owns lptn5250
+  app_block_state* block = nullptr;  // the block-mode engines and their record collector (blockmode.h)
 
   // ---- drawing-layer hooks (no behaviour here) ----
   void* _frame = nullptr;
@@ -188,6 +190,9 @@ struct app_channel_ops {
   bool (*output_blocked)(app_s* app);
   // KVX_HOST_ACTION_NOTICE to every browser (an empty text withdraws it).
   void (*send_notice)(app_s* app, const char* kind, const char* text);
+  // Any other action to every browser (channel.h, KVX_ACTION); `fields`
+  // ends with a null entry.
+  void (*send_action)(app_s* app, int action, const char* const* fields);
 };
 void app_set_channel_ops(const app_channel_ops* ops);
 const app_channel_ops& app_channel();

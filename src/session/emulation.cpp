@@ -158,8 +158,3 @@ void app_onresize(app_s* app, int width, int height, int force) {
   vredraw(t);
 }
 
-bool app_set_block_mode_emulation(app_s*, int) {
-  return false;
-}
-
-void app_resize_block_mode(app_s*) {}

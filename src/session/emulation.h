@@ -44,9 +44,9 @@ constexpr int APP_STD_CHAR_HEIGHT = 16;
 // Largest font size of the extended screen.
 constexpr int APP_MAX_FONT_SIZE = 200;
 
-// ---- block-mode seams (filled by the block-mode binding) ----
-// Makes the 3270 (24-27) or 5250 (22, 23) emulator active; false while no
-// block-mode emulator is built.
+// ---- block-mode seams (the block-mode binding, blockmode.cpp) ----
+// Makes the 3270 (24-27) or 5250 (22, 23) emulator active; false when that
+// emulator is not built.
 bool app_set_block_mode_emulation(app_s* app, int emulation);
 // The block-mode step of a surface resize.
 void app_resize_block_mode(app_s* app);

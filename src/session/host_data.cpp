@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "app.h"
+#include "blockmode.h"
 #include "lumconnection.h"
 #include "recording.h"
 #include "stats.h"
@@ -58,6 +59,7 @@ void app_oncom(app_s* app, int) {
   int n = 0;
   int readError = 0;
   bool starSeen = false;
+  bool records = false;  // block mode: a read ended a record
   for (;;) {
     n = conn->Read(reinterpret_cast<char*>(buffer), kAppReadBlock);
     if (n > 0) {
@@ -84,8 +86,13 @@ void app_oncom(app_s* app, int) {
         hd_feed(app, buffer, static_cast<size_t>(n));
       }
     }
-    // Block-mode records have no emulator in this build; their bytes are
-    // consumed without effect.
+    if (app->emlib != EM_UNIX && n >= 0) {
+      // Records end where the connection saw IAC EOR, reported beside the
+      // data (a read of nothing but the mark has no data at all).
+      const std::vector<int>& ends = conn->RecordEnds();
+      if (n > 0 || !ends.empty()) app_block_host_data(app, buffer, n, ends);
+      records = records || !ends.empty();
+    }
     if (!((n >= 1 || conn->HasData() > 0) && !app->needToClose)) break;
     // A host that never pauses must not keep the loop from the browsers and
     // the timer: the rest waits for the next pass, output stays held.
@@ -99,6 +106,7 @@ void app_oncom(app_s* app, int) {
   if (starSeen) app_process_borders(app);
   if (!app->needToClose) {
     if (n < 0 && app->_conn) app_disconnect(app, readError);
+    if ((total > 0 || records) && app->emlib != EM_UNIX) app_block_after_host_data(app);
     if (total > 0 && app->emlib == EM_UNIX && !app_is_holding_data(app)) {
       app_onsync(app);
       if (app_channel().send_region) app_channel().send_region(app);

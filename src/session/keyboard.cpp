@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app.h"
+#include "blockmode.h"
 #include "em/ansi.h"
 #include "tcs.h"
 #include "te/te.h"
@@ -110,7 +111,7 @@ static void kb_character_mode(app_s* app, int key) {
   app_bcomout(app, bytes, kb_utf8(static_cast<uint32_t>(key), bytes));
 }
 
-void _app_onkey(app_s* app, int key, bool) {
+void _app_onkey(app_s* app, int key, bool fromMacro) {
   if (!app) return;
   TE_Trace(kKeyTrace, "_app_onkey: 0x%x\n", static_cast<unsigned>(key));
   if (key < 0 || key > 0xFFFF) {
@@ -123,8 +124,7 @@ void _app_onkey(app_s* app, int key, bool) {
       kb_character_mode(app, key);
       break;
     default:
-      // The 3270 and 5250 keyboards join with their emulators.
-      TE_Trace(kKeyTrace, "_app_onkey: no block-mode keyboard in this build\n");
+      app_block_key(app, key, fromMacro);
       break;
   }
 }

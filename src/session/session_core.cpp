@@ -14,6 +14,7 @@
 #include <string>
 
 #include "app.h"
+#include "blockmode.h"
 #include "emulation.h"
 #include "hostname.h"
 #include "localconnection.h"
@@ -140,7 +141,7 @@ static app_s* app_create_initialize(void* frame, int x, int y) {
   } else {
     TE_Trace(TRACE_FAIL, "Unable to create the terminal record.\n");
   }
-  // Block-mode records join when the 3270 and 5250 emulators are built.
+  app_block_create(app);
   wingetclientrect(app->pgl, nullptr, nullptr, &app->winw, &app->winh);
   return app;
 }
@@ -279,6 +280,7 @@ void app_connect(app_s* app) {
   core_destroy_stale(app);
 
   app_set_te_using_dictionary(app, dict);
+  app_block_connecting(app);
   app_start_update_timer(app);
 
   LumConnection* conn = core_new_connection(app->_conntype);
@@ -328,6 +330,7 @@ void app_connection_made(app_s* app) {
     app_use_read_socket(app, app->_readFD, app->autoReconnect);
     _app_update_title(app);
     if (app->lpte) app_update_remote_rows(app, app->lpte->vlines, app->lpte->vcols);
+    app_block_connected(app);
     if (g_channelOps.send_connected) g_channelOps.send_connected(app, true);
     return;
   }
@@ -366,6 +369,7 @@ void app_disconnect_ex(app_s* app, int error, bool autoReconnect, bool closeDisc
   if (error == ECONNRESET) conn->ShowError(false, "Connection Reset by Peer");
   if (error == ECONNREFUSED) conn->ShowError(false, "Connection Refused");
   app->_staleConnection = conn;
+  app_block_disconnected(app, autoReconnect);
   if (!autoReconnect) _app_update_title(app);
   // Browsers learn that the host is gone, as they learnt that it came.
   if (g_channelOps.send_connected) g_channelOps.send_connected(app, false);

@@ -232,8 +232,6 @@ static void st_set_aux(te* t, LumDict* dict) {
 
 // ---- applying
 
-void app_set_block_mode_values(app_s*, LumDict*) {}
-
 void app_set_te_safe_values(app_s* app, LumDict* dict) {
   if (!app || !dict) return;
   te* t = app->lpte;

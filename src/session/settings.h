@@ -49,6 +49,6 @@ void app_setvt100sgcp(app_s* app, const char* file, const char* name);
 void app_set_printer(app_s* app, LumDict* dict, int p);
 
 // The block-mode rows of the settings (3270/5250 models, their colours, code
-// page, DBCS and blank characters, backspace rule).  Nothing yet: no
-// block-mode emulator is built.
+// page, blank character, backspace rule), applied to the active block-mode
+// engine (blockmode.cpp).
 void app_set_block_mode_values(app_s* app, LumDict* dict);

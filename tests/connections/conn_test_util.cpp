@@ -234,6 +234,7 @@ void Pump::Pass(int waitMs) {
       _closed = true;
       return;
     }
+    for (int end : _conn->RecordEnds()) _recordEnds.push_back(_data.size() + static_cast<size_t>(end));
     if (n > 0) _data.append(buf, static_cast<size_t>(n));
     if (n == 0 && _conn->HasData() <= 0) return;
   }

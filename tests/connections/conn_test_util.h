@@ -94,6 +94,8 @@ class Pump {
   // Reads until the connection reports -1.
   bool WaitClosed(std::chrono::milliseconds limit = std::chrono::seconds(15));
   const std::string& data() const { return _data; }
+  // Where ends of record fell in data().
+  const std::vector<size_t>& recordEnds() const { return _recordEnds; }
   bool closed() const { return _closed; }
   int result() const { return _result; }
 
@@ -102,6 +104,7 @@ class Pump {
   void Pass(int waitMs);
   LumConnection* _conn;
   std::string _data;
+  std::vector<size_t> _recordEnds;
   bool _closed = false;
   int _result = 0;
 };

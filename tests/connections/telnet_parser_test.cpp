@@ -5,6 +5,7 @@
 
 #include <random>
 #include <string>
+#include <vector>
 
 #include "telnetparser.h"
 
@@ -19,6 +20,7 @@ std::string B(std::initializer_list<int> bytes) {
 struct Result {
   std::string data, replies;
   bool eor = false;
+  std::vector<int> ends;  // record ends, as offsets into data
 };
 
 // Feeds the bytes the way Read does: read one byte into the buffer, parsed
@@ -33,6 +35,7 @@ Result Feed(LumTelnetParser& p, const std::string& in) {
   r.data.assign(buf.data(), static_cast<size_t>(n));
   r.replies = p.replies();
   r.eor = p.takeEOR();
+  r.ends = p.recordEnds();
   p.clearReplies();
   return r;
 }
@@ -77,8 +80,6 @@ TEST(TelnetParser, Table) {
   const Case cases[] = {
       {"plain data", Vt(), "hello", "hello", ""},
       {"IAC IAC is one 255", Vt(), B({'a', IAC, IAC, 'b'}), B({'a', IAC, 'b'}), ""},
-      {"IAC EOR passes up as 255 239", Vt(), B({'x', IAC, EOR, 'y'}), B({'x', IAC, EOR, 'y'}), ""},
-      {"IAC IAC then 239 looks the same", Vt(), B({IAC, IAC, EOR}), B({IAC, EOR}), ""},
       {"NOP and GA vanish", Vt(), B({'a', IAC, NOP, 'b', IAC, 249}), "ab", ""},
       {"WILL ECHO accepted", Vt(), B({IAC, WILL, 1}), "", B({IAC, DO, 1})},
       {"WILL NAWS refused", Vt(), B({IAC, WILL, 31}), "", B({IAC, DONT, 31})},
@@ -93,6 +94,7 @@ TEST(TelnetParser, Table) {
       {"DO TN3270E volunteers START_TLS", Tls(Ibm3270()), B({IAC, DO, 40}), "",
        B({IAC, WILL, 46, IAC, WILL, 40})},
       {"DO TN3270E plain", Ibm3270(), B({IAC, DO, 40}), "", B({IAC, WILL, 40})},
+      {"DO TN3270E refused outside 3270", Vt(), B({IAC, DO, 40}), "", B({IAC, WONT, 40})},
       {"WONT for an option that is off", Vt(), B({IAC, WONT, 1}), "", ""},
       {"DONT for an option that is off", Vt(), B({IAC, DONT, 24}), "", ""},
       {"WONT/DONT above 46 need no answer", Vt(), B({IAC, WONT, 200, IAC, DONT, 200}), "", ""},
@@ -113,11 +115,16 @@ TEST(TelnetParser, Table) {
        B({IAC, WILL, 39, IAC, SB, 39, 0, 3}) + "DEVNAME" + B({1}) + "QPADEV0001" + B({IAC, SE})},
       {"TN3270E device type", Ibm3270(), B({IAC, DO, 40, IAC, SB, 40, 8, 2, IAC, SE}), "",
        B({IAC, WILL, 40, IAC, SB, 40, 2, 7}) + "IBM-3278-2-E" + B({1}) + "LU01" + B({IAC, SE})},
-      {"TN3270E device type IS asks for no functions", Ibm3270(),
+      {"TN3270E device type IS asks for the functions built: BIND-IMAGE, RESPONSES", Ibm3270(),
        B({IAC, DO, 40, IAC, SB, 40, 2, 4}) + "IBM-3278-2-E" + B({1}) + "LU01" + B({IAC, SE}), "",
-       B({IAC, WILL, 40, IAC, SB, 40, 3, 7, IAC, SE})},
-      {"TN3270E functions request echoed", Ibm3270(), B({IAC, DO, 40, IAC, SB, 40, 3, 7, 0, 2, 4, IAC, SE}),
-       "", B({IAC, WILL, 40, IAC, SB, 40, 3, 4, 0, 2, 4, IAC, SE})},
+       B({IAC, WILL, 40, IAC, SB, 40, 3, 7, 0, 2, IAC, SE})},
+      {"TN3270E functions request with more: the host is asked for what is built", Ibm3270(),
+       B({IAC, DO, 40, IAC, SB, 40, 3, 7, 0, 2, 4, IAC, SE}), "",
+       B({IAC, WILL, 40, IAC, SB, 40, 3, 7, 0, 2, IAC, SE})},
+      {"TN3270E functions request of built ones accepted", Ibm3270(),
+       B({IAC, DO, 40, IAC, SB, 40, 3, 7, 2, IAC, SE}), "", B({IAC, WILL, 40, IAC, SB, 40, 3, 4, 2, IAC, SE})},
+      {"TN3270E device type rejected: plain TN3270", Ibm3270(),
+       B({IAC, DO, 40, IAC, SB, 40, 2, 6, 1, IAC, SE}), "", B({IAC, WILL, 40, IAC, WONT, 40})},
       {"TN3270E other messages unanswered", Ibm3270(), B({IAC, DO, 40, IAC, SB, 40, 8, 3, IAC, SE}), "",
        B({IAC, WILL, 40})},
       {"junk between IAC and SE is dropped", Vt(), B({IAC, DO, 24, IAC, SB, 24, 1, IAC, 'q', SE, 'z'}), "z",
@@ -134,6 +141,54 @@ TEST(TelnetParser, Table) {
   }
 }
 
+// An end of record is reported beside the data, never as bytes in it: the
+// data bytes 255 239 (IAC IAC 239) are data.
+TEST(TelnetParser, EndOfRecordIsReportedBesideTheData) {
+  struct Ends {
+    const char* name;
+    std::vector<std::string> feeds;
+    std::string data;
+    std::vector<std::vector<int>> ends;  // per feed
+  } cases[] = {
+      {"one record", {B({'x', IAC, EOR, 'y'})}, "xy", {{1}}},
+      {"255 239 as data", {B({IAC, IAC, EOR})}, B({IAC, EOR}), {{}}},
+      {"two empty records", {B({IAC, EOR, IAC, EOR})}, "", {{0, 0}}},
+      {"IAC and EOR in two reads", {B({'a', IAC}), B({EOR, 'b'})}, "ab", {{}, {0}}},
+      {"escaped 255 before the end", {B({'a', IAC, IAC, IAC, EOR})}, B({'a', IAC}), {{2}}},
+  };
+  for (const Ends& c : cases) {
+    LumTelnetParser p;
+    p.Configure(Ibm3270());
+    std::string data;
+    for (size_t i = 0; i < c.feeds.size(); i++) {
+      Result r = Feed(p, c.feeds[i]);
+      data += r.data;
+      EXPECT_EQ(r.ends, c.ends[i]) << c.name << " feed " << i;
+      EXPECT_EQ(r.eor, !c.ends[i].empty()) << c.name;
+    }
+    EXPECT_EQ(data, c.data) << c.name;
+  }
+}
+
+// TN3270E framing starts when the functions are agreed and ends with the
+// option.
+TEST(TelnetParser, Tn3270eFramingFollowsTheNegotiation) {
+  LumTelnetParser p;
+  p.Configure(Ibm3270());
+  Feed(p, B({IAC, DO, 40, IAC, SB, 40, 8, 2, IAC, SE}));
+  EXPECT_EQ(p.tn3270eFunctions(), -1);
+  Feed(p, B({IAC, SB, 40, 2, 4}) + "IBM-3278-2-E" + B({IAC, SE}));
+  EXPECT_EQ(p.tn3270eFunctions(), -1);
+  Feed(p, B({IAC, SB, 40, 3, 4, 0, 2, 4, IAC, SE}));  // the host's IS: what it names beyond ours is ignored
+  EXPECT_EQ(p.tn3270eFunctions(), 1 << 0 | 1 << 2);
+  Feed(p, B({IAC, DONT, 40}));
+  EXPECT_EQ(p.tn3270eFunctions(), -1);
+  Feed(p, B({IAC, DO, 40, IAC, SB, 40, 3, 7, 2, IAC, SE}));
+  EXPECT_EQ(p.tn3270eFunctions(), 1 << 2);
+  p.Reset();  // a new connection starts without framing
+  EXPECT_EQ(p.tn3270eFunctions(), -1);
+}
+
 TEST(TelnetParser, EndOfRecordIsFlagged) {
   LumTelnetParser p;
   p.Configure(Vt());
@@ -146,16 +201,16 @@ TEST(TelnetParser, LongSubnegotiationKeepsItsFirst128Bytes) {
   LumTelnetParser p;
   p.Configure(Ibm3270());
   Feed(p, B({IAC, DO, 40}));
-  // A FUNCTIONS REQUEST with 198 function codes: 200 parameter bytes.
+  // A FUNCTIONS REQUEST with 198 function codes (200 parameter bytes): 126
+  // times RESPONSES, then BIND-IMAGE.  Only the first 128 parameter bytes
+  // count, so the host asked for RESPONSES alone, which is agreed.
   std::string sb = B({IAC, SB, 40, 3, 7});
-  for (int i = 0; i < 198; ++i) sb += static_cast<char>(i % 200);
+  for (int i = 0; i < 198; ++i) sb += static_cast<char>(i < 126 ? 2 : 0);
   sb += B({IAC, SE}) + "after";
   Result r = Feed(p, sb);
   EXPECT_EQ(r.data, "after");
-  std::string expected = B({IAC, SB, 40, 3, 4});
-  for (int i = 0; i < 126; ++i) expected += static_cast<char>(i % 200);
-  expected += B({IAC, SE});
-  EXPECT_EQ(r.replies, expected);
+  EXPECT_EQ(r.replies, B({IAC, SB, 40, 3, 4, 2, IAC, SE}));
+  EXPECT_EQ(p.tn3270eFunctions(), 1 << 2);
 }
 
 TEST(TelnetParser, StartTlsFollowsStopsParsing) {
@@ -226,15 +281,18 @@ TEST(TelnetParser, SplittingNeverChangesTheOutcome) {
     LumTelnetParser p;
     p.Configure(Ibm3270());
     std::string data, replies;
+    std::vector<int> ends;
     size_t pos = 0;
     while (pos < stream.size()) {
       size_t len = 1 + rng() % 7;
       Result r = Feed(p, stream.substr(pos, len));
+      for (int e : r.ends) ends.push_back(static_cast<int>(data.size()) + e);
       data += r.data;
       replies += r.replies;
       pos += len;
     }
     ASSERT_EQ(data, all.data) << "trial " << trial;
+    ASSERT_EQ(ends, all.ends) << "trial " << trial;
     ASSERT_EQ(replies, all.replies) << "trial " << trial;
   }
 }

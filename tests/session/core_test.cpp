@@ -86,6 +86,7 @@ class Core : public testing::Test {
                                         [](app_s*) { g_sent->screens++; },
                                         [](app_s*) { g_sent->cursors++; },
                                         nullptr,
+                                        nullptr,
                                         nullptr};
     app_set_channel_ops(&ops);
     t = app->lpte;
@@ -193,7 +194,7 @@ TEST_F(Core, OutputHeldWhenTheHostEndsIsSentWithTheDisconnect) {
                                           vscreen_invalidate(a->lpte);
                                         },
                                         [](app_s*) { g_sent->screens++; }, [](app_s*) { g_sent->cursors++; },
-                                        nullptr, nullptr};
+                                        nullptr, nullptr, nullptr};
     app_set_channel_ops(&ops);
     ends[i]();
     EXPECT_EQ(app->_conn, nullptr);

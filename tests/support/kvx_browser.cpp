@@ -83,6 +83,7 @@ bool TestBrowser::Pump(const std::function<bool()>& done, double seconds) {
       error = "malformed frame: " + screen.error;
       return false;
     }
+    if (onFrame) onFrame(*f);
     if (f->action == 1 && !f->fields.empty()) events += "connected " + f->fields[0] + "\n";
     if (f->action < kActGetEntry || f->action > kActShowError) continue;
     events += "prompt " + std::to_string(f->action) + "\n";

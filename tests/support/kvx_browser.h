@@ -81,6 +81,8 @@ class TestBrowser {
   ScreenModel screen;
   WsClient ws;
   std::deque<Answer> answers;
+  // Called with every frame Pump reads, after the screen has taken it.
+  std::function<void(const ChannelFrame&)> onFrame;
   std::vector<PromptSeen> prompts;
   std::string error;
   std::string events;  // the connected frames and prompts, in order ("connected 1", "prompt 6")
