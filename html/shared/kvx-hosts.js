@@ -4,6 +4,7 @@
 // choice back, and the settings object ("kcf") posted to "/load_config" for
 // it.  A password never goes into an address; it travels once, as a secret
 // of the settings object.
+import { BLOCK_EMULATIONS, BLOCK_PROTOCOLS, blockKcf, isBlockEmulation } from './kvx-block.js';
 
 export const PROTOCOLS = Object.freeze([
   { commtype: 7, label: 'Local shell', port: 0, remote: false },
@@ -13,8 +14,9 @@ export const PROTOCOLS = Object.freeze([
   { commtype: 5, label: 'SSH', port: 22, remote: true, ssh: true },
 ]);
 
-// The character-mode emulations that work here (the ANSI/VT family, the
-// Wyse family and its relatives), by their `emulate` setting.
+// The emulations that work here by their `emulate` setting: the character
+// modes (the ANSI/VT family, the Wyse family and its relatives), then IBM
+// 3270 (kvx-block.js).
 export const EMULATIONS = Object.freeze([
   [30, 'xterm (colour)'],
   [11, 'Linux console'],
@@ -36,6 +38,7 @@ export const EMULATIONS = Object.freeze([
   [7, 'Televideo 912'],
   [28, 'ADDS Viewpoint'],
   [0, 'ADM-1'],
+  ...BLOCK_EMULATIONS,
 ]);
 
 export const DEFAULT_EMULATION = 30;
@@ -60,8 +63,10 @@ function validPort(port) {
 
 // A complete choice: { commtype, node, port, user, emulate, verify, language }.
 export function normalizeChoice(choice = {}) {
-  const protocol = protocolOf(Number(choice.commtype));
   const emulate = Number(choice.emulate);
+  // A 3270 host is reached by telnet (plain, TLS or START_TLS) only.
+  let protocol = protocolOf(Number(choice.commtype));
+  if (isBlockEmulation(emulate) && !BLOCK_PROTOCOLS.includes(protocol.commtype)) protocol = protocolOf(0);
   const port = Number(choice.port);
   return {
     commtype: protocol.commtype,
@@ -145,6 +150,7 @@ export function kcfForChoice(choice, size, password = '') {
   } else if (protocol.remote) {
     kcf.port = c.port;
   }
+  if (isBlockEmulation(c.emulate)) Object.assign(kcf, blockKcf(c.emulate));
   if (protocol.tls) kcf.sslVerifyServer = c.verify ? 1 : 0;
   if (c.language) kcf.language = c.language;
   return kcf;

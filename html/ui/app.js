@@ -9,6 +9,7 @@
 // A prompt lasts until this page answers it or any other frame arrives: the
 // session sends nothing else while it waits, so a later frame means that
 // another browser answered or that the session stopped waiting.
+import { BlockKeyboard, BlockScreen, isBlockEmulation } from './kvx-block.js';
 import { ACTION, Channel } from './kvx-channel.js';
 import { Dialogs } from './kvx-dialogs.js';
 import {
@@ -231,6 +232,12 @@ function onFrame(frame) {
         showMessage(app.notice);
       }
       break;
+    case ACTION.STATUS:
+      app.screen.setStatus?.(frame.fields);
+      break;
+    case ACTION.BELL:
+      app.screen.bell?.();
+      break;
     case ACTION.SET_CURSOR: {
       const [x, y] = String(frame.fields[0]).split(':').map(Number);
       if (Number.isInteger(x) && Number.isInteger(y)) {
@@ -245,10 +252,22 @@ function onFrame(frame) {
   }
 }
 
+// The screen and keyboard of the chosen emulation: IBM 3270 (kvx-block.js)
+// or character mode.
+function makeTerminal(size) {
+  if (isBlockEmulation(app.choice.emulate)) {
+    const click = (row, col) => app.channel?.send(ACTION.MOUSE, [String(row), String(col)]);
+    app.screen = new BlockScreen(terminalEl, size.rows, size.cols, { click, key: sendKey });
+    app.keyboard = new BlockKeyboard(terminalEl, sendKey);
+  } else {
+    app.screen = new Screen(terminalEl, size.rows, size.cols);
+    app.keyboard = new Keyboard(terminalEl, sendKey);
+  }
+}
+
 function attach(session, size) {
   app.session = session;
-  app.screen = new Screen(terminalEl, size.rows, size.cols);
-  app.keyboard = new Keyboard(terminalEl, sendKey);
+  makeTerminal(size);
   // The channel goes through the server's own port, which relays it to the
   // session; the session's identifier is what lets a browser in.
   const scheme = location.protocol === 'https:' ? 'wss' : 'ws';
@@ -306,7 +325,12 @@ async function start() {
 // Ends the session's current host and connects to `choice`; the session's
 // questions (host key, password) and errors arrive as prompts meanwhile.
 async function connectTo(choice, password = '') {
+  const block = isBlockEmulation(app.choice.emulate);
   app.choice = normalizeChoice(choice);
+  if (block !== isBlockEmulation(app.choice.emulate) && app.screen) {
+    makeTerminal(app.size);
+    app.keyboard.focus();
+  }
   params = paramsForChoice(app.choice, params);
   const query = params.toString();
   history.replaceState(null, '', `${location.pathname}${query ? `?${query}` : ''}`);
@@ -441,6 +465,7 @@ window.kavrix = {
   text: () => (app.screen ? app.screen.text() : ''),
   labels: () => labels.text(),
   cursor: () => (app.screen ? { ...app.screen.cursor } : null),
+  status: () => (app.screen?.status ? { ...app.screen.status } : null),
   state: () => ({
     channel: app.channelState,
     hostConnected: app.hostConnected,

@@ -175,6 +175,9 @@ const std::vector<int>& LumConnection::RecordEnds() {
 int LumConnection::Tn3270eFunctions() {
   return -1;
 }
+bool LumConnection::RecordsAgreed() {
+  return true;
+}
 
 // Terminal names by `emulate` setting; null where the name comes from the
 // 3270/5250 model instead.

@@ -80,6 +80,9 @@ class LumConnection {
   // TN3270E: the functions agreed (bits), or -1 when the session does not
   // use TN3270E framing.
   virtual int Tn3270eFunctions();
+  // Whether the host sends records (end of record agreed both ways, or
+  // TN3270E); before that its data is line-mode text.
+  virtual bool RecordsAgreed();
 
   int fd() const { return _fd; }
   void setWindow(void* window) { _pgl = window; }

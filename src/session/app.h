@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,10 @@ struct te;             // the character-mode terminal record
 struct te3270;         // the block-mode record of the 3270 and 5250 emulators
 struct js_value_s;
 struct app_block_state;  // block-mode binding (blockmode.h)
+void app_block_free(app_block_state* state);
+struct app_block_deleter {
+  void operator()(app_block_state* state) const { app_block_free(state); }
+};
 class LumDict;
 class LumConnection;
 class CTe5250Ctrl;
@@ -99,7 +104,8 @@ struct app_s {
   bool printScreen = false;
 
   CTe5250Ctrl* _te5250 = nullptr;  // owns lptn5250
-  app_block_state* block = nullptr;  // the block-mode engines and their record collector (blockmode.h)
+  // The block-mode engines and their record collector (blockmode.h), owned.
+  std::unique_ptr<app_block_state, app_block_deleter> block;
 
   // ---- drawing-layer hooks (no behaviour here) ----
   void* _frame = nullptr;

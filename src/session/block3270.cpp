@@ -291,15 +291,14 @@ class Blk3270 : public BlockEngine {
     DoTerminalOutput(t_);
   }
 
-  // Two inbound streams as if the host had sent them: the position, then a
-  // field of the type's attribute (and colour) holding the text.
+  // A stream as if the host had sent it: the position, then a field of the
+  // type's attribute (and colour) holding the text.  (One write: a write
+  // starts at the cursor, so the position must be in the same one.)
   void writeText(int type, int row, int col, const char* text) override {
     int addr = (row - 1) * t_->NumberColumns + (col - 1);
     uint8_t code[2];
     if (!text || !te3270_encode_address(t_, addr, code)) return;
-    std::vector<uint8_t> pos = {0x01, 0x02, 0x11, code[0], code[1]};
-    DataFromNetwork(t_, pos.data(), static_cast<int>(pos.size()), 1);
-    std::vector<uint8_t> field = {0x01, 0x02};
+    std::vector<uint8_t> field = {0x01, 0x02, 0x11, code[0], code[1]};
     uint8_t attr = type == 0 ? 0x28 : type == 1 ? 0x20 : type == 2 ? 0x08 : 0x00;
     if (type > 3) {
       uint8_t color = type >= 5 && type <= 10 ? static_cast<uint8_t>(0xF1 + (type - 5))

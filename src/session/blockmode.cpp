@@ -34,7 +34,7 @@ constexpr int kActionStatus = 7;
 constexpr int kActionBell = 9;
 
 app_block_state* state(const app_s* app) {
-  return app ? app->block : nullptr;
+  return app ? app->block.get() : nullptr;
 }
 
 void send_all(app_s* app, int action, const std::vector<std::string>& fields) {
@@ -89,7 +89,7 @@ void app_block_register(app_s* app, APP_EM_LIB lib, BlockEngine* engine) {
     delete engine;
     return;
   }
-  if (!app->block) app->block = new app_block_state();
+  if (!app->block) app->block.reset(new app_block_state());
   app->block->engines[lib].reset(engine);
 }
 
@@ -101,7 +101,7 @@ BlockEngine* app_block_engine(const app_s* app) {
 
 void app_block_create(app_s* app) {
   if (!app) return;
-  if (!app->block) app->block = new app_block_state();
+  if (!app->block) app->block.reset(new app_block_state());
   BlockEngine* e3270 = blk3270_new(app);
   if (e3270) {
     app->lptn3270 = blk3270_record(e3270);
@@ -114,9 +114,12 @@ void app_block_create(app_s* app) {
 
 void app_block_destroy(app_s* app) {
   if (!app || !app->block) return;
-  delete app->block;
-  app->block = nullptr;
+  app->block.reset();
   app->lptn = app->lptn3270 = app->lptn5250 = nullptr;
+}
+
+void app_block_free(app_block_state* s) {
+  delete s;
 }
 
 // ---- the session's seams ----
@@ -153,6 +156,11 @@ void app_block_host_data(app_s* app, const uint8_t* bytes, int n, const std::vec
   if (!app->_haveFirstData && (n > 0 || !ends.empty())) {
     app->_haveFirstData = true;
     e->window()->status_msg[0] = 0;
+  }
+  // Before the host has agreed to records, what it sends is line-mode text.
+  if (ends.empty() && s->record.empty() && app->_conn && !app->_conn->RecordsAgreed()) {
+    e->hostText(bytes, static_cast<size_t>(n));
+    return;
   }
   int from = 0;
   for (int end : ends) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fws/fws.h"
+#include "fws/fws_cell.h"
 
 namespace {
 
@@ -336,6 +337,39 @@ TEST(FwsWindow, NarrowedCharactersReadBackAsBytes) {
   wputs(&t.w, text, 1);
   EXPECT_EQ(t.row(0).substr(0, 5), "+-|\xe9?");
   EXPECT_EQ(fws_charat(&t.w, 0, 0), 0x250C);
+}
+
+// The browser's cells of a row: highlighting bits from the attribute byte
+// and field flags, colour indexes through the emulation table (four bits,
+// with a fallback), the Unicode character beside its byte.
+TEST(FwsCells, RowCellsCarryHighlightingColoursAndUnicode) {
+  Win t;
+  t.w.sys_fgc = 0xFF00FF00;  // green: index 10
+  t.w.sys_bgc = 0xFF000000;
+  const uint16_t ch[4] = {'A', 0x2500, 0xE9, ' '};
+  const uint8_t at[4] = {FWS_A_UNDERLINE | FWS_A_BOLD, FWS_A_GRAPHIC, FWS_A_REVERSE | FWS_A_BLINK, 0};
+  const uint8_t fl[4] = {FWS_CF_PROTECTED, 0, FWS_CF_NONDISPLAY, FWS_CF_FIELDATTR | FWS_CF_PROTECTED};
+  fws_putcells(&t.w, 5, 0, 4, ch, at, fl);
+  fws_setcolor(&t.w, 5, 1, 1, 0xFF0000FF, 0xFFFFFFFF);  // red on white: 12, 15
+  fws_setcolor(&t.w, 5, 2, 1, 0xFF123456, 0xFF000000);  // no index: the fallback
+  uint64_t cells[4];
+  blk_row_cells(&t.w, 5, 4, 7, 0, cells);
+  auto fg = [](uint64_t c) { return (int)((c & BLK_CELL_FG) >> BLK_CELL_FG_SHIFT); };
+  auto bg = [](uint64_t c) { return (int)((c & BLK_CELL_BG) >> BLK_CELL_BG_SHIFT); };
+  EXPECT_EQ(cells[0] & BLK_CELL_CHAR, (uint64_t)'A');
+  EXPECT_EQ(cells[0] & 0xFFFF00, BLK_CELL_UNDERLINE | BLK_CELL_INTENSE | BLK_CELL_PROTECTED);
+  EXPECT_EQ(fg(cells[0]), 10);
+  EXPECT_EQ(bg(cells[0]), 0);
+  EXPECT_EQ(cells[1] & 0xFFFF00, BLK_CELL_GRAPHIC);
+  EXPECT_EQ((cells[1] & BLK_CELL_UNI) >> BLK_CELL_UNI_SHIFT, 0x2500u);
+  EXPECT_EQ(cells[1] & BLK_CELL_CHAR, (uint64_t)'-');
+  EXPECT_EQ(fg(cells[1]), 12);
+  EXPECT_EQ(bg(cells[1]), 15);
+  EXPECT_EQ(cells[2] & 0xFFFF00, BLK_CELL_REVERSE | BLK_CELL_BLINK | BLK_CELL_NONDISPLAY);
+  EXPECT_EQ(cells[2] & BLK_CELL_CHAR, 0xE9u);
+  EXPECT_EQ(fg(cells[2]), 7);
+  EXPECT_EQ(cells[3] & 0xFFFF00, BLK_CELL_FIELDATTR | BLK_CELL_PROTECTED);
+  for (uint64_t c : cells) EXPECT_TRUE(c & BLK_CELL_HASUNI);
 }
 
 }  // namespace

@@ -278,7 +278,7 @@ TEST_F(Hosts3270, RecordedSessionsThroughTheChannel) {
       }
       // The terminal's record: typed again when an operator sent it.
       std::vector<uint8_t> want = e.bytes;
-      if (e.tn3270e) want.erase(want.begin(), want.begin() + 5);
+      if (e.tn3270e) want.erase(want.begin(), want.begin() + std::min<size_t>(5, want.size()));
       if (!want.empty() && OperatorAid(want[0])) TypeRecord(b, want);
       std::vector<uint8_t> got;
       ASSERT_TRUE(host.WaitRecord(received, &got)) << "terminal record " << received << " never came";
@@ -412,6 +412,23 @@ TEST_F(Hosts3270, RecordsEndOnlyAtEndOfRecord) {
   ASSERT_TRUE(host.SendRecord({0xF5, 0xC3, 0xD5, 0xC5, 0xE7, 0xE3}));  // NEXT
   ASSERT_TRUE(b.WaitText("NEXT")) << b.Show();
   EXPECT_EQ(b.screen.Find("AAAA"), -1);
+}
+
+// Text a host sends before it has agreed to records (line-mode output) is
+// shown as text; the records that follow paint the screen as usual.
+TEST_F(Hosts3270, LineModeTextBeforeRecords) {
+  Host3270 host;
+  Browser3270 b;
+  ASSERT_TRUE(b.NewSession(server->port()));
+  ASSERT_EQ(kvxtest::EnvelopeCode(b.PostConfig(Config3270(host.port(), 2)).body), 0);
+  ASSERT_TRUE(b.Attach());
+  ASSERT_TRUE(host.Accept());
+  ASSERT_TRUE(host.SendRaw("VM ONLINE\r\n"));
+  ASSERT_TRUE(b.WaitText("VM ONLINE")) << b.Show();
+  ASSERT_TRUE(host.NegotiateTn3270());
+  ASSERT_TRUE(host.SendRecord({0xF5, 0xC3, 0xD3, 0xD6, 0xC7, 0xD6, 0xD5}));  // LOGON
+  ASSERT_TRUE(b.WaitText("LOGON")) << b.Show();
+  EXPECT_EQ(b.screen.Find("VM ONLINE"), -1);
 }
 
 // Keys typed while no host is connected ring the bell; the next connection

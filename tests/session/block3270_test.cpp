@@ -155,4 +155,25 @@ TEST(Block3270Settings, ModelTerminalTypeAndColours) {
   EXPECT_EQ(app->emlib, EM_UNIX);
 }
 
+// Text painted into the screen as if the host had sent it: row 23, column
+// 1 of a 24 x 80 screen is buffer address 1760; type 1 is a protected field.
+TEST(Block3270Settings, WriteToEmulatorPaintsAField) {
+  app_s* app = app_main_initialize();
+  set_app(app);
+  LumDict* dict = new LumDict();
+  dict->setStringForKey("emulate", "24");
+  app_set_te_using_dictionary(app, dict);
+  ASSERT_EQ(app->emlib, EM_TN3270);
+  te3270* t = app->lptn3270;
+  ASSERT_EQ(t->ScreenSize, 1920);
+  TN3270_WriteToEmulator(app, 1, 23, 1, "X");
+  EXPECT_EQ(t->FA[1760] & FA_IS_ATTR, FA_IS_ATTR);
+  EXPECT_EQ(t->Host[1760], 0x20 | 0xC0);
+  EXPECT_EQ(t->Host[1761], 0xE7);
+  TN3270_WriteToEmulator(app, 6, 1, 1, "R");  // a red field: extended attributes
+  EXPECT_EQ((t->HostAttrs[0] & XA_FG) >> XA_FG_SHIFT, 0xF2u);
+  TN3270_WriteToEmulator(app, 1, 25, 1, "off the screen");
+  EXPECT_EQ(t->faCount, 2);
+}
+
 }  // namespace

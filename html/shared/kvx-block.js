@@ -1,0 +1,217 @@
+// IBM 3270 screens in the page: the emulations the connect panel offers and
+// their settings, the block-mode screen (cells in their field colours and
+// highlighting, the size the session's status line gives, click-to-
+// position), the keyboard as 3270 users expect it, a key bar and the status
+// line (the operator information area).
+//
+// Cell layout (little-endian 64 bits, src/lib/ite/fws/fws_cell.h): bits 0-7
+// the character byte, 8 underline, 9 reverse, 10 blink, 11 intensified,
+// 12 non-display, 13 protected, 14 field attribute, 15 graphic character,
+// 16 placeholder, 24-27 foreground and 28-31 background (emulation colour
+// table order), 32-62 the Unicode character, 63 set when they hold it.
+import './keycodes.js';
+import { Keyboard, classify } from './kvx-keyboard.js';
+import { Screen } from './kvx-screen.js';
+
+const KC = globalThis.KvxKeyCodes;
+const key = (name) => KC.codePoint(name);
+
+// The 3270 models by their `emulate` setting: 24 to 27 are the 3270
+// emulator, model 2 to 5 (the settings' em3270idx 0 to 3).
+export const BLOCK_EMULATIONS = Object.freeze([
+  [24, 'IBM 3270 model 2 (24 x 80)'],
+  [25, 'IBM 3270 model 3 (32 x 80)'],
+  [26, 'IBM 3270 model 4 (43 x 80)'],
+  [27, 'IBM 3270 model 5 (27 x 132)'],
+]);
+
+// Protocols a 3270 host is reached by: telnet, telnet over TLS, START_TLS.
+export const BLOCK_PROTOCOLS = Object.freeze([0, 8, 4]);
+
+export function isBlockEmulation(emulate) {
+  return BLOCK_EMULATIONS.some(([n]) => n === Number(emulate));
+}
+
+// Settings of a 3270 choice, beside the ones every host takes.
+export function blockKcf(emulate) {
+  return {
+    em3270idx: Number(emulate) - 24,
+    TE3270EnExAtt: 1,  // extended attributes: colours and highlighting
+    bsdel: 1,          // Backspace erases the character left of the cursor
+    colorbg0: 1,       // black
+  };
+}
+
+// Cell bits.
+const UNDERLINE = 0x100;
+const REVERSE = 0x200;
+const BLINK = 0x400;
+const INTENSE = 0x800;
+const NONDISPLAY = 0x1000;
+const GRAPHIC = 0x8000;
+const STYLE = UNDERLINE | REVERSE | BLINK | INTENSE | NONDISPLAY | GRAPHIC | 0xff000000;
+const ESCAPES = { '&': '&amp;', '<': '&lt;', '>': '&gt;' };
+
+function blockClass(style) {
+  let fg = (style >>> 24) & 15;
+  let bg = (style >>> 28) & 15;
+  if (style & REVERSE) [fg, bg] = [bg, fg];
+  if (style & NONDISPLAY) fg = bg;
+  let cls = `c${fg} d${bg}`;
+  if (style & INTENSE) cls += ' b';
+  if (style & UNDERLINE) cls += ' u';
+  if (style & BLINK) cls += ' k';
+  if (style & GRAPHIC) cls += ' gr';
+  return cls;
+}
+
+// Status line fields (channel.h, KVX_HOST_ACTION_STATUS); an empty field
+// travels as one blank.
+function statusOf(fields) {
+  const f = (i) => (fields[i] === undefined || fields[i] === ' ' ? '' : String(fields[i]));
+  return {
+    emulator: f(0), model: f(1), rows: Number(f(2)) || 0, cols: Number(f(3)) || 0, keyboard: f(4),
+    insert: f(5) === '1', row: Number(f(6)) || 0, col: Number(f(7)) || 0, session: f(8), link: f(9),
+  };
+}
+
+// The key bar: keys a PC keyboard lacks.
+const KEY_BAR = [['PA1', 'PA1'], ['PA2', 'PA2'], ['PA3', 'PA3'], ['Clear', 'CLEAR'], ['Attn', 'ATTN'],
+  ['Reset', 'RESET']];
+
+export class BlockScreen extends Screen {
+  // `options.click(row, col)` moves the cursor; `options.key(code)` sends a
+  // key of the key bar.
+  constructor(container, rows, cols, options = {}) {
+    super(container, rows, cols);
+    this.block = true;
+    this.options = options;
+    this.status = null;
+    container.classList.add('kvx-block');
+    this.oia = document.createElement('div');
+    this.oia.className = 'kvx-oia';
+    this.bar = document.createElement('div');
+    this.bar.className = 'kvx-keybar';
+    for (const [label, name] of KEY_BAR) {
+      const button = document.createElement('button');
+      button.type = 'button';
+      button.textContent = label;
+      button.dataset.key = name;
+      button.addEventListener('mousedown', (ev) => ev.preventDefault());  // the keyboard keeps the focus
+      button.addEventListener('click', () => options.key?.(key(name)));
+      this.bar.appendChild(button);
+    }
+    container.append(this.oia, this.bar);
+    this.grid.addEventListener('mousedown', (ev) => this.onPointer(ev));
+    this.renderStatus();
+  }
+
+  // A click on a cell (without a selection being made) moves the cursor.
+  onPointer(ev) {
+    if (ev.button !== 0 || !this.options.click) return;
+    const box = this.grid.getBoundingClientRect();
+    const col = Math.floor(((ev.clientX - box.left) / box.width) * this.cols);
+    const row = Math.floor(((ev.clientY - box.top) / box.height) * this.rows);
+    if (row >= 0 && row < this.rows && col >= 0 && col < this.cols) this.options.click(row, col);
+  }
+
+  // The status line: the size of the screen, the keyboard and the cursor.
+  setStatus(fields) {
+    const s = statusOf(fields);
+    this.status = s;
+    // Rows the host no longer uses go (no stale rows after 43 to 24).
+    if (s.rows > 0 && s.cols > 0 && (s.rows !== this.rows || s.cols !== this.cols)) this.resize(s.rows, s.cols);
+    this.renderStatus();
+  }
+
+  renderStatus() {
+    const s = this.status;
+    const parts = [];
+    if (!s) {
+      this.oia.textContent = '';
+      return;
+    }
+    const cell = (text, cls) => {
+      const span = document.createElement('span');
+      span.className = cls;
+      span.textContent = text;
+      parts.push(span);
+    };
+    cell(s.model.replace(/^IBM-/, ''), 'kvx-oia-model');
+    cell(s.link || s.session, 'kvx-oia-link');
+    cell(s.keyboard, s.keyboard ? 'kvx-oia-kbd kvx-oia-inhibited' : 'kvx-oia-kbd');
+    cell(s.insert ? 'INS' : '', 'kvx-oia-ins');
+    cell(`${String(s.row + 1).padStart(3, '0')}/${String(s.col + 1).padStart(3, '0')}`, 'kvx-oia-cursor');
+    this.oia.replaceChildren(...parts);
+    this.oia.dataset.keyboard = s.keyboard;
+  }
+
+  bell() {
+    this.container.classList.remove('kvx-bell');
+    void this.container.offsetWidth;  // restarts the flash
+    this.container.classList.add('kvx-bell');
+  }
+
+  rowHtml(y) {
+    let html = '';
+    let run = '';
+    let runStyle = -1;
+    for (let x = 0, i = y * this.cols; x < this.cols; x++, i++) {
+      const style = this.lo[i] & STYLE;
+      if (style !== runStyle) {
+        if (run) html += `<span class="${blockClass(runStyle)}">${run}</span>`;
+        run = '';
+        runStyle = style;
+      }
+      const cp = this.codePoint(i);
+      const ch = cp < 0x20 || style & NONDISPLAY ? ' ' : String.fromCodePoint(cp);
+      run += ESCAPES[ch] || ch;
+    }
+    if (run) html += `<span class="${blockClass(runStyle)}">${run}</span>`;
+    return html;
+  }
+}
+
+// What a 3270 keyboard makes of a keydown: the session maps these codes to
+// the 3270 functions (Enter, PF1-PF24 as F1-F12 and Shift+F1-F12, PA keys,
+// Clear, tabs, erase keys, insert, delete, reset, cursor keys, new line,
+// dup and field mark).
+export function classifyBlock(ev) {
+  const shift = ev.shiftKey;
+  const ctrl = ev.ctrlKey && !ev.altKey;
+  switch (ev.key) {
+    case 'Enter':
+      if (ev.location === 3) return { send: [key('KPENTER')] };
+      return { send: [shift || ctrl ? key('NEWLINE') : 13] };
+    case 'Escape':
+      return { send: [key('RESET')] };
+    case 'PageUp':
+      return ctrl ? { browser: true } : { send: [key('F7')] };  // PF7, backward
+    case 'PageDown':
+      return ctrl ? { browser: true } : { send: [key('F8')] };  // PF8, forward
+    case 'End':
+      return { send: [key('ERASEEOF')] };
+    case 'Delete':
+      return { send: [ctrl ? key('ERASEINPUT') : key('DELETE')] };
+    case 'Insert':
+      if (shift) return { send: [key('DUP')] };
+      break;
+    case 'Home':
+      if (shift) return { send: [key('FIELDMARK')] };
+      break;
+    case 'Pause':
+      return { send: [key('ATTN')] };
+    default:
+      break;
+  }
+  return classify(ev);
+}
+
+export class BlockKeyboard extends Keyboard {
+  onKeyDown(ev) {
+    const what = classifyBlock(ev);
+    if (what.compose || what.browser) return;
+    ev.preventDefault();
+    if (what.send) for (const code of what.send) this.send(code);
+  }
+}
