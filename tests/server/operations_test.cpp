@@ -318,4 +318,37 @@ TEST(Record, OtherEmulationsAreRedrawnAsTheBrowserSawThem) {
   EXPECT_NE(got.find("wyse-42-text"), std::string::npos);
 }
 
+// Block mode (3270) is recorded as redraws too: a screen loaded from a
+// capture plays back with its text.
+TEST(Record, BlockModeScreensAreRedrawn) {
+  if (system("command -v asciinema > /dev/null") != 0) GTEST_SKIP() << "needs asciinema";
+  Recorded r;
+  ServerOptions o;
+  o.args = {"-p", "0", "--record-dir", r.dir};
+  KavrixServer s(o);
+  TestBrowser b(24, 80);
+  ASSERT_TRUE(b.NewSession(s.port()));
+  const int pid = s.ChildPid(b.sessionPort);
+  ASSERT_EQ(
+      EnvelopeCode(b.PostConfig("{\"kcf\":{\"commtype\":0,\"node\":\"127.0.0.1\",\"port\":1,\"emulate\":24,"
+                                "\"em3270idx\":0},\"connectToHost\":false}")
+                       .body),
+      0);
+  ASSERT_TRUE(b.Attach());
+  // Erase/Write, a write control character, "REC3270" in EBCDIC, IAC EOR.
+  const std::string capture = "\xf5\xc3\xd9\xc5\xc3\xf3\xf2\xf7\xf0\xff\xef";
+  HttpResponse answer = HttpRequest(s.port(), "POST", "/load_capture?session=" + b.sessionId, capture,
+                                    {{"Content-Type", "application/octet-stream"}});
+  ASSERT_EQ(EnvelopeCode(answer.body), 0) << answer.body;
+  ASSERT_TRUE(b.WaitText("REC3270", 10)) << b.Describe();
+  ASSERT_EQ(EnvelopeCode(PostJson(s.port(), "/shutdown_session?session=" + b.sessionId, "{}").body), 0);
+  b.sessionId.clear();
+  ASSERT_TRUE(WaitFor([&] { return !ProcessAlive(pid); }));
+  std::vector<std::string> files = r.Files();
+  ASSERT_EQ(files.size(), 1u);
+  const std::string played =
+      Output("script -qefc \"stty -opost; asciinema cat '" + files[0] + "'\" /dev/null");
+  EXPECT_NE(played.find("REC3270"), std::string::npos) << played;
+}
+
 }  // namespace
