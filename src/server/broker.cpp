@@ -101,7 +101,15 @@ void kvx_session_reaped(int pid, int waitStatus) {
 }
 
 void broker_teardown(app_s* app) {
-  while (!app->kvx_sessions.empty()) kvx_session_free(app->kvx_sessions.back());
+  while (!app->kvx_sessions.empty()) {
+    kvx_session_t* s = app->kvx_sessions.back();
+    // A "/new_session" still waiting for its session's report when the
+    // server ends (a stop whose bound ran out) gets no answer any more: its
+    // connection goes with the process, freed rather than left behind.
+    if (evhtp_request_t* req = broker_take_request(s))
+      if (evhtp_connection_t* conn = evhtp_request_get_connection(req)) evhtp_connection_free(conn);
+    kvx_session_free(s);
+  }
 }
 
 // ---- identifiers ----
