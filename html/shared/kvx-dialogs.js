@@ -80,8 +80,9 @@ export class Dialogs {
   }
 
   // Resolves with { text, code }: code 0 cancelled, 1 accepted, 3 accepted
-  // with the save box ticked; null when dismissed.
-  entry({ title, message, password }) {
+  // with the save box ticked; null when dismissed.  `save` false leaves the
+  // save box out.
+  entry({ title, message, password, save: offerSave = true }) {
     const input = el('input', {
       type: password ? 'password' : 'text',
       className: 'kvx-dialog-input',
@@ -95,7 +96,7 @@ export class Dialogs {
       kind: 'entry',
       title: title?.trim() || 'Entry',
       message,
-      body: [input, saveLabel],
+      body: offerSave ? [input, saveLabel] : [input],
       buttons: [['Cancel', 0, false], ['OK', 1, true]],
       cancel: 0,
       read: (value) => {

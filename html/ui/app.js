@@ -4,11 +4,14 @@
 // session's channel, draws what it sends, sends what is typed
 // (kvx-keyboard.js) and shows the session's prompts as dialogs
 // (kvx-dialogs.js).  A new window size goes to the session, which resizes
-// the host's terminal.
+// the host's terminal.  A host can have an automatic log-in (kvx-autologin.js),
+// written in the connect panel and kept in this browser; a password it needs
+// is asked for when the session connects.
 //
 // A prompt lasts until this page answers it or any other frame arrives: the
 // session sends nothing else while it waits, so a later frame means that
 // another browser answered or that the session stopped waiting.
+import { LoginEditor, kcfForLogin, loadLogin, needsPassword, saveLogin } from './kvx-autologin.js';
 import { BlockKeyboard, BlockScreen, isBlockEmulation } from './kvx-block.js';
 import { ACTION, Channel } from './kvx-channel.js';
 import { Dialogs } from './kvx-dialogs.js';
@@ -80,7 +83,8 @@ const app = {
   channel: null,
   screen: null,
   keyboard: null,
-  dialogs: new Dialogs(),
+  dialogs: new Dialogs(),      // the session's prompts
+  loginDialog: new Dialogs(),  // the page's own question for a log-in password
   hostConnected: false,
   hostConnecting: false,  // a connect was asked for and has not ended yet
   posting: 0,             // settings posts on their way
@@ -96,9 +100,11 @@ const app = {
 const sizeFixed = () => Number(params.get('rows')) > 0 && Number(params.get('cols')) > 0;
 const choiceKey = (choice) => paramsForChoice(choice).toString();
 
-// Posts the settings for `choice`; `password` travels as a secret only.
-async function postConfig(session, choice, size, { password = '', connect = true, disconnect = false } = {}) {
-  const kcf = kcfForChoice(choice, size, password);
+// Posts the settings for `choice` with its log-in; passwords travel as
+// secrets only.
+async function postConfig(session, choice, size,
+  { password = '', login = null, loginPassword = '', connect = true, disconnect = false } = {}) {
+  const kcf = { ...kcfForChoice(choice, size, password), ...kcfForLogin(login, loginPassword) };
   const { secureKeys, ...kept } = kcf;
   app.kcf = kept;
   if (connect) app.hostConnecting = true;
@@ -182,7 +188,7 @@ async function prompt(frame) {
   const [a = '', b = '', c = ''] = frame.fields;
   switch (frame.action) {
     case ACTION.GET_ENTRY: {
-      const answer = await app.dialogs.entry({ title: a, message: b, password: c === '1' });
+      const answer = await app.loginDialog.entry({ title: a, message: b, password: c === '1' });
       if (answer) app.channel?.send(ACTION.GET_ENTRY_RESPONSE, [answer.text, String(answer.code)]);
       break;
     }
@@ -312,7 +318,7 @@ async function start() {
     }
     const created = await postJson('/new_session', { deviceId: app.deviceId });
     const session = { id: created.sessionId, port: created.port };
-    await postConfig(session, app.choice, size);
+    await postConfig(session, app.choice, size, await loginFor(app.choice));
     attach(session, size);
     saveSession();
   } catch (err) {
@@ -320,6 +326,20 @@ async function start() {
     showState();
     showMessage(`Could not start a session: ${err.message}`);
   }
+}
+
+// The automatic log-in of `choice`, with the password its steps send: the
+// one typed in the panel, or else asked for now.  Declining the question
+// connects without the log-in.
+async function loginFor(choice, typed = '') {
+  const login = loadLogin(choice);
+  if (!login.enabled || !login.steps.length) return {};
+  if (!needsPassword(login.steps) || typed) return { login, loginPassword: typed };
+  const answer = await app.loginDialog.entry({
+    title: 'Automatic log-in', message: `Password for ${describeChoice(choice)}`, password: true, save: false,
+  });
+  if (!answer?.code) return {};
+  return { login, loginPassword: answer.text };
 }
 
 // Ends the session's current host and connects to `choice`; the session's
@@ -339,7 +359,8 @@ async function connectTo(choice, password = '') {
   showMessage('');
   app.lastError = '';
   try {
-    await postConfig(app.session, app.choice, app.size, { password, disconnect: true });
+    const login = await loginFor(app.choice, password);
+    await postConfig(app.session, app.choice, app.size, { password, disconnect: true, ...login });
   } catch (err) {
     showMessage(`Could not connect: ${err.message}`);
   }
@@ -348,6 +369,7 @@ async function connectTo(choice, password = '') {
 // ---- the connect panel ----
 
 let panelProtocol = null;  // the protocol the panel showed before a change
+const loginEditor = new LoginEditor(field('autologin'));
 
 function fillPanel(choice) {
   const c = normalizeChoice(choice);
@@ -358,6 +380,7 @@ function fillPanel(choice) {
   field('password').value = '';
   field('emulate').value = String(c.emulate);
   field('verify').checked = c.verify;
+  loginEditor.fill(loadLogin(c));
   panelProtocol = protocolOf(c.commtype);
   showPanelFields();
 }
@@ -412,6 +435,7 @@ panel.addEventListener('submit', (ev) => {
   };
   const password = protocolOf(choice.commtype).ssh ? field('password').value : '';
   field('password').value = '';
+  if (protocolOf(choice.commtype).remote) saveLogin(normalizeChoice(choice), loginEditor.read());
   openPanel(false);
   connectTo(choice, password);
 });

@@ -60,7 +60,9 @@ static const char kUsage[] =
     "10).\n"
     "   --expose-sessions               : Session processes listen on the bind address, not on 127.0.0.1.\n"
     "   --instance <name>               : Name of this instance, carried by its session identifiers "
-    "([a-z0-9], 1 to 16).\n";
+    "([a-z0-9], 1 to 16).\n"
+    "   --macro-directory <path>        : Directory of the macro files sessions may play (defaults: none, "
+    "macros only as text).\n";
 
 int kvx_getpid() {
   return static_cast<int>(getpid());
@@ -208,6 +210,21 @@ const LongOption kLongOptions[] = {
     {"--expose-sessions", false, true,
      [](const char*, std::string*) {
        kvx_options().exposeSessions = true;
+       return true;
+     }},
+    // Macro files are read only from this directory (sessions resolve the
+    // same path: they run in the server's working directory).
+    {"--macro-directory", true, true,
+     [](const char* v, std::string* e) {
+       char* real = realpath(v, nullptr);
+       struct stat st;
+       if (!real || stat(real, &st) != 0 || !S_ISDIR(st.st_mode)) {
+         *e = real ? "not a directory" : strerror(errno);
+         free(real);
+         return false;
+       }
+       app_set_macro_directory(real);
+       free(real);
        return true;
      }},
     // For the server's own use: the session's counters page, and the limits

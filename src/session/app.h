@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,13 @@ enum : int {
   APP_FD_NO_DESCRIPTOR = -10,  // connected without a descriptor to watch
 };
 
+// The screen text a paused macro waits for: `matchString` at column `x`,
+// row `y` (both from 0).
+struct MacroWait {
+  int x = 0, y = 0;
+  std::string matchString;
+};
+
 // Title texts.
 #define APP_TITLE_PRODUCT "Ostrovia"
 
@@ -72,29 +80,35 @@ struct app_s {
   int selx = 0, sely = 0, selw = 0, selh = 0;
   bool selr = false;
 
-  // ---- macro playback ----
-  std::string macroFile;
-  std::string macroString;
-  size_t macroLinePtr = 0;
-  bool macroPlaying = false;
-  bool macroPaused = false;
+  // ---- macro playback (macro.h) ----
+  std::string macroFile;        // the macro file being played (empty: the macro came as text)
+  std::string macroString;      // the macro text being played (a file is read whole)
+  size_t macroLinePtr = 0;      // read position in macroString
+  bool macroPlaying = false;    // playback in progress
+  bool macroPaused = false;     // playback waits for a screen (hash or screen text)
   bool macroRecording = false;  // never started in this system
-  int macroWait = 0;
-  bool macroWaitingForHash = false;
-  event* macroTimer = nullptr;
+  bool macroDialog = false;     // a line has made this a dialog macro
+  bool macroInDialog = false;   // a dialog script of the macro runs; its lines go on when it ends
+  char macroWaitingForHash[37] = {};  // the screen hash awaited (empty: none)
+  std::optional<MacroWait> macroWait;  // the screen text awaited
+  event* macroTimer = nullptr;         // the dialog script's tick
 
-  // ---- dialog scripts ----
-  std::string dialogString;
-  size_t dialogPtr = 0;
-  int dialogState = 0;
-  std::string dialogLabel;
-  int dialogTimeout = 0;
-  time_t dialogStopTime = 0;
-  std::string dialogOutbuf;
-  std::string matchBuf;
-  size_t matchBufPtr = 0;
-  std::string dialogMatchTBuf;
-  size_t dialogMatchPtr = 0;
+  // ---- dialog scripts (dialog.h) ----
+  std::string dialogString;      // the script (owned copy)
+  size_t dialogPtr = 0;          // position of the next command
+  int dialogState = 5;           // DLG_STATE (DLG_IDLE)
+  std::string dialogOutbuf;      // output not yet sent, in the escape notation
+  size_t dialogOutCut = static_cast<size_t>(-1);  // output beyond this is not sent (a cut); npos: none
+  std::string matchBuf;          // the awaited text, its escapes expanded
+  std::vector<uint32_t> matchNext;  // for each length matched, the length still matched after a miss
+  size_t dialogMatchPtr = 0;     // bytes of matchBuf matched by the latest host output
+  size_t jtab = 0;               // script position to continue at once the text has been seen
+  size_t dialogLabel = 0;        // position after the last label; 0: no label
+  int dialogTimeout = 60;        // seconds allowed for a wait; 0: no limit
+  int64_t dialogStopTime = 0;    // the script's overall deadline (monotonic milliseconds)
+  int64_t comwaitTimeout = 0;    // deadline of the current wait (0: none)
+  int dialogEnd = 0;             // DLG_END: how the last script ended
+  int dialogResult = 0;          // its result code or error number
 
   bool insideComEvent = false;  // re-entry guard of the host-data handler
 

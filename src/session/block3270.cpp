@@ -277,6 +277,8 @@ class Blk3270 : public BlockEngine {
             link};
   }
 
+  std::string screenHash() const override { return ScreenHash(t_); }
+
   void replayBegin() override {
     replaying_ = true;
     savedFraming_ = framing_;

@@ -14,6 +14,7 @@
 #include "fws/fws.h"
 #include "lumconnection.h"
 #include "lumdict.h"
+#include "macro.h"
 #include "replay/tracefile.h"
 #include "settings.h"
 #include "tetrace.h"
@@ -67,9 +68,11 @@ void deliver(app_s* app, BlockEngine* e, app_block_state* s) {
     s->delivered = true;
   }
   s->record.clear();
-  // A complete record lets a paused macro or a pending log-in go on.
+  // A complete record lets a paused macro or a pending log-in go on, once
+  // the engine's answers to it are on their way.
   app->_macroContinue = app->macroPaused || app->_autologin;
   TN3270_tx_send_attempt(app, 0);
+  if (app->macroPlaying || app->_autologin) app_macro_block_record(app, e->screenHash().c_str());
 }
 
 void collect(app_block_state* s, const uint8_t* bytes, size_t n) {
@@ -232,7 +235,17 @@ void app_block_mouse(app_s* app, int row, int col) {
 
 void app_mouse_press(app_s* app, int button, int x, int y) {
   // Pixel positions need the drawing layer, which nobody sees here.
-  if (button == -1) app_block_mouse(app, y, x);
+  if (button != -1) return;
+  BlockEngine* e = app_block_engine(app);
+  if (e && app->emlib == EM_TN5250) {
+    // A 5250 macro's cell is a column and a row counted from the bottom
+    // (0 is the last row), clamped to the screen; negative ones do nothing.
+    const fws_window* w = e->window();
+    if (x < 0 || y < 0 || !w || w->wndsize.x <= 0 || w->wndsize.y <= 0) return;
+    x = std::min(x, w->wndsize.x - 1);
+    y = std::max(w->wndsize.y - 1 - y, 0);
+  }
+  app_block_mouse(app, y, x);
 }
 
 // ---- sending ----

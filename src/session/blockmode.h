@@ -63,6 +63,10 @@ class BlockEngine {
   virtual void replayBegin() = 0;
   virtual void replayEnd() = 0;
 
+  // The screen's hash, which macros wait for (`h` lines); empty when the
+  // engine has none.
+  virtual std::string screenHash() const { return {}; }
+
   // Paints a text into the screen as a field (TN3270_WriteToEmulator);
   // engines without such a path ignore it.
   virtual void writeText(int /*type*/, int /*row*/, int /*col*/, const char* /*text*/) {}
@@ -92,7 +96,8 @@ void app_block_disconnected(app_s* app, bool autoReconnect);
 void app_block_key(app_s* app, int key, bool fromMacro);
 // Click-to-position (KVX_CLIENT_ACTION_MOUSE): row and column from the top.
 void app_block_mouse(app_s* app, int row, int col);
-// app_mouse_press: button -1 takes x, y as a cell (column, row from 0).
+// app_mouse_press: button -1 takes x, y as a cell as macros give it: a column
+// and a row from 0, counted from the top in 3270 and from the bottom in 5250.
 void app_mouse_press(app_s* app, int button, int x, int y);
 
 // ---- sending ----

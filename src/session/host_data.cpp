@@ -1,7 +1,8 @@
 // Host data and the update timer: the host-data handler that reads the
 // connection in 1024-byte blocks and feeds the character-mode terminal
-// (answer-back, border detection, output holding), and the 100 ms timer that
-// completes pending connects, releases held output and sends the cursor.
+// (answer-back, border detection, output holding, a playing macro), and the
+// 100 ms timer that completes pending connects, releases held output and
+// sends the cursor.
 #include <event2/event.h>
 
 #include <cerrno>
@@ -11,6 +12,7 @@
 #include "app.h"
 #include "blockmode.h"
 #include "lumconnection.h"
+#include "macro.h"
 #include "recording.h"
 #include "stats.h"
 #include "te/te.h"
@@ -74,16 +76,18 @@ void app_oncom(app_s* app, int) {
     }
     if (app->emlib == EM_UNIX || n == 0) {
       if (n == kAppReadBlock) app_set_holding_data(app, true);
-      if (app->_autologin) {
-        // Macro playback is not part of this build: the log-in macro is
-        // dropped rather than replayed on every pass.
-        TE_Trace(TRACE_MACRO, "Autologin macro not played: macros are not available.\n");
+      // The log-in macro starts with the host's first bytes.
+      if (app->_autologin && n > 0) {
         app->_autologin = false;
+        app_macro_playback(app, app->_autologinMacroHash.c_str());
       }
       if (n > 0) {
         if (app->borderDetect && !starSeen && total > 1 && memchr(buffer, '*', static_cast<size_t>(n)))
           starSeen = true;
         hd_feed(app, buffer, static_cast<size_t>(n));
+        // A playing macro sees the bytes after the screen has them: every
+        // host byte is shown, and what the macro answers follows it.
+        if (app->macroPlaying) app_macro_host_data(app, buffer, static_cast<size_t>(n));
       }
     }
     if (app->emlib != EM_UNIX && n >= 0) {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "emulation.h"
+#include "lumdict.h"
 #include "secure.h"
 #include "tetrace.h"
 
@@ -74,9 +75,14 @@ char* app_get_config_directory() {
   return pf_empty();
 }
 
+static std::string g_macroDirectory;
+
+void app_set_macro_directory(const char* directory) {
+  g_macroDirectory = directory ? directory : "";
+}
+
 char* app_get_macro_directory() {
-  pf_unimplemented("app_get_macro_directory");
-  return pf_empty();
+  return strdup(g_macroDirectory.c_str());
 }
 
 char* app_create_unique_filename(const char*) {
@@ -162,15 +168,6 @@ LumDict* app_load_default_config() {
   return nullptr;
 }
 
-void app_dialog_schedule_timeout(app_s*, int) {
-  pf_unimplemented("app_dialog_schedule_timeout");
-}
-
-int app_macro_match_string(app_s*, int, int, const char*) {
-  pf_unimplemented("app_macro_match_string");
-  return 0;
-}
-
 void app_macro_will_start_recording(app_s*) {
   pf_unimplemented("app_macro_will_start_recording");
 }
@@ -195,14 +192,16 @@ void app_macro_write_secure(app_s*, const char*, const char*) {
   pf_unimplemented("app_macro_write_secure");
 }
 
-char* app_macro_get_username(app_s*) {
-  pf_unimplemented("app_macro_get_username");
-  return nullptr;
+char* app_macro_get_username(app_s* app) {
+  if (!app || !app->_dict) return nullptr;
+  std::string user = app->_dict->stringValueForKey("user");
+  return user.empty() ? nullptr : strdup(user.c_str());
 }
 
-char* app_macro_get_password(app_s*) {
-  pf_unimplemented("app_macro_get_password");
-  return nullptr;
+char* app_macro_get_password(app_s* app) {
+  if (!app || !app->_dict) return nullptr;
+  std::string token = app->_dict->stringValueForKey("passwordHash");
+  return token.empty() ? nullptr : kvx_get_secure(token.c_str());
 }
 
 char* app_macro_store_secure(app_s*, const char* value) {

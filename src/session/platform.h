@@ -47,7 +47,10 @@ void app_do_save(app_s* app);
 void app_do_save_as(app_s* app);
 void app_do_edit(app_s* app);
 char* app_get_config_directory();
+// The directory macro files are read from (empty: macros only as text);
+// set once at start-up from the command line.
 char* app_get_macro_directory();
+void app_set_macro_directory(const char* directory);
 char* app_create_unique_filename(const char* name);
 // The code-page file, for both kinds of host (not freed): "codepage.dat"
 // in the working directory, or the installation's.
@@ -73,7 +76,12 @@ int app_get_socket_to_host(void* connection, const char* host, int port);
 void app_set_default_features();
 // No default configuration in this system: always null.
 LumDict* app_load_default_config();
+// The dialog script's tick: app_dialog_run(app, DLG_TICK) after `ms`
+// milliseconds on the event loop (replacing a tick still pending); and the
+// pending tick dropped.  Both in macro.cpp.
 void app_dialog_schedule_timeout(app_s* app, int ms);
+void app_dialog_cancel_timeout(app_s* app);
+// Whether the screen shows `text` at column x, row y (macro.h).
 int app_macro_match_string(app_s* app, int x, int y, const char* text);
 void app_macro_will_start_recording(app_s* app);
 void app_macro_will_start_playback(app_s* app);
@@ -81,8 +89,10 @@ void app_macro_did_finish_playback(app_s* app);
 void app_macro_did_finish_recording(app_s* app);
 void app_macro_delete_secure(app_s* app, const char* token);
 void app_macro_write_secure(app_s* app, const char* token, const char* value);
-char* app_macro_get_username(app_s* app);  // null
-char* app_macro_get_password(app_s* app);  // null
+// What a macro's `u` and `p` send: the `user` setting and the secret behind
+// the `passwordHash` token (null when there is none; freed by the caller).
+char* app_macro_get_username(app_s* app);
+char* app_macro_get_password(app_s* app);
 // The secure store (secure.h), without warnings.
 char* app_macro_store_secure(app_s* app, const char* value);
 char* app_macro_get_secure(app_s* app, const char* token);

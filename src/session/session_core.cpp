@@ -20,6 +20,7 @@
 #include "localconnection.h"
 #include "lumconnection.h"
 #include "lumdict.h"
+#include "macro.h"
 #include "platform.h"
 #include "policy.h"
 #include "secure.h"
@@ -351,6 +352,8 @@ void app_disconnect_ex(app_s* app, int error, bool autoReconnect, bool closeDisc
   if (!app || !app->_conn) return;
   LumConnection* conn = app->_conn;
   app_use_read_socket(app, (error == ECONNRESET || error == ECONNREFUSED) ? -1 : 0, autoReconnect);
+  // A macro of this connection types nothing into the next one.
+  app_macro_stop_playback(app);
   conn->Disconnect();
   app->_conn = nullptr;
   // A connection still waiting in the slot from an earlier disconnect is

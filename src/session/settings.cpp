@@ -10,6 +10,7 @@
 #include <string>
 
 #include "emulation.h"
+#include "json.h"
 #include "lumdict.h"
 #include "platform.h"
 #include "tcs.h"
@@ -293,11 +294,21 @@ void app_set_te_safe_values(app_s* app, LumDict* dict) {
   }
 }
 
+// The log-in macro.  The dictionary keeps one line of at most 1023 bytes
+// of a value, so a macro text comes whole from the settings object it was
+// posted in, when that object belongs to this dictionary.
+static std::string st_autologin_macro(app_s* app, LumDict* dict) {
+  const js_value_s* kcf = app->_config && dict == app->_dict ? js_value_get(app->_config, "kcf") : nullptr;
+  const js_value_s* macro = kcf && kcf->type == JS_VALUE_OBJECT ? js_value_get(kcf, "autologinMacroHash") : nullptr;
+  if (macro && macro->type == JS_VALUE_STRING && js_value_string(macro)) return js_value_string(macro);
+  return dict->stringValueForKey("autologinMacroHash");
+}
+
 void app_set_te_unsafe_values(app_s* app, LumDict* dict) {
   if (!app || !dict) return;
   app->_conntype = dict->intValueForKey("commtype");
   app->_autologin = dict->boolValueForKey("autologin");
-  app->_autologinMacroHash = dict->stringValueForKey("autologinMacroHash");
+  app->_autologinMacroHash = st_autologin_macro(app, dict);
   if (st_charmode(app)) app->lpte->_vcapslock = 0;
 }
 

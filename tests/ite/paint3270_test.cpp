@@ -91,6 +91,31 @@ TEST(Paint3270, OnlyChangedRowsWidenTheBrowserRange) {
   EXPECT_EQ(s.t->caret.y, 23 - 500 / 80);
 }
 
+TEST(Paint3270, ColourChangesReachEveryCellOfTheWindow) {
+  T3270 s;
+  // Protected text shares its colour with the default text: the window keeps
+  // it without a colour run until the default colour moves away from it.
+  s.host(cat({kEW, {0x1D, 0x60}, ebc("P"), {0x1D, 0x40}, ebc("U")}));
+  ASSERT_EQ(GetFGColor(s.t, TNF_PROTUNHIGH), GetFGColor(s.t, TNF_DEFAULT));
+  const int kinds[] = {TNF_DEFAULT, TNF_PROTUNHIGH, TNF_UNPROTUNHIGH};
+  const COLORREF colours[] = {0xFF0000FF, 0xFF123456, 0xFFFFFF00};
+  for (int k : kinds) {
+    for (COLORREF c : colours) {
+      SetFGColor(s.t, k, c);
+      RefreshScreen(s.t);
+      EXPECT_EQ(s.wfg(0, 1), GetFGColor(s.t, TNF_PROTUNHIGH)) << k << " " << c;
+      EXPECT_EQ(s.wfg(0, 3), GetFGColor(s.t, TNF_UNPROTUNHIGH)) << k << " " << c;
+    }
+  }
+  SetBGColor(s.t, TNF_DEFAULT, 0xFF202020);
+  RefreshScreen(s.t);
+  COLORREF bg[FWS_MAXCOLS];
+  fws_rowcolors(s.t, 23, nullptr, bg, FWS_MAXCOLS);
+  EXPECT_EQ(bg[1], GetBGColor(s.t, TNF_PROTUNHIGH));  // field backgrounds keep their kind's colour
+  EXPECT_EQ(bg[3], GetBGColor(s.t, TNF_UNPROTUNHIGH));
+  EXPECT_NE(bg[1], 0xFF202020u);
+}
+
 TEST(Paint3270, SizeChangesRepaintEverything) {
   T3270 s(3);
   s.host(cat({{0x7E, 0xC2}, SBA(3000), ebc("low")}));

@@ -47,7 +47,9 @@ const char kUsage[] =
     "10).\n"
     "   --expose-sessions               : Session processes listen on the bind address, not on 127.0.0.1.\n"
     "   --instance <name>               : Name of this instance, carried by its session identifiers "
-    "([a-z0-9], 1 to 16).\n";
+    "([a-z0-9], 1 to 16).\n"
+    "   --macro-directory <path>        : Directory of the macro files sessions may play (defaults: none, "
+    "macros only as text).\n";
 
 ServerOptions Args(std::vector<std::string> args, bool waitForStartup = true) {
   ServerOptions o;

@@ -176,4 +176,26 @@ TEST(Block3270Settings, WriteToEmulatorPaintsAField) {
   EXPECT_EQ(t->faCount, 2);
 }
 
+
+// A click from a browser places the cursor only inside the screen; rows and
+// columns outside it leave the cursor where it was.
+TEST(Block3270Settings, ClickPlacesTheCursorInsideTheScreenOnly) {
+  app_s* app = app_main_initialize();
+  set_app(app);
+  LumDict* dict = new LumDict();
+  dict->setStringForKey("emulate", "24");
+  app_set_te_using_dictionary(app, dict);
+  ASSERT_EQ(app->emlib, EM_TN3270);
+  te3270* t = app->lptn3270;
+  app_mouse_press(app, -1, 5, 3);  // column 5, row 3
+  EXPECT_EQ(t->CursorAddress, 3 * 80 + 5);
+  const int outside[][2] = {{-1, 0}, {0, -1}, {24, 0}, {0, 80}, {43, 132}, {1 << 30, 1 << 30}};
+  for (const auto& rc : outside) {
+    app_mouse_press(app, -1, rc[1], rc[0]);
+    EXPECT_EQ(t->CursorAddress, 3 * 80 + 5) << rc[0] << "," << rc[1];
+  }
+  app_mouse_press(app, -1, 79, 23);
+  EXPECT_EQ(t->CursorAddress, 1919);
+}
+
 }  // namespace

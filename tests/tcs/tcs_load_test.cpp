@@ -217,6 +217,7 @@ TEST(TcsDefaults, DecTables) {
       {&TCSDefaultVT200DMN, 33, 685},
       {&TCSDefaultVT200DMN, 40, 804},
       {&TCSDefaultVT200DMN, 56, 1098},
+      {&TCSDefaultVT200DMN, 55, 762},  // the middle dot
       {&TCSDefaultVT200DMN, 63, 680},
       {&TCSDefaultVT200DMN, 64, 768},
       {&TCSDefaultVT200DMN, 87, 805},
@@ -235,7 +236,7 @@ TEST(TcsDefaults, DecTables) {
       {&TCSDefaultVT100SG, 97, 689},
       {&TCSDefaultVT100SG, 112, 818},
       {&TCSDefaultVT100SG, 124, 822},
-      {&TCSDefaultVT100SG, 126, 761},
+      {&TCSDefaultVT100SG, 126, 762},  // the middle dot
       {&TCSDefaultVT100SG, 127, 544},
   };
   for (const Row& r : rows) EXPECT_EQ((*r.table)[r.index], r.value) << "element " << r.index;

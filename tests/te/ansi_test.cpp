@@ -233,6 +233,13 @@ const Case kCases[] = {
      2,
      {}},
     {"reverse index at the top scrolls down", MAC, "a\x1b[H\x1bMb", {"b", "a"}, 0, 1, {}},
+    {"save and restore cursor with the character sets",
+     VT220,
+     "\x1b(0\x1b" "7\x1b(Bq\x1b" "8\x1b[Cq",
+     {"q\u2500"},
+     0,
+     2,
+     {}},
     {"save and restore cursor with attribute",
      MAC,
      "\x1b[2;3H\x1b[7m\x1b"
@@ -392,7 +399,7 @@ const Case kCases[] = {
      VT220,
      "\x1b(0`afgjklmnopqrstuvwxyz{|}~ 0@P^_\x1b(B_",
      {"\u2666\u2592\u00b0\u00b1\u2518\u2510\u250c\u2514\u253c\u23ba\u23bb\u2500\u23bc\u23bd\u251c\u2524"
-      "\u2534\u252c\u2502\u2264\u2265\u03c0\u2260\u00a3\u2219 0@P^ _"},
+      "\u2534\u252c\u2502\u2264\u2265\u03c0\u2260\u00a3\u00b7 0@P^ _"},
      0,
      32,
      {}},

@@ -58,6 +58,29 @@ TEST(Colours, MapsResolveTheColourOfACombination) {
   EXPECT_EQ(EmGetColorBits(t, CA_BLINK), CA_BLINK | 0x07000000u);
 }
 
+// Colours configured after the terminal was made (as a session's settings
+// do) reach the cells of the pages not shown that still hold the old
+// default: the alternate screen a program switches to without clearing
+// (xterm-color's ESC [ ? 47 h) is blank in the configured colours.  The
+// page shown keeps its cells for the caller to redraw.
+TEST(Colours, ConfiguredColoursReachCellsInTheOldDefault) {
+  Term::Options o;
+  o.fg = 11;  // light cyan on light green at first
+  o.bg = 10;
+  Term term(o);
+  term.feed("ab\x1b[31mc");
+  for (int i = 0; i < 17; i++) {
+    term.t->fgcolor[i] = 8;  // then light grey on black
+    term.t->bgcolor[i] = 1;
+  }
+  initcolors(term.t);
+  EXPECT_EQ(term.attrs(0), "0-1:9A00 2-2:9400 3-79:9A00");
+  term.feed("\x1b[m\x1b[?47hx");
+  EXPECT_EQ(term.row(0), "x");
+  EXPECT_EQ(term.attrs(0), "0-79:0700");
+  EXPECT_EQ(term.attrs(23), "0-79:0700");
+}
+
 TEST(Colours, StartupMapHasNoColourAndPhysicalBitsByIndex) {
   EXPECT_EQ(gstartupCAT[0].pattr, 0u);
   EXPECT_EQ(gstartupCAT[15].pattr, (uint32_t)(0x10000 | 0x40000 | 0x80000 | 0x200000));

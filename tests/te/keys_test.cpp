@@ -162,6 +162,19 @@ TEST(KeyMapControls, HostSelectsSevenOrEightBitKeys) {
   EXPECT_EQ(Key(term, TK_KP0 + 5), "5");
 }
 
+// Return (and keypad Enter in numeric mode) sends CR LF in new-line mode.
+TEST(KeyMapReturn, NewLineModeSendsCarriageReturnAndLineFeed) {
+  for (int emode : std::initializer_list<int>{VT220, VT100, MAC, ANSI}) {
+    Term term(emode);
+    EXPECT_EQ(Key(term, '\r'), "<none>");  // the character itself
+    term.feed("\x1b[20h");
+    EXPECT_EQ(Key(term, '\r'), "\r\n") << emode;
+    EXPECT_EQ(Key(term, TK_KPENTER), "\r\n") << emode;
+    term.feed("\x1b[20l");
+    EXPECT_EQ(Key(term, '\r'), "<none>") << emode;
+  }
+}
+
 TEST(KeyMapBackspace, FollowsTheBackspaceSetting) {
   for (int emode : std::initializer_list<int>{VT220, VT52, SCOANSI, MAC}) {
     Term term(emode);

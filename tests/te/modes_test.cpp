@@ -101,7 +101,7 @@ TEST(Modes, OriginModeAddressesInsideTheRegion) {
   term.feed("\x1b[1;1HX\x1b[99;1HY\x1b[6n");
   EXPECT_EQ(term.row(4), "X");
   EXPECT_EQ(term.row(9), "Y");
-  EXPECT_EQ(term.sent, "\x1b[10;2R");  // cursor reports stay absolute
+  EXPECT_EQ(term.sent, "\x1b[6;2R");  // cursor reports count from the margins, as a VT220's do
   term.feed("\x1b[?6l");
   EXPECT_EQ(term.t->vdestline, 0);
   EXPECT_EQ(term.t->_vorigin, 0);

@@ -60,6 +60,8 @@ const ReplyCase kReplies[] = {
     // Status reports
     {"DSR 5", MAC, "\x1b[5n", "\x1b[0n"},
     {"DSR 6 is 1-based", MAC, "\x1b[3;7H\x1b[6n", "\x1b[3;7R"},
+    {"DSR 6 counts from the margins in origin mode", VT220, "\x1b[5;10r\x1b[?6h\x1b[2;3H\x1b[6n",
+     "\x1b[2;3R"},
     {"DSR keys unlocked", MAC, "\x1b[?25n", "\x1b[?20n"},
     {"DSR keys locked", MAC, "\x1bP0;0|\x1b\\\x1b[?25n", "\x1b[?21n"},
     {"DSR keyboard", MAC, "\x1b[?26n", "\x1b[?27;1n"},

@@ -100,34 +100,44 @@ struct Row {
 // Builds emulator row r into `out`; fa and look carry the field in force
 // from cell to cell.
 void build_row(const te3270* t, int r, int& fa, Look& look, Row& out) {
-  int cols = t->NumberColumns;
+  const int cols = t->NumberColumns;
   const uint16_t* display = te3270_display_table(t->locale);
-  int base = r * cols;
+  const int base = r * cols;
+  const uint8_t* host = t->Host + base;
+  const uint8_t* flags = t->FA + base;
+  const uint32_t* attrs = t->HostAttrs + base;
   for (int c = 0; c < cols; c++) {
-    int a = base + c;
-    if (t->FA[a] & FA_IS_ATTR) {
-      fa = a;
-      look = field_look(t, a);
-      out.ch[c] = attr_marker(t, a);
+    if (flags[c] & FA_IS_ATTR) {
+      fa = base + c;
+      look = field_look(t, fa);
+      out.ch[c] = attr_marker(t, fa);
       out.at[c] = look.intense;
       out.fl[c] = FWS_CF_FIELDATTR | FWS_CF_PROTECTED;
       out.fg[c] = look.fg;
       out.bg[c] = look.bg;
       continue;
     }
-    uint8_t e = t->Host[a];
-    uint32_t x = t->HostAttrs[a];
+    const uint8_t e = host[c];
+    const uint32_t x = attrs[c];
+    out.fl[c] = look.flags;
+    if (!x && !flags[c] && !look.nondisplay) {
+      // The common cell: a character of the field's look (a null shows as
+      // a blank through the table).
+      out.ch[c] = display[e];
+      out.at[c] = look.attr;
+      out.fg[c] = look.fg;
+      out.bg[c] = look.bg;
+      continue;
+    }
+    const bool ge = (flags[c] & FA_IS_GE) || (x & XA_CHARSET) == (0xF1u << XA_CHARSET_SHIFT);
     uint16_t u;
     if (look.nondisplay)
       u = (t->passwordBlank && e) ? (uint16_t)t->passwordBlank : ' ';
     else if (!e)
       u = ' ';
-    else if ((t->FA[a] & FA_IS_GE) || (x & XA_CHARSET) == (0xF1u << XA_CHARSET_SHIFT))
-      u = te3270_ge_to_unicode(e);
     else
-      u = display[e];
+      u = ge ? te3270_ge_to_unicode(e) : display[e];
     out.ch[c] = u;
-    out.fl[c] = look.flags;
     uint8_t at = look.attr;
     COLORREF fg = look.fg, bg = look.bg;
     if (x) {
@@ -136,7 +146,7 @@ void build_row(const te3270* t, int r, int& fa, Look& look, Row& out) {
       if (cf) fg = t->fgcolor[GetAttributeColor(cf)];
       if (cb) bg = bg_of_kind(t, GetAttributeColor(cb));
     }
-    if ((t->FA[a] & FA_IS_GE) && !look.nondisplay) at |= FWS_A_GRAPHIC;
+    if ((flags[c] & FA_IS_GE) && !look.nondisplay) at |= FWS_A_GRAPHIC;
     out.at[c] = at;
     out.fg[c] = fg;
     out.bg[c] = bg;
@@ -145,19 +155,23 @@ void build_row(const te3270* t, int r, int& fa, Look& look, Row& out) {
 
 // Writes a built row to window row wr unless the window already shows it;
 // true when something changed.
-bool write_row(te3270* t, int wr, const Row& row) {
+bool write_row(te3270* t, int r, const Row& row) {
   int cols = t->NumberColumns;
+  int wr = t->NumberLines - r - 1;
   const uint16_t* wc = t->screenchars + wr * FWS_MAXCOLS;
   const uint8_t* wa = t->screenattrs + wr * FWS_MAXCOLS;
   const uint8_t* wf = t->screenflags + wr * FWS_MAXCOLS;
   bool sameText = std::equal(row.ch, row.ch + cols, wc) && std::equal(row.fl, row.fl + cols, wf);
   for (int c = 0; c < cols && sameText; c++) sameText = (wa[c] & ~FWS_A_NODE) == row.at[c];
-  COLORREF ofg[TE3270_MAXCOLS], obg[TE3270_MAXCOLS];
-  fws_rowcolors(t, wr, ofg, obg, cols);
-  bool sameColor = std::equal(row.fg, row.fg + cols, ofg) && std::equal(row.bg, row.bg + cols, obg);
+  COLORREF* pfg = t->paintedFg[r];
+  COLORREF* pbg = t->paintedBg[r];
+  if (!t->paintedValid) fws_rowcolors(t, wr, pfg, pbg, cols);
+  bool sameColor = std::equal(row.fg, row.fg + cols, pfg) && std::equal(row.bg, row.bg + cols, pbg);
   if (sameText && sameColor) return false;
   if (!sameText) fws_putcells(t, wr, 0, cols, row.ch, row.at, row.fl);
   if (!sameColor) {
+    std::copy(row.fg, row.fg + cols, pfg);
+    std::copy(row.bg, row.bg + cols, pbg);
     fws_resetcolor(t, wr, 0, cols);
     for (int c = 0; c < cols;) {
       int e = c + 1;
@@ -259,6 +273,7 @@ void initscr(te3270* t, int withModel) {
   }
   fws_setsize(t, t->NumberColumns, t->NumberLines);
   fws_clearscreen(t);
+  t->paintedValid = false;
   te3270_mark_all(t);
   // A new size: the browsers need all of the new screen and nothing of the old.
   t->lowestUpdate = 0;
@@ -279,11 +294,21 @@ void FastScreen(te3270* t) {
     int start = r0 * cols;
     int fa = te3270_formatted(t) ? te3270_field_start(t, te3270_dec(t, start)) : -1;
     Look look = field_look(t, fa);
+    // Cells of the default colours carry no colour run, so new default
+    // colours change what the window shows for them: read the rows again.
+    if (t->sys_fgc != t->paintedSysFg || t->sys_bgc != t->paintedSysBg) {
+      t->paintedValid = false;
+      t->paintedSysFg = t->sys_fgc;
+      t->paintedSysBg = t->sys_bgc;
+    }
     Row row;
     for (int r = r0; r <= r1; r++) {
       build_row(t, r, fa, look, row);
-      if (write_row(t, t->NumberLines - r - 1, row)) fws_mark_update(t, r * cols, r * cols + cols - 1);
+      if (write_row(t, r, row)) fws_mark_update(t, r * cols, r * cols + cols - 1);
     }
+    // Rows not painted this time keep their window colours: the cache
+    // stands for every row only after a whole-screen paint.
+    if (r0 == 0 && r1 == t->NumberLines - 1) t->paintedValid = true;
   }
   t->Lowest = t->ScreenSize;
   t->Highest = -1;
@@ -304,6 +329,7 @@ void RefreshScreen(te3270* t) {
 
 void LocalClearScreen(te3270* t) {
   fws_clearscreen(t);
+  t->paintedValid = false;
   fws_mark_update(t, 0, t->ScreenSize - 1);
   Clear3270(t);
   DoTerminalOutput(t);

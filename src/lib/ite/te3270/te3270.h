@@ -238,6 +238,13 @@ struct te3270 : fws_window {
 
   // Painting.
   int m_redraw{};
+  // The colours the painter last gave each screen row (emulator rows from
+  // the top), valid while paintedValid: the window's colour runs are
+  // written by the painter only.
+  COLORREF paintedFg[TE3270_MAXROWS][TE3270_MAXCOLS]{};
+  COLORREF paintedBg[TE3270_MAXROWS][TE3270_MAXCOLS]{};
+  bool paintedValid{};
+  COLORREF paintedSysFg{}, paintedSysBg{};  // default colours the cache was built with
 
   te3270() = default;
   ~te3270();

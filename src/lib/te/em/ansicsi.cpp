@@ -399,7 +399,9 @@ void vtcontrol(te* t, int c) {
         sndcsi(t, "0n");
       } else if (p == 6) {
         char buf[32];
-        std::snprintf(buf, sizeof buf, "%d;%dR", t->vdestline + 1, t->vdestcol + 1);
+        // In origin mode the position counts from the margins, as the VT100
+        // and VT220 report it.
+        std::snprintf(buf, sizeof buf, "%d;%dR", cs_rely(t) + 1, cs_relx(t) + 1);
         sndcsi(t, buf);
       }
       break;

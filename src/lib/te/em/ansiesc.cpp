@@ -28,6 +28,7 @@ int ansieminit(te* t, const char* name) {
   t->vt.SShift = 0;
   t->vt.SaveSet = 0;
   t->vt.SaveShift = 0;
+  t->vt.SaveValid = 0;
   t->GetCharSet = AnsiGetCharSet;
   t->GetTCSChar = Vt100GetTCSChar;
   t->vt.CharSet[0] = 0;
@@ -65,6 +66,10 @@ void ansi_savecursor(te* t) {
   t->_vtsavorg = t->_vorigin;
   t->vt.SaveSet = t->vt.GL;
   t->vt.SaveShift = t->vt.SShift;
+  // The character sets go with the cursor, as on the VT100 and VT220.
+  std::memcpy(t->vt.SaveCharSet, t->vt.CharSet, sizeof t->vt.SaveCharSet);
+  t->vt.SaveGR = t->vt.GR;
+  t->vt.SaveValid = 1;
 }
 
 void ansi_restorecursor(te* t) {
@@ -76,6 +81,10 @@ void ansi_restorecursor(te* t) {
   EmSetAttr(t, t->_vtsavattr);
   t->vt.GL = t->vt.SaveSet;
   t->vt.SShift = t->vt.SaveShift;
+  if (t->vt.SaveValid) {
+    std::memcpy(t->vt.CharSet, t->vt.SaveCharSet, sizeof t->vt.CharSet);
+    t->vt.GR = t->vt.SaveGR;
+  }
 }
 
 void vtescape(te* t, int c) {

@@ -103,6 +103,7 @@ static const char* ak_modal(te* t, int code) {
   int i = ak_cursor_index(code);
   if (i >= 0) return t->_appcur ? kCursorApp[i] : kCursor[i];
   i = ak_keypad_index(code);
+  if (i >= 0 && !t->_appkey && code == TK_KPENTER && t->_vnlmode) return "\r\n";  // new-line mode
   if (i >= 0) return t->_appkey ? kKeypadApp[i] : kKeypad[i];
   return nullptr;
 }
@@ -409,6 +410,9 @@ const char* ansikey(te* t, int code) {
       return "\177";
     case TK_BACKSPACE:
       return t->bsdel ? "\177" : "\b";
+    case '\r':
+      // Return in new-line mode sends CR LF.
+      return t->_vnlmode ? "\r\n" : nullptr;
     default:
       break;
   }

@@ -36,13 +36,32 @@ static const CHATTR em_numattr[17] = {0,        0x800000, 0x400000, 0x200000, 0x
                                       0xC00000, 0xA00000, 0x900000, 0x600000, 0x500000, 0x300000,
                                       0xE00000, 0xD00000, 0xB00000, 0x700000, 0xF00000};
 
+// Cells of the pages not shown that are in the default attribute `from`
+// (never given another by the host) take `to`: the blank alternate screen a
+// program switches to without clearing it shows the configured colours,
+// not the ones in force when the pages were made.  The page shown is the
+// caller's to redraw.
+static void em_recolor(te* t, CHATTR from, CHATTR to) {
+  from &= CA_ATTRPART;
+  to &= CA_ATTRPART;
+  if (from == to) return;
+  for (int i = 0; i < TE_MAXPAGES; i++) {
+    ALTSCREEN* p = t->_pages[i];
+    if (!p || i == t->_vcurpage) continue;
+    for (CHATTR* c = p->a_vbegscr; c && c < p->a_vendscr; c++)
+      if ((*c & CA_ATTRPART) == from && *c) *c = (*c & ~CA_ATTRPART) | to;
+  }
+}
+
 void initcolors(te* t) {
+  const CHATTR before = EmGetDefDefaultAttr(t);
   for (int i = 0; i < 17; i++) {
     if (t->fgcolor[i] && t->bgcolor[i])
       _EmMapColor(t, em_numattr[i], (((t->bgcolor[i] - 1) << 4) | (t->fgcolor[i] - 1)) & 0xFF, 1);
     else if (i != 5)
       _EmMapColor(t, em_numattr[i], -1, 1);
   }
+  if (t->teflags & TF_HOSTCOLOR) em_recolor(t, before, EmGetDefDefaultAttr(t));
   if (t->vpages >= 2)
     for (int i = 0; i < TE_MAXPAGES; i++)
       if (t->_pages[i]) t->_pages[i]->a_vcurattr = t->_vcurattr;

@@ -104,6 +104,8 @@ struct VTCHARSET {
   int SShift;      // pending single shift: 3 = SS2, 4 = SS3, 0 = none
   int SaveSet;     // GL saved with the cursor
   int SaveShift;   // single shift saved with the cursor
+  int SaveCharSet[4], SaveGR;  // designations and GR saved with the cursor
+  int SaveValid;               // they were (a restore without a save keeps them)
 };
 
 // Scrollback ring.  Row i of the ring lives at sbscreen[i]; sbfirstline is
