@@ -95,7 +95,7 @@ void get_te_channel(evhtp_request_t* req, void*) {
 
   // From here on the connection is the channel's: the HTTP layer lets go of
   // its buffered socket and frees its own connection record.
-  bufferevent* bev = evhtp_connection_take_ownership(evhtp_request_get_connection(req));
+  bufferevent* bev = kvx_http_take_socket(req);
   if (!bev) return;
   kvx_client_t* client = kvx_client_new(bev);
   client->proto = proto;

@@ -505,9 +505,11 @@ void shutdown_session(evhtp_request_t* req, void*) {
   gApp->shutdown = true;
   kvx_stats_set(&kvx_stats()->exitReason, KVX_EXIT_SHUTDOWN);
   evhtp_request_set_hook(req, evhtp_hook_on_request_fini, kvx_hook(shutdown_session_sent), nullptr);
-  if (evhtp_connection_t* conn = evhtp_request_get_connection(req))
+  if (evhtp_connection_t* conn = evhtp_request_get_connection(req)) {
+    kvx_http_release_connection(conn);  // it closes with the answer
     evhtp_connection_set_hook(conn, evhtp_hook_on_connection_fini, kvx_hook(shutdown_session_closed),
                               nullptr);
+  }
   // The connection ends with the answer, so that nothing is left open when the process ends.
   evhtp_headers_add_header(req->headers_out, evhtp_header_new("Connection", "close", 0, 0));
   evhtp_request_set_keepalive(req, 0);

@@ -679,6 +679,7 @@ int listen() {
   kvx_relay_teardown();
   broker_teardown(app);
   listener_stop(app);
+  kvx_http_free_connections();
   for (event* ev : signals)
     if (ev) event_free(ev);
   if (app->ssl_client_ctx) SSL_CTX_free(app->ssl_client_ctx);
@@ -781,6 +782,7 @@ static bool post_accept_is_own(int fd) {
 
 evhtp_res post_accept(evhtp_connection_t* connection, void* arg) {
   app_s* app = static_cast<app_s*>(arg);
+  kvx_http_track_connection(connection);
   if (!app->sslClientAuthEnabled || !connection || !connection->ssl) return EVHTP_RES_OK;
   if (!post_accept_is_own(connection->sock))
     SSL_set_verify(connection->ssl, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);

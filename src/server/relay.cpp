@@ -224,7 +224,7 @@ void relay_channel(evhtp_request_t* req, void*) {
   }
   // From here on the browser's connection is the relay's; the HTTP layer
   // frees its own records of it.
-  bufferevent* fromBrowser = evhtp_connection_take_ownership(evhtp_request_get_connection(req));
+  bufferevent* fromBrowser = kvx_http_take_socket(req);
   if (!fromBrowser) {
     bufferevent_free(toSession);
     delete r;

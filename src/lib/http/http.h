@@ -75,6 +75,18 @@ void send_html_error_page(evhtp_request_t* req, KVX_STATUS status, ...);
 // Answers a method other than `allowed` with 405, "Accept" and an empty body.
 void send_method_not_allowed(evhtp_request_t* req, const char* allowed, bool log);
 
+// Accepted connections still open.  A process whose loop ends with a peer
+// still connected (a keep-alive browser, a request that never got its
+// answer) frees them before the HTTP layer goes, since that layer does not.
+// Keeping count uses the connection's fini hook: whoever takes the socket
+// over, or sets a fini hook of its own, lets go of the connection first.
+void kvx_http_track_connection(evhtp_connection_t* conn);
+void kvx_http_release_connection(evhtp_connection_t* conn);
+// The request's socket, taken over from the HTTP layer (which frees its own
+// record of the connection); null when there is none.
+bufferevent* kvx_http_take_socket(evhtp_request_t* req);
+void kvx_http_free_connections();
+
 bool is_json_request(evhtp_request_t* req);
 js_value_s* get_json(evhtp_request_t* req);
 js_value_s* get_json_body(evhtp_request_t* req);

@@ -15,6 +15,8 @@
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <unordered_set>
+#include <vector>
 
 #include "http.h"
 #include "tetrace.h"
@@ -426,4 +428,38 @@ js_value_s* get_json_body(evhtp_request_t* req) {
   js_value_s* v = get_json(req);
   if (!v) send_json_response(req, nullptr, KVX_STATUS_JSON_PARSE_ERROR, get_json_error());
   return v;
+}
+
+// ---- accepted connections ----
+
+static std::unordered_set<evhtp_connection_t*> g_openConnections;
+
+static evhtp_res http_connection_closed(evhtp_connection_t* conn, void*) {
+  g_openConnections.erase(conn);
+  return EVHTP_RES_OK;
+}
+
+void kvx_http_track_connection(evhtp_connection_t* conn) {
+  if (!conn) return;
+  g_openConnections.insert(conn);
+  evhtp_connection_set_hook(conn, evhtp_hook_on_connection_fini, kvx_hook(http_connection_closed), nullptr);
+}
+
+void kvx_http_release_connection(evhtp_connection_t* conn) {
+  if (conn && g_openConnections.erase(conn)) evhtp_connection_unset_hook(conn, evhtp_hook_on_connection_fini);
+}
+
+bufferevent* kvx_http_take_socket(evhtp_request_t* req) {
+  evhtp_connection_t* conn = evhtp_request_get_connection(req);
+  if (!conn) return nullptr;
+  kvx_http_release_connection(conn);
+  return evhtp_connection_take_ownership(conn);
+}
+
+void kvx_http_free_connections() {
+  // Each free runs the fini hook, which takes the connection off the set.
+  const std::vector<evhtp_connection_t*> open(g_openConnections.begin(), g_openConnections.end());
+  for (evhtp_connection_t* conn : open)
+    if (g_openConnections.count(conn)) evhtp_connection_free(conn);
+  g_openConnections.clear();
 }
