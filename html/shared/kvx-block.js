@@ -12,6 +12,7 @@
 import './keycodes.js';
 import { Keyboard, classify } from './kvx-keyboard.js';
 import { Screen } from './kvx-screen.js';
+import { is5250Emulation } from './kvx-block5250.js';
 
 const KC = globalThis.KvxKeyCodes;
 const key = (name) => KC.codePoint(name);
@@ -28,8 +29,9 @@ export const BLOCK_EMULATIONS = Object.freeze([
 // Protocols a 3270 host is reached by: telnet, telnet over TLS, START_TLS.
 export const BLOCK_PROTOCOLS = Object.freeze([0, 8, 4]);
 
+// IBM 3270 or IBM 5250 (kvx-block5250.js).
 export function isBlockEmulation(emulate) {
-  return BLOCK_EMULATIONS.some(([n]) => n === Number(emulate));
+  return BLOCK_EMULATIONS.some(([n]) => n === Number(emulate)) || is5250Emulation(emulate);
 }
 
 // Settings of a 3270 choice, beside the ones every host takes.
@@ -72,6 +74,7 @@ function statusOf(fields) {
   return {
     emulator: f(0), model: f(1), rows: Number(f(2)) || 0, cols: Number(f(3)) || 0, keyboard: f(4),
     insert: f(5) === '1', row: Number(f(6)) || 0, col: Number(f(7)) || 0, session: f(8), link: f(9),
+    error: f(10), messageWaiting: f(11) === '1',  // 5250 only
   };
 }
 
@@ -81,7 +84,8 @@ const KEY_BAR = [['PA1', 'PA1'], ['PA2', 'PA2'], ['PA3', 'PA3'], ['Clear', 'CLEA
 
 export class BlockScreen extends Screen {
   // `options.click(row, col)` moves the cursor; `options.key(code)` sends a
-  // key of the key bar.
+  // key of the key bar; `options.keyBar` replaces the 3270 key bar
+  // ([label, key name] pairs).
   constructor(container, rows, cols, options = {}) {
     super(container, rows, cols);
     this.block = true;
@@ -92,7 +96,7 @@ export class BlockScreen extends Screen {
     this.oia.className = 'kvx-oia';
     this.bar = document.createElement('div');
     this.bar.className = 'kvx-keybar';
-    for (const [label, name] of KEY_BAR) {
+    for (const [label, name] of options.keyBar || KEY_BAR) {
       const button = document.createElement('button');
       button.type = 'button';
       button.textContent = label;
@@ -140,6 +144,9 @@ export class BlockScreen extends Screen {
     cell(s.model.replace(/^IBM-/, ''), 'kvx-oia-model');
     cell(s.link || s.session, 'kvx-oia-link');
     cell(s.keyboard, s.keyboard ? 'kvx-oia-kbd kvx-oia-inhibited' : 'kvx-oia-kbd');
+    // 5250: the operator error code beside input inhibited, message waiting.
+    if (s.error) cell(s.error, 'kvx-oia-error kvx-oia-inhibited');
+    if (s.messageWaiting) cell('MW', 'kvx-oia-mw');
     cell(s.insert ? 'INS' : '', 'kvx-oia-ins');
     cell(`${String(s.row + 1).padStart(3, '0')}/${String(s.col + 1).padStart(3, '0')}`, 'kvx-oia-cursor');
     this.oia.replaceChildren(...parts);

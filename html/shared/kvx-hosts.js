@@ -5,6 +5,7 @@
 // it.  A password never goes into an address; it travels once, as a secret
 // of the settings object.
 import { BLOCK_EMULATIONS, BLOCK_PROTOCOLS, blockKcf, isBlockEmulation } from './kvx-block.js';
+import { EMULATE_5250, MODELS_5250, block5250Kcf, is5250Emulation, model5250 } from './kvx-block5250.js';
 
 export const PROTOCOLS = Object.freeze([
   { commtype: 7, label: 'Local shell', port: 0, remote: false },
@@ -16,7 +17,8 @@ export const PROTOCOLS = Object.freeze([
 
 // The emulations that work here by their `emulate` setting: the character
 // modes (the ANSI/VT family, the Wyse family and its relatives), then IBM
-// 3270 (kvx-block.js).
+// 3270 (kvx-block.js), then the IBM 5250 models as [22, label, em5250idx]
+// (kvx-block5250.js).
 export const EMULATIONS = Object.freeze([
   [30, 'xterm (colour)'],
   [11, 'Linux console'],
@@ -39,7 +41,17 @@ export const EMULATIONS = Object.freeze([
   [28, 'ADDS Viewpoint'],
   [0, 'ADM-1'],
   ...BLOCK_EMULATIONS,
+  ...MODELS_5250.map(([model, label]) => [EMULATE_5250, label, model]),
 ]);
+
+// The connect panel's value of an emulation (and 5250 model), and back.
+export function emulationValue(emulate, model = null) {
+  return is5250Emulation(emulate) ? `${EMULATE_5250}:${model5250(emulate, model)}` : String(emulate);
+}
+export function emulationOfValue(value) {
+  const [emulate, model] = String(value).split(':').map(Number);
+  return { emulate, model: Number.isInteger(model) ? model : null };
+}
 
 export const DEFAULT_EMULATION = 30;
 
@@ -61,10 +73,13 @@ function validPort(port) {
   return Number.isInteger(port) && port > 0 && port < 65536;
 }
 
-// A complete choice: { commtype, node, port, user, emulate, verify, language }.
+// A complete choice: { commtype, node, port, user, emulate, model, verify,
+// language }; `model` is the 5250 model (em5250idx), null for the others.
 export function normalizeChoice(choice = {}) {
-  const emulate = Number(choice.emulate);
-  // A 3270 host is reached by telnet (plain, TLS or START_TLS) only.
+  const is5250 = is5250Emulation(choice.emulate);
+  const model = is5250 ? model5250(choice.emulate, choice.model) : null;
+  const emulate = is5250 ? EMULATE_5250 : Number(choice.emulate);
+  // A 3270 or 5250 host is reached by telnet (plain, TLS or START_TLS) only.
   let protocol = protocolOf(Number(choice.commtype));
   if (isBlockEmulation(emulate) && !BLOCK_PROTOCOLS.includes(protocol.commtype)) protocol = protocolOf(0);
   const port = Number(choice.port);
@@ -74,6 +89,7 @@ export function normalizeChoice(choice = {}) {
     port: protocol.remote ? (validPort(port) ? port : protocol.port) : 0,
     user: protocol.ssh ? String(choice.user || '').trim() : '',
     emulate: EMULATIONS.some(([n]) => n === emulate) ? emulate : DEFAULT_EMULATION,
+    model,
     verify: Boolean(protocol.tls && choice.verify),
     language: String(choice.language || '').trim(),
   };
@@ -89,6 +105,7 @@ export function choiceFromParams(params) {
     port: intParam(params, commtype === 5 ? 'sshport' : 'port') ?? intParam(params, 'port'),
     user: params.get('user') || '',
     emulate: intParam(params, 'emulate') ?? DEFAULT_EMULATION,
+    model: intParam(params, 'em5250idx'),
     verify: params.get('sslVerifyServer') === '1',
     language: params.get('language') || '',
   });
@@ -109,6 +126,7 @@ export function paramsForChoice(choice, keep = new URLSearchParams()) {
   }
   if (c.user) params.set('user', c.user);
   params.set('emulate', String(c.emulate));
+  if (c.model !== null) params.set('em5250idx', String(c.model));
   if (c.verify) params.set('sslVerifyServer', '1');
   if (c.language) params.set('language', c.language);
   return params;
@@ -150,7 +168,8 @@ export function kcfForChoice(choice, size, password = '') {
   } else if (protocol.remote) {
     kcf.port = c.port;
   }
-  if (isBlockEmulation(c.emulate)) Object.assign(kcf, blockKcf(c.emulate));
+  if (is5250Emulation(c.emulate)) Object.assign(kcf, block5250Kcf(c.model));
+  else if (isBlockEmulation(c.emulate)) Object.assign(kcf, blockKcf(c.emulate));
   if (protocol.tls) kcf.sslVerifyServer = c.verify ? 1 : 0;
   if (c.language) kcf.language = c.language;
   return kcf;

@@ -13,11 +13,12 @@
 // another browser answered or that the session stopped waiting.
 import { LoginEditor, kcfForLogin, loadLogin, needsPassword, saveLogin } from './kvx-autologin.js';
 import { BlockKeyboard, BlockScreen, isBlockEmulation } from './kvx-block.js';
+import { Block5250Keyboard, KEY_BAR_5250, LOGIN_ROWS_5250, is5250Emulation } from './kvx-block5250.js';
 import { ACTION, Channel } from './kvx-channel.js';
 import { Dialogs } from './kvx-dialogs.js';
 import {
-  EMULATIONS, PROTOCOLS, choiceFromParams, describeChoice, kcfForChoice, normalizeChoice, paramsForChoice,
-  protocolOf,
+  EMULATIONS, PROTOCOLS, choiceFromParams, describeChoice, emulationOfValue, emulationValue, kcfForChoice,
+  normalizeChoice, paramsForChoice, protocolOf,
 } from './kvx-hosts.js';
 import { Keyboard } from './kvx-keyboard.js';
 import { LabelLines } from './kvx-labels.js';
@@ -104,7 +105,8 @@ const choiceKey = (choice) => paramsForChoice(choice).toString();
 // secrets only.
 async function postConfig(session, choice, size,
   { password = '', login = null, loginPassword = '', connect = true, disconnect = false } = {}) {
-  const kcf = { ...kcfForChoice(choice, size, password), ...kcfForLogin(login, loginPassword) };
+  const screen = is5250Emulation(choice.emulate) ? { rowsFromBottom: LOGIN_ROWS_5250 } : {};
+  const kcf = { ...kcfForChoice(choice, size, password), ...kcfForLogin(login, loginPassword, screen) };
   const { secureKeys, ...kept } = kcf;
   app.kcf = kept;
   if (connect) app.hostConnecting = true;
@@ -258,11 +260,20 @@ function onFrame(frame) {
   }
 }
 
-// The screen and keyboard of the chosen emulation: IBM 3270 (kvx-block.js)
-// or character mode.
+// The kind of terminal an emulation needs.
+const terminalKind = (emulate) => {
+  if (is5250Emulation(emulate)) return '5250';
+  return isBlockEmulation(emulate) ? '3270' : 'character';
+};
+
+// The screen and keyboard of the chosen emulation: IBM 5250 or IBM 3270
+// (kvx-block5250.js, kvx-block.js) or character mode.
 function makeTerminal(size) {
-  if (isBlockEmulation(app.choice.emulate)) {
-    const click = (row, col) => app.channel?.send(ACTION.MOUSE, [String(row), String(col)]);
+  const click = (row, col) => app.channel?.send(ACTION.MOUSE, [String(row), String(col)]);
+  if (is5250Emulation(app.choice.emulate)) {
+    app.screen = new BlockScreen(terminalEl, size.rows, size.cols, { click, key: sendKey, keyBar: KEY_BAR_5250 });
+    app.keyboard = new Block5250Keyboard(terminalEl, sendKey);
+  } else if (isBlockEmulation(app.choice.emulate)) {
     app.screen = new BlockScreen(terminalEl, size.rows, size.cols, { click, key: sendKey });
     app.keyboard = new BlockKeyboard(terminalEl, sendKey);
   } else {
@@ -345,9 +356,9 @@ async function loginFor(choice, typed = '') {
 // Ends the session's current host and connects to `choice`; the session's
 // questions (host key, password) and errors arrive as prompts meanwhile.
 async function connectTo(choice, password = '') {
-  const block = isBlockEmulation(app.choice.emulate);
+  const kind = terminalKind(app.choice.emulate);
   app.choice = normalizeChoice(choice);
-  if (block !== isBlockEmulation(app.choice.emulate) && app.screen) {
+  if (kind !== terminalKind(app.choice.emulate) && app.screen) {
     makeTerminal(app.size);
     app.keyboard.focus();
   }
@@ -378,7 +389,7 @@ function fillPanel(choice) {
   field('port').value = protocolOf(c.commtype).remote ? String(c.port) : '';
   field('user').value = c.user;
   field('password').value = '';
-  field('emulate').value = String(c.emulate);
+  field('emulate').value = emulationValue(c.emulate, c.model);
   field('verify').checked = c.verify;
   loginEditor.fill(loadLogin(c));
   panelProtocol = protocolOf(c.commtype);
@@ -412,7 +423,7 @@ function openPanel(open) {
 }
 
 for (const p of PROTOCOLS) field('protocol').append(new Option(p.label, String(p.commtype)));
-for (const [n, label] of EMULATIONS) field('emulate').append(new Option(label, String(n)));
+for (const [n, label, model] of EMULATIONS) field('emulate').append(new Option(label, emulationValue(n, model)));
 field('protocol').addEventListener('change', () => {
   showPanelFields(panelProtocol);
   panelProtocol = protocolOf(Number(field('protocol').value));
@@ -429,7 +440,7 @@ panel.addEventListener('submit', (ev) => {
     node: field('node').value,
     port: Number(field('port').value),
     user: field('user').value,
-    emulate: Number(field('emulate').value),
+    ...emulationOfValue(field('emulate').value),
     verify: field('verify').checked,
     language: app.choice.language,
   };

@@ -100,12 +100,15 @@ enum KVX_ACTION {
   //                      host's answer), "X PROT" (a key hit a protected
   //                      position), "X NUM" (not numeric), "X OVERFLOW"
   //                      (field full in insert mode); the last three need
-  //                      Reset
+  //                      Reset; 5250: "X II" (input inhibited: an operator
+  //                      error or the host's error message, until Reset)
   //                    5 insert mode: "1" or "0"
   //                    6 cursor row, 7 cursor column (from 0, top left)
   //                    8 session text: "CONNECTING", "DISCONNECTED" or ""
-  //                    9 link: "TN3270E", "TN3270", "SSCP-LU", or "" when no
-  //                      host is connected
+  //                    9 link: "TN3270E", "TN3270", "SSCP-LU", "TN5250",
+  //                      or "" when no host is connected
+  //                    5250 only: 10 operator error code (four digits,
+  //                      "0010") or "", 11 message waiting "1" or "0"
   //                  Block-mode screen cells: src/lib/ite/fws/fws_cell.h.
   //   8  TITLE       the host's window title; field: the title (may be empty)
   //   9  BELL        the host rang the bell; no fields

@@ -279,10 +279,14 @@ void LumTelnetParser::HandleSubnegotiation() {
       if (!_settings.tn5250Mode) break;
       BeginSb(TNO_NEW_ENVIRON);
       tn_put(_replies, TNQ_IS);
-      tn_put(_replies, TNE_USERVAR);
-      SbData(std::string("DEVNAME"));
-      tn_put(_replies, TNE_VAR_VALUE);
-      SbData(_settings.devName);
+      // Without a configured device name the host chooses one: an empty
+      // DEVNAME would ask for a device with no name.
+      if (!_settings.devName.empty()) {
+        tn_put(_replies, TNE_USERVAR);
+        SbData(std::string("DEVNAME"));
+        tn_put(_replies, TNE_VAR_VALUE);
+        SbData(_settings.devName);
+      }
       EndSb();
       break;
     case TNO_START_TLS:

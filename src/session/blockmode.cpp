@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "block3270.h"
+#include "block5250.h"
 #include "emulation.h"
 #include "fws/fws.h"
 #include "lumconnection.h"
@@ -113,12 +114,17 @@ void app_block_create(app_s* app) {
   } else {
     TE_Trace(TRACE_FAIL, "Unable to create the 3270 record.\n");
   }
+  BlockEngine* e5250 = blk5250_new(app);
+  app->lptn5250 = blk5250_record(e5250);
+  app->_te5250 = blk5250_control(e5250);
+  app_block_register(app, EM_TN5250, e5250);
 }
 
 void app_block_destroy(app_s* app) {
   if (!app || !app->block) return;
   app->block.reset();
   app->lptn = app->lptn3270 = app->lptn5250 = nullptr;
+  app->_te5250 = nullptr;
 }
 
 void app_block_free(app_block_state* s) {

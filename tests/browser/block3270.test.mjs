@@ -6,43 +6,10 @@
 // the next screen (TSO/E LOGON) appears with no stale rows.  A screenshot
 // of each model goes to the test output.
 import assert from 'node:assert/strict';
-import fs from 'node:fs';
 import net from 'node:net';
 import path from 'node:path';
+import { frame, traceRecords } from './block-trace.mjs';
 import { OUTPUT_DIR, SOURCE_DIR, runTest, startKavrix } from './lib.mjs';
-
-// The host's records and the terminal's of a trace, telnet framing undone
-// (negotiation left out: the host here negotiates on its own).
-function traceRecords(file) {
-  const bytes = { '<': [], '>': [] };
-  const order = [];
-  for (const line of fs.readFileSync(file, 'latin1').split('\n')) {
-    const m = /^([<>]) 0x[0-9a-f]+\s+([0-9a-f]+)\s*$/.exec(line);
-    if (!m) continue;
-    for (let i = 0; i < m[2].length; i += 2) bytes[m[1]].push(parseInt(m[2].slice(i, i + 2), 16));
-    if (order[order.length - 1] !== m[1]) order.push(m[1]);
-  }
-  const unframe = (b) => {
-    const records = [];
-    let cur = [];
-    for (let i = 0; i < b.length; i++) {
-      if (b[i] !== 0xff) { cur.push(b[i]); continue; }
-      const c = b[++i];
-      if (c === 0xff) cur.push(0xff);
-      else if (c === 0xef) { records.push(Buffer.from(cur)); cur = []; }
-      else if (c >= 0xfb && c <= 0xfe) i++;
-      else if (c === 0xfa) { while (i < b.length && !(b[i] === 0xff && b[i + 1] === 0xf0)) i++; i++; }
-    }
-    return records;
-  };
-  return { host: unframe(bytes['<']), terminal: unframe(bytes['>']) };
-}
-
-const frame = (rec) => {
-  const out = [];
-  for (const b of rec) { out.push(b); if (b === 0xff) out.push(0xff); }
-  return Buffer.from([...out, 0xff, 0xef]);
-};
 
 // A TN3270 host on 127.0.0.1 that plays `host` records: the first two, then
 // (after the terminal's first record) the rest.

@@ -27,7 +27,12 @@ const CASES = [
     'SSH me@h:2222'],
   ['commtype=5&node=h&port=2200', { commtype: 5, sshport: 2200 }, 'SSH h:2200'],
   // Unknown values fall back: no such protocol, an emulation that is not offered, a bad port.
-  ['commtype=3&emulate=22', { commtype: 7, emulate: 30 }, 'Local shell'],
+  ['commtype=3&emulate=99', { commtype: 7, emulate: 30 }, 'Local shell'],
+  // IBM 5250: the model by em5250idx (the page's default 3179-2; 23 alone the 3477), telnet only.
+  ['commtype=0&node=h&emulate=22', { commtype: 0, emulate: 22, em5250idx: 2 }, 'Telnet h:23'],
+  ['commtype=5&node=h&emulate=23', { commtype: 0, emulate: 22, em5250idx: 1 }, 'Telnet h:23'],
+  ['commtype=8&node=h&emulate=22&em5250idx=0', { commtype: 8, emulate: 22, em5250idx: 0 }, 'Telnet over TLS h:992'],
+  ['commtype=0&node=h&emulate=22&em5250idx=7', { commtype: 0, emulate: 22, em5250idx: 2 }, 'Telnet h:23'],
   ['commtype=0&node=h&port=99999', { commtype: 0, port: 23 }, 'Telnet h:23'],
 ];
 for (const [query, expected, description] of CASES) {

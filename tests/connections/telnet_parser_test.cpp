@@ -59,6 +59,11 @@ LumTelnetSettings Ibm5250() {
   s.tn5250Mode = true;
   return s;
 }
+LumTelnetSettings Ibm5250NoDevice() {
+  LumTelnetSettings s = Ibm5250();
+  s.devName.clear();
+  return s;
+}
 LumTelnetSettings Tls(LumTelnetSettings s) {
   s.useSSL = true;
   return s;
@@ -113,6 +118,8 @@ TEST(TelnetParser, Table) {
        B({IAC, WILL, 24, IAC, SB, 24, 0}) + "IBM-3179-2" + B({IAC, SE})},
       {"NEW-ENVIRON DEVNAME", Ibm5250(), B({IAC, DO, 39, IAC, SB, 39, 1, 0, 3, IAC, SE}), "",
        B({IAC, WILL, 39, IAC, SB, 39, 0, 3}) + "DEVNAME" + B({1}) + "QPADEV0001" + B({IAC, SE})},
+      {"NEW-ENVIRON without a device name names none", Ibm5250NoDevice(),
+       B({IAC, DO, 39, IAC, SB, 39, 1, 0, 3, IAC, SE}), "", B({IAC, WILL, 39, IAC, SB, 39, 0, IAC, SE})},
       {"TN3270E device type", Ibm3270(), B({IAC, DO, 40, IAC, SB, 40, 8, 2, IAC, SE}), "",
        B({IAC, WILL, 40, IAC, SB, 40, 2, 7}) + "IBM-3278-2-E" + B({1}) + "LU01" + B({IAC, SE})},
       {"TN3270E device type IS asks for the functions built: BIND-IMAGE, RESPONSES", Ibm3270(),

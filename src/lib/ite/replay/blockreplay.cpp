@@ -6,12 +6,15 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "replay5250.h"
 #include "te3270/te3270.h"
 
 const char* const br_usage =
-    "Block-mode replay (IBM 3270):\n"
+    "Block-mode replay (IBM 3270, IBM 5250):\n"
     "  te-replay --emulation 24 --model M --trace FILE [--every-record] [--cursor]\n"
+    "  te-replay --emulation 22|23 --trace FILE [--every-record] [--cursor]\n"
     "  --emulation 24-27  IBM 3270 (the default)\n"
+    "  --emulation 22, 23 IBM 5250: 80 columns (a 3179), or the 27x132 3477\n"
     "  --model M          3270 model 2-5 (alternate size 24x80, 32x80, 43x80,\n"
     "                     27x132); default 2\n"
     "  --trace FILE       a recorded session: lines '< 0x<offset> <hex>' from the\n"
@@ -165,6 +168,7 @@ std::unique_ptr<br_engine> br_engine_3270(int model) {
 
 std::unique_ptr<br_engine> br_engine_for(const br_options& o) {
   if (o.emulation >= 24 && o.emulation <= 27) return br_engine_3270(o.model);
+  if (o.emulation == 22 || o.emulation == 23) return br_engine_5250(o.emulation);
   return nullptr;
 }
 
@@ -208,7 +212,7 @@ int br_main(int argc, char** argv) {
   }
   if (o.emulation == 0) o.emulation = 24;
   if (!is_block_emulation(o.emulation)) {
-    std::fprintf(stderr, "te-replay: --trace needs a block-mode emulation (24-27)\n");
+    std::fprintf(stderr, "te-replay: --trace needs a block-mode emulation (22-27)\n");
     return 2;
   }
   if (o.trace.empty()) {

@@ -1,0 +1,797 @@
+// The 5250 keyboard: key dispatch by keyboard state, data entry with the
+// field rules, field exit, cursor movement, editing keys, the system request
+// line and the operator errors.  A refused key rings the bell or raises an
+// operator error and leaves the fields as they were.
+#include "te5250_input.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "te5250.h"
+#include "te5250_session.h"
+#include "te5250_stream.h"
+
+CInput::CInput(CSesStruct* session, CDataStream* dataStream, CTe5250Ctrl* parent)
+    : m_Session(session), m_DataStr(dataStream), m_pParent(parent) {}
+
+static bool in_is_digit(uint16_t ch) {
+  return ch >= '0' && ch <= '9';
+}
+
+static bool in_is_letter(uint16_t ch) {
+  if ((ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z')) return true;
+  // Latin-1 letters (the multiplication and division signs are not).
+  return ch >= 0xC0 && ch <= 0xFF && ch != 0xD7 && ch != 0xF7;
+}
+
+static uint16_t in_upper(uint16_t ch) {
+  if (ch >= 'a' && ch <= 'z') return static_cast<uint16_t>(ch - 32);
+  if (ch >= 0xE0 && ch <= 0xFE && ch != 0xF7) return static_cast<uint16_t>(ch - 32);
+  return ch;
+}
+
+static bool in_is_eb_digit(uint8_t b) {
+  return b >= EB_ZERO && b <= EB_NINE;
+}
+
+uint8_t CInput::AidByte(int key) {
+  if (key >= K5250_PF1 && key <= K5250_PF1 + 11) return static_cast<uint8_t>(AID5250_PF1 + (key - K5250_PF1));
+  if (key >= K5250_PF1 + 12 && key <= K5250_PF24)
+    return static_cast<uint8_t>(AID5250_PF13 + (key - K5250_PF1 - 12));
+  switch (key) {
+    case K5250_PA1:
+      return AID5250_PA1;
+    case K5250_PA1 + 1:
+      return AID5250_PA2;
+    case K5250_PA3:
+      return AID5250_PA3;
+    case K5250_ENTER:
+      return AID5250_ENTER;
+    case K5250_HELP:
+      return AID5250_HELP;
+    case K5250_ROLLUP:
+      return AID5250_ROLLUP;
+    case K5250_ROLLDOWN:
+      return AID5250_ROLLDOWN;
+    case K5250_PRINT:
+      return AID5250_PRINT;
+    case K5250_RECORDBACKSPACE:
+      return AID5250_RECORDBACKSPACE;
+    case K5250_CLEAR:
+      return AID5250_CLEAR;
+    case K5250_AUTOENTER_SELECT:
+      return AID5250_AUTOENTER_SELECT;
+    case K5250_AUTOENTER_EDGE:
+      return AID5250_AUTOENTER_EDGE;
+    default:
+      return 0;
+  }
+}
+
+bool CInput::IsAidKey(int key) {
+  return AidByte(key) != 0;
+}
+
+void CInput::Beep() {
+  m_pParent->Beep();
+}
+
+void CInput::Redisplay(int first, int last) {
+  m_Session->ProcessCharBuffer(first, last);
+  m_pParent->NotifyCursor();
+}
+
+void CInput::MoveTo(int address) {
+  m_AtFieldEnd = false;
+  m_Session->SetCursor(address);
+}
+
+void CInput::OperatorError(int d1, int d2, int d3, int d4) {
+  CSesStruct* s = m_Session;
+  s->m_State = STATE_ERROR;
+  s->m_SystemLock = false;
+  s->m_ErrorCode = d1 * 1000 + d2 * 100 + d3 * 10 + d4;
+  s->SaveErrorLine();
+  const uint8_t line[6] = {0x28,
+                           static_cast<uint8_t>(EB_ZERO + d1),
+                           static_cast<uint8_t>(EB_ZERO + d2),
+                           static_cast<uint8_t>(EB_ZERO + d3),
+                           static_cast<uint8_t>(EB_ZERO + d4),
+                           k5250NormalAttr};
+  s->WriteErrorLine(line, 6);
+  Beep();
+  s->StatusChanged();
+  m_pParent->NotifyCursor();
+}
+
+// ---- dispatch ----
+
+int CInput::ProcessKey(int key) {
+  CSesStruct* s = m_Session;
+  if (s->m_CharBuffer.empty()) return 0;
+  if (s->m_State == STATE_SYSREQ) {
+    KeySysReq(key);
+    return 1;
+  }
+  if (key == K5250_SYSREQ) {
+    if (s->m_State == STATE_LOCKED || s->m_State == STATE_UNLOCKED)
+      EnterSysReq();
+    else
+      Beep();
+    return 1;
+  }
+  if (key == K5250_ATTN || key == K5250_TESTREQ) {
+    m_DataStr->WriteTelapi(key == K5250_ATTN ? FLAG_ATN : FLAG_TRQ, OPCODE_NOOP, 0, nullptr);
+    return 1;
+  }
+  switch (s->m_State) {
+    case STATE_UNLOCKED:
+      KeyUnlocked(key);
+      break;
+    case STATE_ERROR: {
+      if (key == K5250_RESET) {
+        s->m_State = STATE_UNLOCKED;
+        s->m_ErrorCode = 0;
+        s->RestoreErrorLine();
+        LeaveInsert();
+        s->StatusChanged();
+        m_pParent->NotifyCursor();
+      } else if (key == K5250_HELP) {
+        const int start = s->ErrorRowStart();
+        uint8_t* row = s->m_CharBuffer.data() + start;
+        if (is5250Attribute(row[0])) row[0] = 0x22;
+        s->ProcessCharBuffer(start, start + s->m_CurSize.cx - 1);
+        if (s->m_CurSize.cx > 4 && in_is_eb_digit(row[1]) && in_is_eb_digit(row[2]) &&
+            in_is_eb_digit(row[3]) && in_is_eb_digit(row[4])) {
+          const uint8_t bcd[2] = {static_cast<uint8_t>((row[1] & 0x0F) << 4 | (row[2] & 0x0F)),
+                                  static_cast<uint8_t>((row[3] & 0x0F) << 4 | (row[4] & 0x0F))};
+          s->m_State = STATE_ERROR_WAITING_FOR_HELP;
+          m_DataStr->WriteTelapi(FLAG_HLP, OPCODE_NOOP, 2, bcd);
+          s->StatusChanged();
+        }
+        m_pParent->NotifyCursor();
+      } else {
+        Beep();
+      }
+      break;
+    }
+    default:  // locked, or waiting for help
+      Beep();
+      break;
+  }
+  return 1;
+}
+
+int CInput::ProcessChar(uint16_t ch) {
+  CSesStruct* s = m_Session;
+  if (s->m_CharBuffer.empty()) return 0;
+  if (s->m_State != STATE_UNLOCKED && s->m_State != STATE_SYSREQ) {
+    Beep();
+    return 1;
+  }
+  if (ch < 0x20) {
+    Beep();
+    return 1;
+  }
+  DoTextKey(ch);
+  return 1;
+}
+
+void CInput::KeyUnlocked(int key) {
+  const bool fieldExit = key == K5250_FIELDEXIT || key == K5250_FIELDPLUS || key == K5250_FIELDMINUS;
+  if (m_Session->m_Insert && (IsAidKey(key) || fieldExit)) LeaveInsert();
+  if (IsAidKey(key)) {
+    DoAid(key);
+    return;
+  }
+  switch (key) {
+    case K5250_KPMINUS:
+      DoTextKey('-');
+      break;
+    case K5250_KPSTAR:
+      DoTextKey('*');
+      break;
+    case K5250_KPPLUS:
+      DoTextKey('+');
+      break;
+    case K5250_KPSLASH:
+      DoTextKey('/');
+      break;
+    case K5250_TAB:
+      DoTab(false);
+      break;
+    case K5250_BACKTAB:
+      DoTab(true);
+      break;
+    case K5250_UP:
+    case K5250_DOWN:
+    case K5250_LEFT:
+    case K5250_RIGHT:
+      DoArrow(key);
+      break;
+    case K5250_HOME:
+      DoHome();
+      break;
+    case K5250_INSERT:
+      ToggleInsert();
+      break;
+    case K5250_DELETE:
+      DoDelete();
+      break;
+    case K5250_BACKSPACE:
+      DoBackspace();
+      break;
+    case K5250_ERASEINPUT:
+      DoEraseInput();
+      break;
+    case K5250_ERASEEOF:
+      DoEraseEOF();
+      break;
+    case K5250_CURSORSELECT:
+      DoCursorSelect();
+      break;
+    case K5250_FIELDEXIT:
+    case K5250_FIELDPLUS:
+    case K5250_FIELDMINUS:
+      DoFieldExit(key);
+      break;
+    case K5250_FIELDMARK:
+      DoDupMark(EB_FIELDMARK);
+      break;
+    case K5250_DUP:
+      DoDupMark(EB_DUP);
+      break;
+    case K5250_RESET:
+      LeaveInsert();
+      break;
+    case K5250_END:
+      DoEnd();
+      break;
+    default:
+      Beep();
+      break;
+  }
+}
+
+// ---- fields ----
+
+FieldDescriptor* CInput::InputField() {
+  CSesStruct* s = m_Session;
+  s->UpdateCurrentField();
+  if (s->m_CurField < 0 || s->m_Fields->Field(s->m_CurField).Bypass()) {
+    OperatorError(5);
+    return nullptr;
+  }
+  return &s->m_Fields->Field(s->m_CurField);
+}
+
+// A mandatory-fill field is complete when it is empty or every cell holds
+// data.
+bool CInput::FieldFull(const FieldDescriptor& f) const {
+  const uint8_t* cells = m_Session->m_CharBuffer.data() + f.m_StartAddress;
+  const int nulls = static_cast<int>(std::count(cells, cells + f.m_length, EB_NULL));
+  return nulls == 0 || nulls == f.m_length;
+}
+
+bool CInput::LeavesUnfilled(int target) {
+  CSesStruct* s = m_Session;
+  s->UpdateCurrentField();
+  if (s->m_CurField < 0) return false;
+  const FieldDescriptor& f = s->m_Fields->Field(s->m_CurField);
+  if (f.Bypass() || !f.MandatoryFill() || f.Contains(target) || FieldFull(f)) return false;
+  OperatorError(14);
+  return true;
+}
+
+void CInput::NextField(int from) {
+  const int i = m_Session->m_Fields->GetNextField(from, false, true);
+  MoveTo(i >= 0 ? m_Session->m_Fields->Field(i).m_StartAddress : 0);
+}
+
+void CInput::DoAid(int key) {
+  CSesStruct* s = m_Session;
+  CFieldTable& t = *s->m_Fields;
+  // Keys that send field data check the fields first; a command key the
+  // host asked to return no data is let through.
+  const bool sendsData =
+      key == K5250_ENTER || (key >= K5250_PF1 && key <= K5250_PF24 && !t.IgnoresKey(key - K5250_PF1 + 1));
+  if (sendsData) {
+    if (LeavesUnfilled(-1)) return;
+    t.InitReseqGetNext();
+    for (int i = t.ReseqGetNextField(false, true); i >= 0; i = t.ReseqGetNextField(false, true)) {
+      const FieldDescriptor& f = t.Field(i);
+      if ((f.m_ffw & FFW_MANDATORY) && !f.Modified()) {
+        MoveTo(f.m_StartAddress);
+        OperatorError(21);
+        return;
+      }
+    }
+  }
+  m_AtFieldEnd = false;
+  s->Lock(true);
+  s->m_AID = key;
+  m_DataStr->DoRead();
+}
+
+bool CInput::DoTextKey(int chIn) {
+  CSesStruct* s = m_Session;
+  uint16_t ch = static_cast<uint16_t>(chIn);
+  const bool sysreq = s->m_State == STATE_SYSREQ;
+  FieldDescriptor* f;
+  if (sysreq) {
+    f = &s->m_Fields->m_ErrorField;
+  } else {
+    f = InputField();
+    if (!f) return false;
+  }
+  const int cur = s->m_CurrentAddress;
+  if (!f->Contains(cur)) {
+    OperatorError(5);
+    return false;
+  }
+  if (m_AtFieldEnd && !sysreq && ((f->m_ffw & FFW_FER) || f->RightAdjust())) {
+    OperatorError(18);
+    return false;
+  }
+  switch (f->ShiftType()) {
+    case FFW_SHIFT_IO:
+      OperatorError(4);
+      return false;
+    case FFW_SHIFT_ALPHA_ONLY:
+      if (!in_is_letter(ch) && ch != ' ' && ch != ',' && ch != '.' && ch != '-') {
+        OperatorError(8);
+        return false;
+      }
+      break;
+    case FFW_SHIFT_NUMERIC_ONLY:
+      if (!in_is_digit(ch) && ch != ' ' && ch != '+' && ch != ',' && ch != '.' && ch != '-') {
+        OperatorError(9);
+        return false;
+      }
+      break;
+    case FFW_SHIFT_DIGITS_ONLY:
+      if (!in_is_digit(ch)) {
+        OperatorError(10);
+        return false;
+      }
+      break;
+    case FFW_SHIFT_SIGNED:
+      if (cur == f->End()) {
+        OperatorError(11);
+        return false;
+      }
+      if (!in_is_digit(ch)) {
+        OperatorError(10);
+        return false;
+      }
+      break;
+    default:
+      break;
+  }
+  if (f->m_ffw & FFW_UPPER) ch = in_upper(ch);
+  const uint16_t code = s->uni_cp(ch);
+  uint8_t bytes[4];
+  int cells;
+  if (code > 0xFF) {
+    bytes[0] = EB_SO;
+    bytes[1] = static_cast<uint8_t>(code >> 8);
+    bytes[2] = static_cast<uint8_t>(code);
+    bytes[3] = EB_SI;
+    cells = 4;
+  } else {
+    bytes[0] = static_cast<uint8_t>(code);
+    cells = 1;
+  }
+  const int dataEnd = f->Signed() ? f->End() - 1 : f->End();
+  if (dataEnd - cur + 1 < cells) {
+    OperatorError(12);
+    return false;
+  }
+  uint8_t* buf = s->m_CharBuffer.data();
+  if (s->m_Insert) {
+    for (int k = 0; k < cells; k++)
+      if (buf[dataEnd - k] != EB_NULL) {
+        OperatorError(12);
+        return false;
+      }
+    std::copy_backward(buf + cur, buf + dataEnd + 1 - cells, buf + dataEnd + 1);
+  }
+  std::copy_n(bytes, cells, buf + cur);
+  if (!sysreq) s->m_Fields->SetMDT(s->m_CurField, true);
+  s->ProcessCharBuffer(cur, s->m_Insert ? dataEnd : cur + cells - 1);
+
+  const int next = cur + cells;
+  if (next <= dataEnd) {
+    MoveTo(next);
+    return true;
+  }
+  // The field is filled up to its last data cell.
+  if (sysreq) {
+    MoveTo(dataEnd);
+    return true;
+  }
+  if (f->m_ffw & FFW_AUTO) {
+    MoveTo(dataEnd);
+    DoAid(f->m_Selectable ? K5250_AUTOENTER_SELECT : K5250_ENTER);
+  } else if (f->m_EdgeTriggered) {
+    MoveTo(dataEnd);
+    DoAid(K5250_AUTOENTER_EDGE);
+  } else if (f->Signed()) {
+    MoveTo(f->End());
+  } else if ((f->m_ffw & FFW_FER) || f->RightAdjust()) {
+    MoveTo(dataEnd);
+    m_AtFieldEnd = true;
+  } else {
+    NextField(f->End());
+  }
+  return true;
+}
+
+bool CInput::DoFieldExit(int key) {
+  CSesStruct* s = m_Session;
+  FieldDescriptor* f = InputField();
+  if (!f) return false;
+  const uint16_t shift = f->ShiftType();
+  const bool numeric =
+      shift == FFW_SHIFT_NUMERIC_ONLY || shift == FFW_SHIFT_DIGITS_ONLY || shift == FFW_SHIFT_SIGNED;
+  if (key == K5250_FIELDMINUS && !numeric) {
+    OperatorError(16);
+    return false;
+  }
+  if ((f->m_ffw & FFW_MANDATORY) && !f->Modified()) {
+    MoveTo(f->m_StartAddress);
+    OperatorError(21);
+    return false;
+  }
+  const int cur = s->m_CurrentAddress;
+  if (f->MandatoryFill() && cur != f->m_StartAddress) {
+    OperatorError(17);
+    return false;
+  }
+  // The new content is built aside, so that a refused key changes nothing.
+  uint8_t* buf = s->m_CharBuffer.data() + f->m_StartAddress;
+  std::vector<uint8_t> cells(buf, buf + f->m_length);
+  const int dataLen = f->Signed() ? f->m_length - 1 : f->m_length;
+  const int from = cur - f->m_StartAddress;
+  if (!f->MandatoryFill() || from == 0)
+    for (int k = from; k < f->m_length; k++) cells[static_cast<size_t>(k)] = EB_NULL;
+  auto rightAdjust = [&](int n, uint8_t fill) {
+    std::vector<uint8_t> sig;
+    for (int k = 0; k < n; k++)
+      if (cells[static_cast<size_t>(k)] != EB_NULL) sig.push_back(cells[static_cast<size_t>(k)]);
+    std::fill_n(cells.begin(), n - static_cast<int>(sig.size()), fill);
+    std::copy(sig.begin(), sig.end(), cells.begin() + (n - static_cast<int>(sig.size())));
+  };
+  if (f->Signed()) {
+    rightAdjust(dataLen, EB_BLANK);
+    cells[static_cast<size_t>(f->m_length - 1)] = key == K5250_FIELDMINUS ? EB_MINUS : EB_BLANK;
+  } else {
+    if (f->FillType() == FFW_FILL_RIGHT_ZERO) rightAdjust(dataLen, EB_ZERO);
+    if (f->FillType() == FFW_FILL_RIGHT_BLANK) rightAdjust(dataLen, EB_BLANK);
+    if (key == K5250_FIELDMINUS) {
+      // The sign goes into the zone of the last digit, once the field has
+      // its final shape.
+      int last = dataLen - 1;
+      while (last >= 0 && cells[static_cast<size_t>(last)] == EB_NULL) last--;
+      if (last >= 0) {
+        const uint8_t b = cells[static_cast<size_t>(last)];
+        if (!in_is_eb_digit(b)) {
+          OperatorError(26);
+          return false;
+        }
+        cells[static_cast<size_t>(last)] = static_cast<uint8_t>((b & 0x0F) | 0xD0);
+      }
+    }
+  }
+  std::copy(cells.begin(), cells.end(), buf);
+  s->m_Fields->SetMDT(s->m_CurField, true);
+  s->ProcessCharBuffer(f->m_StartAddress, f->End());
+  if (f->m_ffw & FFW_AUTO)
+    DoAid(f->m_Selectable ? K5250_AUTOENTER_SELECT : K5250_ENTER);
+  else if (f->m_EdgeTriggered)
+    DoAid(K5250_AUTOENTER_EDGE);
+  else
+    NextField(f->End());
+  return true;
+}
+
+// ---- cursor movement ----
+
+// Rows the cursor moves on: the message row added by the host is not one.
+static int in_screen_rows(const CSesStruct* s) {
+  return (s->m_CurSize.cy == 25 || s->m_CurSize.cy == 28) ? s->m_CurSize.cy - 1 : s->m_CurSize.cy;
+}
+
+void CInput::DoTab(bool back) {
+  CSesStruct* s = m_Session;
+  const int cur = s->m_CurrentAddress;
+  const int i = back ? s->m_Fields->GetPreviousField(cur, true) : s->m_Fields->GetNextField(cur, false, true);
+  const int target = i >= 0 ? s->m_Fields->Field(i).m_StartAddress : 0;
+  if (LeavesUnfilled(target)) return;
+  MoveTo(target);
+}
+
+void CInput::DoHome() {
+  CSesStruct* s = m_Session;
+  int home = s->m_HomeAddress;
+  if (home < 0) {
+    const int i = s->m_Fields->FirstInputField();
+    home = i >= 0 ? s->m_Fields->Field(i).m_StartAddress : 0;
+  }
+  if (s->m_CurrentAddress == home) {
+    DoAid(K5250_RECORDBACKSPACE);
+    return;
+  }
+  if (LeavesUnfilled(home)) return;
+  MoveTo(home);
+}
+
+void CInput::DoArrow(int key) {
+  CSesStruct* s = m_Session;
+  const int cols = s->m_CurSize.cx;
+  const int size = cols * in_screen_rows(s);
+  int cur = std::clamp(s->m_CurrentAddress, 0, size - 1);
+  int target = cur;
+  switch (key) {
+    case K5250_LEFT:
+      target = (cur + size - 1) % size;
+      break;
+    case K5250_RIGHT:
+      target = (cur + 1) % size;
+      break;
+    case K5250_UP:
+      target = (cur + size - cols) % size;
+      break;
+    default:
+      target = (cur + cols) % size;
+      break;
+  }
+  if (LeavesUnfilled(target)) return;
+  if (s->m_Fields->m_InputCapableOnly) {
+    const int i = s->m_Fields->GetField(target);
+    if (i < 0 || s->m_Fields->Field(i).Bypass()) {
+      const int n = s->m_Fields->GetNextField(target, false, true);
+      if (n >= 0) target = s->m_Fields->Field(n).m_StartAddress;
+    }
+  }
+  MoveTo(target);
+}
+
+// Start of the double-byte pair holding `address` in the field, or -1.
+static int in_dbcs_pair(const CSesStruct* s, const FieldDescriptor& f, int address) {
+  bool dbcs = false;
+  for (int a = f.m_StartAddress; a <= f.End(); a++) {
+    const uint8_t b = s->m_CharBuffer[static_cast<size_t>(a)];
+    if (b == EB_SO) {
+      dbcs = true;
+    } else if (b == EB_SI) {
+      dbcs = false;
+    } else if (dbcs) {
+      if (address == a || address == a + 1) return a + 1 <= f.End() ? a : -1;
+      a++;
+    }
+  }
+  return -1;
+}
+
+void CInput::DoBackspace() {
+  CSesStruct* s = m_Session;
+  s->UpdateCurrentField();
+  const int cur = s->m_CurrentAddress;
+  if (s->m_CurField < 0 || s->m_Fields->Field(s->m_CurField).Bypass()) {
+    const int size = s->m_CurSize.cx * in_screen_rows(s);
+    MoveTo((std::clamp(cur, 0, size - 1) + size - 1) % size);
+    return;
+  }
+  const FieldDescriptor f = s->m_Fields->Field(s->m_CurField);
+  if (cur == f.m_StartAddress && f.MandatoryFill() && !FieldFull(f)) {
+    OperatorError(14);
+    return;
+  }
+  int target;
+  if (cur > f.m_StartAddress) {
+    target = cur - 1;
+    const int pair = in_dbcs_pair(s, f, target);
+    if (pair >= 0) target = pair;
+  } else {
+    const int i = s->m_Fields->GetPreviousField(f.m_StartAddress, true);
+    if (i < 0) return;
+    target = s->m_Fields->Field(i).End();
+  }
+  MoveTo(target);
+  DoDelete();
+}
+
+bool CInput::DoDelete() {
+  CSesStruct* s = m_Session;
+  const bool sysreq = s->m_State == STATE_SYSREQ;
+  FieldDescriptor* f = sysreq ? &s->m_Fields->m_ErrorField : InputField();
+  if (!f) return false;
+  const int cur = s->m_CurrentAddress;
+  const int dataEnd = f->Signed() ? f->End() - 1 : f->End();
+  if (cur < f->m_StartAddress || cur > dataEnd) return true;
+  uint8_t* buf = s->m_CharBuffer.data();
+  if (buf[cur] == EB_SO || buf[cur] == EB_SI) return true;
+  const int pair = in_dbcs_pair(s, *f, cur);
+  const int at = pair >= 0 ? pair : cur;
+  const int n = pair >= 0 ? 2 : 1;
+  std::copy(buf + at + n, buf + dataEnd + 1, buf + at);
+  std::fill(buf + dataEnd + 1 - n, buf + dataEnd + 1, EB_NULL);
+  if (!sysreq) s->m_Fields->SetMDT(s->m_CurField, true);
+  Redisplay(at, dataEnd);
+  return true;
+}
+
+void CInput::DoEraseInput() {
+  CSesStruct* s = m_Session;
+  CFieldTable& t = *s->m_Fields;
+  t.InitReseqGetNext();
+  for (int i = t.ReseqGetNextField(false, true); i >= 0; i = t.ReseqGetNextField(false, true)) {
+    const FieldDescriptor& f = t.Field(i);
+    if (!f.Modified()) continue;
+    std::fill_n(s->m_CharBuffer.begin() + f.m_StartAddress, f.m_length, EB_NULL);
+    s->ProcessCharBuffer(f.m_StartAddress, f.End());
+  }
+  int home = s->m_HomeAddress;
+  if (home < 0) {
+    const int i = t.FirstInputField();
+    home = i >= 0 ? t.Field(i).m_StartAddress : 0;
+  }
+  MoveTo(home);
+}
+
+void CInput::DoEraseEOF() {
+  CSesStruct* s = m_Session;
+  const bool sysreq = s->m_State == STATE_SYSREQ;
+  FieldDescriptor* f = sysreq ? &s->m_Fields->m_ErrorField : InputField();
+  if (!f) return;
+  const int cur = s->m_CurrentAddress;
+  const int dataEnd = f->Signed() ? f->End() - 1 : f->End();
+  if (cur > dataEnd || cur < f->m_StartAddress) return;
+  std::fill(s->m_CharBuffer.begin() + cur, s->m_CharBuffer.begin() + dataEnd + 1, EB_NULL);
+  if (!sysreq) s->m_Fields->SetMDT(s->m_CurField, true);
+  Redisplay(cur, dataEnd);
+}
+
+void CInput::DoDupMark(uint8_t fill) {
+  CSesStruct* s = m_Session;
+  FieldDescriptor* f = InputField();
+  if (!f) return;
+  if (!(f->m_ffw & FFW_DUP)) {
+    OperatorError(19);
+    return;
+  }
+  const int cur = s->m_CurrentAddress;
+  const int dataEnd = f->Signed() ? f->End() - 1 : f->End();
+  if (cur <= dataEnd) std::fill(s->m_CharBuffer.begin() + cur, s->m_CharBuffer.begin() + dataEnd + 1, fill);
+  s->m_Fields->SetMDT(s->m_CurField, true);
+  s->ProcessCharBuffer(cur, dataEnd);
+  DoTab(false);
+}
+
+void CInput::DoCursorSelect() {
+  CSesStruct* s = m_Session;
+  FieldDescriptor* f = InputField();
+  if (!f) return;
+  if (f->m_ffw & FFW_FER) {
+    OperatorError(36);
+    return;
+  }
+  if (!f->m_Selectable) {
+    OperatorError(37);
+    return;
+  }
+  uint8_t& cell = s->m_CharBuffer[static_cast<size_t>(f->m_StartAddress)];
+  cell = cell == EB_GREATER ? EB_QUESTION : EB_GREATER;
+  Redisplay(f->m_StartAddress, f->m_StartAddress);
+}
+
+void CInput::DoEnd() {
+  FieldDescriptor* f = InputField();
+  if (!f) return;
+  MoveTo(f->End());
+}
+
+void CInput::ToggleInsert() {
+  m_Session->m_Insert = !m_Session->m_Insert;
+  m_Session->StatusChanged();
+}
+
+void CInput::LeaveInsert() {
+  if (!m_Session->m_Insert) return;
+  m_Session->m_Insert = false;
+  m_Session->StatusChanged();
+}
+
+// ---- system request ----
+
+void CInput::EnterSysReq() {
+  CSesStruct* s = m_Session;
+  s->m_PrevState = s->m_State;
+  s->m_State = STATE_SYSREQ;
+  s->SaveErrorLine();
+  const int start = s->ErrorRowStart();
+  s->m_CharBuffer[static_cast<size_t>(start)] = 0x34;
+  s->ProcessCharBuffer(start, start + s->m_CurSize.cx - 1);
+  s->StatusChanged();
+  MoveTo(s->m_Fields->m_ErrorField.m_StartAddress);
+}
+
+void CInput::LeaveSysReq() {
+  CSesStruct* s = m_Session;
+  s->m_State = s->m_PrevState == STATE_LOCKED ? STATE_LOCKED : STATE_UNLOCKED;
+  s->RestoreErrorLine();
+  int home = s->m_HomeAddress;
+  if (home < 0) {
+    const int i = s->m_Fields->FirstInputField();
+    home = i >= 0 ? s->m_Fields->Field(i).m_StartAddress : 0;
+  }
+  LeaveInsert();
+  s->StatusChanged();
+  MoveTo(home);
+}
+
+void CInput::KeySysReq(int key) {
+  CSesStruct* s = m_Session;
+  const FieldDescriptor& ef = s->m_Fields->m_ErrorField;
+  const int cur = s->m_CurrentAddress;
+  switch (key) {
+    case K5250_TAB:
+    case K5250_BACKTAB:
+    case K5250_HOME:
+      MoveTo(ef.m_StartAddress);
+      break;
+    case K5250_LEFT:
+      if (cur > ef.m_StartAddress) MoveTo(cur - 1);
+      break;
+    case K5250_RIGHT:
+      if (cur < ef.End()) MoveTo(cur + 1);
+      break;
+    case K5250_UP:
+    case K5250_DOWN:
+      break;
+    case K5250_INSERT:
+      ToggleInsert();
+      break;
+    case K5250_DELETE:
+      DoDelete();
+      break;
+    case K5250_BACKSPACE:
+      if (cur > ef.m_StartAddress) {
+        MoveTo(cur - 1);
+        DoDelete();
+      }
+      break;
+    case K5250_ERASEEOF:
+      DoEraseEOF();
+      break;
+    case K5250_ENTER: {
+      const uint8_t* cells = s->m_CharBuffer.data() + ef.m_StartAddress;
+      int n = ef.m_length;
+      while (n > 0 && cells[n - 1] == EB_NULL) n--;
+      std::vector<uint8_t> data(cells, cells + n);
+      for (uint8_t& b : data)
+        if (b == EB_NULL) b = EB_BLANK;
+      m_DataStr->WriteTelapi(FLAG_SRQ, OPCODE_NOOP, data.size(), data.data());
+      LeaveSysReq();
+      break;
+    }
+    case K5250_RESET:
+      LeaveSysReq();
+      break;
+    case K5250_ATTN:
+    case K5250_TESTREQ:
+    case K5250_SYSREQ:
+    case K5250_FIELDEXIT:
+    case K5250_FIELDPLUS:
+    case K5250_FIELDMINUS:
+      OperatorError(6);
+      break;
+    default:
+      if (IsAidKey(key))
+        OperatorError(6);
+      else
+        Beep();
+      break;
+  }
+}

@@ -1,0 +1,63 @@
+// The operator's keys on a 5250 screen: data entry with the field rules,
+// cursor and field movement, field exit, erase, Dup and Field Mark, insert
+// mode, the system request line, the AID keys and the operator errors.
+#pragma once
+
+#include <cstdint>
+
+#include "te5250_defs.h"
+
+class CInput {
+ public:
+  CInput(CSesStruct* session, CDataStream* dataStream, CTe5250Ctrl* parent);
+
+  // One key code (te5250_defs.h), or one typed character as Unicode.
+  // Both return 0 when there is no screen yet, else 1.
+  int ProcessKey(int key);
+  int ProcessChar(uint16_t ch);
+  // Raises an operator error with its four digits (0..9 each).
+  void OperatorError(int d1, int d2, int d3, int d4);
+  void OperatorError(int code) {
+    OperatorError(code / 1000 % 10, code / 100 % 10, code / 10 % 10, code % 10);
+  }
+
+  // AID byte of an AID key code, 0 for a key that is not one.
+  static uint8_t AidByte(int key);
+  static bool IsAidKey(int key);
+
+  CSesStruct* m_Session;
+  CDataStream* m_DataStr;
+  CTe5250Ctrl* m_pParent;
+
+ private:
+  void KeySysReq(int key);
+  void KeyUnlocked(int key);
+  void EnterSysReq();
+  void LeaveSysReq();
+  void DoAid(int key);
+  bool DoTextKey(int ch);
+  bool DoFieldExit(int key);
+  void DoTab(bool back);
+  void DoHome();
+  void DoArrow(int key);
+  void DoBackspace();
+  bool DoDelete();
+  void DoEraseInput();
+  void DoEraseEOF();
+  void DoDupMark(uint8_t fill);
+  void DoCursorSelect();
+  void DoEnd();
+  void ToggleInsert();
+  void LeaveInsert();
+  // The cursor's field must be a non-bypass input field; else error 0005.
+  FieldDescriptor* InputField();
+  // Leaving a mandatory-fill field that is not full raises 0014.
+  bool LeavesUnfilled(int target);
+  bool FieldFull(const FieldDescriptor& f) const;
+  void MoveTo(int address);
+  void NextField(int from);
+  void Redisplay(int first, int last);
+  void Beep();
+
+  bool m_AtFieldEnd = false;  // the last data key filled the last cell and the cursor stayed
+};

@@ -1,0 +1,138 @@
+// The 5250 station in the session: browser and macro keys to 5250 keys,
+// settings 22 and 23 (model, terminal type, colours, code page), and the
+// status line fields.
+#include <gtest/gtest.h>
+
+#include "app.h"
+#include "block5250.h"
+#include "blockmode.h"
+#include "emulation.h"
+#include "keyname.h"
+#include "lumdict.h"
+#include "settings.h"
+#include "tcs.h"
+#include "te5250/te5250.h"
+#include "te5250/te5250_session.h"
+
+namespace {
+
+int Key(int k) {
+  return TCS_KEY_UNICODE_BASE + (k - TCS_TK_FIRST);
+}
+int Char(int c) {
+  return -1 - c;
+}
+
+TEST(Block5250Keys, KeysMapToTheStation) {
+  const struct {
+    int key, want;
+  } cases[] = {
+      {'a', Char('a')},
+      {0xE9, Char(0xE9)},
+      {13, K5250_ENTER},
+      {9, K5250_TAB},
+      {8, K5250_BACKSPACE},
+      {27, K5250_RESET},
+      {0x7F, K5250_DELETE},
+      {1, 0},  // other control characters have no 5250 function
+      {0xD800, 0},
+      {Key(TK_F1), K5250_PF1},
+      {Key(TK_F1 + 11), K5250_PF1 + 11},
+      {Key(TK_F1 + 12), K5250_PF1 + 12},
+      {Key(TK_SF1), K5250_PF1 + 12},
+      {Key(TK_SF1 + 11), K5250_PF24},
+      {Key(TK_PF1 + 4), K5250_PF1 + 4},
+      {Key(TK_KP0 + 7), Char('7')},
+      {Key(TK_KPENTER), K5250_ENTER},
+      {Key(TK_S_TAB), K5250_BACKTAB},
+      {Key(TK_PGDN), K5250_ROLLUP},
+      {Key(TK_PGUP), K5250_ROLLDOWN},
+      {Key(TK_END), K5250_END},
+      {Key(TK_HELP), K5250_HELP},
+      {Key(TK_RESET), K5250_RESET},
+      {Key(TK_ERRORRESET), K5250_RESET},
+      {Key(TK_FIELDEXIT), TK_FIELDEXIT},
+      {Key(TK_FIELDMINUS), K5250_FIELDMINUS},
+      {Key(TK_DUP), K5250_DUP},
+      {Key(TK_SYSREQ), K5250_SYSREQ},
+      {Key(TK_ATTN), K5250_ATTN},
+      {Key(TK_UP), K5250_UP},
+      {Key(TK_INS), K5250_INSERT},
+      {Key(TK_KPMINUS), K5250_KPMINUS},
+      {Key(TK_ALTA), 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(blk5250_map_key(c.key), c.want) << std::hex << c.key;
+}
+
+// Settings 22 and 23 make the station active with the model of em5250idx;
+// an index out of range is the default model; the terminal type follows
+// the model; colour keys of 0 change nothing.
+TEST(Block5250Settings, ModelTerminalTypeAndColours) {
+  app_s* app = app_main_initialize();
+  set_app(app);
+  ASSERT_NE(app->_te5250, nullptr);
+  ASSERT_NE(app->lptn5250, nullptr);
+  struct Case {
+    const char* emulate;
+    const char* idx;
+    int cols;
+    const char* ttype;
+  } cases[] = {{"22", "2", 80, "IBM-3179-2"},  {"23", "1", 132, "IBM-3477-FC"}, {"22", "0", 80, "IBM-5555-C01"},
+               {"22", "9", 80, "IBM-5555-C01"}, {"23", "-1", 80, "IBM-5555-C01"}};
+  for (const Case& c : cases) {
+    LumDict* dict = new LumDict();
+    dict->setStringForKey("emulate", c.emulate);
+    dict->setStringForKey("em5250idx", c.idx);
+    dict->setStringForKey("5250colfg0", "0");  // green: no colour given
+    dict->setStringForKey("5250colfg2", "13");  // white becomes table entry 12 (red)
+    app_set_te_using_dictionary(app, dict);
+    ASSERT_EQ(app->emlib, EM_TN5250) << c.idx;
+    EXPECT_EQ(app->lptn, app->lptn5250);
+    EXPECT_EQ(app->_te5250->m_pSession->m_CurSize.cx, c.cols) << c.idx;
+    EXPECT_EQ(dict->stringValueForKey("ibmterminalname"), c.ttype) << c.idx;
+    EXPECT_EQ(app->_te5250->GetFGColor(0x20), 10) << "green stays";
+    EXPECT_EQ(app->_te5250->GetFGColor(0x22), 12);
+    std::vector<std::string> status = app_block_engine(app)->status();
+    ASSERT_EQ(status.size(), 12u);
+    EXPECT_EQ(status[0], "5250");
+    EXPECT_EQ(status[1], c.ttype);
+    EXPECT_EQ(status[3], std::to_string(c.cols));
+    EXPECT_EQ(status[9], "") << "no host";
+  }
+  LumDict* dict = new LumDict();
+  dict->setStringForKey("emulate", "30");
+  app_set_te_using_dictionary(app, dict);
+  EXPECT_EQ(app->emlib, EM_UNIX);
+}
+
+// Macros wait for the station's screen hash: the engine gives the
+// control's, and a screen with a field changes it.
+TEST(Block5250Macros, ScreenHashIsTheStationsHash) {
+  app_s* app = app_main_initialize();
+  set_app(app);
+  LumDict* dict = new LumDict();
+  dict->setStringForKey("emulate", "22");
+  app_set_te_using_dictionary(app, dict);
+  BlockEngine* e = app_block_engine(app);
+  ASSERT_NE(e, nullptr);
+  const std::string before = e->screenHash();
+  EXPECT_EQ(before, app->_te5250->ScreenHash());
+  ASSERT_EQ(before.size(), 32u);
+  EXPECT_EQ(before.find_first_not_of("0123456789abcdef"), std::string::npos) << before;
+  // Clear Unit, then Write To Display with one input field.
+  std::vector<uint8_t> rec = {0,    0,    0x12, 0xA0, 0,    0,    4,    0,    0,    OPCODE_PUTGET,
+                              0x04, 0x40, 0x04, 0x11, 0x00, 0x08, 0x11, 0x02, 0x01, 0x1D,
+                              0x40, 0x00, 0x24, 0x00, 0x05};
+  rec[1] = static_cast<uint8_t>(rec.size());
+  e->replayBegin();
+  e->hostRecord(rec.data(), rec.size(), -1);
+  e->replayEnd();
+  const std::string after = e->screenHash();
+  EXPECT_NE(after, before);
+  EXPECT_EQ(after, app->_te5250->ScreenHash());
+  LumDict* back = new LumDict();
+  back->setStringForKey("emulate", "30");
+  app_set_te_using_dictionary(app, back);
+}
+
+}  // namespace
