@@ -171,7 +171,10 @@ function showMessage(text) {
 
 async function sessionLives(session) {
   try {
-    const list = await postJson('/list_sessions', { deviceId: app.deviceId });
+    // The query lets a proxy in front of several instances send this to the
+    // instance that owns the session.
+    const list = await postJson(`/list_sessions?session=${encodeURIComponent(session.id)}`,
+      { deviceId: app.deviceId });
     return Array.isArray(list) && list.some((s) => s.sessionId === session.id);
   } catch {
     return false;
@@ -282,9 +285,11 @@ function makeTerminal(size) {
 function attach(session, size) {
   app.session = session;
   makeTerminal(size);
-  const host = location.hostname.includes(':') ? `[${location.hostname}]` : location.hostname;
+  // The channel goes through the server's own port, which relays it to the
+  // session; the session's identifier is what lets a browser in.
   const scheme = location.protocol === 'https:' ? 'wss' : 'ws';
-  app.channel = new Channel(`${scheme}://${host}:${session.port}/get_te_channel`, {
+  const url = `${scheme}://${location.host}/get_te_channel?session=${encodeURIComponent(session.id)}`;
+  app.channel = new Channel(url, {
     onOpen: () => {
       app.screen.resetCursor();
       app.keyboard.moveTo(0, 0);
