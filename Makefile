@@ -5,15 +5,19 @@
 #               test again in build-asan under ASan and UBSan
 #   make bench  release build and benchmarks
 #   make fuzz   libFuzzer targets, each run for FUZZ_SECONDS
+#   make install  build, then install under PREFIX (default /usr/local),
+#               staged under DESTDIR when given
 
 BUILD   ?= build
 PORT    ?= 8080
 BIND    ?= 127.0.0.1
+PREFIX  ?= /usr/local
+DESTDIR ?=
 FUZZ_SECONDS ?= 60
 JOBS    ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps deps-test build build-server run test test-unit test-sanitized test-browser bench fuzz clean format
+.PHONY: all deps deps-test build build-server run test test-unit test-sanitized test-browser bench fuzz install clean format
 
 all: build
 
@@ -67,6 +71,14 @@ bench:
 fuzz:
 	@scripts/install-deps.sh fuzz
 	scripts/fuzz.sh build-fuzz $(FUZZ_SECONDS)
+
+# The program as bin/kavrix, the browser application and codepage.dat under
+# share/kavrix (the program finds them there), an example configuration
+# and certs/ under etc/kavrix (/etc/kavrix for PREFIX=/usr), and the
+# systemd unit under lib/systemd/system.
+install: build
+	cmake -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD)
 
 clean:
 	rm -rf $(BUILD) build-* Kavrix

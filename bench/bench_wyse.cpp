@@ -1,5 +1,5 @@
-// Throughput of the Wyse 50 and Wyse 60 emulations at 80x24, in 4 KiB
-// reads, on three kinds of host output:
+// Throughput of the Wyse 50 and Wyse 60 emulations (and of the IBM 3151,
+// PC-term and TTY) at 80x24, in 4 KiB reads, on three kinds of host output:
 //   plain   the prose corpus (plain text and CR LF);
 //   forms   screens drawn with the terminals' own capabilities as tput
 //           renders them: cursor addressing, erases and a field with an
@@ -134,25 +134,34 @@ int main() {
   struct Member {
     const char* name;
     int emode;
-    std::string forms, dialog;
+    std::string forms;
+    const char* fixture;  // dialog's screen under this TERM, or none
   } members[] = {
       // The Wyse 50 member with the Televideo 925's attribute cells (ESC G4
       // ... ESC G0), which it shares.
-      {"wyse50", 14, Forms("wy50", Tput("tvi925", "smso"), Tput("tvi925", "rmso")), ""},
-      {"wyse60", 10, Forms("wy60", Tput("wy60", "smso"), Tput("wy60", "rmso")), ""},
+      {"wyse50", 14, Forms("wy50", Tput("tvi925", "smso"), Tput("tvi925", "rmso")), "dialog_wy50.raw"},
+      {"wyse60", 10, Forms("wy60", Tput("wy60", "smso"), Tput("wy60", "rmso")), "dialog_wy60.raw"},
+      // Relatives: the IBM 3151 with its character attributes, PC-term
+      // with the Wyse 60's strings, TTY on plain text only.
+      {"ibm3151", 19, Forms("ibm3151", Tput("ibm3151", "smso"), Tput("ibm3151", "rmso")), nullptr},
+      {"pcterm", 12, Forms("wy60", Tput("wy60", "smso"), Tput("wy60", "rmso")), nullptr},
+      {"tty", 21, "", nullptr},
   };
   for (Member& m : members) {
-    std::string fixture;
-    std::string file =
-        std::string(KVX_SOURCE_DIR) + "/bench/fixtures/dialog_" + (m.emode == 14 ? "wy50" : "wy60") + ".raw";
-    if (!bench::read_file(file, fixture) || m.forms.empty()) {
-      std::fprintf(stderr, "bench-wyse: cannot read %s or run tput\n", file.c_str());
+    bench::line(std::string("te.wyse.") + m.name + ".plain", Rate(prose, m.emode), "MB/s");
+    if (m.emode == 21) continue;
+    if (m.forms.empty()) {
+      std::fprintf(stderr, "bench-wyse: cannot run tput for %s\n", m.name);
       return 1;
     }
-    m.dialog = Repeat(fixture, kSize);
-    bench::line(std::string("te.wyse.") + m.name + ".plain", Rate(prose, m.emode), "MB/s");
     bench::line(std::string("te.wyse.") + m.name + ".forms", Rate(m.forms, m.emode), "MB/s");
-    bench::line(std::string("te.wyse.") + m.name + ".dialog", Rate(m.dialog, m.emode), "MB/s");
+    if (!m.fixture) continue;
+    std::string fixture, file = std::string(KVX_SOURCE_DIR) + "/bench/fixtures/" + m.fixture;
+    if (!bench::read_file(file, fixture)) {
+      std::fprintf(stderr, "bench-wyse: cannot read %s\n", file.c_str());
+      return 1;
+    }
+    bench::line(std::string("te.wyse.") + m.name + ".dialog", Rate(Repeat(fixture, kSize), m.emode), "MB/s");
   }
   double small = Rate(Jumps(24, 80), 14, 24, 80);
   double large = Rate(Jumps(250, 132), 14, 250, 132);

@@ -6,9 +6,10 @@ set -e
 
 BUILD_PKGS="build-essential cmake pkg-config libevent-dev libevhtp-dev libssl-dev libssh-dev \
   libgtest-dev libgmock-dev libvterm-dev python3 openssl"
-# Test peers: a browser, real hosts on loopback, the clang runtime for sanitizers.
+# Test peers: a browser, real hosts on loopback, the clang runtime for sanitizers,
+# a reverse proxy in front and a player for the recordings.
 TEST_PKGS="chromium socat stunnel4 inetutils-telnetd openssh-server sshpass procps fonts-dejavu-core \
-  clang libclang-rt-14-dev hercules vim less vttest unicode-data"
+  clang libclang-rt-14-dev hercules vim less vttest unicode-data nginx asciinema"
 # The page benchmark drives chromium as the browser tests do.
 BENCH_PKGS="libvterm-dev libtsm-dev valgrind chromium fonts-dejavu-core"
 FUZZ_PKGS="clang libclang-rt-14-dev"

@@ -24,7 +24,7 @@ export LSAN_OPTIONS=suppressions=$root/scripts/lsan.supp
 # Tests that bound a process's memory measure the sanitizers' own overhead
 # here (shadow memory and allocator state roughly double a session
 # process's resident size); they hold their bounds in the normal run.
-memory_bounds='^ConfigShell\.BrowserThatStopsReadingDoesNotGrowTheSession$'
+memory_bounds='^(ConfigShell\.BrowserThatStopsReadingDoesNotGrowTheSession|Relay\.BrowserThatStopsReadingHoldsTheSessionBack)$'
 status=0
 (cd "$build" && ctest --output-on-failure -j "$jobs" --timeout 600 -E "$memory_bounds" "$@") || status=1
 reports=$(find "$logs" -type f | sort)

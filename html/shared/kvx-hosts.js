@@ -16,9 +16,9 @@ export const PROTOCOLS = Object.freeze([
 ]);
 
 // The emulations that work here by their `emulate` setting: the character
-// modes (the ANSI/VT family, the Wyse family and its relatives), then IBM
-// 3270 (kvx-block.js), then the IBM 5250 models as [22, label, em5250idx]
-// (kvx-block5250.js).
+// modes (the ANSI/VT family, the Wyse family and its relatives, IBM 3151,
+// PC-term, TTY), then IBM 3270 (kvx-block.js), then the IBM 5250 models as
+// [22, label, em5250idx] (kvx-block5250.js).
 export const EMULATIONS = Object.freeze([
   [30, 'xterm (colour)'],
   [11, 'Linux console'],
@@ -40,6 +40,11 @@ export const EMULATIONS = Object.freeze([
   [7, 'Televideo 912'],
   [28, 'ADDS Viewpoint'],
   [0, 'ADM-1'],
+  [20, 'IBM 3151'],
+  [21, 'IBM 3151, 25 rows'],
+  [3, 'IBM 3101'],
+  [4, 'PC-term'],
+  [6, 'TTY'],
   ...BLOCK_EMULATIONS,
   ...MODELS_5250.map(([model, label]) => [EMULATE_5250, label, model]),
 ]);

@@ -475,11 +475,11 @@ function onFrame(frame) {
 
 // ---- the channel ----
 
-// Every attach names the session it is for.
+// The channel goes through the server's own port, which relays it to the
+// session; the session's identifier is what lets a browser in.
 function channelUrl(session) {
-  const host = location.hostname.includes(':') ? `[${location.hostname}]` : location.hostname;
   const scheme = location.protocol === 'https:' ? 'wss' : 'ws';
-  return `${scheme}://${host}:${session.port}/get_te_channel?session=${encodeURIComponent(session.id)}`;
+  return `${scheme}://${location.host}/get_te_channel?session=${encodeURIComponent(session.id)}`;
 }
 
 function attach(session, size) {

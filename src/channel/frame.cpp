@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app.h"
 #include "channel.h"
+#include "recording.h"
 
 static bool frame_needs_escape(unsigned char c) {
   return c == '%' || c < 0x20 || c >= 0x7F;
@@ -54,6 +56,11 @@ std::string kvx_decode_string(std::string_view text) {
 
 void kvx_build_frame(evbuffer* out, int action, const char* const* fields, const void* data,
                      size_t dataSize) {
+  // What the browsers are shown, the recording shows too.
+  if (action == KVX_HOST_ACTION_UPDATE && fields && fields[0])
+    kvx_record_update(gApp, fields[0], data, data ? dataSize : 0);
+  else if (action == KVX_HOST_ACTION_SET_CURSOR && fields && fields[0] && fields[1])
+    kvx_record_cursor(gApp, fields[0], strcmp(fields[1], "1") == 0);
   evbuffer_add_printf(out, "KVX 1.0\n%d\n", action);
   for (const char* const* f = fields; f && *f; f++) {
     std::string line = kvx_encode_string(*f);

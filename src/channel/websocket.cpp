@@ -95,7 +95,7 @@ void get_te_channel(evhtp_request_t* req, void*) {
 
   // From here on the connection is the channel's: the HTTP layer lets go of
   // its buffered socket and frees its own connection record.
-  bufferevent* bev = evhtp_connection_take_ownership(evhtp_request_get_connection(req));
+  bufferevent* bev = kvx_http_take_socket(req);
   if (!bev) return;
   kvx_client_t* client = kvx_client_new(bev);
   client->proto = proto;
@@ -304,6 +304,11 @@ void kvx_channel_stop(app_s* app) {
   while (!app->kvx_clients.empty()) {
     kvx_client_t* client = app->kvx_clients.back();
     app->kvx_clients.pop_back();
+    // What is still queued (a last message) gets one more chance to leave.
+    if (client->bev && !app->sslEnabled) {
+      evbuffer* out = bufferevent_get_output(client->bev);
+      if (evbuffer_get_length(out) > 0) evbuffer_write(out, bufferevent_getfd(client->bev));
+    }
     kvx_client_free(client);
   }
 }

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "app.h"
+#include "channel.h"
 #include "http.h"
 #include "localconnection.h"
 #include "metrics.h"
@@ -35,8 +36,10 @@
 #include "stats.h"
 #include "tetrace.h"
 
+// "Kavrix" in the working directory when it is there (a development tree),
+// else the program that runs now, wherever it was installed.
 const char* _get_kavrix_exe_path() {
-  return "Kavrix";
+  return access("Kavrix", F_OK) == 0 ? "Kavrix" : "/proc/self/exe";
 }
 
 // ---- the session table ----
@@ -98,7 +101,15 @@ void kvx_session_reaped(int pid, int waitStatus) {
 }
 
 void broker_teardown(app_s* app) {
-  while (!app->kvx_sessions.empty()) kvx_session_free(app->kvx_sessions.back());
+  while (!app->kvx_sessions.empty()) {
+    kvx_session_t* s = app->kvx_sessions.back();
+    // A "/new_session" still waiting for its session's report when the
+    // server ends (a stop whose bound ran out) gets no answer any more: its
+    // connection goes with the process, freed rather than left behind.
+    if (evhtp_request_t* req = broker_take_request(s))
+      if (evhtp_connection_t* conn = evhtp_request_get_connection(req)) evhtp_connection_free(conn);
+    kvx_session_free(s);
+  }
 }
 
 // ---- identifiers ----
@@ -106,7 +117,8 @@ void broker_teardown(app_s* app) {
 static int counter = 0;
 
 // SHA-1 over a text that holds the time, 16 bytes from the cryptographic
-// generator and a process-wide counter, as 40 lowercase hexadecimal digits.
+// generator and a process-wide counter, as 40 lowercase hexadecimal digits,
+// after the instance name and a '-' when the server has a name.
 char* gen_session_id() {
   unsigned char noise[16];
   // The kernel's generator stands in when the library's is unavailable.
@@ -122,9 +134,14 @@ char* gen_session_id() {
   unsigned int len = 0;
   if (EVP_Digest(text, static_cast<size_t>(n), digest, &len, EVP_sha1(), nullptr) != 1 || len != 20)
     return nullptr;
-  char* id = static_cast<char*>(malloc(41));
+  // "<instance>-" ahead of the digits, so that a proxy can route every
+  // request of a session to the instance that owns it.
+  const std::string& instance = kvx_options().instance;
+  const size_t prefix = instance.empty() ? 0 : instance.size() + 1;
+  char* id = static_cast<char*>(malloc(prefix + 41));
   if (!id) return nullptr;
-  for (int i = 0; i < 20; i++) snprintf(id + 2 * i, 3, "%02x", digest[i]);
+  if (prefix) snprintf(id, prefix + 1, "%s-", instance.c_str());
+  for (int i = 0; i < 20; i++) snprintf(id + prefix + 2 * i, 3, "%02x", digest[i]);
   return id;
 }
 
@@ -272,6 +289,12 @@ void new_session(evhtp_request_t* req, void*) {
   js_value_s* body = get_json_body(req);
   if (!body) return;
   app_s* app = gApp;
+  if (app->shutdown) {
+    js_free_value(body);
+    kvx_metrics_start_failed(KVX_START_STOPPING);
+    send_json_response(req, nullptr, KVX_STATUS_SESSION_INIT_FAIL, "the server is stopping");
+    return;
+  }
   const std::string client = broker_client_of(req);
   if (broker_over_cap(req, client)) {
     js_free_value(body);
@@ -291,9 +314,16 @@ void new_session(evhtp_request_t* req, void*) {
   int statsFd = -1;
   kvx_stats_t* stats = kvx_stats_create(&statsFd);
   // The limits the shell of the session gets back: the server's own.
-  const std::string shellLimits = broker_rlim_text(RLIMIT_AS) + ":" + broker_rlim_text(RLIMIT_NOFILE);
-  std::vector<const char*> argv = {_get_kavrix_exe_path(),  "-a", id, "-p", port.c_str(), "-b",
-                                   app->bindAddress.c_str()};
+  const rlim_t files = kvx_options().shellFiles;
+  const std::string shellLimits =
+      broker_rlim_text(RLIMIT_AS) + ":" +
+      (files == RLIM_INFINITY ? std::string("unlimited")
+                              : std::to_string(static_cast<unsigned long long>(files)));
+  // The identifier goes by the counters page when there is one ("-a -").
+  if (stats) snprintf(stats->sessionId, sizeof stats->sessionId, "%s", id);
+  const char* program = _get_kavrix_exe_path();
+  std::vector<const char*> argv = {"Kavrix",     "-a", stats ? "-" : id,        "-p",
+                                   port.c_str(), "-b", app->bindAddress.c_str()};
   if (!app->certificateName.empty()) {
     argv.push_back("-c");
     argv.push_back(app->certificateName.c_str());
@@ -329,7 +359,7 @@ void new_session(evhtp_request_t* req, void*) {
   if (pid == 0) {
     broker_close_inherited(statsFd);
     broker_limit_child();
-    execve(_get_kavrix_exe_path(), const_cast<char* const*>(argv.data()), const_cast<char* const*>(envp));
+    execve(program, const_cast<char* const*>(argv.data()), const_cast<char* const*>(envp));
     fprintf(stderr, "Failed to overlay process: %s\n", strerror(errno));
     _exit(1);
   }
@@ -409,7 +439,14 @@ void list_sessions(evhtp_request_t* req, void*) {
   if (!is_json_request(req)) return;
   js_value_s* body = get_json_body(req);
   if (!body) return;
+  // Only a device's own sessions, and only for a device that names itself:
+  // the identifiers are the sessions' secrets.
   const char* deviceId = js_value_get_string(body, "deviceId");
+  if (!deviceId || !*deviceId) {
+    js_free_value(body);
+    send_json_response(req, nullptr, KVX_STATUS_MISSING_REQ_DATA, "deviceId");
+    return;
+  }
   js_value_s* list = js_value_new_array(10);
   for (kvx_session_t* s : gApp->kvx_sessions) {
     if (s->deviceId != deviceId) continue;
@@ -425,13 +462,16 @@ void list_sessions(evhtp_request_t* req, void*) {
 // ---- shutdown ----
 
 void post_http_chld_shutdown_events() {
+  js_value_s* why = js_value_new_object();
+  js_value_put_string(why, "reason", "stop");
   for (kvx_session_t* s : gApp->kvx_sessions) {
     // A child that has not reported has no port to post to; it gets the signal.
     if (s->port == 0)
       kill(s->pid, SIGTERM);
     else
-      post_json_request("/shutdown_session", s->port, nullptr, nullptr);
+      post_json_request(("/shutdown_session?session=" + s->sessionId).c_str(), s->port, why, nullptr);
   }
+  js_free_value(why);
 }
 
 // The loop ends once the connection that carried "/shutdown_session" is
@@ -451,14 +491,25 @@ static evhtp_res shutdown_session_sent(evhtp_request_t*, void*) {
 
 void shutdown_session(evhtp_request_t* req, void*) {
   if (!is_json_request(req)) return;
+  // The browsers learn why their session ends: the server's stop says so.
+  js_value_s* body = get_json(req);
+  const char* reason = body ? js_value_get_string(body, "reason") : nullptr;
+  const bool serverStop = reason && strcmp(reason, "stop") == 0;
+  js_free_value(body);
+  const char* fields[] = {
+      "1", serverStop ? "The server is shutting down; the session has ended." : "The session has been ended.",
+      nullptr};
+  kvx_send_all(KVX_HOST_ACTION_SHOW_FATAL_ERROR, fields, nullptr, 0);
   js_value_s* content = js_value_new_object();
   js_value_put_string(content, "sessionId", gApp->sessionId.c_str());
   gApp->shutdown = true;
   kvx_stats_set(&kvx_stats()->exitReason, KVX_EXIT_SHUTDOWN);
   evhtp_request_set_hook(req, evhtp_hook_on_request_fini, kvx_hook(shutdown_session_sent), nullptr);
-  if (evhtp_connection_t* conn = evhtp_request_get_connection(req))
+  if (evhtp_connection_t* conn = evhtp_request_get_connection(req)) {
+    kvx_http_release_connection(conn);  // it closes with the answer
     evhtp_connection_set_hook(conn, evhtp_hook_on_connection_fini, kvx_hook(shutdown_session_closed),
                               nullptr);
+  }
   // The connection ends with the answer, so that nothing is left open when the process ends.
   evhtp_headers_add_header(req->headers_out, evhtp_header_new("Connection", "close", 0, 0));
   evhtp_request_set_keepalive(req, 0);

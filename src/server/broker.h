@@ -63,4 +63,7 @@ int get_socket_port(int fd);
 // Where the two roles reach each other: 127.0.0.1 while every interface is
 // bound, otherwise the bound address itself.
 const char* kvx_loopback_address();
+// Where session processes listen and the server reaches them: 127.0.0.1,
+// or with --expose-sessions the server's own address as above.
+const char* kvx_session_address();
 const char* _get_kavrix_exe_path();

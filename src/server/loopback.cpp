@@ -132,12 +132,17 @@ const char* kvx_loopback_address() {
   return bound.empty() || bound == "0.0.0.0" ? "127.0.0.1" : bound.c_str();
 }
 
+const char* kvx_session_address() {
+  return kvx_options().exposeSessions ? kvx_loopback_address() : "127.0.0.1";
+}
+
 // A client connection to the other role's port with its request; null when
 // the connection object (`*connected` false) or the request cannot be made.
 static loopback_s* loopback_open(int port, evhtp_request_t** request, bool* connected = nullptr) {
   app_s* app = gApp;
   if (connected) *connected = false;
-  const char* address = kvx_loopback_address();
+  // The server reaches its sessions, a session reaches its server.
+  const char* address = app->host_mode == 0 ? kvx_session_address() : kvx_loopback_address();
   evhtp_connection_t* conn =
       app->sslEnabled
           ? evhtp_connection_ssl_new(app->evbase, address, static_cast<uint16_t>(port), app->ssl_client_ctx)
@@ -264,8 +269,11 @@ void repost_request(evhtp_request_t* req) {
   }
   evhtp_headers_add_header(request->headers_out, evhtp_header_new("Host", kvx_loopback_address(), 0, 0));
   evbuffer_add_buffer(request->buffer_out, req->buffer_in);
-  const char* path = req->uri && req->uri->path && req->uri->path->full ? req->uri->path->full : "/";
-  evhtp_make_request(lb->conn, request, htp_method_POST, path);
+  // The query goes along: it names the session, whose process checks it.
+  std::string path = req->uri && req->uri->path && req->uri->path->full ? req->uri->path->full : "/";
+  if (req->uri && req->uri->query_raw && *req->uri->query_raw)
+    path.append(1, '?').append(reinterpret_cast<const char*>(req->uri->query_raw));
+  evhtp_make_request(lb->conn, request, htp_method_POST, path.c_str());
 }
 
 void relay_request(evhtp_request_t* req, void*) {

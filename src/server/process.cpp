@@ -5,6 +5,7 @@
 #include <event2/listener.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <sys/resource.h>
@@ -20,8 +21,10 @@
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <string>
 
 #include "app.h"
+#include "auxport.h"
 #include "broker.h"
 #include "channel.h"
 #include "http.h"
@@ -29,6 +32,8 @@
 #include "metrics.h"
 #include "platform.h"
 #include "policy.h"
+#include "recording.h"
+#include "relay.h"
 #include "server.h"
 #include "stats.h"
 #include "tetrace.h"
@@ -51,8 +56,17 @@ static const char kUsage[] =
     "   --session-memory <MiB>          : Address-space bound of a session process, 0 none (defaults: "
     "1024).\n"
     "   --session-files <int>           : Open-file bound of a session process, 0 none (defaults: 256).\n"
+    "   --record-dir <dir>              : Record every session into this directory (asciicast v2).\n"
+    "   --stop-timeout <seconds>        : How long a clean stop (SIGTERM) waits for the sessions (defaults: "
+    "10).\n"
+    "   --expose-sessions               : Session processes listen on the bind address, not on 127.0.0.1.\n"
+    "   --instance <name>               : Name of this instance, carried by its session identifiers "
+    "([a-z0-9], 1 to 16).\n"
     "   --macro-directory <path>        : Directory of the macro files sessions may play (defaults: none, "
-    "macros only as text).\n";
+    "macros only as text).\n"
+    "   --aux-devices <list>            : Serial devices sessions may use as the auxiliary port "
+    "(defaults: none).\n"
+    "   --aux-devices-file <file>       : The same, one device per line.\n";
 
 int kvx_getpid() {
   return static_cast<int>(getpid());
@@ -146,6 +160,18 @@ const LongOption kLongOptions[] = {
      }},
     {"--allow-kinds", true, true,
      [](const char* v, std::string* e) { return kvx_policy_parse_kinds(v, &kvx_policy().kinds, e); }},
+    {"--aux-devices", true, true,
+     [](const char* v, std::string*) {
+       std::string list = v;
+       for (size_t a = 0; a <= list.size();) {
+         size_t b = list.find(',', a);
+         if (b == std::string::npos) b = list.size();
+         app_aux_allow(list.substr(a, b - a));
+         a = b + 1;
+       }
+       return true;
+     }},
+    {"--aux-devices-file", true, true, [](const char* v, std::string* e) { return app_aux_allow_file(v, e); }},
     {"--allow-hosts", true, true,
      [](const char* v, std::string* e) {
        if (!kvx_policy_parse_hosts(v, &kvx_policy().hosts, e)) return false;
@@ -168,6 +194,38 @@ const LongOption kLongOptions[] = {
          return false;
        }
        kvx_options().sessionFiles = n;
+       return true;
+     }},
+    {"--instance", true, false,
+     [](const char* v, std::string* e) {
+       const size_t n = strlen(v);
+       if (n < 1 || n > 16 || strspn(v, "abcdefghijklmnopqrstuvwxyz0123456789") != n) {
+         *e = "expected 1 to 16 lower-case letters and digits";
+         return false;
+       }
+       kvx_options().instance = v;
+       return true;
+     }},
+    {"--record-dir", true, true,
+     [](const char* v, std::string* e) {
+       char* dir = realpath(v, nullptr);
+       struct stat st;
+       const bool ok = dir && stat(dir, &st) == 0 && S_ISDIR(st.st_mode) && access(dir, W_OK | X_OK) == 0;
+       if (ok) kvx_options().recordDir = dir;
+       free(dir);
+       if (!ok) *e = "expected a directory this user may write to";
+       return ok;
+     }},
+    {"--stop-timeout", true, false,
+     [](const char* v, std::string* e) {
+       long n;
+       if (!opt_int(v, 1, 3600, &n, e)) return false;
+       kvx_options().stopSeconds = static_cast<int>(n);
+       return true;
+     }},
+    {"--expose-sessions", false, true,
+     [](const char*, std::string*) {
+       kvx_options().exposeSessions = true;
        return true;
      }},
     // Macro files are read only from this directory (sessions resolve the
@@ -216,6 +274,18 @@ const LongOption* opt_find(const char* name) {
 }
 
 }  // namespace
+
+// Every browser channel the server relays holds two descriptors: the
+// server takes all its hard limit allows.  The limit it was started with
+// is what session shells get.
+static void server_raise_file_limit() {
+  struct rlimit r;
+  if (getrlimit(RLIMIT_NOFILE, &r) != 0) return;
+  kvx_options().shellFiles = r.rlim_cur;
+  if (r.rlim_cur == r.rlim_max) return;
+  r.rlim_cur = r.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &r);
+}
 
 int winmainloop(void*, int argc, char** argv) {
   app_s* app = gApp;
@@ -271,7 +341,19 @@ int winmainloop(void*, int argc, char** argv) {
     TE_Trace(TRACE_FAIL, "ERROR: Unable to read the working directory: %s\n", strerror(errno));
     return 1;
   }
+  if (app->host_mode == 0) server_raise_file_limit();
+  char* codepage = get_path("codepage.dat");
+  app_set_codepage_file_path(codepage);
+  free(codepage);
   if (app->host_mode == 1 && options.statsFd >= 0) kvx_stats_attach(options.statsFd);
+  if (app->host_mode == 1 && app->sessionId == "-") {
+    const char* id = kvx_stats()->sessionId;
+    app->sessionId.assign(id, strnlen(id, sizeof kvx_stats()->sessionId));
+    if (app->sessionId.empty()) {
+      TE_Trace(TRACE_FAIL, "ERROR: No session identifier.\n");
+      return 1;
+    }
+  }
   int status = listen();
   kvx_free_working_dir();
   return status;
@@ -372,6 +454,8 @@ static int listener_bind(const char* address, int port) {
 // fails at once: rather than spin (with a warning per try), the listener
 // rests for a second and then takes connections again.
 static event* g_acceptPause = nullptr;
+// The bound of a clean stop, once one has begun.
+static event* g_stopTimer = nullptr;
 
 static void listener_resume(evutil_socket_t, short, void* arg) {
   evconnlistener_enable(static_cast<evconnlistener*>(arg));
@@ -392,7 +476,7 @@ static void listener_error(evconnlistener* listener, void*) {
 static void listener_stop(app_s* app) {
   if (g_acceptPause) event_free(g_acceptPause);
   g_acceptPause = nullptr;
-  evhtp_unbind_socket(app->htp);
+  if (app->htp && app->htp->server) evhtp_unbind_socket(app->htp);
 }
 
 // Binds and starts accepting; logs one error line and returns false when the
@@ -422,17 +506,58 @@ static void register_server_routes(app_s* app) {
   evhtp_set_cb(app->htp, "/load_config", relay_load_config, nullptr);
   evhtp_set_cb(app->htp, "/get_config_values", relay_request, nullptr);
   evhtp_set_cb(app->htp, "/load_capture", relay_request, nullptr);
+  evhtp_set_cb(app->htp, "/get_te_channel", relay_channel, nullptr);
   evhtp_set_cb(app->htp, "/metrics", metrics, nullptr);
   evhtp_set_cb(app->htp, "/healthz", healthz, nullptr);
   evhtp_set_gencb(app->htp, handle_get_request, const_cast<char*>("ui"));
 }
 
+// The session's own requests need the session's identifier, the secret
+// its browsers hold, as the query argument "session"; without it they are
+// refused with 403 and a log line.
+static bool session_secret_ok(evhtp_request_t* req) {
+  const char* given = req->uri && req->uri->query ? evhtp_kv_find(req->uri->query, "session") : nullptr;
+  const std::string& own = gApp->sessionId;
+  if (!given || strlen(given) != own.size()) return false;
+  return CRYPTO_memcmp(given, own.data(), own.size()) == 0;
+}
+
+static void session_refuse(evhtp_request_t* req, bool channel) {
+  char peer[64] = "unknown";
+  evhtp_connection_t* conn = evhtp_request_get_connection(req);
+  if (conn && conn->saddr && conn->saddr->sa_family == AF_INET)
+    inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(conn->saddr)->sin_addr, peer, sizeof peer);
+  const char* path = req->uri && req->uri->path && req->uri->path->full ? req->uri->path->full : "";
+  TE_Trace(TRACE_FAIL, "[%d] - Refused %s from [%s]: the session identifier is missing or wrong.\n",
+           kvx_getpid(), path, peer);
+  if (!channel) {
+    evbuffer_drain(req->buffer_in, evbuffer_get_length(req->buffer_in));
+    send_json_response(req, nullptr, KVX_STATUS_FORBIDDEN);
+    return;
+  }
+  static const char kText[] = "Forbidden: the session identifier is missing or wrong.";
+  evbuffer_add(req->buffer_out, kText, sizeof kText - 1);
+  evhtp_headers_add_header(
+      req->headers_out, evhtp_header_new("Content-Length", std::to_string(sizeof kText - 1).c_str(), 0, 1));
+  log_request_info(req, EVHTP_RES_FORBIDDEN);
+  kvx_send_reply(req, EVHTP_RES_FORBIDDEN);
+}
+
+template <evhtp_callback_cb handler, bool channel>
+static void session_guarded(evhtp_request_t* req, void* arg) {
+  if (!session_secret_ok(req)) {
+    session_refuse(req, channel);
+    return;
+  }
+  handler(req, arg);
+}
+
 static void register_session_routes(app_s* app) {
-  evhtp_set_cb(app->htp, "/shutdown_session", shutdown_session, nullptr);
-  evhtp_set_cb(app->htp, "/load_config", load_config, nullptr);
-  evhtp_set_cb(app->htp, "/get_config_values", get_config_values, nullptr);
-  evhtp_set_cb(app->htp, "/load_capture", load_capture, nullptr);
-  evhtp_set_cb(app->htp, "/get_te_channel", get_te_channel, nullptr);
+  evhtp_set_cb(app->htp, "/shutdown_session", session_guarded<shutdown_session, false>, nullptr);
+  evhtp_set_cb(app->htp, "/load_config", session_guarded<load_config, false>, nullptr);
+  evhtp_set_cb(app->htp, "/get_config_values", session_guarded<get_config_values, false>, nullptr);
+  evhtp_set_cb(app->htp, "/load_capture", session_guarded<load_capture, false>, nullptr);
+  evhtp_set_cb(app->htp, "/get_te_channel", session_guarded<get_te_channel, true>, nullptr);
   evhtp_set_gencb(app->htp, handle_get_request, const_cast<char*>("console"));
 }
 
@@ -531,7 +656,9 @@ int listen() {
       status = 1;
     }
   } else if (ready) {
-    if (listener_start(app, app->bindAddress.c_str(), 0)) {
+    // Loopback alone, unless the sessions are exposed as they once were.
+    const char* address = kvx_options().exposeSessions ? app->bindAddress.c_str() : "127.0.0.1";
+    if (listener_start(app, address, 0)) {
       printf("Child process [%d] starting HTTP service, listening on port [%d].\n", kvx_getpid(),
              app->listenPort);
       fflush(stdout);
@@ -540,6 +667,12 @@ int listen() {
       evhtp_set_post_accept_cb(app->htp, post_accept, app);
       register_session_routes(app);
       kvx_set_idle_timeout(kvx_options().idleSeconds);
+      if (!kvx_options().recordDir.empty()) {
+        std::string label = kvx_log_short_id(app->sessionId);
+        if (label.size() > 3 && label.compare(label.size() - 3, 3, "...") == 0)
+          label.resize(label.size() - 3);
+        kvx_record_start(kvx_options().recordDir, label);
+      }
       session_memory_guard(app);
       kvx_channel_start(app);
       post_update_session(app->sessionId.c_str(), app->listenPort);
@@ -550,14 +683,19 @@ int listen() {
       g_memoryExhausted = nullptr;
       kvx_channel_stop(app);
       app_end_session(app);
+      kvx_record_stop();
     } else {
       status = 1;
     }
   }
 
   // Teardown.
+  if (g_stopTimer) event_free(g_stopTimer);
+  g_stopTimer = nullptr;
+  kvx_relay_teardown();
   broker_teardown(app);
   listener_stop(app);
+  kvx_http_free_connections();
   for (event* ev : signals)
     if (ev) event_free(ev);
   if (app->ssl_client_ctx) SSL_CTX_free(app->ssl_client_ctx);
@@ -574,6 +712,8 @@ int listen() {
 
 // ---- signals ----
 
+static void server_stop(app_s* app);
+
 void handle_shutdown(evutil_socket_t sig, short, void* arg) {
   app_s* app = static_cast<app_s*>(arg);
   if (app->host_mode == 1) {
@@ -581,14 +721,37 @@ void handle_shutdown(evutil_socket_t sig, short, void* arg) {
     event_base_loopbreak(app->evbase);
     return;
   }
-  if (!app->kvx_sessions.empty()) {
+  if (!app->kvx_sessions.empty() || (sig == SIGTERM && kvx_relay_count() > 0)) {
     TE_Trace(TRACE_PRINT, "Recived signal [%d], waiting for child processes.\n", static_cast<int>(sig));
-    if (sig == SIGTERM) post_http_chld_shutdown_events();
+    if (sig == SIGTERM) server_stop(app);
     app->shutdown = true;
     return;
   }
   TE_Trace(TRACE_PRINT, "Recieved signal [%d], no active TE sessions, stopping.\n", static_cast<int>(sig));
   event_base_loopbreak(app->evbase);
+}
+
+// A clean stop (SIGTERM): no new connections, every session is asked to
+// end (it tells its browsers), and whatever is still there when the stop
+// bound has passed is killed, so that the server is gone within it.
+static void server_stop_bound(evutil_socket_t, short, void* arg) {
+  app_s* app = static_cast<app_s*>(arg);
+  TE_Trace(TRACE_FAIL, "[%d] - Stop bound of %d seconds reached: ending %zu session processes.\n",
+           kvx_getpid(), kvx_options().stopSeconds, app->kvx_sessions.size());
+  for (kvx_session_t* s : app->kvx_sessions) kill(s->pid, SIGKILL);
+  event_base_loopbreak(app->evbase);
+}
+
+static void server_stop(app_s* app) {
+  // The listening socket goes: new connections are refused at once, the
+  // ones already open carry on.
+  if (g_acceptPause) evtimer_del(g_acceptPause);
+  if (app->htp && app->htp->server) evhtp_unbind_socket(app->htp);
+  post_http_chld_shutdown_events();
+  if (g_stopTimer) return;
+  g_stopTimer = evtimer_new(app->evbase, server_stop_bound, app);
+  timeval bound = {kvx_options().stopSeconds, 0};
+  if (g_stopTimer) evtimer_add(g_stopTimer, &bound);
 }
 
 void handle_child_shutdown(evutil_socket_t, short, void* arg) {
@@ -607,7 +770,8 @@ void handle_child_shutdown(evutil_socket_t, short, void* arg) {
 // Answers relayed from a session that has just ended are still passed on
 // before the loop stops.
 void kvx_stop_when_drained(app_s* app) {
-  if (app->host_mode != 0 || !app->shutdown || !app->kvx_sessions.empty() || app->loopbackInFlight > 0)
+  if (app->host_mode != 0 || !app->shutdown || !app->kvx_sessions.empty() || app->loopbackInFlight > 0 ||
+      kvx_relay_count() > 0)
     return;
   TE_Trace(TRACE_PRINT, "Child processes have been stopped, stoping...\n");
   event_base_loopbreak(app->evbase);
@@ -623,7 +787,8 @@ static bool post_accept_is_own(int fd) {
   sockaddr_in local, peer;
   socklen_t len = sizeof local, peerLen = sizeof peer;
   in_addr own;
-  if (inet_pton(AF_INET, kvx_loopback_address(), &own) != 1 ||
+  const char* ownAddress = gApp->host_mode == 1 ? kvx_session_address() : kvx_loopback_address();
+  if (inet_pton(AF_INET, ownAddress, &own) != 1 ||
       getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) != 0 || local.sin_family != AF_INET ||
       getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLen) != 0 || peer.sin_family != AF_INET)
     return false;
@@ -633,6 +798,7 @@ static bool post_accept_is_own(int fd) {
 
 evhtp_res post_accept(evhtp_connection_t* connection, void* arg) {
   app_s* app = static_cast<app_s*>(arg);
+  kvx_http_track_connection(connection);
   if (!app->sslClientAuthEnabled || !connection || !connection->ssl) return EVHTP_RES_OK;
   if (!post_accept_is_own(connection->sock))
     SSL_set_verify(connection->ssl, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);

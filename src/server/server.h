@@ -3,6 +3,7 @@
 #pragma once
 
 #include <evhtp/evhtp.h>
+#include <sys/resource.h>
 
 #include <string>
 #include <vector>
@@ -24,8 +25,13 @@ struct kvx_options_t {
   double idleSeconds = 60 * 60;                  // a session without a browser this long ends; 0 never
   long sessionMemoryMiB = 1024;                  // address-space bound of a session process; 0 none
   long sessionFiles = 256;                       // open-file bound of a session process; 0 none
-  int statsFd = -1;                              // session role: the server's counters page
-  std::vector<std::string> childArgs;            // options passed on to session processes as given
+  rlim_t shellFiles = RLIM_INFINITY;             // the open-file limit the server was started with
+  int stopSeconds = 10;                          // a clean stop ends within this bound
+  std::string recordDir;               // recordings of the sessions go here (absolute); empty = none
+  std::string instance;                // this instance's name, carried by its session identifiers
+  bool exposeSessions = false;         // session processes listen on the bind address, not on 127.0.0.1
+  int statsFd = -1;                    // session role: the server's counters page
+  std::vector<std::string> childArgs;  // options passed on to session processes as given
 };
 kvx_options_t& kvx_options();
 

@@ -31,6 +31,11 @@ void app_block_free(app_block_state* state);
 struct app_block_deleter {
   void operator()(app_block_state* state) const { app_block_free(state); }
 };
+struct app_aux_port;  // the auxiliary port (auxport.h)
+void app_aux_free(app_aux_port* port);
+struct app_aux_deleter {
+  void operator()(app_aux_port* port) const { app_aux_free(port); }
+};
 class LumDict;
 class LumConnection;
 class CTe5250Ctrl;
@@ -190,7 +195,10 @@ struct app_s {
   event* updateTimer = nullptr;      // the 100 ms update timer
   event* readEvent = nullptr;        // the host read watch
   int readWatchFd = 0;               // descriptor of readEvent
-  bool hostReadsPaused = false;      // every browser is behind: host reads wait
+  bool hostReadsPaused = false;      // host reads wait: every browser is behind, or the auxiliary port
+  bool browsersBehind = false;       // every browser is behind
+  bool auxBehind = false;            // the auxiliary port's queue is full
+  std::unique_ptr<app_aux_port, app_aux_deleter> aux;  // the auxiliary port (auxport.cpp), owned
   bool unicodeTableMissing = false;  // the missing TCS-to-Unicode table was reported
 
   // ---- keyboard ----
@@ -256,6 +264,8 @@ void app_use_read_socket(app_s* app, int fd, bool autoReconnect);
 void app_update_remote_rows(app_s* app, int rows, int cols);
 // Host reads wait while every browser is behind, and resume when one catches up.
 void app_pause_host_reads(app_s* app, bool pause);
+// The same for the auxiliary port's queue; reads wait while either asks.
+void app_pause_host_reads_for_aux(app_s* app, bool pause);
 
 // ---- host data and the update timer ----
 void app_oncom(app_s* app, int fd);

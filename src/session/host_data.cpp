@@ -13,6 +13,7 @@
 #include "blockmode.h"
 #include "lumconnection.h"
 #include "macro.h"
+#include "recording.h"
 #include "stats.h"
 #include "te/te.h"
 #include "tetrace.h"
@@ -63,7 +64,10 @@ void app_oncom(app_s* app, int) {
   bool records = false;  // block mode: a read ended a record
   for (;;) {
     n = conn->Read(reinterpret_cast<char*>(buffer), kAppReadBlock);
-    if (n > 0) total += static_cast<size_t>(n);
+    if (n > 0) {
+      total += static_cast<size_t>(n);
+      kvx_record_host(app, buffer, static_cast<size_t>(n));
+    }
     if (n == -1) {
       readError = errno;
       TE_Trace(TRACE_CONNECT, "app_oncom Disconnected with %d %s!\n", readError, strerror(readError));
@@ -100,6 +104,8 @@ void app_oncom(app_s* app, int) {
       app_set_holding_data(app, true);
       break;
     }
+    // The auxiliary port cannot take more now: the rest waits until it has.
+    if (app->auxBehind) break;
   }
 
   if (total) kvx_stats_add(&kvx_stats()->hostBytes, total);

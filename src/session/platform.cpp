@@ -90,8 +90,14 @@ char* app_create_unique_filename(const char*) {
   return pf_empty();
 }
 
+static std::string g_codepagePath = "codepage.dat";
+
+void app_set_codepage_file_path(const char* path) {
+  g_codepagePath = path && *path ? path : "codepage.dat";
+}
+
 const char* app_codepage_file_path(int) {
-  return "codepage.dat";
+  return g_codepagePath.c_str();
 }
 
 char* app_cacerts_file_path() {

@@ -52,9 +52,12 @@ char* app_get_config_directory();
 char* app_get_macro_directory();
 void app_set_macro_directory(const char* directory);
 char* app_create_unique_filename(const char* name);
-// "codepage.dat" in the working directory, for both kinds of host (a
-// constant text: not freed).
+// The code-page file, for both kinds of host (not freed): "codepage.dat"
+// in the working directory, or the installation's.
 const char* app_codepage_file_path(int ibm);
+// Where the code-page file is (set at start; "codepage.dat" in the working
+// directory until then).
+void app_set_codepage_file_path(const char* path);
 char* app_cacerts_file_path();
 char* app_privkey_file_path(const char* file);
 char* app_external_keyboard_path();

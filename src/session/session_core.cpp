@@ -15,6 +15,7 @@
 #include <string>
 
 #include "app.h"
+#include "auxport.h"
 #include "blockmode.h"
 #include "emulation.h"
 #include "hostname.h"
@@ -144,6 +145,7 @@ static app_s* app_create_initialize(void* frame, int x, int y) {
     t->hooks.bell = core_hook_bell;
     t->hooks.windowSizeChanged = windowSizeChanged;
     t->hooks.error = core_hook_error;
+    app_aux_attach(app, t);
   } else {
     TE_Trace(TRACE_FAIL, "Unable to create the terminal record.\n");
   }
@@ -419,8 +421,9 @@ void app_use_read_socket(app_s* app, int fd, bool) {
   if (app->readEvent && !app->hostReadsPaused) event_add(app->readEvent, nullptr);
 }
 
-void app_pause_host_reads(app_s* app, bool pause) {
-  if (!app || app->hostReadsPaused == pause) return;
+static void core_pause_host_reads(app_s* app) {
+  bool pause = app->browsersBehind || app->auxBehind;
+  if (app->hostReadsPaused == pause) return;
   app->hostReadsPaused = pause;
   if (!app->readEvent) return;
   if (pause) {
@@ -429,6 +432,18 @@ void app_pause_host_reads(app_s* app, bool pause) {
     event_add(app->readEvent, nullptr);
     event_active(app->readEvent, EV_READ, 0);
   }
+}
+
+void app_pause_host_reads(app_s* app, bool pause) {
+  if (!app) return;
+  app->browsersBehind = pause;
+  core_pause_host_reads(app);
+}
+
+void app_pause_host_reads_for_aux(app_s* app, bool pause) {
+  if (!app) return;
+  app->auxBehind = pause;
+  core_pause_host_reads(app);
 }
 
 void app_update_remote_rows(app_s* app, int rows, int cols) {

@@ -258,6 +258,7 @@ void app_set_te_safe_values(app_s* app, LumDict* dict) {
     // terminals may start in block mode.
     t->readback = dict->boolValueForKey("screenReadBack") ? 1 : 0;
     t->sblockmode = dict->boolValueForKey("sblockmode") ? 1 : 0;
+    t->addlf = dict->boolValueForKey("addlf") ? 1 : 0;
     sl_charset(t, dict->intValueForKey("charset"));
   }
 

@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-static kvx_stats_t g_private = {kKvxStatsMagic, 0, 0, 0, 0, {}, 0, 0, 0};
+static kvx_stats_t g_private = {kKvxStatsMagic, 0, 0, 0, 0, {}, 0, 0, 0, {}};
 static kvx_stats_t* g_stats = &g_private;
 
 kvx_stats_t* kvx_stats() {

@@ -33,6 +33,10 @@ struct kvx_stats_t {
   uint64_t refusedKind;  // connects refused: kind not allowed
   uint64_t refusedHost;  // connects refused: host or port not allowed
   uint64_t exitReason;   // KVX_EXIT_REASON
+  // Written by the server before the session starts: the session's
+  // identifier, which is its secret and so stays off its command line
+  // (anyone on the machine can read that).
+  char sessionId[64];
 };
 
 constexpr uint64_t kKvxStatsMagic = 0x4b56585354415431ull;  // "KVXSTAT1"

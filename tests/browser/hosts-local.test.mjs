@@ -97,7 +97,7 @@ try {
     assert.equal(await page.isVisible('#password'), false);
     assert.equal(await page.locator('#emulate option').count(), EMULATIONS.length);
     const offered = await page.locator('#emulate option').evaluateAll((o) => o.map((e) => Number(e.value)));
-    for (const setting of [0, 7, 8, 9, 17, 18, 19, 28, 29]) assert.ok(offered.includes(setting), `emulation ${setting}`);
+    for (const setting of [0, 3, 4, 6, 7, 8, 9, 17, 18, 19, 20, 21, 28, 29]) assert.ok(offered.includes(setting), `emulation ${setting}`);
     await page.keyboard.press('Escape');
     assert.equal(await page.isVisible('#connect-panel'), false);
 

@@ -1,8 +1,9 @@
 // Shared helpers for the browser tests: Debian's chromium through
 // playwright-core (no downloaded browser) and the real Kavrix binary.
 import { chromium } from 'playwright-core';
-import { spawn } from 'node:child_process';
+import { execFileSync, spawn } from 'node:child_process';
 import fs from 'node:fs';
+import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
 
@@ -58,12 +59,81 @@ export async function startKavrix({ args = [], env = {}, setup } = {}) {
   return { port, proc, dir, stop, log: () => log };
 }
 
+// A CA and a server certificate for 127.0.0.1 signed by it, made with the
+// openssl command line: dir/server.pem (certificate), dir/server-key.pem.
+export function generateCerts(dir) {
+  fs.mkdirSync(dir, { recursive: true });
+  const run = (args) => execFileSync('openssl', args, { cwd: dir, stdio: 'ignore' });
+  run(['req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-keyout', 'ca-key.pem', '-out', 'ca.pem', '-days', '2',
+    '-subj', '/CN=Kavrix Test CA']);
+  run(['req', '-newkey', 'rsa:2048', '-nodes', '-keyout', 'server-key.pem', '-out', 'server.csr', '-subj',
+    '/CN=localhost']);
+  fs.writeFileSync(path.join(dir, 'san.ext'), 'subjectAltName=IP:127.0.0.1,DNS:localhost\n');
+  run(['x509', '-req', '-in', 'server.csr', '-CA', 'ca.pem', '-CAkey', 'ca-key.pem', '-CAcreateserial', '-out',
+    'server.pem', '-days', '2', '-extfile', 'san.ext']);
+}
+
+// Debian's nginx on 127.0.0.1 as a TLS-terminating proxy, a plain process
+// with one of the repository's example configurations (dist/nginx/*.conf):
+// `ports` maps its upstream ports (8080, ...) to the real ones, its
+// "listen 443" becomes a free port, its certificates those in `certsDir`.
+// Resolves with { port, stop(), log() }.
+export async function startNginx(example, ports, certsDir) {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'kvx-nginx-'));
+  fs.chmodSync(dir, 0o755);  // run as root, its workers are another user
+  let conf = fs.readFileSync(path.join(SOURCE_DIR, 'dist', 'nginx', example), 'utf8');
+  for (const [from, to] of Object.entries(ports)) conf = conf.replaceAll(`127.0.0.1:${from};`, `127.0.0.1:${to};`);
+  const port = await new Promise((resolve) => {
+    const probe = net.createServer().listen(0, '127.0.0.1', () => {
+      const { port: p } = probe.address();
+      probe.close(() => resolve(p));
+    });
+  });
+  conf = conf.replace('listen 443 ssl;', `listen 127.0.0.1:${port} ssl;`).replaceAll('/etc/kavrix/certs/', `${certsDir}/`);
+  fs.writeFileSync(path.join(dir, 'kavrix.conf'), conf);
+  const temp = ['client_body', 'proxy', 'fastcgi', 'uwsgi', 'scgi'].map((t) => `  ${t}_temp_path ${dir}/${t};`).join('\n');
+  fs.writeFileSync(path.join(dir, 'nginx.conf'), `worker_processes 1;\npid ${dir}/nginx.pid;\n`
+    + `error_log ${dir}/error.log info;\nevents { worker_connections 1024; }\n`
+    + `http {\n  access_log ${dir}/access.log;\n${temp}\n  include ${dir}/kavrix.conf;\n}\n`);
+  const proc = spawn('/usr/sbin/nginx', ['-p', `${dir}/`, '-e', `${dir}/error.log`, '-c', `${dir}/nginx.conf`,
+    '-g', 'daemon off;'], { stdio: ['ignore', 'pipe', 'pipe'] });
+  let out = '';
+  proc.stdout.on('data', (c) => { out += c; });
+  proc.stderr.on('data', (c) => { out += c; });
+  const log = () => out + ['error.log', 'access.log'].map((f) => {
+    try { return fs.readFileSync(path.join(dir, f), 'utf8'); } catch { return ''; }
+  }).join('');
+  const deadline = Date.now() + 30000;
+  for (;;) {
+    if (proc.exitCode !== null) throw new Error(`nginx exited ${proc.exitCode}:\n${log()}`);
+    const up = await new Promise((resolve) => {
+      const s = net.connect(port, '127.0.0.1', () => { s.destroy(); resolve(true); });
+      s.on('error', () => resolve(false));
+    });
+    if (up) break;
+    if (Date.now() > deadline) throw new Error(`nginx did not start:\n${log()}`);
+    await new Promise((r) => setTimeout(r, 50));
+  }
+  const stop = async () => {
+    if (proc.exitCode === null) {
+      const done = new Promise((r) => proc.on('exit', r));
+      proc.kill('SIGQUIT');
+      const t = setTimeout(() => proc.kill('SIGKILL'), 10000);
+      await done;
+      clearTimeout(t);
+    }
+    fs.rmSync(dir, { recursive: true, force: true });
+  };
+  return { port, stop, log };
+}
+
 // Runs one named test body with a fresh browser page, screenshots into
-// OUTPUT_DIR and a non-zero exit status on failure.
-export async function runTest(name, body) {
+// OUTPUT_DIR and a non-zero exit status on failure.  `pageOptions` go to
+// the page's context (for example { ignoreHTTPSErrors: true }).
+export async function runTest(name, body, pageOptions = {}) {
   fs.mkdirSync(OUTPUT_DIR, { recursive: true });
   const browser = await launchBrowser();
-  const page = await browser.newPage();
+  const page = await browser.newPage(pageOptions);
   page.on('console', (msg) => { if (msg.type() === 'error') console.error(`[page] ${msg.text()}`); });
   let failed = false;
   try {

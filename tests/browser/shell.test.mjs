@@ -82,7 +82,7 @@ try {
 
     // The session's own console page shows the same screen.
     const consolePage = await page.context().browser().newPage();
-    await consolePage.goto(`http://127.0.0.1:${again.session.port}/`);
+    await consolePage.goto(`http://127.0.0.1:${again.session.port}/?session=${again.session.id}`);
     await consolePage.waitForFunction(promptShown, null, { timeout: 30000 });
     assert.equal(await consolePage.evaluate(() => window.kavrix.text()),
       await page.evaluate(() => window.kavrix.text()));

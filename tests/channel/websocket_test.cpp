@@ -75,12 +75,16 @@ TEST_F(Channel, Handshakes) {
     }
   }
   // A missing key, and a method other than GET.
-  HttpResponse noKey = HttpRequest(port_, "GET", "/get_te_channel", "", {{"Upgrade", "websocket"}});
+  const std::string path = "/get_te_channel?session=" + id_;
+  HttpResponse noKey = HttpRequest(port_, "GET", path, "", {{"Upgrade", "websocket"}});
   EXPECT_EQ(noKey.status, 400);
-  HttpResponse post = HttpRequest(port_, "POST", "/get_te_channel");
+  HttpResponse post = HttpRequest(port_, "POST", path);
   EXPECT_EQ(post.status, 405);
   EXPECT_EQ(post.header("Accept"), "GET");
-  EXPECT_TRUE(server_->WaitForOutput("\"GET /get_te_channel HTTP/1.1\" 101 0 "));
+  // The log keeps the identifier's first digits only: it is the session's secret.
+  EXPECT_TRUE(
+      server_->WaitForOutput("\"GET /get_te_channel?session=" + id_.substr(0, 8) + "... HTTP/1.1\" 101 0 "));
+  EXPECT_EQ(server_->err().find(id_), std::string::npos);
 }
 
 TEST_F(Channel, ControlFramesAndSplitDelivery) {

@@ -93,32 +93,49 @@ TEST(BindAddress, BadAddressIsOneErrorLineAndStatusOne) {
   EXPECT_NE(s.err().find("ERROR: Unable to listen on [not-an-address:0]"), std::string::npos) << s.err();
 }
 
-// Both roles on one loopback address: nothing answers on the others, and
-// sessions start, report, list and end through that address.
+// The server on one loopback address: nothing answers on the others, and
+// sessions start, report, list and end through that address.  Session
+// processes listen on 127.0.0.1 alone, or with --expose-sessions on the
+// server's address; either way their requests need the session's
+// identifier.
 TEST(BindAddress, RolesListenAndMeetOnTheBoundAddress) {
   for (const std::string address : {"127.0.0.1", "127.0.0.2"}) {
-    SCOPED_TRACE(address);
-    ServerOptions o;
-    o.args = {"-p", "0", "-b", address};
-    KavrixServer s(o);
-    ASSERT_GT(s.port(), 0) << s.err();
-    const std::string other = address == "127.0.0.1" ? "127.0.0.2" : "127.0.0.1";
-    EXPECT_TRUE(Reachable(address, s.port()));
-    EXPECT_FALSE(Reachable(other, s.port()));
+    for (bool exposed : {false, true}) {
+      SCOPED_TRACE(address + (exposed ? " exposed" : ""));
+      ServerOptions o;
+      o.args = {"-p", "0", "-b", address};
+      if (exposed) o.args.push_back("--expose-sessions");
+      KavrixServer s(o);
+      ASSERT_GT(s.port(), 0) << s.err();
+      const std::string other = address == "127.0.0.1" ? "127.0.0.2" : "127.0.0.1";
+      EXPECT_TRUE(Reachable(address, s.port()));
+      EXPECT_FALSE(Reachable(other, s.port()));
 
-    HttpResponse r = Post(s.port(), address, "/new_session", "{\"deviceId\":\"d\"}");
-    std::string id = JsonText(r.body, "content.sessionId");
-    int port = JsonInt(r.body, "content.port", 0);
-    ASSERT_EQ(EnvelopeCode(r.body), 0) << r.body << s.err();
-    ASSERT_TRUE(ChildListening(s, port));
-    EXPECT_TRUE(Reachable(address, port));
-    EXPECT_FALSE(Reachable(other, port));
-    EXPECT_EQ(JsonInt(Post(port, address, "/get_config_values", "[\"node\"]").body, "code"), 11);
+      HttpResponse r = Post(s.port(), address, "/new_session", "{\"deviceId\":\"d\"}");
+      std::string id = JsonText(r.body, "content.sessionId");
+      int port = JsonInt(r.body, "content.port", 0);
+      ASSERT_EQ(EnvelopeCode(r.body), 0) << r.body << s.err();
+      ASSERT_TRUE(ChildListening(s, port));
+      const std::string sessionAddress = exposed ? address : "127.0.0.1";
+      const std::string notSession = sessionAddress == "127.0.0.1" ? "127.0.0.2" : "127.0.0.1";
+      EXPECT_TRUE(Reachable(sessionAddress, port));
+      EXPECT_FALSE(Reachable(notSession, port));
+      EXPECT_EQ(
+          JsonInt(Post(port, sessionAddress, "/get_config_values?session=" + id, "[\"node\"]").body, "code"),
+          11);
+      HttpResponse refused = Post(port, sessionAddress, "/get_config_values", "[\"node\"]");
+      EXPECT_EQ(refused.status, 403);
+      EXPECT_EQ(JsonInt(refused.body, "code"), 15);
+      // Relayed by the server, the identifier goes along.
+      EXPECT_EQ(
+          JsonInt(Post(s.port(), address, "/get_config_values?session=" + id, "[\"node\"]").body, "code"),
+          11);
 
-    r = Post(s.port(), address, "/shutdown_session?session=" + id, "{}");
-    EXPECT_EQ(EnvelopeCode(r.body), 0) << r.body;
-    EXPECT_TRUE(WaitFor([&] { return !Reachable(address, port); }));
-    EXPECT_EQ(s.Stop(SIGTERM), 0);
+      r = Post(s.port(), address, "/shutdown_session?session=" + id, "{}");
+      EXPECT_EQ(EnvelopeCode(r.body), 0) << r.body;
+      EXPECT_TRUE(WaitFor([&] { return !Reachable(sessionAddress, port); }));
+      EXPECT_EQ(s.Stop(SIGTERM), 0);
+    }
   }
 }
 

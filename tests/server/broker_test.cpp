@@ -126,11 +126,12 @@ TEST(Broker, ChildThatNeverReports) {
   ServerOptions o;
   o.fakeChild = kSilentChild;
   KavrixServer s(o);
-  auto pending = std::async(std::launch::async, [&] { return PostJson(s.port(), "/new_session", "{}"); });
-  // Listed with port 0 before it reports; no "deviceId" means the empty one.
+  auto pending = std::async(std::launch::async,
+                            [&] { return PostJson(s.port(), "/new_session", "{\"deviceId\":\"quiet\"}"); });
+  // Listed with port 0 before it reports.
   std::string id;
   ASSERT_TRUE(WaitFor([&] {
-    std::string l = List(s.port(), "");
+    std::string l = List(s.port(), "quiet");
     std::smatch m;
     if (!std::regex_search(l, m, std::regex("\\{\"kvxPort\":0,\"sessionId\":\"([0-9a-f]{40})\"\\}")))
       return false;
@@ -159,7 +160,7 @@ TEST(Broker, ChildThatNeverReports) {
   EXPECT_EQ(
       EnvelopeCode(PostJson(s.port(), "/update_session", "{\"sessionId\":\"" + id + "\",\"port\":2}").body),
       0);
-  EXPECT_NE(List(s.port(), "").find("{\"kvxPort\":2,"), std::string::npos);
+  EXPECT_NE(List(s.port(), "quiet").find("{\"kvxPort\":2,"), std::string::npos);
 
   HttpResponse relay = PostJson(s.port(), "/shutdown_session?session=" + id, "");
   EXPECT_EQ(relay.status, 500);
@@ -181,17 +182,26 @@ TEST(Broker, ReportDeadlineEndsTheChild) {
   EXPECT_TRUE(s.WaitForOutput("stopped with exit status [9]"));
 }
 
-TEST(Broker, MissingExecutableFailsAtOnce) {
+// A session program in the working directory that cannot run fails the
+// session at once; without one, sessions start from the server's own
+// program.
+TEST(Broker, UnrunnableExecutableFailsAtOnce) {
   ServerOptions o;
   o.linkExecutable = false;
   KavrixServer s(o);
+  std::ofstream(s.dir() + "/Kavrix") << "not a program\n";  // and not executable
   HttpResponse r = PostJson(s.port(), "/new_session", "{\"deviceId\":\"x\"}");
   EXPECT_EQ(r.status, 500);
   EXPECT_EQ(r.body,
             "{\"code\":6,\"message\":\"Error creating session [session process ended before reporting].\"}");
-  EXPECT_NE(s.err().find("Failed to overlay process: No such file or directory\n"), std::string::npos);
+  EXPECT_NE(s.err().find("Failed to overlay process: Permission denied\n"), std::string::npos) << s.err();
   EXPECT_TRUE(s.WaitForOutput("stopped with exit status [256].\n"));
   EXPECT_EQ(List(s.port(), "x"), "{\"code\":0,\"content\":[],\"message\":\"success\"}");
+
+  unlink((s.dir() + "/Kavrix").c_str());
+  Session a = NewSession(s.port(), "x");
+  EXPECT_TRUE(IsHexId(a.id)) << a.body << s.err();
+  EXPECT_GT(s.ChildPid(a.port), 0);
 }
 
 TEST(Broker, ChildCommandLineCarriesTheTlsOptions) {
@@ -212,7 +222,7 @@ TEST(Broker, ChildCommandLineCarriesTheTlsOptions) {
   std::ifstream in(s.dir() + "/child-args.txt");
   std::string args;
   std::getline(in, args);
-  EXPECT_TRUE(std::regex_match(args, std::regex("-a [0-9a-f]{40} -p " + std::to_string(s.port()) +
+  EXPECT_TRUE(std::regex_match(args, std::regex("-a - -p " + std::to_string(s.port()) +
                                                 " -b 0.0.0.0 -c server-only -k server-key -C"
                                                 " --stats-fd 3 --shell-limits [0-9a-z]+:[0-9a-z]+")))
       << args;

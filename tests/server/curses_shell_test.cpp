@@ -1,10 +1,13 @@
 // A real curses program (dialog) on the local shell through the real
-// binary, once per emulation of the Wyse family with TERM set to that
-// terminal, shows what it shows under TERM=vt220 through the VT220
+// binary, once per emulation of the Wyse family and the IBM 3151 family
+// with TERM set to that terminal, shows what it shows under TERM=vt220 through the VT220
 // emulation.  The shell's TERM is the name the emulation announces where
 // terminfo knows it; the Televideo settings announce "tv912", "tv925" and
 // "tv950", which terminfo does not know, so their test names the entries
-// "tvi912", "tvi925" and "tvi950".  Those three entries declare that an
+// "tvi912", "tvi925" and "tvi950", and the 3151's 25-row form, announced
+// as "ibm3151-25", the 3151's.  (PC-term, announced as "pcterm", has no
+// entry; TTY's stand-in, "dumb", cannot address the cursor, so no curses
+// program runs on it.)  Those three entries declare that an
 // attribute change takes a screen position (xmc#1): there curses leaves a
 // blank where the VT220 shows a character (and moves what follows on the
 // row), so there the rows' text must be the same without the blanks.
@@ -36,10 +39,12 @@ struct Case {
 };
 
 const Case kCases[] = {
-    {0, "", "adm1", 24, false, false},         {17, "", "wy50", 24, false, true},
-    {18, "", "wy60", 24, false, true},         {19, "", "wy60-25", 25, false, true},
-    {28, "", "viewpoint", 24, false, false},   {7, "tvi912", "tvi912", 24, true, false},
-    {8, "tvi925", "tvi925", 24, true, false},  {9, "tvi950", "tvi950", 24, true, false},
+    {0, "", "adm1", 24, false, false},        {17, "", "wy50", 24, false, true},
+    {18, "", "wy60", 24, false, true},        {19, "", "wy60-25", 25, false, true},
+    {28, "", "viewpoint", 24, false, false},  {7, "tvi912", "tvi912", 24, true, false},
+    {8, "tvi925", "tvi925", 24, true, false}, {9, "tvi950", "tvi950", 24, true, false},
+    {20, "", "ibm3151", 24, false, true},     {21, "ibm3151", "ibm3151", 25, false, true},
+    {3, "", "ibm3101", 24, false, false},
 };
 
 // The ASCII that curses draws lines with on a terminal without line
@@ -48,8 +53,8 @@ std::u32string AsciiLines(std::u32string s) {
   for (char32_t& c : s) {
     if (c == U'─') c = U'-';
     if (c == U'│') c = U'|';
-    if (c == U'┌' || c == U'┐' || c == U'└' || c == U'┘' || c == U'├' || c == U'┤' || c == U'┬' || c == U'┴' ||
-        c == U'┼')
+    if (c == U'┌' || c == U'┐' || c == U'└' || c == U'┘' || c == U'├' || c == U'┤' || c == U'┬' ||
+        c == U'┴' || c == U'┼')
       c = U'+';
   }
   return s;
@@ -69,7 +74,8 @@ struct Home {
   Home() {
     char tmpl[] = "/tmp/kvxcurses.XXXXXX";
     dir = mkdtemp(tmpl);
-    std::ofstream(dir + "/.bashrc") << "PS1='kvx$ '\nunset PROMPT_COMMAND\nbind 'set enable-bracketed-paste off'\n";
+    std::ofstream(dir + "/.bashrc")
+        << "PS1='kvx$ '\nunset PROMPT_COMMAND\nbind 'set enable-bracketed-paste off'\n";
   }
   ~Home() {
     std::error_code ec;
@@ -111,15 +117,17 @@ std::string Utf8(const std::u32string& s) {
 
 // Runs the program in a new session and returns the screen while it waits
 // for Enter.
-std::vector<std::u32string> DialogScreen(kvxtest::KavrixServer& server, int emulate, const std::string& termtype,
-                                         const std::string& term, int rows, std::string* failure) {
+std::vector<std::u32string> DialogScreen(kvxtest::KavrixServer& server, int emulate,
+                                         const std::string& termtype, const std::string& term, int rows,
+                                         std::string* failure) {
   TestBrowser b(rows, 80);
   if (!b.NewSession(server.port())) {
     *failure = "no session";
     return {};
   }
   std::string kcf = "{\"kcf\":{\"commtype\":7,\"lines\":" + std::to_string(rows) +
-                    ",\"col\":80,\"emulate\":" + std::to_string(emulate) + ",\"MBMode\":1,\"clearEmulator\":1" +
+                    ",\"col\":80,\"emulate\":" + std::to_string(emulate) +
+                    ",\"MBMode\":1,\"clearEmulator\":1" +
                     (termtype.empty() ? "" : ",\"teltermtype\":" + kvxtest::JsonString(termtype)) +
                     "},\"connectToHost\":true}";
   b.PostConfig(kcf);

@@ -303,7 +303,9 @@ TEST(Limits, SessionBoundsHoldAndAreNotPassedToTheShell) {
   while (std::chrono::steady_clock::now() < until)
     ASSERT_TRUE(b.Pump([] { return false; }, 0.2) || b.error.empty());
   EXPECT_TRUE(ProcessAlive(pid));
+#if !defined(__SANITIZE_ADDRESS__)
   EXPECT_LT(StatusKiB(pid, "VmPeak"), 256 * 1024);
+#endif
   EXPECT_GT(Metric(s.port(), "kavrix_host_bytes_total"), 100000);
   EXPECT_GT(Metric(s.port(), "kavrix_browser_bytes_total"), 10000);
   EXPECT_EQ(Metric(s.port(), "kavrix_browsers_attached"), 1);

@@ -25,8 +25,7 @@ using namespace kvxtest;
 namespace {
 
 const char kUsage[] =
-    "usage: Kavrix\nOptions:\n   -h          : Display this help message.\n   -p <int>    : Bind port "
-    "(defaults: "
+    "usage: Kavrix\nOptions:\n   -h          : Display this help message.\n   -p <int>    : Bind port (defaults: "
     "8080)\n   -b <string> : Bind address (defaults: 0.0.0.0)\n   -c <string> : Name of PEM certificate "
     "containing public (without extension).\n   -k <string> "
     ": "
@@ -43,8 +42,17 @@ const char kUsage[] =
     "   --session-memory <MiB>          : Address-space bound of a session process, 0 none (defaults: "
     "1024).\n"
     "   --session-files <int>           : Open-file bound of a session process, 0 none (defaults: 256).\n"
+    "   --record-dir <dir>              : Record every session into this directory (asciicast v2).\n"
+    "   --stop-timeout <seconds>        : How long a clean stop (SIGTERM) waits for the sessions (defaults: "
+    "10).\n"
+    "   --expose-sessions               : Session processes listen on the bind address, not on 127.0.0.1.\n"
+    "   --instance <name>               : Name of this instance, carried by its session identifiers "
+    "([a-z0-9], 1 to 16).\n"
     "   --macro-directory <path>        : Directory of the macro files sessions may play (defaults: none, "
-    "macros only as text).\n";
+    "macros only as text).\n"
+    "   --aux-devices <list>            : Serial devices sessions may use as the auxiliary port "
+    "(defaults: none).\n"
+    "   --aux-devices-file <file>       : The same, one device per line.\n";
 
 ServerOptions Args(std::vector<std::string> args, bool waitForStartup = true) {
   ServerOptions o;
@@ -140,14 +148,12 @@ size_t CountInErr(const KavrixServer& s, const std::string& text) {
 }
 
 TEST(Listener, RunningOutOfDescriptorsPausesInsteadOfSpinning) {
-  rlimit saved;
-  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
-  rlimit low = saved;
-  low.rlim_cur = 48;
-  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
-  KavrixServer s;  // inherits the low limit
-  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+  KavrixServer s;
   ASSERT_GT(s.port(), 0) << s.err();
+  // The server takes all of its hard limit at start: both limits are
+  // lowered on the running server.
+  const rlimit low = {48, 48};
+  ASSERT_EQ(prlimit(s.pid(), RLIMIT_NOFILE, &low, nullptr), 0) << strerror(errno);
   // More connections than the server has descriptors for, held open.
   std::vector<std::unique_ptr<Connection>> held;
   for (int i = 0; i < 80; i++) {
@@ -321,36 +327,45 @@ TEST(Https, GeneratedCertificateServesAndRefusesPlainText) {
   EXPECT_EQ(r.status, 200);
   EXPECT_EQ(r.header("Content-Type"), "text/html; charset=utf-8");
   EXPECT_FALSE(HttpRequest(s.port(), "GET", "/").ok);
-  EXPECT_EQ(EnvelopeCode(PostJson(s.port(), "/list_sessions", "{\"deviceId\":\"\"}", tls).body), 0);
+  EXPECT_EQ(EnvelopeCode(PostJson(s.port(), "/list_sessions", "{\"deviceId\":\"d\"}", tls).body), 0);
 }
 
 TEST(Https, ClientCertificatesAreRequiredExceptOnLoopback) {
-  ServerOptions o;
-  o.tls = true;
-  o.args = {"-p", "0", "-c", "server", "-C"};  // key inside the certificate file
-  KavrixServer s(o);
-  ASSERT_GT(s.port(), 0) << s.err();
-  TlsOptions tls;
-  tls.enabled = true;
-  EXPECT_EQ(HttpRequest(s.port(), "GET", "/", "", {}, tls, "127.0.0.1").status, 200);
-  // 127.0.0.2 reaches the same listener through a local address other than 127.0.0.1.
-  EXPECT_FALSE(HttpRequest(s.port(), "GET", "/", "", {}, tls, "127.0.0.2").ok);
-  TlsOptions withCert = tls;
-  withCert.certFile = s.dir() + "/certs/client.pem";
-  withCert.keyFile = s.dir() + "/certs/client-key.pem";
-  EXPECT_EQ(HttpRequest(s.port(), "GET", "/", "", {}, withCert, "127.0.0.2").status, 200);
+  for (bool exposed : {false, true}) {
+    SCOPED_TRACE(exposed ? "sessions exposed" : "sessions on loopback");
+    ServerOptions o;
+    o.tls = true;
+    o.args = {"-p", "0", "-c", "server", "-C"};  // key inside the certificate file
+    if (exposed) o.args.push_back("--expose-sessions");
+    KavrixServer s(o);
+    ASSERT_GT(s.port(), 0) << s.err();
+    TlsOptions tls;
+    tls.enabled = true;
+    EXPECT_EQ(HttpRequest(s.port(), "GET", "/", "", {}, tls, "127.0.0.1").status, 200);
+    // 127.0.0.2 reaches the same listener through a local address other than 127.0.0.1.
+    EXPECT_FALSE(HttpRequest(s.port(), "GET", "/", "", {}, tls, "127.0.0.2").ok);
+    TlsOptions withCert = tls;
+    withCert.certFile = s.dir() + "/certs/client.pem";
+    withCert.keyFile = s.dir() + "/certs/client-key.pem";
+    EXPECT_EQ(HttpRequest(s.port(), "GET", "/", "", {}, withCert, "127.0.0.2").status, 200);
 
-  // A session process's port carries the channel: the same rule holds there,
-  // while the server's own requests to it (the report, relayed requests) pass.
-  HttpResponse created = PostJson(s.port(), "/new_session", "{\"deviceId\":\"cert\"}", tls);
-  ASSERT_EQ(EnvelopeCode(created.body), 0) << created.body << s.err();
-  int childPort = JsonInt(created.body, "content.port");
-  std::string id = JsonText(created.body, "content.sessionId");
-  EXPECT_EQ(HttpRequest(childPort, "GET", "/", "", {}, tls, "127.0.0.1").status, 200);
-  EXPECT_FALSE(HttpRequest(childPort, "GET", "/", "", {}, tls, "127.0.0.2").ok);
-  EXPECT_EQ(HttpRequest(childPort, "GET", "/", "", {}, withCert, "127.0.0.2").status, 200);
-  HttpResponse down = PostJson(s.port(), "/shutdown_session?session=" + id, "", tls);
-  EXPECT_EQ(EnvelopeCode(down.body), 0) << down.body;
+    // A session process listens on 127.0.0.1 alone, where the server's own
+    // requests to it (the report, relayed requests) need no certificate.
+    // Exposed, it listens where the server does, and the same rule as on
+    // the server's port holds there.
+    HttpResponse created = PostJson(s.port(), "/new_session", "{\"deviceId\":\"cert\"}", tls);
+    ASSERT_EQ(EnvelopeCode(created.body), 0) << created.body << s.err();
+    int childPort = JsonInt(created.body, "content.port");
+    std::string id = JsonText(created.body, "content.sessionId");
+    EXPECT_EQ(HttpRequest(childPort, "GET", "/", "", {}, tls, "127.0.0.1").status, 200);
+    EXPECT_FALSE(HttpRequest(childPort, "GET", "/", "", {}, tls, "127.0.0.2").ok);
+    EXPECT_EQ(HttpRequest(childPort, "GET", "/", "", {}, withCert, "127.0.0.2").status, exposed ? 200 : 0);
+    // The channel through the server's port.
+    WsClient ws;
+    EXPECT_EQ(ws.HandshakePath(s.port(), "/get_te_channel?session=" + id, "teCtrl", tls).status, 101);
+    HttpResponse down = PostJson(s.port(), "/shutdown_session?session=" + id, "", tls);
+    EXPECT_EQ(EnvelopeCode(down.body), 0) << down.body;
+  }
 }
 
 TEST(Signals, StopWithoutSessions) {

@@ -303,12 +303,13 @@ TEST_F(Apply, ReadBackAndBlockModeStart) {
   ASSERT_EQ(t()->emode, 14);  // Wyse 50
   EXPECT_EQ(t()->readback, 0);
   EXPECT_EQ(t()->_blokmode, 0);
-  d.reset(Dict({{"emulate", "18"}, {"screenReadBack", "1"}, {"sblockmode", "1"}}));
+  d.reset(Dict({{"emulate", "18"}, {"screenReadBack", "1"}, {"sblockmode", "1"}, {"addlf", "1"}}));
   app_set_te_safe_values(&app, d.get());
   ASSERT_EQ(t()->emode, 10);  // Wyse 60, started in block mode
   EXPECT_EQ(t()->readback, 1);
   EXPECT_EQ(t()->_blokmode, 1);
   EXPECT_EQ(t()->_protect, 1);
+  EXPECT_EQ(t()->addlf, 1);
 }
 
 TEST_F(Apply, EmptyDictionaryKeepsAUsableScreen) {

@@ -28,33 +28,35 @@ std::string JsonString(const std::string& text) {
 TestBrowser::~TestBrowser() {
   ws.conn.Close();
   if (serverPort > 0 && !sessionId.empty())
-    PostJson(serverPort, "/shutdown_session?session=" + sessionId, "{}");
+    PostJson(serverPort, "/shutdown_session?session=" + sessionId, "{}", tls);
 }
 
 bool TestBrowser::NewSession(int port, const std::string& deviceId) {
   serverPort = port;
-  HttpResponse r = PostJson(port, "/new_session", "{\"deviceId\":" + JsonString(deviceId) + "}");
+  HttpResponse r = PostJson(port, "/new_session", "{\"deviceId\":" + JsonString(deviceId) + "}", tls);
   sessionId = JsonText(r.body, "content.sessionId");
   sessionPort = JsonInt(r.body, "content.port", 0);
   return !sessionId.empty() && sessionPort > 0;
 }
 
 HttpResponse TestBrowser::PostConfig(const std::string& body) {
-  return PostJson(serverPort, "/load_config?session=" + sessionId, body);
+  return PostJson(serverPort, "/load_config?session=" + sessionId, body, tls);
 }
 
 std::future<HttpResponse> TestBrowser::PostConfigAsync(const std::string& body) {
   int port = serverPort;
   std::string path = "/load_config?session=" + sessionId;
-  return std::async(std::launch::async, [port, path, body] { return PostJson(port, path, body); });
+  TlsOptions t = tls;
+  return std::async(std::launch::async, [port, path, body, t] { return PostJson(port, path, body, t); });
 }
 
 HttpResponse TestBrowser::GetConfigValues(const std::string& keysArray) {
-  return PostJson(serverPort, "/get_config_values?session=" + sessionId, keysArray);
+  return PostJson(serverPort, "/get_config_values?session=" + sessionId, keysArray, tls);
 }
 
 bool TestBrowser::Attach() {
-  return ws.Handshake(sessionPort).status == 101;
+  // Through the server's port, as the page does.
+  return ws.HandshakePath(serverPort, "/get_te_channel?session=" + sessionId, "teCtrl", tls).status == 101;
 }
 
 bool TestBrowser::Send(int action, const std::vector<std::string>& fields) {
@@ -83,6 +85,7 @@ bool TestBrowser::Pump(const std::function<bool()>& done, double seconds) {
     }
     if (onFrame) onFrame(*f);
     if (f->action == 1 && !f->fields.empty()) events += "connected " + f->fields[0] + "\n";
+    if (f->action == 12 && f->fields.size() == 2) events += "notice " + f->fields[0] + ": " + f->fields[1] + "\n";
     if (f->action < kActGetEntry || f->action > kActShowError) continue;
     events += "prompt " + std::to_string(f->action) + "\n";
     prompts.push_back({f->action, f->fields});

@@ -57,7 +57,8 @@ class TestBrowser {
   HttpResponse PostConfig(const std::string& body);
   std::future<HttpResponse> PostConfigAsync(const std::string& body);
   HttpResponse GetConfigValues(const std::string& keysArray);
-  // Opens the channel (WebSocket upgrade with "teCtrl").
+  // Opens the channel (WebSocket upgrade with "teCtrl") through the
+  // server's port.
   bool Attach();
 
   // Reads frames until `done` holds; prompts are answered from `answers`
@@ -84,10 +85,11 @@ class TestBrowser {
   std::function<void(const ChannelFrame&)> onFrame;
   std::vector<PromptSeen> prompts;
   std::string error;
-  std::string events;  // the connected frames and prompts, in order ("connected 1", "prompt 6")
+  std::string events;  // the connected frames, notices and prompts, in order ("connected 1", "prompt 6")
   std::string sessionId;
   int sessionPort = 0;
   int serverPort = 0;
+  TlsOptions tls;  // the server's port speaks TLS (set before NewSession)
 };
 
 // A JSON text literal.

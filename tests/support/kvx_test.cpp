@@ -19,6 +19,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <random>
 #include <regex>
 #include <sstream>
@@ -79,6 +81,110 @@ void GenerateCerts(const std::string& d) {
       q);
 }
 
+// ---- nginx in front ----
+
+// A TCP port of 127.0.0.1 that was free a moment ago.
+static int NginxFreePort() {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sin{};
+  sin.sin_family = AF_INET;
+  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof sin;
+  int port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len) == 0)
+    port = ntohs(sin.sin_port);
+  close(fd);
+  return port;
+}
+
+static std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+NginxProxy::NginxProxy(const std::string& example, const std::map<int, int>& ports,
+                       const std::string& certsDir) {
+  if (access("/usr/sbin/nginx", X_OK) != 0) {
+    error = "needs nginx (scripts/install-deps.sh test)";
+    return;
+  }
+  char tmpl[] = "/tmp/kvxnginx.XXXXXX";
+  if (!mkdtemp(tmpl)) {
+    error = "mkdtemp failed";
+    return;
+  }
+  dir_ = tmpl;
+  // Run as root, nginx's workers take another user, who must reach the
+  // temporary directories below.
+  chmod(dir_.c_str(), 0755);
+  std::string conf = ReadWhole(example);
+  if (conf.empty()) {
+    error = "no example configuration at " + example;
+    return;
+  }
+  for (auto [from, to] : ports)
+    conf = std::regex_replace(conf, std::regex("127\\.0\\.0\\.1:" + std::to_string(from) + "\\b"),
+                              "127.0.0.1:" + std::to_string(to));
+  port_ = NginxFreePort();
+  conf = std::regex_replace(conf, std::regex("listen 443 ssl;"),
+                            "listen 127.0.0.1:" + std::to_string(port_) + " ssl;");
+  conf = std::regex_replace(conf, std::regex("/etc/kavrix/certs/"), certsDir + "/");
+  std::ofstream(dir_ + "/kavrix.conf") << conf;
+  std::ofstream(dir_ + "/nginx.conf")
+      << "worker_processes 1;\npid " << dir_ << "/nginx.pid;\nerror_log " << dir_
+      << "/error.log info;\nevents { worker_connections 1024; }\nhttp {\n  access_log " << dir_
+      << "/access.log;\n  client_body_temp_path " << dir_ << "/body;\n  proxy_temp_path " << dir_
+      << "/proxy;\n  fastcgi_temp_path " << dir_ << "/fastcgi;\n  uwsgi_temp_path " << dir_
+      << "/uwsgi;\n  scgi_temp_path " << dir_ << "/scgi;\n  include " << dir_ << "/kavrix.conf;\n}\n";
+  pid_ = fork();
+  if (pid_ == 0) {
+    setpgid(0, 0);
+    int out = open((dir_ + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(out, 1);
+    dup2(out, 2);
+    execl("/usr/sbin/nginx", "nginx", "-p", (dir_ + "/").c_str(), "-e", (dir_ + "/error.log").c_str(), "-c",
+          (dir_ + "/nginx.conf").c_str(), "-g", "daemon off;", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  bool up = WaitFor(
+      [&] {
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+          pid_ = -1;
+          return true;
+        }
+        Connection probe;
+        return probe.Open(port_);
+      },
+      30);
+  if (!up || pid_ < 0) {
+    error = "nginx did not start:\n" + ReadWhole(dir_ + "/stderr.txt") + Log();
+    port_ = 0;
+  }
+}
+
+NginxProxy::~NginxProxy() {
+  if (pid_ > 0) {
+    kill(pid_, SIGQUIT);
+    int status = 0;
+    if (!WaitFor([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, 10)) {
+      kill(-pid_, SIGKILL);
+      waitpid(pid_, &status, 0);
+    }
+  }
+  if (!dir_.empty()) {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+}
+
+std::string NginxProxy::Log() const {
+  return ReadWhole(dir_ + "/error.log") + ReadWhole(dir_ + "/access.log");
+}
+
 // ---- the server process ----
 
 KavrixServer::KavrixServer(ServerOptions options) {
@@ -86,8 +192,10 @@ KavrixServer::KavrixServer(ServerOptions options) {
   if (!mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
   dir_ = tmpl;
   const std::string src = KVX_SOURCE_DIR, bin = KVX_BINARY_DIR;
-  fs::create_symlink(options.html.empty() ? src + "/html" : options.html, dir_ + "/html");
-  if (fs::exists(src + "/codepage.dat")) fs::create_symlink(src + "/codepage.dat", dir_ + "/codepage.dat");
+  if (options.linkData) {
+    fs::create_symlink(options.html.empty() ? src + "/html" : options.html, dir_ + "/html");
+    if (fs::exists(src + "/codepage.dat")) fs::create_symlink(src + "/codepage.dat", dir_ + "/codepage.dat");
+  }
   fs::create_directories(dir_ + "/certs");
   if (options.tls) GenerateCerts(dir_ + "/certs");
   if (!options.fakeChild.empty()) {
@@ -96,7 +204,7 @@ KavrixServer::KavrixServer(ServerOptions options) {
   } else if (options.linkExecutable) {
     fs::create_symlink(bin + "/Kavrix", dir_ + "/Kavrix");
   }
-  std::string exe = bin + "/Kavrix";
+  std::string exe = options.program.empty() ? bin + "/Kavrix" : options.program;
   std::vector<std::string> args = {"Kavrix"};
   args.insert(args.end(), options.args.begin(), options.args.end());
   pid_ = fork();
@@ -178,8 +286,8 @@ bool KavrixServer::WaitForOutput(const std::string& text, double seconds, bool i
 }
 
 int KavrixServer::ChildPid(int port, double seconds) {
-  std::regex re(R"(Child process \[(\d+)\] starting HTTP service, listening on port \[)" + std::to_string(port) +
-                R"(\])");
+  std::regex re(R"(Child process \[(\d+)\] starting HTTP service, listening on port \[)" +
+                std::to_string(port) + R"(\])");
   int pid = -1;
   WaitFor(
       [&] {
@@ -278,6 +386,10 @@ std::string Connection::ReadSome(size_t max, double seconds) {
   return buf;
 }
 
+void Connection::Unread(const std::string& bytes) {
+  pending_.insert(0, bytes);
+}
+
 std::string Connection::ReadExact(size_t n, double seconds) {
   std::string out;
   auto end = Clock::now() + std::chrono::duration<double>(seconds);
@@ -360,7 +472,28 @@ HttpResponse HttpRequest(int port, const std::string& method, const std::string&
     if (ParseResponse(r.raw, &r, true)) break;
   }
   r.ok = ParseResponse(r.raw, &r, false);
+  if (path.rfind("/new_session", 0) == 0 && r.status == 200) {
+    const std::string id = JsonText(r.body, "content.sessionId");
+    const int sessionPort = JsonInt(r.body, "content.port", 0);
+    if (!id.empty() && sessionPort > 0) RememberSession(sessionPort, id);
+  }
   return r;
+}
+
+namespace {
+std::mutex g_sessionsLock;
+std::map<int, std::string> g_sessionIds;
+}  // namespace
+
+void RememberSession(int sessionPort, const std::string& id) {
+  std::lock_guard<std::mutex> lock(g_sessionsLock);
+  g_sessionIds[sessionPort] = id;
+}
+
+std::string SessionIdOfPort(int sessionPort) {
+  std::lock_guard<std::mutex> lock(g_sessionsLock);
+  auto it = g_sessionIds.find(sessionPort);
+  return it == g_sessionIds.end() ? std::string() : it->second;
 }
 
 HttpResponse PostJson(int port, const std::string& path, const std::string& json, const TlsOptions& tls) {
@@ -396,11 +529,19 @@ std::string WsEncode(int op, const std::string& payload, bool mask, int lengthFo
 
 HttpResponse WsClient::Handshake(int port, const std::string& protocol, const TlsOptions& tls,
                                  const std::string& key, const std::string& upgrade) {
+  const std::string id = SessionIdOfPort(port);
+  return HandshakePath(port, id.empty() ? "/get_te_channel" : "/get_te_channel?session=" + id, protocol, tls,
+                       key, upgrade);
+}
+
+HttpResponse WsClient::HandshakePath(int port, const std::string& path, const std::string& protocol,
+                                     const TlsOptions& tls, const std::string& key,
+                                     const std::string& upgrade) {
   HttpResponse r;
   if (!conn.Open(port, tls)) return r;
-  std::string req =
-      "GET /get_te_channel HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: Upgrade\r\nUpgrade: " + upgrade +
-      "\r\nSec-WebSocket-Version: 13\r\nSec-WebSocket-Key: " + key + "\r\n";
+  std::string req = "GET " + path +
+                    " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: Upgrade\r\nUpgrade: " + upgrade +
+                    "\r\nSec-WebSocket-Version: 13\r\nSec-WebSocket-Key: " + key + "\r\n";
   if (!protocol.empty()) req += "Sec-WebSocket-Protocol: " + protocol + "\r\n";
   req += "\r\n";
   conn.Write(req);
@@ -440,23 +581,42 @@ std::optional<WsFrame> WsClient::ReceiveOp(int op, double seconds) {
 }
 
 std::optional<WsFrame> WsClient::Receive(double seconds) {
-  std::string h = conn.ReadExact(2, seconds);
-  if (h.size() < 2) return std::nullopt;
-  WsFrame f;
-  f.fin = (h[0] & 0x80) != 0;
-  f.op = h[0] & 0x0F;
-  f.masked = (h[1] & 0x80) != 0;
-  uint64_t n = h[1] & 0x7F;
-  if (n == 126 || n == 127) {
-    std::string ext = conn.ReadExact(n == 126 ? 2 : 8, seconds);
-    n = 0;
-    for (unsigned char c : ext) n = (n << 8) | c;
+  // A frame that is not whole by the deadline goes back to the connection,
+  // so that the next call reads it from its start.
+  std::string taken;
+  auto part = [&](size_t n) {
+    std::string got = conn.ReadExact(n, seconds);
+    taken += got;
+    return got.size() == n ? std::optional<std::string>(got) : std::nullopt;
+  };
+  auto h = part(2);
+  if (!h) {
+    conn.Unread(taken);
+    return std::nullopt;
   }
-  std::string key = f.masked ? conn.ReadExact(4, seconds) : "";
-  f.payload = conn.ReadExact(n, seconds);
-  if (f.payload.size() != n) return std::nullopt;
+  WsFrame f;
+  f.fin = ((*h)[0] & 0x80) != 0;
+  f.op = (*h)[0] & 0x0F;
+  f.masked = ((*h)[1] & 0x80) != 0;
+  uint64_t n = (*h)[1] & 0x7F;
+  if (n == 126 || n == 127) {
+    auto ext = part(n == 126 ? 2 : 8);
+    if (!ext) {
+      conn.Unread(taken);
+      return std::nullopt;
+    }
+    n = 0;
+    for (unsigned char c : *ext) n = (n << 8) | c;
+  }
+  auto key = f.masked ? part(4) : std::optional<std::string>("");
+  auto payload = key ? part(n) : std::nullopt;
+  if (!payload) {
+    conn.Unread(taken);
+    return std::nullopt;
+  }
+  f.payload = *payload;
   if (f.masked)
-    for (size_t i = 0; i < n; i++) f.payload[i] ^= key[i % 4];
+    for (size_t i = 0; i < n; i++) f.payload[i] ^= (*key)[i % 4];
   return f;
 }
 

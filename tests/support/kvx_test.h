@@ -25,6 +25,8 @@ struct ServerOptions {
   bool waitForStartup = true;  // wait for the start-up line and read the port from it
   std::string html;            // document tree to link as html/ (default: the repository's)
   std::string home;            // HOME of the server (and so of its shells); empty = inherited
+  std::string program;         // the executable to run; empty = the build's Kavrix
+  bool linkData = true;        // html/ and codepage.dat in the working directory
 };
 
 class KavrixServer {
@@ -65,6 +67,29 @@ class KavrixServer {
 // client certificate client.pem + client-key.pem.
 void GenerateCerts(const std::string& certsDir);
 
+// ---- nginx in front ----
+
+// Debian's nginx on 127.0.0.1 as a TLS-terminating proxy, run as a plain
+// process (no service) with one of the repository's example configurations
+// (dist/nginx/*.conf): its upstream ports (8080, 8081, ...) are replaced by
+// the given ones, its "listen 443" by a free port of 127.0.0.1, and the
+// certificate directory by `certsDir` (as GenerateCerts fills it).
+class NginxProxy {
+ public:
+  NginxProxy(const std::string& example, const std::map<int, int>& ports, const std::string& certsDir);
+  ~NginxProxy();
+  NginxProxy(const NginxProxy&) = delete;
+  NginxProxy& operator=(const NginxProxy&) = delete;
+  int port() const { return port_; }  // 0 when it did not start (see error)
+  std::string error;
+  std::string Log() const;  // its error and access logs
+
+ private:
+  std::string dir_;
+  int pid_ = -1;
+  int port_ = 0;
+};
+
 // ---- HTTP ----
 
 struct TlsOptions {
@@ -88,6 +113,10 @@ HttpResponse HttpRequest(int port, const std::string& method, const std::string&
                          const std::string& body = "", const std::map<std::string, std::string>& headers = {},
                          const TlsOptions& tls = {}, const std::string& host = "127.0.0.1");
 HttpResponse PostJson(int port, const std::string& path, const std::string& json, const TlsOptions& tls = {});
+// Session identifiers by the port of their session process, as "/new_session"
+// answered them to HttpRequest (which remembers them).
+void RememberSession(int sessionPort, const std::string& id);
+std::string SessionIdOfPort(int sessionPort);
 
 // ---- a connected socket (plain or TLS) ----
 
@@ -103,6 +132,8 @@ class Connection {
   std::string ReadSome(size_t max, double seconds);
   // Reads exactly n bytes (or fewer on end of stream or timeout).
   std::string ReadExact(size_t n, double seconds);
+  // Puts bytes back in front of what is still to be read.
+  void Unread(const std::string& bytes);
   // True when the peer closes the connection within `seconds`.
   bool WaitClosed(double seconds);
   void Close();
@@ -131,10 +162,18 @@ std::string WsEncode(int op, const std::string& payload, bool mask = true, int l
 
 class WsClient {
  public:
-  // The upgrade request; `protocol` empty = no Sec-WebSocket-Protocol header.
+  // The upgrade request of the channel of the session listening on `port`,
+  // naming the session's identifier as its browser does (the one
+  // "/new_session" answered for that port, when this process asked);
+  // `protocol` empty = no Sec-WebSocket-Protocol header.
   HttpResponse Handshake(int port, const std::string& protocol = "teCtrl", const TlsOptions& tls = {},
                          const std::string& key = "dGhlIHNhbXBsZSBub25jZQ==",
                          const std::string& upgrade = "websocket");
+  // The upgrade request for any path ("/get_te_channel?session=<id>" on the
+  // server's port is the relayed channel).
+  HttpResponse HandshakePath(int port, const std::string& path, const std::string& protocol = "teCtrl",
+                             const TlsOptions& tls = {}, const std::string& key = "dGhlIHNhbXBsZSBub25jZQ==",
+                             const std::string& upgrade = "websocket");
   bool Send(int op, const std::string& payload) { return conn.Write(WsEncode(op, payload)); }
   // Sends the bytes one write per byte.
   bool SendSplit(const std::string& bytes);

@@ -417,15 +417,25 @@ TEST(Reports, MediaCopyPrintersAuxiliaryPortAndKeyboardLockNotifications) {
   EXPECT_EQ(term.t->_prauto, 0);
   EXPECT_TRUE(captures.empty());
 
+  // With an auxiliary port the diversion takes the host's bytes (a device
+  // that takes them stands in for the port) until CSI 4 i.
   std::strcpy(term.t->aux_devport, "/dev/null");
+  static std::string device;
+  device.clear();
+  term.t->hooks.aux_open = [](te*) { return 7; };
+  term.t->hooks.aux_write = [](te*, const char* b, int n) {
+    device.append(b, (size_t)n);
+    return n;
+  };
   term.feed("\x1b[5i");
   EXPECT_EQ(term.t->auxmode, 4);
   EXPECT_EQ(term.t->_prctrl, 0);
-  term.feed("\x1b[7i\x1b[4i\x1b[6i\x1b[6i");
+  term.feed("\x1b[7i\x1b[4i\x1b[7iout\x1b[4i\x1b[6i");
+  EXPECT_EQ(device, "\x1b[7iout");
   EXPECT_EQ(term.t->auxmode, 0);
   // The keyboard lock is reported the same way, once per change.
   term.feed("\x1b[2h\x1b[2h\x1b[2l");
-  EXPECT_EQ(captures, (std::vector<std::pair<int, int>>{{1, 5}, {1, 6}, {0, 5}, {0, 6}, {1, 7}, {0, 7}}));
+  EXPECT_EQ(captures, (std::vector<std::pair<int, int>>{{1, 5}, {0, 5}, {1, 6}, {0, 6}, {1, 7}, {0, 7}}));
 }
 
 }  // namespace

@@ -51,20 +51,35 @@ struct Member {
   int emode;
   const char* entry;  // terminfo entry standing for it
   int rows;
-  bool attributes;  // the entry's attribute and graphics capabilities apply
+  const char* exclude;  // capabilities of the entry that do not apply
+  bool shiftedAbove12;  // the entry's kf13-kf24 are the shifted F1-F12
 };
 
-// WYCOL and ADDSVP have no entries of their own: the Wyse 50's and the ADDS
-// Viewpoint's stand for them (WYCOL's attribute codes are colours and it
-// has no ESC H graphics or ESC ` features, so only the entry's cursor and
-// editing capabilities apply to it).
+// Members without entries of their own: the Wyse 50's stands for WYCOL (whose
+// attribute codes are colours, without ESC H graphics or ESC ` features:
+// only the cursor and editing capabilities apply), the ADDS Viewpoint's for
+// ADDSVP, the IBM 3151's for its 25-row form, and the Wyse 60's for PC-term,
+// whose tables lack the Wyse 60's home, banks and ESC H (used by its sgr0,
+// so only the attributes that end with ESC G0 apply).
 const Member kMembers[] = {
-    {"adm1", 17, "adm1", 24, true},         {"tvi912", 16, "tvi912", 24, true},
-    {"tvi925", 15, "tvi925", 24, true},     {"tvi950", 13, "tvi950", 24, true},
-    {"wyse50", 14, "wy50", 24, true},       {"addsvp", 34, "viewpoint", 24, true},
-    {"wycol", 33, "wy50", 24, false},       {"wyse60", 10, "wy60", 24, true},
-    {"wyse60-25", 11, "wy60-25", 25, true},
+    {"adm1", 17, "adm1", 24, "", false},
+    {"tvi912", 16, "tvi912", 24, "", false},
+    {"tvi925", 15, "tvi925", 24, "", false},
+    {"tvi950", 13, "tvi950", 24, "", false},
+    {"wyse50", 14, "wy50", 24, "", false},
+    {"addsvp", 34, "viewpoint", 24, "", false},
+    {"wycol", 33, "wy50", 24, ",#box,smso,smul,rev,blink,dim,bold,invis,prot,", false},
+    {"wyse60", 10, "wy60", 24, "", false},
+    {"wyse60-25", 11, "wy60-25", 25, "", false},
+    {"ibm3101", 18, "ibm3101", 24, "", false},
+    {"ibm3151", 19, "ibm3151", 24, "", true},
+    {"ibm3151-25", 20, "ibm3151", 25, "", true},
+    {"pcterm", 12, "wy60", 24, ",home,#box,rev,blink,dim,bold,invis,prot,", false},
 };
+
+bool Excluded(const Member& m, const std::string& cap) {
+  return std::string(m.exclude).find("," + cap + ",") != std::string::npos;
+}
 
 // ---- key strings
 
@@ -98,6 +113,7 @@ const Difference kDifferences[] = {
     {"wy60-25", "kich1", "\033q", "the PC Insert key is the INS key (insert mode on), not INS CHAR (ESC Q)"},
     {"wy60", "krpl", "\033T", "the PC End key is the Wyse 60 CLR LINE key; REPL has no PC key"},
     {"wy60-25", "krpl", "\033T", "the PC End key is the Wyse 60 CLR LINE key; REPL has no PC key"},
+    {"ibm3151", "kich1", "\033P", "the entry's insert key adds a blank and a backspace to INS CHAR (ESC P)"},
 };
 
 const Difference* Explained(const std::string& entry, const std::string& cap) {
@@ -113,15 +129,19 @@ std::string Key(Term& term, int code) {
 
 TEST(Terminfo, KeyStringsAreTheEntrysOrTheDifferenceIsExplained) {
   for (const Member& m : kMembers) {
-    if (std::string(m.emulation) == "wycol") continue;  // its keys are its own (no entry)
+    // WYCOL and PC-term have keys of their own (and no entry).
+    if (std::string(m.emulation) == "wycol" || std::string(m.emulation) == "pcterm") continue;
     Term term(m.emode, m.rows, 80);
     int compared = 0;
     std::vector<std::pair<std::string, int>> caps;
     for (const KeyCap& k : kKeyCaps) caps.push_back({k.cap, k.code});
     for (int n = 1; n <= 16; n++) {
+      if (m.shiftedAbove12 && n > 12) break;
       caps.push_back({"kf" + std::to_string(n), TK_F1 + n - 1});
       caps.push_back({"kF" + std::to_string(n), TK_SF1 + n - 1});
     }
+    if (m.shiftedAbove12)
+      for (int n = 13; n <= 24; n++) caps.push_back({"kf" + std::to_string(n), TK_SF1 + n - 13});
     // kf0 is the first function key of the Viewpoint and the tenth of the
     // Televideo 912/925.
     caps.push_back({"kf0", std::string(m.entry) == "viewpoint" ? TK_F1 : TK_F1 + 9});
@@ -137,7 +157,11 @@ TEST(Terminfo, KeyStringsAreTheEntrysOrTheDifferenceIsExplained) {
       }
       EXPECT_EQ(ours, want) << m.entry << " " << cap << " (" << keyname(code) << ")";
     }
-    EXPECT_GE(compared, std::string(m.entry) == "adm1" ? 0 : 5) << m.entry;
+    // The ADM-1 entry names no key, the IBM 3101's only the cursor keys.
+    EXPECT_GE(compared, std::string(m.entry) == "adm1"      ? 0
+                        : std::string(m.entry) == "ibm3101" ? 4
+                                                            : 5)
+        << m.entry;
   }
 }
 
@@ -281,9 +305,7 @@ TEST(Terminfo, ScriptRenderedForTheEntryShowsWhatTheVT220Shows) {
     // attribute and graphics ones, when they apply to the member); the
     // VT220 rendering leaves out the same ones.
     auto keep = [&](const std::string& cap) {
-      bool attr = cap == "#box" || cap == "smso" || cap == "smul" || cap == "rev" || cap == "blink" ||
-                  cap == "dim" || cap == "bold" || cap == "invis" || cap == "prot";
-      if (attr && !m.attributes) return false;
+      if (Excluded(m, cap)) return false;
       std::string bytes;
       // Invisible text must be invisible in both renderings.
       if (cap == "invis") return Cap(m.entry, cap, &bytes) && Cap("vt220", cap, &bytes);
@@ -295,7 +317,8 @@ TEST(Terminfo, ScriptRenderedForTheEntryShowsWhatTheVT220Shows) {
     for (const Step& st : script) {
       std::string bytes;
       if (!st.cap.empty() && st.cap[0] != '@' && st.cap[0] != '#' && st.cap != "rmso" && st.cap != "rmul" &&
-          st.cap != "sgr0" && st.cap != "cup" && !Cap(m.entry, st.cap, &bytes, st.args))
+          st.cap != "sgr0" && st.cap != "cup" &&
+          (Excluded(m, st.cap) || !Cap(m.entry, st.cap, &bytes, st.args)))
         continue;
       both.push_back(st);
     }
@@ -306,6 +329,21 @@ TEST(Terminfo, ScriptRenderedForTheEntryShowsWhatTheVT220Shows) {
     EXPECT_NE(vt.find("  Title line"), std::string::npos) << m.entry;
     EXPECT_NE(vt.find("CABD"), std::string::npos) << m.entry;
   }
+}
+
+// TTY against the "dumb" entry (the entry for a terminal without cursor
+// addressing): lines ended by the entry's cr and cud1, tabs, the bell, a
+// line longer than the screen is wide, and more lines than the screen has.
+TEST(Terminfo, TtyShowsWhatTheVT220ShowsForTheDumbEntry) {
+  std::string cr, lf, bel;
+  ASSERT_TRUE(Cap("dumb", "cr", &cr) && Cap("dumb", "cud1", &lf) && Cap("dumb", "bel", &bel));
+  std::string bytes;
+  for (int i = 1; i <= 30; i++) bytes += "line " + std::to_string(i) + "\tcolumn\t" + bel + "x" + cr + lf;
+  bytes += std::string(100, 'w') + cr + lf + "end";
+  std::string tty = Replay("tty", 24, bytes), vt = Replay("vt220", 24, bytes);
+  EXPECT_EQ(tty, vt);
+  EXPECT_NE(vt.find("line 30 column  x"), std::string::npos) << vt;
+  EXPECT_NE(vt.find(std::string(80, 'w') + "\n" + std::string(20, 'w') + "\n"), std::string::npos) << vt;
 }
 
 }  // namespace

@@ -6,6 +6,9 @@
 
 #include <evhtp/evhtp.h>
 
+#include <string>
+#include <string_view>
+
 #include "json.h"
 
 enum KVX_STATUS {
@@ -72,12 +75,29 @@ void send_html_error_page(evhtp_request_t* req, KVX_STATUS status, ...);
 // Answers a method other than `allowed` with 405, "Accept" and an empty body.
 void send_method_not_allowed(evhtp_request_t* req, const char* allowed, bool log);
 
+// Accepted connections still open.  A process whose loop ends with a peer
+// still connected (a keep-alive browser, a request that never got its
+// answer) frees them before the HTTP layer goes, since that layer does not.
+// Keeping count uses the connection's fini hook: whoever takes the socket
+// over, or sets a fini hook of its own, lets go of the connection first.
+void kvx_http_track_connection(evhtp_connection_t* conn);
+void kvx_http_release_connection(evhtp_connection_t* conn);
+// The request's socket, taken over from the HTTP layer (which frees its own
+// record of the connection); null when there is none.
+bufferevent* kvx_http_take_socket(evhtp_request_t* req);
+void kvx_http_free_connections();
+
 bool is_json_request(evhtp_request_t* req);
 js_value_s* get_json(evhtp_request_t* req);
 js_value_s* get_json_body(evhtp_request_t* req);
 
 void lum_add_evhtp_hdrs(evhtp_headers_t* headers, const lum_hdr* list);
 void log_request_info(evhtp_request_t* req, evhtp_res status);
+// A raw query as the access log shows it: session identifiers cut short.
+std::string kvx_log_query(const char* raw);
+// A session identifier as logs show it: the instance name and the first 8
+// digits, followed by "..." (the identifier is the session's secret).
+std::string kvx_log_short_id(std::string_view id);
 
 // Static files under html/<root>, falling back to html/shared; `root` is a
 // const char* ("ui" or "console").
@@ -90,7 +110,10 @@ bool kvx_path_is_safe(const char* path);
 bool kvx_set_working_dir();
 void kvx_free_working_dir();
 const char* kvx_working_dir();
-// "<working directory>/<relative path>", newly allocated (free()).
+// The data directory of the installation the program runs from, or null.
+const char* kvx_data_dir();
+// "<working directory>/<relative path>", or the same path under the data
+// directory when only that exists; newly allocated (free()).
 char* get_path(const char* format, ...) __attribute__((format(printf, 1, 2)));
 char* get_path_for_cert(const char* name);
 

@@ -15,6 +15,8 @@
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <unordered_set>
+#include <vector>
 
 #include "http.h"
 #include "tetrace.h"
@@ -121,6 +123,35 @@ static void http_peer_address(evutil_socket_t fd, char* out, size_t size) {
     inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(&ss)->sin6_addr, out, static_cast<socklen_t>(size));
 }
 
+// A session identifier is the session's secret: the log keeps its instance
+// name and its first 8 digits, enough to tell sessions apart.
+std::string kvx_log_short_id(std::string_view id) {
+  size_t dash = id.find('-');
+  size_t keep = (dash == std::string_view::npos ? 0 : dash + 1) + 8;
+  std::string out(id.substr(0, keep));
+  if (id.size() > keep) out += "...";
+  return out;
+}
+
+std::string kvx_log_query(const char* raw) {
+  std::string out;
+  std::string_view rest = raw ? raw : "";
+  if (rest.empty()) return out;
+  for (;;) {
+    size_t amp = rest.find('&');
+    std::string_view item = rest.substr(0, amp);
+    if (item.rfind("session=", 0) == 0) {
+      out += "session=" + kvx_log_short_id(item.substr(8));
+    } else {
+      out += item;
+    }
+    if (amp == std::string_view::npos) break;
+    out += '&';
+    rest = rest.substr(amp + 1);
+  }
+  return out;
+}
+
 void log_request_info(evhtp_request_t* req, evhtp_res status) {
   if (!req || !TE_Trace_Enabled(TRACE_PRINT)) return;
   char peer[INET6_ADDRSTRLEN] = "0.0.0.0";
@@ -134,10 +165,10 @@ void log_request_info(evhtp_request_t* req, evhtp_res status) {
   if (method < 0 || method > htp_method_UNKNOWN) method = htp_method_UNKNOWN;
   int proto = req->proto <= EVHTP_PROTO_11 ? req->proto : EVHTP_PROTO_INVALID;
   const char* path = req->uri && req->uri->path && req->uri->path->full ? req->uri->path->full : "";
-  const char* query =
-      req->uri && req->uri->query_raw ? reinterpret_cast<const char*>(req->uri->query_raw) : "";
+  const std::string query = kvx_log_query(
+      req->uri && req->uri->query_raw ? reinterpret_cast<const char*>(req->uri->query_raw) : "");
   TE_Trace(TRACE_PRINT, "%s - - [%s] \"%s %s%s%s %s\" %d %d %d\n", peer, stamp, httpMethodNames[method], path,
-           *query ? "?" : "", query, httpProtocolVersions[proto], status,
+           query.empty() ? "" : "?", query.c_str(), httpProtocolVersions[proto], status,
            static_cast<int>(evbuffer_get_length(req->buffer_out)), static_cast<int>(getpid()));
 }
 
@@ -149,6 +180,8 @@ static const char* http_reason(evhtp_res code) {
       return "OK";
     case 400:
       return "Bad Request";
+    case 403:
+      return "Forbidden";
     case 404:
       return "Not Found";
     case 405:
@@ -157,6 +190,10 @@ static const char* http_reason(evhtp_res code) {
       return "Payload Too Large";
     case 415:
       return "Unsupported Media Type";
+    case 502:
+      return "Bad Gateway";
+    case 503:
+      return "Service Unavailable";
     default:
       return code >= 500 ? "Internal Server Error" : "Unknown";
   }
@@ -304,6 +341,9 @@ static void json_log_member(const char* name, js_value_s* value, void* arg) {
   json_log_ctx* ctx = static_cast<json_log_ctx*>(arg);
   if (ctx->secretMembers || json_log_secret_name(name)) {
     js_value_put(ctx->out, name, js_value_new_string("***"));
+  } else if (strcasecmp(name, "sessionId") == 0 && value && value->type == JS_VALUE_STRING) {
+    const char* id = js_value_string(value);
+    js_value_put(ctx->out, name, js_value_new_string(kvx_log_short_id(id ? id : "").c_str()));
   } else if (strcasecmp(name, "secureKeys") == 0 && value && value->type == JS_VALUE_OBJECT) {
     json_log_ctx inner = {js_value_new_object(), true};
     js_value_iterate_members(value, json_log_member, &inner);
@@ -388,4 +428,38 @@ js_value_s* get_json_body(evhtp_request_t* req) {
   js_value_s* v = get_json(req);
   if (!v) send_json_response(req, nullptr, KVX_STATUS_JSON_PARSE_ERROR, get_json_error());
   return v;
+}
+
+// ---- accepted connections ----
+
+static std::unordered_set<evhtp_connection_t*> g_openConnections;
+
+static evhtp_res http_connection_closed(evhtp_connection_t* conn, void*) {
+  g_openConnections.erase(conn);
+  return EVHTP_RES_OK;
+}
+
+void kvx_http_track_connection(evhtp_connection_t* conn) {
+  if (!conn) return;
+  g_openConnections.insert(conn);
+  evhtp_connection_set_hook(conn, evhtp_hook_on_connection_fini, kvx_hook(http_connection_closed), nullptr);
+}
+
+void kvx_http_release_connection(evhtp_connection_t* conn) {
+  if (conn && g_openConnections.erase(conn)) evhtp_connection_unset_hook(conn, evhtp_hook_on_connection_fini);
+}
+
+bufferevent* kvx_http_take_socket(evhtp_request_t* req) {
+  evhtp_connection_t* conn = evhtp_request_get_connection(req);
+  if (!conn) return nullptr;
+  kvx_http_release_connection(conn);
+  return evhtp_connection_take_ownership(conn);
+}
+
+void kvx_http_free_connections() {
+  // Each free runs the fini hook, which takes the connection off the set.
+  const std::vector<evhtp_connection_t*> open(g_openConnections.begin(), g_openConnections.end());
+  for (evhtp_connection_t* conn : open)
+    if (g_openConnections.count(conn)) evhtp_connection_free(conn);
+  g_openConnections.clear();
 }

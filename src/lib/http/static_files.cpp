@@ -1,6 +1,7 @@
 // Static files of the browser application: html/<root> with html/shared as
-// the fallback, the media type by extension, and the working directory that
-// every file path is resolved against.
+// the fallback, the media type by extension, and where files are found: in
+// the working directory, else in the data directory of the installation
+// the program runs from (<bindir>/../share/kavrix).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,16 +15,50 @@
 #include "http.h"
 
 static char* _wd = nullptr;
+static char* _dataDir = nullptr;
+
+// The installation's data directory beside the running program, when it
+// holds the browser application.
+static char* static_find_data_dir() {
+  char exe[4096];
+  ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (n <= 0) return nullptr;
+  exe[n] = 0;
+  char* slash = strrchr(exe, '/');
+  if (!slash) return nullptr;
+  *slash = 0;
+  char* candidate = nullptr;
+  if (asprintf(&candidate, "%s/../share/kavrix", exe) < 0) return nullptr;
+  char* resolved = realpath(candidate, nullptr);
+  free(candidate);
+  struct stat st;
+  char* html = nullptr;
+  bool ok = resolved && asprintf(&html, "%s/html", resolved) >= 0 && stat(html, &st) == 0 && S_ISDIR(st.st_mode);
+  free(html);
+  if (!ok) {
+    free(resolved);
+    return nullptr;
+  }
+  return resolved;
+}
 
 bool kvx_set_working_dir() {
   free(_wd);
   _wd = getcwd(nullptr, 0);
+  free(_dataDir);
+  _dataDir = static_find_data_dir();
   return _wd != nullptr;
 }
 
 void kvx_free_working_dir() {
   free(_wd);
   _wd = nullptr;
+  free(_dataDir);
+  _dataDir = nullptr;
+}
+
+const char* kvx_data_dir() {
+  return _dataDir;
 }
 
 const char* kvx_working_dir() {
@@ -39,6 +74,16 @@ char* get_path(const char* format, ...) {
   if (n < 0) return nullptr;
   char* path = nullptr;
   if (asprintf(&path, "%s/%s", kvx_working_dir(), relative) < 0) path = nullptr;
+  struct stat st;
+  char* installed = nullptr;
+  if (path && _dataDir && stat(path, &st) != 0 && asprintf(&installed, "%s/%s", _dataDir, relative) >= 0) {
+    if (stat(installed, &st) == 0) {
+      free(path);
+      path = installed;
+    } else {
+      free(installed);
+    }
+  }
   free(relative);
   return path;
 }

@@ -7,6 +7,7 @@
 
 #include "em/ansi.h"
 #include "em/em.h"
+#include "em/teaux.h"
 #include "vid/vid.h"
 
 static inline char ex_last(te* t) {
@@ -53,26 +54,6 @@ void ansi_ext(te* t, int c) {
 
 // ---- media copy
 
-// The auxiliary port can be used: a device or port number, a speed and a
-// word length are configured.
-static bool mc_useaux(te* t) {
-  return (t->aux_devport[0] || t->aux_port) && t->aux_baud && t->aux_wdlen;
-}
-
-// Diversion bits: status 0x1 sets bit 0x1 and 0x2 clears it, 0x4 sets bit
-// 0x4 and 0x8 clears it; each change is reported as a capture
-// notification (kind 6 for bit 0x1, 5 for bit 0x4).
-static void mc_setaux(te* t, int status) {
-  int old = t->auxmode;
-  if (status & 0x2) t->auxmode &= ~0x1;
-  if (status & 0x1) t->auxmode |= 0x1;
-  if (status & 0x8) t->auxmode &= ~0x4;
-  if (status & 0x4) t->auxmode |= 0x4;
-  if (!t->hooks.capture) return;
-  if ((old ^ t->auxmode) & 0x1) t->hooks.capture(t, t->auxmode & 0x1, 6);
-  if ((old ^ t->auxmode) & 0x4) t->hooks.capture(t, (t->auxmode & 0x4) ? 1 : 0, 5);
-}
-
 static void mc_controller(te* t, int printer) {
   // Without a printer nothing would print what the host sends: the screen
   // keeps showing it rather than swallowing it until CSI 4 i.
@@ -100,7 +81,7 @@ static void mc_sendscreen(te* t) {
 
 void ansi_mediacopy(te* t) {
   int p = vtgetp1(t);
-  bool aux = mc_useaux(t);
+  bool aux = te_useaux(t);
   switch (p) {
     case 0:
       if (t->hooks.printer) t->hooks.printer(t, TE_PRINT_SCREEN, nullptr, 0);
@@ -111,20 +92,20 @@ void ansi_mediacopy(te* t) {
       if ((t->_vemode & VM_SCO) && (t->readback || t->_blokmode)) mc_sendscreen(t);
       break;
     case 4:
-      if (aux) mc_setaux(t, 0x8);
+      if (aux) setaux(t, 0x8);
       break;
     case 5:
       if (aux)
-        mc_setaux(t, 0x4);
+        setaux(t, 0x4);
       else
         mc_controller(t, 0);
       break;
     case 6:
-      if (aux) mc_setaux(t, 0x2);
+      if (aux) setaux(t, 0x2);
       break;
     case 7:
       if (aux)
-        mc_setaux(t, 0x1);
+        setaux(t, 0x1);
       else
         mc_controller(t, 1);
       break;

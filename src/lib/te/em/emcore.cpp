@@ -5,6 +5,7 @@
 #include <string>
 
 #include "em/em.h"
+#include "em/teaux.h"
 #include "tcs.h"
 #include "vid/vid.h"
 
@@ -178,6 +179,7 @@ void EmReset(te* t, int emode) {
 
 void EmClose(te* t) {
   vblink(t, 0);
+  te_aux_close_port(t);
   freepages(t);
   vid_freescreen(t);
   sbfree(t);

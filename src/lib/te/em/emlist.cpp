@@ -5,6 +5,8 @@
 
 #include "em/ansi.h"
 #include "em/em.h"
+#include "em/ibm3151.h"
+#include "em/pcterm.h"
 #include "em/wyse.h"
 
 const EMLIST ansi_emlist[] = {
@@ -92,7 +94,8 @@ static const TELIST em_telist[] = {
     {6, &ansi_procs},  {7, &ansi_procs},  {8, &ansi_procs},  {9, &ansi_procs},  {31, &ansi_procs},
     {32, &ansi_procs}, {35, &ansi_procs}, {10, &wy60_procs}, {11, &wy60_procs}, {13, &wy50_procs},
     {14, &wy50_procs}, {15, &wy50_procs}, {16, &wy50_procs}, {17, &wy50_procs}, {33, &wy50_procs},
-    {34, &wy50_procs}, {0, nullptr},
+    {34, &wy50_procs}, {12, &pcterm_procs}, {18, &ib31_procs}, {19, &ib31_procs}, {20, &ib31_procs},
+    {21, &tty_procs},  {0, nullptr},
 };
 
 const TEPROC* EmFindProcs(int emode) {

@@ -34,6 +34,7 @@ int wy50eminit(te* t, const char* name) {
   t->_vmonitor = 0;
   std::memset(&f, 0, sizeof f);
   f.statcol = -1;
+  f.keep = w5_keepmask(t);
   t->labels = TELABELS{};
   t->labels.changed = 1;
   // Start in block mode when configured: no-scroll and protect on (not on
@@ -516,6 +517,23 @@ void wy50emwrite(te* t, const unsigned char* p, size_t n) {
       const unsigned char* q = w5_bulk(t, p, end);
       if (q != p) {
         p = q;
+        continue;
+      }
+    }
+    // The commonest sequences of forms (an attribute cell, a cursor
+    // address), as the byte machine takes them.
+    if (*p == 0x1B && end - p >= 3 && t->fam.st == W5_GROUND && !t->_prctrl && !t->unicodeContext.need &&
+        p[2] < 0x80) {
+      if (p[1] == 'G') {
+        t->fam.fullprot = 0;
+        w5_attrcell(t, w5_calcattr(t, p[2]), 0);
+        p += 3;
+        continue;
+      }
+      if (p[1] == '=' && end - p >= 4 && p[3] < 0x80) {
+        t->fam.fullprot = 0;
+        wy_address(t, p[2], p[3]);
+        p += 4;
         continue;
       }
     }

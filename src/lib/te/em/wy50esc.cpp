@@ -277,6 +277,7 @@ static void w5_personality(te* t, int c) {
   }
   wa_flush(t);
   t->_vemode = vm;
+  t->fam.keep = w5_keepmask(t);
 }
 
 static void w5_page(te* t, int c) {

@@ -18,8 +18,9 @@
 static inline int wa_slot(te* t, int y) {
   const CHATTR* r = t->_vscreen[y];
   if (!r || r < t->_vbegscr || r >= t->_vendscr || t->_vcolmax < 1) return -1;
-  long s = (long)((r - t->_vbegscr) / t->_vcolmax);
-  return s < TE_MAXLINES ? (int)s : -1;
+  // A block holds at most 250 rows of 132 cells: 32-bit division.
+  unsigned s = (unsigned)(r - t->_vbegscr) / (unsigned)t->_vcolmax;
+  return s < (unsigned)TE_MAXLINES ? (int)s : -1;
 }
 
 void wa_sync(te* t) {
@@ -35,7 +36,7 @@ void wa_sync(te* t) {
 }
 
 static inline CHATTR wa_keep(te* t) {
-  return (t->_vemode & W5_WYCOL) ? WY_KEEP_COLOR : WY_KEEP;
+  return t->fam.keep ? t->fam.keep : WY_KEEP;
 }
 
 static void wa_paint(te* t, int y, int x0, int x1, CHATTR a, CHATTR keep) {
@@ -67,15 +68,19 @@ void wa_mark(te* t, int y) {
   if (s >= 0) t->fam.hint[s] = 1;
 }
 
-// First attribute cell of a row at or after x, or `cols`.
+// First attribute cell of a row at or after x, or `cols` (four cells a
+// step while none is among them).
 static inline int wa_findcell(const CHATTR* row, int x, int cols) {
-  for (int c = x; c < cols; c++)
+  int c = x;
+  for (; c + 4 <= cols; c += 4)
+    if ((row[c] | row[c + 1] | row[c + 2] | row[c + 3]) & CA_EMBED) break;
+  for (; c < cols; c++)
     if (row[c] & CA_EMBED) return c;
   return cols;
 }
 
-void wa_prop(te* t, int y, int x, CHATTR attr, CHATTR keep, int wide) {
-  if (y < 0 || y >= t->vlines) return;
+bool wa_prop(te* t, int y, int x, CHATTR attr, CHATTR keep, int wide) {
+  if (y < 0 || y >= t->vlines) return false;
   TEFAM& f = t->fam;
   const int cols = t->vcols;
   const CHATTR a = attr & keep;
@@ -83,9 +88,9 @@ void wa_prop(te* t, int y, int x, CHATTR attr, CHATTR keep, int wide) {
     wa_row(t, y);
     int e = wa_findcell(t->_vscreen[y], x, cols);
     wa_paint(t, y, x, e - 1, a, keep);
-    if (e < cols) return;
+    if (e < cols) return true;
   }
-  if (!wide) return;
+  if (!wide) return false;
   for (int r = y + 1; r < t->vlines; r++) {
     int s = wa_slot(t, r);
     if (s >= 0 && f.hint[s]) {
@@ -93,7 +98,7 @@ void wa_prop(te* t, int y, int x, CHATTR attr, CHATTR keep, int wide) {
       int e = wa_findcell(t->_vscreen[r], 0, cols);
       if (e < cols) {
         wa_paint(t, r, 0, e - 1, a, keep);
-        return;
+        return true;
       }
       f.hint[s] = 0;
     }
@@ -107,4 +112,5 @@ void wa_prop(te* t, int y, int x, CHATTR attr, CHATTR keep, int wide) {
     }
     f.tint[s] = a;
   }
+  return false;
 }

@@ -23,7 +23,9 @@ void wy_setcur(te* t, int y, int x) {
   VidPos(t, t->vdestline, t->vdestcol);
 }
 
+// (A row's pending attribute may carry protection: it is taken first.)
 static inline bool wy_prot(te* t, int y, int x) {
+  wa_row(t, y);
   return (t->_vscreen[y][x] & CA_PROT) != 0;
 }
 
@@ -106,6 +108,7 @@ int wy_protmove(te* t, int dir, int wantprot, int self) {
   const int cols = t->vcols, rows = t->vlines, y0 = t->vdestline, x0 = t->vdestcol;
   for (int k = 0; k <= rows; k++) {
     int y = ((y0 + dir * k) % rows + rows) % rows;
+    wa_row(t, y);
     const CHATTR* row = t->_vscreen[y];
     int from, to;  // columns of this row to look at, in the direction of travel
     if (dir > 0) {

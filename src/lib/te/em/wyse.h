@@ -83,9 +83,10 @@ inline void wa_row(te* t, int y) {
 }
 // Row y holds (or may hold) an attribute cell.
 void wa_mark(te* t, int y);
-// Cells from (y, x) on take `attr` (the bits of `keep`) up to the next
-// attribute cell: to the end of the row, or of the screen when `wide`.
-void wa_prop(te* t, int y, int x, CHATTR attr, CHATTR keep, int wide);
+// Cells from (y, x) on take `attr` (the bits of `keep`, which must be the
+// family's fam.keep) up to the next attribute cell: to the end of the row,
+// or of the screen when `wide`.  True when an attribute cell ended it.
+bool wa_prop(te* t, int y, int x, CHATTR attr, CHATTR keep, int wide);
 
 // ---- shared pieces (wycommon.cpp)
 // Cursor moves that wrap around the screen edges; protect-aware ones skip

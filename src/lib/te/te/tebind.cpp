@@ -2,6 +2,8 @@
 // number and dispatching host bytes, keys and member selection to it.
 #include "te/te.h"
 
+#include "em/teaux.h"
+
 bool TeNew(te* t) {
   const TEPROC* procs = EmFindProcs(t->emode);
   if (!procs) return false;
@@ -23,13 +25,19 @@ void TeClose(te* t) {
 void TEemout(te* t, int byte) {
   if (!t->pfnEmProcs) return;
   if (t->_sb && t->_sb->sbcurline) sbreset(t);
-  t->pfnEmProcs->emout(t, byte & 0xFF);
+  ttyout(t, byte);
 }
 
 void TEemwrite(te* t, const void* bytes, size_t length) {
   if (!t->pfnEmProcs || !length) return;
   if (t->_sb && t->_sb->sbcurline) sbreset(t);
   const unsigned char* p = (const unsigned char*)bytes;
+  // With an auxiliary port configured any byte may start or end a
+  // diversion: the bytes go their way one at a time.
+  if (t->auxmode || te_useaux(t)) {
+    te_aux_route(t, p, length);
+    return;
+  }
   if (t->pfnEmProcs->emwrite) {
     t->pfnEmProcs->emwrite(t, p, length);
   } else {

@@ -43,6 +43,14 @@ struct TEFAM {
   int fullprot;
   // Member-specific cursor and attribute flags (set by the family's init).
   int flags;
+  // IBM 3151: buffer addressing (output goes to bufy/bufx while the cursor
+  // stays), the mark's column (its row is te._marky), the message line, the
+  // attribute of new characters (`ibfield`: from their positions instead).
+  int bufon, bufy, bufx;
+  int markx;
+  int msgline;
+  CHATTR ibattr;
+  int ibfield;
 
   // Lazy attribute propagation (Wyse 50 family).  Rows are identified by
   // their slot in the cell block, so marks travel with rows that scroll.
@@ -50,6 +58,7 @@ struct TEFAM {
   // cell of the row is still to take (the row has no attribute cell).
   const CHATTR* pblock;
   int pcolmax, plines;
+  CHATTR keep;  // the bits a propagated attribute sets
   unsigned char hint[TE_MAXLINES];
   unsigned char tinted[TE_MAXLINES];
   CHATTR tint[TE_MAXLINES];

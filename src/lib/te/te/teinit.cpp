@@ -58,6 +58,7 @@ te* TEInit(te* t, void* window) {
   t->aux_parity = 0;
   t->aux_wdlen = 8;
   t->aux_stopbits = 1;
+  t->aux_fd = -1;  // no port open
   const int margins[4] = {5, 2, 5, 2};
   std::memcpy(t->prmargins, margins, sizeof t->prmargins);
   // Code page "1250" and the DEC tables from no file: the built-in

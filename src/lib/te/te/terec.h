@@ -55,6 +55,12 @@ struct te_hooks {
   void (*blink_timer)(te* t, int on);                     // periodic blink tick
   int (*capture)(te* t, int on, int kind);                // capture notification
   void (*printer)(te* t, int request, const char* bytes, int length);
+  // The auxiliary port, which the owner keeps: open the configured device
+  // (a descriptor, or -1 when it cannot be used; the owner says why), queue
+  // bytes for it (how many it took), close it once what is queued is out.
+  int (*aux_open)(te* t);
+  int (*aux_write)(te* t, const char* bytes, int length);
+  void (*aux_close)(te* t);
 };
 
 // Printer requests passed to te_hooks.printer.
@@ -352,18 +358,21 @@ struct te {
   char aux_devport[TE_AUXDEVMAX];  // auxiliary device path, empty = none
   int aux_port, aux_baud, aux_parity, aux_wdlen, aux_stopbits;
   int aux_dtr, aux_rts, aux_xonmode;
-  int aux_fd;     // open descriptor, 0 when closed
+  int aux_fd;     // descriptor of the open port, -1 when closed
   int auxmode;    // diversion bits 0x1 and 0x4
   int aux_state;  // filter state 0-3
+  unsigned char _auxhold[8];  // bytes held while the filter matches
+  int _auxheld;
 
   // Block-capable families (Wyse, IBM 3151, PC-term): their own state,
-  // the status and label lines, and two settings: whether the host may
-  // read the screen back outside block mode, and whether the terminal
-  // starts in block mode.
+  // the status and label lines, and their settings: whether the host may
+  // read the screen back outside block mode, whether the terminal starts in
+  // block mode, whether CR feeds a line too.
   TEFAM fam;
   TELABELS labels;
   int readback;
   int sblockmode;
+  int addlf;  // IBM 3151: CR also feeds a line
 
   // Owner
   int _teowned;  // TEInit allocated the record
