@@ -11,7 +11,10 @@ import { OUTPUT_DIR, runTest, startKavrix } from './lib.mjs';
 
 const kavrix = await startKavrix({
   setup: (dir) => fs.writeFileSync(path.join(dir, '.bashrc'),
-    "export LC_ALL=C.UTF-8\nPS1='kvx$ '\nunset PROMPT_COMMAND\n"),
+    "export LC_ALL=C.UTF-8\nPS1='kvx$ '\nunset PROMPT_COMMAND\n" +
+    // Reads $1 bytes in raw mode once the terminal is raw (it says so first:
+    // keys typed before `stty raw` would be echoed and line-buffered).
+    "k() { stty raw -echo; printf 'raw-%s\\r\\n' $((40+2)); head -c $1 | od -c | head -2; stty sane; echo od-$((40+2)); }\n"),
 });
 
 const rows = async (page) => (await page.evaluate(() => window.kavrix.text())).split('\n');
@@ -22,13 +25,14 @@ async function command(page, text) {
 }
 
 // What `od -c` shows for the keys pressed while it reads `count` bytes from
-// the terminal in raw mode, as od's fields.
+// the terminal in raw mode, as od's fields; the keys go only once the
+// terminal is raw.
 async function odBytes(page, keys, count) {
   await command(page, 'clear');
   await page.waitForFunction(() => window.kavrix.text().split('\n')[0] === 'kvx$' &&
     window.kavrix.cursor().y === 0);
-  await command(page, `stty raw -echo; head -c ${count} | od -c | head -2; stty sane; echo od-$((40+2))`);
-  await page.waitForFunction(() => window.kavrix.cursor().y === 1);
+  await command(page, `k ${count}`);
+  await page.waitForFunction(() => /^raw-42$/m.test(window.kavrix.text()));
   for (const key of keys) await page.keyboard.press(key);
   const end = Date.now() + 30000;
   for (;;) {
