@@ -117,7 +117,8 @@ enum KVX_ACTION {
   //   10 SCROLLBACK  this browser's view of the scrollback (character mode);
   //                  fields: rows back (0 = live), rows kept, and the rows the
   //                  cells shown move down (up when negative) before the
-  //                  update frames that follow fill what they do not cover.
+  //                  update frames that follow fill what they do not cover
+  //                  (a whole height, up or down: every row comes anew).
   //                  Sent in answer to every SCROLLBACK request (a page asks
   //                  for 0 when it attaches) and, from then on, when the rows
   //                  kept change; while a browser looks back it gets no

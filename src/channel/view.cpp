@@ -167,7 +167,13 @@ static void view_move(app_s* app, kvx_client_t* client, int64_t top, bool whole)
   const bool stale = v.stale || (v.told == 0 && t->vscreen_region.top >= 0);
   int64_t shift = had ? v.top - top : 0;
   const bool keep = had && std::llabs(shift) < rows;
-  if (!keep) shift = 0;
+  if (!keep) {
+    // Every row comes anew.  A browser that shows rows of this size is told
+    // they all move out (a whole height), so that it waits for the new ones
+    // instead of taking the old ones for the view it asked for.
+    const bool sized = client->screenSent && !client->needScreen && v.rows == rows && v.cols == cols;
+    shift = sized && top != v.top ? (top < v.top ? rows : -rows) : 0;
+  }
   auto shown = [&](int r) {
     const int64_t number = top + r;
     return keep && number >= v.top && number < v.top + rows && (number < v.liveFrom || !stale);
