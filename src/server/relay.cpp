@@ -222,6 +222,7 @@ void relay_channel(evhtp_request_t* req, void*) {
     send_json_response(req, nullptr, KVX_STATUS_CONN_ATT_FAIL, s->port);
     return;
   }
+  kvx_socket_no_delay(bufferevent_getfd(toSession));
   // From here on the browser's connection is the relay's; the HTTP layer
   // frees its own records of it.
   bufferevent* fromBrowser = kvx_http_take_socket(req);

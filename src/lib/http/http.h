@@ -86,6 +86,8 @@ void kvx_http_release_connection(evhtp_connection_t* conn);
 // record of the connection); null when there is none.
 bufferevent* kvx_http_take_socket(evhtp_request_t* req);
 void kvx_http_free_connections();
+// Small writes on a TCP socket go out at once (Nagle's delay off).
+void kvx_socket_no_delay(int fd);
 
 bool is_json_request(evhtp_request_t* req);
 js_value_s* get_json(evhtp_request_t* req);

@@ -3,6 +3,7 @@
 // of the JSON endpoints.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -449,10 +450,18 @@ void kvx_http_release_connection(evhtp_connection_t* conn) {
   if (conn && g_openConnections.erase(conn)) evhtp_connection_unset_hook(conn, evhtp_hook_on_connection_fini);
 }
 
+void kvx_socket_no_delay(int fd) {
+  int on = 1;
+  if (fd >= 0) setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
 bufferevent* kvx_http_take_socket(evhtp_request_t* req) {
   evhtp_connection_t* conn = evhtp_request_get_connection(req);
   if (!conn) return nullptr;
   kvx_http_release_connection(conn);
+  // A socket taken over carries a stream of small frames: each goes out at
+  // once instead of waiting for the peer to acknowledge the one before.
+  kvx_socket_no_delay(conn->sock);
   return evhtp_connection_take_ownership(conn);
 }
 
