@@ -348,25 +348,8 @@ static void w5_alpha(te* t, int c) {
   }
 }
 
-// ESC a: decimal row and column, 1-based, each up to three digits
-// (spaces allowed), row ended by R and column by C.
 static void w5_decaddr(te* t, int c) {
-  TEFAM& f = t->fam;
-  if (c == ' ') return;
-  if (c >= '0' && c <= '9') {
-    int& v = f.decpart ? f.deccol : f.decrow;
-    if (f.decdigits < 3) v = v * 10 + (c - '0');
-    f.decdigits++;
-    return;
-  }
-  if (c == 'R' && !f.decpart) {
-    f.decpart = 1;
-    f.decdigits = 0;
-    return;
-  }
-  f.st = W5_GROUND;
-  if (c == 'C' && f.decpart) cpos(t, std::max(f.decrow - 1, 0), std::max(f.deccol - 1, 0));
-  if (t->vdestline >= t->vlines) wy_setcur(t, t->vlines - 1, t->vdestcol);
+  if (wy_decaddr(t, c)) t->fam.st = W5_GROUND;
 }
 
 static void w5_byte(te* t, int c) {

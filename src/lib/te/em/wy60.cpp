@@ -700,22 +700,7 @@ static void w6_escape(te* t, int c) {
 }
 
 static void w6_decaddr(te* t, int c) {
-  TEFAM& f = t->fam;
-  if (c == ' ') return;
-  if (c >= '0' && c <= '9') {
-    int& v = f.decpart ? f.deccol : f.decrow;
-    if (f.decdigits < 3) v = v * 10 + (c - '0');
-    f.decdigits++;
-    return;
-  }
-  if (c == 'R' && !f.decpart) {
-    f.decpart = 1;
-    f.decdigits = 0;
-    return;
-  }
-  f.st = W6_GROUND;
-  if (c == 'C' && f.decpart) cpos(t, std::max(f.decrow - 1, 0), std::max(f.deccol - 1, 0));
-  if (t->vdestline >= t->vlines) wy_setcur(t, t->vlines - 1, t->vdestcol);
+  if (wy_decaddr(t, c)) t->fam.st = W6_GROUND;
 }
 
 static void w6_byte(te* t, int c) {

@@ -23,6 +23,25 @@ void wy_setcur(te* t, int y, int x) {
   VidPos(t, t->vdestline, t->vdestcol);
 }
 
+bool wy_decaddr(te* t, int c) {
+  TEFAM& f = t->fam;
+  if (c == ' ') return false;
+  if (c >= '0' && c <= '9') {
+    int& v = f.decpart ? f.deccol : f.decrow;
+    if (f.decdigits < 3) v = v * 10 + (c - '0');
+    f.decdigits++;
+    return false;
+  }
+  if (c == 'R' && !f.decpart) {
+    f.decpart = 1;
+    f.decdigits = 0;
+    return false;
+  }
+  if (c == 'C' && f.decpart) cpos(t, std::max(f.decrow - 1, 0), std::max(f.deccol - 1, 0));
+  if (t->vdestline >= t->vlines) wy_setcur(t, t->vlines - 1, t->vdestcol);
+  return true;
+}
+
 // (A row's pending attribute may carry protection: it is taken first.)
 static inline bool wy_prot(te* t, int y, int x) {
   wa_row(t, y);

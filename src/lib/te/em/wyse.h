@@ -92,6 +92,10 @@ bool wa_prop(te* t, int y, int x, CHATTR attr, CHATTR keep, int wide);
 // Cursor moves that wrap around the screen edges; protect-aware ones skip
 // protected cells in the direction of travel.
 void wy_setcur(te* t, int y, int x);
+// ESC a: decimal row and column, 1-based, each up to three digits (spaces
+// allowed), row ended by R and column by C.  True once the sequence has
+// ended (the cursor moved when it was whole).
+bool wy_decaddr(te* t, int c);
 void wy_up(te* t);
 void wy_down(te* t);
 void wy_left(te* t, int protaware);
