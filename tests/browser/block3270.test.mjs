@@ -146,8 +146,9 @@ try {
       await page.locator('#protocol').selectOption('7');
       await page.locator('#emulate').selectOption('30');
       await page.locator('#connect-submit').click();
-      await page.waitForFunction(() => window.kavrix.state().hostConnected && !window.kavrix.status(), null,
-        { timeout: 30000 });
+      // Connected to the new host: until the session answers, the 3270 host still counts.
+      await page.waitForFunction(() => window.kavrix.state().hostConnected && !window.kavrix.state().hostConnecting &&
+        !window.kavrix.status(), null, { timeout: 30000 });
       assert.equal(await areas(), 1);
       assert.equal(await page.locator('#terminal.kvx-block').count(), 0);
       await page.locator('#terminal').click();

@@ -11,8 +11,13 @@ const kavrix = await startKavrix({
   setup: (dir) => fs.writeFileSync(path.join(dir, '.bashrc'), "PS1='kvx$ '\nunset PROMPT_COMMAND\n"),
 });
 
-const connected = (page, emulate) => page.waitForFunction((e) => window.kavrix.state().hostConnected &&
-  window.kavrix.choice().emulate === e && /^kvx\$/m.test(window.kavrix.text()), emulate, { timeout: 30000 });
+// A new choice is connected once the page has stopped connecting: until the
+// session answers, the old host still counts as connected.
+const connected = (page, emulate) => page.waitForFunction((e) => {
+  const state = window.kavrix.state();
+  return state.hostConnected && !state.hostConnecting &&
+    window.kavrix.choice().emulate === e && /^kvx\$/m.test(window.kavrix.text());
+}, emulate, { timeout: 30000 });
 const recentLabels = (page) => page.locator('#connect-panel .recent-choice').allTextContents();
 
 try {
