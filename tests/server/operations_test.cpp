@@ -77,13 +77,15 @@ TEST(Stop, SigtermTellsEveryBrowserAndEndsTheSessions) {
 TEST(Stop, TheStopBoundHoldsAgainstASessionThatWillNotEnd) {
   ServerOptions o;
   o.args = {"-p", "0", "--stop-timeout", "2"};
-  o.fakeChild = "#!/bin/sh\ntrap '' TERM\nexec /bin/sleep 300\n";
+  // The session says when it ignores TERM: a stop sent before would end it.
+  o.fakeChild = "#!/bin/sh\ntrap '' TERM\necho 'stuck session ready' >&2\nexec /bin/sleep 300\n";
   KavrixServer s(o);
   std::thread pending([&] { PostJson(s.port(), "/new_session", "{\"deviceId\":\"stuck\"}"); });
   ASSERT_TRUE(WaitFor([&] {
     return PostJson(s.port(), "/list_sessions", "{\"deviceId\":\"stuck\"}").body.find("kvxPort") !=
            std::string::npos;
   }));
+  ASSERT_TRUE(s.WaitForOutput("stuck session ready"));
   const auto start = Clock::now();
   kill(s.pid(), SIGTERM);
   ASSERT_TRUE(s.WaitForOutput("waiting for child processes"));
