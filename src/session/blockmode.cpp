@@ -106,19 +106,39 @@ BlockEngine* app_block_engine(const app_s* app) {
 void app_block_create(app_s* app) {
   if (!app) return;
   if (!app->block) app->block.reset(new app_block_state());
-  BlockEngine* e3270 = blk3270_new(app);
-  if (e3270) {
-    app->lptn3270 = blk3270_record(e3270);
-    app->lptn = app->lptn3270;
-    app_block_register(app, EM_TN3270, e3270);
-  } else {
-    TE_Trace(TRACE_FAIL, "Unable to create the 3270 record.\n");
-  }
-  BlockEngine* e5250 = blk5250_new(app);
-  app->lptn5250 = blk5250_record(e5250);
-  app->_te5250 = blk5250_control(e5250);
-  app_block_register(app, EM_TN5250, e5250);
 }
+
+namespace {
+
+// The engine of slot `lib`, made the first time a session selects it: a
+// character-mode session never pays for the block-mode screens.
+BlockEngine* engine_for(app_s* app, APP_EM_LIB lib) {
+  app_block_create(app);
+  app_block_state* s = state(app);
+  if (!s) return nullptr;
+  if (BlockEngine* e = s->engines[lib].get()) return e;
+  if (lib == EM_TN3270) {
+    BlockEngine* e3270 = blk3270_new(app);
+    if (!e3270) {
+      TE_Trace(TRACE_FAIL, "Unable to create the 3270 record.\n");
+      return nullptr;
+    }
+    app->lptn3270 = blk3270_record(e3270);
+    app_block_register(app, EM_TN3270, e3270);
+  } else if (lib == EM_TN5250) {
+    BlockEngine* e5250 = blk5250_new(app);
+    if (!e5250) {
+      TE_Trace(TRACE_FAIL, "Unable to create the 5250 record.\n");
+      return nullptr;
+    }
+    app->lptn5250 = blk5250_record(e5250);
+    app->_te5250 = blk5250_control(e5250);
+    app_block_register(app, EM_TN5250, e5250);
+  }
+  return s->engines[lib].get();
+}
+
+}  // namespace
 
 void app_block_destroy(app_s* app) {
   if (!app || !app->block) return;
@@ -136,7 +156,7 @@ void app_block_free(app_block_state* s) {
 bool app_set_block_mode_emulation(app_s* app, int emulation) {
   app_block_state* s = state(app);
   APP_EM_LIB lib = emulation >= 24 ? EM_TN3270 : EM_TN5250;
-  BlockEngine* e = s ? s->engines[lib].get() : nullptr;
+  BlockEngine* e = s ? engine_for(app, lib) : nullptr;
   if (!e || !e->select(emulation)) return false;
   app->lptn = lib == EM_TN3270 ? app->lptn3270 : app->lptn5250;
   if (app->emlib != lib) {

@@ -77,8 +77,9 @@ class BlockEngine {
 void app_block_register(app_s* app, APP_EM_LIB lib, BlockEngine* engine);
 // The engine of the active emulator, or null in character mode.
 BlockEngine* app_block_engine(const app_s* app);
-// Creates the block-mode engines built into this program (at session
-// creation) and frees them (at the end of the process).
+// Prepares the block-mode state (at session creation; the engines built
+// into this program are made when a session first selects their emulator)
+// and frees it with the engines (at the end of the process).
 void app_block_create(app_s* app);
 void app_block_destroy(app_s* app);
 

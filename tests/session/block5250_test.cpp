@@ -70,8 +70,9 @@ TEST(Block5250Keys, KeysMapToTheStation) {
 TEST(Block5250Settings, ModelTerminalTypeAndColours) {
   app_s* app = app_main_initialize();
   set_app(app);
-  ASSERT_NE(app->_te5250, nullptr);
-  ASSERT_NE(app->lptn5250, nullptr);
+  // A session is made without the station: it comes with the first 5250 setting.
+  EXPECT_EQ(app->_te5250, nullptr);
+  EXPECT_EQ(app->lptn3270, nullptr);
   struct Case {
     const char* emulate;
     const char* idx;
@@ -87,6 +88,8 @@ TEST(Block5250Settings, ModelTerminalTypeAndColours) {
     dict->setStringForKey("5250colfg2", "13");  // white becomes table entry 12 (red)
     app_set_te_using_dictionary(app, dict);
     ASSERT_EQ(app->emlib, EM_TN5250) << c.idx;
+    ASSERT_NE(app->_te5250, nullptr);
+    ASSERT_NE(app->lptn5250, nullptr);
     EXPECT_EQ(app->lptn, app->lptn5250);
     EXPECT_EQ(app->_te5250->m_pSession->m_CurSize.cx, c.cols) << c.idx;
     EXPECT_EQ(dict->stringValueForKey("ibmterminalname"), c.ttype) << c.idx;

@@ -2,7 +2,9 @@
 // the drawing surface.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <vector>
 
 #include "settings_fixture.h"
@@ -289,9 +291,10 @@ TEST(TerminalRecord, CodePageSetters) {
   ASSERT_NE(t->TCS2Unicode, nullptr);
   EXPECT_EQ(t->Unicode2TCS[0xE9], 0x282);
   EXPECT_EQ(t->TCS2Unicode[0x82], 0xE9);
+  // The file has no double-byte tables: none is made.
   for (unsigned short* table : {t->Unicode2GB2312, t->GB23122Unicode, t->Unicode2Big5, t->Big52Unicode,
                                 t->Unicode2SJIS, t->SJIS2Unicode})
-    EXPECT_NE(table, nullptr);
+    EXPECT_EQ(table, nullptr);
   unsigned short* unicode = t->Unicode2TCS;
   SetEmOutCP(t, file.c_str(), "1252");
   EXPECT_EQ(t->Unicode2TCS, unicode) << "the Unicode table is loaded once";
@@ -314,6 +317,25 @@ TEST(TerminalRecord, CodePageSetters) {
     EXPECT_EQ(d.table, nullptr);
   }
   TEDestroy(t);
+}
+
+// A file with a double-byte table brings that table, and only that one.
+TEST(TerminalRecord, DoubleByteTablesComeOnlyFromTheFile) {
+  const std::string file = ::testing::TempDir() + "kvx_dbcs_codepage.dat";
+  {
+    std::ofstream out(file);
+    out << "[Unicode2TCS.uni]\n65=577\n[Unicode To Big5.uni]\n20013=42052\n";
+  }
+  te* t = TEInit(nullptr, nullptr);
+  ASSERT_NE(t, nullptr);
+  SetEmOutCP(t, file.c_str(), "none");
+  ASSERT_NE(t->Unicode2Big5, nullptr);
+  EXPECT_EQ(t->Unicode2Big5[20013], 42052);
+  for (unsigned short* table : {t->Unicode2GB2312, t->GB23122Unicode, t->Big52Unicode, t->Unicode2SJIS,
+                                t->SJIS2Unicode})
+    EXPECT_EQ(table, nullptr);
+  TEDestroy(t);
+  std::remove(file.c_str());
 }
 
 }  // namespace

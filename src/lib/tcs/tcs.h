@@ -116,6 +116,9 @@ size_t TCSTblSize(int kind);
 // caller and released with TCSFreeTbl, or null for an unknown kind or when
 // memory runs out.  The file is read once per process and kept.
 void* TCSLoadTbl(int kind, const char* file, const char* scheme);
+// The same, but null where the file has no such table or no entries in it:
+// for optional tables, which then cost nothing.
+void* TCSLoadTblIfPresent(int kind, const char* file, const char* scheme);
 // The same from the text of a code-page file already in memory (at most its
 // first 4 MiB count, as of a file).
 void* TCSLoadTblText(int kind, const char* text, size_t length, const char* scheme);

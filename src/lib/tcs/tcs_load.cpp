@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "tcs.h"
 #include "tetrace.h"
 
@@ -81,7 +83,10 @@ const std::string* tcs_file_text(const std::string& name) {
     return nullptr;
   }
   std::string text;
-  char chunk[65536];
+  struct stat st;
+  if (fstat(fileno(f), &st) == 0 && st.st_size > 0)
+    text.reserve(std::min(static_cast<size_t>(st.st_size), kMaxFileBytes));
+  char chunk[4096];  // small: a session process keeps every stack page it ever touched
   size_t n;
   while (text.size() < kMaxFileBytes && (n = fread(chunk, 1, sizeof chunk, f)) > 0) {
     text.append(chunk, std::min(n, kMaxFileBytes - text.size()));
@@ -330,6 +335,19 @@ void* TCSLoadTbl(int kind, const char* file, const char* scheme) {
   }
   std::string_view view = text ? std::string_view(*text) : std::string_view();
   return tcs_load_from(kind, text ? &view : nullptr, scheme, file);
+}
+
+void* TCSLoadTblIfPresent(int kind, const char* file, const char* scheme) {
+  if (TCSTblSize(kind) == 0 || file == nullptr || *file == 0 || scheme == nullptr || *scheme == 0) return nullptr;
+  std::string name = file;
+  if (!tcs_file_has_extension(name)) name += ".dat";
+  const std::string* text = tcs_file_text(name);
+  if (text == nullptr) return nullptr;
+  std::string section = scheme;
+  if (!tcs_scheme_has_extension(section)) section += tcs_suffix(kind);
+  if (tcs_section_entries(*text, section).empty()) return nullptr;
+  std::string_view view(*text);
+  return tcs_load_from(kind, &view, scheme, file);
 }
 
 void* TCSLoadTblText(int kind, const char* text, size_t length, const char* scheme) {
