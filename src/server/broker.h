@@ -60,6 +60,8 @@ void handle_post_response(evhtp_request_t* response, void* incoming);
 bool post_update_session(const char* sessionId, int port);
 void post_http_chld_shutdown_events();
 int get_socket_port(int fd);
+// Frees the loopback exchanges still in flight when the process ends.
+void kvx_loopback_teardown();
 // Where the two roles reach each other: 127.0.0.1 while every interface is
 // bound, otherwise the bound address itself.
 const char* kvx_loopback_address();

@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <unordered_set>
+#include <vector>
 
 #include "app.h"
 #include "broker.h"
@@ -31,12 +33,22 @@ struct loopback_s {
 
 }  // namespace
 
+// Every exchange in flight, so that a process ending in the middle of one
+// can still free it.
+static std::unordered_set<loopback_s*>& loopbacks() {
+  static std::unordered_set<loopback_s*> all;
+  return all;
+}
+
 static loopback_s* loopback_new() {
   gApp->loopbackInFlight++;
-  return new loopback_s;
+  loopback_s* lb = new loopback_s;
+  loopbacks().insert(lb);
+  return lb;
 }
 
 static void loopback_delete(loopback_s* lb) {
+  loopbacks().erase(lb);
   delete lb;
   gApp->loopbackInFlight--;
   kvx_stop_when_drained(gApp);
@@ -125,6 +137,24 @@ static void loopback_response(evhtp_request_t* response, void* arg) {
   lb->answered = true;
   if (lb->callback) lb->callback(response, lb);
   loopback_queue_release(lb);
+}
+
+void kvx_loopback_teardown() {
+  std::vector<loopback_s*> left(loopbacks().begin(), loopbacks().end());
+  for (loopback_s* lb : left) {
+    // The browser's request goes with the server's own connections; it
+    // must not report its end to this record any more.
+    if (lb->incoming) evhtp_request_unset_hook(lb->incoming, evhtp_hook_on_request_fini);
+    lb->incoming = nullptr;
+    lb->freeQueued = true;  // the connection's end must not free the record
+    if (evhtp_connection_t* conn = lb->conn) {
+      lb->conn = nullptr;
+      evhtp_connection_free(conn);
+    }
+    loopbacks().erase(lb);
+    delete lb;
+    gApp->loopbackInFlight--;
+  }
 }
 
 const char* kvx_loopback_address() {

@@ -693,6 +693,7 @@ int listen() {
   if (g_stopTimer) event_free(g_stopTimer);
   g_stopTimer = nullptr;
   kvx_relay_teardown();
+  kvx_loopback_teardown();
   broker_teardown(app);
   listener_stop(app);
   kvx_http_free_connections();

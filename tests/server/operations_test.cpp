@@ -99,6 +99,44 @@ TEST(Stop, TheStopBoundHoldsAgainstASessionThatWillNotEnd) {
   pending.join();
 }
 
+// Connections to `port` on 127.0.0.1 that the kernel counts as established
+// (a stopped process's listener still completes them).
+int EstablishedTo(int port) {
+  std::ifstream in("/proc/net/tcp");
+  std::string line;
+  std::getline(in, line);
+  int n = 0;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string slot, local, remote, state;
+    fields >> slot >> local >> remote >> state;
+    if (state == "01" && remote.size() > 5 && std::stoi(remote.substr(remote.size() - 4), nullptr, 16) == port) n++;
+  }
+  return n;
+}
+
+// A stop while a request relayed to a session that no longer answers is on
+// its way: the server still ends within its bound and frees the exchange
+// it was in (the sanitizer run holds it to the latter).
+TEST(Stop, ARequestToAStuckSessionDoesNotHoldTheStop) {
+  ServerOptions o;
+  o.args = {"-p", "0", "--stop-timeout", "1"};
+  KavrixServer s(o);
+  TestBrowser a;
+  ASSERT_TRUE(a.NewSession(s.port()));
+  const int pid = s.ChildPid(a.sessionPort);
+  ASSERT_GT(pid, 0);
+  ASSERT_EQ(kill(pid, SIGSTOP), 0);
+  auto pending = a.PostConfigAsync("{\"kcf\":{\"lines\":24,\"col\":80},\"connectToHost\":false}");
+  ASSERT_TRUE(WaitFor([&] { return EstablishedTo(a.sessionPort) > 0; })) << "the request never reached the session";
+  const auto start = Clock::now();
+  kill(s.pid(), SIGTERM);
+  EXPECT_EQ(s.Wait(15), 0) << s.err();
+  EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 6);
+  EXPECT_FALSE(ProcessAlive(pid));
+  pending.wait();
+}
+
 // "/healthz" answers 200 while sessions can be had; "/metrics" answers in
 // the Prometheus text format, every series with its HELP and TYPE.
 TEST(Observe, HealthAndMetricsFormat) {
