@@ -12,16 +12,7 @@
 const TEPROC ansi_procs = {ansiemout, ansiemkey, ansiemblk, ansieminit, ansiemwrite};
 
 int ansieminit(te* t, const char* name) {
-  if (name) {
-    const EMLIST* m = EmFindMember(ansi_emlist, name);
-    if (!m) {
-      t->_vemode = 0;
-      return -1;
-    }
-    t->_vemode = m->emvemode;
-    std::strncpy(t->_telname, m->emtelname, sizeof t->_telname - 1);
-    t->teflags = m->emflags;
-  }
+  if (name && !EmSelectMember(t, ansi_emlist, name)) return -1;
   t->_prformfd = 1;
   t->vt.GL = 0;
   t->vt.GR = 1;

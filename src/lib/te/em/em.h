@@ -53,6 +53,9 @@ extern const EMLIST wy50_emlist[];
 extern const EMLIST wy60_emlist[];
 // Member of a list by name (case-insensitive), or null.
 const EMLIST* EmFindMember(const EMLIST* list, const char* name);
+// Makes member `name` of `list` the record's sub-mode, terminal name and
+// flags; false (sub-mode 0) when the list has no such member.
+bool EmSelectMember(te* t, const EMLIST* list, const char* name);
 // Name of an emulation number ("VT220", "MAC", ...), or null.
 const char* EmName(int emode);
 // Engine emulation number of a session emulation setting (0-30), or -1.

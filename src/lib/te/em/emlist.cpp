@@ -3,6 +3,8 @@
 // capability flags.
 #include <strings.h>
 
+#include <cstring>
+
 #include "em/ansi.h"
 #include "em/em.h"
 #include "em/ibm3151.h"
@@ -53,6 +55,18 @@ const EMLIST* EmFindMember(const EMLIST* list, const char* name) {
   for (; list->emname; list++)
     if (strcasecmp(list->emname, name) == 0) return list;
   return nullptr;
+}
+
+bool EmSelectMember(te* t, const EMLIST* list, const char* name) {
+  const EMLIST* m = EmFindMember(list, name);
+  if (!m) {
+    t->_vemode = 0;
+    return false;
+  }
+  t->_vemode = m->emvemode;
+  std::strncpy(t->_telname, m->emtelname, sizeof t->_telname - 1);
+  t->teflags = m->emflags;
+  return true;
 }
 
 static const char* const em_names[36] = {

@@ -38,16 +38,7 @@ inline bool is3101(te* t) {
 
 int ib31eminit(te* t, const char* name) {
   TEFAM& f = t->fam;
-  if (name) {
-    const EMLIST* m = EmFindMember(ibm3151_emlist, name);
-    if (!m) {
-      t->_vemode = 0;
-      return -1;
-    }
-    t->_vemode = m->emvemode;
-    std::strncpy(t->_telname, m->emtelname, sizeof t->_telname - 1);
-    t->teflags = m->emflags;
-  }
+  if (name && !EmSelectMember(t, ibm3151_emlist, name)) return -1;
   t->_prformfd = 1;
   std::memset(&f, 0, sizeof f);
   f.statcol = -1;

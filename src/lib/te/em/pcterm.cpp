@@ -160,16 +160,7 @@ const Row* find(const Row* table, size_t n, int c) {
 
 int pceminit(te* t, const char* name) {
   TEFAM& f = t->fam;
-  if (name) {
-    const EMLIST* m = EmFindMember(pcterm_emlist, name);
-    if (!m) {
-      t->_vemode = 0;
-      return -1;
-    }
-    t->_vemode = m->emvemode;
-    std::strncpy(t->_telname, m->emtelname, sizeof t->_telname - 1);
-    t->teflags = m->emflags;
-  }
+  if (name && !EmSelectMember(t, pcterm_emlist, name)) return -1;
   t->GetCharSet = PCGetCharSet;
   t->GetTCSChar = PCGetTCSChar;
   t->_prformfd = 1;

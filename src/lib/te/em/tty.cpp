@@ -13,16 +13,7 @@
 const TEPROC tty_procs = {ttyemout, ttyemkey, ttyemblk, ttyeminit, ttyemwrite};
 
 int ttyeminit(te* t, const char* name) {
-  if (name) {
-    const EMLIST* m = EmFindMember(tty_emlist, name);
-    if (!m) {
-      t->_vemode = 0;
-      return -1;
-    }
-    t->_vemode = m->emvemode;
-    std::strncpy(t->_telname, m->emtelname, sizeof t->_telname - 1);
-    t->teflags = m->emflags;
-  }
+  if (name && !EmSelectMember(t, tty_emlist, name)) return -1;
   t->GetCharSet = nullptr;
   t->GetTCSChar = nullptr;
   std::memset(&t->fam, 0, sizeof t->fam);

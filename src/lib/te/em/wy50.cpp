@@ -17,16 +17,7 @@ const TEPROC wy50_procs = {wy50emout, wy50emkey, wy50emblk, wy50eminit, wy50emwr
 
 int wy50eminit(te* t, const char* name) {
   TEFAM& f = t->fam;
-  if (name) {
-    const EMLIST* m = EmFindMember(wy50_emlist, name);
-    if (!m) {
-      t->_vemode = 0;
-      return -1;
-    }
-    t->_vemode = m->emvemode;
-    std::strncpy(t->_telname, m->emtelname, sizeof t->_telname - 1);
-    t->teflags = m->emflags;
-  }
+  if (name && !EmSelectMember(t, wy50_emlist, name)) return -1;
   t->GetCharSet = nullptr;
   t->GetTCSChar = Wyse50GetTCSChar;
   t->_prformfd = 1;

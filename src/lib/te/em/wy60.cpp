@@ -59,16 +59,7 @@ constexpr std::array<signed char, 128> kIndex = w6_index();
 
 int wy60eminit(te* t, const char* name) {
   TEFAM& f = t->fam;
-  if (name) {
-    const EMLIST* m = EmFindMember(wy60_emlist, name);
-    if (!m) {
-      t->_vemode = 0;
-      return -1;
-    }
-    t->_vemode = m->emvemode;
-    std::strncpy(t->_telname, m->emtelname, sizeof t->_telname - 1);
-    t->teflags = m->emflags;
-  }
+  if (name && !EmSelectMember(t, wy60_emlist, name)) return -1;
   t->GetCharSet = nullptr;
   t->GetTCSChar = Wyse60GetTCSChar;
   t->_prformfd = 1;
