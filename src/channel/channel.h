@@ -17,6 +17,8 @@
 #include <string_view>
 #include <vector>
 
+#include "channel_actions.h"
+
 struct app_s;
 
 // ---- WebSocket ----
@@ -68,104 +70,8 @@ constexpr int kKvxPingAfter = 25;
 constexpr int kKvxAttachTimeout = 60;
 
 // ---- channel frames ----
+// Action numbers and their fields: channel_actions.h.
 
-enum KVX_ACTION {
-  KVX_ACTION_UNDEF = 0,
-  KVX_HOST_ACTION_CONNECTED = 1,
-  KVX_HOST_ACTION_UPDATE = 2,
-  KVX_HOST_ACTION_SET_CURSOR = 3,
-  KVX_HOST_ACTION_GET_ENTRY = 4,
-  KVX_HOST_ACTION_GET_YESNO = 5,
-  KVX_HOST_ACTION_SHOW_FATAL_ERROR = 6,
-  KVX_CLIENT_ACTION_REFRESH = 4000,
-  KVX_CLIENT_ACTION_CONNECT_HOST = 4001,
-  KVX_CLIENT_ACTION_ONKEY = 4002,
-  KVX_CLIENT_ACTION_GET_ENTRY_RESPONSE = 4003,
-  KVX_CLIENT_ACTION_GET_YESNO_RESPONSE = 4004,
-  KVX_CLIENT_ACTION_ACK_FATAL_ERROR = 4005,
-
-  // Actions added beyond the original set. Every one is listed here with its
-  // fields, so that the page and the session agree in one place.
-  //
-  // To the browser:
-  //   7  STATUS      block-mode status line (3270/5250), sent whenever it
-  //                  changes and with every whole screen a browser asks
-  //                  for; fields, in order:
-  //                    0 emulator: "3270" or "5250"
-  //                    1 terminal type of the model ("IBM-3278-4-E")
-  //                    2 screen rows, 3 screen columns (the size of the
-  //                      screen the updates fill)
-  //                    4 keyboard: "" (input allowed), "X SYSTEM" (input
-  //                      inhibited by the host), "X WAIT" (waiting for the
-  //                      host's answer), "X PROT" (a key hit a protected
-  //                      position), "X NUM" (not numeric), "X OVERFLOW"
-  //                      (field full in insert mode); the last three need
-  //                      Reset; 5250: "X II" (input inhibited: an operator
-  //                      error or the host's error message, until Reset)
-  //                    5 insert mode: "1" or "0"
-  //                    6 cursor row, 7 cursor column (from 0, top left)
-  //                    8 session text: "CONNECTING", "DISCONNECTED" or ""
-  //                    9 link: "TN3270E", "TN3270", "SSCP-LU", "TN5250",
-  //                      or "" when no host is connected
-  //                    5250 only: 10 operator error code (four digits,
-  //                      "0010") or "", 11 message waiting "1" or "0"
-  //                  Block-mode screen cells: src/lib/ite/fws/fws_cell.h.
-  //   8  TITLE       the host's window title; field: the title (empty: the
-  //                  host has set none).  Sent on a change, and with the
-  //                  first SCROLLBACK answer when the host has set one
-  //   9  BELL        the host rang the bell (at most once per 200 ms); no fields
-  //   10 SCROLLBACK  this browser's view of the scrollback (character mode);
-  //                  fields: rows back (0 = live), rows kept, and the rows the
-  //                  cells shown move down (up when negative) before the
-  //                  update frames that follow fill what they do not cover
-  //                  (a whole height, up or down: every row comes anew).
-  //                  Sent in answer to every SCROLLBACK request (a page asks
-  //                  for 0 when it attaches) and, from then on, when the rows
-  //                  kept change; while a browser looks back it gets no
-  //                  screen updates and no cursor: the live screen goes on
-  //                  and comes back with it
-  //   11 MODES       terminal state the page must know; fields: bracketed
-  //                  paste "1"/"0", alternate screen shown "1"/"0", rows,
-  //                  columns.  Sent with the first SCROLLBACK answer and,
-  //                  from then on, ahead of the cells when one changes
-  //   12 NOTICE      a non-fatal message for the person; fields: kind, text
-  //                  (kind "emulation": the requested emulation is not
-  //                  available and another one runs; text names both, sent
-  //                  when the emulation is set and to a browser that
-  //                  attaches while it holds; an empty text withdraws it)
-  //   13 LABELS      host-writable status and label lines of character-mode
-  //                  terminals that keep them apart from the screen (Wyse,
-  //                  Televideo, ADDS); fields: the names of the lines that
-  //                  follow, in order: "status" (the status line, holding
-  //                  the unshifted function-key labels too) and "shifted"
-  //                  (the labels of the shifted function keys); no field:
-  //                  no line to show.  Data: for each line named, one row of
-  //                  cells as in UPDATE (the row's width is the data length
-  //                  / 8 / the number of lines)
-  //   14 LINES       line attributes of the rows this browser shows, where
-  //                  they changed (after the cells of the same pass); field:
-  //                  the first row; data: one byte per row from it: low
-  //                  nibble 0 single width, 1 double width, 2 and 3 the upper
-  //                  and lower half of double height; 0x40 the row goes on in
-  //                  the next one (it wrapped)
-  KVX_HOST_ACTION_STATUS = 7,
-  KVX_HOST_ACTION_TITLE = 8,
-  KVX_HOST_ACTION_BELL = 9,
-  KVX_HOST_ACTION_SCROLLBACK = 10,
-  KVX_HOST_ACTION_MODES = 11,
-  KVX_HOST_ACTION_NOTICE = 12,
-  KVX_HOST_ACTION_LABELS = 13,
-  KVX_HOST_ACTION_LINES = 14,
-  //
-  // From the browser:
-  //   4006 SCROLLBACK  show this browser the view n rows back; field: n,
-  //                    counted from where the last SCROLLBACK frame said the
-  //                    view stands (0 returns to live); character mode only
-  //   4007 MOUSE       move the block-mode cursor to a cell; fields: row,
-  //                    column (counted from 0 at the top left)
-  KVX_CLIENT_ACTION_SCROLLBACK = 4006,
-  KVX_CLIENT_ACTION_MOUSE = 4007,
-};
 
 // The parsed head: every decoded line in order, including the version line
 // (fields[0]), the action line (fields[1]), the empty line and the length

@@ -1,0 +1,33 @@
+// Capabilities a browser names when it attaches (client action
+// CAPABILITIES): each lets the session send frames or forms of frames that
+// a browser without it would not understand.  A browser that names none
+// gets exactly the frames of the original channel.  The page lists what it
+// supports in html/shared/kvx-protocol.js (CAPABILITIES).
+//
+// To add a capability: append an enumerator (its bit number) and its name in
+// kKvxCapabilityNames at the same index; test kvx_client_has() before
+// sending the new form, and keep the old form for browsers without it.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+enum KVX_CAPABILITY : int {
+  KVX_CAPABILITY_COUNT
+};
+
+// Names as the page sends them, indexed by KVX_CAPABILITY.
+inline constexpr std::string_view kKvxCapabilityNames[KVX_CAPABILITY_COUNT + 1] = {""};
+
+// The capability of a name, or -1 for a name this session does not know
+// (a newer page's: ignored).
+constexpr int kvx_capability_from_name(std::string_view name) {
+  for (int i = 0; i < KVX_CAPABILITY_COUNT; i++)
+    if (kKvxCapabilityNames[i] == name) return i;
+  return -1;
+}
+
+using kvx_capabilities_t = uint64_t;  // one bit a capability
+constexpr bool kvx_caps_has(kvx_capabilities_t caps, int capability) {
+  return capability >= 0 && capability < 64 && (caps >> capability & 1u) != 0;
+}
