@@ -7,9 +7,13 @@ set -e
 BUILD_PKGS="build-essential cmake pkg-config libevent-dev libevhtp-dev libssl-dev libssh-dev \
   libgtest-dev libgmock-dev libvterm-dev python3 openssl"
 # Test peers: a browser, real hosts on loopback, the clang runtime for sanitizers,
-# a reverse proxy in front and a player for the recordings.
-TEST_PKGS="chromium socat stunnel4 inetutils-telnetd openssh-server sshpass procps fonts-dejavu-core \
-  clang libclang-rt-14-dev hercules vim less vttest unicode-data nginx asciinema"
+# a reverse proxy in front, a player for the recordings, the programs the tests
+# run on the local shell and the terminfo entries they compare with.  Every
+# package that tests/deps.list names is here (a test checks it); packages are
+# installed without their recommendations, so each one is named.
+TEST_PKGS="chromium socat stunnel4 inetutils-telnetd openssh-server openssh-client sshpass procps \
+  fonts-dejavu-core clang libclang-rt-14-dev hercules vim less vttest unicode-data nginx asciinema \
+  dialog ncurses-base ncurses-bin ncurses-term bsdutils"
 # The page benchmark drives chromium as the browser tests do.
 BENCH_PKGS="libvterm-dev libtsm-dev valgrind chromium fonts-dejavu-core"
 FUZZ_PKGS="clang libclang-rt-14-dev"

@@ -7,6 +7,7 @@ import fs from 'node:fs';
 import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
+import { need } from './lib.mjs';
 
 const cleanups = [];
 
@@ -18,20 +19,10 @@ function sh(command) {
   return execFileSync('/bin/sh', ['-c', command], { stdio: ['ignore', 'pipe', 'pipe'] }).toString();
 }
 
-function has(command) {
-  try {
-    sh(`command -v ${command}`);
-    return true;
-  } catch {
-    return false;
-  }
-}
-
 // Why the rig cannot run here, or '' when it can.
 export function missing(...programs) {
   if (process.getuid() !== 0) return 'needs root to create the throwaway login user';
-  for (const p of programs) if (!has(p) && !fs.existsSync(p)) return `needs ${p} (scripts/install-deps.sh test)`;
-  return '';
+  return need(...programs);
 }
 
 export function freePort() {

@@ -11,6 +11,41 @@ export const SOURCE_DIR = process.env.KVX_SOURCE_DIR || path.resolve(import.meta
 export const BINARY_DIR = process.env.KVX_BINARY_DIR || path.join(SOURCE_DIR, 'build');
 export const OUTPUT_DIR = process.env.KVX_BROWSER_OUTPUT || path.join(BINARY_DIR, 'browser-output');
 
+// What the tests use from outside the project, as tests/deps.list names it:
+// '' when every named program, file or terminfo entry is present, otherwise
+// why not, naming the package that brings it.
+export function need(...names) {
+  const list = fs.readFileSync(path.join(SOURCE_DIR, 'tests/deps.list'), 'utf8');
+  const deps = new Map();
+  for (const line of list.split('\n')) {
+    if (!line.trim() || line.startsWith('#')) continue;
+    const [kind, name, pkg] = line.trim().split(/\s+/);
+    deps.set(name, { kind, pkg });
+  }
+  for (const name of names) {
+    const dep = deps.get(name);
+    if (!dep) return `${name} is not listed in tests/deps.list`;
+    let present;
+    if (dep.kind === 'program') {
+      const dirs = `${process.env.PATH || ''}:/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin`.split(':');
+      present = name.includes('/') ? fs.existsSync(name) : dirs.some((d) => d && fs.existsSync(path.join(d, name)));
+    } else if (dep.kind === 'file') {
+      present = fs.existsSync(name);
+    } else if (dep.kind === 'terminfo') {
+      try {
+        execFileSync('infocmp', ['-x', name], { stdio: 'ignore' });
+        present = true;
+      } catch {
+        present = false;
+      }
+    } else {
+      present = fs.existsSync(path.join(SOURCE_DIR, 'tests/browser/node_modules', name, 'package.json'));
+    }
+    if (!present) return `needs ${dep.pkg} for ${dep.kind} ${name} (scripts/install-deps.sh test)`;
+  }
+  return '';
+}
+
 export async function launchBrowser() {
   // playwright gives every launch a fresh, empty profile of its own.
   return chromium.launch({

@@ -5,7 +5,7 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import { OUTPUT_DIR, runTest, startKavrix } from './lib.mjs';
+import { OUTPUT_DIR, need, runTest, startKavrix } from './lib.mjs';
 
 // Readline's bracketed paste (an ANSI sequence it sends whatever the
 // terminal) is off: a Wyse would show it as text.
@@ -22,6 +22,7 @@ async function typeLine(page, text) {
 
 try {
   await runTest('wyse', async (page) => {
+    assert.equal(need('wy50', 'tput'), '');
     await page.goto(`http://127.0.0.1:${kavrix.port}/?emulate=17&rows=24&cols=80`);
     await page.waitForFunction(() => /^kvx\$/m.test(window.kavrix.text()), null, { timeout: 60000 });
     assert.equal(await page.isVisible('#labels'), false, 'no status line until the host writes one');

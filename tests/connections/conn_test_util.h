@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "kvx_deps.h"
 #include "lumconnection.h"
 
 namespace kvxtest {

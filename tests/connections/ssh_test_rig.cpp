@@ -135,7 +135,7 @@ std::string Sha256Fingerprint(const std::string& pubFile) {
 
 std::string Account::Create() {
   if (getuid() != 0) return "needs root to create the throwaway login user and run sshd";
-  if (access("/usr/sbin/sshd", X_OK) != 0) return "needs openssh-server (scripts/install-deps.sh test)";
+  if (std::string why = kvxtest::Need({"/usr/sbin/sshd", "ssh-keygen"}); !why.empty()) return why;
   user = "kvxssh" + std::to_string(getpid() % 100000);
   password = "Kvx-" + std::to_string(getpid()) + "-pw";
   Run("userdel -r " + user + " >/dev/null 2>&1");

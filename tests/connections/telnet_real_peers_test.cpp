@@ -30,10 +30,8 @@ class RealPeers : public ::testing::Test {
       g_skip = "needs root to create the throwaway login user";
       return;
     }
-    if (access("/usr/sbin/telnetd", X_OK) != 0 || kvxtest::Run("command -v socat >/dev/null") != 0) {
-      g_skip = "needs inetutils-telnetd and socat (scripts/install-deps.sh test)";
-      return;
-    }
+    g_skip = kvxtest::Need({"/usr/sbin/telnetd", "socat"});
+    if (!g_skip.empty()) return;
     g_user = "kvxtn" + std::to_string(getpid() % 100000);
     g_password = "Kvx-" + std::to_string(getpid()) + "-pw";
     kvxtest::Run("userdel -r " + g_user + " >/dev/null 2>&1");
@@ -95,7 +93,7 @@ TEST_F(RealPeers, PlainTelnetLogin) {
 }
 
 TEST_F(RealPeers, TelnetOverTlsThroughStunnel) {
-  if (kvxtest::Run("command -v stunnel4 >/dev/null") != 0) GTEST_SKIP() << "needs stunnel4";
+  if (std::string why = kvxtest::Need({"stunnel4"}); !why.empty()) GTEST_SKIP() << why;
   int tlsPort = kvxtest::FreePort();
   std::string conf = g_cert->dir + "/stunnel.conf";
   std::ofstream(conf) << "foreground = yes\npid =\n[telnets]\naccept = 127.0.0.1:" << tlsPort

@@ -64,6 +64,7 @@ std::string TextFile() {
 class Programs : public ::testing::TestWithParam<int> {
  protected:
   void SetUp() override {
+    ASSERT_EQ(kvxtest::Need({"vim", "less"}), "");
     char tmpl[] = "/tmp/kvxprog.XXXXXX";
     home_ = mkdtemp(tmpl);
     // No prompt at all: what the shell writes between the programs is

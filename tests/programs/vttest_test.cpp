@@ -27,6 +27,7 @@ constexpr int kRows = 24, kCols = 80;
 class Vttest : public ::testing::Test {
  protected:
   void SetUp() override {
+    ASSERT_EQ(kvxtest::Need({"vttest"}), "");
     char tmpl[] = "/tmp/kvxvtt.XXXXXX";
     home_ = mkdtemp(tmpl);
     std::ofstream(home_ + "/.bashrc") << "PS1=''\nunset PROMPT_COMMAND\n";

@@ -155,6 +155,7 @@ std::vector<std::u32string> DialogScreen(kvxtest::KavrixServer& server, int emul
 }
 
 TEST(CursesOnTheLocalShell, DialogShowsWhatItShowsOnTheVT220) {
+  ASSERT_EQ(kvxtest::Need({"dialog", "vt220"}), "");
   Home home;
   kvxtest::ServerOptions options;
   options.home = home.dir;

@@ -477,6 +477,7 @@ TEST_F(Hosts3270, KeysWithoutAHostRingTheBell) {
 // values intensified; Enter reaches it (through a relay that records what
 // the terminal sends).
 TEST_F(Hosts3270, HerculesLogoScreen) {
+  ASSERT_EQ(kvxtest::Need({"hercules"}), "");
   std::string dir = server->dir() + "/hercules";
   ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
   int consolePort = kvxtest::FreePort();

@@ -267,7 +267,7 @@ std::string RecordShellSession(Recorded& r, int emulate, TestBrowser& b, KavrixS
 // asciinema plays back; what was typed at a password prompt is nowhere in
 // it.
 TEST(Record, AsciinemaPlaysAVtSessionBackWithoutItsPasswords) {
-  if (system("command -v asciinema > /dev/null") != 0) GTEST_SKIP() << "needs asciinema";
+  if (std::string why = kvxtest::Need({"asciinema"}); !why.empty()) GTEST_SKIP() << why;
   Recorded r;
   ServerOptions o;
   o.home = r.home;
@@ -323,7 +323,7 @@ TEST(Record, AsciinemaPlaysAVtSessionBackWithoutItsPasswords) {
 // the browser sees: played back into a VT terminal, the recording ends on
 // that very screen.
 TEST(Record, OtherEmulationsAreRedrawnAsTheBrowserSawThem) {
-  if (system("command -v asciinema > /dev/null") != 0) GTEST_SKIP() << "needs asciinema";
+  if (std::string why = kvxtest::Need({"asciinema"}); !why.empty()) GTEST_SKIP() << why;
   Recorded r;
   ServerOptions o;
   o.home = r.home;
@@ -361,7 +361,7 @@ TEST(Record, OtherEmulationsAreRedrawnAsTheBrowserSawThem) {
 // Block mode (3270) is recorded as redraws too: a screen loaded from a
 // capture plays back with its text.
 TEST(Record, BlockModeScreensAreRedrawn) {
-  if (system("command -v asciinema > /dev/null") != 0) GTEST_SKIP() << "needs asciinema";
+  if (std::string why = kvxtest::Need({"asciinema"}); !why.empty()) GTEST_SKIP() << why;
   Recorded r;
   ServerOptions o;
   o.args = {"-p", "0", "--record-dir", r.dir};

@@ -200,8 +200,7 @@ TEST(AutologinFiles, AMacroDirectoryMustExist) {
 // then runs what the macro types.
 TEST(AutologinTelnetd, LogsInAsTheThrowawayUser) {
   if (getuid() != 0) GTEST_SKIP() << "needs root to create the throwaway login user";
-  if (access("/usr/sbin/telnetd", X_OK) != 0 || kvxtest::Run("command -v socat >/dev/null") != 0)
-    GTEST_SKIP() << "needs inetutils-telnetd and socat (scripts/install-deps.sh test)";
+  if (std::string why = kvxtest::Need({"/usr/sbin/telnetd", "socat"}); !why.empty()) GTEST_SKIP() << why;
   const std::string user = "kvxal" + std::to_string(getpid() % 100000);
   const std::string password = "Al-" + std::to_string(getpid()) + "-pw";
   kvxtest::Run("userdel -r " + user + " >/dev/null 2>&1");

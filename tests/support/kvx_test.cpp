@@ -107,8 +107,8 @@ static std::string ReadWhole(const std::string& path) {
 
 NginxProxy::NginxProxy(const std::string& example, const std::map<int, int>& ports,
                        const std::string& certsDir) {
-  if (access("/usr/sbin/nginx", X_OK) != 0) {
-    error = "needs nginx (scripts/install-deps.sh test)";
+  if (std::string why = Need({"/usr/sbin/nginx"}); !why.empty()) {
+    error = why;
     return;
   }
   char tmpl[] = "/tmp/kvxnginx.XXXXXX";

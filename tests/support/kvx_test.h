@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "kvx_deps.h"
+
 namespace kvxtest {
 
 // Polls `done` until it holds or `seconds` pass; true when it held.
