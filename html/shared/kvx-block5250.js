@@ -23,7 +23,7 @@ export const DEFAULT_MODEL_5250 = 2;
 export const LOGIN_ROWS_5250 = 25;
 
 // The model of a choice: a model of the table, else the default (3477 for
-// a bookmark's emulate=23).
+// a bookmark's EM.IBM5250_3477).
 export function model5250(emulate, model) {
   const m = model === null || model === undefined || model === '' ? NaN : Number(model);
   if (MODELS_5250.some(([n]) => n === m)) return m;

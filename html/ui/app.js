@@ -65,7 +65,9 @@ function deviceId() {
   return id;
 }
 
-const app = {
+// Everything the page keeps, each field declared here (sealed: no other
+// field can be added elsewhere).
+const app = Object.seal({
   deviceId: deviceId(),
   prefs: loadPrefs(),
   session: null,          // { id, port }
@@ -92,7 +94,7 @@ const app = {
   size: null,             // { rows, cols } of the screen
   wantSize: null,         // the size this page last asked the session for
   kcf: null,              // the settings last posted, without secrets
-};
+});
 
 const sizeFixed = () => Number(params.get('rows')) > 0 && Number(params.get('cols')) > 0;
 const choiceKey = (choice) => paramsForChoice(choice).toString();
