@@ -32,6 +32,7 @@ try {
   await page.waitForFunction(() => /^SBDONE$/m.test(window.kavrix.text()) && window.kavrix.state().kept > 4900,
     null, { timeout: 60000 });
   const times = await page.evaluate(async () => {
+    const { ACTION } = await import('/kvx-protocol.js');
     const k = window.kavrix;
     const frame = () => new Promise((resolve) => requestAnimationFrame(() => resolve()));
     // Checked after each channel message the page has handled (its own
@@ -65,7 +66,7 @@ try {
       const before = k.state().scrollRequests;
       const start = performance.now();
       const answered = new Promise((resolve) => k.channel.ws.addEventListener('message', resolve, { once: true }));
-      k.channel.send(4006, [String(k.state().back)]);
+      k.channel.send(ACTION.CLIENT_ACTION_SCROLLBACK, [String(k.state().back)]);
       await answered;
       trip.push(performance.now() - start);
       if (k.state().scrollRequests !== before) throw new Error('moved');

@@ -10,34 +10,30 @@
 // 16 placeholder, 24-27 foreground and 28-31 background (emulation colour
 // table order), 32-62 the Unicode character, 63 set when they hold it.
 import './keycodes.js';
-import { Keyboard, classify } from './kvx-keyboard.js';
+import { EM, model3270 } from './kvx-emulations.js';
+import { classify } from './kvx-keyboard.js';
+import { parseStatusLine } from './kvx-protocol.js';
 import { Screen } from './kvx-screen.js';
-import { is5250Emulation } from './kvx-block5250.js';
 
 const KC = globalThis.KvxKeyCodes;
 const key = (name) => KC.codePoint(name);
 
-// The 3270 models by their `emulate` setting: 24 to 27 are the 3270
-// emulator, model 2 to 5 (the settings' em3270idx 0 to 3).
+// The 3270 models by their `emulate` setting: model 2 to 5 (the settings'
+// em3270idx 0 to 3).
 export const BLOCK_EMULATIONS = Object.freeze([
-  [24, 'IBM 3270 model 2 (24 x 80)'],
-  [25, 'IBM 3270 model 3 (32 x 80)'],
-  [26, 'IBM 3270 model 4 (43 x 80)'],
-  [27, 'IBM 3270 model 5 (27 x 132)'],
+  [EM.IBM3270_MODEL2, 'IBM 3270 model 2 (24 x 80)'],
+  [EM.IBM3270_MODEL3, 'IBM 3270 model 3 (32 x 80)'],
+  [EM.IBM3270_MODEL4, 'IBM 3270 model 4 (43 x 80)'],
+  [EM.IBM3270_MODEL5, 'IBM 3270 model 5 (27 x 132)'],
 ]);
 
 // Protocols a 3270 host is reached by: telnet, telnet over TLS, START_TLS.
 export const BLOCK_PROTOCOLS = Object.freeze([0, 8, 4]);
 
-// IBM 3270 or IBM 5250 (kvx-block5250.js).
-export function isBlockEmulation(emulate) {
-  return BLOCK_EMULATIONS.some(([n]) => n === Number(emulate)) || is5250Emulation(emulate);
-}
-
 // Settings of a 3270 choice, beside the ones every host takes.
 export function blockKcf(emulate) {
   return {
-    em3270idx: Number(emulate) - 24,
+    em3270idx: model3270(emulate) - 2,
     TE3270EnExAtt: 1,  // extended attributes: colours and highlighting
     bsdel: 1,          // Backspace erases the character left of the cursor
     colorbg0: 1,       // black
@@ -52,7 +48,6 @@ const INTENSE = 0x800;
 const NONDISPLAY = 0x1000;
 const GRAPHIC = 0x8000;
 const STYLE = UNDERLINE | REVERSE | BLINK | INTENSE | NONDISPLAY | GRAPHIC | 0xff000000;
-const ESCAPES = { '&': '&amp;', '<': '&lt;', '>': '&gt;' };
 
 function blockClass(style) {
   let fg = (style >>> 24) & 15;
@@ -67,16 +62,15 @@ function blockClass(style) {
   return cls;
 }
 
-// Status line fields (channel.h, KVX_HOST_ACTION_STATUS); an empty field
-// travels as one blank.
-function statusOf(fields) {
-  const f = (i) => (fields[i] === undefined || fields[i] === ' ' ? '' : String(fields[i]));
-  return {
-    emulator: f(0), model: f(1), rows: Number(f(2)) || 0, cols: Number(f(3)) || 0, keyboard: f(4),
-    insert: f(5) === '1', row: Number(f(6)) || 0, col: Number(f(7)) || 0, session: f(8), link: f(9),
-    error: f(10), messageWaiting: f(11) === '1',  // 5250 only
-  };
-}
+// How the cells are drawn (kvx-screen.js): in the field colours and
+// highlighting, non-display fields blank, one cell a character.
+const BLOCK_CELLS = Object.freeze({
+  styleBits: STYLE,
+  runClass: blockClass,
+  blankDrawn: NONDISPLAY,
+  blankText: NONDISPLAY,
+  wide: false,
+});
 
 // The key bar: keys a PC keyboard lacks.
 const KEY_BAR = [['PA1', 'PA1'], ['PA2', 'PA2'], ['PA3', 'PA3'], ['Clear', 'CLEAR'], ['Attn', 'ATTN'],
@@ -88,6 +82,7 @@ export class BlockScreen extends Screen {
   // ([label, key name] pairs).
   constructor(container, rows, cols, options = {}) {
     super(container, rows, cols);
+    this.cells = BLOCK_CELLS;
     this.block = true;
     this.options = options;
     this.status = null;
@@ -119,9 +114,9 @@ export class BlockScreen extends Screen {
     if (row >= 0 && row < this.rows && col >= 0 && col < this.cols) this.options.click(row, col);
   }
 
-  // The status line: the size of the screen, the keyboard and the cursor.
-  setStatus(fields) {
-    const s = statusOf(fields);
+  // The status line (parseStatusLine): the size of the screen, the
+  // keyboard and the cursor.
+  setStatus(s) {
     this.status = s;
     // Rows the host no longer uses go (no stale rows after 43 to 24).
     if (s.rows > 0 && s.cols > 0 && (s.rows !== this.rows || s.cols !== this.cols)) this.resize(s.rows, s.cols);
@@ -157,36 +152,6 @@ export class BlockScreen extends Screen {
     this.container.classList.remove('kvx-bell');
     void this.container.offsetWidth;  // restarts the flash
     this.container.classList.add('kvx-bell');
-  }
-
-  // Characters as the screen shows them (the text and what a selection
-  // copies): non-display fields and controls as blanks.
-  rowChars(y, from = 0, to = this.cols - 1) {
-    let s = '';
-    for (let x = from, i = y * this.cols + from; x <= to; x++, i++) {
-      const cp = this.codePoint(i);
-      s += cp < 0x20 || this.lo[i] & NONDISPLAY ? ' ' : String.fromCodePoint(cp);
-    }
-    return s;
-  }
-
-  rowHtml(y) {
-    let html = '';
-    let run = '';
-    let runStyle = -1;
-    for (let x = 0, i = y * this.cols; x < this.cols; x++, i++) {
-      const style = this.lo[i] & STYLE;
-      if (style !== runStyle) {
-        if (run) html += `<span class="${blockClass(runStyle)}">${run}</span>`;
-        run = '';
-        runStyle = style;
-      }
-      const cp = this.codePoint(i);
-      const ch = cp < 0x20 || style & NONDISPLAY ? ' ' : String.fromCodePoint(cp);
-      run += ESCAPES[ch] || ch;
-    }
-    if (run) html += `<span class="${blockClass(runStyle)}">${run}</span>`;
-    return html;
   }
 }
 
@@ -225,11 +190,3 @@ export function classifyBlock(ev) {
   return classify(ev);
 }
 
-export class BlockKeyboard extends Keyboard {
-  onKeyDown(ev) {
-    const what = classifyBlock(ev);
-    if (what.compose || what.browser) return;
-    ev.preventDefault();
-    if (what.send) for (const code of what.send) this.send(code);
-  }
-}

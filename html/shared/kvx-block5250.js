@@ -1,16 +1,15 @@
 // IBM 5250 screens in the page: the 5250 models the connect panel offers
 // and their settings, and the keyboard and key bar of a 5250 station
 // (kvx-keys5250.js) on the block-mode screen of kvx-block.js.
-import { Keyboard, classify } from './kvx-keyboard.js';
+import { EM } from './kvx-emulations.js';
+import { classify } from './kvx-keyboard.js';
 import { classify5250 } from './kvx-keys5250.js';
 
 export { KEY_BAR_5250 } from './kvx-keys5250.js';
 
-// The `emulate` settings of a 5250 station; the model is its own setting
-// (em5250idx).  A bookmark's 23 is taken as 22 with the 3477 model.
-export const EMULATE_5250 = 22;
-
-// The models by em5250idx, the page's default first.
+// The models by em5250idx, the page's default first.  A 5250 station's
+// `emulate` setting is EM.IBM5250 whatever the model; a bookmark's
+// EM.IBM5250_3477 is taken as EM.IBM5250 with the 3477 model.
 export const MODELS_5250 = Object.freeze([
   [2, 'IBM 5250 3179-2 (24 x 80)'],
   [1, 'IBM 5250 3477-FC (27 x 132, colour)'],
@@ -23,35 +22,27 @@ export const DEFAULT_MODEL_5250 = 2;
 // count their rows from its bottom, as the session takes them in 5250.
 export const LOGIN_ROWS_5250 = 25;
 
-export function is5250Emulation(emulate) {
-  return Number(emulate) === 22 || Number(emulate) === 23;
-}
-
 // The model of a choice: a model of the table, else the default (3477 for
-// a bookmark's emulate=23).
+// a bookmark's EM.IBM5250_3477).
 export function model5250(emulate, model) {
   const m = model === null || model === undefined || model === '' ? NaN : Number(model);
   if (MODELS_5250.some(([n]) => n === m)) return m;
-  return Number(emulate) === 23 ? 1 : DEFAULT_MODEL_5250;
+  return Number(emulate) === EM.IBM5250_3477 ? 1 : DEFAULT_MODEL_5250;
 }
 
 // Settings of a 5250 choice, beside the ones every host takes.
 export function block5250Kcf(model) {
   return {
-    emulate: EMULATE_5250,
-    em5250idx: model5250(EMULATE_5250, model),
+    emulate: EM.IBM5250,
+    em5250idx: model5250(EM.IBM5250, model),
     bsdel: 1,      // Backspace erases the character left of the cursor
     colorbg0: 1,   // black
   };
 }
 
-// The keyboard: the 5250 table first, then the page's own keys
-// (characters, cursor keys, Backspace, Tab, Home, Insert, Delete).
-export class Block5250Keyboard extends Keyboard {
-  onKeyDown(ev) {
-    const what = classify5250(ev) || classify(ev);
-    if (what.compose || what.browser) return;
-    ev.preventDefault();
-    if (what.send) for (const code of what.send) this.send(code);
-  }
+// What the keyboard of a 5250 station makes of a keydown: the 5250 table
+// first, then the page's own keys (characters, cursor keys, Backspace,
+// Tab, Home, Insert, Delete).
+export function classifyBlock5250(ev) {
+  return classify5250(ev) || classify(ev);
 }

@@ -2,33 +2,7 @@
 // lines and a data block, one per WebSocket binary message), their field
 // encoding, and a WebSocket that reopens itself after a drop for as long as
 // its owner says the session lives.
-
-export const ACTION = Object.freeze({
-  CONNECTED: 1,
-  UPDATE: 2,
-  SET_CURSOR: 3,
-  GET_ENTRY: 4,
-  GET_YESNO: 5,
-  SHOW_FATAL_ERROR: 6,
-  REFRESH: 4000,
-  CONNECT_HOST: 4001,
-  ONKEY: 4002,
-  GET_ENTRY_RESPONSE: 4003,
-  GET_YESNO_RESPONSE: 4004,
-  ACK_FATAL_ERROR: 4005,
-  // Added actions; their fields are listed with KVX_ACTION in
-  // src/channel/channel.h.
-  STATUS: 7,
-  TITLE: 8,
-  BELL: 9,
-  SCROLLBACK_VIEW: 10,
-  MODES: 11,
-  NOTICE: 12,
-  LABELS: 13,
-  LINES: 14,
-  SCROLLBACK: 4006,
-  MOUSE: 4007,
-});
+import { ACTION } from './kvx-protocol.js';
 
 const utf8 = new TextEncoder();
 const utf8Decoder = new TextDecoder();
@@ -111,16 +85,20 @@ export function decodeFrame(buffer) {
 export function keyFrame(code) {
   const data = new Uint8Array(4);
   new DataView(data.buffer).setInt32(0, code, true);
-  return encodeFrame(ACTION.ONKEY, [], data);
+  return encodeFrame(ACTION.CLIENT_ACTION_ONKEY, [], data);
 }
 
 // A WebSocket with subprotocol "teCtrl" to a session process.  `handlers`:
 //   onOpen(), onFrame(frame), onState(state: 'connecting'|'open'|'closed'|'ended'),
 //   async stillAlive() -> boolean: asked after a drop; false ends the retries.
+// `capabilities`, when given (a list of names, perhaps empty), go to the
+// session in a CAPABILITIES frame as the first frame of every opened socket,
+// before onOpen; without it the channel names none and sends no such frame.
 export class Channel {
-  constructor(url, handlers) {
+  constructor(url, handlers, { capabilities = null } = {}) {
     this.url = url;
     this.handlers = handlers;
+    this.capabilities = capabilities;
     this.ws = null;
     this.stopped = false;
     this.retry = 0;
@@ -137,6 +115,7 @@ export class Channel {
     ws.onopen = () => {
       if (this.retry > 0) this.reconnects++;
       this.retry = 0;
+      if (this.capabilities) ws.send(encodeFrame(ACTION.CLIENT_ACTION_CAPABILITIES, this.capabilities));
       this.handlers.onState?.('open');
       this.handlers.onOpen?.();
     };

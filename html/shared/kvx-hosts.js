@@ -4,8 +4,9 @@
 // choice back, and the settings object ("kcf") posted to "/load_config" for
 // it.  A password never goes into an address; it travels once, as a secret
 // of the settings object.
-import { BLOCK_EMULATIONS, BLOCK_PROTOCOLS, blockKcf, isBlockEmulation } from './kvx-block.js';
-import { EMULATE_5250, MODELS_5250, block5250Kcf, is5250Emulation, model5250 } from './kvx-block5250.js';
+import { BLOCK_EMULATIONS, BLOCK_PROTOCOLS, blockKcf } from './kvx-block.js';
+import { MODELS_5250, block5250Kcf, model5250 } from './kvx-block5250.js';
+import { EM, is5250, isBlock } from './kvx-emulations.js';
 
 export const PROTOCOLS = Object.freeze([
   { commtype: 7, label: 'Local shell', port: 0, remote: false },
@@ -18,47 +19,47 @@ export const PROTOCOLS = Object.freeze([
 // The emulations that work here by their `emulate` setting: the character
 // modes (the ANSI/VT family, the Wyse family and its relatives, IBM 3151,
 // PC-term, TTY), then IBM 3270 (kvx-block.js), then the IBM 5250 models as
-// [22, label, em5250idx] (kvx-block5250.js).
+// [EM.IBM5250, label, em5250idx] (kvx-block5250.js).
 export const EMULATIONS = Object.freeze([
-  [30, 'xterm (colour)'],
-  [11, 'Linux console'],
-  [16, 'VT420'],
-  [14, 'VT320'],
-  [15, 'VT320, 7-bit'],
-  [12, 'VT220'],
-  [13, 'VT220, 7-bit'],
-  [10, 'VT100'],
-  [1, 'ANSI'],
-  [5, 'SCO ANSI'],
-  [2, 'AT386'],
-  [17, 'Wyse 50'],
-  [18, 'Wyse 60'],
-  [19, 'Wyse 60, 25 rows'],
-  [29, 'Wyse 50 colour'],
-  [9, 'Televideo 950'],
-  [8, 'Televideo 925'],
-  [7, 'Televideo 912'],
-  [28, 'ADDS Viewpoint'],
-  [0, 'ADM-1'],
-  [20, 'IBM 3151'],
-  [21, 'IBM 3151, 25 rows'],
-  [3, 'IBM 3101'],
-  [4, 'PC-term'],
-  [6, 'TTY'],
+  [EM.XTERM, 'xterm (colour)'],
+  [EM.LINUX, 'Linux console'],
+  [EM.VT420, 'VT420'],
+  [EM.VT320, 'VT320'],
+  [EM.VT320_7, 'VT320, 7-bit'],
+  [EM.VT220, 'VT220'],
+  [EM.VT220_7, 'VT220, 7-bit'],
+  [EM.VT100, 'VT100'],
+  [EM.ANSI, 'ANSI'],
+  [EM.SCOANSI, 'SCO ANSI'],
+  [EM.AT386, 'AT386'],
+  [EM.WYSE50, 'Wyse 50'],
+  [EM.WYSE60, 'Wyse 60'],
+  [EM.WYSE60_25, 'Wyse 60, 25 rows'],
+  [EM.WYCOL, 'Wyse 50 colour'],
+  [EM.TVI950, 'Televideo 950'],
+  [EM.TVI925, 'Televideo 925'],
+  [EM.TVI912, 'Televideo 912'],
+  [EM.ADDSVP, 'ADDS Viewpoint'],
+  [EM.ADM1, 'ADM-1'],
+  [EM.IBM3151, 'IBM 3151'],
+  [EM.IBM3151_25, 'IBM 3151, 25 rows'],
+  [EM.IBM3101, 'IBM 3101'],
+  [EM.PCTERM, 'PC-term'],
+  [EM.TTY, 'TTY'],
   ...BLOCK_EMULATIONS,
-  ...MODELS_5250.map(([model, label]) => [EMULATE_5250, label, model]),
+  ...MODELS_5250.map(([model, label]) => [EM.IBM5250, label, model]),
 ]);
 
 // The connect panel's value of an emulation (and 5250 model), and back.
 export function emulationValue(emulate, model = null) {
-  return is5250Emulation(emulate) ? `${EMULATE_5250}:${model5250(emulate, model)}` : String(emulate);
+  return is5250(emulate) ? `${EM.IBM5250}:${model5250(emulate, model)}` : String(emulate);
 }
 export function emulationOfValue(value) {
   const [emulate, model] = String(value).split(':').map(Number);
   return { emulate, model: Number.isInteger(model) ? model : null };
 }
 
-export const DEFAULT_EMULATION = 30;
+export const DEFAULT_EMULATION = EM.XTERM;
 
 // The name under which a typed password travels in "secureKeys"; the
 // session keeps only the secure store's token for it.
@@ -81,12 +82,12 @@ function validPort(port) {
 // A complete choice: { commtype, node, port, user, emulate, model, verify,
 // language }; `model` is the 5250 model (em5250idx), null for the others.
 export function normalizeChoice(choice = {}) {
-  const is5250 = is5250Emulation(choice.emulate);
-  const model = is5250 ? model5250(choice.emulate, choice.model) : null;
-  const emulate = is5250 ? EMULATE_5250 : Number(choice.emulate);
+  const station5250 = is5250(choice.emulate);
+  const model = station5250 ? model5250(choice.emulate, choice.model) : null;
+  const emulate = station5250 ? EM.IBM5250 : Number(choice.emulate);
   // A 3270 or 5250 host is reached by telnet (plain, TLS or START_TLS) only.
   let protocol = protocolOf(Number(choice.commtype));
-  if (isBlockEmulation(emulate) && !BLOCK_PROTOCOLS.includes(protocol.commtype)) protocol = protocolOf(0);
+  if (isBlock(emulate) && !BLOCK_PROTOCOLS.includes(protocol.commtype)) protocol = protocolOf(0);
   const port = Number(choice.port);
   return {
     commtype: protocol.commtype,
@@ -173,8 +174,8 @@ export function kcfForChoice(choice, size, password = '') {
   } else if (protocol.remote) {
     kcf.port = c.port;
   }
-  if (is5250Emulation(c.emulate)) Object.assign(kcf, block5250Kcf(c.model));
-  else if (isBlockEmulation(c.emulate)) Object.assign(kcf, blockKcf(c.emulate));
+  if (is5250(c.emulate)) Object.assign(kcf, block5250Kcf(c.model));
+  else if (isBlock(c.emulate)) Object.assign(kcf, blockKcf(c.emulate));
   if (protocol.tls) kcf.sslVerifyServer = c.verify ? 1 : 0;
   if (c.language) kcf.language = c.language;
   return kcf;

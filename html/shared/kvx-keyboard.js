@@ -21,9 +21,10 @@
 // Ctrl+Shift+R, copy and paste Ctrl+Shift+C/V), Ctrl+Tab, Ctrl+PageUp and
 // Ctrl+PageDown and Ctrl+1..9 (tab switching), Ctrl+0, Ctrl+= and Ctrl++
 // (zoom).  Shift+PageUp and Shift+PageDown stay plain Page Up and Page Down
-// keys here (the page may scroll its view with them).  Ctrl+W, Ctrl+N and
-// Ctrl+T go to the host as control codes where the browser lets a page have
-// them.
+// keys here.  Of these, the page keeps some for itself (text size, copy,
+// its scrollback view: kvx-chords.js) before they reach the keyboard.
+// Ctrl+W, Ctrl+N and Ctrl+T go to the host as control codes where the
+// browser lets a page have them.
 import './keycodes.js';
 
 const KC = globalThis.KvxKeyCodes;
@@ -199,11 +200,14 @@ export function classify(ev) {
 
 export class Keyboard {
   // `send(code)` takes one key code; `paste(text)`, when given, takes
-  // pasted text instead of typing it.
-  constructor(container, send, { paste } = {}) {
+  // pasted text instead of typing it; `classify(ev)` says what a keydown
+  // is (as classify above, which it is by default: a 3270 or 5250 station
+  // has its own, kvx-block.js and kvx-block5250.js).
+  constructor(container, send, { paste, classify: classifier = classify } = {}) {
     this.container = container;
     this.send = send;
     this.paste = paste;
+    this.classify = classifier;
     this.composing = false;
     const area = document.createElement('textarea');
     area.className = 'kvx-input';
@@ -290,8 +294,10 @@ export class Keyboard {
     for (const code of textCodes(text ?? '')) this.send(code);
   }
 
+  // The one path of a keydown in the typing area; the chords the page
+  // takes for itself (kvx-chords.js) never reach it.
   onKeyDown(ev) {
-    const what = classify(ev);
+    const what = this.classify(ev);
     if (what.compose || what.browser) return;
     ev.preventDefault();
     if (what.send) for (const code of what.send) this.send(code);

@@ -44,6 +44,23 @@ function spanClass(style) {
   return cls;
 }
 
+// How the cells of a screen are drawn: the hooks of the one row renderer
+// (rowHtml) and of the text (rowChars).  A block-mode screen has its own
+// (kvx-block.js).
+//   styleBits        the bits that split a row into runs of one look
+//   runClass(style)  the classes of such a run
+//   blankDrawn       bits that draw a cell as a blank
+//   blankText        bits that make a cell a blank in the text (and in
+//                    what a selection copies)
+//   wide             wide characters fill two cells, the right one empty
+export const CHARACTER_CELLS = Object.freeze({
+  styleBits: STYLE_BITS,
+  runClass: spanClass,
+  blankDrawn: 0,
+  blankText: INVISIBLE,  // drawn in the background colour instead
+  wide: true,
+});
+
 // Characters that take two columns (East Asian wide and emoji blocks).
 export function isWide(cp) {
   return (cp >= 0x1100 && cp <= 0x115f) || (cp >= 0x2e80 && cp <= 0xa4cf) || (cp >= 0xac00 && cp <= 0xd7a3) ||
@@ -60,6 +77,7 @@ export function orderRange(a, b) {
 export class Screen {
   constructor(container, rows, cols) {
     this.container = container;
+    this.cells = CHARACTER_CELLS;
     this.grid = document.createElement('div');
     this.grid.className = 'kvx-grid';
     this.selectionEl = document.createElement('div');
@@ -259,11 +277,12 @@ export class Screen {
   // Characters of columns `from` to `to` of row y as shown: one per cell, a
   // wide character once, invisible cells and controls as blanks.
   rowChars(y, from = 0, to = this.cols - 1) {
+    const { blankText, wide } = this.cells;
     let s = '';
     for (let x = from, i = y * this.cols + from; x <= to; x++, i++) {
       const cp = this.codePoint(i);
-      if (cp === 0 && x > 0 && isWide(this.codePoint(i - 1))) continue;
-      s += cp < 0x20 || (this.lo[i] & INVISIBLE) ? ' ' : String.fromCodePoint(cp);
+      if (wide && cp === 0 && x > 0 && isWide(this.codePoint(i - 1))) continue;
+      s += cp < 0x20 || (this.lo[i] & blankText) ? ' ' : String.fromCodePoint(cp);
     }
     return s;
   }
@@ -359,25 +378,31 @@ export class Screen {
     return this.textOf(this.selection);
   }
 
+  // One row as HTML: runs of cells that look alike in spans of their
+  // classes, the row's line attribute around them.
   rowHtml(y) {
+    const { styleBits, runClass, blankDrawn, wide: wideCells } = this.cells;
     let html = '';
     let run = '';
     let runStyle = -1;
     for (let x = 0, i = y * this.cols; x < this.cols; x++, i++) {
-      const style = this.lo[i] & STYLE_BITS;
+      const style = this.lo[i] & styleBits;
       const cp = this.codePoint(i);
-      const wide = isWide(cp) && x + 1 < this.cols && this.lo[i + 1] === 0;
-      if (cp === 0 && x > 0 && isWide(this.codePoint(i - 1))) continue;
+      let wide = false;
+      if (wideCells) {
+        if (cp === 0 && x > 0 && isWide(this.codePoint(i - 1))) continue;
+        wide = isWide(cp) && x + 1 < this.cols && this.lo[i + 1] === 0;
+      }
       if (style !== runStyle) {
-        if (run) html += `<span class="${spanClass(runStyle)}">${run}</span>`;
+        if (run) html += `<span class="${runClass(runStyle)}">${run}</span>`;
         run = '';
         runStyle = style;
       }
-      const ch = cp < 0x20 ? ' ' : String.fromCodePoint(cp);
+      const ch = cp < 0x20 || style & blankDrawn ? ' ' : String.fromCodePoint(cp);
       // A wide character fills exactly two cells whatever the font gives it.
       run += wide ? `<span class="w">${ch}</span>` : ESCAPES[ch] || ch;
     }
-    if (run) html += `<span class="${spanClass(runStyle)}">${run}</span>`;
+    if (run) html += `<span class="${runClass(runStyle)}">${run}</span>`;
     const kind = LINE_CLASSES[this.lines[y] & LINE_WIDTH] || '';
     return kind ? `<span class="kvx-line ${kind}">${html}</span>` : html;
   }

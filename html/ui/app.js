@@ -18,18 +18,22 @@
 // session sends nothing else while it waits, so a later frame means that
 // another browser answered or that the session stopped waiting.
 import { postJson } from './api.js';
-import { ConnectPanel, PANEL_SECTIONS } from './connect-panel.js';
+import { ConnectPanel } from './connect-panel.js';
+import { CONN, TRANSITIONS, hostConnected, hostConnecting } from './connection.js';
 import { LoginEditor, kcfForLogin, loadLogin, needsPassword, saveLogin } from './kvx-autologin.js';
 import { Bell } from './kvx-bell.js';
-import { BlockKeyboard, BlockScreen, isBlockEmulation } from './kvx-block.js';
-import { Block5250Keyboard, KEY_BAR_5250, LOGIN_ROWS_5250, is5250Emulation } from './kvx-block5250.js';
-import { ACTION, Channel } from './kvx-channel.js';
+import { BlockScreen, classifyBlock } from './kvx-block.js';
+import { KEY_BAR_5250, LOGIN_ROWS_5250, classifyBlock5250 } from './kvx-block5250.js';
+import { Channel } from './kvx-channel.js';
+import { ChordMap, listenChords } from './kvx-chords.js';
 import { isMultiLine, pasteCodes, writeClipboard } from './kvx-clipboard.js';
 import { Dialogs } from './kvx-dialogs.js';
+import { is5250, isBlock } from './kvx-emulations.js';
 import { choiceFromParams, describeChoice, kcfForChoice, normalizeChoice, paramsForChoice, protocolOf } from './kvx-hosts.js';
 import { Keyboard } from './kvx-keyboard.js';
 import { LabelLines } from './kvx-labels.js';
 import { FONT_SIZES, clampFontSize, loadPrefs, savePrefs } from './kvx-prefs.js';
+import { ACTION, CAPABILITIES, parseStatusLine } from './kvx-protocol.js';
 import { rememberChoice } from './kvx-recent.js';
 import { Screen } from './kvx-screen.js';
 import { ScrollView } from './kvx-scrollback.js';
@@ -61,7 +65,9 @@ function deviceId() {
   return id;
 }
 
-const app = {
+// Everything the page keeps, each field declared here (sealed: no other
+// field can be added elsewhere).
+const app = Object.seal({
   deviceId: deviceId(),
   prefs: loadPrefs(),
   session: null,          // { id, port }
@@ -75,26 +81,24 @@ const app = {
   dialogs: new Dialogs(),  // the session's prompts
   questions: new Dialogs(),  // this page's own questions (a paste of lines)
   bell: null,
-  hostConnected: false,
-  hostConnecting: false,  // a connect was asked for and has not ended yet
+  conn: CONN.OPENING,     // the channel and the host (connection.js)
   rememberOnConnect: false,  // the choice joins the recent hosts once connected
-  posting: 0,             // settings posts on their way
-  channelState: 'closed',
   frames: 0,
   keysSent: 0,
   pastes: 0,
   lastError: '',
+  notice: '',             // the session's notice that another emulation runs, '' for none
   hostTitle: '',          // the host's window title, '' when it set none
   modes: { bracketed: false, alternate: false },
   choice: choiceFromParams(params),
   size: null,             // { rows, cols } of the screen
   wantSize: null,         // the size this page last asked the session for
   kcf: null,              // the settings last posted, without secrets
-};
+});
 
 const sizeFixed = () => Number(params.get('rows')) > 0 && Number(params.get('cols')) > 0;
 const choiceKey = (choice) => paramsForChoice(choice).toString();
-const isShellHost = () => !protocolOf(app.choice.commtype).block && !isBlockEmulation(app.choice.emulate);
+const isShellHost = () => !protocolOf(app.choice.commtype).block && !isBlock(app.choice.emulate);
 
 // ---- text size and the screen's size ----
 
@@ -217,19 +221,26 @@ function saveSession() {
   }));
 }
 
+// The connection moves on (TRANSITIONS of connection.js) and the header
+// shows where it stands.
+function move(event) {
+  app.conn = TRANSITIONS[event](app.conn);
+  showState();
+}
+
 function showState() {
   let state;
   let text;
-  if (app.channelState === 'ended') {
+  if (app.conn === CONN.ENDED) {
     state = 'ended';
     text = 'Session ended';
-  } else if (app.channelState !== 'open') {
+  } else if (!app.conn.open) {
     state = 'connecting';
     text = app.channel && app.channel.reconnects + app.channel.retry > 0 ? 'Reconnecting' : 'Connecting';
-  } else if (app.hostConnected) {
+  } else if (hostConnected(app.conn)) {
     state = 'connected';
     text = 'Connected';
-  } else if (app.hostConnecting) {
+  } else if (hostConnecting(app.conn)) {
     state = 'connecting';
     text = 'Connecting to host';
   } else {
@@ -341,26 +352,29 @@ function prepareContextMenu() {
   area.select();
 }
 
-// Keys the page keeps for itself, wherever the focus is: the text size,
-// copy, and the scrollback's page keys while there is scrollback to see.
-window.addEventListener('keydown', (ev) => {
-  if (app.dialogs.open || app.questions.open) return;
-  const ctrlOnly = ev.ctrlKey && !ev.altKey && !ev.metaKey;
-  let handled = true;
-  if (ctrlOnly && !ev.shiftKey && (ev.key === '=' || ev.key === '+')) setFontSize(app.prefs.fontSize + 1);
-  else if (ctrlOnly && ev.shiftKey && ev.key === '+') setFontSize(app.prefs.fontSize + 1);
-  else if (ctrlOnly && !ev.shiftKey && ev.key === '-') setFontSize(app.prefs.fontSize - 1);
-  else if (ctrlOnly && !ev.shiftKey && ev.code === 'Digit0') setFontSize(FONT_SIZES.default);
-  else if (ctrlOnly && ev.shiftKey && ev.code === 'KeyC') copySelection();
-  else if (ev.shiftKey && !ev.ctrlKey && !ev.altKey && (ev.key === 'PageUp' || ev.key === 'PageDown') &&
-    app.scroll && (app.scroll.kept > 0 || app.scroll.isBack) && terminalEl.contains(document.activeElement)) {
-    app.scroll.scrollPages(ev.key === 'PageUp' ? 1 : -1);
-  } else handled = false;
-  if (handled) {
-    ev.preventDefault();
-    ev.stopPropagation();
+// Keys the page keeps for itself, wherever the focus is (kvx-chords.js):
+// the text size, copy, and the scrollback's page keys while there is
+// scrollback to see.  A handler that returns false leaves the key to the
+// terminal.
+function scrollPages(pages) {
+  if (!app.scroll || !(app.scroll.kept > 0 || app.scroll.isBack) || !terminalEl.contains(document.activeElement)) {
+    return false;
   }
-}, true);
+  app.scroll.scrollPages(pages);
+  return true;
+}
+
+const chords = new ChordMap();
+listenChords(window, chords, {
+  textLarger: () => setFontSize(app.prefs.fontSize + 1),
+  textSmaller: () => setFontSize(app.prefs.fontSize - 1),
+  textDefault: () => setFontSize(FONT_SIZES.default),
+  copy: () => {
+    copySelection();
+  },
+  scrollPageUp: () => scrollPages(1),
+  scrollPageDown: () => scrollPages(-1),
+}, () => !app.dialogs.open && !app.questions.open);
 
 // ---- the session's frames ----
 
@@ -368,24 +382,23 @@ window.addEventListener('keydown', (ev) => {
 async function prompt(frame) {
   const [a = '', b = '', c = ''] = frame.fields;
   switch (frame.action) {
-    case ACTION.GET_ENTRY: {
+    case ACTION.HOST_ACTION_GET_ENTRY: {
       const answer = await app.dialogs.entry({ title: a, message: b, password: c === '1' });
-      if (answer) app.channel?.send(ACTION.GET_ENTRY_RESPONSE, [answer.text, String(answer.code)]);
+      if (answer) app.channel?.send(ACTION.CLIENT_ACTION_GET_ENTRY_RESPONSE, [answer.text, String(answer.code)]);
       break;
     }
-    case ACTION.GET_YESNO: {
+    case ACTION.HOST_ACTION_GET_YESNO: {
       const answer = await app.dialogs.yesNo({ title: a, message: b });
-      if (answer !== null) app.channel?.send(ACTION.GET_YESNO_RESPONSE, [String(answer)]);
+      if (answer !== null) app.channel?.send(ACTION.CLIENT_ACTION_GET_YESNO_RESPONSE, [String(answer)]);
       break;
     }
-    case ACTION.SHOW_FATAL_ERROR: {
-      app.hostConnecting = false;
+    case ACTION.HOST_ACTION_SHOW_FATAL_ERROR: {
       app.rememberOnConnect = false;
-      showState();
+      move('connectFailed');
       app.lastError = b;
       showMessage(b);
       const answer = await app.dialogs.error({ fatal: a === '1', message: b });
-      if (answer) app.channel?.send(ACTION.ACK_FATAL_ERROR);
+      if (answer) app.channel?.send(ACTION.CLIENT_ACTION_ACK_FATAL_ERROR);
       break;
     }
     default:
@@ -396,39 +409,40 @@ async function prompt(frame) {
 
 function onFrame(frame) {
   app.frames++;
-  const isPrompt = [ACTION.GET_ENTRY, ACTION.GET_YESNO, ACTION.SHOW_FATAL_ERROR].includes(frame.action);
+  const isPrompt = [ACTION.HOST_ACTION_GET_ENTRY, ACTION.HOST_ACTION_GET_YESNO, ACTION.HOST_ACTION_SHOW_FATAL_ERROR]
+    .includes(frame.action);
   if (!isPrompt && app.dialogs.open) app.dialogs.dismiss();
   const [f0, f1, f2, f3] = frame.fields;
   switch (frame.action) {
-    case ACTION.CONNECTED:
-      app.hostConnected = f0 === '1';
-      if (app.hostConnected) showMessage(app.notice || '');
-      if (app.hostConnected && app.rememberOnConnect) {
+    case ACTION.HOST_ACTION_CONNECTED: {
+      const up = f0 === '1';
+      if (up) showMessage(app.notice);
+      if (up && app.rememberOnConnect) {
         app.rememberOnConnect = false;
         rememberChoice(app.choice);
       }
       // While a post of new settings is on its way, a "0" is the end of the
-      // previous host, not of the connect it asks for.
-      if (app.hostConnected || app.posting === 0) app.hostConnecting = false;
-      showState();
+      // previous host, not of the connect it asks for (connection.js).
+      move(up ? 'hostUp' : 'hostDown');
       break;
-    case ACTION.UPDATE:
+    }
+    case ACTION.HOST_ACTION_UPDATE:
       app.screen.applyUpdate(f0, frame.data);
       break;
-    case ACTION.LABELS:
+    case ACTION.HOST_ACTION_LABELS:
       labels.apply(frame.fields, frame.data);
       break;
-    case ACTION.NOTICE:
+    case ACTION.HOST_ACTION_NOTICE:
       // Another emulation runs than the one asked for (an empty text: no more).
       if (frame.fields[0] === 'emulation') {
         app.notice = (frame.fields[1] || '').trim();
         showMessage(app.notice);
       }
       break;
-    case ACTION.STATUS:
-      app.screen.setStatus?.(frame.fields);
+    case ACTION.HOST_ACTION_STATUS:
+      app.screen.setStatus?.(parseStatusLine(frame.fields));
       break;
-    case ACTION.SET_CURSOR: {
+    case ACTION.HOST_ACTION_SET_CURSOR: {
       const [x, y] = String(f0).split(':').map(Number);
       if (Number.isInteger(x) && Number.isInteger(y)) {
         app.screen.setCursor(x, y, f1 === '1');
@@ -436,20 +450,20 @@ function onFrame(frame) {
       }
       break;
     }
-    case ACTION.TITLE:
+    case ACTION.HOST_ACTION_TITLE:
       app.hostTitle = (f0 ?? '').trim();
       showTitle();
       break;
-    case ACTION.BELL:
+    case ACTION.HOST_ACTION_BELL:
       app.bell.ring();
       break;
-    case ACTION.SCROLLBACK_VIEW:
+    case ACTION.HOST_ACTION_SCROLLBACK:
       app.scroll.onState(Number(f0), Number(f1), Number(f2));
       break;
-    case ACTION.LINES:
+    case ACTION.HOST_ACTION_LINES:
       app.screen.setLines(Number(f0), frame.data);
       break;
-    case ACTION.MODES: {
+    case ACTION.HOST_ACTION_MODES: {
       app.modes = { bracketed: f0 === '1', alternate: f1 === '1' };
       app.scroll.setAlternate(app.modes.alternate);
       const rows = Number(f2);
@@ -496,21 +510,17 @@ function attach(session, size) {
       app.screen.resetCursor();
       app.keyboard.moveTo(0, 0);
       app.scroll.reset();
-      app.channel.send(ACTION.REFRESH);
+      app.channel.send(ACTION.CLIENT_ACTION_REFRESH);
       // Where the view stands, and the modes, size and title with it.
-      app.channel.send(ACTION.SCROLLBACK, ['0']);
+      app.channel.send(ACTION.CLIENT_ACTION_SCROLLBACK, ['0']);
     },
     onFrame,
     onState: (state) => {
-      app.channelState = state;
-      if (state !== 'open') {
-        app.hostConnected = false;
-        app.dialogs.dismiss();  // the session no longer waits for this page
-      }
-      showState();
+      if (state !== 'open') app.dialogs.dismiss();  // the session no longer waits for this page
+      move({ open: 'channelOpen', ended: 'ended' }[state] ?? 'channelClosed');
     },
     stillAlive: () => sessionAlive(session),
-  });
+  }, { capabilities: CAPABILITIES });
   showTitle();
   app.channel.open();
   app.keyboard.focus();
@@ -518,8 +528,8 @@ function attach(session, size) {
 
 // The kind of terminal an emulation needs.
 const terminalKind = (emulate) => {
-  if (is5250Emulation(emulate)) return '5250';
-  return isBlockEmulation(emulate) ? '3270' : 'character';
+  if (is5250(emulate)) return '5250';
+  return isBlock(emulate) ? '3270' : 'character';
 };
 
 // The screen and keyboard of the chosen emulation: IBM 5250 or IBM 3270
@@ -530,17 +540,18 @@ function makeTerminal(size) {
   app.keyboard?.dispose();
   terminalEl.classList.remove('kvx-block');
   app.terminalKind = terminalKind(app.choice.emulate);
-  const click = (row, col) => app.channel?.send(ACTION.MOUSE, [String(row), String(col)]);
+  const click = (row, col) => app.channel?.send(ACTION.CLIENT_ACTION_MOUSE, [String(row), String(col)]);
+  let classify;  // what the keyboard makes of a keydown (kvx-keyboard.js's own by default)
   if (app.terminalKind === '5250') {
     app.screen = new BlockScreen(terminalEl, size.rows, size.cols, { click, key: sendKey, keyBar: KEY_BAR_5250 });
-    app.keyboard = new Block5250Keyboard(terminalEl, sendKey, { paste });
+    classify = classifyBlock5250;
   } else if (app.terminalKind === '3270') {
     app.screen = new BlockScreen(terminalEl, size.rows, size.cols, { click, key: sendKey });
-    app.keyboard = new BlockKeyboard(terminalEl, sendKey, { paste });
+    classify = classifyBlock;
   } else {
     app.screen = new Screen(terminalEl, size.rows, size.cols);
-    app.keyboard = new Keyboard(terminalEl, sendKey, { paste });
   }
+  app.keyboard = new Keyboard(terminalEl, sendKey, { paste, classify });
   // The modes are the character-mode host's; a new screen starts without.
   app.modes = { bracketed: false, alternate: false };
   app.scroll?.setScreen(app.screen);
@@ -561,7 +572,7 @@ function aroundScreen() {
     screen: app.screen,
     bar: $('scrollbar'),
     badge: $('live'),
-    request: (n) => app.channel?.send(ACTION.SCROLLBACK, [String(n)]) ?? false,
+    request: (n) => app.channel?.send(ACTION.CLIENT_ACTION_SCROLLBACK, [String(n)]) ?? false,
     arrows: (up, n) => {
       const code = KC.codePoint(up ? 'UP' : 'DOWN');
       for (let i = 0; i < n; i++) sendKey(code);
@@ -583,8 +594,7 @@ function aroundScreen() {
 
 async function start() {
   showMessage('');
-  app.channelState = 'connecting';
-  showState();
+  move('starting');
   const size = screenSize();
   try {
     const linked = sessionFromParams(params);
@@ -613,8 +623,7 @@ async function start() {
     attach(session, size);
     saveSession();
   } catch (err) {
-    app.channelState = 'ended';
-    showState();
+    move('ended');
     showMessage(`Could not start a session: ${err.message}`);
   }
 }
@@ -624,8 +633,7 @@ async function start() {
 // and the size the session has.
 async function join(session) {
   if (!(await sessionAlive(session))) {
-    app.channelState = 'ended';
-    showState();
+    move('ended');
     showMessage('That session has ended.');
     return false;
   }
@@ -633,8 +641,7 @@ async function join(session) {
     const mine = await listSessions(app.deviceId).catch(() => []);
     session.port = mine.find((s) => s.id === session.id)?.port || 0;
     if (!session.port) {
-      app.channelState = 'ended';
-      showState();
+      move('ended');
       showMessage('The link does not say where the session listens.');
       return false;
     }
@@ -650,16 +657,18 @@ async function join(session) {
 }
 
 // Posts the settings for `choice` with its log-in; passwords travel as
-// secrets only.
+// secrets only.  Only the latest of the posts on their way together ends
+// the connection's posting (connection.js).
+let latestPost = 0;
 async function postConfig(session, choice, size,
   { password = '', login = null, loginPassword = '', connect = true, disconnect = false } = {}) {
-  const screen = is5250Emulation(choice.emulate) ? { rowsFromBottom: LOGIN_ROWS_5250 } : {};
+  const screen = is5250(choice.emulate) ? { rowsFromBottom: LOGIN_ROWS_5250 } : {};
   const kcf = { ...kcfForChoice(choice, size, password), ...kcfForLogin(login, loginPassword, screen) };
   const { secureKeys, ...kept } = kcf;
   app.kcf = kept;
-  if (connect) app.hostConnecting = true;
-  showState();
-  app.posting++;
+  const post = ++latestPost;
+  if (connect) move('connectPosting');
+  else showState();
   try {
     await postJson(`/load_config?session=${encodeURIComponent(session.id)}`, {
       kcf,
@@ -667,12 +676,11 @@ async function postConfig(session, choice, size,
       disconnectFromHost: disconnect,
     });
   } catch (err) {
-    app.hostConnecting = false;
+    move('connectFailed');
     throw err;
-  } finally {
-    app.posting--;
-    showState();
   }
+  if (post === latestPost) move('connectPosted');
+  else showState();
 }
 
 // The automatic log-in of `choice`, with the password its steps send: the
@@ -718,9 +726,9 @@ async function connectTo(choice, password = '') {
 
 // ---- the header's panels ----
 
-// The automatic log-in of a remote host: the steps written are kept for
-// the host the panel connects to.
-PANEL_SECTIONS.push({
+// The automatic log-in of a remote host, a section of the connect panel:
+// the steps written are kept for the host the panel connects to.
+const loginSection = {
   id: 'autologin',
   title: 'Automatic log-in',
   build: () => {
@@ -734,9 +742,10 @@ PANEL_SECTIONS.push({
     return choice;
   },
   shown: (protocol) => protocol.remote,
-});
+};
 
 const panel = new ConnectPanel($('connect-panel'), $('connect-toggle'), {
+  sections: [loginSection],
   current: () => app.choice,
   connect: (choice, password) => {
     if (app.session) connectTo(choice, password);
@@ -852,10 +861,7 @@ $('font-smaller').addEventListener('click', () => setFontSize(app.prefs.fontSize
 $('font-larger').addEventListener('click', () => setFontSize(app.prefs.fontSize + 1));
 $('share').addEventListener('click', shareSession);
 reconnectButton.addEventListener('click', () => {
-  if (app.channel?.send(ACTION.CONNECT_HOST)) {
-    app.hostConnecting = true;
-    showState();
-  }
+  if (app.channel?.send(ACTION.CLIENT_ACTION_CONNECT_HOST)) move('connectAsked');
   app.keyboard?.focus();
 });
 restartButton.addEventListener('click', () => {
@@ -879,9 +885,10 @@ window.kavrix = {
   selection: () => (app.screen ? app.screen.selectionText() : ''),
   status: () => (app.screen?.status ? { ...app.screen.status } : null),
   state: () => ({
-    channel: app.channelState,
-    hostConnected: app.hostConnected,
-    hostConnecting: app.hostConnecting,
+    channel: app.conn === CONN.ENDED ? 'ended' : app.conn.open ? 'open' : 'connecting',
+    connection: app.conn.name,
+    hostConnected: hostConnected(app.conn),
+    hostConnecting: hostConnecting(app.conn),
     session: app.session,
     joined: app.joined,
     reconnects: app.channel ? app.channel.reconnects : 0,

@@ -1,19 +1,12 @@
 // The connect panel: the recent hosts first (one click connects again), then
 // the fields of a host choice (protocol, host, port, user, password,
-// emulation, certificate check) and the sections that other parts of the
-// page add (PANEL_SECTIONS).  Fields show for the protocols that use them;
-// a port still at the previous protocol's default follows the new one.
+// emulation, certificate check) and the sections its owner gives it (the
+// automatic log-in).  Fields show for the protocols that use them; a port
+// still at the previous protocol's default follows the new one.
 import {
   EMULATIONS, PROTOCOLS, describeChoice, emulationOfValue, emulationValue, normalizeChoice, protocolOf,
 } from './kvx-hosts.js';
 import { forgetChoice, recentChoices } from './kvx-recent.js';
-
-// Extra sections of the panel, in order:
-//   { id, title, build() -> element, fill(element, choice),
-//     read(element, choice) -> choice, shown(protocol) -> boolean }
-// `fill` shows a choice, `read` adds the section's values to the choice the
-// panel connects to; all but `id` and `build` are optional.
-export const PANEL_SECTIONS = [];
 
 // Names by the emulation field's value (a 5250 model has its own).
 const EMULATION_NAMES = new Map(EMULATIONS.map(([n, label, model]) => [emulationValue(n, model), label]));
@@ -27,7 +20,12 @@ export function recentLabel(choice) {
 
 export class ConnectPanel {
   // `current()` is the choice in force; `connect(choice, password)` connects.
-  constructor(form, toggle, { current, connect, onClose }) {
+  // `sections`: the panel's extra sections, in order, each
+  //   { id, title, build() -> element, fill(element, choice),
+  //     read(element, choice) -> choice, shown(protocol) -> boolean }
+  // `fill` shows a choice, `read` adds the section's values to the choice the
+  // panel connects to; all but `id` and `build` are optional.
+  constructor(form, toggle, { current, connect, onClose, sections = [] }) {
     this.form = form;
     this.toggle = toggle;
     this.current = current;
@@ -41,7 +39,7 @@ export class ConnectPanel {
     for (const p of PROTOCOLS) protocolField.append(new Option(p.label, String(p.commtype)));
     for (const [n, label, model] of EMULATIONS) this.field('emulate').append(new Option(label, emulationValue(n, model)));
     const holder = form.querySelector('[data-sections]');
-    for (const section of PANEL_SECTIONS) {
+    for (const section of sections) {
       const el = section.build();
       el.dataset.section = section.id;
       if (section.title) el.setAttribute('aria-label', section.title);

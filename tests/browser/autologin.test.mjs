@@ -5,39 +5,38 @@
 // that comes before its prompt.  A new session on the same host finds the
 // steps stored and logs in again; the password is stored nowhere.
 import assert from 'node:assert/strict';
-import net from 'node:net';
 import path from 'node:path';
-import { OUTPUT_DIR, runTest, startKavrix } from './lib.mjs';
+import { EM } from '../../html/shared/kvx-emulations.js';
+import { OUTPUT_DIR, TELNET, runTest, startKavrix, startTelnetHost, waitText } from './lib.mjs';
 
 const PASSWORD = 'Tab-secret-42';
+const { DO, WILL, WONT, TTYPE, SEND, IS } = TELNET;
 
-// Telnet commands out of what a client sent.
-function data(bytes) {
-  let out = '';
-  for (let i = 0; i < bytes.length; i++) {
-    if (bytes[i] !== 255) { out += String.fromCharCode(bytes[i]); continue; }
-    const cmd = bytes[i + 1];
-    if (cmd === 250) { i = bytes.indexOf(240, i) < 0 ? bytes.length : bytes.indexOf(240, i); continue; }
-    i += cmd >= 251 ? 2 : 1;
-  }
-  return out;
-}
-
-// Each connection: "login: ", a line, "Password: ", a line, then a prompt.
-function startLoginHost() {
+// Each connection: a welcome, the terminal type asked for as telnetd does,
+// then (once the terminal has answered) "login: ", a line, "Password: ", a
+// line, and a prompt.
+async function startLoginHost() {
   const logins = [];
-  const sockets = new Set();
-  const server = net.createServer((socket) => {
-    sockets.add(socket);
-    socket.on('close', () => sockets.delete(socket));
+  const host = await startTelnetHost((peer) => {
     const log = { early: '', user: null, password: null };
     logins.push(log);
     let stage = 'welcome';
     let line = '';
-    socket.write('Welcome to the test host\r\n');
-    setTimeout(() => { stage = 'user'; socket.write('login: '); }, 300);
-    socket.on('data', (chunk) => {
-      const text = data(chunk);
+    const login = () => {
+      if (stage !== 'welcome') return;
+      stage = 'user';
+      peer.send('login: ');
+    };
+    peer.onVerb = (verb, option) => {
+      if (option !== TTYPE) return;
+      if (verb === WILL) peer.sub(TTYPE, [SEND]);
+      if (verb === WONT) login();
+    };
+    peer.onSub = (option, bytes) => {
+      if (option === TTYPE && bytes[0] === IS) login();
+    };
+    peer.onData = (bytes) => {
+      const text = bytes.toString('latin1');
       if (stage === 'welcome') { log.early += text; return; }
       line += text;
       const end = line.indexOf('\r');
@@ -47,32 +46,17 @@ function startLoginHost() {
       if (stage === 'user') {
         log.user = got;
         stage = 'password';
-        socket.write('\r\nPassword: ');
+        peer.send('\r\nPassword: ');
       } else if (stage === 'password') {
         log.password = got;
         stage = 'shell';
-        socket.write(`\r\nLogged in as ${log.user}\r\n$ `);
+        peer.send(`\r\nLogged in as ${log.user}\r\n$ `);
       }
-    });
-    socket.on('error', () => {});
+    };
+    peer.send('Welcome to the test host\r\n');
+    peer.ask(DO, TTYPE);
   });
-  return new Promise((resolve) => {
-    server.listen(0, '127.0.0.1', () => resolve({
-      port: server.address().port,
-      logins,
-      close: () => {
-        for (const socket of sockets) socket.destroy();
-        server.close();
-      },
-    }));
-  });
-}
-
-async function waitScreen(page, pattern, timeout = 30000) {
-  await page.waitForFunction((source) => new RegExp(source, 'm').test(window.kavrix.text()), pattern.source,
-    { timeout }).catch(async (err) => {
-    throw new Error(`${err.message}\nwaiting for ${pattern} on:\n${await page.evaluate(() => window.kavrix.text())}`);
-  });
+  return { port: host.port, logins, close: host.close };
 }
 
 async function answerPassword(page) {
@@ -88,9 +72,9 @@ const host = await startLoginHost();
 try {
   await runTest('autologin', async (page) => {
     await page.setViewportSize({ width: 1000, height: 700 });
-    const address = `http://127.0.0.1:${kavrix.port}/?commtype=0&node=127.0.0.1&port=${host.port}&emulate=30&rows=24&cols=80`;
+    const address = `http://127.0.0.1:${kavrix.port}/?commtype=0&node=127.0.0.1&port=${host.port}&emulate=${EM.XTERM}&rows=24&cols=80`;
     await page.goto(address);
-    await waitScreen(page, /login: *$/);  // no log-in yet
+    await waitText(page, /login: *$/);  // no log-in yet
 
     // The steps, written in the panel.
     await page.click('#connect-toggle');
@@ -105,7 +89,7 @@ try {
     await page.screenshot({ path: path.join(OUTPUT_DIR, 'autologin-panel.png') });
     await page.click('#connect-submit');
     await answerPassword(page);
-    await waitScreen(page, /^Logged in as tester *$/);
+    await waitText(page, /^Logged in as tester *$/);
     const login = host.logins.at(-1);
     assert.deepEqual(login, { early: '', user: 'tester', password: PASSWORD });
     // Every host byte is on the screen.
@@ -133,7 +117,7 @@ try {
     await page.evaluate(() => sessionStorage.clear());
     await page.goto(address);
     await answerPassword(page);
-    await waitScreen(page, /^Logged in as tester *$/);
+    await waitText(page, /^Logged in as tester *$/);
     assert.ok(host.logins.length > before);
     assert.deepEqual(host.logins.at(-1), { early: '', user: 'tester', password: PASSWORD });
     await page.click('#connect-toggle');

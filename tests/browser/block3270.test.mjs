@@ -7,53 +7,46 @@
 // of each model goes to the test output.  Then one page goes from a local
 // shell to the 3270 host and back.
 import assert from 'node:assert/strict';
-import net from 'node:net';
 import path from 'node:path';
-import { frame, traceRecords } from './block-trace.mjs';
-import { OUTPUT_DIR, SOURCE_DIR, runTest, startKavrix } from './lib.mjs';
+import { traceRecords } from './block-trace.mjs';
+import { EM } from '../../html/shared/kvx-emulations.js';
+import { OUTPUT_DIR, SOURCE_DIR, TELNET, runTest, startKavrix, startTelnetHost, waitText } from './lib.mjs';
 
-// A TN3270 host on 127.0.0.1 that plays `host` records: the first two, then
-// (after the terminal's first record) the rest.
-function startHost(records) {
-  const state = { received: [], inbound: Buffer.alloc(0), socket: null };
-  const server = net.createServer((socket) => {
-    state.socket = socket;
-    socket.on('data', (d) => {
-      state.inbound = Buffer.concat([state.inbound, d]);
-      // Records of the terminal: bytes up to IAC EOR after the negotiation.
-      let text = state.inbound;
-      let start = text.lastIndexOf(Buffer.from([0xff, 0xfd, 0x00])) + 3;
-      if (start < 3) return;
-      const recs = [];
-      let cur = [];
-      for (let i = start; i < text.length; i++) {
-        if (text[i] === 0xff && text[i + 1] === 0xef) { recs.push(Buffer.from(cur)); cur = []; i++; }
-        else if (text[i] === 0xff && text[i + 1] === 0xff) { cur.push(0xff); i++; }
-        else if (text[i] === 0xff && text[i + 1] >= 0xfb && text[i + 1] <= 0xfe) i += 2;
-        else cur.push(text[i]);
+const { DO, WILL, TTYPE, EOR_OPTION, BINARY, SEND, IS } = TELNET;
+
+// A TN3270 host on 127.0.0.1 that plays `host` records: negotiates the
+// terminal type, then end of record and binary both ways, each step once
+// the terminal has answered the last; plays the first two records once it
+// has agreed to all, and the rest when the test says.
+async function startHost(records) {
+  const state = { received: [], peer: null };
+  const host = await startTelnetHost((peer) => {
+    state.peer = peer;
+    let playing = false;
+    peer.onRecord = (rec) => state.received.push(rec);
+    peer.onVerb = (verb, option) => {
+      if (verb === WILL && option === TTYPE) peer.sub(TTYPE, [SEND]);
+      if (!playing && peer.agreed(EOR_OPTION) && peer.agreed(BINARY)) {
+        playing = true;
+        peer.record(records[0]);
+        peer.record(records[1]);
       }
-      state.received = recs;
-    });
-    socket.on('error', () => {});
-    // TN3270: terminal type, end of record and binary both ways.
-    socket.write(Buffer.from([0xff, 0xfd, 0x18]));
-    setTimeout(() => socket.write(Buffer.from([0xff, 0xfa, 0x18, 0x01, 0xff, 0xf0])), 100);
-    setTimeout(() => socket.write(Buffer.from([0xff, 0xfd, 0x19, 0xff, 0xfb, 0x19, 0xff, 0xfd, 0x00, 0xff, 0xfb, 0x00])), 200);
-    setTimeout(() => { socket.write(frame(records[0])); socket.write(frame(records[1])); }, 500);
+    };
+    peer.onSub = (option, bytes) => {
+      if (option !== TTYPE || bytes[0] !== IS) return;
+      for (const option of [EOR_OPTION, BINARY]) {
+        peer.ask(DO, option);
+        peer.ask(WILL, option);
+      }
+    };
+    peer.ask(DO, TTYPE);
   });
-  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve({
-    port: server.address().port,
+  return {
+    port: host.port,
     state,
-    rest: () => { for (const r of records.slice(2, 5)) state.socket.write(frame(r)); },
-    close: () => { state.socket?.destroy(); server.close(); },
-  })));
-}
-
-async function waitText(page, pattern, timeout = 20000) {
-  await page.waitForFunction((source) => new RegExp(source, 'm').test(window.kavrix.text()), pattern.source,
-    { timeout }).catch(async (err) => {
-    throw new Error(`${err.message}\nwaiting for ${pattern} on:\n${await page.evaluate(() => window.kavrix.text())}`);
-  });
+    rest: () => { for (const r of records.slice(2, 5)) state.peer.record(r); },
+    close: host.close,
+  };
 }
 
 // Clicks the cell at (row, col) of the screen.
@@ -68,13 +61,13 @@ const recorded = trace.terminal[0].toString('hex');
 const kavrix = await startKavrix();
 
 try {
-  for (const [emulate, model, alternate] of [[24, 2, 24], [26, 4, 43]]) {
+  for (const [emulate, model, alternate] of [[EM.IBM3270_MODEL2, 2, 24], [EM.IBM3270_MODEL4, 4, 43]]) {
     await runTest(`block3270-model${model}`, async (page) => {
       await page.setViewportSize({ width: 1100, height: 900 });
       const host = await startHost(trace.host);
       try {
         await page.goto(`http://127.0.0.1:${kavrix.port}/?commtype=0&node=127.0.0.1&port=${host.port}&emulate=${emulate}`);
-        await waitText(page, /ENTER USERID -/);
+        await waitText(page, /ENTER USERID -/, 20000);
         const status = await page.evaluate(() => window.kavrix.status());
         assert.equal(status.model, model === 2 ? 'IBM-3278-2-E' : 'IBM-3278-4-E');
         assert.equal(status.rows, 24);  // the log-on screen is written with Erase/Write
@@ -89,8 +82,8 @@ try {
         while (host.state.received.length === 0 && Date.now() < end) await new Promise((r) => setTimeout(r, 50));
         assert.equal(host.state.received[0]?.toString('hex'), recorded, 'the Enter record as recorded');
         host.rest();
-        await waitText(page, /TSO\/E LOGON/);
-        await waitText(page, /Userid +===> TESTUSR/);
+        await waitText(page, /TSO\/E LOGON/, 20000);
+        await waitText(page, /Userid +===> TESTUSR/, 20000);
         await page.screenshot({ path: path.join(OUTPUT_DIR, `block3270-model${model}.png`) });
       } finally {
         host.close();
@@ -114,7 +107,7 @@ try {
       await page.locator('#terminal').click();
       await page.keyboard.type('seq 1 100');
       await page.keyboard.press('Enter');
-      await waitText(page, /^100$/);
+      await waitText(page, /^100$/, 20000);
       await page.waitForFunction(() => window.kavrix.state().kept > 0);
       await page.keyboard.press('Shift+PageUp');
       await page.waitForFunction(() => window.kavrix.state().back > 0);
@@ -123,9 +116,9 @@ try {
       await page.locator('#protocol').selectOption('0');
       await page.locator('#node').fill('127.0.0.1');
       await page.locator('#port').fill(String(host.port));
-      await page.locator('#emulate').selectOption('24');
+      await page.locator('#emulate').selectOption(String(EM.IBM3270_MODEL2));
       await page.locator('#connect-submit').click();
-      await waitText(page, /ENTER USERID -/);
+      await waitText(page, /ENTER USERID -/, 20000);
       assert.equal((await page.evaluate(() => window.kavrix.state())).back, 0);
       assert.equal(await page.locator('#live').isVisible(), false);
       assert.equal(await areas(), 1);
@@ -144,7 +137,7 @@ try {
 
       await page.locator('#connect-toggle').click();
       await page.locator('#protocol').selectOption('7');
-      await page.locator('#emulate').selectOption('30');
+      await page.locator('#emulate').selectOption(String(EM.XTERM));
       await page.locator('#connect-submit').click();
       // Connected to the new host: until the session answers, the 3270 host still counts.
       await page.waitForFunction(() => window.kavrix.state().hostConnected && !window.kavrix.state().hostConnecting &&
@@ -154,7 +147,7 @@ try {
       await page.locator('#terminal').click();
       await page.keyboard.type('echo switched-$((6*7))');
       await page.keyboard.press('Enter');
-      await waitText(page, /^switched-42$/);
+      await waitText(page, /^switched-42$/, 20000);
       assert.equal(await areas(), 1);
     } finally {
       host.close();

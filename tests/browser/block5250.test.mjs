@@ -13,81 +13,64 @@
 // goes to the test output.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
-import net from 'node:net';
 import path from 'node:path';
-import { frame, traceRecords } from './block-trace.mjs';
-import { OUTPUT_DIR, SOURCE_DIR, runTest, startKavrix } from './lib.mjs';
+import { traceRecords } from './block-trace.mjs';
+import { EM } from '../../html/shared/kvx-emulations.js';
+import { OUTPUT_DIR, SOURCE_DIR, TELNET, runTest, startKavrix, startTelnetHost, waitText } from './lib.mjs';
 
 const FIXTURES = path.join(SOURCE_DIR, 'tests/fixtures/5250');
-const IAC = 0xff;
-
-// The terminal's records in `bytes` (after the negotiation), framing undone.
-function recordsOf(bytes) {
-  const records = [];
-  let cur = [];
-  for (let i = 0; i < bytes.length; i++) {
-    if (bytes[i] !== IAC) { cur.push(bytes[i]); continue; }
-    const c = bytes[++i];
-    if (c === IAC) cur.push(IAC);
-    else if (c === 0xef) { records.push(Buffer.from(cur)); cur = []; }
-    else if (c >= 0xfb && c <= 0xfe) i++;
-    else if (c === 0xfa) { while (i < bytes.length && !(bytes[i] === IAC && bytes[i + 1] === 0xf0)) i++; i++; }
-  }
-  return records;
-}
+const { DO, WILL, TTYPE, NEW_ENVIRON, EOR_OPTION, BINARY, SEND, IS } = TELNET;
 
 // A TN5250 host on 127.0.0.1: negotiates as the recorded host did (NEW-
-// ENVIRON, terminal type, then end of record and binary both ways), then
-// plays `trace`: host records in their recorded order, each run of them
-// once the terminal has sent as many records as the recording had by then.
-// Without a trace it only negotiates.
-function startHost(trace = null) {
-  const state = { inbound: Buffer.alloc(0), terminalType: null, received: [], socket: null };
-  let phase = 0;
+// ENVIRON, terminal type, then end of record and binary both ways), each
+// step as the station answers the last; then plays `trace`: host records in
+// their recorded order, each run of them once the terminal has sent as
+// many records as the recording had by then.  Without a trace it only
+// negotiates.
+async function startHost(trace = null) {
+  const state = { terminalType: null, received: [], peer: null };
   let sent = 0;  // records of the sequence played
   const play = () => {
     if (!trace) return;
     let hostIndex = trace.sequence.slice(0, sent).filter((s) => s === '<').length;
     while (sent < trace.sequence.length) {
       if (trace.sequence[sent] === '<') {
-        state.socket.write(frame(trace.host[hostIndex++]));
+        state.peer.record(trace.host[hostIndex++]);
       } else if (trace.sequence.slice(0, sent + 1).filter((s) => s === '>').length > state.received.length) {
         return;
       }
       sent++;
     }
   };
-  const server = net.createServer((socket) => {
-    state.socket = socket;
-    socket.on('error', () => {});
-    socket.on('data', (d) => {
-      state.inbound = Buffer.concat([state.inbound, d]);
-      const text = state.inbound.toString('latin1');
-      if (phase === 0) {
-        const m = /\xff\xfa\x18\x00([^\xff]*)\xff\xf0/.exec(text);
-        if (!m) return;
-        state.terminalType = m[1];
-        phase = 1;
-        socket.write(Buffer.from([IAC, 0xfd, 0x19, IAC, 0xfb, 0x19, IAC, 0xfd, 0x00, IAC, 0xfb, 0x00]));
-      }
-      if (phase === 1) {
-        // Records begin once the station agreed to binary both ways.
-        const at = Math.max(text.lastIndexOf('\xff\xfb\x00'), text.lastIndexOf('\xff\xfd\x00'));
-        if (!(text.includes('\xff\xfb\x00') && text.includes('\xff\xfd\x00'))) return;
-        phase = 2;
-        state.start = at + 3;
-      }
-      state.received = recordsOf(state.inbound.subarray(state.start));
+  const host = await startTelnetHost((peer) => {
+    state.peer = peer;
+    let playing = false;
+    peer.onRecord = (rec) => {
+      state.received.push(rec);
       play();
-    });
-    socket.write(Buffer.from([IAC, 0xfd, 0x27, IAC, 0xfd, 0x18,
-      IAC, 0xfa, 0x27, 0x01, 0x00, 0x03, IAC, 0xf0, IAC, 0xfa, 0x18, 0x01, IAC, 0xf0]));
+    };
+    peer.onVerb = (verb, option) => {
+      // NEW-ENVIRON: SEND VAR, USERVAR.
+      if (verb === WILL && option === NEW_ENVIRON) peer.sub(NEW_ENVIRON, [SEND, 0x00, 0x03]);
+      if (verb === WILL && option === TTYPE) peer.sub(TTYPE, [SEND]);
+      // Records begin once the station agreed to binary both ways.
+      if (!playing && peer.agreed(BINARY)) {
+        playing = true;
+        play();
+      }
+    };
+    peer.onSub = (option, bytes) => {
+      if (option !== TTYPE || bytes[0] !== IS || state.terminalType !== null) return;
+      state.terminalType = bytes.subarray(1).toString('latin1');
+      for (const option of [EOR_OPTION, BINARY]) {
+        peer.ask(DO, option);
+        peer.ask(WILL, option);
+      }
+    };
+    peer.ask(DO, NEW_ENVIRON);
+    peer.ask(DO, TTYPE);
   });
-  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve({
-    port: server.address().port,
-    state,
-    close: () => { state.socket?.destroy(); server.close(); },
-  })));
+  return { port: host.port, state, close: host.close };
 }
 
 async function until(what, test, timeout = 15000) {
@@ -132,7 +115,7 @@ try {
     await page.setViewportSize({ width: 1100, height: 900 });
     const host = await startHost(trace);
     try {
-      await page.goto(`http://127.0.0.1:${kavrix.port}/?commtype=0&node=127.0.0.1&port=${host.port}&emulate=22`);
+      await page.goto(`http://127.0.0.1:${kavrix.port}/?commtype=0&node=127.0.0.1&port=${host.port}&emulate=${EM.IBM5250}`);
       await waitScreen(page, 'blazemeter-tn5250-login.expected-signon-screen.txt');
       assert.equal(host.state.terminalType, 'IBM-3179-2', 'the page\'s default model');
       await waitStatus(page, () => {
@@ -179,7 +162,7 @@ try {
       await page.keyboard.press('Enter');
       await until('the menu record', () => host.state.received.length >= 3);
       assert.equal(body(host.state.received[2]), body(trace.terminal[2]), 'option 1 as recorded');
-      await page.waitForFunction(() => /User Tasks/.test(window.kavrix.text()), null, { timeout: 15000 });
+      await waitText(page, /User Tasks/, 15000);
       await page.screenshot({ path: path.join(OUTPUT_DIR, 'block5250-signon.png') });
 
       // The connect panel: the 5250 models, the one shown chosen; another
@@ -188,14 +171,14 @@ try {
       try {
         await page.click('#connect-toggle');
         const options = await page.locator('#emulate option').evaluateAll((els) => els.map((o) => o.value));
-        for (const value of ['22:2', '22:1', '22:0']) assert.ok(options.includes(value), `option ${value}`);
-        assert.equal(await page.locator('#emulate').inputValue(), '22:2');
+        for (const value of [2, 1, 0].map((model) => `${EM.IBM5250}:${model}`)) assert.ok(options.includes(value), `option ${value}`);
+        assert.equal(await page.locator('#emulate').inputValue(), `${EM.IBM5250}:2`);
         await page.fill('#port', String(other.port));
-        await page.selectOption('#emulate', '22:1');
+        await page.selectOption('#emulate', `${EM.IBM5250}:1`);
         await page.click('#connect-submit');
         await until('the 3477 station', () => other.state.terminalType !== null);
         assert.equal(other.state.terminalType, 'IBM-3477-FC');
-        assert.match(page.url(), /emulate=22&em5250idx=1/);
+        assert.match(page.url(), new RegExp(`emulate=${EM.IBM5250}&em5250idx=1`));
         await waitStatus(page, () => window.kavrix.status()?.model === 'IBM-3477-FC');
       } finally {
         other.close();
@@ -221,7 +204,7 @@ try {
       await page.addInitScript(([key, login]) => {
         localStorage.setItem('kavrix.autologin', JSON.stringify({ [key]: login }));
       }, [`0|127.0.0.1|${host.port}`, { enabled: true, steps }]);
-      await page.goto(`http://127.0.0.1:${kavrix.port}/?commtype=0&node=127.0.0.1&port=${host.port}&emulate=22`);
+      await page.goto(`http://127.0.0.1:${kavrix.port}/?commtype=0&node=127.0.0.1&port=${host.port}&emulate=${EM.IBM5250}`);
       await until('the sign-on record', () => host.state.received.length >= 1);
       assert.equal(body(host.state.received[0]), body(trace.terminal[0]), 'the macro\'s sign-on as recorded');
       await waitScreen(page, 'blazemeter-tn5250-login.expected-main-menu-screen.txt');

@@ -7,7 +7,8 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import { OUTPUT_DIR, runTest, startKavrix } from './lib.mjs';
+import { EM } from '../../html/shared/kvx-emulations.js';
+import { OUTPUT_DIR, runTest, startKavrix, waitText } from './lib.mjs';
 
 const kavrix = await startKavrix({
   setup: (dir) => fs.writeFileSync(path.join(dir, '.bashrc'),
@@ -32,7 +33,7 @@ async function odBytes(page, keys, count) {
   await page.waitForFunction(() => window.kavrix.text().split('\n')[0] === 'kvx$' &&
     window.kavrix.cursor().y === 0);
   await command(page, `k ${count}`);
-  await page.waitForFunction(() => /^raw-42$/m.test(window.kavrix.text()));
+  await waitText(page, /^raw-42$/);
   for (const key of keys) await page.keyboard.press(key);
   const end = Date.now() + 30000;
   for (;;) {
@@ -61,9 +62,9 @@ const CHORDS = [
 
 async function checkChords(page, emulate) {
   await page.goto(`http://127.0.0.1:${kavrix.port}/?rows=24&cols=80&emulate=${emulate}`);
-  await page.waitForFunction(() => /^kvx\$/m.test(window.kavrix?.text() ?? ''), null, { timeout: 60000 });
+  await waitText(page, /^kvx\$/, 60000);
   for (const [keys, want, vt220] of CHORDS) {
-    const expected = emulate === 12 && vt220 ? vt220 : want;
+    const expected = emulate === EM.VT220 && vt220 ? vt220 : want;
     assert.deepEqual(await odBytes(page, keys, expected.length), expected, `${keys.join(' ')} (emulate=${emulate})`);
   }
 }
@@ -71,9 +72,9 @@ async function checkChords(page, emulate) {
 try {
   await runTest('chords', async (page) => {
     await page.setViewportSize({ width: 1000, height: 700 });
-    await checkChords(page, 30);
+    await checkChords(page, EM.XTERM);
     await page.screenshot({ path: path.join(OUTPUT_DIR, 'chords-xterm.png') });
-    await checkChords(page, 12);
+    await checkChords(page, EM.VT220);
   });
 } finally {
   await kavrix.stop();

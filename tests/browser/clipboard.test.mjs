@@ -8,7 +8,7 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import { OUTPUT_DIR, runTest, startKavrix } from './lib.mjs';
+import { OUTPUT_DIR, runTest, startKavrix, waitText } from './lib.mjs';
 
 const kavrix = await startKavrix({
   setup: (dir) => fs.writeFileSync(path.join(dir, '.bashrc'),
@@ -16,8 +16,6 @@ const kavrix = await startKavrix({
 });
 
 const rows = (page) => page.evaluate(() => window.kavrix.text().split('\n'));
-const waitText = (page, re) =>
-  page.waitForFunction((src) => new RegExp(src, 'm').test(window.kavrix.text()), re.source, { timeout: 30000 });
 const command = async (page, text) => {
   await page.keyboard.type(text);
   await page.keyboard.press('Enter');

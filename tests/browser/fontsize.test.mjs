@@ -5,7 +5,7 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import { OUTPUT_DIR, runTest, startKavrix } from './lib.mjs';
+import { OUTPUT_DIR, runTest, startKavrix, waitText } from './lib.mjs';
 
 const kavrix = await startKavrix({
   setup: (dir) => fs.writeFileSync(path.join(dir, '.bashrc'), "PS1='kvx$ '\nunset PROMPT_COMMAND\n"),
@@ -31,7 +31,7 @@ try {
   await runTest('fontsize', async (page) => {
     await page.setViewportSize({ width: 1000, height: 700 });
     await page.goto(`http://127.0.0.1:${kavrix.port}/`);
-    await page.waitForFunction(() => /^kvx\$/m.test(window.kavrix.text()), null, { timeout: 30000 });
+    await waitText(page, /^kvx\$/);
     assert.equal(await fontSize(page), 15);
     const first = await size(page);
     assert.deepEqual(await sttySize(page), first);
@@ -39,7 +39,7 @@ try {
     const other = await page.context().browser().newPage();
     await other.setViewportSize({ width: 1200, height: 800 });
     await other.goto(await page.evaluate(() => window.kavrix.link()));
-    await other.waitForFunction(() => /^size1 /m.test(window.kavrix.text()), null, { timeout: 30000 });
+    await waitText(other, /^size1 /);
     assert.deepEqual(await size(other), first, 'a page that joins takes the session size');
 
     // Larger text: fewer rows and columns, and the shell knows.
@@ -66,7 +66,7 @@ try {
 
     // Remembered: a reload keeps the size of the text.
     await page.reload();
-    await page.waitForFunction(() => /^kvx\$/m.test(window.kavrix.text()), null, { timeout: 30000 });
+    await waitText(page, /^kvx\$/);
     assert.equal(await fontSize(page), 16);
     const px = await page.locator('#terminal').evaluate((el) => getComputedStyle(el).fontSize);
     assert.equal(px, '16px');

@@ -1,7 +1,8 @@
 // The page's channel frame codec against the frame format: field escapes,
 // heads with and without fields, data, key frames and incomplete messages.
 import assert from 'node:assert/strict';
-import { ACTION, decodeField, decodeFrame, encodeField, encodeFrame, keyFrame } from '../../html/shared/kvx-channel.js';
+import { decodeField, decodeFrame, encodeField, encodeFrame, keyFrame } from '../../html/shared/kvx-channel.js';
+import { ACTION } from '../../html/shared/kvx-protocol.js';
 
 const text = (bytes) => new TextDecoder().decode(bytes);
 const bytes = (s) => new TextEncoder().encode(s);
@@ -16,14 +17,14 @@ assert.equal(decodeField(bytes('%zz%4')), '%zz%4', 'a "%" without two hex digits
 assert.equal(decodeField(bytes('%4A')), 'J', 'upper-case digits decode too');
 
 // Built frames are exactly the wire format, and decode back.
-assert.equal(text(encodeFrame(ACTION.REFRESH)), 'KVX 1.0\n4000\n\n0\n');
-assert.equal(text(encodeFrame(ACTION.GET_ENTRY_RESPONSE, ['secret word', ''])), 'KVX 1.0\n4003\nsecret word\n \n\n0\n');
+assert.equal(text(encodeFrame(ACTION.CLIENT_ACTION_REFRESH)), 'KVX 1.0\n4000\n\n0\n');
+assert.equal(text(encodeFrame(ACTION.CLIENT_ACTION_GET_ENTRY_RESPONSE, ['secret word', ''])), 'KVX 1.0\n4003\nsecret word\n \n\n0\n');
 const key = keyFrame(-2);
 assert.equal(text(key.subarray(0, 16)), 'KVX 1.0\n4002\n\n4\n');
 assert.deepEqual([...key.subarray(16)], [0xfe, 0xff, 0xff, 0xff]);
 
 const data = new Uint8Array([1, 2, 10, 0, 255]);
-const built = encodeFrame(ACTION.UPDATE, ['0:0:4:0'], data);
+const built = encodeFrame(ACTION.HOST_ACTION_UPDATE, ['0:0:4:0'], data);
 const frame = decodeFrame(built.buffer);
 assert.equal(frame.action, 2);
 assert.deepEqual(frame.fields, ['0:0:4:0']);

@@ -8,31 +8,33 @@ import path from 'node:path';
 import {
   EMULATIONS, PASSWORD_SECRET, choiceFromParams, describeChoice, kcfForChoice, paramsForChoice,
 } from '../../html/shared/kvx-hosts.js';
-import { OUTPUT_DIR, runTest, startKavrix } from './lib.mjs';
+import { EM } from '../../html/shared/kvx-emulations.js';
+import { OUTPUT_DIR, runTest, startKavrix, waitText } from './lib.mjs';
 
 // ---- addresses and settings ----
 
 const size = { rows: 24, cols: 80 };
 const CASES = [
   // [address query, expected kcf members, description]
-  ['', { commtype: 7, emulate: 30, lines: 24, col: 80, node: undefined, port: undefined }, 'Local shell'],
-  ['commtype=0&node=127.0.0.1&port=2323&emulate=30',
-    { commtype: 0, node: '127.0.0.1', port: 2323, emulate: 30, sslVerifyServer: undefined },
+  ['', { commtype: 7, emulate: EM.XTERM, lines: 24, col: 80, node: undefined, port: undefined }, 'Local shell'],
+  [`commtype=0&node=127.0.0.1&port=2323&emulate=${EM.XTERM}`,
+    { commtype: 0, node: '127.0.0.1', port: 2323, emulate: EM.XTERM, sslVerifyServer: undefined },
     'Telnet 127.0.0.1:2323'],
-  ['commtype=8&node=h.example&sslVerifyServer=1&emulate=10',
-    { commtype: 8, node: 'h.example', port: 992, emulate: 10, sslVerifyServer: 1 }, 'Telnet over TLS h.example:992'],
+  [`commtype=8&node=h.example&sslVerifyServer=1&emulate=${EM.VT100}`,
+    { commtype: 8, node: 'h.example', port: 992, emulate: EM.VT100, sslVerifyServer: 1 }, 'Telnet over TLS h.example:992'],
   ['commtype=4&node=h&port=23', { commtype: 4, port: 23, sslVerifyServer: 0 }, 'Telnet with START_TLS h:23'],
   ['commtype=5&node=h&sshport=2222&user=me&language=de_DE.UTF-8',
     { commtype: 5, sshport: 2222, port: undefined, user: 'me', language: 'de_DE.UTF-8', passwordHash: undefined },
     'SSH me@h:2222'],
   ['commtype=5&node=h&port=2200', { commtype: 5, sshport: 2200 }, 'SSH h:2200'],
   // Unknown values fall back: no such protocol, an emulation that is not offered, a bad port.
-  ['commtype=3&emulate=99', { commtype: 7, emulate: 30 }, 'Local shell'],
+  ['commtype=3&emulate=99', { commtype: 7, emulate: EM.XTERM }, 'Local shell'],
   // IBM 5250: the model by em5250idx (the page's default 3179-2; 23 alone the 3477), telnet only.
-  ['commtype=0&node=h&emulate=22', { commtype: 0, emulate: 22, em5250idx: 2 }, 'Telnet h:23'],
-  ['commtype=5&node=h&emulate=23', { commtype: 0, emulate: 22, em5250idx: 1 }, 'Telnet h:23'],
-  ['commtype=8&node=h&emulate=22&em5250idx=0', { commtype: 8, emulate: 22, em5250idx: 0 }, 'Telnet over TLS h:992'],
-  ['commtype=0&node=h&emulate=22&em5250idx=7', { commtype: 0, emulate: 22, em5250idx: 2 }, 'Telnet h:23'],
+  [`commtype=0&node=h&emulate=${EM.IBM5250}`, { commtype: 0, emulate: EM.IBM5250, em5250idx: 2 }, 'Telnet h:23'],
+  [`commtype=5&node=h&emulate=${EM.IBM5250_3477}`, { commtype: 0, emulate: EM.IBM5250, em5250idx: 1 }, 'Telnet h:23'],
+  [`commtype=8&node=h&emulate=${EM.IBM5250}&em5250idx=0`, { commtype: 8, emulate: EM.IBM5250, em5250idx: 0 },
+    'Telnet over TLS h:992'],
+  [`commtype=0&node=h&emulate=${EM.IBM5250}&em5250idx=7`, { commtype: 0, emulate: EM.IBM5250, em5250idx: 2 }, 'Telnet h:23'],
   ['commtype=0&node=h&port=99999', { commtype: 0, port: 23 }, 'Telnet h:23'],
 ];
 for (const [query, expected, description] of CASES) {
@@ -54,7 +56,7 @@ for (const [query, expected, description] of CASES) {
     undefined);
   assert.equal(paramsForChoice(choice).toString().includes('pw'), false);
   assert.equal(paramsForChoice(choice, new URLSearchParams('rows=30&cols=100&password=x')).toString(),
-    'rows=30&cols=100&commtype=5&node=h&sshport=22&user=me&emulate=30');
+    `rows=30&cols=100&commtype=5&node=h&sshport=22&user=me&emulate=${EM.XTERM}`);
 }
 console.log('PASS hosts-settings');
 
@@ -68,15 +70,14 @@ async function shellSays(page, command, pattern) {
   await page.evaluate(() => window.kavrix.focus());
   await page.keyboard.type(command);
   await page.keyboard.press('Enter');
-  await page.waitForFunction((source) => new RegExp(source, 'm').test(window.kavrix.text()), pattern.source,
-    { timeout: 30000 });
+  await waitText(page, pattern);
 }
 
 try {
   await runTest('hosts-local', async (page) => {
     await page.setViewportSize({ width: 900, height: 600 });
     await page.goto(`http://127.0.0.1:${kavrix.port}/`);
-    await page.waitForFunction(() => /^kvx\$/m.test(window.kavrix.text()), null, { timeout: 60000 });
+    await waitText(page, /^kvx\$/, 60000);
     assert.match(await page.locator('#title').textContent(), /^Local shell, \d+ x \d+$/);
 
     // The panel shows what the protocol uses; a default port follows the protocol.
@@ -97,7 +98,8 @@ try {
     assert.equal(await page.isVisible('#password'), false);
     assert.equal(await page.locator('#emulate option').count(), EMULATIONS.length);
     const offered = await page.locator('#emulate option').evaluateAll((o) => o.map((e) => Number(e.value)));
-    for (const setting of [0, 3, 4, 6, 7, 8, 9, 17, 18, 19, 20, 21, 28, 29]) assert.ok(offered.includes(setting), `emulation ${setting}`);
+    for (const setting of [EM.ADM1, EM.IBM3101, EM.PCTERM, EM.TTY, EM.TVI912, EM.TVI925, EM.TVI950, EM.WYSE50, EM.WYSE60,
+      EM.WYSE60_25, EM.IBM3151, EM.IBM3151_25, EM.ADDSVP, EM.WYCOL]) assert.ok(offered.includes(setting), `emulation ${setting}`);
     await page.keyboard.press('Escape');
     assert.equal(await page.isVisible('#connect-panel'), false);
 

@@ -7,20 +7,13 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import { OUTPUT_DIR, runTest, startKavrix } from './lib.mjs';
+import { OUTPUT_DIR, runTest, startKavrix, waitText } from './lib.mjs';
 import * as rig from './hosts-rig.mjs';
 
 const why = rig.missing('/usr/sbin/sshd', 'ssh-keygen');
 if (why) {
   console.log(`SKIP hosts-ssh: ${why}`);
   process.exit(0);
-}
-
-async function waitScreen(page, pattern, timeout = 30000) {
-  await page.waitForFunction((source) => new RegExp(source, 'm').test(window.kavrix.text()), pattern.source,
-    { timeout }).catch(async (err) => {
-    throw new Error(`${err.message}\nwaiting for ${pattern} on:\n${await page.evaluate(() => window.kavrix.text())}`);
-  });
 }
 
 async function typeLine(page, line) {
@@ -63,9 +56,9 @@ try {
     await input.press('Enter');
 
     await page.waitForFunction(() => window.kavrix.state().hostConnected, null, { timeout: 30000 });
-    await waitScreen(page, /\$ *$/);
+    await waitText(page, /\$ *$/);
     await typeLine(page, 'echo ssh-$((6*7))');
-    await waitScreen(page, /^ssh-42 *$/);
+    await waitText(page, /^ssh-42 *$/);
     assert.equal(await page.locator('#title').textContent(),
       `SSH ${account.user}@127.0.0.1:${sshd.port}, 80 x 24`);
     await page.screenshot({ path: path.join(OUTPUT_DIR, 'hosts-ssh.png') });
@@ -84,9 +77,9 @@ try {
     assert.equal(await page.inputValue('#password'), '', 'the panel forgets the password once sent');
     await page.waitForFunction(() => !window.kavrix.text().includes('ssh-42'), null, { timeout: 30000 });
     await page.waitForFunction(() => window.kavrix.state().hostConnected, null, { timeout: 30000 });
-    await waitScreen(page, /\$ *$/);
+    await waitText(page, /\$ *$/);
     await typeLine(page, 'echo again-$((7*8))');
-    await waitScreen(page, /^again-56 *$/);
+    await waitText(page, /^again-56 *$/);
 
     // The recent hosts keep the choice, and the page keeps no password anywhere.
     const recent = JSON.parse(await page.evaluate(() => localStorage.getItem('kavrix.recent')));

@@ -7,22 +7,14 @@
 // afterwards.
 import assert from 'node:assert/strict';
 import path from 'node:path';
-import { OUTPUT_DIR, runTest, startKavrix } from './lib.mjs';
+import { EM } from '../../html/shared/kvx-emulations.js';
+import { OUTPUT_DIR, runTest, startKavrix, waitText } from './lib.mjs';
 import * as rig from './hosts-rig.mjs';
 
 const why = rig.missing('/usr/sbin/telnetd', 'socat', 'stunnel4', 'openssl');
 if (why) {
   console.log(`SKIP hosts-telnet: ${why}`);
   process.exit(0);
-}
-
-const text = (page) => page.evaluate(() => window.kavrix.text());
-
-async function waitScreen(page, pattern, timeout = 30000) {
-  await page.waitForFunction((source) => new RegExp(source, 'm').test(window.kavrix.text()), pattern.source,
-    { timeout }).catch(async (err) => {
-    throw new Error(`${err.message}\nwaiting for ${pattern} on:\n${await text(page)}`);
-  });
 }
 
 async function typeLine(page, line) {
@@ -33,13 +25,13 @@ async function typeLine(page, line) {
 
 // login(1) and the shell of the throwaway user, then a command.
 async function loginAndRun(page, account) {
-  await waitScreen(page, /login: *$/);
+  await waitText(page, /login: *$/);
   await typeLine(page, account.user);
-  await waitScreen(page, /Password: *$/);
+  await waitText(page, /Password: *$/);
   await typeLine(page, account.password);
-  await waitScreen(page, /^\$ *$/);  // typed-ahead input would be flushed by login
+  await waitText(page, /^\$ *$/);  // typed-ahead input would be flushed by login
   await typeLine(page, 'echo telnet-$((6*7))');
-  await waitScreen(page, /^telnet-42 *$/);
+  await waitText(page, /^telnet-42 *$/);
 }
 
 async function connectWithPanel(page, { protocol, node, port, verify = false }) {
@@ -75,7 +67,7 @@ try {
   await runTest('hosts-telnet', async (page) => {
     await page.setViewportSize({ width: 1000, height: 700 });
     const base = `http://127.0.0.1:${kavrix.port}/`;
-    await page.goto(`${base}?commtype=0&node=127.0.0.1&port=${telnetPort}&emulate=30&rows=24&cols=80`);
+    await page.goto(`${base}?commtype=0&node=127.0.0.1&port=${telnetPort}&emulate=${EM.XTERM}&rows=24&cols=80`);
     await loginAndRun(page, account);
     assert.equal(await page.locator('#state').getAttribute('data-state'), 'connected');
     assert.equal(await page.locator('#title').textContent(), `Telnet 127.0.0.1:${telnetPort}, 80 x 24`);

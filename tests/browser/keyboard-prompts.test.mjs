@@ -2,9 +2,11 @@
 // page still starts its session on the real server): the key codes the
 // page gives each kind of key press, the three prompts as dialogs with the
 // answers they send, a prompt that ends elsewhere, and keys after a prompt.
+// The page names its capabilities first thing on the channel.
 import assert from 'node:assert/strict';
 import path from 'node:path';
-import { ACTION, decodeFrame, encodeFrame } from '../../html/shared/kvx-channel.js';
+import { decodeFrame, encodeFrame } from '../../html/shared/kvx-channel.js';
+import { ACTION } from '../../html/shared/kvx-protocol.js';
 import { OUTPUT_DIR, runTest, startKavrix } from './lib.mjs';
 
 const kavrix = await startKavrix();
@@ -80,7 +82,7 @@ const KEYS = [
 
 // The channel, played by the test: frames the page sent, and a way to send.
 function fakeChannel(page) {
-  const state = { frames: [], socket: null, waiters: [] };
+  const state = { frames: [], sent: [], socket: null, waiters: [] };
   state.send = (action, fields = []) => state.socket.send(Buffer.from(encodeFrame(action, fields)));
   state.next = async (action, timeout = 15000) => {
     const end = Date.now() + timeout;
@@ -97,8 +99,9 @@ function fakeChannel(page) {
       const bytes = typeof message === 'string' ? Buffer.from(message) : message;
       const frame = decodeFrame(bytes.buffer.slice(bytes.byteOffset, bytes.byteOffset + bytes.length));
       if (frame) {
-        const key = frame.action === ACTION.ONKEY ? new DataView(frame.data.buffer, frame.data.byteOffset).getInt32(0, true) : undefined;
+        const key = frame.action === ACTION.CLIENT_ACTION_ONKEY ? new DataView(frame.data.buffer, frame.data.byteOffset).getInt32(0, true) : undefined;
         state.frames.push({ action: frame.action, fields: frame.fields, key });
+        state.sent.push(frame.action);
       }
     });
   }).then(() => state);
@@ -109,8 +112,11 @@ try {
     await page.setViewportSize({ width: 1000, height: 700 });
     const channel = await fakeChannel(page);
     await page.goto(`http://127.0.0.1:${kavrix.port}/?rows=24&cols=80`);
-    await channel.next(ACTION.REFRESH, 60000);
-    channel.send(ACTION.CONNECTED, ['1']);
+    await channel.next(ACTION.CLIENT_ACTION_REFRESH, 60000);
+    // The capabilities (none yet) before anything else.
+    assert.deepEqual(channel.sent.slice(0, 2), [ACTION.CLIENT_ACTION_CAPABILITIES, ACTION.CLIENT_ACTION_REFRESH]);
+    assert.deepEqual((await channel.next(ACTION.CLIENT_ACTION_CAPABILITIES)).fields, []);
+    channel.send(ACTION.HOST_ACTION_CONNECTED, ['1']);
     await page.waitForFunction(() => window.kavrix.state().hostConnected);
 
     // What each key press gives.
@@ -128,11 +134,11 @@ try {
     await page.keyboard.press('x');
     await page.keyboard.press('F3');
     await page.keyboard.press('Control+u');
-    assert.deepEqual([(await channel.next(ACTION.ONKEY)).key, (await channel.next(ACTION.ONKEY)).key,
-      (await channel.next(ACTION.ONKEY)).key], [0x78, K(258), 21]);
+    assert.deepEqual([(await channel.next(ACTION.CLIENT_ACTION_ONKEY)).key, (await channel.next(ACTION.CLIENT_ACTION_ONKEY)).key,
+      (await channel.next(ACTION.CLIENT_ACTION_ONKEY)).key], [0x78, K(258), 21]);
 
     // A password entry: masked, saved, answered with 3.
-    channel.send(ACTION.GET_ENTRY, ['Private Key Password', 'Enter the password of the key', '1']);
+    channel.send(ACTION.HOST_ACTION_GET_ENTRY, ['Private Key Password', 'Enter the password of the key', '1']);
     const input = page.locator('dialog[open] .kvx-dialog-input');
     await input.waitFor();
     assert.equal(await input.getAttribute('type'), 'password');
@@ -141,65 +147,65 @@ try {
     await page.locator('dialog[open] .kvx-dialog-save').check();
     await page.screenshot({ path: path.join(OUTPUT_DIR, 'keyboard-prompt-entry.png') });
     await page.keyboard.press('Enter');
-    assert.deepEqual((await channel.next(ACTION.GET_ENTRY_RESPONSE)).fields, ['pa ss%é', '3']);
+    assert.deepEqual((await channel.next(ACTION.CLIENT_ACTION_GET_ENTRY_RESPONSE)).fields, ['pa ss%é', '3']);
     assert.equal(await page.locator('dialog[open]').count(), 0);
-    assert.equal(channel.frames.filter((f) => f.action === ACTION.ONKEY).length, 0);
+    assert.equal(channel.frames.filter((f) => f.action === ACTION.CLIENT_ACTION_ONKEY).length, 0);
 
     // A plain entry answered with the button, one cancelled with Escape.
-    channel.send(ACTION.GET_ENTRY, ['User', 'Login name', '0']);
+    channel.send(ACTION.HOST_ACTION_GET_ENTRY, ['User', 'Login name', '0']);
     await input.waitFor();
     assert.equal(await input.getAttribute('type'), 'text');
     await input.fill('guest');
     await page.locator('dialog[open] button', { hasText: 'OK' }).click();
-    assert.deepEqual((await channel.next(ACTION.GET_ENTRY_RESPONSE)).fields, ['guest', '1']);
-    channel.send(ACTION.GET_ENTRY, ['User', 'Login name', '0']);
+    assert.deepEqual((await channel.next(ACTION.CLIENT_ACTION_GET_ENTRY_RESPONSE)).fields, ['guest', '1']);
+    channel.send(ACTION.HOST_ACTION_GET_ENTRY, ['User', 'Login name', '0']);
     await input.waitFor();
     await input.fill('typed');
     await page.keyboard.press('Escape');
-    assert.deepEqual((await channel.next(ACTION.GET_ENTRY_RESPONSE)).fields, [' ', '0']);
+    assert.deepEqual((await channel.next(ACTION.CLIENT_ACTION_GET_ENTRY_RESPONSE)).fields, [' ', '0']);
 
     // Yes/no: the buttons give 1 and 0, Enter yes, Escape no.
     for (const [act, answer] of [['Yes', '1'], ['No', '0'], ['Enter', '1'], ['Escape', '0']]) {
-      channel.send(ACTION.GET_YESNO, ['Unknown host key', 'Accept the key of example.org?']);
+      channel.send(ACTION.HOST_ACTION_GET_YESNO, ['Unknown host key', 'Accept the key of example.org?']);
       await page.locator('dialog[open].kvx-dialog-yesno').waitFor();
       if (act === 'Yes' || act === 'No') await page.locator('dialog[open] button', { hasText: act }).click();
       else await page.keyboard.press(act);
-      assert.deepEqual((await channel.next(ACTION.GET_YESNO_RESPONSE)).fields, [answer], act);
+      assert.deepEqual((await channel.next(ACTION.CLIENT_ACTION_GET_YESNO_RESPONSE)).fields, [answer], act);
     }
 
     // A fatal error is shown until acknowledged, and stays on the page.
-    channel.send(ACTION.SHOW_FATAL_ERROR, ['1', 'Connection to host.example failed']);
+    channel.send(ACTION.HOST_ACTION_SHOW_FATAL_ERROR, ['1', 'Connection to host.example failed']);
     await page.locator('dialog[open].kvx-dialog-fatal').waitFor();
     assert.equal(await page.locator('dialog[open] .kvx-dialog-message').textContent(),
       'Connection to host.example failed');
     await page.screenshot({ path: path.join(OUTPUT_DIR, 'keyboard-prompt-error.png') });
     await page.locator('dialog[open] button').click();
-    assert.deepEqual((await channel.next(ACTION.ACK_FATAL_ERROR)).fields, []);
+    assert.deepEqual((await channel.next(ACTION.CLIENT_ACTION_ACK_FATAL_ERROR)).fields, []);
     assert.equal(await page.locator('#message').textContent(), 'Connection to host.example failed');
 
     // A question another browser answered: the next frame closes it and the
     // page sends nothing for it.
-    channel.send(ACTION.GET_YESNO, ['Question', 'Go on?']);
+    channel.send(ACTION.HOST_ACTION_GET_YESNO, ['Question', 'Go on?']);
     await page.locator('dialog[open]').waitFor();
-    channel.send(ACTION.CONNECTED, ['1']);
+    channel.send(ACTION.HOST_ACTION_CONNECTED, ['1']);
     await page.waitForFunction(() => !document.querySelector('dialog[open]'));
-    assert.equal(channel.frames.filter((f) => f.action === ACTION.GET_YESNO_RESPONSE).length, 0);
+    assert.equal(channel.frames.filter((f) => f.action === ACTION.CLIENT_ACTION_GET_YESNO_RESPONSE).length, 0);
 
     // Typing goes to the terminal again.
     await page.keyboard.press('q');
-    assert.equal((await channel.next(ACTION.ONKEY)).key, 0x71);
+    assert.equal((await channel.next(ACTION.CLIENT_ACTION_ONKEY)).key, 0x71);
 
     // A notice that another emulation runs is shown, stays when the host
     // connects, and goes with an empty one.
     const notice = 'Emulation WYSE50 is not available here; the session runs ANSI.';
-    channel.send(ACTION.NOTICE, ['emulation', notice]);
+    channel.send(ACTION.HOST_ACTION_NOTICE, ['emulation', notice]);
     await page.waitForFunction((t) => document.querySelector('#message').textContent === t, notice);
-    channel.send(ACTION.CONNECTED, ['1']);
-    channel.send(ACTION.CONNECTED, ['1']);
+    channel.send(ACTION.HOST_ACTION_CONNECTED, ['1']);
+    channel.send(ACTION.HOST_ACTION_CONNECTED, ['1']);
     await page.waitForTimeout(200);
     assert.equal(await page.locator('#message').textContent(), notice);
     assert.equal(await page.locator('#message').isVisible(), true);
-    channel.send(ACTION.NOTICE, ['emulation', '']);
+    channel.send(ACTION.HOST_ACTION_NOTICE, ['emulation', '']);
     await page.waitForFunction(() => document.querySelector('#message').hidden);
 
     // A right click puts the input under the pointer, so that the context
@@ -217,8 +223,15 @@ try {
     // Two lines into a shell: the page asks first.
     await page.locator('dialog[open] button[data-answer="1"]').click();
     const pasted = [];
-    for (let i = 0; i < 5; i++) pasted.push((await channel.next(ACTION.ONKEY)).key);
+    for (let i = 0; i < 5; i++) pasted.push((await channel.next(ACTION.CLIENT_ACTION_ONKEY)).key);
     assert.deepEqual(pasted, [0x61, 0x62, 13, 0xd83d, 0xde00]);
+
+    // A channel that opens again names the capabilities again, first.
+    const before = channel.sent.length;
+    await page.evaluate(() => window.kavrix.dropChannel());
+    await channel.next(ACTION.CLIENT_ACTION_REFRESH, 30000);
+    assert.deepEqual(channel.sent.slice(before, before + 2),
+      [ACTION.CLIENT_ACTION_CAPABILITIES, ACTION.CLIENT_ACTION_REFRESH]);
   });
 } finally {
   await kavrix.stop();

@@ -6,7 +6,7 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import { OUTPUT_DIR, runTest, startKavrix } from './lib.mjs';
+import { OUTPUT_DIR, runTest, startKavrix, waitText } from './lib.mjs';
 
 const kavrix = await startKavrix({
   // Bracketed paste off: the paste below shows a line end typed as Enter
@@ -61,7 +61,7 @@ try {
   await runTest('keyboard', async (page) => {
     await page.setViewportSize({ width: 1000, height: 700 });
     await page.goto(`http://127.0.0.1:${kavrix.port}/?rows=24&cols=80`);
-    await page.waitForFunction(() => /^kvx\$/m.test(window.kavrix?.text() ?? ''), null, { timeout: 60000 });
+    await waitText(page, /^kvx\$/, 60000);
     await page.waitForFunction(() => window.kavrix.cursor().x === 5);
 
     // A command line, and the same again from the history.

@@ -162,6 +162,163 @@ export async function startNginx(example, ports, certsDir) {
   return { port, stop, log };
 }
 
+// Waits until a line of the page's screen (window.kavrix.text()) matches
+// `pattern`; a timeout's error shows the screen.
+export async function waitText(page, pattern, timeout = 30000) {
+  const flags = pattern.flags.includes('m') ? pattern.flags : `${pattern.flags}m`;
+  await page.waitForFunction(([source, f]) => new RegExp(source, f).test(window.kavrix?.text() ?? ''),
+    [pattern.source, flags], { timeout }).catch(async (err) => {
+    const screen = await page.evaluate(() => window.kavrix?.text() ?? '').catch(() => '');
+    throw new Error(`${err.message}\nwaiting for ${pattern} on:\n${screen}`);
+  });
+}
+
+// ---- telnet hosts written by the tests ----
+
+export const TELNET = Object.freeze({
+  IAC: 255, DONT: 254, DO: 253, WONT: 252, WILL: 251, SB: 250, SE: 240, EOR: 239,
+  // options
+  BINARY: 0, TTYPE: 24, EOR_OPTION: 25, NEW_ENVIRON: 39,
+  // subnegotiation
+  IS: 0, SEND: 1,
+});
+const { IAC, DONT, DO, WONT, WILL, SB, SE, EOR } = TELNET;
+
+// Telnet bytes taken apart as they arrive, in any chunks: `handlers`
+// hears of the data bytes of each chunk (data(bytes)), of each record ended
+// by IAC EOR with its data since the last one (record(bytes)), of each
+// WILL, WONT, DO and DONT (verb(verb, option)) and of each subnegotiation
+// (sub(option, bytes)).  IAC IAC is a data byte 255 (in a subnegotiation
+// too); other commands are left out.
+export class TelnetReader {
+  constructor(handlers = {}) {
+    this.handlers = handlers;
+    this.state = 'data';  // 'iac', 'verb', 'sb', 'sb-iac'
+    this.verb = 0;
+    this.record = [];
+    this.sub = [];
+  }
+
+  push(chunk) {
+    const h = this.handlers;
+    const data = [];
+    const take = (b) => {
+      data.push(b);
+      if (h.record) this.record.push(b);
+    };
+    for (const b of chunk) {
+      switch (this.state) {
+        case 'data':
+          if (b === IAC) this.state = 'iac';
+          else take(b);
+          break;
+        case 'iac':
+          this.state = 'data';
+          if (b === IAC) {
+            take(IAC);
+          } else if (b === EOR) {
+            const rec = Buffer.from(this.record);
+            this.record = [];
+            h.record?.(rec);
+          } else if (b >= WILL && b <= DONT) {
+            this.verb = b;
+            this.state = 'verb';
+          } else if (b === SB) {
+            this.sub = [];
+            this.state = 'sb';
+          }
+          break;
+        case 'verb':
+          this.state = 'data';
+          h.verb?.(this.verb, b);
+          break;
+        case 'sb':
+          if (b === IAC) this.state = 'sb-iac';
+          else this.sub.push(b);
+          break;
+        default:  // 'sb-iac'
+          if (b === SE) {
+            this.state = 'data';
+            h.sub?.(this.sub[0], Buffer.from(this.sub.slice(1)));
+          } else {
+            if (b === IAC) this.sub.push(IAC);
+            this.state = 'sb';
+          }
+          break;
+      }
+    }
+    if (data.length) h.data?.(Buffer.from(data));
+  }
+}
+
+// Bytes as they travel in telnet's data or a subnegotiation: IAC doubled.
+function escapeIac(bytes) {
+  const out = [];
+  for (const b of bytes) {
+    out.push(b);
+    if (b === IAC) out.push(IAC);
+  }
+  return out;
+}
+
+// A record as a telnet host sends it: IAC EOR after it.
+export function telnetRecord(bytes) {
+  return Buffer.from([...escapeIac(bytes), IAC, EOR]);
+}
+
+// A telnet host on 127.0.0.1 played by a test: `onClient(peer)` is called
+// for each client with a peer that sends (send(...byte arrays, buffers or
+// latin1 strings), ask(verb, option), sub(option, bytes), record(bytes)),
+// keeps what the client agreed to (agreed(option): WILL and DO both) and
+// answers the client's requests the host did not make with a refusal.  The
+// test's handlers on the peer (onData, onRecord, onVerb, onSub) act on what
+// the client sends, as it arrives.  Resolves with { port, close() }.
+export function startTelnetHost(onClient) {
+  const sockets = new Set();
+  const server = net.createServer((socket) => {
+    sockets.add(socket);
+    socket.on('close', () => sockets.delete(socket));
+    socket.on('error', () => {});
+    const asked = new Set();   // `${verb}:${option}` the host sent
+    const said = new Set();    // `${verb}:${option}` the client sent
+    const peer = {
+      socket,
+      send: (...parts) => socket.write(Buffer.concat(parts.map((p) => (typeof p === 'string'
+        ? Buffer.from(p, 'latin1') : Buffer.from(p))))),
+      ask: (verb, option) => {
+        asked.add(`${verb}:${option}`);
+        peer.send([IAC, verb, option]);
+      },
+      sub: (option, bytes) => peer.send([IAC, SB, option, ...escapeIac(bytes), IAC, SE]),
+      record: (bytes) => peer.send(telnetRecord(bytes)),
+      // The client said WILL and DO to the option.
+      agreed: (option) => said.has(`${WILL}:${option}`) && said.has(`${DO}:${option}`),
+      said: (verb, option) => said.has(`${verb}:${option}`),
+    };
+    const answer = { [WILL]: DO, [DO]: WILL };
+    const refusal = { [WILL]: DONT, [DO]: WONT };
+    const reader = new TelnetReader({
+      data: (bytes) => peer.onData?.(bytes),
+      record: (bytes) => peer.onRecord?.(bytes),
+      sub: (option, bytes) => peer.onSub?.(option, bytes),
+      verb: (verb, option) => {
+        said.add(`${verb}:${option}`);
+        if (refusal[verb] && !asked.has(`${answer[verb]}:${option}`)) peer.send([IAC, refusal[verb], option]);
+        peer.onVerb?.(verb, option);
+      },
+    });
+    socket.on('data', (chunk) => reader.push(chunk));
+    onClient(peer);
+  });
+  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve({
+    port: server.address().port,
+    close: () => {
+      for (const socket of sockets) socket.destroy();
+      server.close();
+    },
+  })));
+}
+
 // Runs one named test body with a fresh browser page, screenshots into
 // OUTPUT_DIR and a non-zero exit status on failure.  `pageOptions` go to
 // the page's context (for example { ignoreHTTPSErrors: true }).

@@ -6,7 +6,7 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import { generateCerts, runTest, startKavrix, startNginx } from './lib.mjs';
+import { generateCerts, runTest, startKavrix, startNginx, waitText } from './lib.mjs';
 
 const kavrix = await startKavrix({
   args: ['-b', '127.0.0.1', '--trusted-proxies', '127.0.0.1'],
@@ -25,10 +25,10 @@ try {
     page.on('websocket', (ws) => sockets.push(ws.url()));
 
     await page.goto(`https://127.0.0.1:${nginx.port}/?rows=24&cols=80`);
-    await page.waitForFunction(() => /^kvx\$/m.test(window.kavrix?.text() ?? ''), null, { timeout: 60000 });
+    await waitText(page, /^kvx\$/, 60000);
     await page.locator('#terminal').click();
     await page.keyboard.type('echo through-$((6*7))-nginx\n');
-    await page.waitForFunction(() => /through-42-nginx/.test(window.kavrix.text()), null, { timeout: 30000 });
+    await waitText(page, /through-42-nginx/);
 
     // One port: everything the page asked went to the proxy, the channel too.
     assert.deepEqual([...requested], [`127.0.0.1:${nginx.port}`]);

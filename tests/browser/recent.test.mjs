@@ -5,6 +5,7 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
+import { EM } from '../../html/shared/kvx-emulations.js';
 import { OUTPUT_DIR, runTest, startKavrix } from './lib.mjs';
 
 const kavrix = await startKavrix({
@@ -24,21 +25,21 @@ try {
   await runTest('recent', async (page) => {
     await page.setViewportSize({ width: 1000, height: 700 });
     await page.goto(`http://127.0.0.1:${kavrix.port}/?rows=24&cols=80`);
-    await connected(page, 30);
+    await connected(page, EM.XTERM);
 
     // Connected: the choice is the first recent host.
     await page.locator('#connect-toggle').click();
     assert.deepEqual(await recentLabels(page), ['Local shell · xterm (colour)']);
-    await page.locator('#emulate').selectOption('12');
+    await page.locator('#emulate').selectOption(String(EM.VT220));
     await page.locator('#connect-submit').click();
-    await connected(page, 12);
+    await connected(page, EM.VT220);
     await page.locator('#connect-toggle').click();
     assert.deepEqual(await recentLabels(page), ['Local shell · VT220', 'Local shell · xterm (colour)']);
     await page.screenshot({ path: path.join(OUTPUT_DIR, 'recent.png') });
 
     // One click connects again.
     await page.locator('#connect-panel .recent-choice').nth(1).click();
-    await connected(page, 30);
+    await connected(page, EM.XTERM);
     assert.equal(await page.locator('#connect-panel').isVisible(), false);
     await page.locator('#connect-toggle').click();
     assert.deepEqual(await recentLabels(page), ['Local shell · xterm (colour)', 'Local shell · VT220']);
@@ -48,10 +49,10 @@ try {
     assert.deepEqual(await recentLabels(page), ['Local shell · xterm (colour)']);
 
     // Ten at most, newest first; the host field offers the names.
-    await page.evaluate(async () => {
+    await page.evaluate(async (emulate) => {
       const { rememberChoice } = await import('/kvx-recent.js');
-      for (let i = 1; i <= 11; i++) rememberChoice({ commtype: 0, node: `host${i}.example`, port: 23, emulate: 30 });
-    });
+      for (let i = 1; i <= 11; i++) rememberChoice({ commtype: 0, node: `host${i}.example`, port: 23, emulate });
+    }, EM.XTERM);
     await page.locator('#connect-toggle').click();
     await page.locator('#connect-toggle').click();
     const labels = await recentLabels(page);

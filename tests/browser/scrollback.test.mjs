@@ -7,7 +7,7 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import { OUTPUT_DIR, runTest, startKavrix } from './lib.mjs';
+import { OUTPUT_DIR, runTest, startKavrix, waitText } from './lib.mjs';
 
 const kavrix = await startKavrix({
   setup: (dir) => fs.writeFileSync(path.join(dir, '.bashrc'), "PS1='kvx$ '\nunset PROMPT_COMMAND\n"),
@@ -15,8 +15,6 @@ const kavrix = await startKavrix({
 
 const text = (page) => page.evaluate(() => window.kavrix.text());
 const state = (page) => page.evaluate(() => window.kavrix.state());
-const waitText = (page, re, timeout = 30000) =>
-  page.waitForFunction((src) => new RegExp(src, 'm').test(window.kavrix.text()), re.source, { timeout });
 
 try {
   await runTest('scrollback', async (page) => {

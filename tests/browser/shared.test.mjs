@@ -6,15 +6,14 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import { OUTPUT_DIR, runTest, startKavrix } from './lib.mjs';
+import { EM } from '../../html/shared/kvx-emulations.js';
+import { OUTPUT_DIR, runTest, startKavrix, waitText } from './lib.mjs';
 
 const kavrix = await startKavrix({
   setup: (dir) => fs.writeFileSync(path.join(dir, '.bashrc'), "PS1='kvx$ '\nunset PROMPT_COMMAND\n"),
 });
 
 const base = `http://127.0.0.1:${kavrix.port}`;
-const waitText = (page, re) =>
-  page.waitForFunction((src) => new RegExp(src, 'm').test(window.kavrix.text()), re.source, { timeout: 30000 });
 const command = async (page, text) => {
   await page.locator('#terminal').click();
   await page.keyboard.type(text);
@@ -27,7 +26,7 @@ try {
     const device = await other.context().browser().newContext();
     const first = await device.newPage();
     await first.setViewportSize({ width: 1000, height: 700 });
-    await first.goto(`${base}/?commtype=7&emulate=12&rows=24&cols=80`);
+    await first.goto(`${base}/?commtype=7&emulate=${EM.VT220}&rows=24&cols=80`);
     await waitText(first, /^kvx\$/);
     const id = await sessionId(first);
 
@@ -79,7 +78,7 @@ try {
     await second.waitForFunction((want) => window.kavrix.state().session?.id === want &&
       /^from-second-6$/m.test(window.kavrix.text()), id, { timeout: 30000 });
     assert.equal(await first.evaluate(() => window.kavrix.text()), screen);
-    assert.equal((await second.evaluate(() => window.kavrix.choice())).emulate, 12);
+    assert.equal((await second.evaluate(() => window.kavrix.choice())).emulate, EM.VT220);
 
     // A link to no session.
     const stray = await device.newPage();

@@ -5,14 +5,13 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import { OUTPUT_DIR, runTest, startKavrix } from './lib.mjs';
+import { EM } from '../../html/shared/kvx-emulations.js';
+import { OUTPUT_DIR, runTest, startKavrix, waitText } from './lib.mjs';
 
 const kavrix = await startKavrix({
   setup: (dir) => fs.writeFileSync(path.join(dir, '.bashrc'), "PS1='kvx$ '\nunset PROMPT_COMMAND\n"),
 });
 
-const waitText = (page, re) =>
-  page.waitForFunction((src) => new RegExp(src, 'm').test(window.kavrix.text()), re.source, { timeout: 30000 });
 const command = async (page, text) => {
   await page.keyboard.type(text);
   await page.keyboard.press('Enter');
@@ -50,7 +49,7 @@ try {
 
     // A new connect: the previous host's title is gone.
     await page.locator('#connect-toggle').click();
-    await page.locator('#emulate').selectOption('12');
+    await page.locator('#emulate').selectOption(String(EM.VT220));
     await page.locator('#connect-submit').click();
     await page.waitForFunction(() => document.title === 'Local shell');
     await other.waitForFunction(() => document.title === 'Local shell');

@@ -5,7 +5,8 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import { OUTPUT_DIR, need, runTest, startKavrix } from './lib.mjs';
+import { EM } from '../../html/shared/kvx-emulations.js';
+import { OUTPUT_DIR, need, runTest, startKavrix, waitText } from './lib.mjs';
 
 // Readline's bracketed paste (an ANSI sequence it sends whatever the
 // terminal) is off: a Wyse would show it as text.
@@ -23,14 +24,14 @@ async function typeLine(page, text) {
 try {
   await runTest('wyse', async (page) => {
     assert.equal(need('wy50', 'tput'), '');
-    await page.goto(`http://127.0.0.1:${kavrix.port}/?emulate=17&rows=24&cols=80`);
-    await page.waitForFunction(() => /^kvx\$/m.test(window.kavrix.text()), null, { timeout: 60000 });
+    await page.goto(`http://127.0.0.1:${kavrix.port}/?emulate=${EM.WYSE50}&rows=24&cols=80`);
+    await waitText(page, /^kvx\$/, 60000);
     assert.equal(await page.isVisible('#labels'), false, 'no status line until the host writes one');
 
     await typeLine(page, 'echo "TERM is $TERM"; tput clear; tput cup 5 10; echo "at 5,10"; tput cup 7 0');
-    await page.waitForFunction(() => /^ {10}at 5,10$/m.test(window.kavrix.text()), null, { timeout: 30000 });
+    await waitText(page, /^ {10}at 5,10$/);
     await typeLine(page, 'clear; echo "TERM is $TERM"');
-    await page.waitForFunction(() => /^TERM is wy50$/m.test(window.kavrix.text()), null, { timeout: 30000 });
+    await waitText(page, /^TERM is wy50$/);
 
     // The host writes its status line and two function-key labels.
     // The host writes its status line and the labels of F2 and Shift+F2
