@@ -238,16 +238,20 @@ function screenSize() {
 }
 
 // The area under the header changed (the window, a panel or banner that
-// opened or closed, the touch bar): the text is fitted at once, a
-// character screen's rows and columns follow when it has settled.
+// opened or closed, the touch bar): the text is fitted again at once.  A
+// character screen's rows and columns follow the window (and the layout)
+// once its size has settled; a panel or banner only fits its text.
 let resizeTimer = null;
-function areaChanged() {
-  refit();
+function scheduleResize() {
   clearTimeout(resizeTimer);
-  resizeTimer = setTimeout(resizeScreen, 250);
+  resizeTimer = setTimeout(() => {
+    resizeTimer = null;
+    resizeScreen();
+  }, 250);
 }
+window.addEventListener('resize', scheduleResize);
 new ResizeObserver(() => {
-  if (app.screen && !app.fitted.endsWith(` ${mainEl.clientWidth}x${mainEl.clientHeight}`)) areaChanged();
+  if (app.screen && !app.fitted.endsWith(` ${mainEl.clientWidth}x${mainEl.clientHeight}`)) refit();
 }).observe(mainEl);
 
 // A window or text size that holds another number of rows or columns
@@ -1069,7 +1073,8 @@ app.header = new Header({
   focusTerminal: () => app.keyboard?.focus(),
   onLayout: () => {
     showTouchBar();
-    areaChanged();
+    refit();
+    scheduleResize();
   },
 });
 showTouchBar();
@@ -1125,7 +1130,7 @@ window.kavrix = {
     shownFontSize: app.fontSize,
     blockFontSize: app.prefs.blockFontSize,
     compact: app.header.compact,
-    resizing: sizePost.busy,
+    resizing: sizePost.busy || resizeTimer !== null,
   }),
   choice: () => ({ ...app.choice }),
   size: () => (app.size ? { ...app.size } : null),

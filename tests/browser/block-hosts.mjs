@@ -151,3 +151,18 @@ export function screen3270({ alternate = false, cols = 80, fields, cursor = null
 
 // The AID of a record the terminal sent (its first byte).
 export const AID = Object.freeze({ ENTER: 0x7d, PF3: 0xf3, PA1: 0x6c, CLEAR: 0x6d });
+
+// ---- 5250 screens written by the tests ----
+
+// A 5250 screen as one record: Clear Unit (Clear Unit Alternate for the
+// 27 x 132 size when `wide`), Write to Display, and each text at its
+// (row, col), 1-based, after a normal display attribute.  A host that
+// plays it: start5250Host({ sequence: ['<'], host: [record], terminal: [] }).
+export function screen5250({ wide = false, texts }) {
+  const data = [...(wide ? [0x04, 0x20, 0x00] : [0x04, 0x40]), 0x04, 0x11, 0x00, 0x18];
+  for (const t of texts) data.push(0x11, t.row, t.col, 0x20, ...ebcdic(t.text));
+  const length = data.length + 10;
+  // The record header: length, record type, variable header length 4,
+  // flags, operation code Put/Get.
+  return Buffer.from([length >> 8, length & 0xff, 0x12, 0xa0, 0, 0, 4, 0, 0, 3, ...data]);
+}

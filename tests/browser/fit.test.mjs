@@ -1,6 +1,7 @@
 // Screens that fit the window.  A 3270 host written here shows a screen of
 // each model's large size (Erase/Write Alternate: 24 x 80, 32 x 80, 43 x 80,
-// 27 x 132), and the recorded 5250 sign-on plays: at 1280 x 800, and the
+// 27 x 132), the recorded 5250 sign-on plays, and a 5250 host written here
+// shows a 3477's 27 x 132 screen: at 1280 x 800, and the
 // 43-row screen on a smaller window, the whole screen with its status line
 // and key bar lies inside the window, centred, and the header names its
 // size; A+ makes the text larger than fits, remembered after a reload,
@@ -13,7 +14,7 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import { FIELD, screen3270, start3270Host, start5250Host } from './block-hosts.mjs';
+import { FIELD, screen3270, screen5250, start3270Host, start5250Host } from './block-hosts.mjs';
 import { traceRecords } from './block-trace.mjs';
 import { EM } from '../../html/shared/kvx-emulations.js';
 import { OUTPUT_DIR, SOURCE_DIR, runTest, startKavrix, waitText } from './lib.mjs';
@@ -148,6 +149,23 @@ try {
       await shot(page, 'fit-5250-24x80');
     } finally {
       host5250.close();
+    }
+
+    // A 3477 station's 27 x 132 screen.
+    const wide = screen5250({ wide: true, texts: [{ row: 1, col: 2, text: 'TOP OF 27 X 132' },
+      { row: 27, col: 2, text: 'F3=Exit  BOTTOM ROW' }, { row: 27, col: 120, text: 'RIGHT END' }] });
+    const host3477 = await start5250Host({ sequence: ['<'], host: [wide], terminal: [] });
+    try {
+      await page.goto(`${base}/?commtype=0&node=127.0.0.1&port=${host3477.port}&emulate=${EM.IBM5250}&em5250idx=1`);
+      await waitText(page, /BOTTOM ROW.*RIGHT END$/, 20000);
+      await page.waitForFunction(() => window.kavrix.status()?.cols === 132);
+      assertInside(await layout(page), ['grid', 'oia', 'keybar'], '5250 27 x 132');
+      const { rows, cols } = await page.evaluate(() => window.kavrix.status());
+      assert.ok(rows >= 27, `the 3477's rows: ${rows}`);
+      assert.equal(await page.locator('#title').textContent(), `Telnet 127.0.0.1:${host3477.port}, ${cols} x ${rows}`);
+      await shot(page, 'fit-5250-27x132');
+    } finally {
+      host3477.close();
     }
   }, { viewport: { width: 1280, height: 800 } });
 
