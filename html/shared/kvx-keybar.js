@@ -7,7 +7,7 @@
 //
 // Other parts of the page add their own buttons with addKeyBarButton
 // (printing adds "Print screen"): every bar made after, and every bar shown
-// now, carries them.
+// now, carries them, and so does the touch bar (kvx-touchbar.js).
 import { DESKTOP_BAR, PF, barKeys, functionKey, keyTitle } from './kvx-keymap.js';
 
 const extras = [];
@@ -21,6 +21,16 @@ export function addKeyBarButton(button) {
   if (i >= 0) extras.splice(i, 1, button);
   else extras.push(button);
   for (const bar of bars) bar.render();
+}
+
+// The buttons added for a kind of screen, in the order they were added.
+export function keyBarExtras(kind) {
+  return extras.filter((b) => !b.kinds || b.kinds.includes(kind));
+}
+
+// Tells `listener()` whenever the buttons change (a touch bar shown now).
+export function onKeyBarExtras(listener) {
+  bars.add({ render: listener });
 }
 
 // A button that presses without taking the focus from the terminal's
@@ -79,8 +89,7 @@ export class KeyBar {
       button.dataset.key = k.name;
       buttons.push(button);
     }
-    for (const extra of extras) {
-      if (extra.kinds && !extra.kinds.includes(this.kind)) continue;
+    for (const extra of keyBarExtras(this.kind)) {
       const button = barButton(extra.label, extra.title, () => extra.onClick());
       button.dataset.extra = extra.id;
       buttons.push(button);

@@ -5,9 +5,10 @@
 // the arrows and the other editing keys, F1-F12, and Ctrl and Alt, which
 // stay down for the next key typed or tapped (the keyboard applies them:
 // kvx-keyboard.js).  The buttons never take the focus from the typing area,
-// so the on-screen keyboard stays open.
+// so the on-screen keyboard stays open.  The buttons other parts of the
+// page add to the key bars (addKeyBarButton) come after the station keys.
 import { TOUCH_BAR, TOUCH_CHARACTER, TOUCH_CHARACTER_F, barKeys, functionKey, keyTitle } from './kvx-keymap.js';
-import { barButton } from './kvx-keybar.js';
+import { barButton, keyBarExtras, onKeyBarExtras } from './kvx-keybar.js';
 
 export class TouchBar {
   // `send(code)` sends a station key; `press(init)` presses a keyboard key
@@ -26,6 +27,7 @@ export class TouchBar {
     element.classList.add('kvx-touchbar');
     element.setAttribute('role', 'toolbar');
     element.setAttribute('aria-label', 'Touch keys');
+    onKeyBarExtras(() => this.render());
   }
 
   // The keys of a kind of terminal ('3270', '5250' or 'character') and the
@@ -49,6 +51,11 @@ export class TouchBar {
     help.setAttribute('aria-label', 'Key help');
     if (this.kind === '3270' || this.kind === '5250') {
       for (const k of barKeys(this.kind, TOUCH_BAR[this.kind])) keys.append(this.stationButton(k));
+      for (const extra of keyBarExtras(this.kind)) {
+        const button = barButton(extra.label, extra.title, () => extra.onClick());
+        button.dataset.extra = extra.id;
+        keys.append(button);
+      }
       const other = this.page ? 1 : 13;
       const pageButton = barButton(`${this.kind === '3270' ? 'PF' : 'F'}${other}\u2013${other + 11}`,
         'Other function keys', () => {

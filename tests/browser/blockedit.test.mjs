@@ -5,7 +5,8 @@
 // header's menu; the empty input fields are underlined unless the setting
 // says no; "PF3=Exit" and "Enter=Continue" press their keys when clicked
 // unless the setting says no; a paste of three lines fills the two fields
-// and drops the third with the bell; Alt+drag copies a block of columns.
+// and drops the third with the bell; Alt+drag copies a block of columns;
+// a button and a menu entry added by another part of the page work.
 // On the recorded 5250 sign-on a pasted user and password sign on as
 // recorded, and "F3=Exit" on the next screen presses F3.  The rules of the
 // paste and of the hotspots are also checked on small screens in the page.
@@ -129,6 +130,20 @@ try {
       await shot(page, 'blockedit-keybar-shift');
       await page.keyboard.up('Shift');
       assert.equal(await bar.locator('[data-key="PF3"]').textContent(), 'PF3');
+
+      // What other parts of the page add: a key bar button, a menu entry.
+      await page.evaluate(async () => {
+        const { addKeyBarButton } = await import('/kvx-keybar.js');
+        const { addHeaderItem } = await import('/header.js');
+        window.pressed = [];
+        addKeyBarButton({ id: 'test-print', label: 'Print screen', onClick: () => window.pressed.push('bar') });
+        addHeaderItem({ id: 'test-print', label: 'Print screen', onSelect: () => window.pressed.push('menu') });
+      });
+      await bar.locator('[data-extra="test-print"]').click();
+      await page.locator('#menu-toggle').click();
+      await page.locator('#header-menu [data-entry="test-print"]').click();
+      assert.deepEqual(await page.evaluate(() => window.pressed), ['bar', 'menu']);
+      assert.equal(await page.evaluate(() => document.activeElement?.className), 'kvx-input', 'typing goes on');
 
       // The empty input fields are underlined: Name and City, 17 cells each.
       assert.deepEqual(await underlined(page), ['4:17', '5:17']);
