@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "te5250_errors.h"
+
 class CTe5250Ctrl;
 class CSesStruct;
 class CDataStream;
@@ -286,9 +288,4 @@ struct EVENTDATA {
   int m_DataLength = 0;  // characters
   const uint16_t* m_Data = nullptr;
   uint8_t m_CellFlags = 0;
-};
-
-// Four bytes of a parameter error (or of a field-table error).
-struct Error5250 {
-  uint8_t b[4] = {0, 0, 0, 0};
 };

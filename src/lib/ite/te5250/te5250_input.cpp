@@ -259,7 +259,7 @@ FieldDescriptor* CInput::InputField() {
   CSesStruct* s = m_Session;
   s->UpdateCurrentField();
   if (s->m_CurField < 0 || s->m_Fields->Field(s->m_CurField).Bypass()) {
-    OperatorError(5);
+    OperatorError(OPERR_NOT_IN_INPUT_FIELD);
     return nullptr;
   }
   return &s->m_Fields->Field(s->m_CurField);
@@ -279,7 +279,7 @@ bool CInput::LeavesUnfilled(int target) {
   if (s->m_CurField < 0) return false;
   const FieldDescriptor& f = s->m_Fields->Field(s->m_CurField);
   if (f.Bypass() || !f.MandatoryFill() || f.Contains(target) || FieldFull(f)) return false;
-  OperatorError(14);
+  OperatorError(OPERR_MANDATORY_FILL);
   return true;
 }
 
@@ -302,7 +302,7 @@ void CInput::DoAid(int key) {
       const FieldDescriptor& f = t.Field(i);
       if ((f.m_ffw & FFW_MANDATORY) && !f.Modified()) {
         MoveTo(f.m_StartAddress);
-        OperatorError(21);
+        OperatorError(OPERR_MANDATORY_ENTRY);
         return;
       }
     }
@@ -326,42 +326,42 @@ bool CInput::DoTextKey(int chIn) {
   }
   const int cur = s->m_CurrentAddress;
   if (!f->Contains(cur)) {
-    OperatorError(5);
+    OperatorError(OPERR_NOT_IN_INPUT_FIELD);
     return false;
   }
   if (m_AtFieldEnd && !sysreq && ((f->m_ffw & FFW_FER) || f->RightAdjust())) {
-    OperatorError(18);
+    OperatorError(OPERR_FIELD_EXIT_REQUIRED);
     return false;
   }
   switch (f->ShiftType()) {
     case FFW_SHIFT_IO:
-      OperatorError(4);
+      OperatorError(OPERR_IO_FIELD);
       return false;
     case FFW_SHIFT_ALPHA_ONLY:
       if (!in_is_letter(ch) && ch != ' ' && ch != ',' && ch != '.' && ch != '-') {
-        OperatorError(8);
+        OperatorError(OPERR_ALPHA_ONLY);
         return false;
       }
       break;
     case FFW_SHIFT_NUMERIC_ONLY:
       if (!in_is_digit(ch) && ch != ' ' && ch != '+' && ch != ',' && ch != '.' && ch != '-') {
-        OperatorError(9);
+        OperatorError(OPERR_NUMERIC_ONLY);
         return false;
       }
       break;
     case FFW_SHIFT_DIGITS_ONLY:
       if (!in_is_digit(ch)) {
-        OperatorError(10);
+        OperatorError(OPERR_DIGITS_ONLY);
         return false;
       }
       break;
     case FFW_SHIFT_SIGNED:
       if (cur == f->End()) {
-        OperatorError(11);
+        OperatorError(OPERR_SIGN_POSITION);
         return false;
       }
       if (!in_is_digit(ch)) {
-        OperatorError(10);
+        OperatorError(OPERR_DIGITS_ONLY);
         return false;
       }
       break;
@@ -384,14 +384,14 @@ bool CInput::DoTextKey(int chIn) {
   }
   const int dataEnd = f->Signed() ? f->End() - 1 : f->End();
   if (dataEnd - cur + 1 < cells) {
-    OperatorError(12);
+    OperatorError(OPERR_NO_ROOM_TO_INSERT);
     return false;
   }
   uint8_t* buf = s->m_CharBuffer.data();
   if (s->m_Insert) {
     for (int k = 0; k < cells; k++)
       if (buf[dataEnd - k] != EB_NULL) {
-        OperatorError(12);
+        OperatorError(OPERR_NO_ROOM_TO_INSERT);
         return false;
       }
     std::copy_backward(buf + cur, buf + dataEnd + 1 - cells, buf + dataEnd + 1);
@@ -435,17 +435,17 @@ bool CInput::DoFieldExit(int key) {
   const bool numeric =
       shift == FFW_SHIFT_NUMERIC_ONLY || shift == FFW_SHIFT_DIGITS_ONLY || shift == FFW_SHIFT_SIGNED;
   if (key == K5250_FIELDMINUS && !numeric) {
-    OperatorError(16);
+    OperatorError(OPERR_FIELD_MINUS);
     return false;
   }
   if ((f->m_ffw & FFW_MANDATORY) && !f->Modified()) {
     MoveTo(f->m_StartAddress);
-    OperatorError(21);
+    OperatorError(OPERR_MANDATORY_ENTRY);
     return false;
   }
   const int cur = s->m_CurrentAddress;
   if (f->MandatoryFill() && cur != f->m_StartAddress) {
-    OperatorError(17);
+    OperatorError(OPERR_FIELD_EXIT_NOT_AT_START);
     return false;
   }
   // The new content is built aside, so that a refused key changes nothing.
@@ -476,7 +476,7 @@ bool CInput::DoFieldExit(int key) {
       if (last >= 0) {
         const uint8_t b = cells[static_cast<size_t>(last)];
         if (!in_is_eb_digit(b)) {
-          OperatorError(26);
+          OperatorError(OPERR_FIELD_MINUS_LAST_CHAR);
           return false;
         }
         cells[static_cast<size_t>(last)] = static_cast<uint8_t>((b & 0x0F) | 0xD0);
@@ -585,7 +585,7 @@ void CInput::DoBackspace() {
   }
   const FieldDescriptor f = s->m_Fields->Field(s->m_CurField);
   if (cur == f.m_StartAddress && f.MandatoryFill() && !FieldFull(f)) {
-    OperatorError(14);
+    OperatorError(OPERR_MANDATORY_FILL);
     return;
   }
   int target;
@@ -658,7 +658,7 @@ void CInput::DoDupMark(uint8_t fill) {
   FieldDescriptor* f = InputField();
   if (!f) return;
   if (!(f->m_ffw & FFW_DUP)) {
-    OperatorError(19);
+    OperatorError(OPERR_DUP_NOT_ALLOWED);
     return;
   }
   const int cur = s->m_CurrentAddress;
@@ -674,11 +674,11 @@ void CInput::DoCursorSelect() {
   FieldDescriptor* f = InputField();
   if (!f) return;
   if (f->m_ffw & FFW_FER) {
-    OperatorError(36);
+    OperatorError(OPERR_SELECT_EXIT_REQUIRED);
     return;
   }
   if (!f->m_Selectable) {
-    OperatorError(37);
+    OperatorError(OPERR_NOT_SELECTABLE);
     return;
   }
   uint8_t& cell = s->m_CharBuffer[static_cast<size_t>(f->m_StartAddress)];
@@ -785,11 +785,11 @@ void CInput::KeySysReq(int key) {
     case K5250_FIELDEXIT:
     case K5250_FIELDPLUS:
     case K5250_FIELDMINUS:
-      OperatorError(6);
+      OperatorError(OPERR_SYSREQ_KEY);
       break;
     default:
       if (IsAidKey(key))
-        OperatorError(6);
+        OperatorError(OPERR_SYSREQ_KEY);
       else
         Beep();
       break;

@@ -17,7 +17,7 @@ class CInput {
   int ProcessChar(uint16_t ch);
   // Raises an operator error with its four digits (0..9 each).
   void OperatorError(int d1, int d2, int d3, int d4);
-  void OperatorError(int code) {
+  void OperatorError(OperatorErrorCode code) {
     OperatorError(code / 1000 % 10, code / 100 % 10, code / 10 % 10, code % 10);
   }
 

@@ -24,8 +24,8 @@ class CDataStream {
   void DoRead();
   void ProcessCC1(uint8_t cc1);
   void ProcessCC2(uint8_t cc2);
-  void ParamError(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3);
-  void ParamError(const Error5250& e) { ParamError(e.b[0], e.b[1], e.b[2], e.b[3]); }
+  // Sends the parameter error record (te5250_errors.h) and ends the record.
+  void ParamError(const Error5250& e);
 
   // The screen image of Save Screen (from the 0x04 0x12 on) and its
   // restoration; compression helpers of the image.
