@@ -389,6 +389,22 @@ TEST(Te5250Keys, ArrowsWrapAndInputCapableOnlyStopsInFields) {
   EXPECT_EQ(only.CursorCol(), 11);
 }
 
+TEST(Te5250Keys, BackspaceOutsideAFieldMovesLeftAndWraps) {
+  Station st;
+  st.Screen("11 05 0A 1D 40 00 24 00 05");
+  st.ctrl.MoveCursor(1, 25 - 3);  // row 3, column 2
+  st.Key(K5250_BACKSPACE);
+  EXPECT_EQ(st.CursorCol(), 1);
+  st.Key(K5250_BACKSPACE);
+  EXPECT_EQ(st.CursorRow(), 2);
+  EXPECT_EQ(st.CursorCol(), 80);
+  st.ctrl.MoveCursor(0, 25 - 1);
+  st.Key(K5250_BACKSPACE);
+  EXPECT_EQ(st.CursorRow(), 24) << "the message row is not a cursor row";
+  EXPECT_EQ(st.CursorCol(), 80);
+  EXPECT_EQ(st.ErrorCode(), 0);
+}
+
 // ---- AID keys, errors, system request ----
 
 TEST(Te5250Keys, HelpAfterAnOperatorErrorAsksTheHost) {
