@@ -250,7 +250,11 @@ struct FieldDescriptor {
   int rowNumber = 0;  // row of the error-line field
 
   int End() const { return m_StartAddress + m_length - 1; }  // last data cell
+  // Last cell the operator's data goes into: a signed-numeric field keeps
+  // its last cell for the sign.
+  int DataEnd() const { return Signed() ? End() - 1 : End(); }
   bool Contains(int address) const { return address >= m_StartAddress && address <= End(); }
+  bool ContainsData(int address) const { return address >= m_StartAddress && address <= DataEnd(); }
   uint16_t ShiftType() const { return m_ffw & FFW_SHIFT_MASK; }
   uint16_t FillType() const { return m_ffw & FFW_FILL_MASK; }
   bool Bypass() const { return (m_ffw & FFW_BYPASS) != 0; }

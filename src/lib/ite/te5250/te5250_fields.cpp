@@ -74,8 +74,9 @@ int CFieldTable::AddField(Error5250& error, bool hasFfw, uint16_t ffw, int lengt
   }
   *start = first;
   const int last = first + length - 1;
+  const bool pastEnd = !s->ValidAddress(first) || !s->ValidAddress(last);
   if (!hasFfw) {
-    if (first > s->m_MaxAddress || last > s->m_MaxAddress) {
+    if (pastEnd) {
       error = PERR_FIELD_LENGTH;
       return FIELD_REJECTED;
     }
@@ -104,7 +105,7 @@ int CFieldTable::AddField(Error5250& error, bool hasFfw, uint16_t ffw, int lengt
     error = PERR_TOO_MANY_FIELDS;
     return FIELD_REJECTED;
   }
-  if (first > s->m_MaxAddress || last > s->m_MaxAddress) {
+  if (pastEnd) {
     error = PERR_DATA_PAST_END;
     return FIELD_REJECTED;
   }

@@ -265,6 +265,25 @@ FieldDescriptor* CInput::InputField() {
   return &s->m_Fields->Field(s->m_CurField);
 }
 
+FieldDescriptor* CInput::EditField() {
+  CSesStruct* s = m_Session;
+  return s->m_State == STATE_SYSREQ ? &s->m_Fields->m_ErrorField : InputField();
+}
+
+void CInput::FieldChanged(int first, int last) {
+  CSesStruct* s = m_Session;
+  if (s->m_State != STATE_SYSREQ) s->m_Fields->SetMDT(s->m_CurField, true);
+  s->ProcessCharBuffer(first, last);
+}
+
+void CInput::FillToFieldEnd(const FieldDescriptor& f, uint8_t byte) {
+  CSesStruct* s = m_Session;
+  const int cur = s->m_CurrentAddress;
+  const int end = f.DataEnd();
+  if (cur <= end) std::fill(s->m_CharBuffer.begin() + cur, s->m_CharBuffer.begin() + end + 1, byte);
+  FieldChanged(cur, end);
+}
+
 // A mandatory-fill field is complete when it is empty or every cell holds
 // data.
 bool CInput::FieldFull(const FieldDescriptor& f) const {
@@ -284,8 +303,8 @@ bool CInput::LeavesUnfilled(int target) {
 }
 
 void CInput::NextField(int from) {
-  const int i = m_Session->m_Fields->GetNextField(from, false, true);
-  MoveTo(i >= 0 ? m_Session->m_Fields->Field(i).m_StartAddress : 0);
+  CFieldTable& t = *m_Session->m_Fields;
+  MoveTo(t.FieldStart(t.GetNextField(from, false, true)));
 }
 
 void CInput::DoAid(int key) {
@@ -317,13 +336,8 @@ bool CInput::DoTextKey(int chIn) {
   CSesStruct* s = m_Session;
   uint16_t ch = static_cast<uint16_t>(chIn);
   const bool sysreq = s->m_State == STATE_SYSREQ;
-  FieldDescriptor* f;
-  if (sysreq) {
-    f = &s->m_Fields->m_ErrorField;
-  } else {
-    f = InputField();
-    if (!f) return false;
-  }
+  FieldDescriptor* f = EditField();
+  if (!f) return false;
   const int cur = s->m_CurrentAddress;
   if (!f->Contains(cur)) {
     OperatorError(OPERR_NOT_IN_INPUT_FIELD);
@@ -382,7 +396,7 @@ bool CInput::DoTextKey(int chIn) {
     bytes[0] = static_cast<uint8_t>(code);
     cells = 1;
   }
-  const int dataEnd = f->Signed() ? f->End() - 1 : f->End();
+  const int dataEnd = f->DataEnd();
   if (dataEnd - cur + 1 < cells) {
     OperatorError(OPERR_NO_ROOM_TO_INSERT);
     return false;
@@ -397,8 +411,7 @@ bool CInput::DoTextKey(int chIn) {
     std::copy_backward(buf + cur, buf + dataEnd + 1 - cells, buf + dataEnd + 1);
   }
   std::copy_n(bytes, cells, buf + cur);
-  if (!sysreq) s->m_Fields->SetMDT(s->m_CurField, true);
-  s->ProcessCharBuffer(cur, s->m_Insert ? dataEnd : cur + cells - 1);
+  FieldChanged(cur, s->m_Insert ? dataEnd : cur + cells - 1);
 
   const int next = cur + cells;
   if (next <= dataEnd) {
@@ -451,7 +464,7 @@ bool CInput::DoFieldExit(int key) {
   // The new content is built aside, so that a refused key changes nothing.
   uint8_t* buf = s->m_CharBuffer.data() + f->m_StartAddress;
   std::vector<uint8_t> cells(buf, buf + f->m_length);
-  const int dataLen = f->Signed() ? f->m_length - 1 : f->m_length;
+  const int dataLen = f->DataEnd() - f->m_StartAddress + 1;
   const int from = cur - f->m_StartAddress;
   if (!f->MandatoryFill() || from == 0)
     for (int k = from; k < f->m_length; k++) cells[static_cast<size_t>(k)] = EB_NULL;
@@ -484,8 +497,7 @@ bool CInput::DoFieldExit(int key) {
     }
   }
   std::copy(cells.begin(), cells.end(), buf);
-  s->m_Fields->SetMDT(s->m_CurField, true);
-  s->ProcessCharBuffer(f->m_StartAddress, f->End());
+  FieldChanged(f->m_StartAddress, f->End());
   if (f->m_ffw & FFW_AUTO)
     DoAid(f->m_Selectable ? K5250_AUTOENTER_SELECT : K5250_ENTER);
   else if (f->m_EdgeTriggered)
@@ -502,22 +514,36 @@ static int in_screen_rows(const CSesStruct* s) {
   return (s->m_CurSize.cy == 25 || s->m_CurSize.cy == 28) ? s->m_CurSize.cy - 1 : s->m_CurSize.cy;
 }
 
+// Where an arrow key takes the cursor: one cell or row on, wrapping at the
+// screen's edges.
+static int in_arrow_target(const CSesStruct* s, int key) {
+  const int cols = s->m_CurSize.cx;
+  const int size = cols * in_screen_rows(s);
+  const int cur = std::clamp(s->m_CurrentAddress, 0, size - 1);
+  switch (key) {
+    case K5250_LEFT:
+      return (cur + size - 1) % size;
+    case K5250_RIGHT:
+      return (cur + 1) % size;
+    case K5250_UP:
+      return (cur + size - cols) % size;
+    default:
+      return (cur + cols) % size;
+  }
+}
+
 void CInput::DoTab(bool back) {
   CSesStruct* s = m_Session;
   const int cur = s->m_CurrentAddress;
   const int i = back ? s->m_Fields->GetPreviousField(cur, true) : s->m_Fields->GetNextField(cur, false, true);
-  const int target = i >= 0 ? s->m_Fields->Field(i).m_StartAddress : 0;
+  const int target = s->m_Fields->FieldStart(i);
   if (LeavesUnfilled(target)) return;
   MoveTo(target);
 }
 
 void CInput::DoHome() {
   CSesStruct* s = m_Session;
-  int home = s->m_HomeAddress;
-  if (home < 0) {
-    const int i = s->m_Fields->FirstInputField();
-    home = i >= 0 ? s->m_Fields->Field(i).m_StartAddress : 0;
-  }
+  const int home = s->Home();
   if (s->m_CurrentAddress == home) {
     DoAid(K5250_RECORDBACKSPACE);
     return;
@@ -528,24 +554,7 @@ void CInput::DoHome() {
 
 void CInput::DoArrow(int key) {
   CSesStruct* s = m_Session;
-  const int cols = s->m_CurSize.cx;
-  const int size = cols * in_screen_rows(s);
-  int cur = std::clamp(s->m_CurrentAddress, 0, size - 1);
-  int target = cur;
-  switch (key) {
-    case K5250_LEFT:
-      target = (cur + size - 1) % size;
-      break;
-    case K5250_RIGHT:
-      target = (cur + 1) % size;
-      break;
-    case K5250_UP:
-      target = (cur + size - cols) % size;
-      break;
-    default:
-      target = (cur + cols) % size;
-      break;
-  }
+  int target = in_arrow_target(s, key);
   if (LeavesUnfilled(target)) return;
   if (s->m_Fields->m_InputCapableOnly) {
     const int i = s->m_Fields->GetField(target);
@@ -579,8 +588,7 @@ void CInput::DoBackspace() {
   s->UpdateCurrentField();
   const int cur = s->m_CurrentAddress;
   if (s->m_CurField < 0 || s->m_Fields->Field(s->m_CurField).Bypass()) {
-    const int size = s->m_CurSize.cx * in_screen_rows(s);
-    MoveTo((std::clamp(cur, 0, size - 1) + size - 1) % size);
+    MoveTo(in_arrow_target(s, K5250_LEFT));
     return;
   }
   const FieldDescriptor f = s->m_Fields->Field(s->m_CurField);
@@ -604,12 +612,11 @@ void CInput::DoBackspace() {
 
 bool CInput::DoDelete() {
   CSesStruct* s = m_Session;
-  const bool sysreq = s->m_State == STATE_SYSREQ;
-  FieldDescriptor* f = sysreq ? &s->m_Fields->m_ErrorField : InputField();
+  FieldDescriptor* f = EditField();
   if (!f) return false;
   const int cur = s->m_CurrentAddress;
-  const int dataEnd = f->Signed() ? f->End() - 1 : f->End();
-  if (cur < f->m_StartAddress || cur > dataEnd) return true;
+  const int dataEnd = f->DataEnd();
+  if (!f->ContainsData(cur)) return true;
   uint8_t* buf = s->m_CharBuffer.data();
   if (buf[cur] == EB_SO || buf[cur] == EB_SI) return true;
   const int pair = in_dbcs_pair(s, *f, cur);
@@ -617,8 +624,8 @@ bool CInput::DoDelete() {
   const int n = pair >= 0 ? 2 : 1;
   std::copy(buf + at + n, buf + dataEnd + 1, buf + at);
   std::fill(buf + dataEnd + 1 - n, buf + dataEnd + 1, EB_NULL);
-  if (!sysreq) s->m_Fields->SetMDT(s->m_CurField, true);
-  Redisplay(at, dataEnd);
+  FieldChanged(at, dataEnd);
+  m_pParent->NotifyCursor();
   return true;
 }
 
@@ -632,40 +639,24 @@ void CInput::DoEraseInput() {
     std::fill_n(s->m_CharBuffer.begin() + f.m_StartAddress, f.m_length, EB_NULL);
     s->ProcessCharBuffer(f.m_StartAddress, f.End());
   }
-  int home = s->m_HomeAddress;
-  if (home < 0) {
-    const int i = t.FirstInputField();
-    home = i >= 0 ? t.Field(i).m_StartAddress : 0;
-  }
-  MoveTo(home);
+  MoveTo(s->Home());
 }
 
 void CInput::DoEraseEOF() {
-  CSesStruct* s = m_Session;
-  const bool sysreq = s->m_State == STATE_SYSREQ;
-  FieldDescriptor* f = sysreq ? &s->m_Fields->m_ErrorField : InputField();
-  if (!f) return;
-  const int cur = s->m_CurrentAddress;
-  const int dataEnd = f->Signed() ? f->End() - 1 : f->End();
-  if (cur > dataEnd || cur < f->m_StartAddress) return;
-  std::fill(s->m_CharBuffer.begin() + cur, s->m_CharBuffer.begin() + dataEnd + 1, EB_NULL);
-  if (!sysreq) s->m_Fields->SetMDT(s->m_CurField, true);
-  Redisplay(cur, dataEnd);
+  FieldDescriptor* f = EditField();
+  if (!f || !f->ContainsData(m_Session->m_CurrentAddress)) return;
+  FillToFieldEnd(*f, EB_NULL);
+  m_pParent->NotifyCursor();
 }
 
 void CInput::DoDupMark(uint8_t fill) {
-  CSesStruct* s = m_Session;
   FieldDescriptor* f = InputField();
   if (!f) return;
   if (!(f->m_ffw & FFW_DUP)) {
     OperatorError(OPERR_DUP_NOT_ALLOWED);
     return;
   }
-  const int cur = s->m_CurrentAddress;
-  const int dataEnd = f->Signed() ? f->End() - 1 : f->End();
-  if (cur <= dataEnd) std::fill(s->m_CharBuffer.begin() + cur, s->m_CharBuffer.begin() + dataEnd + 1, fill);
-  s->m_Fields->SetMDT(s->m_CurField, true);
-  s->ProcessCharBuffer(cur, dataEnd);
+  FillToFieldEnd(*f, fill);
   DoTab(false);
 }
 
@@ -721,11 +712,7 @@ void CInput::LeaveSysReq() {
   CSesStruct* s = m_Session;
   s->m_State = s->m_PrevState == STATE_LOCKED ? STATE_LOCKED : STATE_UNLOCKED;
   s->RestoreErrorLine();
-  int home = s->m_HomeAddress;
-  if (home < 0) {
-    const int i = s->m_Fields->FirstInputField();
-    home = i >= 0 ? s->m_Fields->Field(i).m_StartAddress : 0;
-  }
+  const int home = s->Home();
   LeaveInsert();
   s->StatusChanged();
   MoveTo(home);

@@ -143,6 +143,23 @@ bool CDataStream::ReadAddress(int* address) {
   return true;
 }
 
+bool CDataStream::CheckStopAddress(int stop) {
+  const CSesStruct* s = m_Session;
+  if (s->m_CurrentAddress < 0) {
+    ParamError(PERR_ADDRESS);
+    return false;
+  }
+  if (stop < s->m_CurrentAddress) {
+    ParamError(PERR_STOP_BEFORE_START);
+    return false;
+  }
+  if (s->m_CurrentAddress > s->m_MaxAddress) {
+    ParamError(PERR_WRITE_PAST_END);
+    return false;
+  }
+  return true;
+}
+
 void CDataStream::StoreChar(uint8_t ch) {
   CSesStruct* s = m_Session;
   if (s->m_CurrentAddress < 0) {
@@ -253,18 +270,7 @@ bool CDataStream::DoRA() {
   if (!ReadAddress(&stop)) return false;
   if (!Need(1)) return false;
   const uint8_t ch = *m_p++;
-  if (s->m_CurrentAddress < 0) {
-    ParamError(PERR_ADDRESS);
-    return false;
-  }
-  if (stop < s->m_CurrentAddress) {
-    ParamError(PERR_STOP_BEFORE_START);
-    return false;
-  }
-  if (s->m_CurrentAddress > s->m_MaxAddress) {
-    ParamError(PERR_WRITE_PAST_END);
-    return false;
-  }
+  if (!CheckStopAddress(stop)) return false;
   std::fill(s->m_CharBuffer.begin() + s->m_CurrentAddress, s->m_CharBuffer.begin() + stop + 1, ch);
   s->m_CurrentAddress = stop + 1;
   s->m_DataModified = true;
@@ -283,18 +289,7 @@ bool CDataStream::DoEA() {
   }
   if (!Need(static_cast<size_t>(len - 1))) return false;
   m_p += len - 1;  // attribute types: every cell is erased
-  if (s->m_CurrentAddress < 0) {
-    ParamError(PERR_ADDRESS);
-    return false;
-  }
-  if (stop < s->m_CurrentAddress) {
-    ParamError(PERR_STOP_BEFORE_START);
-    return false;
-  }
-  if (s->m_CurrentAddress > s->m_MaxAddress) {
-    ParamError(PERR_WRITE_PAST_END);
-    return false;
-  }
+  if (!CheckStopAddress(stop)) return false;
   std::fill(s->m_CharBuffer.begin() + s->m_CurrentAddress, s->m_CharBuffer.begin() + stop + 1, EB_NULL);
   s->m_CurrentAddress = stop + 1;
   s->m_DataModified = true;
@@ -328,20 +323,14 @@ bool CDataStream::DoTD() {
 bool CDataStream::DoSBA() {
   CSesStruct* s = m_Session;
   if (!Need(2)) return false;
-  const int row = m_p[0], col = m_p[1];
-  m_p += 2;
   // Row 1, column 0 names the cell before the first: only a field
   // attribute may go there (checked where something is stored).
-  if (row == 1 && col == 0) {
+  if (m_p[0] == 1 && m_p[1] == 0) {
+    m_p += 2;
     s->m_CurrentAddress = -1;
     return true;
   }
-  if (row < 1 || row > s->m_CurSize.cy || col < 1 || col > s->m_CurSize.cx) {
-    ParamError(PERR_ADDRESS);
-    return false;
-  }
-  s->m_CurrentAddress = s->Address(row, col);
-  return true;
+  return ReadAddress(&s->m_CurrentAddress);
 }
 
 bool CDataStream::DoICMC(bool insertCursor) {
@@ -652,8 +641,7 @@ void CDataStream::ProcessCC1(uint8_t cc1) {
 void CDataStream::ProcessCC2(uint8_t cc2) {
   CSesStruct* s = m_Session;
   if ((cc2 & 0x08) && !(cc2 & 0x40)) {
-    const int firstField = s->m_Fields->FirstInputField();
-    const int first = firstField >= 0 ? s->m_Fields->Field(firstField).m_StartAddress : 0;
+    const int first = s->m_Fields->FirstInputAddress();
     int address;
     if (s->m_TmpCursorAddress >= 0) {
       address = s->m_TmpCursorAddress;

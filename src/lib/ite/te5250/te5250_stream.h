@@ -66,6 +66,9 @@ class CDataStream {
   // Row and column of the next two bytes as an address; false when either
   // is out of range (error sent).
   bool ReadAddress(int* address);
+  // RA and EA: the current address must lie on the screen and not after
+  // the stop address; false with the error sent.
+  bool CheckStopAddress(int stop);
   bool Need(size_t n);  // n more bytes exist, else error 10 05 01 21
   void StoreChar(uint8_t ch);
   void NullFields(bool onlyModified);
