@@ -237,6 +237,11 @@ constexpr bool is5250Attribute(uint8_t b) {
   return b >= 0x20 && b <= 0x3F;
 }
 constexpr uint8_t k5250NormalAttr = 0x20;
+// The message row's attributes: an operator error (red), the error shown
+// for Help (white), and the system request line (cyan, underscored).
+constexpr uint8_t k5250ErrorAttr = 0x28;
+constexpr uint8_t k5250HelpAttr = 0x22;
+constexpr uint8_t k5250SysReqAttr = 0x34;
 
 // One input field.
 struct FieldDescriptor {

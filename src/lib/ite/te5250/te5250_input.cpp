@@ -92,7 +92,7 @@ void CInput::OperatorError(int d1, int d2, int d3, int d4) {
   s->m_SystemLock = false;
   s->m_ErrorCode = d1 * 1000 + d2 * 100 + d3 * 10 + d4;
   s->SaveErrorLine();
-  const uint8_t line[6] = {0x28,
+  const uint8_t line[6] = {k5250ErrorAttr,
                            static_cast<uint8_t>(EB_ZERO + d1),
                            static_cast<uint8_t>(EB_ZERO + d2),
                            static_cast<uint8_t>(EB_ZERO + d3),
@@ -139,7 +139,7 @@ int CInput::ProcessKey(int key) {
       } else if (key == K5250_HELP) {
         const int start = s->ErrorRowStart();
         uint8_t* row = s->m_CharBuffer.data() + start;
-        if (is5250Attribute(row[0])) row[0] = 0x22;
+        if (is5250Attribute(row[0])) row[0] = k5250HelpAttr;
         s->ProcessCharBuffer(start, start + s->m_CurSize.cx - 1);
         if (s->m_CurSize.cx > 4 && in_is_eb_digit(row[1]) && in_is_eb_digit(row[2]) &&
             in_is_eb_digit(row[3]) && in_is_eb_digit(row[4])) {
@@ -702,7 +702,7 @@ void CInput::EnterSysReq() {
   s->m_State = STATE_SYSREQ;
   s->SaveErrorLine();
   const int start = s->ErrorRowStart();
-  s->m_CharBuffer[static_cast<size_t>(start)] = 0x34;
+  s->m_CharBuffer[static_cast<size_t>(start)] = k5250SysReqAttr;
   s->ProcessCharBuffer(start, start + s->m_CurSize.cx - 1);
   s->StatusChanged();
   MoveTo(s->m_Fields->m_ErrorField.m_StartAddress);
