@@ -321,6 +321,25 @@ TEST(Te5250Keys, EditingKeysWorkInsideTheField) {
   EXPECT_TRUE(st.fields().Field(0).Modified()) << "Erase Input keeps the MDT";
 }
 
+// Delete, Erase to end of field and Dup stop short of a signed-numeric
+// field's sign cell.
+TEST(Te5250Keys, EditingKeysLeaveTheSignCell) {
+  Station st;
+  st.Screen("11 02 02 1D 57 00 24 00 05");  // signed numeric, Dup allowed
+  st.Type("12");
+  st.Key(K5250_FIELDMINUS);
+  ASSERT_EQ(HexOf(st.Cells(2, 3, 5)), "40 40 F1 F2 60");
+  ASSERT_EQ(st.CursorCol(), 3);
+  st.Key(K5250_DELETE);
+  EXPECT_EQ(HexOf(st.Cells(2, 3, 5)), "40 F1 F2 00 60");
+  st.Key(K5250_RIGHT);
+  st.Key(K5250_ERASEEOF);
+  EXPECT_EQ(HexOf(st.Cells(2, 3, 5)), "40 00 00 00 60");
+  st.Key(K5250_DUP);
+  EXPECT_EQ(HexOf(st.Cells(2, 3, 5)), "40 1C 1C 1C 60");
+  EXPECT_EQ(st.ErrorCode(), 0);
+}
+
 TEST(Te5250Keys, KeysThatNeedAFieldOutsideOne) {
   for (int key : {K5250_DELETE, K5250_ERASEEOF, K5250_FIELDEXIT, K5250_DUP, K5250_CURSORSELECT, K5250_END}) {
     Station st;
@@ -370,6 +389,22 @@ TEST(Te5250Keys, ArrowsWrapAndInputCapableOnlyStopsInFields) {
   EXPECT_EQ(only.CursorCol(), 11);
 }
 
+TEST(Te5250Keys, BackspaceOutsideAFieldMovesLeftAndWraps) {
+  Station st;
+  st.Screen("11 05 0A 1D 40 00 24 00 05");
+  st.ctrl.MoveCursor(1, 25 - 3);  // row 3, column 2
+  st.Key(K5250_BACKSPACE);
+  EXPECT_EQ(st.CursorCol(), 1);
+  st.Key(K5250_BACKSPACE);
+  EXPECT_EQ(st.CursorRow(), 2);
+  EXPECT_EQ(st.CursorCol(), 80);
+  st.ctrl.MoveCursor(0, 25 - 1);
+  st.Key(K5250_BACKSPACE);
+  EXPECT_EQ(st.CursorRow(), 24) << "the message row is not a cursor row";
+  EXPECT_EQ(st.CursorCol(), 80);
+  EXPECT_EQ(st.ErrorCode(), 0);
+}
+
 // ---- AID keys, errors, system request ----
 
 TEST(Te5250Keys, HelpAfterAnOperatorErrorAsksTheHost) {
@@ -412,6 +447,50 @@ TEST(Te5250Keys, SystemRequestLine) {
   st.Key(K5250_SYSREQ);
   st.Key(K5250_PF1);
   EXPECT_EQ(st.ErrorCode(), 6);
+}
+
+TEST(Te5250Keys, SystemRequestLineEditsOnlyTheMessageRow) {
+  Station st;
+  st.Screen("11 02 02 1D 40 00 24 00 05");
+  st.Key(K5250_SYSREQ);
+  st.Type("ABC");
+  st.Key(K5250_LEFT);
+  st.Key(K5250_LEFT);
+  st.Key(K5250_DELETE);
+  EXPECT_EQ(st.Row(25).substr(1, 3), "AC ");
+  st.Key(K5250_ERASEEOF);
+  EXPECT_EQ(st.Row(25).substr(1, 3), "A  ");
+  st.Key(K5250_ENTER);
+  EXPECT_EQ(HexOf(st.LastData()), "C1");
+  EXPECT_FALSE(st.fields().Field(0).Modified()) << "no input field was edited";
+}
+
+// Without a home address from the host, Home, Erase Input and the end of a
+// system request go to the first input field.
+TEST(Te5250Keys, WithoutAHostHomeTheFirstInputFieldIsHome) {
+  Station st;
+  st.Host(
+      OPCODE_PUTGET,
+      "04 40 04 11 00 00 11 02 02 1D 60 00 24 00 05 11 05 0A 1D 40 00 24 00 05 11 07 0A 1D 40 00 24 00 05");
+  st.Host(OPCODE_INVITE, "");
+  ASSERT_EQ(st.s().m_State, STATE_UNLOCKED);
+  ASSERT_EQ(st.s().m_HomeAddress, -1);
+  auto home = [&](const char* what) {
+    EXPECT_EQ(st.CursorRow(), 5) << what;
+    EXPECT_EQ(st.CursorCol(), 11) << what;
+  };
+  st.ctrl.MoveCursor(12, 25 - 7);
+  st.Key(K5250_HOME);
+  home("Home");
+  st.Key(K5250_TAB);
+  st.Type("X");
+  st.Key(K5250_ERASEINPUT);
+  EXPECT_EQ(st.Cell(7, 11), 0x00);
+  home("Erase Input");
+  st.Key(K5250_TAB);
+  st.Key(K5250_SYSREQ);
+  st.Key(K5250_RESET);
+  home("the end of a system request");
 }
 
 TEST(Te5250Keys, AttentionAndTestRequestRecords) {

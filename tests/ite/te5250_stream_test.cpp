@@ -119,9 +119,14 @@ TEST(Te5250Stream, MalformedInputSendsOneParameterErrorAndStops) {
       {"SF signed numeric of length 1", "11 02 01 1D 47 00 24 00 01", Hex("10 05 01 25")},
       {"SF inside a field", "11 02 01 1D 40 00 24 00 0A 11 02 05 1D 40 00 24 00 02", Hex("10 05 01 26")},
       {"RA stop before the current address", "11 05 05 02 05 01 C1", Hex("10 05 01 23")},
+      {"EA stop before the current address", "11 05 05 03 05 01 02 00", Hex("10 05 01 23")},
       {"EA length out of range", "11 05 05 03 05 09 01", Hex("10 05 01 21")},
       {"data at row 1 column 0", "11 01 00 C1", Hex("10 05 01 22")},
       {"RA at row 1 column 0", "11 01 00 02 01 05 C1", Hex("10 05 01 22")},
+      {"EA at row 1 column 0", "11 01 00 03 01 05 02 00", Hex("10 05 01 22")},
+      {"TD at row 1 column 0", "11 01 00 10 00 01 C1", Hex("10 05 01 22")},
+      {"MC row past the screen", "14 1A 01", Hex("10 05 01 22")},
+      {"output-only field past the last cell", "11 19 4F 1D 24 00 05", Hex("10 05 01 25")},
       {"TD past the last cell", "11 19 50 10 00 02 C1 C2", Hex("10 05 01 2A")},
       {"character past the last cell", "11 19 50 C1 C2", Hex("10 05 01 28")},
       {"Write Error Code with nothing", "04 21", Hex("10 05 01 21")},
@@ -548,6 +553,27 @@ TEST(Te5250Image, RestoreRefusesImagesNoStationCouldHaveMade) {
     EXPECT_EQ(other.LastFlags(), FLAG_ERR) << c.name;
     EXPECT_EQ(other.s().m_CharBuffer, buffer) << c.name << ": nothing changes";
     EXPECT_EQ(other.s().m_CurSize.cx, 80) << c.name;
+  }
+}
+
+TEST(Te5250Image, RestoreErrorSaysWhatIsWrongWithTheImage) {
+  Station st;
+  st.Host(OPCODE_SAVE, "04 02");
+  const std::vector<uint8_t> good = st.LastData();
+  std::vector<uint8_t> badSize = good;
+  badSize[7] = 0x1E;  // 30 rows
+  std::vector<uint8_t> cut(good.begin(), good.end() - 1);
+  cut[3] = static_cast<uint8_t>(cut[3] - 1);
+  const struct {
+    const char* name;
+    std::vector<uint8_t> image;
+    const char* error;
+  } cases[] = {{"a size no 5250 has", badSize, "10 05 01 22"}, {"image cut short", cut, "10 05 01 21"}};
+  for (const auto& c : cases) {
+    Station other;
+    other.Host(OPCODE_RESTORE, c.image);
+    ASSERT_EQ(other.sent.size(), 1u) << c.name;
+    EXPECT_EQ(HexOf(other.LastData()), c.error) << c.name;
   }
 }
 

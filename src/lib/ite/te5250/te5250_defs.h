@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "te5250_errors.h"
+
 class CTe5250Ctrl;
 class CSesStruct;
 class CDataStream;
@@ -235,6 +237,11 @@ constexpr bool is5250Attribute(uint8_t b) {
   return b >= 0x20 && b <= 0x3F;
 }
 constexpr uint8_t k5250NormalAttr = 0x20;
+// The message row's attributes: an operator error (red), the error shown
+// for Help (white), and the system request line (cyan, underscored).
+constexpr uint8_t k5250ErrorAttr = 0x28;
+constexpr uint8_t k5250HelpAttr = 0x22;
+constexpr uint8_t k5250SysReqAttr = 0x34;
 
 // One input field.
 struct FieldDescriptor {
@@ -248,7 +255,11 @@ struct FieldDescriptor {
   int rowNumber = 0;  // row of the error-line field
 
   int End() const { return m_StartAddress + m_length - 1; }  // last data cell
+  // Last cell the operator's data goes into: a signed-numeric field keeps
+  // its last cell for the sign.
+  int DataEnd() const { return Signed() ? End() - 1 : End(); }
   bool Contains(int address) const { return address >= m_StartAddress && address <= End(); }
+  bool ContainsData(int address) const { return address >= m_StartAddress && address <= DataEnd(); }
   uint16_t ShiftType() const { return m_ffw & FFW_SHIFT_MASK; }
   uint16_t FillType() const { return m_ffw & FFW_FILL_MASK; }
   bool Bypass() const { return (m_ffw & FFW_BYPASS) != 0; }
@@ -286,9 +297,4 @@ struct EVENTDATA {
   int m_DataLength = 0;  // characters
   const uint16_t* m_Data = nullptr;
   uint8_t m_CellFlags = 0;
-};
-
-// Four bytes of a parameter error (or of a field-table error).
-struct Error5250 {
-  uint8_t b[4] = {0, 0, 0, 0};
 };

@@ -6,13 +6,6 @@
 
 #include "te5250_session.h"
 
-static void fld_error(Error5250& e, uint8_t code) {
-  e.b[0] = 0x10;
-  e.b[1] = 0x05;
-  e.b[2] = 0x01;
-  e.b[3] = code;
-}
-
 CFieldTable::CFieldTable(CSesStruct* session) : m_pSession(session) {
   m_FieldArray.reserve(kGrowBy);
   ClearTable(session ? session->m_CurSize.cy : 24);
@@ -69,7 +62,7 @@ int CFieldTable::AddField(Error5250& error, bool hasFfw, uint16_t ffw, int lengt
   CSesStruct* s = m_pSession;
   const bool isSigned = hasFfw && (ffw & FFW_SHIFT_MASK) == FFW_SHIFT_SIGNED;
   if (length <= 0 || (isSigned && length == 1)) {
-    fld_error(error, 0x25);
+    error = PERR_FIELD_LENGTH;
     return FIELD_REJECTED;
   }
   int first;
@@ -81,9 +74,10 @@ int CFieldTable::AddField(Error5250& error, bool hasFfw, uint16_t ffw, int lengt
   }
   *start = first;
   const int last = first + length - 1;
+  const bool pastEnd = !s->ValidAddress(first) || !s->ValidAddress(last);
   if (!hasFfw) {
-    if (first > s->m_MaxAddress || last > s->m_MaxAddress) {
-      fld_error(error, 0x25);
+    if (pastEnd) {
+      error = PERR_FIELD_LENGTH;
       return FIELD_REJECTED;
     }
     m_PrevStart = first;
@@ -104,19 +98,19 @@ int CFieldTable::AddField(Error5250& error, bool hasFfw, uint16_t ffw, int lengt
   // The data cells, and the attribute cell in front of them, must not lie
   // inside another field.
   if (Overlaps(first > 0 ? first - 1 : 0, first)) {
-    fld_error(error, 0x26);
+    error = PERR_FIELD_OVERLAP;
     return FIELD_REJECTED;
   }
   if (Count() >= kMaxFields) {
-    fld_error(error, 0x29);
+    error = PERR_TOO_MANY_FIELDS;
     return FIELD_REJECTED;
   }
-  if (first > s->m_MaxAddress || last > s->m_MaxAddress) {
-    fld_error(error, 0x28);
+  if (pastEnd) {
+    error = PERR_DATA_PAST_END;
     return FIELD_REJECTED;
   }
   if (Overlaps(first, last)) {
-    fld_error(error, 0x26);
+    error = PERR_FIELD_OVERLAP;
     return FIELD_REJECTED;
   }
   FieldDescriptor f;

@@ -58,6 +58,11 @@ class CFieldTable {
   int ReseqGetNextMDTField(bool cleanMDT, bool nonbypassonly);
   // The first non-bypass field in resequence order, or -1.
   int FirstInputField();
+  // Where the cursor goes for a field: its first data cell, or address 0 for
+  // no field (-1).
+  int FieldStart(int index) const { return index >= 0 ? Field(index).m_StartAddress : 0; }
+  // FieldStart of FirstInputField: the home position when the host set none.
+  int FirstInputAddress() { return FieldStart(FirstInputField()); }
 
   void SetMDT(int index, bool set);
 

@@ -92,7 +92,7 @@ void CInput::OperatorError(int d1, int d2, int d3, int d4) {
   s->m_SystemLock = false;
   s->m_ErrorCode = d1 * 1000 + d2 * 100 + d3 * 10 + d4;
   s->SaveErrorLine();
-  const uint8_t line[6] = {0x28,
+  const uint8_t line[6] = {k5250ErrorAttr,
                            static_cast<uint8_t>(EB_ZERO + d1),
                            static_cast<uint8_t>(EB_ZERO + d2),
                            static_cast<uint8_t>(EB_ZERO + d3),
@@ -139,7 +139,7 @@ int CInput::ProcessKey(int key) {
       } else if (key == K5250_HELP) {
         const int start = s->ErrorRowStart();
         uint8_t* row = s->m_CharBuffer.data() + start;
-        if (is5250Attribute(row[0])) row[0] = 0x22;
+        if (is5250Attribute(row[0])) row[0] = k5250HelpAttr;
         s->ProcessCharBuffer(start, start + s->m_CurSize.cx - 1);
         if (s->m_CurSize.cx > 4 && in_is_eb_digit(row[1]) && in_is_eb_digit(row[2]) &&
             in_is_eb_digit(row[3]) && in_is_eb_digit(row[4])) {
@@ -259,10 +259,29 @@ FieldDescriptor* CInput::InputField() {
   CSesStruct* s = m_Session;
   s->UpdateCurrentField();
   if (s->m_CurField < 0 || s->m_Fields->Field(s->m_CurField).Bypass()) {
-    OperatorError(5);
+    OperatorError(OPERR_NOT_IN_INPUT_FIELD);
     return nullptr;
   }
   return &s->m_Fields->Field(s->m_CurField);
+}
+
+FieldDescriptor* CInput::EditField() {
+  CSesStruct* s = m_Session;
+  return s->m_State == STATE_SYSREQ ? &s->m_Fields->m_ErrorField : InputField();
+}
+
+void CInput::FieldChanged(int first, int last) {
+  CSesStruct* s = m_Session;
+  if (s->m_State != STATE_SYSREQ) s->m_Fields->SetMDT(s->m_CurField, true);
+  s->ProcessCharBuffer(first, last);
+}
+
+void CInput::FillToFieldEnd(const FieldDescriptor& f, uint8_t byte) {
+  CSesStruct* s = m_Session;
+  const int cur = s->m_CurrentAddress;
+  const int end = f.DataEnd();
+  if (cur <= end) std::fill(s->m_CharBuffer.begin() + cur, s->m_CharBuffer.begin() + end + 1, byte);
+  FieldChanged(cur, end);
 }
 
 // A mandatory-fill field is complete when it is empty or every cell holds
@@ -279,13 +298,13 @@ bool CInput::LeavesUnfilled(int target) {
   if (s->m_CurField < 0) return false;
   const FieldDescriptor& f = s->m_Fields->Field(s->m_CurField);
   if (f.Bypass() || !f.MandatoryFill() || f.Contains(target) || FieldFull(f)) return false;
-  OperatorError(14);
+  OperatorError(OPERR_MANDATORY_FILL);
   return true;
 }
 
 void CInput::NextField(int from) {
-  const int i = m_Session->m_Fields->GetNextField(from, false, true);
-  MoveTo(i >= 0 ? m_Session->m_Fields->Field(i).m_StartAddress : 0);
+  CFieldTable& t = *m_Session->m_Fields;
+  MoveTo(t.FieldStart(t.GetNextField(from, false, true)));
 }
 
 void CInput::DoAid(int key) {
@@ -302,7 +321,7 @@ void CInput::DoAid(int key) {
       const FieldDescriptor& f = t.Field(i);
       if ((f.m_ffw & FFW_MANDATORY) && !f.Modified()) {
         MoveTo(f.m_StartAddress);
-        OperatorError(21);
+        OperatorError(OPERR_MANDATORY_ENTRY);
         return;
       }
     }
@@ -317,51 +336,46 @@ bool CInput::DoTextKey(int chIn) {
   CSesStruct* s = m_Session;
   uint16_t ch = static_cast<uint16_t>(chIn);
   const bool sysreq = s->m_State == STATE_SYSREQ;
-  FieldDescriptor* f;
-  if (sysreq) {
-    f = &s->m_Fields->m_ErrorField;
-  } else {
-    f = InputField();
-    if (!f) return false;
-  }
+  FieldDescriptor* f = EditField();
+  if (!f) return false;
   const int cur = s->m_CurrentAddress;
   if (!f->Contains(cur)) {
-    OperatorError(5);
+    OperatorError(OPERR_NOT_IN_INPUT_FIELD);
     return false;
   }
   if (m_AtFieldEnd && !sysreq && ((f->m_ffw & FFW_FER) || f->RightAdjust())) {
-    OperatorError(18);
+    OperatorError(OPERR_FIELD_EXIT_REQUIRED);
     return false;
   }
   switch (f->ShiftType()) {
     case FFW_SHIFT_IO:
-      OperatorError(4);
+      OperatorError(OPERR_IO_FIELD);
       return false;
     case FFW_SHIFT_ALPHA_ONLY:
       if (!in_is_letter(ch) && ch != ' ' && ch != ',' && ch != '.' && ch != '-') {
-        OperatorError(8);
+        OperatorError(OPERR_ALPHA_ONLY);
         return false;
       }
       break;
     case FFW_SHIFT_NUMERIC_ONLY:
       if (!in_is_digit(ch) && ch != ' ' && ch != '+' && ch != ',' && ch != '.' && ch != '-') {
-        OperatorError(9);
+        OperatorError(OPERR_NUMERIC_ONLY);
         return false;
       }
       break;
     case FFW_SHIFT_DIGITS_ONLY:
       if (!in_is_digit(ch)) {
-        OperatorError(10);
+        OperatorError(OPERR_DIGITS_ONLY);
         return false;
       }
       break;
     case FFW_SHIFT_SIGNED:
       if (cur == f->End()) {
-        OperatorError(11);
+        OperatorError(OPERR_SIGN_POSITION);
         return false;
       }
       if (!in_is_digit(ch)) {
-        OperatorError(10);
+        OperatorError(OPERR_DIGITS_ONLY);
         return false;
       }
       break;
@@ -382,23 +396,22 @@ bool CInput::DoTextKey(int chIn) {
     bytes[0] = static_cast<uint8_t>(code);
     cells = 1;
   }
-  const int dataEnd = f->Signed() ? f->End() - 1 : f->End();
+  const int dataEnd = f->DataEnd();
   if (dataEnd - cur + 1 < cells) {
-    OperatorError(12);
+    OperatorError(OPERR_NO_ROOM_TO_INSERT);
     return false;
   }
   uint8_t* buf = s->m_CharBuffer.data();
   if (s->m_Insert) {
     for (int k = 0; k < cells; k++)
       if (buf[dataEnd - k] != EB_NULL) {
-        OperatorError(12);
+        OperatorError(OPERR_NO_ROOM_TO_INSERT);
         return false;
       }
     std::copy_backward(buf + cur, buf + dataEnd + 1 - cells, buf + dataEnd + 1);
   }
   std::copy_n(bytes, cells, buf + cur);
-  if (!sysreq) s->m_Fields->SetMDT(s->m_CurField, true);
-  s->ProcessCharBuffer(cur, s->m_Insert ? dataEnd : cur + cells - 1);
+  FieldChanged(cur, s->m_Insert ? dataEnd : cur + cells - 1);
 
   const int next = cur + cells;
   if (next <= dataEnd) {
@@ -435,23 +448,23 @@ bool CInput::DoFieldExit(int key) {
   const bool numeric =
       shift == FFW_SHIFT_NUMERIC_ONLY || shift == FFW_SHIFT_DIGITS_ONLY || shift == FFW_SHIFT_SIGNED;
   if (key == K5250_FIELDMINUS && !numeric) {
-    OperatorError(16);
+    OperatorError(OPERR_FIELD_MINUS);
     return false;
   }
   if ((f->m_ffw & FFW_MANDATORY) && !f->Modified()) {
     MoveTo(f->m_StartAddress);
-    OperatorError(21);
+    OperatorError(OPERR_MANDATORY_ENTRY);
     return false;
   }
   const int cur = s->m_CurrentAddress;
   if (f->MandatoryFill() && cur != f->m_StartAddress) {
-    OperatorError(17);
+    OperatorError(OPERR_FIELD_EXIT_NOT_AT_START);
     return false;
   }
   // The new content is built aside, so that a refused key changes nothing.
   uint8_t* buf = s->m_CharBuffer.data() + f->m_StartAddress;
   std::vector<uint8_t> cells(buf, buf + f->m_length);
-  const int dataLen = f->Signed() ? f->m_length - 1 : f->m_length;
+  const int dataLen = f->DataEnd() - f->m_StartAddress + 1;
   const int from = cur - f->m_StartAddress;
   if (!f->MandatoryFill() || from == 0)
     for (int k = from; k < f->m_length; k++) cells[static_cast<size_t>(k)] = EB_NULL;
@@ -476,7 +489,7 @@ bool CInput::DoFieldExit(int key) {
       if (last >= 0) {
         const uint8_t b = cells[static_cast<size_t>(last)];
         if (!in_is_eb_digit(b)) {
-          OperatorError(26);
+          OperatorError(OPERR_FIELD_MINUS_LAST_CHAR);
           return false;
         }
         cells[static_cast<size_t>(last)] = static_cast<uint8_t>((b & 0x0F) | 0xD0);
@@ -484,8 +497,7 @@ bool CInput::DoFieldExit(int key) {
     }
   }
   std::copy(cells.begin(), cells.end(), buf);
-  s->m_Fields->SetMDT(s->m_CurField, true);
-  s->ProcessCharBuffer(f->m_StartAddress, f->End());
+  FieldChanged(f->m_StartAddress, f->End());
   if (f->m_ffw & FFW_AUTO)
     DoAid(f->m_Selectable ? K5250_AUTOENTER_SELECT : K5250_ENTER);
   else if (f->m_EdgeTriggered)
@@ -502,22 +514,36 @@ static int in_screen_rows(const CSesStruct* s) {
   return (s->m_CurSize.cy == 25 || s->m_CurSize.cy == 28) ? s->m_CurSize.cy - 1 : s->m_CurSize.cy;
 }
 
+// Where an arrow key takes the cursor: one cell or row on, wrapping at the
+// screen's edges.
+static int in_arrow_target(const CSesStruct* s, int key) {
+  const int cols = s->m_CurSize.cx;
+  const int size = cols * in_screen_rows(s);
+  const int cur = std::clamp(s->m_CurrentAddress, 0, size - 1);
+  switch (key) {
+    case K5250_LEFT:
+      return (cur + size - 1) % size;
+    case K5250_RIGHT:
+      return (cur + 1) % size;
+    case K5250_UP:
+      return (cur + size - cols) % size;
+    default:
+      return (cur + cols) % size;
+  }
+}
+
 void CInput::DoTab(bool back) {
   CSesStruct* s = m_Session;
   const int cur = s->m_CurrentAddress;
   const int i = back ? s->m_Fields->GetPreviousField(cur, true) : s->m_Fields->GetNextField(cur, false, true);
-  const int target = i >= 0 ? s->m_Fields->Field(i).m_StartAddress : 0;
+  const int target = s->m_Fields->FieldStart(i);
   if (LeavesUnfilled(target)) return;
   MoveTo(target);
 }
 
 void CInput::DoHome() {
   CSesStruct* s = m_Session;
-  int home = s->m_HomeAddress;
-  if (home < 0) {
-    const int i = s->m_Fields->FirstInputField();
-    home = i >= 0 ? s->m_Fields->Field(i).m_StartAddress : 0;
-  }
+  const int home = s->Home();
   if (s->m_CurrentAddress == home) {
     DoAid(K5250_RECORDBACKSPACE);
     return;
@@ -528,24 +554,7 @@ void CInput::DoHome() {
 
 void CInput::DoArrow(int key) {
   CSesStruct* s = m_Session;
-  const int cols = s->m_CurSize.cx;
-  const int size = cols * in_screen_rows(s);
-  int cur = std::clamp(s->m_CurrentAddress, 0, size - 1);
-  int target = cur;
-  switch (key) {
-    case K5250_LEFT:
-      target = (cur + size - 1) % size;
-      break;
-    case K5250_RIGHT:
-      target = (cur + 1) % size;
-      break;
-    case K5250_UP:
-      target = (cur + size - cols) % size;
-      break;
-    default:
-      target = (cur + cols) % size;
-      break;
-  }
+  int target = in_arrow_target(s, key);
   if (LeavesUnfilled(target)) return;
   if (s->m_Fields->m_InputCapableOnly) {
     const int i = s->m_Fields->GetField(target);
@@ -579,13 +588,12 @@ void CInput::DoBackspace() {
   s->UpdateCurrentField();
   const int cur = s->m_CurrentAddress;
   if (s->m_CurField < 0 || s->m_Fields->Field(s->m_CurField).Bypass()) {
-    const int size = s->m_CurSize.cx * in_screen_rows(s);
-    MoveTo((std::clamp(cur, 0, size - 1) + size - 1) % size);
+    MoveTo(in_arrow_target(s, K5250_LEFT));
     return;
   }
   const FieldDescriptor f = s->m_Fields->Field(s->m_CurField);
   if (cur == f.m_StartAddress && f.MandatoryFill() && !FieldFull(f)) {
-    OperatorError(14);
+    OperatorError(OPERR_MANDATORY_FILL);
     return;
   }
   int target;
@@ -604,12 +612,11 @@ void CInput::DoBackspace() {
 
 bool CInput::DoDelete() {
   CSesStruct* s = m_Session;
-  const bool sysreq = s->m_State == STATE_SYSREQ;
-  FieldDescriptor* f = sysreq ? &s->m_Fields->m_ErrorField : InputField();
+  FieldDescriptor* f = EditField();
   if (!f) return false;
   const int cur = s->m_CurrentAddress;
-  const int dataEnd = f->Signed() ? f->End() - 1 : f->End();
-  if (cur < f->m_StartAddress || cur > dataEnd) return true;
+  const int dataEnd = f->DataEnd();
+  if (!f->ContainsData(cur)) return true;
   uint8_t* buf = s->m_CharBuffer.data();
   if (buf[cur] == EB_SO || buf[cur] == EB_SI) return true;
   const int pair = in_dbcs_pair(s, *f, cur);
@@ -617,8 +624,8 @@ bool CInput::DoDelete() {
   const int n = pair >= 0 ? 2 : 1;
   std::copy(buf + at + n, buf + dataEnd + 1, buf + at);
   std::fill(buf + dataEnd + 1 - n, buf + dataEnd + 1, EB_NULL);
-  if (!sysreq) s->m_Fields->SetMDT(s->m_CurField, true);
-  Redisplay(at, dataEnd);
+  FieldChanged(at, dataEnd);
+  m_pParent->NotifyCursor();
   return true;
 }
 
@@ -632,40 +639,24 @@ void CInput::DoEraseInput() {
     std::fill_n(s->m_CharBuffer.begin() + f.m_StartAddress, f.m_length, EB_NULL);
     s->ProcessCharBuffer(f.m_StartAddress, f.End());
   }
-  int home = s->m_HomeAddress;
-  if (home < 0) {
-    const int i = t.FirstInputField();
-    home = i >= 0 ? t.Field(i).m_StartAddress : 0;
-  }
-  MoveTo(home);
+  MoveTo(s->Home());
 }
 
 void CInput::DoEraseEOF() {
-  CSesStruct* s = m_Session;
-  const bool sysreq = s->m_State == STATE_SYSREQ;
-  FieldDescriptor* f = sysreq ? &s->m_Fields->m_ErrorField : InputField();
-  if (!f) return;
-  const int cur = s->m_CurrentAddress;
-  const int dataEnd = f->Signed() ? f->End() - 1 : f->End();
-  if (cur > dataEnd || cur < f->m_StartAddress) return;
-  std::fill(s->m_CharBuffer.begin() + cur, s->m_CharBuffer.begin() + dataEnd + 1, EB_NULL);
-  if (!sysreq) s->m_Fields->SetMDT(s->m_CurField, true);
-  Redisplay(cur, dataEnd);
+  FieldDescriptor* f = EditField();
+  if (!f || !f->ContainsData(m_Session->m_CurrentAddress)) return;
+  FillToFieldEnd(*f, EB_NULL);
+  m_pParent->NotifyCursor();
 }
 
 void CInput::DoDupMark(uint8_t fill) {
-  CSesStruct* s = m_Session;
   FieldDescriptor* f = InputField();
   if (!f) return;
   if (!(f->m_ffw & FFW_DUP)) {
-    OperatorError(19);
+    OperatorError(OPERR_DUP_NOT_ALLOWED);
     return;
   }
-  const int cur = s->m_CurrentAddress;
-  const int dataEnd = f->Signed() ? f->End() - 1 : f->End();
-  if (cur <= dataEnd) std::fill(s->m_CharBuffer.begin() + cur, s->m_CharBuffer.begin() + dataEnd + 1, fill);
-  s->m_Fields->SetMDT(s->m_CurField, true);
-  s->ProcessCharBuffer(cur, dataEnd);
+  FillToFieldEnd(*f, fill);
   DoTab(false);
 }
 
@@ -674,11 +665,11 @@ void CInput::DoCursorSelect() {
   FieldDescriptor* f = InputField();
   if (!f) return;
   if (f->m_ffw & FFW_FER) {
-    OperatorError(36);
+    OperatorError(OPERR_SELECT_EXIT_REQUIRED);
     return;
   }
   if (!f->m_Selectable) {
-    OperatorError(37);
+    OperatorError(OPERR_NOT_SELECTABLE);
     return;
   }
   uint8_t& cell = s->m_CharBuffer[static_cast<size_t>(f->m_StartAddress)];
@@ -711,7 +702,7 @@ void CInput::EnterSysReq() {
   s->m_State = STATE_SYSREQ;
   s->SaveErrorLine();
   const int start = s->ErrorRowStart();
-  s->m_CharBuffer[static_cast<size_t>(start)] = 0x34;
+  s->m_CharBuffer[static_cast<size_t>(start)] = k5250SysReqAttr;
   s->ProcessCharBuffer(start, start + s->m_CurSize.cx - 1);
   s->StatusChanged();
   MoveTo(s->m_Fields->m_ErrorField.m_StartAddress);
@@ -721,11 +712,7 @@ void CInput::LeaveSysReq() {
   CSesStruct* s = m_Session;
   s->m_State = s->m_PrevState == STATE_LOCKED ? STATE_LOCKED : STATE_UNLOCKED;
   s->RestoreErrorLine();
-  int home = s->m_HomeAddress;
-  if (home < 0) {
-    const int i = s->m_Fields->FirstInputField();
-    home = i >= 0 ? s->m_Fields->Field(i).m_StartAddress : 0;
-  }
+  const int home = s->Home();
   LeaveInsert();
   s->StatusChanged();
   MoveTo(home);
@@ -785,11 +772,11 @@ void CInput::KeySysReq(int key) {
     case K5250_FIELDEXIT:
     case K5250_FIELDPLUS:
     case K5250_FIELDMINUS:
-      OperatorError(6);
+      OperatorError(OPERR_SYSREQ_KEY);
       break;
     default:
       if (IsAidKey(key))
-        OperatorError(6);
+        OperatorError(OPERR_SYSREQ_KEY);
       else
         Beep();
       break;

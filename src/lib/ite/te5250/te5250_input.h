@@ -17,7 +17,7 @@ class CInput {
   int ProcessChar(uint16_t ch);
   // Raises an operator error with its four digits (0..9 each).
   void OperatorError(int d1, int d2, int d3, int d4);
-  void OperatorError(int code) {
+  void OperatorError(OperatorErrorCode code) {
     OperatorError(code / 1000 % 10, code / 100 % 10, code / 10 % 10, code % 10);
   }
 
@@ -51,6 +51,14 @@ class CInput {
   void LeaveInsert();
   // The cursor's field must be a non-bypass input field; else error 0005.
   FieldDescriptor* InputField();
+  // The field the editing keys work on: the message row's field during a
+  // system request, else InputField().
+  FieldDescriptor* EditField();
+  // Cells first..last of the edited field changed: its MDT is set (not that
+  // of the message row's field) and the cells are shown again.
+  void FieldChanged(int first, int last);
+  // Fills the field's data cells from the cursor on with `byte`, as an edit.
+  void FillToFieldEnd(const FieldDescriptor& f, uint8_t byte);
   // Leaving a mandatory-fill field that is not full raises 0014.
   bool LeavesUnfilled(int target);
   bool FieldFull(const FieldDescriptor& f) const;

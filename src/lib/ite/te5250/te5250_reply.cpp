@@ -264,33 +264,29 @@ std::vector<uint8_t> CDataStream::BuildSaveImage() const {
 
 bool CDataStream::RestoreImage(const uint8_t* data, size_t length, Error5250& error) {
   CSesStruct* s = m_Session;
-  auto fail = [&](uint8_t code) {
-    error = Error5250();
-    error.b[0] = 0x10;
-    error.b[1] = 0x05;
-    error.b[2] = 0x01;
-    error.b[3] = code;
+  auto fail = [&](ParamErrorCode code) {
+    error = code;
     return false;
   };
   Reader r{data, data + length};
   const int rest = r.U16();
-  if (!r.ok || static_cast<size_t>(rest) != length - 2) return fail(0x21);
+  if (!r.ok || static_cast<size_t>(rest) != length - 2) return fail(PERR_PREMATURE_END);
   const int cols = r.U16(), rows = r.U16();
-  if (!r.ok) return fail(0x21);
-  if (!valid_size(cols, rows)) return fail(0x22);
+  if (!r.ok) return fail(PERR_PREMATURE_END);
+  if (!valid_size(cols, rows)) return fail(PERR_ADDRESS);
   const int maxAddress = cols * rows - 1;
   const int cursor = r.Addr(), home = r.Addr(), aid = r.U16(), read = r.U16();
   const int cc1 = r.U8(), cc2 = r.U8(), state = r.U8(), prevState = r.U8(), flags = r.U8();
   const int errorRow = r.U8(), reseqStart = r.U8();
   const int m1 = r.U8(), m2 = r.U8(), m3 = r.U8();
   const int count = r.U16();
-  if (!r.ok) return fail(0x21);
+  if (!r.ok) return fail(PERR_PREMATURE_END);
   auto inScreen = [&](int a) { return a >= -1 && a <= maxAddress; };
   if (cursor < 0 || !inScreen(cursor) || !inScreen(home) || errorRow < 1 || errorRow > rows ||
       state > STATE_SYSREQ || prevState > STATE_SYSREQ || count > CFieldTable::kMaxFields ||
       (read != 0 && read != COMMAND_READINPUT && read != COMMAND_READMDT && read != COMMAND_READMDT_ALT) ||
       (aid != 0 && !CInput::IsAidKey(aid)))
-    return fail(0x22);
+    return fail(PERR_ADDRESS);
   std::vector<FieldDescriptor> fields(static_cast<size_t>(count));
   for (FieldDescriptor& f : fields) {
     f.m_StartAddress = r.U16();
@@ -303,27 +299,27 @@ bool CDataStream::RestoreImage(const uint8_t* data, size_t length, Error5250& er
     f.m_EdgeTriggered = (ff & IMGF_EDGE) != 0;
     f.m_Selectable = (ff & IMGF_SELECTABLE) != 0;
   }
-  if (!r.ok) return fail(0x21);
+  if (!r.ok) return fail(PERR_PREMATURE_END);
   const int errLen = r.U16();
-  if (!r.Has(static_cast<size_t>(errLen))) return fail(0x21);
+  if (!r.Has(static_cast<size_t>(errLen))) return fail(PERR_PREMATURE_END);
   std::vector<uint8_t> errorLine;
   if (errLen > 0 && !Decompress(r.p, static_cast<size_t>(errLen), errorLine, static_cast<size_t>(cols)))
-    return fail(0x21);
+    return fail(PERR_PREMATURE_END);
   r.p += errLen;
   const int bufLen = r.U16();
-  if (!r.Has(static_cast<size_t>(bufLen))) return fail(0x21);
+  if (!r.Has(static_cast<size_t>(bufLen))) return fail(PERR_PREMATURE_END);
   std::vector<uint8_t> buffer;
   buffer.reserve(static_cast<size_t>(maxAddress + 1));
   if (!Decompress(r.p, static_cast<size_t>(bufLen), buffer, static_cast<size_t>(maxAddress + 1)))
-    return fail(0x21);
+    return fail(PERR_PREMATURE_END);
   r.p += bufLen;
-  if (r.p != r.end) return fail(0x21);
+  if (r.p != r.end) return fail(PERR_PREMATURE_END);
   buffer.resize(static_cast<size_t>(maxAddress + 1), EB_NULL);
 
   // The fields must fit the screen and one another before anything changes.
   CFieldTable check(nullptr);
   for (const FieldDescriptor& f : fields)
-    if (!check.RestoreField(f, maxAddress)) return fail(0x22);
+    if (!check.RestoreField(f, maxAddress)) return fail(PERR_ADDRESS);
 
   if (s->m_CurSize.cx != cols || s->m_CurSize.cy != rows) {
     s->InitSession(cols, rows);

@@ -120,7 +120,7 @@ void CSesStruct::UpdateCurrentField() {
 }
 
 void CSesStruct::SetCursor(int address) {
-  if (address < 0 || address > m_MaxAddress) address = 0;
+  if (!ValidAddress(address)) address = 0;
   m_CursorAddress = address;
   m_CurrentAddress = address;
   UpdateCurrentField();

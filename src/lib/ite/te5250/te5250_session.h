@@ -54,6 +54,9 @@ class CSesStruct {
   void UpdateCurrentField();
   // Moves the cursor (and the current address) and tells the view.
   void SetCursor(int address);
+  // The home address for the Home key, Erase Input and the end of a system
+  // request: the host's, else the first input field's start (0 without one).
+  int Home() { return m_HomeAddress >= 0 ? m_HomeAddress : m_Fields->FirstInputAddress(); }
 
   CSize5250 m_CurSize;
   uint8_t m_LastOrder = ORDER_NOTHING;

@@ -119,16 +119,15 @@ bool CDataStream::WriteTelapi(uint8_t dataflags, uint8_t opcode, size_t dataleng
   return m_pParent->SendRecord(rec.data(), rec.size());
 }
 
-void CDataStream::ParamError(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3) {
-  const uint8_t data[4] = {b0, b1, b2, b3};
-  TE_Trace(TRACE_5250, "5250: parameter error %02X %02X %02X %02X\n", b0, b1, b2, b3);
-  WriteTelapi(FLAG_ERR, OPCODE_NOOP, 4, data);
+void CDataStream::ParamError(const Error5250& e) {
+  TE_Trace(TRACE_5250, "5250: parameter error %02X %02X %02X %02X\n", e.b[0], e.b[1], e.b[2], e.b[3]);
+  WriteTelapi(FLAG_ERR, OPCODE_NOOP, sizeof e.b, e.b);
   m_Stopped = true;
 }
 
 bool CDataStream::Need(size_t n) {
   if (static_cast<size_t>(m_end - m_p) >= n) return true;
-  ParamError(0x10, 0x05, 0x01, 0x21);
+  ParamError(PERR_PREMATURE_END);
   return false;
 }
 
@@ -137,21 +136,38 @@ bool CDataStream::ReadAddress(int* address) {
   const int row = m_p[0], col = m_p[1];
   m_p += 2;
   if (row < 1 || row > m_Session->m_CurSize.cy || col < 1 || col > m_Session->m_CurSize.cx) {
-    ParamError(0x10, 0x05, 0x01, 0x22);
+    ParamError(PERR_ADDRESS);
     return false;
   }
   *address = m_Session->Address(row, col);
   return true;
 }
 
+bool CDataStream::CheckStopAddress(int stop) {
+  const CSesStruct* s = m_Session;
+  if (s->m_CurrentAddress < 0) {
+    ParamError(PERR_ADDRESS);
+    return false;
+  }
+  if (stop < s->m_CurrentAddress) {
+    ParamError(PERR_STOP_BEFORE_START);
+    return false;
+  }
+  if (s->m_CurrentAddress > s->m_MaxAddress) {
+    ParamError(PERR_WRITE_PAST_END);
+    return false;
+  }
+  return true;
+}
+
 void CDataStream::StoreChar(uint8_t ch) {
   CSesStruct* s = m_Session;
   if (s->m_CurrentAddress < 0) {
-    ParamError(0x10, 0x05, 0x01, 0x22);
+    ParamError(PERR_ADDRESS);
     return;
   }
   if (s->m_CurrentAddress > s->m_MaxAddress) {
-    ParamError(0x10, 0x05, 0x01, 0x28);
+    ParamError(PERR_DATA_PAST_END);
     return;
   }
   s->m_CharBuffer[static_cast<size_t>(s->m_CurrentAddress++)] = ch;
@@ -214,7 +230,7 @@ bool CDataStream::DoOrder(uint8_t order) {
       return DoSF();
     default:
       TE_Trace(TRACE_5250, "5250: unsupported order %02X\n", order);
-      ParamError(0x10, 0x03, 0x01, 0x01);
+      ParamError(PERR_UNSUPPORTED_COMMAND);
       return false;
   }
 }
@@ -224,7 +240,7 @@ bool CDataStream::DoSOH() {
   if (!Need(1)) return false;
   const int len = *m_p++;
   if (len == 0 || len > 7) {
-    ParamError(0x10, 0x05, 0x01, 0x2B);
+    ParamError(PERR_SOH_LENGTH);
     return false;
   }
   if (!Need(static_cast<size_t>(len))) return false;
@@ -254,18 +270,7 @@ bool CDataStream::DoRA() {
   if (!ReadAddress(&stop)) return false;
   if (!Need(1)) return false;
   const uint8_t ch = *m_p++;
-  if (s->m_CurrentAddress < 0) {
-    ParamError(0x10, 0x05, 0x01, 0x22);
-    return false;
-  }
-  if (stop < s->m_CurrentAddress) {
-    ParamError(0x10, 0x05, 0x01, 0x23);
-    return false;
-  }
-  if (s->m_CurrentAddress > s->m_MaxAddress) {
-    ParamError(0x10, 0x05, 0x01, 0x2A);
-    return false;
-  }
+  if (!CheckStopAddress(stop)) return false;
   std::fill(s->m_CharBuffer.begin() + s->m_CurrentAddress, s->m_CharBuffer.begin() + stop + 1, ch);
   s->m_CurrentAddress = stop + 1;
   s->m_DataModified = true;
@@ -279,23 +284,12 @@ bool CDataStream::DoEA() {
   if (!Need(1)) return false;
   const int len = *m_p++;
   if (len < 2 || len > 5) {
-    ParamError(0x10, 0x05, 0x01, 0x21);
+    ParamError(PERR_PREMATURE_END);
     return false;
   }
   if (!Need(static_cast<size_t>(len - 1))) return false;
   m_p += len - 1;  // attribute types: every cell is erased
-  if (s->m_CurrentAddress < 0) {
-    ParamError(0x10, 0x05, 0x01, 0x22);
-    return false;
-  }
-  if (stop < s->m_CurrentAddress) {
-    ParamError(0x10, 0x05, 0x01, 0x23);
-    return false;
-  }
-  if (s->m_CurrentAddress > s->m_MaxAddress) {
-    ParamError(0x10, 0x05, 0x01, 0x2A);
-    return false;
-  }
+  if (!CheckStopAddress(stop)) return false;
   std::fill(s->m_CharBuffer.begin() + s->m_CurrentAddress, s->m_CharBuffer.begin() + stop + 1, EB_NULL);
   s->m_CurrentAddress = stop + 1;
   s->m_DataModified = true;
@@ -309,11 +303,11 @@ bool CDataStream::DoTD() {
   m_p += 2;
   if (!Need(static_cast<size_t>(len))) return false;
   if (s->m_CurrentAddress < 0) {
-    ParamError(0x10, 0x05, 0x01, 0x22);
+    ParamError(PERR_ADDRESS);
     return false;
   }
   if (s->m_CurrentAddress + len - 1 > s->m_MaxAddress) {
-    ParamError(0x10, 0x05, 0x01, 0x2A);
+    ParamError(PERR_WRITE_PAST_END);
     return false;
   }
   for (int i = 0; i < len; i++) {
@@ -329,20 +323,14 @@ bool CDataStream::DoTD() {
 bool CDataStream::DoSBA() {
   CSesStruct* s = m_Session;
   if (!Need(2)) return false;
-  const int row = m_p[0], col = m_p[1];
-  m_p += 2;
   // Row 1, column 0 names the cell before the first: only a field
   // attribute may go there (checked where something is stored).
-  if (row == 1 && col == 0) {
+  if (m_p[0] == 1 && m_p[1] == 0) {
+    m_p += 2;
     s->m_CurrentAddress = -1;
     return true;
   }
-  if (row < 1 || row > s->m_CurSize.cy || col < 1 || col > s->m_CurSize.cx) {
-    ParamError(0x10, 0x05, 0x01, 0x22);
-    return false;
-  }
-  s->m_CurrentAddress = s->Address(row, col);
-  return true;
+  return ReadAddress(&s->m_CurrentAddress);
 }
 
 bool CDataStream::DoICMC(bool insertCursor) {
@@ -387,7 +375,7 @@ bool CDataStream::DoSF() {
   const int length = ds_be16(m_p + 1);
   m_p += 3;
   if (!is5250Attribute(attr)) {
-    ParamError(0x10, 0x05, 0x01, 0x30);
+    ParamError(PERR_SF_ATTRIBUTE);
     return false;
   }
   Error5250 err;
@@ -419,7 +407,7 @@ bool CDataStream::DoCommand() {
     case COMMAND_CU_ALT:
       if (!Need(1)) return false;
       if (*m_p++ != 0x00) {
-        ParamError(0x10, 0x03, 0x01, 0x05);
+        ParamError(PERR_CLEAR_UNIT_ALT_PARAM);
         return false;
       }
       DoClearUnit(132, 28);
@@ -481,7 +469,7 @@ bool CDataStream::DoCommand() {
       return DoWSF();
     default:
       TE_Trace(TRACE_5250, "Got unsupported command %x\n", cmd);
-      ParamError(0x10, 0x03, 0x01, 0x01);
+      ParamError(PERR_UNSUPPORTED_COMMAND);
       return false;
   }
 }
@@ -528,7 +516,7 @@ void CDataStream::DoClearFormatTable() {
 bool CDataStream::DoWriteError() {
   CSesStruct* s = m_Session;
   if (m_p >= m_end || *m_p == ORDER_COMMAND) {
-    ParamError(0x10, 0x05, 0x01, 0x21);
+    ParamError(PERR_PREMATURE_END);
     return false;
   }
   const int cols = s->m_CurSize.cx;
@@ -566,7 +554,7 @@ bool CDataStream::DoRoll() {
   const int count = dir & 0x1F;
   const bool down = (dir & 0x80) != 0;
   if (top < 1 || top >= bottom || bottom > s->m_CurSize.cy || bottom - top < count) {
-    ParamError(0x10, 0x05, 0x01, 0x2C);
+    ParamError(PERR_ROLL);
     return false;
   }
   if (count > 0) {
@@ -585,7 +573,7 @@ bool CDataStream::DoRoll() {
 bool CDataStream::DoWSF() {
   static const uint8_t kQuery[5] = {0x00, 0x05, 0xD9, 0x70, 0x00};
   if (m_end - m_p < 5 || !std::equal(kQuery, kQuery + 5, m_p)) {
-    ParamError(0x10, 0x05, 0x01, 0x11);
+    ParamError(PERR_STRUCTURED_FIELD);
     return false;
   }
   m_p += 5;
@@ -653,8 +641,7 @@ void CDataStream::ProcessCC1(uint8_t cc1) {
 void CDataStream::ProcessCC2(uint8_t cc2) {
   CSesStruct* s = m_Session;
   if ((cc2 & 0x08) && !(cc2 & 0x40)) {
-    const int firstField = s->m_Fields->FirstInputField();
-    const int first = firstField >= 0 ? s->m_Fields->Field(firstField).m_StartAddress : 0;
+    const int first = s->m_Fields->FirstInputAddress();
     int address;
     if (s->m_TmpCursorAddress >= 0) {
       address = s->m_TmpCursorAddress;

@@ -24,8 +24,8 @@ class CDataStream {
   void DoRead();
   void ProcessCC1(uint8_t cc1);
   void ProcessCC2(uint8_t cc2);
-  void ParamError(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3);
-  void ParamError(const Error5250& e) { ParamError(e.b[0], e.b[1], e.b[2], e.b[3]); }
+  // Sends the parameter error record (te5250_errors.h) and ends the record.
+  void ParamError(const Error5250& e);
 
   // The screen image of Save Screen (from the 0x04 0x12 on) and its
   // restoration; compression helpers of the image.
@@ -66,6 +66,9 @@ class CDataStream {
   // Row and column of the next two bytes as an address; false when either
   // is out of range (error sent).
   bool ReadAddress(int* address);
+  // RA and EA: the current address must lie on the screen and not after
+  // the stop address; false with the error sent.
+  bool CheckStopAddress(int stop);
   bool Need(size_t n);  // n more bytes exist, else error 10 05 01 21
   void StoreChar(uint8_t ch);
   void NullFields(bool onlyModified);
