@@ -1,8 +1,9 @@
 // IBM 3270 screens in the page: the emulations the connect panel offers and
 // their settings, the block-mode screen (cells in their field colours and
-// highlighting, the size the session's status line gives, click-to-
-// position), the keyboard as 3270 users expect it, a key bar and the status
-// line (the operator information area).
+// highlighting, input fields underlined, the size the session's status line
+// gives, click-to-position), the keyboard as 3270 users expect it, the
+// status line (the operator information area) and, under it, the key bar
+// the page gives the screen (kvx-keybar.js).
 //
 // Cell layout (little-endian 64 bits, src/lib/ite/fws/fws_cell.h): bits 0-7
 // the character byte, 8 underline, 9 reverse, 10 blink, 11 intensified,
@@ -46,10 +47,13 @@ const REVERSE = 0x200;
 const BLINK = 0x400;
 const INTENSE = 0x800;
 const NONDISPLAY = 0x1000;
+const PROTECTED = 0x2000;
+const FIELDATTR = 0x4000;
 const GRAPHIC = 0x8000;
 const STYLE = UNDERLINE | REVERSE | BLINK | INTENSE | NONDISPLAY | GRAPHIC | 0xff000000;
 
-function blockClass(style) {
+// The classes of a run of cells; `input` underlines it as an input field.
+function blockClass(style, input) {
   let fg = (style >>> 24) & 15;
   let bg = (style >>> 28) & 15;
   if (style & REVERSE) [fg, bg] = [bg, fg];
@@ -57,57 +61,85 @@ function blockClass(style) {
   let cls = `c${fg} d${bg}`;
   if (style & INTENSE) cls += ' b';
   if (style & UNDERLINE) cls += ' u';
+  else if (input) cls += ' u kvx-input-field';
   if (style & BLINK) cls += ' k';
   if (style & GRAPHIC) cls += ' gr';
   return cls;
 }
 
-// How the cells are drawn (kvx-screen.js): in the field colours and
-// highlighting, non-display fields blank, one cell a character.
-const BLOCK_CELLS = Object.freeze({
-  styleBits: STYLE,
-  runClass: blockClass,
-  blankDrawn: NONDISPLAY,
-  blankText: NONDISPLAY,
-  wide: false,
-});
-
-// The key bar: keys a PC keyboard lacks.
-const KEY_BAR = [['PA1', 'PA1'], ['PA2', 'PA2'], ['PA3', 'PA3'], ['Clear', 'CLEAR'], ['Attn', 'ATTN'],
-  ['Reset', 'RESET']];
+// Whether a cell takes typing: an unprotected position that is no field
+// attribute.
+export const isInputCell = (lo) => (lo & (PROTECTED | FIELDATTR)) === 0;
 
 export class BlockScreen extends Screen {
-  // `options.click(row, col)` moves the cursor; `options.key(code)` sends a
-  // key of the key bar; `options.keyBar` replaces the 3270 key bar
-  // ([label, key name] pairs).
+  // `options.click(row, col)` moves the cursor; `options.keyBar`, an
+  // element, goes under the status line; `options.underlineInput()` says
+  // whether the input fields of a formatted screen are drawn underlined
+  // (3270: empty fields would not show otherwise).
   constructor(container, rows, cols, options = {}) {
     super(container, rows, cols);
-    this.cells = BLOCK_CELLS;
+    // How the cells are drawn (kvx-screen.js): in the field colours and
+    // highlighting, non-display fields blank, one cell a character, the
+    // input fields underlined where asked.
+    this.cells = {
+      styleBits: STYLE | PROTECTED | FIELDATTR,
+      runClass: (style) => blockClass(style, this.underlined && isInputCell(style)),
+      blankDrawn: NONDISPLAY,
+      blankText: NONDISPLAY,
+      wide: false,
+    };
     this.block = true;
     this.options = options;
     this.status = null;
+    this.hostState = { connected: false, connecting: true };
+    this.formatted = false;   // the screen has fields
+    this.underlined = false;  // input fields drawn underlined
+    this.textVersion = 0;     // counts the updates that changed the cells
     container.classList.add('kvx-block');
     this.oia = document.createElement('div');
     this.oia.className = 'kvx-oia';
-    this.bar = document.createElement('div');
-    this.bar.className = 'kvx-keybar';
-    for (const [label, name] of options.keyBar || KEY_BAR) {
-      const button = document.createElement('button');
-      button.type = 'button';
-      button.textContent = label;
-      button.dataset.key = name;
-      button.addEventListener('mousedown', (ev) => ev.preventDefault());  // the keyboard keeps the focus
-      button.addEventListener('click', () => options.key?.(key(name)));
-      this.bar.appendChild(button);
-    }
-    container.append(this.oia, this.bar);
+    this.bar = options.keyBar || null;
+    container.append(this.oia);
+    if (this.bar) container.append(this.bar);
     this.grid.addEventListener('mousedown', (ev) => this.onPointer(ev));
     this.renderStatus();
   }
 
-  // A click on a cell (without a selection being made) moves the cursor.
+  applyUpdate(header, data) {
+    if (!super.applyUpdate(header, data)) return false;
+    this.textVersion++;
+    const formatted = this.lo.some((lo) => (lo & FIELDATTR) !== 0);
+    if (formatted !== this.formatted) {
+      this.formatted = formatted;
+      this.showFields();
+    }
+    return true;
+  }
+
+  // Draws the input fields underlined or not, as options.underlineInput()
+  // now says.
+  showFields() {
+    const underlined = this.formatted && Boolean(this.options.underlineInput?.());
+    if (underlined === this.underlined) return;
+    this.underlined = underlined;
+    this.dirty.fill(1);
+    this.schedule();
+  }
+
+  // Whether position i (row * cols + column) takes typing.
+  isInput(i) {
+    return isInputCell(this.lo[i]);
+  }
+
+  draw() {
+    super.draw();
+    if (!this.awaiting) this.options.drawn?.();
+  }
+
+  // A click on a cell (without a selection being made) moves the cursor;
+  // with Alt it starts a selection of columns instead.
   onPointer(ev) {
-    if (ev.button !== 0 || !this.options.click) return;
+    if (ev.button !== 0 || ev.altKey || !this.options.click) return;
     const box = this.grid.getBoundingClientRect();
     const col = Math.floor(((ev.clientX - box.left) / box.width) * this.cols);
     const row = Math.floor(((ev.clientY - box.top) / box.height) * this.rows);
@@ -137,7 +169,7 @@ export class BlockScreen extends Screen {
       parts.push(span);
     };
     cell(s.model.replace(/^IBM-/, ''), 'kvx-oia-model');
-    cell(s.link || s.session, 'kvx-oia-link');
+    cell(s.link || this.sessionState(s.session), 'kvx-oia-link');
     cell(s.keyboard, s.keyboard ? 'kvx-oia-kbd kvx-oia-inhibited' : 'kvx-oia-kbd');
     // 5250: the operator error code beside input inhibited, message waiting.
     if (s.error) cell(s.error, 'kvx-oia-error kvx-oia-inhibited');
@@ -146,6 +178,18 @@ export class BlockScreen extends Screen {
     cell(`${String(s.row + 1).padStart(3, '0')}/${String(s.col + 1).padStart(3, '0')}`, 'kvx-oia-cursor');
     this.oia.replaceChildren(...parts);
     this.oia.dataset.keyboard = s.keyboard;
+  }
+
+  // What the page knows of the host ({ connected, connecting }): a status
+  // line still saying CONNECTING after the connect failed says otherwise.
+  setHostState(state) {
+    this.hostState = state;
+    this.renderStatus();
+  }
+
+  sessionState(session) {
+    if (session === 'CONNECTING' && !this.hostState.connected && !this.hostState.connecting) return 'DISCONNECTED';
+    return session;
   }
 
   bell() {

@@ -1,11 +1,9 @@
 // IBM 5250 screens in the page: the 5250 models the connect panel offers
-// and their settings, and the keyboard and key bar of a 5250 station
-// (kvx-keys5250.js) on the block-mode screen of kvx-block.js.
+// and their settings, and the keyboard of a 5250 station (kvx-keys5250.js)
+// on the block-mode screen of kvx-block.js (its key bar: kvx-keybar.js).
 import { EM } from './kvx-emulations.js';
 import { classify } from './kvx-keyboard.js';
 import { classify5250 } from './kvx-keys5250.js';
-
-export { KEY_BAR_5250 } from './kvx-keys5250.js';
 
 // The models by em5250idx, the page's default first.  A 5250 station's
 // `emulate` setting is EM.IBM5250 whatever the model; a bookmark's

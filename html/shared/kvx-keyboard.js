@@ -198,17 +198,41 @@ export function classify(ev) {
   return { ignore: true };
 }
 
+// A keydown as the keyboard sees it with Ctrl and Alt added (the touch
+// bar's sticky modifiers), or a key pressed by other means ({ key, code }).
+function withModifiers(ev, { ctrl, alt }) {
+  return {
+    key: ev.key,
+    code: ev.code ?? '',
+    location: ev.location ?? 0,
+    shiftKey: Boolean(ev.shiftKey),
+    ctrlKey: Boolean(ev.ctrlKey) || ctrl,
+    altKey: Boolean(ev.altKey) || alt,
+    metaKey: Boolean(ev.metaKey),
+    isComposing: Boolean(ev.isComposing),
+    keyCode: ev.keyCode ?? 0,
+    getModifierState: (m) => (typeof ev.getModifierState === 'function' ? ev.getModifierState(m) : false),
+  };
+}
+
 export class Keyboard {
   // `send(code)` takes one key code; `paste(text)`, when given, takes
   // pasted text instead of typing it; `classify(ev)` says what a keydown
   // is (as classify above, which it is by default: a 3270 or 5250 station
   // has its own, kvx-block.js and kvx-block5250.js).
+  //
+  // `sticky` holds Ctrl and Alt set for the next key only (a touch bar's):
+  // the next key typed, pasted by an on-screen keyboard or pressed with
+  // press() goes with them, and then they are released (`onSticky()` is
+  // told).
   constructor(container, send, { paste, classify: classifier = classify } = {}) {
     this.container = container;
     this.send = send;
     this.paste = paste;
     this.classify = classifier;
     this.composing = false;
+    this.sticky = { ctrl: false, alt: false };
+    this.onSticky = null;
     const area = document.createElement('textarea');
     area.className = 'kvx-input';
     area.setAttribute('aria-label', 'Terminal input');
@@ -294,13 +318,37 @@ export class Keyboard {
     for (const code of textCodes(text ?? '')) this.send(code);
   }
 
+  get stickyDown() {
+    return this.sticky.ctrl || this.sticky.alt;
+  }
+
+  releaseSticky() {
+    this.sticky.ctrl = false;
+    this.sticky.alt = false;
+    this.onSticky?.();
+  }
+
   // The one path of a keydown in the typing area; the chords the page
   // takes for itself (kvx-chords.js) never reach it.
   onKeyDown(ev) {
-    const what = this.classify(ev);
+    const sticky = this.stickyDown;
+    const what = this.classify(sticky ? withModifiers(ev, this.sticky) : ev);
     if (what.compose || what.browser) return;
     ev.preventDefault();
-    if (what.send) for (const code of what.send) this.send(code);
+    if (!what.send) return;
+    for (const code of what.send) this.send(code);
+    if (sticky && what.send.length) this.releaseSticky();
+  }
+
+  // A key pressed other than on the keyboard (a touch bar's arrow, a
+  // character from an on-screen keyboard while Ctrl is held): `init` is
+  // { key, code } as a keydown has them; it goes the keydown's way, with
+  // the sticky modifiers.
+  press(init) {
+    const what = this.classify(withModifiers(init, this.sticky));
+    if (!what.send) return;
+    for (const code of what.send) this.send(code);
+    if (this.stickyDown) this.releaseSticky();
   }
 
   // What reaches the text area without a keydown the page took: virtual
@@ -309,10 +357,19 @@ export class Keyboard {
     if (this.composing || ev.isComposing) return;
     switch (ev.inputType) {
       case 'insertText':
-      case 'insertReplacementText':
+      case 'insertReplacementText': {
         ev.preventDefault();
-        this.sendText(ev.data ?? ev.dataTransfer?.getData('text/plain') ?? '');
+        const text = ev.data ?? ev.dataTransfer?.getData('text/plain') ?? '';
+        // Ctrl or Alt held on the touch bar: the first character goes with it.
+        if (this.stickyDown && text) {
+          const [first, ...rest] = [...text];
+          this.press({ key: first });
+          this.sendText(rest.join(''));
+        } else {
+          this.sendText(text);
+        }
         break;
+      }
       case 'insertLineBreak':
       case 'insertParagraph':
         ev.preventDefault();

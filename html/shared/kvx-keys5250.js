@@ -39,25 +39,6 @@ const ALT_LETTERS = {
   x: 'CURSEL',
 };
 
-// Buttons for the 5250 keys a PC keyboard does not have: [label, key name].
-export const KEY_BAR_5250 = Object.freeze([
-  ['Attn', 'ATTN'],
-  ['SysRq', 'SYSREQ'],
-  ['Reset', 'ERRORRESET'],
-  ['Help', 'HELP'],
-  ['Clear', 'CLEAR'],
-  ['Print', 'AIDPRINT'],
-  ['Dup', 'DUP'],
-  ['Field Mark', 'FIELDMARK'],
-  ['Erase Input', 'ERASEINPUT'],
-  ['Field+', 'FIELDPLUS'],
-  ['Field\u2212', 'FIELDMINUS'],
-]);
-
-export function keyBarCode(name) {
-  return code(name);
-}
-
 function letterOf(ev) {
   if (/^[a-zA-Z]$/.test(ev.key)) return ev.key.toLowerCase();
   if (/^Key[A-Z]$/.test(ev.code || '')) return ev.code.slice(3).toLowerCase();

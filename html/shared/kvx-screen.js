@@ -74,6 +74,16 @@ export function orderRange(a, b) {
   return a.y < b.y || (a.y === b.y && a.x <= b.x) ? { start: a, end: b } : { start: b, end: a };
 }
 
+// A selection of columns: the rectangle with corners a and b, as its top
+// left and bottom right cells.
+export function rectRange(a, b) {
+  return {
+    start: { x: Math.min(a.x, b.x), y: Math.min(a.y, b.y) },
+    end: { x: Math.max(a.x, b.x), y: Math.max(a.y, b.y) },
+    rect: true,
+  };
+}
+
 export class Screen {
   constructor(container, rows, cols) {
     this.container = container;
@@ -229,9 +239,12 @@ export class Screen {
     }
     if (this.selection) {
       const move = (p) => ({ x: p.x, y: p.y + delta });
+      const { rect } = this.selection;
       const start = move(this.selection.start);
       const end = move(this.selection.end);
       if (end.y < 0 || start.y >= rows) this.selection = null;
+      else if (rect) this.selection = rectRange({ x: start.x, y: Math.max(start.y, 0) },
+        { x: end.x, y: Math.min(end.y, rows - 1) });
       else this.selection = { start: start.y < 0 ? { x: 0, y: 0 } : start,
         end: end.y >= rows ? { x: cols - 1, y: rows - 1 } : end };
       this.selectionDirty = true;
@@ -299,10 +312,16 @@ export class Screen {
   }
 
   // The text of a selection as the screen shows it: each row's trailing
-  // blanks trimmed, rows that wrapped joined to the next without a break.
+  // blanks trimmed, rows that wrapped joined to the next without a break;
+  // of a selection of columns, the columns of each row, one row a line.
   textOf(range) {
     if (!range) return '';
     const { start, end } = range;
+    if (range.rect) {
+      const lines = [];
+      for (let y = start.y; y <= end.y; y++) lines.push(this.rowChars(y, start.x, end.x).replace(/\s+$/, ''));
+      return lines.join('\n');
+    }
     let out = '';
     for (let y = start.y; y <= end.y; y++) {
       const from = y === start.y ? start.x : 0;
@@ -359,8 +378,11 @@ export class Screen {
     return { start: { x: 0, y: a }, end: { x: this.cols - 1, y: b } };
   }
 
+  // A selection ({ start, end } cells, in any order; rect: a selection of
+  // columns), or null for none.
   setSelection(range) {
-    this.selection = range ? orderRange(range.start, range.end) : null;
+    if (!range) this.selection = null;
+    else this.selection = range.rect ? rectRange(range.start, range.end) : orderRange(range.start, range.end);
     this.selectionDirty = true;
     this.schedule();
   }
@@ -461,8 +483,8 @@ export class Screen {
     const sel = this.selection;
     if (sel) {
       for (let y = sel.start.y; y <= sel.end.y; y++) {
-        const from = y === sel.start.y ? sel.start.x : 0;
-        const to = y === sel.end.y ? sel.end.x : this.cols - 1;
+        const from = sel.rect || y === sel.start.y ? sel.start.x : 0;
+        const to = sel.rect || y === sel.end.y ? sel.end.x : this.cols - 1;
         const part = document.createElement('div');
         part.style.setProperty('--kvx-x', from);
         part.style.setProperty('--kvx-y', y);

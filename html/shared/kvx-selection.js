@@ -1,6 +1,7 @@
 // Selecting the screen's text with the mouse: drag over cells, double-click
 // for a word, triple-click for a whole line (wrapped rows included),
-// Shift+click to extend.  The screen draws the selection; `onSelect(text)`
+// Shift+click to extend, Alt+drag for a block of columns (a 3270 or 5250
+// screen is columns).  The screen draws the selection; `onSelect(text)`
 // gets its text (as the screen shows it) when the button comes up.
 
 export class Selection {
@@ -11,6 +12,7 @@ export class Selection {
     this.anchor = null;  // the range the selection grows from
     this.dragging = false;
     this.moved = false;
+    this.rect = false;    // selecting columns (Alt+drag)
     this.onMove = (ev) => this.move(ev);
     this.onUp = (ev) => this.up(ev);
     element.classList.add('kvx-own-selection');
@@ -22,7 +24,10 @@ export class Selection {
     ev.preventDefault();  // no native selection; the keyboard keeps the focus
     const screen = this.screen;
     const cell = screen.cellAt(ev.clientX, ev.clientY);
-    if (ev.detail >= 3) {
+    this.rect = ev.altKey && !ev.shiftKey;
+    if (this.rect) {
+      this.anchor = { start: cell, end: cell };
+    } else if (ev.detail >= 3) {
       this.anchor = screen.lineAt(cell.y);
     } else if (ev.detail === 2) {
       this.anchor = screen.wordAt(cell);
@@ -43,6 +48,10 @@ export class Selection {
   // cell inside the anchor (a word, a line) selects the anchor.
   extend(cell) {
     const { start, end } = this.anchor;
+    if (this.rect) {
+      this.screen.setSelection({ start, end: cell, rect: true });
+      return;
+    }
     const before = (a, b) => a.y < b.y || (a.y === b.y && a.x < b.x);
     if (before(cell, start)) this.screen.setSelection({ start: cell, end });
     else if (before(end, cell)) this.screen.setSelection({ start, end: cell });

@@ -10,7 +10,14 @@
 // hosts (connect-panel.js) and the sessions of this device (sessions.js).
 // A new window size or text size goes to the session, which resizes the
 // host's terminal; a page attached to a shared session follows the size
-// the session has.  A host can have an automatic log-in (kvx-autologin.js),
+// the session has, its text smaller where that size does not fit.  A
+// 3270 or 5250 screen has its host's size: its text is made to fit the
+// area (kvx-fit.js) unless the person chose a size, it has a key bar
+// (kvx-keybar.js), clickable PF-key hotspots (kvx-hotspots.js) and a
+// paste that follows its fields (kvx-blockpaste.js).  The header folds into
+// its menu on a narrow or touch window (header.js), where a touch key bar
+// (kvx-touchbar.js) shows under the screen; the key help (kvx-keyhelp.js)
+// lists the keys.  A host can have an automatic log-in (kvx-autologin.js),
 // written in the connect panel and kept in this browser; a password it needs
 // is asked for when the session connects.
 //
@@ -19,18 +26,24 @@
 // another browser answered or that the session stopped waiting.
 import { postJson } from './api.js';
 import { ConnectPanel } from './connect-panel.js';
-import { CONN, TRANSITIONS, hostConnected, hostConnecting } from './connection.js';
+import { CONN, TRANSITIONS, connectionMessage, hostConnected, hostConnecting } from './connection.js';
+import { Header, addHeaderItem } from './header.js';
 import { LoginEditor, kcfForLogin, loadLogin, needsPassword, saveLogin } from './kvx-autologin.js';
 import { Bell } from './kvx-bell.js';
 import { BlockScreen, classifyBlock } from './kvx-block.js';
-import { KEY_BAR_5250, LOGIN_ROWS_5250, classifyBlock5250 } from './kvx-block5250.js';
+import { LOGIN_ROWS_5250, classifyBlock5250 } from './kvx-block5250.js';
+import { planBlockPaste } from './kvx-blockpaste.js';
 import { Channel } from './kvx-channel.js';
 import { ChordMap, listenChords } from './kvx-chords.js';
 import { isMultiLine, pasteCodes, writeClipboard } from './kvx-clipboard.js';
 import { Dialogs } from './kvx-dialogs.js';
 import { is5250, isBlock } from './kvx-emulations.js';
+import { MAX_FIT_PX, MIN_CELL_PX, largestFitting, sizeForCell } from './kvx-fit.js';
 import { choiceFromParams, describeChoice, kcfForChoice, normalizeChoice, paramsForChoice, protocolOf } from './kvx-hosts.js';
+import { Hotspots } from './kvx-hotspots.js';
+import { KeyBar } from './kvx-keybar.js';
 import { Keyboard } from './kvx-keyboard.js';
+import { KeyHelp } from './kvx-keyhelp.js';
 import { LabelLines } from './kvx-labels.js';
 import { FONT_SIZES, clampFontSize, loadPrefs, savePrefs } from './kvx-prefs.js';
 import { ACTION, CAPABILITIES, parseStatusLine } from './kvx-protocol.js';
@@ -38,6 +51,7 @@ import { rememberChoice } from './kvx-recent.js';
 import { Screen } from './kvx-screen.js';
 import { ScrollView } from './kvx-scrollback.js';
 import { Selection } from './kvx-selection.js';
+import { TouchBar } from './kvx-touchbar.js';
 import { listSessions, sessionAlive, sessionFromParams, sessionLink, sessionSettings } from './sessions.js';
 
 const KC = globalThis.KvxKeyCodes;
@@ -52,6 +66,7 @@ const reconnectButton = $('reconnect');
 const restartButton = $('restart');
 const terminalEl = $('terminal');
 const viewportEl = $('viewport');
+const mainEl = document.querySelector('main');
 const toastEl = $('toast');
 const labels = new LabelLines($('labels'));
 
@@ -75,6 +90,11 @@ const app = Object.seal({
   channel: null,
   screen: null,
   keyboard: null,
+  header: null,           // the header and its menu (header.js)
+  keyBar: null,           // the key bar of a block-mode screen (kvx-keybar.js)
+  hotspots: null,         // the PF-key hotspots of a block-mode screen
+  fontSize: 0,            // the text size in use (fitted, or the one chosen)
+  fitted: '',             // the screen size and area the text size was fitted to
   scroll: null,
   selection: null,
   terminalKind: '',       // 'character', '3270' or '5250': the screen and keyboard made
@@ -102,51 +122,137 @@ const isShellHost = () => !protocolOf(app.choice.commtype).block && !isBlock(app
 
 // ---- text size and the screen's size ----
 
-function applyFontSize() {
-  terminalEl.style.setProperty('--kvx-font-size', `${app.prefs.fontSize}px`);
-  $('font-size').textContent = String(app.prefs.fontSize);
-  $('font-smaller').disabled = app.prefs.fontSize <= FONT_SIZES.min;
-  $('font-larger').disabled = app.prefs.fontSize >= FONT_SIZES.max;
+const isBlockScreen = () => Boolean(app.screen?.block);
+
+function setFont(px) {
+  terminalEl.style.setProperty('--kvx-font-size', `${px}px`);
 }
 
+// Whether the screen, its status line and key bar and the label lines lie
+// inside the area under the header (only its width on a compact layout,
+// where the page scrolls down).
+function fitsArea(widthOnly) {
+  return mainEl.scrollWidth <= mainEl.clientWidth &&
+    (widthOnly || mainEl.scrollHeight <= mainEl.clientHeight);
+}
+
+// The text size the screen gets: on a 3270 or 5250 screen the size the
+// person chose, else the largest that fits; on a character screen the size
+// the person chose, smaller where the screen (the session's size) does not
+// fit.  Never below a cell of MIN_CELL_PX: there the person pans.
+function refit() {
+  if (!app.screen) return;
+  const block = isBlockScreen();
+  const chosen = block ? app.prefs.blockFontSize : app.prefs.fontSize;
+  let size = chosen;
+  if (!block || !chosen) {
+    const start = chosen || FONT_SIZES.default;
+    setFont(start);
+    const lo = sizeForCell(MIN_CELL_PX, app.screen.cellSize().width, start);
+    const hi = block ? MAX_FIT_PX : chosen;
+    const widthOnly = app.header?.compact ?? false;
+    size = lo >= hi ? hi : largestFitting((f) => {
+      setFont(f);
+      return fitsArea(widthOnly);
+    }, lo, hi);
+  }
+  setFont(size);
+  app.fontSize = size;
+  app.fitted = `${app.screen.rows}x${app.screen.cols} ${mainEl.clientWidth}x${mainEl.clientHeight}`;
+  showFontSize();
+}
+
+// The screen took another size: its text is fitted again, the header says.
+function screenResized() {
+  if (!app.screen || app.fitted.startsWith(`${app.screen.rows}x${app.screen.cols} `)) return;
+  refit();
+  showTitle();
+}
+
+function showFontSize() {
+  const size = app.fontSize || app.prefs.fontSize;
+  const fitted = isBlockScreen() && !app.prefs.blockFontSize;
+  const shown = $('font-size');
+  shown.textContent = String(Math.round(size));
+  shown.title = fitted ? 'Text size: as large as the screen fits (Ctrl+0 after a choice)' : 'Text size';
+  $('font-smaller').disabled = size <= FONT_SIZES.min;
+  $('font-larger').disabled = size >= FONT_SIZES.max;
+}
+
+// A larger or smaller text (or the default): a character screen's size
+// gets more or fewer rows and columns; a block-mode screen's is the
+// person's choice from now on (the default: as large as fits again).
 function setFontSize(size) {
-  const next = clampFontSize(size);
+  if (isBlockScreen()) {
+    const next = size === null ? 0 : clampFontSize(size);
+    if (next === app.prefs.blockFontSize) return;
+    app.prefs.blockFontSize = next;
+    savePrefs(app.prefs);
+    refit();
+    return;
+  }
+  const next = clampFontSize(size ?? FONT_SIZES.default);
   if (next === app.prefs.fontSize) return;
   app.prefs.fontSize = next;
   savePrefs(app.prefs);
-  applyFontSize();
+  refit();
   app.scroll?.render();
   resizeScreen();
 }
 
-// Rows and columns that fit the window (or those asked for in the address).
+// One step larger or smaller: from the size chosen, or on a block-mode
+// screen whose text fits from the size in use.
+const stepFontSize = (step) => {
+  const base = isBlockScreen() ? app.prefs.blockFontSize || Math.round(app.fontSize) : app.prefs.fontSize;
+  setFontSize(base + step);
+};
+
+// Rows and columns that fit the window at the chosen text size (or those
+// asked for in the address).
 function screenSize() {
   const clamp = (v, lo, hi) => Math.max(lo, Math.min(hi, v));
   const rows = Number(params.get('rows'));
   const cols = Number(params.get('cols'));
   if (rows > 0 && cols > 0) return { rows: clamp(rows, 2, 250), cols: clamp(cols, 10, 132) };
-  const probe = document.createElement('span');
+  const probe = document.createElement('div');
+  probe.className = 'kvx-row';
   probe.textContent = 'M'.repeat(20);
-  probe.style.visibility = 'hidden';
-  probe.style.position = 'absolute';
+  Object.assign(probe.style, { visibility: 'hidden', position: 'absolute', fontSize: `${app.prefs.fontSize}px` });
   terminalEl.appendChild(probe);
   const box = probe.getBoundingClientRect();
   probe.remove();
   const cellW = box.width / 20 || 9;
-  const cellH = parseFloat(getComputedStyle(terminalEl).lineHeight) || box.height || 18;
-  const main = document.querySelector('main').getBoundingClientRect();
-  // The main area's padding, the terminal's border and padding, the scroll bar.
+  const cellH = box.height || 18;
+  // The area's padding, the terminal's padding, the scroll bar's room, the
+  // label lines when shown, and a little to spare.
+  const area = getComputedStyle(mainEl);
+  const pad = parseFloat(getComputedStyle(terminalEl).paddingLeft) || 0;
+  const labelsH = $('labels').hidden ? 0 : $('labels').getBoundingClientRect().height;
+  const width = mainEl.clientWidth - parseFloat(area.paddingLeft) - parseFloat(area.paddingRight) - 2 * pad - 14 - 10;
+  const height = mainEl.clientHeight - parseFloat(area.paddingTop) - parseFloat(area.paddingBottom) - 2 * pad -
+    labelsH - 8;
   return {
-    rows: clamp(Math.floor((main.height - 40) / cellH), 5, 250),
-    cols: clamp(Math.floor((main.width - 56) / cellW), 20, 132),
+    rows: clamp(Math.floor(height / cellH), 5, 250),
+    cols: clamp(Math.floor(width / cellW), 20, 132),
   };
 }
 
+// The area under the header changed (the window, a panel or banner that
+// opened or closed, the touch bar): the text is fitted again at once.  A
+// character screen's rows and columns follow the window (and the layout)
+// once its size has settled; a panel or banner only fits its text.
 let resizeTimer = null;
-window.addEventListener('resize', () => {
+function scheduleResize() {
   clearTimeout(resizeTimer);
-  resizeTimer = setTimeout(resizeScreen, 250);
-});
+  resizeTimer = setTimeout(() => {
+    resizeTimer = null;
+    resizeScreen();
+  }, 250);
+}
+window.addEventListener('resize', scheduleResize);
+new ResizeObserver(() => {
+  if (app.screen && !app.fitted.endsWith(` ${mainEl.clientWidth}x${mainEl.clientHeight}`)) refit();
+}).observe(mainEl);
 
 // A window or text size that holds another number of rows or columns
 // resizes the screen and tells the session, which resizes the host's
@@ -193,6 +299,7 @@ function setSize(size) {
   app.size = size;
   app.screen.resize(size.rows, size.cols);
   app.scroll.render();
+  screenResized();
   showTitle();
 }
 
@@ -206,10 +313,13 @@ function hostName(choice) {
   return c.user ? `${c.user}@${c.node}` : c.node;
 }
 
+// The header names the host and the screen's size: a 3270 or 5250
+// screen's own (its host's), a character screen's the one asked for.
 function showTitle() {
   hostTitleEl.textContent = app.hostTitle;
   hostTitleEl.hidden = !app.hostTitle;
-  if (app.size) titleEl.textContent = `${describeChoice(app.choice)}, ${app.size.cols} x ${app.size.rows}`;
+  const size = isBlockScreen() ? { rows: app.screen.rows, cols: app.screen.cols } : app.size;
+  if (size) titleEl.textContent = `${describeChoice(app.choice)}, ${size.cols} x ${size.rows}`;
   document.title = app.hostTitle || hostName(app.choice);
 }
 
@@ -251,6 +361,12 @@ function showState() {
   stateEl.textContent = text;
   reconnectButton.hidden = state !== 'disconnected';
   restartButton.hidden = state !== 'ended';
+  // The status line of a 3270 or 5250 screen follows: no CONNECTING once
+  // the connect failed.
+  app.screen?.setHostState?.({
+    connected: hostConnected(app.conn),
+    connecting: !app.conn.open || hostConnecting(app.conn),
+  });
 }
 
 function showMessage(text) {
@@ -296,10 +412,29 @@ async function paste(text) {
     if (!ok) return;
   }
   app.pastes++;
-  // On a 3270 screen a line end moves to the next line's field (Enter
-  // would send the screen to the host).
-  const newLine = app.screen?.block ? KC.codePoint('NEWLINE') : 13;
-  for (const code of pasteCodes(text, app.modes.bracketed)) sendKey(code === 13 ? newLine : code);
+  if (isBlockScreen()) {
+    blockPaste(text);
+    return;
+  }
+  for (const code of pasteCodes(text, app.modes.bracketed)) sendKey(code);
+}
+
+// A paste into a 3270 or 5250 screen fills its fields (kvx-blockpaste.js):
+// each run typed where it belongs (a click moves the cursor there first),
+// and the bell for what found no field.
+function blockPaste(text) {
+  const screen = app.screen;
+  const cursor = { x: screen.cursor.x, y: screen.cursor.y };
+  const { runs, dropped } = planBlockPaste(screen, cursor, text);
+  let at = cursor;
+  for (const run of runs) {
+    if (run.row !== at.y || run.col !== at.x) {
+      app.channel?.send(ACTION.CLIENT_ACTION_MOUSE, [String(run.row), String(run.col)]);
+    }
+    for (const code of pasteCodes(run.text, false)) sendKey(code);
+    at = { x: run.col + [...run.text].length, y: run.row };
+  }
+  if (dropped) app.bell?.ring();
 }
 
 async function confirmPaste(text) {
@@ -366,9 +501,9 @@ function scrollPages(pages) {
 
 const chords = new ChordMap();
 listenChords(window, chords, {
-  textLarger: () => setFontSize(app.prefs.fontSize + 1),
-  textSmaller: () => setFontSize(app.prefs.fontSize - 1),
-  textDefault: () => setFontSize(FONT_SIZES.default),
+  textLarger: () => stepFontSize(1),
+  textSmaller: () => stepFontSize(-1),
+  textDefault: () => setFontSize(null),
   copy: () => {
     copySelection();
   },
@@ -393,18 +528,27 @@ async function prompt(frame) {
       break;
     }
     case ACTION.HOST_ACTION_SHOW_FATAL_ERROR: {
+      // Said once: in the dialog while it is open, in the page after.
       app.rememberOnConnect = false;
       move('connectFailed');
-      app.lastError = b;
-      showMessage(b);
-      const answer = await app.dialogs.error({ fatal: a === '1', message: b });
+      const text = errorText(b);
+      app.lastError = text;
+      showMessage('');
+      const answer = await app.dialogs.error({ fatal: a === '1', message: text });
       if (answer) app.channel?.send(ACTION.CLIENT_ACTION_ACK_FATAL_ERROR);
+      if (app.lastError === text) showMessage(text);
       break;
     }
     default:
       return;
   }
   if (!app.dialogs.open) app.keyboard?.focus();
+}
+
+// A connection error names the host and port this page connected to.
+function errorText(text) {
+  const c = normalizeChoice(app.choice);
+  return protocolOf(c.commtype).remote ? connectionMessage(text, c.node, c.port) : connectionMessage(text);
 }
 
 function onFrame(frame) {
@@ -428,6 +572,7 @@ function onFrame(frame) {
     }
     case ACTION.HOST_ACTION_UPDATE:
       app.screen.applyUpdate(f0, frame.data);
+      screenResized();
       break;
     case ACTION.HOST_ACTION_LABELS:
       labels.apply(frame.fields, frame.data);
@@ -441,6 +586,7 @@ function onFrame(frame) {
       break;
     case ACTION.HOST_ACTION_STATUS:
       app.screen.setStatus?.(parseStatusLine(frame.fields));
+      screenResized();
       break;
     case ACTION.HOST_ACTION_SET_CURSOR: {
       const [x, y] = String(f0).split(':').map(Number);
@@ -503,7 +649,8 @@ function attach(session, size) {
   app.size = size;
   // A joined session's host may want the other kind of screen.
   if (app.terminalKind !== terminalKind(app.choice.emulate)) makeTerminal(size);
-  else app.screen.resize(size.rows, size.cols);
+  else if (!isBlockScreen()) app.screen.resize(size.rows, size.cols);
+  screenResized();
   app.scroll.reset();
   app.channel = new Channel(channelUrl(session), {
     onOpen: () => {
@@ -532,26 +679,42 @@ const terminalKind = (emulate) => {
   return isBlock(emulate) ? '3270' : 'character';
 };
 
+// The size a 3270 or 5250 screen starts with, until its status line says.
+const BLOCK_START_SIZE = Object.freeze({ rows: 24, cols: 80 });
+
 // The screen and keyboard of the chosen emulation: IBM 5250 or IBM 3270
-// (kvx-block5250.js, kvx-block.js) or character mode.  The bell, the
-// scrollback view and the selection are made once (aroundScreen) and follow
-// the screen.
+// (kvx-block5250.js, kvx-block.js) with their key bar and PF-key
+// hotspots, or character mode.  The bell, the scrollback view and the
+// selection are made once (aroundScreen) and follow the screen.
 function makeTerminal(size) {
   app.keyboard?.dispose();
+  app.keyBar?.dispose();
+  app.keyBar = null;
+  app.hotspots = null;
   terminalEl.classList.remove('kvx-block');
   app.terminalKind = terminalKind(app.choice.emulate);
   const click = (row, col) => app.channel?.send(ACTION.CLIENT_ACTION_MOUSE, [String(row), String(col)]);
   let classify;  // what the keyboard makes of a keydown (kvx-keyboard.js's own by default)
-  if (app.terminalKind === '5250') {
-    app.screen = new BlockScreen(terminalEl, size.rows, size.cols, { click, key: sendKey, keyBar: KEY_BAR_5250 });
-    classify = classifyBlock5250;
-  } else if (app.terminalKind === '3270') {
-    app.screen = new BlockScreen(terminalEl, size.rows, size.cols, { click, key: sendKey });
-    classify = classifyBlock;
+  const kind = app.terminalKind;
+  if (kind === '5250' || kind === '3270') {
+    app.keyBar = new KeyBar(kind, { send: sendKey, help: openKeyHelp });
+    app.screen = new BlockScreen(terminalEl, BLOCK_START_SIZE.rows, BLOCK_START_SIZE.cols, {
+      click,
+      keyBar: app.keyBar.element,
+      underlineInput: () => kind === '3270' && app.prefs.fieldUnderline,
+      drawn: () => app.hotspots?.update(),
+    });
+    app.hotspots = new Hotspots(app.screen, kind, {
+      press: (k) => sendKey(k.code),
+      enabled: () => app.prefs.pfHotspots,
+    });
+    classify = kind === '5250' ? classifyBlock5250 : classifyBlock;
   } else {
     app.screen = new Screen(terminalEl, size.rows, size.cols);
   }
+  viewportEl.classList.toggle('kvx-viewport-block', isBlockScreen());
   app.keyboard = new Keyboard(terminalEl, sendKey, { paste, classify });
+  touchBar.setKind(kind, app.keyboard);
   // The modes are the character-mode host's; a new screen starts without.
   app.modes = { bracketed: false, alternate: false };
   app.scroll?.setScreen(app.screen);
@@ -564,6 +727,9 @@ function makeTerminal(size) {
   area.addEventListener('copy', () => setTimeout(emptyArea));
   area.addEventListener('blur', emptyArea);
   area.addEventListener('keydown', emptyArea, true);
+  app.fitted = '';
+  refit();
+  showState();
 }
 
 function aroundScreen() {
@@ -772,7 +938,7 @@ function popover(button, box, fill) {
   box.addEventListener('keydown', (ev) => {
     if (ev.key === 'Escape') {
       close();
-      button.focus();
+      app.keyboard?.focus();
     }
   });
   document.addEventListener('mousedown', (ev) => {
@@ -845,20 +1011,76 @@ async function switchTo(session) {
 const closeSessions = popover($('sessions-toggle'), $('sessions-panel'), fillSessions);
 popover($('settings-toggle'), $('settings-panel'), showPrefs);
 
+// The preferences the settings panel shows, by their checkbox, and what
+// changes at once when one does.
+const PREF_BOXES = [
+  ['pref-bell', 'bellSound'],
+  ['pref-copy', 'copyOnSelect'],
+  ['pref-paste', 'confirmPaste'],
+  ['pref-underline', 'fieldUnderline', () => app.screen?.showFields?.()],
+  ['pref-hotspots', 'pfHotspots', () => app.hotspots?.update()],
+];
 function showPrefs() {
-  $('pref-bell').checked = app.prefs.bellSound;
-  $('pref-copy').checked = app.prefs.copyOnSelect;
-  $('pref-paste').checked = app.prefs.confirmPaste;
+  for (const [id, name] of PREF_BOXES) $(id).checked = app.prefs[name];
 }
-for (const [id, name] of [['pref-bell', 'bellSound'], ['pref-copy', 'copyOnSelect'], ['pref-paste', 'confirmPaste']]) {
+for (const [id, name, changed] of PREF_BOXES) {
   $(id).addEventListener('change', () => {
     app.prefs[name] = $(id).checked;
     savePrefs(app.prefs);
+    changed?.();
   });
 }
 
-$('font-smaller').addEventListener('click', () => setFontSize(app.prefs.fontSize - 1));
-$('font-larger').addEventListener('click', () => setFontSize(app.prefs.fontSize + 1));
+// The key help: a popover of the keys of the screen shown (kvx-keyhelp.js),
+// opened from the key bars and the header's menu.
+const keyHelpEl = $('keyhelp-panel');
+const keyHelp = new KeyHelp(keyHelpEl, { send: sendKey });
+function openKeyHelp() {
+  for (const other of document.querySelectorAll('.popover')) other.hidden = true;
+  keyHelp.fill(app.terminalKind);
+  keyHelpEl.hidden = false;
+  keyHelpEl.querySelector('button')?.focus();
+}
+function closeKeyHelp() {
+  keyHelpEl.hidden = true;
+  app.keyboard?.focus();
+}
+keyHelpEl.addEventListener('keydown', (ev) => {
+  if (ev.key === 'Escape') closeKeyHelp();
+});
+document.addEventListener('mousedown', (ev) => {
+  if (!keyHelpEl.hidden && !keyHelpEl.contains(ev.target) && !ev.target.closest?.('.kvx-keybar-help, #header-menu'))
+    keyHelpEl.hidden = true;
+});
+addHeaderItem({ id: 'keyhelp', label: 'Key help', title: 'The keys of this screen and of the page', order: 10,
+  onSelect: openKeyHelp });
+
+// The header, its menu and the layout: a narrow or touch window folds the
+// tools into the menu and shows the touch key bar.
+const touchBar = new TouchBar($('touchbar'), {
+  send: sendKey,
+  press: (init) => app.keyboard?.press(init),
+  help: openKeyHelp,
+  type: () => app.keyboard?.focus(),
+});
+const showTouchBar = () => {
+  $('touchbar').hidden = !app.header.compact;
+};
+app.header = new Header({
+  tools: document.querySelector('header .tools'),
+  menuButton: $('menu-toggle'),
+  menu: $('header-menu'),
+  focusTerminal: () => app.keyboard?.focus(),
+  onLayout: () => {
+    showTouchBar();
+    refit();
+    scheduleResize();
+  },
+});
+showTouchBar();
+
+$('font-smaller').addEventListener('click', () => stepFontSize(-1));
+$('font-larger').addEventListener('click', () => stepFontSize(1));
 $('share').addEventListener('click', shareSession);
 reconnectButton.addEventListener('click', () => {
   if (app.channel?.send(ACTION.CLIENT_ACTION_CONNECT_HOST)) move('connectAsked');
@@ -905,7 +1127,10 @@ window.kavrix = {
     scrollRequests: app.scroll ? app.scroll.requests : 0,
     modes: { ...app.modes },
     fontSize: app.prefs.fontSize,
-    resizing: sizePost.busy,
+    shownFontSize: app.fontSize,
+    blockFontSize: app.prefs.blockFontSize,
+    compact: app.header.compact,
+    resizing: sizePost.busy || resizeTimer !== null,
   }),
   choice: () => ({ ...app.choice }),
   size: () => (app.size ? { ...app.size } : null),
@@ -915,7 +1140,6 @@ window.kavrix = {
   dropChannel: () => app.channel?.drop(),
 };
 
-applyFontSize();
 makeTerminal(screenSize());
 aroundScreen();
 showPrefs();

@@ -61,3 +61,19 @@ export const TRANSITIONS = Object.freeze({
   hostUp: (s) => (s.open ? find(true, true, '') : s),
   hostDown: (s) => (s.open ? find(true, false, s.ask === 'post' ? 'post' : '') : s),
 });
+
+// A connection error as the page shows it: naming the host, the port and
+// the cause.  The session's text is the cause; where it does not name the
+// port (telnet's "Connection to HOST failed", "Connection Refused"), the
+// host and port the page asked for are added.  `host` and `port` are those
+// of a remote host; without them the text stays as it is.
+export function connectionMessage(text, host, port) {
+  const cause = String(text ?? '').trim();
+  if (!host || !port || !cause || new RegExp(`\\bport ${port}\\b`).test(cause)) return cause;
+  const escaped = host.replace(/[.*+?^${}()|[\]\\]/g, '\\$&');
+  const named = new RegExp(`^(Connection to|Error connecting to) ${escaped}(?=\\b|$)`, 'i').exec(cause);
+  if (named) return `${named[0]} port ${port}${cause.slice(named[0].length)}`;
+  if (/^connection refused\.?$/i.test(cause)) return `Connection to ${host} port ${port} refused`;
+  if (cause.includes(host)) return cause;
+  return `Connection to ${host} port ${port}: ${cause}`;
+}

@@ -2,9 +2,9 @@
 // logs into a real inetutils telnetd (behind socat) as a throwaway user and
 // runs a command; the connect panel then takes the same session to the host
 // through stunnel (telnet over TLS) and logs in again.  A refused connection
-// and a server certificate that fails verification show their message in
-// the page's error dialog and in the page, and the session connects again
-// afterwards.
+// and a server certificate that fails verification show their message,
+// naming the host and port, in the page's error dialog and then in the
+// page, and the session connects again afterwards.
 import assert from 'node:assert/strict';
 import path from 'node:path';
 import { EM } from '../../html/shared/kvx-emulations.js';
@@ -88,12 +88,12 @@ try {
     // A refused connection.
     const closedPort = await rig.freePort();
     await connectWithPanel(page, { protocol: 0, node: '127.0.0.1', port: closedPort });
-    await expectError(page, 'Connection to 127.0.0.1 failed', 'hosts-telnet-refused.png');
+    await expectError(page, `Connection to 127.0.0.1 port ${closedPort} failed`, 'hosts-telnet-refused.png');
 
     // A certificate that does not verify (self-signed, no CA configured).
     await connectWithPanel(page, { protocol: 8, node: '127.0.0.1', port: tlsPort, verify: true });
-    await expectError(page, 'SSL: Certificate verification failed (self-signed certificate)',
-      'hosts-telnet-verify.png');
+    await expectError(page, `Connection to 127.0.0.1 port ${tlsPort}: SSL: Certificate verification failed ` +
+      '(self-signed certificate)', 'hosts-telnet-verify.png');
 
     // The session still connects.
     await connectWithPanel(page, { protocol: 0, node: '127.0.0.1', port: telnetPort });

@@ -5,7 +5,8 @@ import keyCodes from '../../html/shared/keycodes.js';
 
 // In a page keycodes.js installs itself globally; node loads it as a module.
 globalThis.KvxKeyCodes ??= keyCodes;
-const { classify5250, KEY_BAR_5250, keyBarCode } = await import('../../html/shared/kvx-keys5250.js');
+const { classify5250 } = await import('../../html/shared/kvx-keys5250.js');
+const { DESKTOP_BAR, PF, TOUCH_BAR, barKeys, functionKey } = await import('../../html/shared/kvx-keymap.js');
 const KC = globalThis.KvxKeyCodes;
 const ev = (key, more = {}) => ({ key, code: '', location: 0, ctrlKey: false, altKey: false, shiftKey: false,
   metaKey: false, ...more });
@@ -52,9 +53,14 @@ for (const e of [ev('a'), ev('5'), ev('5', { location: 3 }), ev('ArrowUp'), ev('
   ev('Enter', { isComposing: true }), ev('F1', { metaKey: true })])
   assert.equal(classify5250(e), null, JSON.stringify(e));
 
-// Every button of the key bar names a 5250 key.
-for (const [label, name] of KEY_BAR_5250) {
-  const k = keyBarCode(name) - KC.BASE + 256;
-  assert.ok(k >= 1120 && k <= 1178 || k === 457, `${label}: ${k}`);
+// Every button of the 5250 key bars names a 5250 key: the station keys, and
+// F1-F24 as the PF codes.
+for (const names of [DESKTOP_BAR[5250], TOUCH_BAR[5250]]) {
+  for (const k of barKeys('5250', names)) {
+    if (k === PF) continue;
+    const code = k.code - KC.BASE + 256;
+    assert.ok(code >= 1120 && code <= 1178 || code === 457, `${k.label}: ${code}`);
+  }
 }
+for (let n = 1; n <= 24; n++) assert.equal(functionKey('5250', n).code - KC.BASE + 256, 1119 + n, `F${n}`);
 console.log('keys5250: ok');

@@ -204,9 +204,12 @@ TEST(Resize, ReflowsAWrappedLineMarkingTheRowsThatContinue) {
     std::vector<std::string> screen;  // 4 rows
     std::vector<int> marks;
     std::vector<std::string> saved;  // newest first
+    int cursorRow;
   } cases[] = {
-      {60, {line.substr(0, 60), line.substr(60), "$", ""}, {LA_WRAPPED, 0, 0, 0}, {}},
-      {40, {line.substr(40, 40), line.substr(80), "$", ""}, {LA_WRAPPED, 0, 0, 0}, {line.substr(0, 40)}},
+      {60, {line.substr(0, 60), line.substr(60), "$", ""}, {LA_WRAPPED, 0, 0, 0}, {}, 2},
+      // The line takes a row more: the blank row below the prompt goes, not
+      // the line's first row.
+      {40, {line.substr(0, 40), line.substr(40, 40), line.substr(80), "$"}, {LA_WRAPPED, LA_WRAPPED, 0, 0}, {}, 3},
   };
   for (const Case& c : cases) {
     Term::Options o;
@@ -228,7 +231,7 @@ TEST(Resize, ReflowsAWrappedLineMarkingTheRowsThatContinue) {
       EXPECT_EQ(t->_sb->sbvlattr[t->_sb->sbfirstline], LA_WRAPPED);
     }
     // The cursor stays after the prompt.
-    EXPECT_EQ(t->vdestline, 2);
+    EXPECT_EQ(t->vdestline, c.cursorRow);
     EXPECT_EQ(t->vdestcol, 2);
     // Back to 80 columns: one logical line again, nothing joined wrongly.
     vsetsize(t, 4, 80, 0);
@@ -320,13 +323,47 @@ TEST(Resize, ReflowPushesRowsIntoTheScrollbackAndPullsThemBack) {
   EXPECT_EQ(t->vdestline, 2);
   EXPECT_EQ(t->vdestcol, 3);
 
-  vsetsize(t, 5, 20, 0);  // taller and wider: the saved rows come back
-  EXPECT_EQ(term.row(2), "one");
-  EXPECT_EQ(term.row(3), "abcdefghijklmno");
-  EXPECT_EQ(term.row(4), "xyz");
+  // Taller and wider: the saved rows come back; with none left the rows
+  // stay at the top and the new ones are blank below them.
+  vsetsize(t, 5, 20, 0);
+  EXPECT_EQ(term.screen(), "one\nabcdefghijklmno\nxyz\n");
+  EXPECT_EQ(t->vlines, 5);
   EXPECT_EQ(t->_sb->sblastline, 0);
-  EXPECT_EQ(t->vdestline, 4);
+  EXPECT_EQ(t->vdestline, 2);
   EXPECT_EQ(t->vdestcol, 3);
+}
+
+// A screen that gets fewer rows (larger text in the page) loses its blank
+// rows below the cursor before any written row leaves at its top; once
+// those are gone, rows go from the top (to the scrollback when reflowed),
+// and a taller screen brings them back.  Reflowed and plain alike.
+TEST(Resize, FewerRowsLoseTheBlankRowsBelowTheCursorFirst) {
+  for (bool plain : {false, true}) {
+    Term::Options o;
+    o.rows = 8;
+    o.cols = 10;
+    o.scrollback = 20;
+    Term term(o);
+    te* t = term.t;
+    term.feed("one\r\ntwo\r\n$ ");
+    t->_appcur = plain ? 1 : 0;
+    vsetsize(t, 4, 10, 0);
+    EXPECT_EQ(term.screen(), "one\ntwo\n$\n") << plain;
+    EXPECT_EQ(t->vlines, 4) << plain;
+    EXPECT_EQ(t->_sb->sblastline, 0) << plain;
+    EXPECT_EQ(t->vdestline, 2) << plain;
+    EXPECT_EQ(t->vdestcol, 2) << plain;
+    vsetsize(t, 2, 10, 0);  // no blank row left: "one" leaves the top
+    EXPECT_EQ(term.screen(), "two\n$\n") << plain;
+    EXPECT_EQ(t->vdestline, 1) << plain;
+    if (plain) continue;  // a plain copy keeps no rows
+    EXPECT_EQ(vid_rowtext(t, sb_row(t, 1), 10), "one");
+    vsetsize(t, 8, 10, 0);
+    EXPECT_EQ(term.screen(), "one\ntwo\n$\n");
+    EXPECT_EQ(t->vlines, 8);
+    EXPECT_EQ(t->vdestline, 2);
+    EXPECT_EQ(t->vdestcol, 2);
+  }
 }
 
 TEST(Resize, ApplicationCursorModeDropsTopRowsInsteadOfReflowing) {

@@ -203,6 +203,28 @@ static int vz_reflow(const vz_src& s, const vz_dst& d, int total, int cols, CHAT
   return total - 1 - std::max(k, -1);
 }
 
+// Rows that source rows [0, n) take at `cols` columns, each logical line
+// rewrapped as vz_reflow does (a line continued from the scrollback counts
+// from row 0).
+static int vz_height(const vz_src& s, int n, int cols) {
+  std::vector<long> starts;
+  int height = 0;
+  for (int js = 0; js < n;) {
+    int je = js;
+    while (je + 1 < n && (s.la(je) & LA_WRAPPED)) je++;
+    long len = 0;
+    for (int r = js; r < je; r++) len += s.width(r);
+    const CHATTR* last = s.row(je);
+    int used = s.width(je);
+    while (used > 0 && vz_isblank(last[used - 1])) used--;
+    len += used;
+    vz_breaks(s, js, len, cols, starts);
+    height += (int)starts.size();
+    js = je + 1;
+  }
+  return height;
+}
+
 // One page being resized: where its rows live and its saved cursor.
 struct vz_page {
   CHATTR** rows;
@@ -218,6 +240,33 @@ struct vz_page {
   unsigned char nlattr[TE_MAXLINES];
 };
 
+// Blank rows at the bottom of a page, below its cursor and not continuing
+// a wrapped row above them.
+static int vz_blank_below(const vz_page& p, int oldEm, int oldCols) {
+  int n = 0;
+  for (int r = oldEm - 1; r > *p.cury && r > 0; r--) {
+    if (!p.rows[r] || (p.lattr[r - 1] & LA_WRAPPED)) break;
+    bool blank = true;
+    for (int x = 0; x < oldCols && blank; x++) blank = vz_isblank(p.rows[r][x]);
+    if (!blank) break;
+    n++;
+  }
+  return n;
+}
+
+// The source rows of a page that take part in a resize to newEm rows: a
+// screen that gets fewer rows loses its blank rows below the cursor first,
+// and only then rows at its top (to the scrollback on page 0), as xterm
+// keeps the cursor row's content; `height(n)` is how many new rows source
+// rows [0, n) fill.
+template <typename Height>
+static int vz_rows_kept(const vz_page& p, int oldEm, int oldCols, int newEm, Height height) {
+  int blank = vz_blank_below(p, oldEm, oldCols);
+  if (!blank) return oldEm;
+  int keep = oldEm - blank;
+  return keep + std::min(blank, std::max(0, newEm - height(keep)));
+}
+
 // Status row of the new block: the old one carried over, or blank.
 static void vz_status(vz_page& p, int oldEm, int oldCols, int cols, int oldStatus, int newEm, CHATTR pad) {
   CHATTR* dst = p.nrows[newEm];
@@ -232,7 +281,8 @@ static void vz_status(vz_page& p, int oldEm, int oldCols, int cols, int oldStatu
 
 static void vz_plaincopy(te* t, vz_page& p, int oldEm, int newEm, int oldCols, int cols, int oldStatus,
                          int newStatus, CHATTR pad, int* shiftOut) {
-  int shift = std::max(0, oldEm - newEm);
+  int kept = vz_rows_kept(p, oldEm, oldCols, newEm, [](int n) { return n; });
+  int shift = std::max(0, kept - newEm);
   int n = std::min(oldCols, cols);
   for (int r = 0; r < newEm; r++) {
     int src = r + shift;
@@ -350,15 +400,21 @@ static void vz_resize(te* t, int rows, int cols, int force, int wraplines, int n
     bool reflow = pageNo[pi] == 0 && wraplines && !t->_appcur && oldEm > 0;
     if (reflow) {
       vz_src s{t, p.rows, p.lattr, oldEm, oldCols, sb, R > 0 ? sb->sblastline : 0};
+      s.nrows = vz_rows_kept(p, oldEm, oldCols, newEm, [&](int n) { return vz_height(s, n, cols); });
       vz_dst d{ring.sbscreen, ring.sbvlattr, R, p.nrows, p.nlattr};
       int ny, nx;
       int curY = *p.cury, curX = *p.curx;
       int written = vz_reflow(s, d, R + newEm, cols, EmGetDefaultAttr(t) | CA_BLANK, curY, curX, &ny, &nx);
-      // Screen rows the walk did not reach stay blank.
-      for (int r = 0; r < newEm - written; r++) {
+      // Screen rows the walk did not reach stay blank, below the rows it
+      // wrote: a screen with nothing more to show keeps its rows at the top.
+      int gap = std::max(0, newEm - written);
+      for (int r = 0; r < gap; r++) {
         for (int x = 0; x < cols; x++) p.nrows[r][x] = pad;
         p.nlattr[r] = 0;
       }
+      std::rotate(p.nrows, p.nrows + gap, p.nrows + newEm);
+      std::rotate(p.nlattr, p.nlattr + gap, p.nlattr + newEm);
+      if (ny >= 0) ny -= gap;
       sbWritten = std::max(0, written - newEm);
       int sy = ny >= 0 ? ny - R : -1;
       if (newStatus) vz_status(p, oldEm, oldCols, cols, oldStatus, newEm, pad);
