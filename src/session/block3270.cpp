@@ -1,4 +1,4 @@
-// The IBM 3270 engine in the session: settings 24-27 (model, extended
+// The IBM 3270 engine in the session: the 3270 settings (model, extended
 // attributes, terminal type, underlined fields, colours, code page), the
 // keyboard mapping from browser and macro keys to 3270 keyboard functions,
 // TN3270E headers on what is sent and responses to the host's requests,
@@ -148,7 +148,7 @@ class Blk3270 : public BlockEngine {
   fws_window* window() override { return t_; }
 
   bool select(int emulation) override {
-    if (emulation < 24 || emulation > 27) return false;
+    if (!kvx_em_is_3270(emulation)) return false;
     // The model is the configured one; an engine that runs already keeps
     // its screen.
     if (!active_ || t_->emode != model_) emu_changeto(t_, model_);

@@ -1,4 +1,4 @@
-// The IBM 5250 station in the session: settings 22 and 23 (model, terminal
+// The IBM 5250 station in the session: the 5250 settings (model, terminal
 // type, field dots, colours, code page), the keys of browsers and macros,
 // the records the station sends, the status line, click-to-position and
 // capture replay.
@@ -47,7 +47,7 @@ class Blk5250 : public BlockEngine {
 
   fws_window* window() override { return &t_; }
 
-  bool select(int emulation) override { return emulation == 22 || emulation == 23; }
+  bool select(int emulation) override { return kvx_em_is_5250(emulation); }
 
   void applySettings(LumDict* dict) override {
     // The model is taken before a connection; one that runs keeps its screen.

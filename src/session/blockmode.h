@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app.h"
+#include "emulation_ids.h"
 
 struct fws_window;
 class LumDict;
@@ -25,8 +26,8 @@ class BlockEngine {
 
   // The window the engine paints into; the browsers are sent its cells.
   virtual fws_window* window() = 0;
-  // Makes the engine active for an emulation setting (22-27); false when it
-  // does not run that setting.
+  // Makes the engine active for an emulation setting (KVX_EMULATION, one of
+  // its family's); false when it does not run that setting.
   virtual bool select(int emulation) = 0;
   // Settings of the engine (model, colours, code page, options), applied
   // with the session's safe values.

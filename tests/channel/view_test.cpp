@@ -15,6 +15,7 @@
 #include "app.h"
 #include "channel.h"
 #include "emulation.h"
+#include "emulation_ids.h"
 #include "kvx_test.h"
 #include "platform.h"
 #include "te/te.h"
@@ -352,7 +353,7 @@ TEST_F(View, ABlockModeScreenEndsTheLookBackAndCharacterModeStartsItAnew) {
   // live (no scrollback there) and the block-mode cursor reaches it.
   b->rows.assign(64, "");
   b->lines.assign(64, 0);
-  app_set_emulation(app, 24);
+  app_set_emulation(app, KVX_EM_IBM3270_MODEL2);
   ASSERT_NE(app->emlib, EM_UNIX);
   kvx_send_cursor_state(nullptr);
   auto frames = Frames(b);
@@ -365,7 +366,7 @@ TEST_F(View, ABlockModeScreenEndsTheLookBackAndCharacterModeStartsItAnew) {
   EXPECT_EQ(b->back, 0);
   // Character mode again: told the rows kept and the modes anew, and it
   // can look back as before.
-  app_set_emulation(app, 30);
+  app_set_emulation(app, KVX_EM_XTERM);
   ASSERT_EQ(app->emlib, EM_UNIX);
   kvx_send_region(app, nullptr);
   frames = Frames(b);

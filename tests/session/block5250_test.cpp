@@ -1,12 +1,14 @@
 // The 5250 station in the session: browser and macro keys to 5250 keys,
-// settings 22 and 23 (model, terminal type, colours, code page), and the
+// the 5250 settings (model, terminal type, colours, code page), and the
 // status line fields.
+#include "block5250.h"
+
 #include <gtest/gtest.h>
 
 #include "app.h"
-#include "block5250.h"
 #include "blockmode.h"
 #include "emulation.h"
+#include "emulation_ids.h"
 #include "keyname.h"
 #include "lumdict.h"
 #include "settings.h"
@@ -74,15 +76,18 @@ TEST(Block5250Settings, ModelTerminalTypeAndColours) {
   EXPECT_EQ(app->_te5250, nullptr);
   EXPECT_EQ(app->lptn3270, nullptr);
   struct Case {
-    const char* emulate;
+    int emulate;
     const char* idx;
     int cols;
     const char* ttype;
-  } cases[] = {{"22", "2", 80, "IBM-3179-2"},  {"23", "1", 132, "IBM-3477-FC"}, {"22", "0", 80, "IBM-5555-C01"},
-               {"22", "9", 80, "IBM-5555-C01"}, {"23", "-1", 80, "IBM-5555-C01"}};
+  } cases[] = {{KVX_EM_IBM5250, "2", 80, "IBM-3179-2"},
+               {KVX_EM_IBM5250_3477, "1", 132, "IBM-3477-FC"},
+               {KVX_EM_IBM5250, "0", 80, "IBM-5555-C01"},
+               {KVX_EM_IBM5250, "9", 80, "IBM-5555-C01"},
+               {KVX_EM_IBM5250_3477, "-1", 80, "IBM-5555-C01"}};
   for (const Case& c : cases) {
     LumDict* dict = new LumDict();
-    dict->setStringForKey("emulate", c.emulate);
+    dict->setIntForKey("emulate", c.emulate);
     dict->setStringForKey("em5250idx", c.idx);
     dict->setStringForKey("5250colfg0", "0");  // green: no colour given
     dict->setStringForKey("5250colfg2", "13");  // white becomes table entry 12 (red)
@@ -103,7 +108,7 @@ TEST(Block5250Settings, ModelTerminalTypeAndColours) {
     EXPECT_EQ(status[9], "") << "no host";
   }
   LumDict* dict = new LumDict();
-  dict->setStringForKey("emulate", "30");
+  dict->setIntForKey("emulate", KVX_EM_XTERM);
   app_set_te_using_dictionary(app, dict);
   EXPECT_EQ(app->emlib, EM_UNIX);
 }
@@ -114,7 +119,7 @@ TEST(Block5250Macros, ScreenHashIsTheStationsHash) {
   app_s* app = app_main_initialize();
   set_app(app);
   LumDict* dict = new LumDict();
-  dict->setStringForKey("emulate", "22");
+  dict->setIntForKey("emulate", KVX_EM_IBM5250);
   app_set_te_using_dictionary(app, dict);
   BlockEngine* e = app_block_engine(app);
   ASSERT_NE(e, nullptr);
@@ -134,7 +139,7 @@ TEST(Block5250Macros, ScreenHashIsTheStationsHash) {
   EXPECT_NE(after, before);
   EXPECT_EQ(after, app->_te5250->ScreenHash());
   LumDict* back = new LumDict();
-  back->setStringForKey("emulate", "30");
+  back->setIntForKey("emulate", KVX_EM_XTERM);
   app_set_te_using_dictionary(app, back);
 }
 
