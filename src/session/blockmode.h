@@ -15,6 +15,7 @@
 
 #include "app.h"
 #include "emulation_ids.h"
+#include "status_line.h"
 
 struct fws_window;
 class LumDict;
@@ -57,8 +58,10 @@ class BlockEngine {
   virtual void cursor(int& row, int& col) const = 0;
   // Moves the cursor to a cell; false when it lies outside the screen.
   virtual bool moveCursor(int row, int col) = 0;
-  // The fields of the status line (KVX_HOST_ACTION_STATUS, channel.h).
-  virtual std::vector<std::string> status() const = 0;
+  // The status line (KVX_HOST_ACTION_STATUS) as the engine shows it now.
+  virtual kvx_status_line statusLine() const = 0;
+  // Its fields as the STATUS frame carries them.
+  std::vector<std::string> status() const { return kvx_status_line_fields(statusLine()); }
 
   // Capture replay: host records without a host; replies are not sent.
   virtual void replayBegin() = 0;

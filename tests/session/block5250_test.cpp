@@ -12,6 +12,7 @@
 #include "keyname.h"
 #include "lumdict.h"
 #include "settings.h"
+#include "status_line.h"
 #include "tcs.h"
 #include "te5250/te5250.h"
 #include "te5250/te5250_session.h"
@@ -141,6 +142,47 @@ TEST(Block5250Macros, ScreenHashIsTheStationsHash) {
   LumDict* back = new LumDict();
   back->setIntForKey("emulate", KVX_EM_XTERM);
   app_set_te_using_dictionary(app, back);
+}
+
+// The status line of either station serialises to the fields of the STATUS
+// frame, in their order; the 5250 station adds its operator error code (its
+// last four digits) and the message-waiting flag.
+TEST(BlockStatusLine, FieldsInTheOrderOfTheStatusFrame) {
+  kvx_status_line s3270;
+  s3270.family = KVX_EM_FAMILY_3270;
+  s3270.terminalType = "IBM-3278-4-E";
+  s3270.rows = 43;
+  s3270.cols = 80;
+  s3270.keyboard = "X WAIT";
+  s3270.insert = true;
+  s3270.cursorRow = 2;
+  s3270.cursorCol = 79;
+  s3270.link = "TN3270E";
+  s3270.operatorError = 10;  // not a 3270 field
+  EXPECT_EQ(kvx_status_line_fields(s3270),
+            (std::vector<std::string>{"3270", "IBM-3278-4-E", "43", "80", "X WAIT", "1", "2", "79", "",
+                                      "TN3270E"}));
+  struct Case {
+    int operatorError;
+    bool messageWaiting;
+    const char* code;
+    const char* waiting;
+  } cases[] = {
+      {0, false, "", "0"}, {10, true, "0010", "1"}, {12345, false, "2345", "0"}, {-3, false, "", "0"}};
+  for (const Case& c : cases) {
+    kvx_status_line s;
+    s.family = KVX_EM_FAMILY_5250;
+    s.terminalType = "IBM-3179-2";
+    s.rows = 24;
+    s.cols = 80;
+    s.session = "DISCONNECTED";
+    s.operatorError = c.operatorError;
+    s.messageWaiting = c.messageWaiting;
+    EXPECT_EQ(kvx_status_line_fields(s),
+              (std::vector<std::string>{"5250", "IBM-3179-2", "24", "80", "", "0", "0", "0", "DISCONNECTED",
+                                        "", c.code, c.waiting}))
+        << c.operatorError;
+  }
 }
 
 }  // namespace

@@ -334,7 +334,7 @@ class Stub5250 : public BlockEngine {
     at_ = "@" + std::to_string(col) + "," + std::to_string(row) + ":";
     return true;
   }
-  std::vector<std::string> status() const override { return {}; }
+  kvx_status_line statusLine() const override { return {}; }
   void replayBegin() override {}
   void replayEnd() override {}
   std::string screenHash() const override { return hash_; }

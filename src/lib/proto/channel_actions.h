@@ -42,7 +42,9 @@ enum KVX_ACTION {
   // To the browser:
   //   7  STATUS      block-mode status line (3270/5250), sent whenever it
   //                  changes and with every whole screen a browser asks
-  //                  for; fields, in order:
+  //                  for; the stations fill a kvx_status_line
+  //                  (status_line.h), whose one serialiser writes the
+  //                  fields, in order:
   //                    0 emulator: "3270" or "5250"
   //                    1 terminal type of the model ("IBM-3278-4-E")
   //                    2 screen rows, 3 screen columns (the size of the
