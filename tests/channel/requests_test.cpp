@@ -208,6 +208,59 @@ TEST_F(Requests, RefreshAnswersOnlyTheBrowserThatAsked) {
   EXPECT_FALSE(ReceiveChannelFrame(b, 1.5)) << "the other browser received the refresh";
 }
 
+// Frames of one browser, encoded again, until `done` holds for the screen
+// they build and then nothing more comes for a second.
+std::vector<std::string> FramesUntil(WsClient& ws, ScreenModel& screen,
+                                     const std::function<bool(const ChannelFrame&)>& done) {
+  std::vector<std::string> frames;
+  bool met = false;
+  while (auto f = ReceiveChannelFrame(ws, met ? 1.0 : 30)) {
+    if (!screen.Apply(*f)) break;
+    frames.push_back(ChannelEncode(f->action, f->fields, f->data));
+    met = met || done(*f);
+  }
+  if (!met) frames.push_back("(never done)");
+  return frames;
+}
+
+// A browser that names capabilities this session does not know (a newer
+// page's, and an empty name) gets exactly the frames of a browser that
+// names none: when it attaches and asks for the screen and its view, and
+// as the screen changes afterwards.
+TEST_F(Requests, UnknownCapabilitiesChangeNoFrame) {
+  WsClient typist;
+  ScreenModel typed(24, 80);
+  StartShell(typist, typed);
+  while (auto f = ReceiveChannelFrame(typist, 1.0)) typed.Apply(*f);
+
+  WsClient plain, naming;
+  ScreenModel plainScreen(24, 80), namingScreen(24, 80);
+  ASSERT_EQ(plain.Handshake(session.port).status, 101);
+  ASSERT_EQ(naming.Handshake(session.port).status, 101);
+  ASSERT_TRUE(naming.Send(
+      2, ChannelEncode(KVX_CLIENT_ACTION_CAPABILITIES, {"no-such-capability", "colour-forms-v9", ""})));
+  for (WsClient* ws : {&plain, &naming}) {
+    ASSERT_TRUE(ws->Send(2, ChannelEncode(KVX_CLIENT_ACTION_REFRESH, {})));
+    ASSERT_TRUE(ws->Send(2, ChannelEncode(KVX_CLIENT_ACTION_SCROLLBACK, {"0"})));
+  }
+  auto toldView = [](const ChannelFrame& f) { return f.action == KVX_HOST_ACTION_SCROLLBACK; };
+  const std::vector<std::string> plainFrames = FramesUntil(plain, plainScreen, toldView);
+  EXPECT_GT(plainScreen.updates, 0);
+  EXPECT_GE(plainScreen.Find("kvx$"), 0) << plainScreen.Text();
+  EXPECT_EQ(FramesUntil(naming, namingScreen, toldView), plainFrames);
+
+  ASSERT_TRUE(Type(typist, "echo caps-$((6*7))\r"));
+  auto answered = [](ScreenModel& screen) {
+    return [&screen](const ChannelFrame&) {
+      const int row = screen.Find("caps-42");
+      return row >= 0 && screen.Row(row + 1) == "kvx$" && screen.cursorX == 5;
+    };
+  };
+  const std::vector<std::string> plainAfter = FramesUntil(plain, plainScreen, answered(plainScreen));
+  EXPECT_EQ(FramesUntil(naming, namingScreen, answered(namingScreen)), plainAfter);
+  EXPECT_EQ(namingScreen.Text(), plainScreen.Text());
+}
+
 TEST_F(Requests, ReconnectWithoutSettingsDoesNothing) {
   WsClient ws;
   ASSERT_EQ(ws.Handshake(session.port).status, 101);

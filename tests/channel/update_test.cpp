@@ -68,7 +68,7 @@ class Update : public testing::Test {
   Browser* Attach(bool reading = true) {
     Browser* b = new Browser;
     bufferevent_pair_new(base, 0, b->pair);
-    b->client = kvx_client_new(b->pair[0]);
+    b->client = kvx_client_new(app, b->pair[0]);
     b->client->proto = TE_CTRL_RAW;
     b->client->init = true;
     bufferevent_setcb(b->pair[0], nullptr, handle_socket_write, nullptr, b->client);
@@ -288,7 +288,7 @@ TEST_F(Update, CursorGoesOnlyToBrowsersThatHaveAScreen) {
   kvx_send_screen(app, drawn->client);
   Frames(drawn);
   cpos(t, 7, 12);
-  kvx_send_cursor_state(nullptr);
+  kvx_send_cursor_state(app, nullptr);
   EXPECT_TRUE(Frames(fresh).empty());
   auto frames = Frames(drawn);
   ASSERT_EQ(frames.size(), 1u);

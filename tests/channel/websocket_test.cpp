@@ -130,9 +130,10 @@ TEST_F(Channel, OversizedInputClosesOnlyThatBrowser) {
   ASSERT_TRUE(bad.conn.Write(std::string("\x82\xFF\0\0\0\0\0\x20\0\0", 10)));
   EXPECT_TRUE(bad.conn.WaitClosed(30));
   // A channel head line longer than a head may be, and a head announcing too much data.
-  ASSERT_TRUE(badHead.Send(2, "KVX 1.0\n4003\n" + std::string(70000, 'h')));
+  ASSERT_TRUE(badHead.Send(2, "KVX 1.0\n" + std::to_string(KVX_CLIENT_ACTION_GET_ENTRY_RESPONSE) + "\n" +
+                                  std::string(70000, 'h')));
   EXPECT_TRUE(badHead.conn.WaitClosed(30));
-  ASSERT_TRUE(badData.Send(2, "KVX 1.0\n4002\n\n9999999\n"));
+  ASSERT_TRUE(badData.Send(2, "KVX 1.0\n" + std::to_string(KVX_CLIENT_ACTION_ONKEY) + "\n\n9999999\n"));
   EXPECT_TRUE(badData.conn.WaitClosed(30));
   // A head that is not a number is dropped; the connection stays.
   ASSERT_TRUE(good.Send(2, "KVX 1.0\nnope\n\n0\n"));
