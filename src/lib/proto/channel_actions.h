@@ -8,7 +8,10 @@
 // capability below, add it here with its fields in a comment, add it to the
 // page's mirror, and, when a browser must ask for it, a capability
 // (capabilities.h) so that a browser that does not name the capability
-// keeps getting the frames it knows.
+// keeps getting the frames it knows: the channel sends the new frame only
+// where kvx_client_has(client, capability) (channel_client.h) says so.  A
+// client action the session does not know is ignored, so a page may send
+// one to an older session.
 //
 // Reserved ranges (host actions / client actions):
 //   1-14    / 4000-4007  the original set and the first additions (below)
