@@ -102,7 +102,8 @@ TEST(Block5250Settings, ModelTerminalTypeAndColours) {
     EXPECT_EQ(app->_te5250->GetFGColor(0x20), 10) << "green stays";
     EXPECT_EQ(app->_te5250->GetFGColor(0x22), 12);
     std::vector<std::string> status = app_block_engine(app)->status();
-    ASSERT_EQ(status.size(), 12u);
+    ASSERT_EQ(status.size(), 13u);
+    EXPECT_EQ(status[12], "0") << "no key waits";
     EXPECT_EQ(status[0], "5250");
     EXPECT_EQ(status[1], c.ttype);
     EXPECT_EQ(status[3], std::to_string(c.cols));

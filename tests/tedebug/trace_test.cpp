@@ -115,3 +115,31 @@ TEST_F(TraceFixture, FileRouteAppendsAndReopensAfterSettingChange) {
 }
 
 }  // namespace
+
+// The category names an administrator gives (--trace, a session's "trace").
+TEST(TraceCategories, NamesToMasks) {
+  struct Case {
+    const char* list;
+    bool ok;
+    uint32_t mask;
+    const char* bad;
+  } cases[] = {
+      {"comm", true, TRACE_COMM, ""},
+      {"telnet,tls", true, TRACE_CONNECT, ""},
+      {"3270, 5250", true, TRACE_3270 | TRACE_5250 | TRACE_3270_DS, ""},
+      {"SSH macro dialog", true, TRACE_SSH | TRACE_MACRO | TRACE_DIALOG, ""},
+      {"channel", true, TRACE_PRINT, ""},
+      {"all", true, TRACE_ALL, ""},
+      {"", true, 0, ""},
+      {",,", true, 0, ""},
+      {"comm,bogus", false, 0, "bogus"},
+      {"3270x", false, 0, "3270x"},
+  };
+  for (const Case& c : cases) {
+    uint32_t mask = 0xdead;
+    const char* bad = "";
+    EXPECT_EQ(TE_Trace_ParseCategories(c.list, &mask, &bad), c.ok) << c.list;
+    if (c.ok) EXPECT_EQ(mask, c.mask) << c.list;
+    else EXPECT_STREQ(bad, c.bad) << c.list;
+  }
+}
