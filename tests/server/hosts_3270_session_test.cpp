@@ -159,8 +159,7 @@ TEST_F(Session3270, Custom40x132SessionAsIbmDynamic) {
       << b.Show();
   EXPECT_EQ(b.Status(1), "IBM-DYNAMIC");
   EXPECT_EQ(b.screen.Row(39).substr(126), "   END");
-  EXPECT_EQ(b.cursorRow(), 39);
-  EXPECT_EQ(b.cursorCol(), 126);
+  EXPECT_TRUE(b.Pump([&] { return b.cursorRow() == 39 && b.cursorCol() == 126; }, 10)) << b.Show();
   b.Key('Z');
   b.Key(13);
   ASSERT_TRUE(host.WaitRecord(2, &r));
@@ -260,7 +259,7 @@ TEST_F(Session3270, BidHoldsKeysUntilSendData) {
       Rec(TN3270E_3270_DATA, 3, Cat({{0xF1, 0x00}, Sba(80), Ebc("DONE")}), TN3270E_RQF_SEND_DATA)));
   ASSERT_TRUE(host.WaitRecord(1, &r)) << b.Show();
   EXPECT_EQ(Hex(r), "00000000007d40c21140c1d2");  // Enter, the cursor after K, the field with K
-  EXPECT_EQ(b.screen.Find("DONE"), 1);
+  EXPECT_TRUE(b.Pump([&] { return b.screen.Find("DONE") == 1; }, 10)) << b.Show();
   EXPECT_TRUE(b.Pump([&] { return b.Status(12) == "0"; }, 10)) << b.Show();
 }
 
