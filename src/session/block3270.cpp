@@ -178,7 +178,7 @@ class Blk3270 : public BlockEngine {
     }
     const bool resize = rows != t_->customLines || cols != t_->customColumns;
     if (resize) te3270_set_custom_size(t_, rows, cols);  // (the sizes of a bind in force stay otherwise)
-    dict->setStringForKey("ibmterminalname", te3270_terminal_type(t_, extattr_));
+    dict->setStringForKey("ibmterminalname", rows ? "IBM-DYNAMIC" : get_ttype(model_, extattr_));
     t_->underlineFields = dict->boolValueForKey("underlineFields");
     std::string blank = dict->stringValueForKey("IBMBlankChar");
     t_->passwordBlank = blank.empty() ? 0 : static_cast<unsigned char>(blank[0]);

@@ -525,8 +525,8 @@ TEST(Te5250Keys, LockedKeyboardTypesAhead) {
   EXPECT_EQ(st.LastFlags(), FLAG_ATN) << "Attention does not wait";
   st.Host(OPCODE_PUTGET, "04 11 00 08");  // unlocks
   EXPECT_EQ(st.ctrl.Status().typeahead, 0);
-  EXPECT_EQ(st.Cell(2, 3), 0xC1);
-  EXPECT_EQ(st.Cell(2, 4), 0xC2) << "Tab came back to the only field, then B";
+  EXPECT_EQ(st.Cell(2, 3), 0xC2) << "A, then Tab back to the start of the only field, then B over it";
+  EXPECT_EQ(st.Cell(2, 4), 0x00);
   st.Key(K5250_ENTER);  // locks until the host answers
   ASSERT_EQ(st.s().m_State, STATE_LOCKED);
   st.Type("CD");
