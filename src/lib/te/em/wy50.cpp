@@ -260,7 +260,8 @@ static void w5_control(te* t, int c) {
       if (vm & W5_ADDSVP) t->_dimattr = 0;
       break;
     case 0x12:
-      if (vm & (W5_TVI912 | W5_TVI925 | W5_TVI950 | W5_WYSE50 | W5_WYCOL)) wy_print_start(t, 1, 1);
+      if (vm & (W5_TVI912 | W5_TVI925 | W5_TVI950 | W5_WYSE50 | W5_WYCOL))
+        wy_print_start(t, WY_PRINT_UNTIL_DC4, 1);
       break;
     case 0x15:
       // ADDS Viewpoint: cursor left (its terminal description and its
@@ -271,7 +272,7 @@ static void w5_control(te* t, int c) {
       wy_down(t);
       break;
     case 0x18:
-      if (vm & W5_WYSE50) wy_print_start(t, 1, 0);
+      if (vm & W5_WYSE50) wy_print_start(t, WY_PRINT_UNTIL_DC4, 0);
       break;
     case 0x1A:
       if (vm & W5_ADM1)
@@ -425,12 +426,7 @@ static inline void w5_in(te* t, int c) {
     c &= 0x7F;
   else if (!t->_blokmode && t->_vmaskpar)
     c &= 0x7F;
-  if (t->_prctrl) {
-    int r = wy_print_filter(t, c);
-    if (r == 0 || r == 2) return;
-    if (r == 3) w5_byte(t, 0x1B);
-  }
-  w5_byte(t, c);
+  wy_through_printer<w5_byte>(t, c);
 }
 
 void wy50emout(te* t, int c) {

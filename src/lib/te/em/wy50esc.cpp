@@ -418,11 +418,11 @@ void w5_command(te* t, int cmd) {
       w5_clear(t, t->_protect);
       break;
     case '@':
-      wy_print_start(t, 3, 1);
+      wy_print_start(t, WY_PRINT_UNTIL_ESC_A, 1);
       break;
     case 'A':
       if (vm & W5_ADM1) {
-        wy_print_start(t, 4, 0);
+        wy_print_start(t, WY_PRINT_UNTIL_ESC_B, 0);
       } else if (a0 == '0') {
         w5_attrcell(t, w5_calcattr(t, a1), 0);
       } else if (a0 == '1') {
@@ -507,10 +507,10 @@ void w5_command(te* t, int cmd) {
       if (vm & (W5_WYSE50 | W5_ADDSVP))
         wy_feature(t, a0);
       else
-        wy_print_start(t, 2, 0);
+        wy_print_start(t, WY_PRINT_UNTIL_ESC_a, 0);
       break;
     case 'd':
-      if (!wy_aux(t, a0)) wy_print_start(t, 1, 0);
+      if (!wy_aux(t, a0)) wy_print_start(t, WY_PRINT_UNTIL_DC4, 0);
       break;
     case 'h':
       wy_status_remove(t);

@@ -183,13 +183,13 @@ static void w6_control(te* t, int c) {
       wy_cr(t, 1);
       break;
     case 0x12:
-      wy_print_start(t, 1, 1);
+      wy_print_start(t, WY_PRINT_UNTIL_DC4, 1);
       break;
     case 0x16:
       wy_down(t);
       break;
     case 0x18:
-      if (!t->_venhanced) wy_print_start(t, 1, 0);
+      if (!t->_venhanced) wy_print_start(t, WY_PRINT_UNTIL_DC4, 0);
       break;
     case 0x1A:
       if (t->_protect)
@@ -568,7 +568,7 @@ static void w6_command(te* t, int cmd) {
           t->current_printer = a0 - '0';
           break;
         default:
-          if (!wy_aux(t, a0)) wy_print_start(t, 1, 0);
+          if (!wy_aux(t, a0)) wy_print_start(t, WY_PRINT_UNTIL_DC4, 0);
           break;
       }
       break;
@@ -784,12 +784,7 @@ static void w6_byte(te* t, int c) {
 static inline void w6_in(te* t, int c) {
   c &= 0xFF;
   if (!t->_blokmode && t->_vmaskpar) c &= 0x7F;
-  if (t->_prctrl) {
-    int r = wy_print_filter(t, c);
-    if (r == 0 || r == 2) return;
-    if (r == 3) w6_byte(t, 0x1B);
-  }
-  w6_byte(t, c);
+  wy_through_printer<w6_byte>(t, c);
 }
 
 void wy60emout(te* t, int c) {

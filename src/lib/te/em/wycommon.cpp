@@ -644,12 +644,10 @@ bool wy_have_printer(te* t) {
   return t->hooks.printer != nullptr;
 }
 
-void wy_print_start(te* t, int type, int display) {
-  // Without a printer nothing would print the bytes: the screen keeps
-  // showing them instead of swallowing them until the end of the mode.
+void wy_print_start(te* t, WY_PRINT_MODE mode, int display) {
   if (!wy_have_printer(t)) return;
   t->_prctrl = 1;
-  t->_ptype = type;
+  t->_ptype = mode;
   t->_prdisp = display;
   t->_prfstate = 0;
 }
@@ -665,33 +663,46 @@ static void wy_print_end(te* t) {
   t->_prfstate = 0;
 }
 
-int wy_print_filter(te* t, int c) {
-  char b = (char)c;
-  if (t->_ptype == 1) {
+// The letter that, after ESC, ends a mode other than the DC4 one.
+static int wy_print_end_letter(int mode) {
+  switch (mode) {
+    case WY_PRINT_UNTIL_ESC_a:
+      return 'a';
+    case WY_PRINT_UNTIL_ESC_A:
+      return 'A';
+    default:
+      return 'B';
+  }
+}
+
+WY_PRINT_RESULT wy_print_filter(te* t, int c) {
+  const char b = (char)c;
+  const WY_PRINT_RESULT printed = t->_prdisp ? WY_PRINT_SHOW : WY_PRINT_TAKEN;
+  if (t->_ptype == WY_PRINT_UNTIL_DC4) {
     if (c == 0x14) {
       wy_print_end(t);
-      return 2;
+      return WY_PRINT_ENDED;
     }
     wy_print_bytes(t, &b, 1);
-    return t->_prdisp ? 1 : 0;
+    return printed;
   }
   if (t->_prfstate) {
+    // The byte after a held ESC: the end of the mode, or both are printed.
     t->_prfstate = 0;
-    int end = t->_ptype == 2 ? 'a' : t->_ptype == 3 ? 'A' : 'B';
-    if (c == end) {
+    if (c == wy_print_end_letter(t->_ptype)) {
       wy_print_end(t);
-      return 2;
+      return WY_PRINT_ENDED;
     }
-    char both[2] = {'\x1b', b};
+    const char both[2] = {'\x1b', b};
     wy_print_bytes(t, both, 2);
-    return t->_prdisp ? 3 : 0;
+    return t->_prdisp ? WY_PRINT_SHOW_ESC : WY_PRINT_TAKEN;
   }
   if (c == 0x1B) {
     t->_prfstate = 1;
-    return 0;
+    return WY_PRINT_TAKEN;
   }
   wy_print_bytes(t, &b, 1);
-  return t->_prdisp ? 1 : 0;
+  return printed;
 }
 
 void wy_print_screen(te* t) {

@@ -160,14 +160,58 @@ void wy_send(te* t, int kind);
 // The character at the cursor to the host.
 void wy_sendchar(te* t);
 
-// Printer: whether a printer method exists; entering a printing mode
-// (type 1 ends on DC4, 2 on ESC a, 3 on ESC A, 4 on ESC B; `display`:
-// bytes are shown too); the filter (0: the byte was taken, 1: it goes on
-// to the screen as well, 2: the printing mode just ended).
+// Printing modes (_ptype): while one is on, host bytes go to the printer
+// (and, with `display`, to the screen as well) until the mode's end.
+enum WY_PRINT_MODE : int {
+  WY_PRINT_UNTIL_DC4 = 1,    // DC2, CAN, ESC d #
+  WY_PRINT_UNTIL_ESC_a = 2,  // ESC ` (Televideo, WYCOL, PC-term)
+  WY_PRINT_UNTIL_ESC_A = 3,  // ESC @
+  WY_PRINT_UNTIL_ESC_B = 4,  // ADM-1 ESC A
+  WY_PRINT_IBM3151 = 5,      // IBM 3151 DLE DC2 to DLE DC4 (its own filter)
+};
+
+// What the printer filter did with a host byte.
+enum WY_PRINT_RESULT : int {
+  WY_PRINT_TAKEN,     // printed without display, or an ESC held back until
+                      // the next byte shows whether it ends the mode: the
+                      // screen gets nothing
+  WY_PRINT_SHOW,      // printed with display: the screen gets the byte too
+  WY_PRINT_SHOW_ESC,  // a held ESC and this byte printed with display: the
+                      // screen gets the ESC, then the byte
+  WY_PRINT_ENDED,     // the byte (with the ESC held before it) ended the
+                      // mode: it is neither printed nor shown
+};
+
+// Whether a printer method exists.  A printing mode starts only when one
+// does; without it the screen keeps showing the bytes.
 bool wy_have_printer(te* t);
-void wy_print_start(te* t, int type, int display);
-int wy_print_filter(te* t, int c);
+void wy_print_start(te* t, WY_PRINT_MODE mode, int display);
+// One byte while a printing mode is on (_prctrl).  The modes that end on
+// ESC and a letter hold an ESC back; the DC4 mode passes ESC on at once.
+WY_PRINT_RESULT wy_print_filter(te* t, int c);
+// Print screen (when a printer method exists), then the print character
+// (_prtchar) to the host when it is a byte.
 void wy_print_screen(te* t);
+
+// One host byte of the Wyse and PC-term families: while a printing mode is
+// on the printer filter takes it first and `Machine` gets only what the
+// screen is to show; otherwise `Machine` gets it.
+template <void (*Machine)(te*, int)>
+inline void wy_through_printer(te* t, int c) {
+  if (t->_prctrl) {
+    switch (wy_print_filter(t, c)) {
+      case WY_PRINT_TAKEN:
+      case WY_PRINT_ENDED:
+        return;
+      case WY_PRINT_SHOW_ESC:
+        Machine(t, 0x1B);
+        break;
+      case WY_PRINT_SHOW:
+        break;
+    }
+  }
+  Machine(t, c);
+}
 
 // Auxiliary diversion bits from ESC d (SP, !, #, $, %): returns false when
 // ESC d # has no auxiliary port (the caller then starts the printer).
