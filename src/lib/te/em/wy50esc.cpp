@@ -108,9 +108,10 @@ static void w5_personality(te* t, int c) {
 constexpr unsigned A = WM_ADM1, T2 = WM_TVI912, T5 = WM_TVI925, T9 = WM_TVI950, W = WM_WYSE50, D = WM_ADDSVP,
                    C = WM_WYCOL, ALL = WM_W5;
 
-// The member number of the current sub-mode.
+// The member number of the current sub-mode (its lowest bit; the Wyse 50
+// when none is set).
 static inline int w5_member(te* t) {
-  return t->_vemode ? __builtin_ctz((unsigned)t->_vemode) % 7 : 4;
+  return t->_vemode ? __builtin_ctz((unsigned)t->_vemode) % 7 : __builtin_ctz(WM_WYSE50);
 }
 
 static void w5_more(te* t, int code);

@@ -14,7 +14,7 @@ constexpr unsigned W60 = WM_WYSE60, W25 = WM_WYSE60_25, ALL = WM_W6;
 
 // The member number of the current sub-mode.
 static inline int w6_member(te* t) {
-  return (t->_vemode & W6_WYSE60_25) ? 8 : 7;
+  return __builtin_ctz((t->_vemode & W6_WYSE60_25) ? WM_WYSE60_25 : WM_WYSE60);
 }
 
 static void w6_more(te* t, int code);
