@@ -130,7 +130,7 @@ constexpr WyCmd kW5Rows[] = {
     // WYCOL alpha-control text.
     {0x1B, 0, C,
      [](te* t, int) {
-       t->fam.need = 0;
+       t->fam.nargs = t->fam.need = 0;
        t->fam.st = WY_ALPHA;
      }},
     {'Y', 2, D, wy_cmd_address},
@@ -299,5 +299,5 @@ void w5_escape(te* t, int c) {
 }
 
 void w5_escarg(te* t, int c) {
-  wy_arg(t, kW5, w5_member(t), c);
+  wy_arg(t, kW5, c);
 }

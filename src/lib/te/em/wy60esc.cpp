@@ -328,7 +328,7 @@ void w6_escape(te* t, int c) {
 }
 
 void w6_escarg(te* t, int c) {
-  wy_arg(t, kW6, w6_member(t), c);
+  wy_arg(t, kW6, c);
 }
 
 void w6_escc(te* t, int c) {

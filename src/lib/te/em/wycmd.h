@@ -71,11 +71,6 @@ template <size_t N>
 struct WyTable {
   std::array<WyCmd, N> rows;
   uint8_t at[WM_COUNT][256];
-
-  const WyCmd* find(int member, int code) const {
-    unsigned i = at[member][code];
-    return i ? &rows[i - 1] : nullptr;
-  }
 };
 
 // The table of a family (`family`: its WM_ bits) from the shared rows and
@@ -106,31 +101,33 @@ constexpr WyTable<S + F> wy_table(const WyCmd (&shared)[S], const WyCmd (&own)[F
 }
 
 // Starts the command of `code` for member `member`: it runs at once, or
-// once its argument bytes are in (state WY_ARGS).  Nothing when the member
-// has no such command.
+// once its argument bytes are in (state WY_ARGS; fam.cmd then holds the
+// code and, from bit 8 on, its row).  Nothing when the member has no such
+// command.
 template <size_t N>
 inline void wy_start(te* t, const WyTable<N>& tab, int member, int code) {
-  const WyCmd* r = tab.find(member, code);
-  if (!r) return;
-  TEFAM& f = t->fam;
-  f.cmd = code;
-  f.nargs = 0;
-  if (r->nargs) {
-    f.need = r->nargs;
+  const unsigned i = tab.at[member][code];
+  if (!i) return;
+  const WyCmd& r = tab.rows[i - 1];
+  if (r.nargs) {
+    TEFAM& f = t->fam;
+    f.cmd = code | (int)(i - 1) << 8;
+    f.nargs = 0;
+    f.need = r.nargs;
     f.st = WY_ARGS;
     return;
   }
-  r->run(t, code & ~WY_SUB);
+  r.run(t, code & ~WY_SUB);
 }
 
 // An argument byte of the command being collected.
 template <size_t N>
-inline void wy_arg(te* t, const WyTable<N>& tab, int member, int c) {
+inline void wy_arg(te* t, const WyTable<N>& tab, int c) {
   TEFAM& f = t->fam;
   f.args[f.nargs++] = c;
   if (f.nargs < f.need) return;
   f.st = WY_GROUND;
-  if (const WyCmd* r = tab.find(member, f.cmd)) r->run(t, f.cmd & ~WY_SUB);
+  tab.rows[(unsigned)f.cmd >> 8].run(t, f.cmd & 0x7F);
 }
 
 // ---- handlers more than one row uses
