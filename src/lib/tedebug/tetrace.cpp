@@ -9,6 +9,9 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <string>
+
+#include "redact.h"
 
 int g_nTraceRoute = 0;
 uint32_t g_dwTraceMask = 0;
@@ -35,8 +38,13 @@ static void trace_write_time(FILE* out) {
 }
 
 // One piece of text to every route; a time stamp when a new line begins.
-static void trace_output(const char* text) {
-  size_t len = strlen(text);
+// Whatever a trace shows passes the redaction first: no password, secure
+// value or whole session or device identifier reaches a route.
+static void trace_output(const char* raw) {
+  if (!*raw) return;
+  std::string redacted = kvx_redact(raw);
+  const char* text = redacted.c_str();
+  size_t len = redacted.size();
   if (len == 0) return;
   if (g_nTraceRoute & (TRACE_ROUTE_STDERR | TRACE_ROUTE_STDERR2)) {
     if (g_bTraceTime && g_bRequireTime) trace_write_time(stderr);
