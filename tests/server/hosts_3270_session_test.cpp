@@ -110,7 +110,9 @@ TEST_F(Session3270, BindSizesAndWritesThatDoNotFit) {
   uint16_t seq = 1;
   for (const Step& s : steps) {
     SCOPED_TRACE(s.name);
-    if (!s.bind.empty()) ASSERT_TRUE(host.SendRecord(Rec(TN3270E_BIND_IMAGE, 0, s.bind)));
+    if (!s.bind.empty()) {
+      ASSERT_TRUE(host.SendRecord(Rec(TN3270E_BIND_IMAGE, 0, s.bind)));
+    }
     std::string mark = "ROW" + std::to_string(s.row);
     ASSERT_TRUE(host.SendRecord(Rec(TN3270E_3270_DATA, seq,
                                     Cat({kEWA, Ebc("TOP"), Sba((s.row - 1) * 80), Ebc(mark)}), 0,
@@ -304,6 +306,79 @@ TEST_F(Session3270, KeysWithoutAHostGoAfterTheFirstUnlock) {
   ASSERT_TRUE(b.Pump([&] { return b.Status(12) == "0"; }, 10)) << b.Show();
   second.ReadUntil([] { return false; }, 0.5);
   EXPECT_EQ(second.Records().size(), 1u);
+}
+
+// Traces an administrator turns on: --trace and --trace-file for the server
+// and every session, one session's own categories and file from its
+// settings; no trace shows the password a session was given or a whole
+// session identifier.
+TEST(Traces3270, ServerAndSessionTracesGoWhereTheyAreAskedTo) {
+  kvxtest::ServerOptions o;
+  o.args = {"-p", "0", "--trace", "telnet,3270", "--trace-file", "trace.log"};
+  kvxtest::KavrixServer server(o);
+  const std::string secret = ",\"password\":\"hunter2x\"";
+  auto read = [&](const std::string& name) { return ref3270_read(server.dir() + "/" + name); };
+  std::string ids;
+  {
+    SCOPED_TRACE("the server's categories and file");
+    Host3270 host;
+    Browser3270 b;
+    ASSERT_TRUE(b.NewSession(server.port()));
+    ids += b.sessionId + " ";
+    ASSERT_EQ(kvxtest::EnvelopeCode(b.PostConfig(Config3270(host.port(), 2, true, secret)).body), 0);
+    ASSERT_TRUE(b.Attach());
+    ASSERT_TRUE(host.Accept());
+    ASSERT_TRUE(host.NegotiateTn3270e());
+    ASSERT_TRUE(b.WaitConnected()) << b.Show();
+    ASSERT_TRUE(host.SendRecord(Rec(TN3270E_BIND_IMAGE, 0, Bind(0x7F, 24, 80, 32, 80))));  // beyond model 2
+    ASSERT_TRUE(host.SendRecord(Rec(TN3270E_BIND_IMAGE, 0, Bind(0x02))));
+    ASSERT_TRUE(host.SendRecord(Rec(TN3270E_3270_DATA, 1, Cat({{0xF5, 0xC3}, Ebc("FIRST")}))));
+    ASSERT_TRUE(b.Pump([&] { return b.screen.Find("FIRST") == 0; }, 10)) << b.Show();
+    ASSERT_TRUE(kvxtest::WaitFor([&] { return read("trace.log").find("alternate 24x80") != std::string::npos; }, 10))
+        << read("trace.log");
+    std::string log = read("trace.log");
+    EXPECT_NE(log.find("RECV: do"), std::string::npos) << "telnet options";
+    EXPECT_NE(log.find("3270: BIND screen size 0x7f names"), std::string::npos) << "the bind that does not fit";
+    EXPECT_NE(log.find("3270: BIND: default size 24x80, alternate 24x80"), std::string::npos);
+    EXPECT_EQ(log.find("From host"), std::string::npos) << "comm is not among the server's categories";
+  }
+  {
+    SCOPED_TRACE("one session's categories and file");
+    Host3270 host;
+    Browser3270 b;
+    ASSERT_TRUE(b.NewSession(server.port()));
+    ids += b.sessionId;
+    ASSERT_EQ(kvxtest::EnvelopeCode(
+                  b.PostConfig(Config3270(host.port(), 2, true,
+                                          secret + ",\"trace\":\"comm\",\"traceFile\":\"one.log\""))
+                      .body),
+              0);
+    ASSERT_TRUE(b.Attach());
+    ASSERT_TRUE(host.Accept());
+    ASSERT_TRUE(host.NegotiateTn3270e());
+    ASSERT_TRUE(b.WaitConnected()) << b.Show();
+    ASSERT_TRUE(host.SendRecord(Rec(TN3270E_3270_DATA, 1, Cat({{0xF5, 0xC3}, Ebc("SECOND")}))));
+    ASSERT_TRUE(b.Pump([&] { return b.screen.Find("SECOND") == 0; }, 10)) << b.Show();
+    b.Key(13);
+    ASSERT_TRUE(host.WaitRecord(0, nullptr));
+    ASSERT_TRUE(kvxtest::WaitFor([&] { return read("one.log").find("To host") != std::string::npos; }, 10))
+        << read("one.log");
+    std::string one = read("one.log");
+    EXPECT_NE(one.find("From host"), std::string::npos);
+    EXPECT_NE(one.find(Hex(Ebc("SEC")).insert(4, " ").insert(2, " ")), std::string::npos) << "the host's bytes";
+    EXPECT_NE(one.find("RECV: do"), std::string::npos) << "and the server's categories";
+    EXPECT_EQ(read("trace.log").find("From host"), std::string::npos) << "the session's trace is its own";
+  }
+  for (const std::string& out : {read("trace.log"), read("one.log"), server.err()}) {
+    EXPECT_EQ(out.find("hunter2x"), std::string::npos);
+    for (size_t at = 0, sp; at < ids.size(); at = sp + 1) {
+      sp = ids.find(' ', at);
+      if (sp == std::string::npos) sp = ids.size();
+      std::string id = ids.substr(at, sp - at);
+      EXPECT_EQ(out.find(id), std::string::npos) << "a whole session identifier";
+      EXPECT_EQ(out.find(id.substr(0, 16)), std::string::npos) << "more than 8 characters of one";
+    }
+  }
 }
 
 }  // namespace
