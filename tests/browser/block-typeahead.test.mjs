@@ -4,7 +4,7 @@
 // size beside the 3270 model (and hides it for a 5250 model).  Keys typed
 // before the host first unlocks the keyboard wait, the status line saying
 // how many, and reach the host once it does; SysReq on plain TN3270 is a
-// Test Request read.
+// Test Request read, and the key bar has Test Request and Cursor Select.
 import assert from 'node:assert/strict';
 import path from 'node:path';
 import { ebcdic, start3270Host, until } from './block-hosts.mjs';
@@ -59,6 +59,17 @@ try {
       await page.keyboard.press('Shift+Pause');
       await until('the Test Request read', () => host.received.length >= 2);
       assert.equal(host.received[1].subarray(0, 4).toString('hex'), '016c6102');
+
+      // The key bar reaches Test Request and Cursor Select too.
+      host.send([0xf1, 0xc2]);
+      await page.waitForFunction(() => window.kavrix.status()?.keyboard === '');
+      const bar = page.locator('.kvx-keybar');
+      assert.equal(await bar.locator('[data-key="SYSREQ"]').count(), 1);
+      assert.equal(await bar.locator('[data-key="ATTN"]').count(), 1);
+      await bar.locator('[data-extra="key3270-TSTREQ"]').click();
+      await until('the Test Request read from the bar', () => host.received.length >= 3);
+      assert.equal(host.received[2].subarray(0, 4).toString('hex'), '016c6102');
+      assert.equal(await bar.locator('[data-extra="key3270-CURSEL"]').textContent(), 'Cursor Select');
 
       // The connect panel: the size beside the model, none for 5250.
       await page.locator('#connect-toggle').click();
