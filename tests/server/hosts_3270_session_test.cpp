@@ -240,7 +240,7 @@ TEST_F(Session3270, SysReqTestRequestAndAttentionOnTheWire) {
 
 // Contention resolution: a BID (answered) holds the keyboard; the keys
 // typed meanwhile wait, the status line counting them, until the host's
-// data says SEND-DATA.
+// data says SEND-DATA; Attention does not wait behind them.
 TEST_F(Session3270, BidHoldsKeysUntilSendData) {
   Host3270 host;
   Browser3270 b;
@@ -255,8 +255,11 @@ TEST_F(Session3270, BidHoldsKeysUntilSendData) {
   b.Key('K');
   b.Key(13);
   ASSERT_TRUE(b.Pump([&] { return b.Status(12) == "2"; }, 10)) << b.Show();
+  b.TerminalKey(TK_ATTN);  // does not wait: IAC BREAK, the session not bound
+  ASSERT_TRUE(host.Expect("\xff\xf3")) << "Attention passes the waiting keys";
   host.ReadUntil([] { return false; }, 0.5);
   EXPECT_EQ(host.Records().size(), 1u) << "nothing sent while the host holds the keyboard";
+  EXPECT_EQ(b.Status(12), "2");
   ASSERT_TRUE(host.SendRecord(
       Rec(TN3270E_3270_DATA, 3, Cat({{0xF1, 0x00}, Sba(80), Ebc("DONE")}), TN3270E_RQF_SEND_DATA)));
   ASSERT_TRUE(host.WaitRecord(1, &r)) << b.Show();
