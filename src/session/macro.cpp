@@ -21,6 +21,7 @@
 #include "fws/fws.h"
 #include "keyboard.h"
 #include "platform.h"
+#include "tcs_utf8.h"
 #include "te/te.h"
 #include "tetrace.h"
 
@@ -100,27 +101,17 @@ int mac_read_file(const std::string& directory, const std::string& name, std::st
 
 // ---- typing ----
 
-// The next code point of UTF-8 text; a byte that starts no valid sequence
+// The next code point of UTF-8 text, read by the loose rule (any
+// continuation bytes after a lead); a byte that starts no whole sequence
 // stands for itself.
 static uint32_t mac_next_code_point(const unsigned char*& p, const unsigned char* end) {
-  const unsigned char b = *p++;
-  int more;
-  if (b >= 0xC2 && b <= 0xDF)
-    more = 1;
-  else if (b >= 0xE0 && b <= 0xEF)
-    more = 2;
-  else if (b >= 0xF0 && b <= 0xF4)
-    more = 3;
-  else
-    return b;
-  if (end - p < more) return b;
-  uint32_t cp = b & (0x3F >> more);
-  for (int k = 0; k < more; k++) {
-    if ((p[k] & 0xC0) != 0x80) return b;
-    cp = cp << 6 | (p[k] & 0x3F);
+  uint32_t cp;
+  const int n = TCSUtf8Scan(p, end, &cp, TCS_UTF8_LOOSE);
+  if (n > 0) {
+    p += n;
+    return cp;
   }
-  p += more;
-  return cp;
+  return *p++;
 }
 
 // Types a text key by key: characters beyond the 16-bit key space as their
@@ -179,16 +170,7 @@ static std::string mac_block_row(const fws_window* w, int row) {
   for (int col = 0; col < w->wndsize.x; col++) {
     uint32_t cp = fws_charat(w, row, col);
     if (cp == 0) cp = ' ';
-    if (cp < 0x80) {
-      s.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      s.push_back(static_cast<char>(0xC0 | cp >> 6));
-      s.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      s.push_back(static_cast<char>(0xE0 | cp >> 12));
-      s.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      s.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
+    TCSUtf8Append(s, cp);
   }
   return s;
 }
