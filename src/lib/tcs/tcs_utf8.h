@@ -111,6 +111,18 @@ inline bool TCSUtf8Break(TCSUtf8Decoder& d) {
   return true;
 }
 
+// The answer of TCSUtf8Scan for a sequence of `more` bytes after its lead
+// that is not whole and well formed in the `left` bytes from `p`: 0 when
+// the buffer ends first, else minus the bytes before the first that does
+// not fit.
+inline int tcs_utf8_short(const unsigned char* p, ptrdiff_t left, unsigned lo, unsigned hi, int more) {
+  for (int k = 1; k <= more; k++) {
+    if (k >= left) return 0;
+    if (k == 1 ? (p[1] < lo || p[1] > hi) : (p[k] & 0xC0) != 0x80) return -k;
+  }
+  return 0;  // not reached: the sequence was whole
+}
+
 // One sequence at `p` (before `end`):
 //   > 0  a whole sequence of that many bytes, its code point in *cp (an
 //        ASCII byte is a sequence of 1);
@@ -119,26 +131,38 @@ inline bool TCSUtf8Break(TCSUtf8Decoder& d) {
 //   < 0  ill-formed: the -n bytes from `p` stand for one U+FFFD.
 inline int TCSUtf8Scan(const unsigned char* p, const unsigned char* end, uint32_t* cp,
                        unsigned rule = TCS_UTF8_STRICT) {
+  // Written out per length, the whole and well-formed case first: the
+  // terminal engines' bulk path runs here.
   if (p >= end) return 0;
   const unsigned b = p[0];
   if (b < 0x80) {
     *cp = b;
     return 1;
   }
-  unsigned char lo, hi;
-  const int more = tcs_utf8_lead(b, &lo, &hi);
-  if (!more) return -1;
-  if (rule == TCS_UTF8_LOOSE) {
-    lo = 0x80;
-    hi = 0xBF;
+  const ptrdiff_t left = end - p;
+  const bool strict = rule != TCS_UTF8_LOOSE;
+  if (b >= 0xC2 && b <= 0xDF) {
+    if (left >= 2 && (p[1] & 0xC0) == 0x80) {
+      *cp = ((b & 0x1Fu) << 6) | (p[1] & 0x3Fu);
+      return 2;
+    }
+    return tcs_utf8_short(p, left, 0x80, 0xBF, 1);
   }
-  uint32_t v = b & (0x3Fu >> more);
-  for (int k = 1; k <= more; k++) {
-    if (p + k >= end) return 0;
-    const unsigned c = p[k];
-    if (k == 1 ? (c < lo || c > hi) : (c < 0x80 || c > 0xBF)) return -k;
-    v = (v << 6) | (c & 0x3F);
+  if (b >= 0xE0 && b <= 0xEF) {
+    const unsigned lo = strict && b == 0xE0 ? 0xA0 : 0x80, hi = strict && b == 0xED ? 0x9F : 0xBF;
+    if (left >= 3 && p[1] >= lo && p[1] <= hi && (p[2] & 0xC0) == 0x80) {
+      *cp = ((b & 0x0Fu) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3Fu);
+      return 3;
+    }
+    return tcs_utf8_short(p, left, lo, hi, 2);
   }
-  *cp = v;
-  return more + 1;
+  if (b >= 0xF0 && b <= 0xF4) {
+    const unsigned lo = strict && b == 0xF0 ? 0x90 : 0x80, hi = strict && b == 0xF4 ? 0x8F : 0xBF;
+    if (left >= 4 && p[1] >= lo && p[1] <= hi && (p[2] & 0xC0) == 0x80 && (p[3] & 0xC0) == 0x80) {
+      *cp = ((b & 0x07u) << 18) | ((p[1] & 0x3Fu) << 12) | ((p[2] & 0x3Fu) << 6) | (p[3] & 0x3Fu);
+      return 4;
+    }
+    return tcs_utf8_short(p, left, lo, hi, 3);
+  }
+  return -1;
 }
