@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bench_util.h"
+#include "emulation_ids.h"
 #include "host3270.h"
 #include "kvx_test.h"
 
@@ -21,11 +22,11 @@ constexpr int kKeys = 500, kScreens = 200, kWarmUp = 20;
 std::string key_frame(int key) {
   std::string data(4, '\0');
   for (int i = 0; i < 4; i++) data[static_cast<size_t>(i)] = static_cast<char>((key >> (8 * i)) & 0xFF);
-  return ChannelEncode(4002, {}, data);
+  return ChannelEncode(KVX_CLIENT_ACTION_ONKEY, {}, data);
 }
 
 bool update_shows(const ChannelFrame& f, char c) {
-  if (f.action != 2) return false;
+  if (f.action != KVX_HOST_ACTION_UPDATE) return false;
   for (size_t i = 0; i + 8 <= f.data.size(); i += 8)
     if (f.data[i] == c) return true;
   return false;
@@ -34,7 +35,8 @@ bool update_shows(const ChannelFrame& f, char c) {
 // The last row an update frame covers ("left:bottom:right:top").
 int update_bottom(const ChannelFrame& f) {
   int l, b, r, t;
-  if (f.action != 2 || f.fields.empty() || sscanf(f.fields[0].c_str(), "%d:%d:%d:%d", &l, &b, &r, &t) != 4)
+  if (f.action != KVX_HOST_ACTION_UPDATE || f.fields.empty() ||
+      sscanf(f.fields[0].c_str(), "%d:%d:%d:%d", &l, &b, &r, &t) != 4)
     return -1;
   return b;
 }
@@ -66,8 +68,10 @@ int main() {
   HttpResponse r = PostJson(server.port(), "/new_session", "{\"deviceId\":\"bench-3270\"}");
   std::string id = JsonText(r.body, "content.sessionId");
   int port = JsonInt(r.body, "content.port", 0);
-  std::string config = "{\"kcf\":{\"commtype\":0,\"node\":\"127.0.0.1\",\"port\":" + std::to_string(host.port()) +
-                       ",\"emulate\":26,\"em3270idx\":2,\"TE3270EnExAtt\":1},\"connectToHost\":true}";
+  std::string config =
+      "{\"kcf\":{\"commtype\":0,\"node\":\"127.0.0.1\",\"port\":" + std::to_string(host.port()) +
+      ",\"emulate\":" + std::to_string(KVX_EM_IBM3270_MODEL4) +
+      ",\"em3270idx\":2,\"TE3270EnExAtt\":1},\"connectToHost\":true}";
   WsClient ws;
   if (port <= 0 || EnvelopeCode(PostJson(server.port(), "/load_config?session=" + id, config).body) != 0 ||
       ws.Handshake(port).status != 101 || !host.Accept() || !host.NegotiateTn3270()) {

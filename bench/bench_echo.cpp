@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "bench_util.h"
+#include "emulation_ids.h"
 #include "kvx_test.h"
 
 using namespace kvxtest;
@@ -26,12 +27,12 @@ static constexpr int kWarmUp = 50;
 static std::string key_frame(int key) {
   std::string data(4, '\0');
   for (int i = 0; i < 4; i++) data[static_cast<size_t>(i)] = static_cast<char>((key >> (8 * i)) & 0xFF);
-  return ChannelEncode(4002, {}, data);
+  return ChannelEncode(KVX_CLIENT_ACTION_ONKEY, {}, data);
 }
 
 // Whether an update frame's cells hold the character.
 static bool update_shows(const ChannelFrame& f, char c) {
-  if (f.action != 2) return false;
+  if (f.action != KVX_HOST_ACTION_UPDATE) return false;
   for (size_t i = 0; i + 8 <= f.data.size(); i += 8)
     if (f.data[i] == c) return true;
   return false;
@@ -56,7 +57,8 @@ static std::vector<double> through_session() {
     std::string id = JsonText(r.body, "content.sessionId");
     int port = JsonInt(r.body, "content.port", 0);
     std::string shell =
-        "{\"kcf\":{\"commtype\":7,\"lines\":24,\"col\":80,\"emulate\":30,\"teltermtype\":\"xterm-color\","
+        "{\"kcf\":{\"commtype\":7,\"lines\":24,\"col\":80,\"emulate\":" + std::to_string(KVX_EM_XTERM) +
+        ",\"teltermtype\":\"xterm-color\","
         "\"MBMode\":1},\"connectToHost\":true}";
     WsClient ws;
     if (port <= 0 || EnvelopeCode(PostJson(server.port(), "/load_config?session=" + id, shell).body) != 0 ||
@@ -68,7 +70,7 @@ static std::vector<double> through_session() {
     for (;;) {
       auto f = ReceiveChannelFrame(ws, 30);
       if (!f) return times;
-      if (f->action == 2 && update_shows(*f, 'E')) break;
+      if (f->action == KVX_HOST_ACTION_UPDATE && update_shows(*f, 'E')) break;
     }
     for (int i = 0; i < kWarmUp + kKeys; i++) {
       const char c = static_cast<char>('a' + i % 26);

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "bench_util.h"
+#include "emulation_ids.h"
 #include "kvx_screen.h"
 #include "kvx_test.h"
 
@@ -335,7 +336,7 @@ void TakeFrames(Browser& b) {
       auto f = ChannelDecode(payload);
       if (f) {
         if (!b.screen.Apply(*f)) b.Fail("malformed frame: " + b.screen.error);
-        if (f->action == 2) b.Check();
+        if (f->action == KVX_HOST_ACTION_UPDATE) b.Check();
       }
     }
     b.in.erase(0, head + static_cast<size_t>(len));
@@ -399,7 +400,8 @@ int main() {
   }
   const std::string config =
       "{\"kcf\":{\"commtype\":0,\"node\":\"127.0.0.1\",\"port\":" + std::to_string(host.port()) +
-      ",\"emulate\":30,\"MBMode\":1,\"lines\":24,\"col\":80},\"connectToHost\":true}";
+      ",\"emulate\":" + std::to_string(KVX_EM_XTERM) +
+      ",\"MBMode\":1,\"lines\":24,\"col\":80},\"connectToHost\":true}";
 
   // Ramp up: start, configure and attach N sessions, one after the other.
   std::vector<std::unique_ptr<Browser>> browsers;
@@ -481,7 +483,8 @@ int main() {
     for (char c : "g" + b->tag + "\r") {
       std::string data(4, '\0');
       data[0] = c;
-      if (!SendAll(b->fd, WsEncode(2, ChannelEncode(4002, {}, data)))) b->Fail("could not type");
+      if (!SendAll(b->fd, WsEncode(2, ChannelEncode(KVX_CLIENT_ACTION_ONKEY, {}, data))))
+        b->Fail("could not type");
     }
   }
   uint64_t before = 0;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bench_util.h"
+#include "emulation_ids.h"
 #include "kvx_test.h"
 
 using namespace kvxtest;
@@ -40,7 +41,8 @@ static bool cells_contain(const std::string& data, const char* text) {
 // Rows of cells in an update frame.
 static int update_rows(const ChannelFrame& f) {
   int l, b, r, t;
-  if (f.action != 2 || sscanf(f.fields[0].c_str(), "%d:%d:%d:%d", &l, &b, &r, &t) != 4) return 0;
+  if (f.action != KVX_HOST_ACTION_UPDATE || sscanf(f.fields[0].c_str(), "%d:%d:%d:%d", &l, &b, &r, &t) != 4)
+    return 0;
   return b - t + 1;
 }
 
@@ -56,12 +58,12 @@ struct Move {
 static Move move_to(WsClient& ws, int n, int expectRows) {
   Move m;
   const double start = bench::now();
-  ws.Send(2, ChannelEncode(4006, {std::to_string(n)}));
+  ws.Send(2, ChannelEncode(KVX_CLIENT_ACTION_SCROLLBACK, {std::to_string(n)}));
   while (m.back < 0 || m.rows < expectRows) {
     auto f = ReceiveChannelFrame(ws, 10);
     if (!f) break;
     m.bytes += ChannelEncode(f->action, f->fields, f->data).size();
-    if (f->action == 10) m.back = std::atoi(f->fields[0].c_str());
+    if (f->action == KVX_HOST_ACTION_SCROLLBACK) m.back = std::atoi(f->fields[0].c_str());
     m.rows += update_rows(*f);
   }
   m.ms = (bench::now() - start) * 1000;
@@ -81,15 +83,16 @@ int main() {
     const int port = JsonInt(r.body, "content.port", 0);
     const std::string shell = "{\"kcf\":{\"commtype\":7,\"lines\":" + std::to_string(kRows) +
                               ",\"col\":" + std::to_string(kCols) +
-                              ",\"emulate\":30,\"MBMode\":1,\"clearEmulator\":1},\"connectToHost\":true}";
+                              ",\"emulate\":" + std::to_string(KVX_EM_XTERM) +
+                              ",\"MBMode\":1,\"clearEmulator\":1},\"connectToHost\":true}";
     if (port <= 0 || EnvelopeCode(PostJson(server.port(), "/load_config?session=" + id, shell).body) != 0) {
       fprintf(stderr, "bench-scrollback: no session\n");
       return 1;
     }
     WsClient ws;
     ws.Handshake(port);
-    ws.Send(2, ChannelEncode(4000, {}));
-    ws.Send(2, ChannelEncode(4006, {"0"}));  // and be told where the view stands
+    ws.Send(2, ChannelEncode(KVX_CLIENT_ACTION_REFRESH, {}));
+    ws.Send(2, ChannelEncode(KVX_CLIENT_ACTION_SCROLLBACK, {"0"}));  // and be told where the view stands
     // The output is all there and the shell waits: nothing moves for a while.
     int kept = 0;
     bool done = false;
@@ -101,8 +104,8 @@ int main() {
         continue;
       }
       quiet = bench::now();
-      if (f->action == 10) kept = std::atoi(f->fields[1].c_str());
-      if (f->action == 2 && cells_contain(f->data, "SBDONE")) done = true;
+      if (f->action == KVX_HOST_ACTION_SCROLLBACK) kept = std::atoi(f->fields[1].c_str());
+      if (f->action == KVX_HOST_ACTION_UPDATE && cells_contain(f->data, "SBDONE")) done = true;
     }
     if (!done || kept < 4000) {
       fprintf(stderr, "bench-scrollback: the output did not come (%d rows kept)\n", kept);
@@ -136,7 +139,8 @@ int main() {
       steps.push_back(m.ms);
       stepBytes += m.bytes;
     }
-    const double screenBytes = ChannelEncode(2, {"0:23:79:0"}, std::string(kRows * kCols * 8, 'x')).size();
+    const double screenBytes =
+        ChannelEncode(KVX_HOST_ACTION_UPDATE, {"0:23:79:0"}, std::string(kRows * kCols * 8, 'x')).size();
 
     bench::line("scrollback: a page (24 x 80) end to end, p50", percentile(pages, 0.5), "ms");
     bench::line("scrollback: a page (24 x 80) end to end, p99", percentile(pages, 0.99), "ms");

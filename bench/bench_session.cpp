@@ -15,6 +15,7 @@
 #include <string>
 
 #include "bench_util.h"
+#include "emulation_ids.h"
 #include "kvx_test.h"
 
 using namespace kvxtest;
@@ -50,8 +51,8 @@ static Started new_session(int port) {
 
 static bool load_shell(int port, const Started& s, int rows, int cols) {
   std::string body = "{\"kcf\":{\"commtype\":7,\"lines\":" + std::to_string(rows) +
-                     ",\"col\":" + std::to_string(cols) +
-                     ",\"emulate\":30,\"teltermtype\":\"xterm-color\",\"MBMode\":1,\"colorfg0\":8,"
+                     ",\"col\":" + std::to_string(cols) + ",\"emulate\":" + std::to_string(KVX_EM_XTERM) +
+                     ",\"teltermtype\":\"xterm-color\",\"MBMode\":1,\"colorfg0\":8,"
                      "\"colorbg0\":1,\"clearEmulator\":1},\"connectToHost\":true}";
   return EnvelopeCode(PostJson(port, "/load_config?session=" + s.id, body).body) == 0;
 }
@@ -87,7 +88,7 @@ static void bench_start_and_idle() {
   if (pid > 0 && load_shell(server.port(), s, 24, 80)) {
     WsClient ws;
     ws.Handshake(s.port);
-    ws.Send(2, ChannelEncode(4000, {}));
+    ws.Send(2, ChannelEncode(KVX_CLIENT_ACTION_REFRESH, {}));
     // Settle: the shell's prompt has come, nothing moves for a second.
     double quiet = bench::now();
     while (bench::now() - quiet < 1.0) {
@@ -136,7 +137,7 @@ static double shell_output_once(KavrixServer& server, size_t bytes, long* frames
   while (!done) {
     auto f = ReceiveChannelFrame(ws, 60);
     if (!f) break;
-    if (f->action != 2) continue;
+    if (f->action != KVX_HOST_ACTION_UPDATE) continue;
     double t = bench::now();
     if (!first) first = t;
     last = t;

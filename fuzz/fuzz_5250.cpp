@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "emulation_ids.h"
 #include "te5250.h"
 #include "te5250_session.h"
 #include "tetrace.h"
@@ -150,7 +151,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Checker checker;
   checker.ctrl = &ctrl;
   ctrl.SetSendHook(&Checker::Send, &checker);
-  ctrl.SetEmulation(22 + (data[0] % 3));
+  // The station settings SetEmulation takes: the two 5250 ones and the first 3270 one.
+  ctrl.SetEmulation(KVX_EM_IBM5250 + (data[0] % 3));
   ctrl.SetShowAttributes((data[0] & 0x80) != 0);
   ctrl.OnConnect();
   checker.Check();

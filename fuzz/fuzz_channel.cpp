@@ -111,7 +111,7 @@ Run feed(const uint8_t* data, size_t size, size_t step) {
   bufferevent* bev = bufferevent_socket_new(fuzz_base(), -1, 0);
   require(bev != nullptr);
   bufferevent_disable(bev, EV_READ | EV_WRITE);
-  kvx_client_t* c = kvx_client_new(bev);
+  kvx_client_t* c = kvx_client_new(gApp, bev);
   c->proto = KVX_FUZZ_RAW ? TE_CTRL_RAW : TE_CTRL;
   Run run;
   // The ends of a buffered socket's buffers that face the socket are closed

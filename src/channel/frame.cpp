@@ -1,6 +1,7 @@
-// Channel frames: field encoding, building a frame, and the resumable
-// reader of a frame's head and data from a buffer or, in blocking mode on a
-// raw connection, straight from the socket.
+// Channel frames: field encoding, building a frame (whole, or with its data
+// written in place), and the resumable reader of a frame's head and data
+// from a buffer or, in blocking mode on a raw connection, straight from the
+// socket.
 #include <cstdlib>
 #include <cstring>
 
@@ -54,22 +55,49 @@ std::string kvx_decode_string(std::string_view text) {
   return out;
 }
 
-void kvx_build_frame(evbuffer* out, int action, const char* const* fields, const void* data,
-                     size_t dataSize) {
-  // What the browsers are shown, the recording shows too.
+// What the browsers are shown, the recording shows too.
+static void frame_record(app_s* app, int action, const char* const* fields, const void* data,
+                         size_t dataSize) {
+  if (!app) return;
   if (action == KVX_HOST_ACTION_UPDATE && fields && fields[0])
-    kvx_record_update(gApp, fields[0], data, data ? dataSize : 0);
+    kvx_record_update(app, fields[0], data, data ? dataSize : 0);
   else if (action == KVX_HOST_ACTION_SET_CURSOR && fields && fields[0] && fields[1])
-    kvx_record_cursor(gApp, fields[0], strcmp(fields[1], "1") == 0);
+    kvx_record_cursor(app, fields[0], strcmp(fields[1], "1") == 0);
+}
+
+// Everything of a frame up to its data.
+static void frame_head(evbuffer* out, int action, const char* const* fields, size_t dataSize) {
   evbuffer_add_printf(out, "KVX 1.0\n%d\n", action);
   for (const char* const* f = fields; f && *f; f++) {
     std::string line = kvx_encode_string(*f);
     line.push_back('\n');
     evbuffer_add(out, line.data(), line.size());
   }
-  if (!data) dataSize = 0;
   evbuffer_add_printf(out, "\n%zu\n", dataSize);
+}
+
+void kvx_build_frame(app_s* app, evbuffer* out, int action, const char* const* fields, const void* data,
+                     size_t dataSize) {
+  frame_record(app, action, fields, data, dataSize);
+  if (!data) dataSize = 0;
+  frame_head(out, action, fields, dataSize);
   if (dataSize) evbuffer_add(out, data, dataSize);
+}
+
+uint8_t* kvx_frame_reserve(evbuffer* out, int action, const char* const* fields, size_t dataSize,
+                           evbuffer_iovec* room) {
+  frame_head(out, action, fields, dataSize);
+  if (evbuffer_reserve_space(out, static_cast<ev_ssize_t>(dataSize), room, 1) != 1 ||
+      room->iov_len < dataSize)
+    return nullptr;
+  return static_cast<uint8_t*>(room->iov_base);
+}
+
+void kvx_frame_commit(app_s* app, evbuffer* out, int action, const char* const* fields, size_t dataSize,
+                      evbuffer_iovec* room) {
+  frame_record(app, action, fields, room->iov_base, dataSize);
+  room->iov_len = dataSize;
+  evbuffer_commit_space(out, room, 1);
 }
 
 void kvx_frame_init(kvx_frame_t* frame) {

@@ -9,11 +9,11 @@
 #include "channel.h"
 #include "te/te.h"
 
-static void lb_line(te* t, const CHATTR* line, std::vector<uint64_t>& out) {
+static void lb_line(app_s* app, te* t, const CHATTR* line, std::vector<uint64_t>& out) {
   const bool colorRule = !(t->teflags & TF_HOSTCOLOR);
   const uint64_t normalColor = static_cast<uint64_t>(t->inuseCAT[0].color) & CA_COLOR;
   for (int x = 0; x < t->vcols; x++) {
-    uint64_t cell = get_unicode_chattr(t, line[x]);
+    uint64_t cell = get_unicode_chattr(app, t, line[x]);
     if (colorRule) cell = (cell & ~CA_COLOR) | normalColor;
     out.push_back(htole64(cell));
   }
@@ -31,11 +31,11 @@ void kvx_send_labels(app_s* app, kvx_client_t* client, bool onlyChanged) {
   std::vector<uint64_t> cells;
   if (L.on) {
     fields[n++] = "status";
-    lb_line(t, L.status, cells);
+    lb_line(app, t, L.status, cells);
   }
   if (L.shifton) {
     fields[n++] = "shifted";
-    lb_line(t, L.shifted, cells);
+    lb_line(app, t, L.shifted, cells);
   }
   const size_t size = cells.size() * sizeof(uint64_t);
   if (client) {

@@ -94,16 +94,17 @@ bool pr_broken(const kvx_client_t* client) {
 // action; false without an answer.  `failLine` is the trace line of a
 // failed wait (one %s: the system's error text).
 bool pr_run(int action, const char* const* fields, int awaited, const char* failLine, PromptAnswer* answer) {
+  // The drawing layer's hooks carry no session: the process has one.
   app_s* app = gApp;
   // Prompts do not nest; with no browser there is nobody to ask.
   if (!app || app->blockingMode || app->kvx_clients.empty()) return false;
-  kvx_set_blocking_mode();
+  kvx_set_blocking_mode(app);
   for (kvx_client_t* client : app->kvx_clients) pr_set_io_limit(client, kPromptIoSeconds);
   for (kvx_client_t* client : std::vector<kvx_client_t*>(app->kvx_clients)) {
     pr_flush(client);
     if (client->failed) kvx_remove_client(client);
   }
-  kvx_send_all(action, fields, nullptr, 0);
+  kvx_send_all(app, action, fields, nullptr, 0);
 
   using clock = std::chrono::steady_clock;
   const auto deadline = clock::now() + std::chrono::milliseconds(g_promptLimitMs);
@@ -156,7 +157,7 @@ bool pr_run(int action, const char* const* fields, int awaited, const char* fail
     kvx_frame_clear(client);
     pr_set_io_limit(client, 0);
   }
-  kvx_unset_blocking_mode();
+  kvx_unset_blocking_mode(app);
   return got;
 }
 

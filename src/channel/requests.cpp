@@ -1,6 +1,7 @@
 // Client requests: a browser connection's event callbacks (frames read,
 // first writable event, end of stream) and the client actions of normal
-// operation: refresh, reconnect, and keys to the active emulator.
+// operation: refresh, reconnect, keys to the active emulator, and the
+// capabilities a browser names.
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,8 +17,8 @@
 
 // Whether the connection is still in the list: a request can start a
 // prompt, and a browser may leave while it waits.
-static bool rq_alive(const kvx_client_t* client) {
-  const auto& list = gApp->kvx_clients;
+static bool rq_alive(app_s* app, const kvx_client_t* client) {
+  const auto& list = app->kvx_clients;
   return std::find(list.begin(), list.end(), client) != list.end();
 }
 
@@ -66,12 +67,22 @@ static void rq_mouse(app_s* app, const kvx_client_t* client) {
   if (number(row, &r) && number(col, &c)) app_block_mouse(app, r, c);
 }
 
+// The capabilities the browser names, one a field; names this session does
+// not know (a newer page's) are ignored.
+static void rq_capabilities(kvx_client_t* client) {
+  // The head: version, action, the fields, an empty line and the length.
+  const std::vector<std::string>& head = client->hf.hdr.fields;
+  kvx_capabilities_t caps = 0;
+  for (size_t i = 2; i + 2 < head.size(); i++) caps = kvx_caps_add(caps, kvx_capability_from_name(head[i]));
+  client->caps = caps;
+}
+
 void kvx_handle_client_requests(kvx_client_t* client) {
-  app_s* app = gApp;
+  app_s* app = client->app;
   switch (kvx_frame_get_action(client)) {
     case KVX_CLIENT_ACTION_REFRESH:
       client->screenSent = true;
-      kvx_send_cursor_state(client);
+      kvx_send_cursor_state(app, client);
       kvx_send_screen(app, client);
       break;
     case KVX_CLIENT_ACTION_SCROLLBACK: {
@@ -93,6 +104,9 @@ void kvx_handle_client_requests(kvx_client_t* client) {
     case KVX_CLIENT_ACTION_MOUSE:
       rq_mouse(app, client);
       break;
+    case KVX_CLIENT_ACTION_CAPABILITIES:
+      rq_capabilities(client);
+      break;
     default:
       // Answers to prompts arriving outside a prompt, and unknown actions.
       break;
@@ -101,12 +115,13 @@ void kvx_handle_client_requests(kvx_client_t* client) {
 
 void handle_socket_read(bufferevent*, void* arg) {
   kvx_client_t* client = static_cast<kvx_client_t*>(arg);
+  app_s* app = client->app;
   // Everything that has arrived is worked off, frame by frame.
   while (kvx_recv(client)) {
     if (client->failed) break;
     if (kvx_has_data(client)) {
       if (!client->hf.invalid) kvx_handle_client_requests(client);
-      if (!rq_alive(client)) return;
+      if (!rq_alive(app, client)) return;
       kvx_frame_clear(client);
     }
   }
@@ -125,10 +140,10 @@ void handle_socket_write(bufferevent*, void* arg) {
   }
   // Marked before the connect, which may prompt and outlive this browser.
   client->init = true;
-  app_s* app = gApp;
-  if (!app->emulationNotice.empty()) kvx_send_notice(client, "emulation", app->emulationNotice.c_str());
+  app_s* app = client->app;
+  if (!app->emulationNotice.empty()) kvx_send_notice(app, client, "emulation", app->emulationNotice.c_str());
   if (app_is_connected(app)) {
-    kvx_send_connected(client);
+    kvx_send_connected(app, client);
   } else if (app->_config && app->_dict && js_value_get_bool(app->_config, "connectToHost")) {
     app_connect_using_dictionary(app, app->_dict);
   }

@@ -21,8 +21,9 @@
 
 // ---- connections ----
 
-kvx_client_t* kvx_client_new(bufferevent* bev) {
+kvx_client_t* kvx_client_new(app_s* app, bufferevent* bev) {
   kvx_client_t* client = new kvx_client_t;
+  client->app = app;
   client->bev = bev;
   client->cursorVisbile = -1;
   client->lastReceivedData = kvx_get_time();
@@ -45,12 +46,17 @@ void kvx_client_free(kvx_client_t* client) {
 }
 
 void kvx_add_client(kvx_client_t* client) {
-  gApp->kvx_clients.push_back(client);
-  gApp->clientAttached = true;
-  gApp->unattended = false;
-  kvx_stats_set(&kvx_stats()->browsers, gApp->kvx_clients.size());
+  app_s* app = client->app;
+  app->kvx_clients.push_back(client);
+  app->clientAttached = true;
+  app->unattended = false;
+  kvx_stats_set(&kvx_stats()->browsers, app->kvx_clients.size());
   kvx_stats_add(&kvx_stats()->attaches, 1);
-  kvx_idle_clock(gApp);
+  kvx_idle_clock(app);
+}
+
+bool kvx_client_has(const kvx_client_t* client, KVX_CAPABILITY capability) {
+  return client && kvx_caps_has(client->caps, capability);
 }
 
 bool bufferevent_get_info(bufferevent* bev, bufev_conn_info* info) {
@@ -67,7 +73,7 @@ bool bufferevent_get_info(bufferevent* bev, bufev_conn_info* info) {
 }
 
 void kvx_remove_client(kvx_client_t* client) {
-  app_s* app = gApp;
+  app_s* app = client->app;
   bufev_conn_info info;
   // A browser that has gone has no peer address any more: the one read
   // while it was connected stands in.
@@ -93,8 +99,13 @@ void kvx_remove_client(kvx_client_t* client) {
 
 // ---- transport ----
 
+// A prompt waits: this browser's socket is read and written directly.
+static bool transport_blocking(const kvx_client_t* client) {
+  return client->app && client->app->blockingMode;
+}
+
 size_t kvx_read_full_block(kvx_client_t* client, void* buffer, size_t size) {
-  if (!gApp->blockingMode) {
+  if (!transport_blocking(client)) {
     int n = evbuffer_remove(bufferevent_get_input(client->bev), buffer, size);
     return n > 0 ? static_cast<size_t>(n) : 0;
   }
@@ -138,7 +149,7 @@ size_t kvx_read_full_block(kvx_client_t* client, void* buffer, size_t size) {
 size_t kvx_write_full_block(kvx_client_t* client, const void* buffer, size_t size) {
   if (!size) return 0;
   kvx_stats_add(&kvx_stats()->browserBytes, size);
-  if (!gApp->blockingMode) {
+  if (!transport_blocking(client)) {
     return bufferevent_write(client->bev, buffer, size) == 0 ? size : 0;
   }
   if (client->ssl) {
@@ -178,7 +189,7 @@ size_t kvx_write_full_block(kvx_client_t* client, const void* buffer, size_t siz
 void kvx_write_buffer(kvx_client_t* client, evbuffer* data) {
   size_t n = data ? evbuffer_get_length(data) : 0;
   if (!n) return;
-  if (!gApp->blockingMode) {
+  if (!transport_blocking(client)) {
     evbuffer* out = bufferevent_get_output(client->bev);
     if (evbuffer_add_buffer_reference(out, data) == 0) {
       kvx_stats_add(&kvx_stats()->browserBytes, n);
@@ -189,8 +200,7 @@ void kvx_write_buffer(kvx_client_t* client, evbuffer* data) {
   if (bytes) kvx_write_full_block(client, bytes, n);
 }
 
-void kvx_set_blocking_mode() {
-  app_s* app = gApp;
+void kvx_set_blocking_mode(app_s* app) {
   if (app->blockingMode) return;
   for (kvx_client_t* client : app->kvx_clients) {
     int fd = static_cast<int>(bufferevent_getfd(client->bev));
@@ -203,8 +213,7 @@ void kvx_set_blocking_mode() {
   app->blockingMode = true;
 }
 
-void kvx_unset_blocking_mode() {
-  app_s* app = gApp;
+void kvx_unset_blocking_mode(app_s* app) {
   if (!app->blockingMode) return;
   for (kvx_client_t* client : app->kvx_clients) {
     int flags = fcntl(client->fd, F_GETFL);
@@ -215,14 +224,14 @@ void kvx_unset_blocking_mode() {
   app->blockingMode = false;
 }
 
-void kvx_channel_last_words(const char* text) {
+void kvx_channel_last_words(app_s* app, const char* text) {
   // The frame: head lines, no data; the text must need no escapes.
   char frame[400];
   int n = snprintf(frame + 4, sizeof frame - 4, "KVX 1.0\n%d\n1\n%s\n\n0\n", KVX_HOST_ACTION_SHOW_FATAL_ERROR,
                    text);
   if (n <= 0 || n > 300) return;
-  for (kvx_client_t* client : gApp->kvx_clients) {
-    if (!client->bev || gApp->sslEnabled || evbuffer_get_length(bufferevent_get_output(client->bev)) > 0)
+  for (kvx_client_t* client : app->kvx_clients) {
+    if (!client->bev || app->sslEnabled || evbuffer_get_length(bufferevent_get_output(client->bev)) > 0)
       continue;
     const int fd = static_cast<int>(bufferevent_getfd(client->bev));
     const char* out = frame + 4;
@@ -256,34 +265,41 @@ void kvx_send_buffer(kvx_client_t* client, evbuffer* frame) {
     kvx_write_ws_frame(WS_OP_BINARY, client, frame);
 }
 
-void kvx_sendall_buffer(evbuffer* frame) {
-  for (kvx_client_t* client : gApp->kvx_clients) kvx_send_buffer(client, frame);
+void kvx_sendall_buffer(app_s* app, evbuffer* frame) {
+  for (kvx_client_t* client : app->kvx_clients) kvx_send_buffer(client, frame);
+}
+
+// One frame to `client`, or to every browser of `app` when it is null.
+static void transport_send(app_s* app, kvx_client_t* client, int action, const char* const* fields,
+                           const void* data, size_t dataSize) {
+  if (!app && !client) return;
+  evbuffer* frame = evbuffer_new();
+  if (!frame) return;
+  kvx_build_frame(app, frame, action, fields, data, dataSize);
+  if (client)
+    kvx_send_buffer(client, frame);
+  else
+    kvx_sendall_buffer(app, frame);
+  evbuffer_free(frame);
 }
 
 void kvx_send(kvx_client_t* client, int action, const char* const* fields, const void* data,
               size_t dataSize) {
-  evbuffer* frame = evbuffer_new();
-  if (!frame) return;
-  kvx_build_frame(frame, action, fields, data, dataSize);
-  if (client)
-    kvx_send_buffer(client, frame);
-  else
-    kvx_sendall_buffer(frame);
-  evbuffer_free(frame);
+  if (client) transport_send(client->app, client, action, fields, data, dataSize);
 }
 
-void kvx_send_all(int action, const char* const* fields, const void* data, size_t dataSize) {
-  kvx_send(nullptr, action, fields, data, dataSize);
+void kvx_send_all(app_s* app, int action, const char* const* fields, const void* data, size_t dataSize) {
+  transport_send(app, nullptr, action, fields, data, dataSize);
 }
 
-void kvx_send_connected(kvx_client_t* client) {
-  const char* fields[] = {app_is_connected(gApp) ? "1" : "0", nullptr};
-  kvx_send(client, KVX_HOST_ACTION_CONNECTED, fields, nullptr, 0);
+void kvx_send_connected(app_s* app, kvx_client_t* client) {
+  const char* fields[] = {app_is_connected(app) ? "1" : "0", nullptr};
+  transport_send(app, client, KVX_HOST_ACTION_CONNECTED, fields, nullptr, 0);
 }
 
-void kvx_send_notice(kvx_client_t* client, const char* kind, const char* text) {
+void kvx_send_notice(app_s* app, kvx_client_t* client, const char* kind, const char* text) {
   const char* fields[] = {kind, text, nullptr};
-  kvx_send(client, KVX_HOST_ACTION_NOTICE, fields, nullptr, 0);
+  transport_send(app, client, KVX_HOST_ACTION_NOTICE, fields, nullptr, 0);
 }
 
 // ---- receiving ----
@@ -293,13 +309,13 @@ void kvx_send_notice(kvx_client_t* client, const char* kind, const char* text) {
 // cannot grow the process without bound; a pong may be left out, and one
 // close answer is all a browser needs.
 static bool transport_output_backed_up(const kvx_client_t* client) {
-  return !gApp->blockingMode && client->bev &&
+  return !transport_blocking(client) && client->bev &&
          evbuffer_get_length(bufferevent_get_output(client->bev)) > kKvxOutputHighWater;
 }
 
 bool kvx_recv(kvx_client_t* client) {
   if (client->failed) return false;
-  evbuffer* input = gApp->blockingMode ? nullptr : bufferevent_get_input(client->bev);
+  evbuffer* input = transport_blocking(client) ? nullptr : bufferevent_get_input(client->bev);
   size_t before = input ? evbuffer_get_length(input) : 0;
   bool completed = false;
   if (client->proto == TE_CTRL_RAW) {

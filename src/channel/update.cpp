@@ -31,13 +31,11 @@ char* fstr_create(const char* format, ...) {
 
 // ---- cells ----
 
-static bool g_unicodeMissingReported = false;
-
-uint64_t get_unicode_chattr(te* t, uint64_t cell) {
+uint64_t get_unicode_chattr(app_s* app, te* t, uint64_t cell) {
   if (!t->TCS2Unicode) {
     // One line per session, not one per cell.
-    if (!g_unicodeMissingReported) {
-      g_unicodeMissingReported = true;
+    if (app && !app->unicodeTableMissing) {
+      app->unicodeTableMissing = true;
       TE_Trace(TRACE_FAIL, "TCS to Unicode codepage not loaded.\n");
     }
     return cell;
@@ -48,32 +46,35 @@ uint64_t get_unicode_chattr(te* t, uint64_t cell) {
   return (cell & ~CA_UNI) | ((cp << CA_UNI_SHIFT) & CA_UNI) | CA_CHANNEL;
 }
 
-bool kvx_build_update(te* t, const uint64_t* const* rows, int top, int left, int bottom, int right,
-                      evbuffer* out) {
+// One cell into the frame's data, little-endian (the room is not aligned).
+static inline uint8_t* update_put_cell(uint8_t* p, uint64_t cell) {
+  const uint64_t le = htole64(cell);
+  std::memcpy(p, &le, sizeof le);
+  return p + sizeof le;
+}
+
+bool kvx_build_update(app_s* app, te* t, const uint64_t* const* rows, int top, int left, int bottom,
+                      int right, evbuffer* out) {
   const size_t width = static_cast<size_t>(right - left + 1);
   const size_t count = width * static_cast<size_t>(bottom - top + 1);
-  static std::vector<uint64_t> cells;
-  try {
-    cells.resize(count);
-  } catch (...) {
-    return false;
-  }
-  const bool colorRule = !(t->teflags & TF_HOSTCOLOR);
-  const uint64_t normalColor = static_cast<uint64_t>(t->inuseCAT[0].color) & CA_COLOR;
-  uint64_t* p = cells.data();
-  for (int y = top; y <= bottom; y++) {
-    const CHATTR* row = rows[y];
-    for (int x = left; x <= right; x++) {
-      uint64_t cell = row ? get_unicode_chattr(t, vid_shown_cell(t, row[x])) : 0;
-      if (colorRule) cell = (cell & ~CA_COLOR) | normalColor;
-      *p++ = htole64(cell);
-    }
-  }
   char header[64];
   snprintf(header, sizeof header, "%d:%d:%d:%d", left, bottom, right, top);
   const char* fields[] = {header, nullptr};
-  kvx_build_frame(out, KVX_HOST_ACTION_UPDATE, fields, cells.data(), count * sizeof(uint64_t));
-  if (cells.capacity() > (64u << 10)) std::vector<uint64_t>().swap(cells);
+  // The cells are written straight into the frame.
+  evbuffer_iovec room;
+  uint8_t* p = kvx_frame_reserve(out, KVX_HOST_ACTION_UPDATE, fields, count * sizeof(uint64_t), &room);
+  if (!p) return false;
+  const bool colorRule = !(t->teflags & TF_HOSTCOLOR);
+  const uint64_t normalColor = static_cast<uint64_t>(t->inuseCAT[0].color) & CA_COLOR;
+  for (int y = top; y <= bottom; y++) {
+    const CHATTR* row = rows[y];
+    for (int x = left; x <= right; x++) {
+      uint64_t cell = row ? get_unicode_chattr(app, t, vid_shown_cell(t, row[x])) : 0;
+      if (colorRule) cell = (cell & ~CA_COLOR) | normalColor;
+      p = update_put_cell(p, cell);
+    }
+  }
+  kvx_frame_commit(app, out, KVX_HOST_ACTION_UPDATE, fields, count * sizeof(uint64_t), &room);
   return true;
 }
 
@@ -86,7 +87,7 @@ static size_t update_pending(const kvx_client_t* client) {
 // True when the browser is (now) behind: it is skipped and owed the screen.
 static bool update_client_behind(kvx_client_t* client) {
   if (client->needScreen) return true;
-  if (gApp->blockingMode || update_pending(client) <= kKvxOutputHighWater) return false;
+  if (client->app->blockingMode || update_pending(client) <= kKvxOutputHighWater) return false;
   client->needScreen = true;
   // The write callback fires again once the output has drained this far.
   bufferevent_setwatermark(client->bev, EV_WRITE, kKvxOutputLowWater, 0);
@@ -120,32 +121,29 @@ static bool block_size(const fws_window* w, int* rows, int* cols) {
 }
 
 // One update frame of rows top..bottom (counted from the top) to `out`.
-static bool block_build(const fws_window* w, int top, int bottom, evbuffer* out) {
+static bool block_build(app_s* app, const fws_window* w, int top, int bottom, evbuffer* out) {
   int rows, cols;
-  if (!block_size(w, &rows, &cols)) return false;
+  if (!block_size(w, &rows, &cols) || cols > FWS_MAXCOLS) return false;  // no window row is wider
   const size_t count = static_cast<size_t>(cols) * static_cast<size_t>(bottom - top + 1);
-  static std::vector<uint64_t> cells;
-  try {
-    cells.resize(count);
-  } catch (...) {
-    return false;
-  }
-  const int fgDefault = fws_colorindex16(w, w->sys_fgc, 7);
-  const int bgDefault = fws_colorindex16(w, w->sys_bgc, 0);
-  uint64_t* p = cells.data();
-  for (int r = top; r <= bottom; r++, p += cols) {
-    blk_row_cells(w, w->wndsize.y - r - 1, cols, fgDefault, bgDefault, p);
-    for (int c = 0; c < cols; c++) p[c] = htole64(p[c]);
-  }
   char header[64];
   snprintf(header, sizeof header, "%d:%d:%d:%d", 0, bottom, cols - 1, top);
   const char* fields[] = {header, nullptr};
-  kvx_build_frame(out, KVX_HOST_ACTION_UPDATE, fields, cells.data(), count * sizeof(uint64_t));
+  evbuffer_iovec room;
+  uint8_t* p = kvx_frame_reserve(out, KVX_HOST_ACTION_UPDATE, fields, count * sizeof(uint64_t), &room);
+  if (!p) return false;
+  const int fgDefault = fws_colorindex16(w, w->sys_fgc, 7);
+  const int bgDefault = fws_colorindex16(w, w->sys_bgc, 0);
+  uint64_t row[FWS_MAXCOLS];
+  for (int r = top; r <= bottom; r++) {
+    blk_row_cells(w, w->wndsize.y - r - 1, cols, fgDefault, bgDefault, row);
+    for (int c = 0; c < cols; c++) p = update_put_cell(p, row[c]);
+  }
+  kvx_frame_commit(app, out, KVX_HOST_ACTION_UPDATE, fields, count * sizeof(uint64_t), &room);
   return true;
 }
 
-static void block_send_status(kvx_client_t* client) {
-  const std::vector<std::string>& status = app_block_status(gApp);
+static void block_send_status(app_s* app, kvx_client_t* client) {
+  const std::vector<std::string>& status = app_block_status(app);
   if (status.empty()) return;
   std::vector<const char*> fields;
   for (const std::string& f : status) fields.push_back(f.c_str());
@@ -170,7 +168,7 @@ static void block_send_region(app_s* app, kvx_client_t* client) {
   }
   evbuffer* frame = evbuffer_new();
   if (!frame) return;
-  if (!block_build(w, low / cols, high / cols, frame)) {
+  if (!block_build(app, w, low / cols, high / cols, frame)) {
     evbuffer_free(frame);
     return;
   }
@@ -203,8 +201,8 @@ static void block_send_screen(app_s* app, kvx_client_t* client) {
   evbuffer* frame = evbuffer_new();
   if (!frame) return;
   kvx_view_block_mode(client);
-  block_send_status(client);
-  if (block_build(w, 0, rows - 1, frame)) {
+  block_send_status(app, client);
+  if (block_build(app, w, 0, rows - 1, frame)) {
     client->screenSent = true;
     kvx_send_buffer(client, frame);
   }
@@ -236,7 +234,7 @@ void kvx_send_region(app_s* app, kvx_client_t* client) {
   }
   evbuffer* frame = evbuffer_new();
   if (!frame) return;
-  if (!kvx_build_update(t, t->_vscreen, r.top, r.left, r.bottom, r.right, frame)) {
+  if (!kvx_build_update(app, t, t->_vscreen, r.top, r.left, r.bottom, r.right, frame)) {
     evbuffer_free(frame);
     return;
   }
@@ -286,7 +284,7 @@ void kvx_send_screen(app_s* app, kvx_client_t* client) {
   if (kvx_view_send_whole(app, client)) return;
   evbuffer* frame = evbuffer_new();
   if (!frame) return;
-  if (kvx_build_update(t, t->_vscreen, 0, 0, t->vlines - 1, t->vcols - 1, frame)) {
+  if (kvx_build_update(app, t, t->_vscreen, 0, 0, t->vlines - 1, t->vcols - 1, frame)) {
     client->screenSent = true;
     kvx_send_buffer(client, frame);
     kvx_view_live_sent(app, client, true);
@@ -310,14 +308,14 @@ void _kvx_send_cursor_state(kvx_client_t* client, int x, int y, int visible) {
   client->cursorVisbile = visible;
 }
 
-void kvx_send_cursor_state(kvx_client_t* client) {
-  app_s* app = gApp;
+void kvx_send_cursor_state(app_s* app, kvx_client_t* client) {
+  if (!app) return;
   int x = 0, y = 0, visible = 1;
   if (BlockEngine* e = app_block_engine(app)) {
     // The block-mode cursor is always shown.
     e->cursor(y, x);
   } else {
-    te* t = app ? app->lpte : nullptr;
+    te* t = app->lpte;
     if (!t || app->emlib != EM_UNIX) return;
     visible = t->vCaret ? 1 : 0;
     x = t->xPOS;
@@ -334,7 +332,7 @@ void kvx_send_cursor_state(kvx_client_t* client) {
 }
 
 void kvx_update_client_writable(kvx_client_t* client) {
-  app_s* app = gApp;
+  app_s* app = client->app;
   if (!client->needScreen || update_pending(client) > kKvxOutputLowWater) return;
   client->needScreen = false;
   bufferevent_setwatermark(client->bev, EV_WRITE, 0, 0);
@@ -342,7 +340,7 @@ void kvx_update_client_writable(kvx_client_t* client) {
   client->lastCursorX = -1;
   client->lastCursorY = -1;
   client->cursorVisbile = -1;
-  kvx_send_cursor_state(client);
+  kvx_send_cursor_state(app, client);
   kvx_send_screen(app, client);
   update_check_pressure(app);
 }
@@ -351,7 +349,7 @@ void kvx_update_client_writable(kvx_client_t* client) {
 
 static void update_send_connected(app_s* app, bool connected) {
   const char* fields[] = {connected ? "1" : "0", nullptr};
-  kvx_send_all(KVX_HOST_ACTION_CONNECTED, fields, nullptr, 0);
+  kvx_send_all(app, KVX_HOST_ACTION_CONNECTED, fields, nullptr, 0);
   if (!connected) kvx_arm_attach_deadline(app);
 }
 static void update_send_region(app_s* app) {
@@ -360,18 +358,18 @@ static void update_send_region(app_s* app) {
 static void update_send_screen(app_s* app) {
   kvx_send_screen(app, nullptr);
 }
-static void update_send_cursor(app_s*) {
-  kvx_send_cursor_state(nullptr);
+static void update_send_cursor(app_s* app) {
+  kvx_send_cursor_state(app, nullptr);
 }
-static void update_send_action(app_s*, int action, const char* const* fields) {
-  kvx_send_all(action, fields, nullptr, 0);
+static void update_send_action(app_s* app, int action, const char* const* fields) {
+  kvx_send_all(app, action, fields, nullptr, 0);
 }
 static void update_send_title(app_s* app) {
   kvx_send_title(app, nullptr);
 }
 
-static void update_send_notice(app_s*, const char* kind, const char* text) {
-  kvx_send_notice(nullptr, kind, text);
+static void update_send_notice(app_s* app, const char* kind, const char* text) {
+  kvx_send_notice(app, nullptr, kind, text);
 }
 
 void kvx_update_attach(app_s*) {

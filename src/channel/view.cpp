@@ -43,13 +43,14 @@ bool kvx_view_is_back(const kvx_client_t* client) {
 struct view_rows {
   const CHATTR* row[TE_MAXLINES];
   unsigned char lattr[TE_MAXLINES];
+  std::vector<CHATTR> padded;  // rows copied out of a narrower ring (rarely any)
 };
 
 // The rows of the view whose top row is number `top`: pointers into the
 // ring and the live screen.  Saved rows narrower than the screen (a ring
 // that could not be widened) are copied out and padded with blanks.
 static void view_collect(te* t, int64_t top, view_rows* v) {
-  static std::vector<CHATTR> scratch;
+  std::vector<CHATTR>& scratch = v->padded;
   const int rows = t->vlines, cols = t->vcols;
   const int64_t serial = view_serial(t);
   const scrollback* sb = t->_sb;
@@ -191,7 +192,7 @@ static void view_move(app_s* app, kvx_client_t* client, int64_t top, bool whole)
     int end = r;
     while (end + 1 < rows && !shown(end + 1)) end++;
     evbuffer* frame = evbuffer_new();
-    if (frame && kvx_build_update(t, vr.row, r, 0, end, cols - 1, frame)) kvx_send_buffer(client, frame);
+    if (frame && kvx_build_update(app, t, vr.row, r, 0, end, cols - 1, frame)) kvx_send_buffer(client, frame);
     if (frame) evbuffer_free(frame);
     r = end + 1;
   }
@@ -222,7 +223,7 @@ static void view_move(app_s* app, kvx_client_t* client, int64_t top, bool whole)
     // Back at the live screen: the cursor is told again, wherever it is.
     client->lastCursorX = client->lastCursorY = -1;
     client->cursorVisbile = -1;
-    kvx_send_cursor_state(client);
+    kvx_send_cursor_state(app, client);
   }
 }
 
@@ -310,9 +311,12 @@ void kvx_view_block_mode(kvx_client_t* client) {
 void kvx_send_title(app_s* app, kvx_client_t* client) {
   if (!app) return;
   const char* fields[] = {app->teTitle.c_str(), nullptr};
-  kvx_send(client, KVX_HOST_ACTION_TITLE, fields, nullptr, 0);
+  if (client)
+    kvx_send(client, KVX_HOST_ACTION_TITLE, fields, nullptr, 0);
+  else
+    kvx_send_all(app, KVX_HOST_ACTION_TITLE, fields, nullptr, 0);
 }
 
-void kvx_send_bell(app_s*) {
-  kvx_send_all(KVX_HOST_ACTION_BELL, nullptr, nullptr, 0);
+void kvx_send_bell(app_s* app) {
+  kvx_send_all(app, KVX_HOST_ACTION_BELL, nullptr, nullptr, 0);
 }

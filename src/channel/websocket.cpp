@@ -97,7 +97,8 @@ void get_te_channel(evhtp_request_t* req, void*) {
   // its buffered socket and frees its own connection record.
   bufferevent* bev = kvx_http_take_socket(req);
   if (!bev) return;
-  kvx_client_t* client = kvx_client_new(bev);
+  // The route belongs to the process's one session.
+  kvx_client_t* client = kvx_client_new(gApp, bev);
   client->proto = proto;
   kvx_add_client(client);
   bufferevent_set_timeouts(bev, nullptr, nullptr);
@@ -113,7 +114,7 @@ void get_te_channel(evhtp_request_t* req, void*) {
 void kvx_read_ws_frame(kvx_client_t* client) {
   ws_state_t& w = client->wss;
   w.eof = false;
-  const bool blocking = gApp->blockingMode;
+  const bool blocking = client->app && client->app->blockingMode;
   auto readSome = [&](void* into, size_t size) {
     size_t n = kvx_read_full_block(client, into, size);
     if (n == 0 && blocking) w.eof = true;
@@ -212,23 +213,22 @@ void kvx_write_ws_frame(int op, kvx_client_t* client, evbuffer* payload) {
 
 // ---- keep-alive and attach deadline ----
 
-void handle_ping_timer(evutil_socket_t, short, void*) {
+void handle_ping_timer(evutil_socket_t, short, void* arg) {
+  app_s* app = static_cast<app_s*>(arg);
   time_t now = kvx_get_time();
-  for (kvx_client_t* client : gApp->kvx_clients)
+  for (kvx_client_t* client : app->kvx_clients)
     if (client->proto == TE_CTRL && now - client->lastReceivedData >= kKvxPingAfter)
       kvx_write_ws_frame(WS_OP_PING, client, nullptr);
 }
 
-void kvx_start_ping_timer() {
-  app_s* app = gApp;
+void kvx_start_ping_timer(app_s* app) {
   if (app->pingTimer) return;
-  app->pingTimer = event_new(app->evbase, -1, EV_PERSIST, handle_ping_timer, nullptr);
+  app->pingTimer = event_new(app->evbase, -1, EV_PERSIST, handle_ping_timer, app);
   timeval interval = {kKvxPingInterval, 0};
   event_add(app->pingTimer, &interval);
 }
 
-void kvx_stop_ping_timer() {
-  app_s* app = gApp;
+void kvx_stop_ping_timer(app_s* app) {
   if (!app->pingTimer) return;
   event_free(app->pingTimer);
   app->pingTimer = nullptr;

@@ -8,6 +8,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "emulation_ids.h"
 #include "hostname.h"
 #include "lumdict.h"
 #include "tetrace.h"
@@ -181,14 +182,14 @@ bool LumConnection::RecordsAgreed() {
 
 // Terminal names by `emulate` setting; null where the name comes from the
 // 3270/5250 model instead.
-static const char* const kConnTermNames[31] = {
+static const char* const kConnTermNames[kKvxEmLast + 1] = {
     "ADM1",  "ANSI",  "AT386", "IBM3101", "PCTERM",    "ANSI",       "TTY",        "TV912",
     "TV925", "TV950", "VT100", "linux",   "VT220",     "VT220-7",    "VT320",      "VT320-7",
     "VT420", "WY50",  "WY60",  "WY60-25", "IBM3151",   "IBM3151-25", nullptr,      nullptr,
     nullptr, nullptr, nullptr, nullptr,   "viewpoint", "wycol",      "xterm-color"};
 
 std::string LumTerminalNameForEmulation(int emulation) {
-  if (emulation < 0 || emulation > 30 || !kConnTermNames[emulation]) return "unknown";
+  if (!kvx_em_is_valid(emulation) || !kConnTermNames[emulation]) return "unknown";
   std::string name = kConnTermNames[emulation];
   for (char& c : name) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
   return name;

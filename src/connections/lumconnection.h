@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "emulation_ids.h"
+
 class LumDict;
 
 // Prompt hooks, filled by the session/channel layer at start-up.  Each call
@@ -95,7 +97,7 @@ class LumConnection {
   // The IPv4 address to dial instead of resolving _hostname again: set by
   // the session's host policy to the address it checked.  Empty = resolve.
   std::string _dialAddress;
-  int _emulation = 1;
+  int _emulation = KVX_EM_ANSI;  // the `emulate` setting (KVX_EMULATION)
   // The `emulate` setting announced instead of the dictionary's (the one
   // that runs when the one asked for is not available); -1 for none.  Set
   // before UseDictionary.

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "emulation_ids.h"
 #include "lumdict.h"
 #include "tetrace.h"
 
@@ -41,8 +42,8 @@ void LumTelnetConnection::UseDictionary(LumDict* dict) {
     std::string startTls = dict->stringValueForKey("useStartTLS");
     _useStartTLS = startTls.empty() ? commtype == 4 : dict->boolValueForKey("useStartTLS");
   }
-  _tn3270Mode = _emulation >= 24 && _emulation <= 27;
-  _tn5250Mode = _emulation == 22 || _emulation == 23;
+  _tn3270Mode = kvx_em_is_3270(_emulation);
+  _tn5250Mode = kvx_em_is_5250(_emulation);
   _sslPrivateKey = dict->stringValueForKey("sslPrivateKey");
   _sslPrivateKeyPassword = dict->stringValueForKey("sslPrivateKeyPassword");
   _ibmTerminalName = dict->stringValueForKey("ibmterminalname");

@@ -499,7 +499,7 @@ void shutdown_session(evhtp_request_t* req, void*) {
   const char* fields[] = {
       "1", serverStop ? "The server is shutting down; the session has ended." : "The session has been ended.",
       nullptr};
-  kvx_send_all(KVX_HOST_ACTION_SHOW_FATAL_ERROR, fields, nullptr, 0);
+  kvx_send_all(gApp, KVX_HOST_ACTION_SHOW_FATAL_ERROR, fields, nullptr, 0);
   js_value_s* content = js_value_new_object();
   js_value_put_string(content, "sessionId", gApp->sessionId.c_str());
   gApp->shutdown = true;

@@ -577,7 +577,7 @@ static void session_memory_exhausted(evutil_socket_t, short, void* arg) {
   app_s* app = static_cast<app_s*>(arg);
   app_pause_host_reads(app, true);
   const char* fields[] = {"1", kOutOfMemory, nullptr};
-  kvx_send_all(KVX_HOST_ACTION_SHOW_FATAL_ERROR, fields, nullptr, 0);
+  kvx_send_all(app, KVX_HOST_ACTION_SHOW_FATAL_ERROR, fields, nullptr, 0);
   // A second out the door for the message to reach the browsers.
   timeval flush = {1, 0};
   event_base_loopexit(app->evbase, &flush);
@@ -590,7 +590,7 @@ static void session_out_of_memory() {
     static const char kLine[] = "Session out of memory again, ending it at once.\n";
     if (write(2, kLine, sizeof kLine - 1) < 0) {
     }
-    kvx_channel_last_words(kOutOfMemory);
+    kvx_channel_last_words(gApp, kOutOfMemory);
     _exit(3);
   }
   free(g_memoryReserve);
@@ -676,9 +676,9 @@ int listen() {
       session_memory_guard(app);
       kvx_channel_start(app);
       post_update_session(app->sessionId.c_str(), app->listenPort);
-      kvx_start_ping_timer();
+      kvx_start_ping_timer(app);
       event_base_dispatch(app->evbase);
-      kvx_stop_ping_timer();
+      kvx_stop_ping_timer(app);
       if (g_memoryExhausted) event_free(g_memoryExhausted);
       g_memoryExhausted = nullptr;
       kvx_channel_stop(app);

@@ -219,7 +219,7 @@ struct app_channel_ops {
   bool (*output_blocked)(app_s* app);
   // KVX_HOST_ACTION_NOTICE to every browser (an empty text withdraws it).
   void (*send_notice)(app_s* app, const char* kind, const char* text);
-  // Any other action to every browser (channel.h, KVX_ACTION); `fields`
+  // Any other action to every browser (channel_actions.h, KVX_ACTION); `fields`
   // ends with a null entry.
   void (*send_action)(app_s* app, int action, const char* const* fields);
   void (*send_title)(app_s* app);  // the host's title (teTitle) to every browser

@@ -1,4 +1,4 @@
-// The IBM 3270 engine in the session: settings 24-27 (model, extended
+// The IBM 3270 engine in the session: the 3270 settings (model, extended
 // attributes, terminal type, underlined fields, colours, code page), the
 // keyboard mapping from browser and macro keys to 3270 keyboard functions,
 // TN3270E headers on what is sent and responses to the host's requests,
@@ -148,7 +148,7 @@ class Blk3270 : public BlockEngine {
   fws_window* window() override { return t_; }
 
   bool select(int emulation) override {
-    if (emulation < 24 || emulation > 27) return false;
+    if (!kvx_em_is_3270(emulation)) return false;
     // The model is the configured one; an engine that runs already keeps
     // its screen.
     if (!active_ || t_->emode != model_) emu_changeto(t_, model_);
@@ -246,35 +246,30 @@ class Blk3270 : public BlockEngine {
     return true;
   }
 
-  std::vector<std::string> status() const override {
-    int row, col;
-    cursor(row, col);
-    bool online = t_->online && !replaying_;
-    std::string keyboard;
+  kvx_status_line statusLine() const override {
+    kvx_status_line s;
+    s.family = KVX_EM_FAMILY_3270;
+    s.terminalType = get_ttype(t_->emode, extattr_);
+    s.rows = t_->NumberLines;
+    s.cols = t_->NumberColumns;
+    const bool online = t_->online && !replaying_;
     if (online) {
       switch (t_->OperatorError) {
-        case OERR_PROTECTED: keyboard = "X PROT"; break;
-        case OERR_NUMERIC: keyboard = "X NUM"; break;
-        case OERR_OVERFLOW: keyboard = "X OVERFLOW"; break;
+        case OERR_PROTECTED: s.keyboard = "X PROT"; break;
+        case OERR_NUMERIC: s.keyboard = "X NUM"; break;
+        case OERR_OVERFLOW: s.keyboard = "X OVERFLOW"; break;
         default:
           if (t_->StatTermWait)
-            keyboard = "X WAIT";
+            s.keyboard = "X WAIT";
           else if (te3270_input_inhibited(t_))
-            keyboard = "X SYSTEM";
+            s.keyboard = "X SYSTEM";
       }
     }
-    std::string link;
-    if (online) link = t_->sscpMode ? "SSCP-LU" : framing_ >= 0 ? "TN3270E" : "TN3270";
-    return {"3270",
-            get_ttype(t_->emode, extattr_),
-            std::to_string(t_->NumberLines),
-            std::to_string(t_->NumberColumns),
-            keyboard,
-            t_->InsertMode ? "1" : "0",
-            std::to_string(row),
-            std::to_string(col),
-            t_->status_msg,
-            link};
+    s.insert = t_->InsertMode;
+    cursor(s.cursorRow, s.cursorCol);
+    s.session = t_->status_msg;
+    if (online) s.link = t_->sscpMode ? "SSCP-LU" : framing_ >= 0 ? "TN3270E" : "TN3270";
+    return s;
   }
 
   std::string screenHash() const override { return ScreenHash(t_); }

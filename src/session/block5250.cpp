@@ -1,4 +1,4 @@
-// The IBM 5250 station in the session: settings 22 and 23 (model, terminal
+// The IBM 5250 station in the session: the 5250 settings (model, terminal
 // type, field dots, colours, code page), the keys of browsers and macros,
 // the records the station sends, the status line, click-to-position and
 // capture replay.
@@ -47,7 +47,7 @@ class Blk5250 : public BlockEngine {
 
   fws_window* window() override { return &t_; }
 
-  bool select(int emulation) override { return emulation == 22 || emulation == 23; }
+  bool select(int emulation) override { return kvx_em_is_5250(emulation); }
 
   void applySettings(LumDict* dict) override {
     // The model is taken before a connection; one that runs keeps its screen.
@@ -119,26 +119,23 @@ class Blk5250 : public BlockEngine {
   // The screen's hash for macros: its attribute positions (CTe5250Ctrl).
   std::string screenHash() const override { return ctrl_.ScreenHash(); }
 
-  std::vector<std::string> status() const override {
+  kvx_status_line statusLine() const override {
     const C5250Status st = ctrl_.Status();
-    const CSesStruct* s = ctrl_.m_pSession;
-    int row, col;
-    cursor(row, col);
+    const CSesStruct* ses = ctrl_.m_pSession;
     const bool online = app_is_connected(app_) && !replaying_;
-    char code[8] = "";
-    if (online && st.errorCode > 0) std::snprintf(code, sizeof code, "%04d", st.errorCode % 10000);
-    return {"5250",
-            CTe5250Ctrl::GetNameByIndex(ctrl_.Model()),
-            std::to_string(s->m_CurSize.cy),
-            std::to_string(s->m_CurSize.cx),
-            online ? st.Indicator() : "",
-            st.insert ? "1" : "0",
-            std::to_string(row),
-            std::to_string(col),
-            t_.status_msg,
-            online ? "TN5250" : "",
-            code,
-            online && st.messageWaiting ? "1" : "0"};
+    kvx_status_line s;
+    s.family = KVX_EM_FAMILY_5250;
+    s.terminalType = CTe5250Ctrl::GetNameByIndex(ctrl_.Model());
+    s.rows = ses->m_CurSize.cy;
+    s.cols = ses->m_CurSize.cx;
+    if (online) s.keyboard = st.Indicator();
+    s.insert = st.insert;
+    cursor(s.cursorRow, s.cursorCol);
+    s.session = t_.status_msg;
+    if (online) s.link = "TN5250";
+    if (online) s.operatorError = st.errorCode;
+    s.messageWaiting = online && st.messageWaiting;
+    return s;
   }
 
   void replayBegin() override {

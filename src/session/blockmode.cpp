@@ -11,6 +11,7 @@
 
 #include "block3270.h"
 #include "block5250.h"
+#include "channel_actions.h"
 #include "emulation.h"
 #include "fws/fws.h"
 #include "lumconnection.h"
@@ -31,10 +32,6 @@ struct app_block_state {
 
 namespace {
 
-// Channel action numbers the binding sends (channel.h keeps the list).
-constexpr int kActionStatus = 7;
-constexpr int kActionBell = 9;
-
 app_block_state* state(const app_s* app) {
   return app ? app->block.get() : nullptr;
 }
@@ -48,7 +45,7 @@ void send_all(app_s* app, int action, const std::vector<std::string>& fields) {
 }
 
 void bell(app_s* app) {
-  send_all(app, kActionBell, {});
+  send_all(app, KVX_HOST_ACTION_BELL, {});
 }
 
 // Changes, cursor and status line after anything that may have painted.
@@ -155,7 +152,7 @@ void app_block_free(app_block_state* s) {
 
 bool app_set_block_mode_emulation(app_s* app, int emulation) {
   app_block_state* s = state(app);
-  APP_EM_LIB lib = emulation >= 24 ? EM_TN3270 : EM_TN5250;
+  APP_EM_LIB lib = kvx_em_is_3270(emulation) ? EM_TN3270 : EM_TN5250;
   BlockEngine* e = s ? engine_for(app, lib) : nullptr;
   if (!e || !e->select(emulation)) return false;
   app->lptn = lib == EM_TN3270 ? app->lptn3270 : app->lptn5250;
@@ -308,7 +305,7 @@ void app_block_send_status(app_s* app, bool force) {
   std::vector<std::string> fields = e->status();
   if (force || fields != s->status) {
     s->status = fields;
-    send_all(app, kActionStatus, fields);
+    send_all(app, KVX_HOST_ACTION_STATUS, fields);
   }
   fws_window* w = e->window();
   if (w->bells > 0) {
@@ -326,7 +323,7 @@ int app_load_capture(app_s* app, const uint8_t* bytes, size_t n) {
   // has not applied its settings yet: they take effect now.
   if (app->emlib == EM_UNIX && app->_dict) {
     int emulation = app->_dict->intValueForKey("emulate");
-    if (emulation >= 22 && emulation <= 27) app_set_te_using_dictionary(app, app->_dict);
+    if (kvx_em_is_block(emulation)) app_set_te_using_dictionary(app, app->_dict);
   }
   BlockEngine* e = app_block_engine(app);
   if (!e) return 2;

@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "app.h"
+#include "emulation_ids.h"
+#include "status_line.h"
 
 struct fws_window;
 class LumDict;
@@ -25,8 +27,8 @@ class BlockEngine {
 
   // The window the engine paints into; the browsers are sent its cells.
   virtual fws_window* window() = 0;
-  // Makes the engine active for an emulation setting (22-27); false when it
-  // does not run that setting.
+  // Makes the engine active for an emulation setting (KVX_EMULATION, one of
+  // its family's); false when it does not run that setting.
   virtual bool select(int emulation) = 0;
   // Settings of the engine (model, colours, code page, options), applied
   // with the session's safe values.
@@ -56,8 +58,10 @@ class BlockEngine {
   virtual void cursor(int& row, int& col) const = 0;
   // Moves the cursor to a cell; false when it lies outside the screen.
   virtual bool moveCursor(int row, int col) = 0;
-  // The fields of the status line (KVX_HOST_ACTION_STATUS, channel.h).
-  virtual std::vector<std::string> status() const = 0;
+  // The status line (KVX_HOST_ACTION_STATUS) as the engine shows it now.
+  virtual kvx_status_line statusLine() const = 0;
+  // Its fields as the STATUS frame carries them.
+  std::vector<std::string> status() const { return kvx_status_line_fields(statusLine()); }
 
   // Capture replay: host records without a host; replies are not sent.
   virtual void replayBegin() = 0;

@@ -49,7 +49,7 @@ int app_running_emulation(app_s* app) {
 void app_set_emulation(app_s* app, int emulation) {
   if (!app) return;
   TE_Trace(TRACE_5250, "%s: Setting emulation to %d\n", "app_set_emulation", emulation);
-  if (emulation >= 22 && emulation <= 27) {
+  if (kvx_em_is_block(emulation)) {
     if (app_set_block_mode_emulation(app, emulation))
       emu_notice(app, "");
     else

@@ -6,11 +6,12 @@
 #pragma once
 
 #include "app.h"
+#include "emulation_ids.h"
 #include "te/te.h"
 
-// Selects the active emulator and emulation for an `emulate` setting:
-// 22 to 27 the block-mode emulators, 0 to 21 and 28 to 30 a character-mode
-// emulation.  A setting whose emulation is not available here (no such
+// Selects the active emulator and emulation for an `emulate` setting
+// (KVX_EMULATION): the 3270 and 5250 settings the block-mode emulators,
+// every other one a character-mode emulation.  A setting whose emulation is not available here (no such
 // number, or its family or emulator is not built) leaves the session on its
 // current emulation, writes one error trace line and tells the browsers
 // (KVX_HOST_ACTION_NOTICE, kind "emulation").
@@ -45,8 +46,8 @@ constexpr int APP_STD_CHAR_HEIGHT = 16;
 constexpr int APP_MAX_FONT_SIZE = 200;
 
 // ---- block-mode seams (the block-mode binding, blockmode.cpp) ----
-// Makes the 3270 (24-27) or 5250 (22, 23) emulator active; false when that
-// emulator is not built.
+// Makes the 3270 or 5250 emulator active for a block-mode setting
+// (kvx_em_is_block); false when that emulator is not built.
 bool app_set_block_mode_emulation(app_s* app, int emulation);
 // The block-mode step of a surface resize.
 void app_resize_block_mode(app_s* app);

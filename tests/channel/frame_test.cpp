@@ -26,6 +26,11 @@ void FreeApp() {
   set_app(nullptr);
 }
 
+// The first two head lines of a channel frame: the version and the action.
+std::string Head(int action) {
+  return "KVX 1.0\n" + std::to_string(action) + "\n";
+}
+
 std::string Drain(evbuffer* b) {
   std::string s(evbuffer_get_length(b), '\0');
   evbuffer_remove(b, s.data(), s.size());
@@ -59,14 +64,14 @@ TEST(ChannelFields, EncodingTable) {
 TEST(ChannelFrames, BuiltBytes) {
   evbuffer* b = evbuffer_new();
   const char* connected[] = {"1", nullptr};
-  kvx_build_frame(b, KVX_HOST_ACTION_CONNECTED, connected, nullptr, 0);
-  EXPECT_EQ(Drain(b), std::string("KVX 1.0\n1\n1\n\n0\n"));
+  kvx_build_frame(nullptr, b, KVX_HOST_ACTION_CONNECTED, connected, nullptr, 0);
+  EXPECT_EQ(Drain(b), Head(KVX_HOST_ACTION_CONNECTED) + "1\n\n0\n");
   const char* prompt[] = {"", "Pass 50%", "1", nullptr};
-  kvx_build_frame(b, KVX_HOST_ACTION_GET_ENTRY, prompt, nullptr, 0);
-  EXPECT_EQ(Drain(b), "KVX 1.0\n4\n \nPass 50%25\n1\n\n0\n");
+  kvx_build_frame(nullptr, b, KVX_HOST_ACTION_GET_ENTRY, prompt, nullptr, 0);
+  EXPECT_EQ(Drain(b), Head(KVX_HOST_ACTION_GET_ENTRY) + " \nPass 50%25\n1\n\n0\n");
   const char cells[] = {1, 0, 2};
-  kvx_build_frame(b, KVX_HOST_ACTION_UPDATE, nullptr, cells, 3);
-  EXPECT_EQ(Drain(b), std::string("KVX 1.0\n2\n\n3\n\x01\x00\x02", 16));
+  kvx_build_frame(nullptr, b, KVX_HOST_ACTION_UPDATE, nullptr, cells, 3);
+  EXPECT_EQ(Drain(b), Head(KVX_HOST_ACTION_UPDATE) + std::string("\n3\n\x01\x00\x02", 6));
   evbuffer_free(b);
 }
 
@@ -92,7 +97,8 @@ class FrameReader : public ::testing::Test {
 };
 
 TEST_F(FrameReader, HeadAndDataOneByteAtATime) {
-  std::string frame = std::string("KVX 1.0\n4003\nsecret%25\n2\n\n4\n") + std::string("\x41\x00\x00\x00", 4);
+  std::string frame =
+      Head(KVX_CLIENT_ACTION_GET_ENTRY_RESPONSE) + "secret%25\n2\n\n4\n" + std::string("\x41\x00\x00\x00", 4);
   for (size_t i = 0; i + 1 < frame.size(); i++) EXPECT_FALSE(Feed(frame.substr(i, 1))) << i;
   EXPECT_TRUE(Feed(frame.substr(frame.size() - 1)));
   EXPECT_TRUE(kvx_has_data(&client_));
@@ -107,14 +113,14 @@ TEST_F(FrameReader, HeadAndDataOneByteAtATime) {
 }
 
 TEST_F(FrameReader, KeyFrameAndManyFields) {
-  EXPECT_TRUE(Feed(std::string("KVX 1.0\n4002\n\n4\nA\0\0\0", 20)));
+  EXPECT_TRUE(Feed(Head(KVX_CLIENT_ACTION_ONKEY) + std::string("\n4\nA\0\0\0", 7)));
   EXPECT_EQ(kvx_frame_get_action(&client_), KVX_CLIENT_ACTION_ONKEY);
   int32_t key =
       client_.hf.data[0] | client_.hf.data[1] << 8 | client_.hf.data[2] << 16 | client_.hf.data[3] << 24;
   EXPECT_EQ(key, 65);
   kvx_frame_clear(&client_);
   // Eleven head lines: version, action, seven fields, the empty line, the length.
-  EXPECT_FALSE(Feed("KVX 1.0\n5\nf1\nf2\nf3\nf4\nf5\nf6\nf7\n\n"));
+  EXPECT_FALSE(Feed(Head(KVX_HOST_ACTION_GET_YESNO) + "f1\nf2\nf3\nf4\nf5\nf6\nf7\n\n"));
   EXPECT_FALSE(kvx_has_data(&client_));
   EXPECT_TRUE(Feed("0\n"));  // the length line in a later read
   EXPECT_EQ(client_.hf.hdr.fields.size(), 11u);
@@ -128,28 +134,28 @@ TEST_F(FrameReader, NonNumericHeadIsDiscardedAndTheNextFrameRead) {
   EXPECT_EQ(kvx_frame_get_action(&client_), KVX_ACTION_UNDEF);
   EXPECT_FALSE(client_.failed);
   kvx_frame_clear(&client_);
-  EXPECT_TRUE(Feed("KVX 1.0\n4000\n\nx\n"));
+  EXPECT_TRUE(Feed(Head(KVX_CLIENT_ACTION_REFRESH) + "\nx\n"));
   EXPECT_TRUE(client_.hf.invalid);
   kvx_frame_clear(&client_);
-  EXPECT_TRUE(Feed("KVX 1.0\n4000\n\n0\n"));
+  EXPECT_TRUE(Feed(Head(KVX_CLIENT_ACTION_REFRESH) + "\n0\n"));
   EXPECT_FALSE(client_.hf.invalid);
   EXPECT_EQ(kvx_frame_get_action(&client_), KVX_CLIENT_ACTION_REFRESH);
 }
 
 TEST_F(FrameReader, OversizedHeadOrDataFailsTheConnection) {
-  EXPECT_FALSE(Feed("KVX 1.0\n4003\n" + std::string(kKvxMaxHeadBytes, 'x')));
+  EXPECT_FALSE(Feed(Head(KVX_CLIENT_ACTION_GET_ENTRY_RESPONSE) + std::string(kKvxMaxHeadBytes, 'x')));
   EXPECT_TRUE(client_.failed);
 
   client_.failed = false;
   kvx_frame_clear(&client_);
   evbuffer_drain(input_, evbuffer_get_length(input_));
-  Feed("KVX 1.0\n4002\n\n" + std::to_string(kKvxMaxFrameData + 1) + "\n");
+  Feed(Head(KVX_CLIENT_ACTION_ONKEY) + "\n" + std::to_string(kKvxMaxFrameData + 1) + "\n");
   EXPECT_TRUE(client_.failed);
   EXPECT_TRUE(client_.hf.data.empty());  // nothing was allocated for it
 
   client_.failed = false;
   kvx_frame_clear(&client_);
-  EXPECT_FALSE(Feed("KVX 1.0\n4002\n\n" + std::to_string(kKvxMaxFrameData) + "\n"));
+  EXPECT_FALSE(Feed(Head(KVX_CLIENT_ACTION_ONKEY) + "\n" + std::to_string(kKvxMaxFrameData) + "\n"));
   EXPECT_FALSE(client_.failed);
 }
 
@@ -162,7 +168,7 @@ class WsFrames : public ::testing::Test {
     bufferevent_pair_new(base_, 0, pair_);
     bufferevent_enable(pair_[0], EV_READ | EV_WRITE);
     bufferevent_enable(pair_[1], EV_READ | EV_WRITE);
-    client_ = kvx_client_new(pair_[0]);
+    client_ = kvx_client_new(gApp, pair_[0]);
   }
   void TearDown() override {
     kvx_client_free(client_);
@@ -243,7 +249,8 @@ TEST_F(WsFrames, WriterLengthForms) {
 TEST_F(WsFrames, ChannelFrameInsideABinaryMessage) {
   client_->proto = TE_CTRL;
   gApp->kvx_clients.push_back(client_);
-  Send(Masked(WS_OP_BINARY, std::string("KVX 1.0\n4002\n\n4\nB\0\0\0", 20), std::string("\x94", 1)));
+  Send(Masked(WS_OP_BINARY, Head(KVX_CLIENT_ACTION_ONKEY) + std::string("\n4\nB\0\0\0", 7),
+              std::string("\x94", 1)));
   EXPECT_TRUE(kvx_recv(client_));
   EXPECT_TRUE(kvx_has_data(client_));
   EXPECT_EQ(kvx_frame_get_action(client_), KVX_CLIENT_ACTION_ONKEY);
@@ -258,8 +265,8 @@ TEST_F(WsFrames, ChannelFrameInsideABinaryMessage) {
   EXPECT_TRUE(kvx_recv(client_));
   EXPECT_EQ(Sent(), std::string("\x88\x00", 2));
   // Sending to all browsers reaches this one as one binary message.
-  kvx_send_connected(nullptr);
-  EXPECT_EQ(Sent(), std::string("\x82\x0FKVX 1.0\n1\n0\n\n0\n"));
+  kvx_send_connected(gApp, nullptr);
+  EXPECT_EQ(Sent(), "\x82\x0F" + Head(KVX_HOST_ACTION_CONNECTED) + "0\n\n0\n");
   gApp->kvx_clients.clear();
 }
 
@@ -274,13 +281,14 @@ TEST(BlockingMode, ReadsAndWritesSocketsDirectly) {
   int fds[2];
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
   evutil_make_socket_nonblocking(fds[0]);
-  kvx_client_t* raw = kvx_client_new(bufferevent_socket_new(base, fds[0], BEV_OPT_CLOSE_ON_FREE));
+  kvx_client_t* raw = kvx_client_new(gApp, bufferevent_socket_new(base, fds[0], BEV_OPT_CLOSE_ON_FREE));
   raw->proto = TE_CTRL_RAW;
   gApp->kvx_clients.push_back(raw);
 
-  std::string frame = std::string("KVX 1.0\n4004\n2\n\n3\nxyz") + "KVX 1.0\n4000\n\n0\n";
+  std::string frame =
+      Head(KVX_CLIENT_ACTION_GET_YESNO_RESPONSE) + "2\n\n3\nxyz" + Head(KVX_CLIENT_ACTION_REFRESH) + "\n0\n";
   ASSERT_EQ(write(fds[1], frame.data(), frame.size()), static_cast<ssize_t>(frame.size()));
-  kvx_set_blocking_mode();
+  kvx_set_blocking_mode(gApp);
   EXPECT_TRUE(gApp->blockingMode);
   EXPECT_EQ(raw->fd, fds[0]);
   EXPECT_EQ(gApp->fdMax, fds[0]);
@@ -296,8 +304,8 @@ TEST(BlockingMode, ReadsAndWritesSocketsDirectly) {
   EXPECT_EQ(kvx_frame_get_action(raw), KVX_CLIENT_ACTION_REFRESH);
 
   const char* fields[] = {"Title", "Message", nullptr};
-  kvx_send_all(KVX_HOST_ACTION_GET_YESNO, fields, nullptr, 0);
-  std::string expect = "KVX 1.0\n5\nTitle\nMessage\n\n0\n";
+  kvx_send_all(gApp, KVX_HOST_ACTION_GET_YESNO, fields, nullptr, 0);
+  std::string expect = Head(KVX_HOST_ACTION_GET_YESNO) + "Title\nMessage\n\n0\n";
   std::string got(expect.size(), '\0');
   ASSERT_EQ(read(fds[1], got.data(), got.size()), static_cast<ssize_t>(got.size()));
   EXPECT_EQ(got, expect);
@@ -309,7 +317,7 @@ TEST(BlockingMode, ReadsAndWritesSocketsDirectly) {
   kvx_recv(raw);
   EXPECT_TRUE(kvx_eof(raw));
 
-  kvx_unset_blocking_mode();
+  kvx_unset_blocking_mode(gApp);
   EXPECT_FALSE(gApp->blockingMode);
   EXPECT_EQ(raw->fd, 0);
   EXPECT_NE(fcntl(fds[0], F_GETFL) & O_NONBLOCK, 0);

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "emulation_ids.h"
 #include "kvx_screen.h"
 #include "kvx_test.h"
 #include "ssh_test_rig.h"
@@ -48,14 +49,14 @@ std::optional<ChannelFrame> NextPrompt(WsClient& ws, double seconds = 30) {
     if (left <= 0) return std::nullopt;
     auto f = ReceiveChannelFrame(ws, left);
     if (!f) return std::nullopt;
-    if (f->action >= 4 && f->action <= 6) return f;
+    if (f->action >= KVX_HOST_ACTION_GET_ENTRY && f->action <= KVX_HOST_ACTION_SHOW_FATAL_ERROR) return f;
   }
 }
 
 std::string KeyFrame(int key) {
   std::string data(4, '\0');
   for (int i = 0; i < 4; i++) data[static_cast<size_t>(i)] = static_cast<char>((key >> (8 * i)) & 0xFF);
-  return ChannelEncode(4002, {}, data);
+  return ChannelEncode(KVX_CLIENT_ACTION_ONKEY, {}, data);
 }
 
 TEST_F(SshPrompts, HostKeyAndPasswordAreAskedOfTheBrowsers) {
@@ -72,33 +73,34 @@ TEST_F(SshPrompts, HostKeyAndPasswordAreAskedOfTheBrowsers) {
   ASSERT_EQ(b.Handshake(port).status, 101);
   // Both are attached (each answers a refresh) before the connect starts.
   for (WsClient* ws : {&a, &b}) {
-    ASSERT_TRUE(ws->Send(2, ChannelEncode(4000, {})));
+    ASSERT_TRUE(ws->Send(2, ChannelEncode(KVX_CLIENT_ACTION_REFRESH, {})));
     ASSERT_TRUE(ReceiveChannelFrame(*ws, 30));
   }
   const std::string config =
       "{\"kcf\":{\"commtype\":5,\"node\":\"127.0.0.1\",\"sshport\":" + std::to_string(sshd->port()) +
       ",\"user\":\"" + g_account.user +
-      "\",\"lines\":24,\"col\":80,\"emulate\":30,\"MBMode\":1},\"connectToHost\":true}";
+      "\",\"lines\":24,\"col\":80,\"emulate\":" + std::to_string(KVX_EM_XTERM) +
+      ",\"MBMode\":1},\"connectToHost\":true}";
   ASSERT_EQ(EnvelopeCode(PostJson(server.port(), "/load_config?session=" + id, config).body), 0);
 
   // The host key is unknown: both are asked, the second browser says yes.
   auto askedA = NextPrompt(a), askedB = NextPrompt(b);
   ASSERT_TRUE(askedA && askedB);
-  EXPECT_EQ(askedA->action, 5);  // yes/no
+  EXPECT_EQ(askedA->action, KVX_HOST_ACTION_GET_YESNO);
   EXPECT_EQ(askedA->fields, askedB->fields);
   ASSERT_EQ(askedA->fields.size(), 2u);
   EXPECT_NE(askedA->fields[1].find("Do you trust the host key"), std::string::npos) << askedA->fields[1];
-  ASSERT_TRUE(b.Send(2, ChannelEncode(4004, {"1"})));
+  ASSERT_TRUE(b.Send(2, ChannelEncode(KVX_CLIENT_ACTION_GET_YESNO_RESPONSE, {"1"})));
 
   // Then the password: the first browser types a key meanwhile (dropped)
   // and answers.
   askedA = NextPrompt(a);
   askedB = NextPrompt(b);
   ASSERT_TRUE(askedA && askedB);
-  EXPECT_EQ(askedA->action, 4);  // entry
+  EXPECT_EQ(askedA->action, KVX_HOST_ACTION_GET_ENTRY);
   EXPECT_EQ(askedA->fields, (std::vector<std::string>{"Password entry", "Please enter your password", "1"}));
   ASSERT_TRUE(a.Send(2, KeyFrame('z')));
-  ASSERT_TRUE(a.Send(2, ChannelEncode(4003, {g_account.password, "1"})));
+  ASSERT_TRUE(a.Send(2, ChannelEncode(KVX_CLIENT_ACTION_GET_ENTRY_RESPONSE, {g_account.password, "1"})));
 
   // Logged in: the shell takes keys and both browsers see its answer.
   ScreenModel screen(24, 80);
@@ -109,7 +111,7 @@ TEST_F(SshPrompts, HostKeyAndPasswordAreAskedOfTheBrowsers) {
       if (left <= 0) return false;
       auto f = ReceiveChannelFrame(ws, left);
       if (!f || !s.Apply(*f)) return false;
-      if (f->action >= 4 && f->action <= 6) {
+      if (f->action >= KVX_HOST_ACTION_GET_ENTRY && f->action <= KVX_HOST_ACTION_SHOW_FATAL_ERROR) {
         s.error = "unexpected prompt " + std::to_string(f->action) + ": " + f->fields.back();
         return false;
       }
@@ -118,7 +120,7 @@ TEST_F(SshPrompts, HostKeyAndPasswordAreAskedOfTheBrowsers) {
   };
   ASSERT_TRUE(pump(a, screen, [&] { return screen.connected == 1; })) << screen.error;
   // The second browser's answer comes too late and changes nothing.
-  ASSERT_TRUE(b.Send(2, ChannelEncode(4003, {"wrong", "1"})));
+  ASSERT_TRUE(b.Send(2, ChannelEncode(KVX_CLIENT_ACTION_GET_ENTRY_RESPONSE, {"wrong", "1"})));
   for (char c : std::string("echo ssh-$((6*7))\r"))
     ASSERT_TRUE(a.Send(2, KeyFrame(static_cast<unsigned char>(c))));
   ASSERT_TRUE(pump(a, screen, [&] { return screen.Find("ssh-42") > screen.Find("echo ssh"); }))

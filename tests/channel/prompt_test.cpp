@@ -150,7 +150,7 @@ class Prompt : public testing::Test {
     EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, s), 0);
     fcntl(s[0], F_SETFL, fcntl(s[0], F_GETFL) | O_NONBLOCK);
     bufferevent* bev = bufferevent_socket_new(base, s[0], BEV_OPT_CLOSE_ON_FREE);
-    kvx_client_t* client = kvx_client_new(bev);
+    kvx_client_t* client = kvx_client_new(app, bev);
     client->proto = ws ? TE_CTRL : TE_CTRL_RAW;
     client->init = true;
     bufferevent_setcb(bev, handle_socket_read, handle_socket_write, handle_socket_event, client);
@@ -346,14 +346,16 @@ TEST_F(Prompt, QueuedFramesGoFirstAndBufferedBytesCount) {
   // taken in by it.
   const char* fields[] = {"1", nullptr};
   kvx_send(app->kvx_clients[0], KVX_HOST_ACTION_CONNECTED, fields, nullptr, 0);
-  p->Send("KVX 1.0\n40");
+  const std::string answer =
+      "KVX 1.0\n" + std::to_string(KVX_CLIENT_ACTION_GET_YESNO_RESPONSE) + "\n1\n\n0\n";
+  p->Send(answer.substr(0, 10));
   event_base_loop(base, EVLOOP_NONBLOCK | EVLOOP_ONCE);
   kvx_set_prompt_time_limit(20000);
   std::vector<ChannelFrame> seen;
   Browser([&] {
     for (int i = 0; i < 2; i++)
       if (auto f = p->Next()) seen.push_back(*f);
-    p->Send("04\n1\n\n0\n");
+    p->Send(answer.substr(10));
   });
   EXPECT_EQ(winshowyesno(app->pgl, "Question", "Go on?"), 1);
   Finish();

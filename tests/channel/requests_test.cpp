@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "emulation_ids.h"
 #include "kvx_screen.h"
 #include "kvx_test.h"
 
@@ -53,13 +54,14 @@ int LoadConfig(int serverPort, const Session& s, const std::string& body) {
 }
 
 const std::string kShell =
-    "{\"kcf\":{\"commtype\":7,\"lines\":24,\"col\":80,\"emulate\":30,\"teltermtype\":\"xterm-color\","
+    "{\"kcf\":{\"commtype\":7,\"lines\":24,\"col\":80,\"emulate\":" + std::to_string(KVX_EM_XTERM) +
+    ",\"teltermtype\":\"xterm-color\","
     "\"MBMode\":1,\"clearEmulator\":1},\"connectToHost\":true}";
 
 std::string KeyFrame(int key) {
   std::string data(4, '\0');
   for (int i = 0; i < 4; i++) data[static_cast<size_t>(i)] = static_cast<char>((key >> (8 * i)) & 0xFF);
-  return ChannelEncode(4002, {}, data);
+  return ChannelEncode(KVX_CLIENT_ACTION_ONKEY, {}, data);
 }
 
 // Private-use code points of terminal keys, as the page sends them.
@@ -166,9 +168,9 @@ TEST_F(Requests, BrokenKeyFramesAreIgnored) {
   WsClient ws;
   ScreenModel screen(24, 80);
   StartShell(ws, screen);
-  ASSERT_TRUE(ws.Send(2, ChannelEncode(4002, {}, std::string("A\0\0", 3))));
-  ASSERT_TRUE(ws.Send(2, ChannelEncode(4002, {}, std::string("B\0\0\0\0\0\0\0", 8))));
-  ASSERT_TRUE(ws.Send(2, ChannelEncode(4002, {})));
+  ASSERT_TRUE(ws.Send(2, ChannelEncode(KVX_CLIENT_ACTION_ONKEY, {}, std::string("A\0\0", 3))));
+  ASSERT_TRUE(ws.Send(2, ChannelEncode(KVX_CLIENT_ACTION_ONKEY, {}, std::string("B\0\0\0\0\0\0\0", 8))));
+  ASSERT_TRUE(ws.Send(2, ChannelEncode(KVX_CLIENT_ACTION_ONKEY, {})));
   ASSERT_TRUE(ws.Send(2, KeyFrame(0x10043)));  // 'C' beyond the key space
   ASSERT_TRUE(ws.Send(2, KeyFrame(-0x44)));
   ASSERT_TRUE(ws.Send(2, KeyFrame(0xE000 + 200)));  // a session function: no string
@@ -186,7 +188,7 @@ TEST_F(Requests, RefreshAnswersOnlyTheBrowserThatAsked) {
   StartShell(a, screenA);
   ASSERT_EQ(b.Handshake(session.port).status, 101);
   ASSERT_TRUE(Pump(b, screenB, [&] { return screenB.connected == 1; }));
-  ASSERT_TRUE(b.Send(2, ChannelEncode(4000, {})));
+  ASSERT_TRUE(b.Send(2, ChannelEncode(KVX_CLIENT_ACTION_REFRESH, {})));
   ASSERT_TRUE(Pump(b, screenB, [&] { return screenB.updates > 0; }));
   ASSERT_EQ(screenB.Text(), screenA.Text());
 
@@ -200,18 +202,71 @@ TEST_F(Requests, RefreshAnswersOnlyTheBrowserThatAsked) {
   while (auto f = ReceiveChannelFrame(a, 0.2)) screenA.Apply(*f);
 
   int before = screenA.updates;
-  ASSERT_TRUE(a.Send(2, ChannelEncode(4000, {})));
+  ASSERT_TRUE(a.Send(2, ChannelEncode(KVX_CLIENT_ACTION_REFRESH, {})));
   ASSERT_TRUE(Pump(a, screenA, [&] { return screenA.updates > before; }));
   EXPECT_EQ(screenA.lastHeader, "0:23:79:0");
   EXPECT_FALSE(ReceiveChannelFrame(b, 1.5)) << "the other browser received the refresh";
 }
 
+// Frames of one browser, encoded again, until `done` holds for the screen
+// they build and then nothing more comes for a second.
+std::vector<std::string> FramesUntil(WsClient& ws, ScreenModel& screen,
+                                     const std::function<bool(const ChannelFrame&)>& done) {
+  std::vector<std::string> frames;
+  bool met = false;
+  while (auto f = ReceiveChannelFrame(ws, met ? 1.0 : 30)) {
+    if (!screen.Apply(*f)) break;
+    frames.push_back(ChannelEncode(f->action, f->fields, f->data));
+    met = met || done(*f);
+  }
+  if (!met) frames.push_back("(never done)");
+  return frames;
+}
+
+// A browser that names capabilities this session does not know (a newer
+// page's, and an empty name) gets exactly the frames of a browser that
+// names none: when it attaches and asks for the screen and its view, and
+// as the screen changes afterwards.
+TEST_F(Requests, UnknownCapabilitiesChangeNoFrame) {
+  WsClient typist;
+  ScreenModel typed(24, 80);
+  StartShell(typist, typed);
+  while (auto f = ReceiveChannelFrame(typist, 1.0)) typed.Apply(*f);
+
+  WsClient plain, naming;
+  ScreenModel plainScreen(24, 80), namingScreen(24, 80);
+  ASSERT_EQ(plain.Handshake(session.port).status, 101);
+  ASSERT_EQ(naming.Handshake(session.port).status, 101);
+  ASSERT_TRUE(naming.Send(
+      2, ChannelEncode(KVX_CLIENT_ACTION_CAPABILITIES, {"no-such-capability", "colour-forms-v9", ""})));
+  for (WsClient* ws : {&plain, &naming}) {
+    ASSERT_TRUE(ws->Send(2, ChannelEncode(KVX_CLIENT_ACTION_REFRESH, {})));
+    ASSERT_TRUE(ws->Send(2, ChannelEncode(KVX_CLIENT_ACTION_SCROLLBACK, {"0"})));
+  }
+  auto toldView = [](const ChannelFrame& f) { return f.action == KVX_HOST_ACTION_SCROLLBACK; };
+  const std::vector<std::string> plainFrames = FramesUntil(plain, plainScreen, toldView);
+  EXPECT_GT(plainScreen.updates, 0);
+  EXPECT_GE(plainScreen.Find("kvx$"), 0) << plainScreen.Text();
+  EXPECT_EQ(FramesUntil(naming, namingScreen, toldView), plainFrames);
+
+  ASSERT_TRUE(Type(typist, "echo caps-$((6*7))\r"));
+  auto answered = [](ScreenModel& screen) {
+    return [&screen](const ChannelFrame&) {
+      const int row = screen.Find("caps-42");
+      return row >= 0 && screen.Row(row + 1) == "kvx$" && screen.cursorX == 5;
+    };
+  };
+  const std::vector<std::string> plainAfter = FramesUntil(plain, plainScreen, answered(plainScreen));
+  EXPECT_EQ(FramesUntil(naming, namingScreen, answered(namingScreen)), plainAfter);
+  EXPECT_EQ(namingScreen.Text(), plainScreen.Text());
+}
+
 TEST_F(Requests, ReconnectWithoutSettingsDoesNothing) {
   WsClient ws;
   ASSERT_EQ(ws.Handshake(session.port).status, 101);
-  ASSERT_TRUE(ws.Send(2, ChannelEncode(4001, {})));
+  ASSERT_TRUE(ws.Send(2, ChannelEncode(KVX_CLIENT_ACTION_CONNECT_HOST, {})));
   EXPECT_FALSE(ReceiveChannelFrame(ws, 1.5)) << "a connect without settings answered";
-  ASSERT_TRUE(ws.Send(2, ChannelEncode(4000, {})));
+  ASSERT_TRUE(ws.Send(2, ChannelEncode(KVX_CLIENT_ACTION_REFRESH, {})));
   ScreenModel screen(25, 80);
   ASSERT_TRUE(Pump(ws, screen, [&] { return screen.updates > 0; })) << screen.error;
   EXPECT_EQ(screen.connected, -1);
@@ -224,10 +279,10 @@ TEST_F(Requests, FailedConnectIsShownToEveryBrowserAndOneAcknowledges) {
   // Both are attached before the connect starts (the answer to the post may
   // wait for the acknowledgement).
   ASSERT_TRUE(WaitFor([&] {
-    a.Send(2, ChannelEncode(4000, {}));
+    a.Send(2, ChannelEncode(KVX_CLIENT_ACTION_REFRESH, {}));
     return ReceiveChannelFrame(a, 1).has_value();
   }));
-  ASSERT_TRUE(b.Send(2, ChannelEncode(4000, {})));
+  ASSERT_TRUE(b.Send(2, ChannelEncode(KVX_CLIENT_ACTION_REFRESH, {})));
   ASSERT_TRUE(ReceiveChannelFrame(b, 30));
   const std::string telnet =
       "{\"kcf\":{\"commtype\":1,\"node\":\"127.0.0.1\",\"port\":" + std::to_string(ClosedPort()) +
@@ -237,7 +292,7 @@ TEST_F(Requests, FailedConnectIsShownToEveryBrowserAndOneAcknowledges) {
 
   auto nextPrompt = [](WsClient& ws) -> std::optional<ChannelFrame> {
     while (auto f = ReceiveChannelFrame(ws, 30))
-      if (f->action == 6) return f;
+      if (f->action == KVX_HOST_ACTION_SHOW_FATAL_ERROR) return f;
     return std::nullopt;
   };
   auto shownA = nextPrompt(a);
@@ -245,7 +300,7 @@ TEST_F(Requests, FailedConnectIsShownToEveryBrowserAndOneAcknowledges) {
   ASSERT_TRUE(shownA && shownB);
   EXPECT_EQ(shownA->fields, (std::vector<std::string>{"1", "Connection to 127.0.0.1 failed"}));
   EXPECT_EQ(shownB->fields, shownA->fields);
-  ASSERT_TRUE(b.Send(2, ChannelEncode(4005, {})));
+  ASSERT_TRUE(b.Send(2, ChannelEncode(KVX_CLIENT_ACTION_ACK_FATAL_ERROR, {})));
   // The session goes on: both hear that no host is connected; the other
   // browser's late acknowledgement changes nothing.
   for (WsClient* ws : {&a, &b}) {
@@ -254,8 +309,8 @@ TEST_F(Requests, FailedConnectIsShownToEveryBrowserAndOneAcknowledges) {
   }
   post.join();
   EXPECT_EQ(posted, 0);
-  ASSERT_TRUE(a.Send(2, ChannelEncode(4005, {})));
-  ASSERT_TRUE(a.Send(2, ChannelEncode(4000, {})));
+  ASSERT_TRUE(a.Send(2, ChannelEncode(KVX_CLIENT_ACTION_ACK_FATAL_ERROR, {})));
+  ASSERT_TRUE(a.Send(2, ChannelEncode(KVX_CLIENT_ACTION_REFRESH, {})));
   ScreenModel screen(25, 80);
   ASSERT_TRUE(Pump(a, screen, [&] { return screen.updates > 0; }));
 }

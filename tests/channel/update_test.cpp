@@ -18,6 +18,7 @@
 #include "app.h"
 #include "channel.h"
 #include "emulation.h"
+#include "emulation_ids.h"
 #include "kvx_test.h"
 #include "platform.h"
 #include "te/te.h"
@@ -67,7 +68,7 @@ class Update : public testing::Test {
   Browser* Attach(bool reading = true) {
     Browser* b = new Browser;
     bufferevent_pair_new(base, 0, b->pair);
-    b->client = kvx_client_new(b->pair[0]);
+    b->client = kvx_client_new(app, b->pair[0]);
     b->client->proto = TE_CTRL_RAW;
     b->client->init = true;
     bufferevent_setcb(b->pair[0], nullptr, handle_socket_write, nullptr, b->client);
@@ -177,7 +178,7 @@ TEST_F(Update, EmulationsWithoutHostColoursDrawTheNormalColours) {
 // the screen.
 TEST_F(Update, AttributeCellsProtectedCellsAndTheStatusLine) {
   Browser* b = Attach();
-  app_set_emulation(app, 17);  // Wyse 50
+  app_set_emulation(app, KVX_EM_WYSE50);
   ASSERT_EQ(t->teloaded, 14);
   Frames(b);
   const char host[] = "\x1b=  \x1bG4A\x1b)P\x1b(\x1bz(Status\r";
@@ -207,7 +208,7 @@ TEST_F(Update, AttributeCellsProtectedCellsAndTheStatusLine) {
   frames = Frames(late);
   ASSERT_EQ(frames.size(), 2u);
   EXPECT_EQ(frames[0].action, KVX_HOST_ACTION_LABELS);
-  app_set_emulation(app, 8);  // Televideo 925, which can remove its status line
+  app_set_emulation(app, KVX_EM_TVI925);  // which can remove its status line
   kvx_send_region(app, nullptr);
   Frames(b);
   TEemwrite(t, "\x1b" "fX\r\x1bh", 6);  // no status line any more: a frame without lines
@@ -287,7 +288,7 @@ TEST_F(Update, CursorGoesOnlyToBrowsersThatHaveAScreen) {
   kvx_send_screen(app, drawn->client);
   Frames(drawn);
   cpos(t, 7, 12);
-  kvx_send_cursor_state(nullptr);
+  kvx_send_cursor_state(app, nullptr);
   EXPECT_TRUE(Frames(fresh).empty());
   auto frames = Frames(drawn);
   ASSERT_EQ(frames.size(), 1u);

@@ -15,6 +15,7 @@
 #include "app.h"
 #include "channel.h"
 #include "emulation.h"
+#include "emulation_ids.h"
 #include "kvx_test.h"
 #include "platform.h"
 #include "te/te.h"
@@ -71,7 +72,7 @@ class View : public testing::Test {
   Browser* Attach() {
     Browser* b = new Browser;
     bufferevent_pair_new(base, 0, b->pair);
-    b->client = kvx_client_new(b->pair[0]);
+    b->client = kvx_client_new(app, b->pair[0]);
     b->client->proto = TE_CTRL_RAW;
     b->client->init = true;
     bufferevent_setcb(b->pair[0], nullptr, handle_socket_write, nullptr, b->client);
@@ -240,7 +241,7 @@ TEST_F(View, HostOutputWhileLookingBackShowsOnReturnAndOthersStayLive) {
 
   Lines(61, 63);
   kvx_send_region(app, nullptr);
-  kvx_send_cursor_state(nullptr);
+  kvx_send_cursor_state(app, nullptr);
   auto frames = Frames(looking);
   EXPECT_EQ(Count(frames, KVX_HOST_ACTION_UPDATE), 0);
   EXPECT_EQ(Count(frames, KVX_HOST_ACTION_SET_CURSOR), 0);
@@ -344,7 +345,7 @@ TEST_F(View, ABlockModeScreenEndsTheLookBackAndCharacterModeStartsItAnew) {
   Lines(1, 40);
   kvx_send_region(app, nullptr);
   Browser* b = Attach();
-  kvx_send_cursor_state(b->client);
+  kvx_send_cursor_state(app, b->client);
   kvx_view_scroll(app, b->client, 5);
   Frames(b);
   ASSERT_EQ(b->back, 5);
@@ -352,9 +353,9 @@ TEST_F(View, ABlockModeScreenEndsTheLookBackAndCharacterModeStartsItAnew) {
   // live (no scrollback there) and the block-mode cursor reaches it.
   b->rows.assign(64, "");
   b->lines.assign(64, 0);
-  app_set_emulation(app, 24);
+  app_set_emulation(app, KVX_EM_IBM3270_MODEL2);
   ASSERT_NE(app->emlib, EM_UNIX);
-  kvx_send_cursor_state(nullptr);
+  kvx_send_cursor_state(app, nullptr);
   auto frames = Frames(b);
   EXPECT_EQ(b->back, 0);
   EXPECT_EQ(b->kept, 0);
@@ -365,7 +366,7 @@ TEST_F(View, ABlockModeScreenEndsTheLookBackAndCharacterModeStartsItAnew) {
   EXPECT_EQ(b->back, 0);
   // Character mode again: told the rows kept and the modes anew, and it
   // can look back as before.
-  app_set_emulation(app, 30);
+  app_set_emulation(app, KVX_EM_XTERM);
   ASSERT_EQ(app->emlib, EM_UNIX);
   kvx_send_region(app, nullptr);
   frames = Frames(b);

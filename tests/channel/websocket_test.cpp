@@ -99,14 +99,15 @@ TEST_F(Channel, ControlFramesAndSplitDelivery) {
   EXPECT_EQ(pong->payload, "abc");
 
   // A 126-form key frame and a ping, every byte in a write of its own.
-  std::string key = ChannelEncode(4002, {}, std::string("A\0\0\0", 4)) + std::string(180, '\n');
+  std::string key =
+      ChannelEncode(KVX_CLIENT_ACTION_ONKEY, {}, std::string("A\0\0\0", 4)) + std::string(180, '\n');
   ASSERT_TRUE(ws.SendSplit(WsEncode(2, key, true, 126) + WsEncode(9, "split")));
   pong = ws.ReceiveOp(10);
   ASSERT_TRUE(pong);
   EXPECT_EQ(pong->payload, "split");
 
   // The 64-bit length form, then frames that arrive together in one write.
-  std::string big = ChannelEncode(4003, {"x"}, std::string(70000, 'z'));
+  std::string big = ChannelEncode(KVX_CLIENT_ACTION_GET_ENTRY_RESPONSE, {"x"}, std::string(70000, 'z'));
   ASSERT_TRUE(ws.conn.Write(WsEncode(2, big, true, 127) + WsEncode(1, "text is ignored") + WsEncode(10, "") +
                             WsEncode(9, "one") + WsEncode(9, "two")));
   EXPECT_EQ(ws.ReceiveOp(10)->payload, "one");
@@ -129,9 +130,10 @@ TEST_F(Channel, OversizedInputClosesOnlyThatBrowser) {
   ASSERT_TRUE(bad.conn.Write(std::string("\x82\xFF\0\0\0\0\0\x20\0\0", 10)));
   EXPECT_TRUE(bad.conn.WaitClosed(30));
   // A channel head line longer than a head may be, and a head announcing too much data.
-  ASSERT_TRUE(badHead.Send(2, "KVX 1.0\n4003\n" + std::string(70000, 'h')));
+  ASSERT_TRUE(badHead.Send(2, "KVX 1.0\n" + std::to_string(KVX_CLIENT_ACTION_GET_ENTRY_RESPONSE) + "\n" +
+                                  std::string(70000, 'h')));
   EXPECT_TRUE(badHead.conn.WaitClosed(30));
-  ASSERT_TRUE(badData.Send(2, "KVX 1.0\n4002\n\n9999999\n"));
+  ASSERT_TRUE(badData.Send(2, "KVX 1.0\n" + std::to_string(KVX_CLIENT_ACTION_ONKEY) + "\n\n9999999\n"));
   EXPECT_TRUE(badData.conn.WaitClosed(30));
   // A head that is not a number is dropped; the connection stays.
   ASSERT_TRUE(good.Send(2, "KVX 1.0\nnope\n\n0\n"));
@@ -171,9 +173,11 @@ TEST_F(Channel, PingsOfABrowserThatDoesNotReadAreNotQueuedWithoutBound) {
 TEST_F(Channel, RawConnectionsCarryFramesWithoutWebSocketFraming) {
   WsClient raw;
   Attach(raw, "teCtrlRaw");
-  std::string frames = ChannelEncode(4000, {}) + ChannelEncode(4002, {}, std::string("\x0d\0\0\0", 4));
+  std::string frames = ChannelEncode(KVX_CLIENT_ACTION_REFRESH, {}) +
+                       ChannelEncode(KVX_CLIENT_ACTION_ONKEY, {}, std::string("\x0d\0\0\0", 4));
   ASSERT_TRUE(raw.SendSplit(frames));
-  ASSERT_TRUE(raw.conn.Write(ChannelEncode(4003, {"a", "", "50%", "\t"}, "")));
+  ASSERT_TRUE(
+      raw.conn.Write(ChannelEncode(KVX_CLIENT_ACTION_GET_ENTRY_RESPONSE, {"a", "", "50%", "\t"}, "")));
   // The refresh is answered with the cursor and the whole screen as bare
   // frames; the key (no host) and the stray prompt answer get nothing, and
   // the connection stays open.
@@ -182,10 +186,10 @@ TEST_F(Channel, RawConnectionsCarryFramesWithoutWebSocketFraming) {
   ASSERT_TRUE(WaitFor([&] {
     bytes += raw.conn.ReadSome(1 << 16, 0.2);
     while (auto f = ChannelDecode(bytes)) got.push_back(*f);
-    return !got.empty() && got.back().action == 2;
+    return !got.empty() && got.back().action == KVX_HOST_ACTION_UPDATE;
   }));
   ASSERT_EQ(got.size(), 2u);
-  EXPECT_EQ(got[0].action, 3);
+  EXPECT_EQ(got[0].action, KVX_HOST_ACTION_SET_CURSOR);
   ASSERT_EQ(got[1].fields.size(), 1u);
   EXPECT_EQ(got[1].fields[0].rfind("0:", 0), 0u) << got[1].fields[0];
   EXPECT_EQ(bytes + raw.conn.ReadSome(1, 1), "");

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "conn_test_util.h"
+#include "emulation_ids.h"
 #include "lumconnection.h"
 #include "lumdict.h"
 
@@ -23,10 +24,20 @@ TEST(ConnectionBase, TerminalNames) {
     const char* teltermtype;
     const char* expected;
   } cases[] = {
-      {10, "", "vt100"},      {19, "", "wy60-25"},    {30, "", "xterm-color"}, {27, "", "unknown"},
-      {99, "", "unknown"},    {-1, "", "unknown"},    {0, "", "adm1"},         {11, "", "linux"},
-      {21, "", "ibm3151-25"}, {22, "", "unknown"},    {28, "", "viewpoint"},   {5, "", "ansi"},
-      {10, "vt220", "vt220"}, {27, "vt220", "vt220"},
+      {KVX_EM_VT100, "", "vt100"},
+      {KVX_EM_WYSE60_25, "", "wy60-25"},
+      {KVX_EM_XTERM, "", "xterm-color"},
+      {KVX_EM_IBM3270_MODEL5, "", "unknown"},
+      {99, "", "unknown"},
+      {-1, "", "unknown"},
+      {KVX_EM_ADM1, "", "adm1"},
+      {KVX_EM_LINUX, "", "linux"},
+      {KVX_EM_IBM3151_25, "", "ibm3151-25"},
+      {KVX_EM_IBM5250, "", "unknown"},
+      {KVX_EM_ADDSVP, "", "viewpoint"},
+      {KVX_EM_SCOANSI, "", "ansi"},
+      {KVX_EM_VT100, "vt220", "vt220"},
+      {KVX_EM_IBM3270_MODEL5, "vt220", "vt220"},
   };
   for (const auto& c : cases) {
     BareConnection conn;
@@ -43,10 +54,10 @@ TEST(ConnectionBase, UseDictionaryTakesTheSettings) {
   dict.setIntForKey("port", 2323);
   dict.setIntForKey("lines", 30);
   dict.setIntForKey("col", 100);
-  dict.setIntForKey("emulate", 12);
+  dict.setIntForKey("emulate", KVX_EM_VT220);
   dict.setStringForKey("language", "de_DE");
   BareConnection conn;
-  EXPECT_EQ(conn._emulation, 1);
+  EXPECT_EQ(conn._emulation, KVX_EM_ANSI);
   EXPECT_EQ(conn._fd, 0);
   conn.UseDictionary(&dict);
   EXPECT_EQ(conn._username, "ann");

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "conn_test_util.h"
+#include "emulation_ids.h"
 #include "localconnection.h"
 #include "lumdict.h"
 
@@ -78,7 +79,7 @@ TEST(LocalShell, TerminalSettingsEnvironmentAndResize) {
   ShellEnv env(script.c_str());
   LumDict dict;
   LumLocalConnection conn;
-  Configure(conn, dict, 19, 25, 81);
+  Configure(conn, dict, KVX_EM_WYSE60_25, 25, 81);
   Pump pump(&conn);
   int fd = conn.MakeConnection();
   ASSERT_GT(fd, 0);
@@ -129,7 +130,7 @@ TEST(LocalShell, DefaultShellIsBashAndIdleReadsGiveZero) {
   LumDict dict;
   dict.setStringForKey("teltermtype", "vt220");
   LumLocalConnection conn;
-  Configure(conn, dict, 10);
+  Configure(conn, dict, KVX_EM_VT100);
   Pump pump(&conn);
   ASSERT_GT(conn.MakeConnection(), 0);
   Send(conn, "echo \"A-$0-$TERM-$((6*7))-Z\"\n");
@@ -160,7 +161,7 @@ TEST(LocalShell, ShellIgnoringHangupIsKilledAndReaped) {
   ShellEnv env(script.c_str());
   LumDict dict;
   LumLocalConnection conn;
-  Configure(conn, dict, 10);
+  Configure(conn, dict, KVX_EM_VT100);
   Pump pump(&conn);
   ASSERT_GT(conn.MakeConnection(), 0);
   ASSERT_TRUE(pump.WaitFor("ready"));
@@ -177,7 +178,7 @@ TEST(LocalShell, DestroyingAConnectedShellLeavesNoChild) {
     ShellEnv env("/bin/sh");
     LumDict dict;
     LumLocalConnection conn;
-    Configure(conn, dict, 10);
+    Configure(conn, dict, KVX_EM_VT100);
     ASSERT_GT(conn.MakeConnection(), 0);
     pid = conn.shellPid();
   }
@@ -188,7 +189,7 @@ TEST(LocalShell, MissingShellEndsTheConnection) {
   ShellEnv env("/nonexistent/shell");
   LumDict dict;
   LumLocalConnection conn;
-  Configure(conn, dict, 10);
+  Configure(conn, dict, KVX_EM_VT100);
   Pump pump(&conn);
   ASSERT_GT(conn.MakeConnection(), 0);
   EXPECT_TRUE(pump.WaitClosed());
@@ -209,7 +210,7 @@ TEST(LocalShell, LargePasteIsQueuedNotLost) {
   ShellEnv env(script.c_str());
   LumDict dict;
   LumLocalConnection conn;
-  Configure(conn, dict, 30);
+  Configure(conn, dict, KVX_EM_XTERM);
   Pump pump(&conn);
   ASSERT_GT(conn.MakeConnection(), 0);
   std::string paste;
@@ -235,7 +236,7 @@ TEST(LocalShell, ShellCharacterHandlingIsUtf8) {
   ShellEnv env(script.c_str());
   LumDict dict;
   LumLocalConnection conn;
-  Configure(conn, dict, 30);
+  Configure(conn, dict, KVX_EM_XTERM);
   Pump pump(&conn);
   ASSERT_GT(conn.MakeConnection(), 0);
   ASSERT_TRUE(pump.WaitFor(":END")) << pump.data();

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "conn_test_util.h"
+#include "emulation_ids.h"
 #include "lumdict.h"
 #include "ssh_test_rig.h"
 #include "sshconnection.h"
@@ -43,7 +44,7 @@ struct Client {
     dict.setIntForKey("sshport", port);
     dict.setStringForKey("user", g_account.user.c_str());
     if (withPassword) dict.setStringForKey("password", g_account.password.c_str());
-    dict.setIntForKey("emulate", 10);
+    dict.setIntForKey("emulate", KVX_EM_VT100);
     dict.setIntForKey("lines", 24);
     dict.setIntForKey("col", 80);
   }

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "conn_test_util.h"
+#include "emulation_ids.h"
 #include "lumdict.h"
 #include "telnetconnection.h"
 
@@ -39,7 +40,7 @@ struct Telnet {
   Telnet(int port, std::initializer_list<std::pair<const char*, const char*>> settings) {
     dict.setStringForKey("node", "127.0.0.1");
     dict.setIntForKey("port", port);
-    dict.setIntForKey("emulate", 10);
+    dict.setIntForKey("emulate", KVX_EM_VT100);
     for (const auto& kv : settings) dict.setStringForKey(kv.first, kv.second);
     conn.UseDictionary(&dict);
   }
@@ -107,7 +108,9 @@ TEST(TelnetConnection, Tn3270eDeviceTypeExchange) {
     EXPECT_EQ(link.received().find(B({IAC, WILL, 46})), std::string::npos);  // plain telnet: no TLS offer
     link.Send("ready");
   });
-  Telnet t(peer.port(), {{"emulate", "24"}, {"ibmterminalname", "IBM-3278-2-E"}, {"teltermtype", "LU01"}});
+  Telnet t(peer.port(), {{"emulate", std::to_string(KVX_EM_IBM3270_MODEL2).c_str()},
+                         {"ibmterminalname", "IBM-3278-2-E"},
+                         {"teltermtype", "LU01"}});
   EXPECT_EQ(t.conn.GetEmName(), "IBM-3278-2-E");
   Pump pump(&t.conn);
   ASSERT_GT(pump.Connect(), 0);
@@ -125,8 +128,9 @@ TEST(TelnetConnection, NewEnvironDeviceNameIn5250Mode) {
     ASSERT_TRUE(link.Expect(B({IAC, SB, 24, 0}) + "IBM-3179-2" + B({IAC, SE})));
     link.Send("ready");
   });
-  Telnet t(peer.port(),
-           {{"emulate", "22"}, {"ibmterminalname", "IBM-3179-2"}, {"teltermtype", "QPADEV0001"}});
+  Telnet t(peer.port(), {{"emulate", std::to_string(KVX_EM_IBM5250).c_str()},
+                         {"ibmterminalname", "IBM-3179-2"},
+                         {"teltermtype", "QPADEV0001"}});
   Pump pump(&t.conn);
   ASSERT_GT(pump.Connect(), 0);
   ASSERT_TRUE(pump.WaitFor("ready")) << pump.data();

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "conn_test_util.h"
+#include "emulation_ids.h"
 #include "lumdict.h"
 #include "telnetconnection.h"
 
@@ -82,7 +83,7 @@ TEST_F(RealPeers, PlainTelnetLogin) {
   LumDict dict;
   dict.setStringForKey("node", "127.0.0.1");
   dict.setIntForKey("port", g_telnetPort);
-  dict.setIntForKey("emulate", 10);
+  dict.setIntForKey("emulate", KVX_EM_VT100);
   LumTelnetConnection conn;
   conn.UseDictionary(&dict);
   Pump pump(&conn);
@@ -106,7 +107,7 @@ TEST_F(RealPeers, TelnetOverTlsThroughStunnel) {
   LumDict dict;
   dict.setStringForKey("node", "localhost");
   dict.setIntForKey("port", tlsPort);
-  dict.setIntForKey("emulate", 10);
+  dict.setIntForKey("emulate", KVX_EM_VT100);
   dict.setIntForKey("commtype", 8);
   dict.setStringForKey("useStartTLS", "0");
   dict.setIntForKey("sslVerifyServer", 1);

@@ -9,6 +9,7 @@
 #include <map>
 #include <regex>
 
+#include "emulation_ids.h"
 #include "fixture3270.h"
 #include "replay/blockreplay.h"
 
@@ -62,8 +63,8 @@ TEST(Replay3270, EveryHostRecordShowsTheReferenceScreen) {
   for (const std::string& name : ref3270_names()) {
     ref3270_trace t = ref3270_load(name);
     ASSERT_FALSE(t.screens.empty()) << name;
-    std::string out = run("--emulation 24 --model " + std::to_string(t.model) + " --trace '" + t.tracePath +
-                          "' --every-record --cursor");
+    std::string out = run("--emulation " + std::to_string(KVX_EM_IBM3270_MODEL2) + " --model " +
+                          std::to_string(t.model) + " --trace '" + t.tracePath + "' --every-record --cursor");
     std::map<int, Shown> got = parse(out);
     int hostScreens = 0;
     for (const ref3270_screen& want : t.screens) {
@@ -114,9 +115,15 @@ TEST(Replay3270, TypedOperatorRecordsMatchTheRecordedOnes) {
 
 TEST(Replay3270, ToolRejectsBadArguments) {
   EXPECT_NE(run("--help").find("--trace"), std::string::npos);
-  EXPECT_NE(run("--emulation 24 --trace /nonexistent 2>&1").find("cannot read"), std::string::npos);
-  EXPECT_NE(run("--emulation 24 --model 9 --trace /dev/null 2>&1").find("not available"), std::string::npos);
-  EXPECT_NE(run("--emulation 24 2>&1").find("--trace FILE is needed"), std::string::npos);
+  EXPECT_NE(run("--emulation " + std::to_string(KVX_EM_IBM3270_MODEL2) + " --trace /nonexistent 2>&1")
+                .find("cannot read"),
+            std::string::npos);
+  EXPECT_NE(run("--emulation " + std::to_string(KVX_EM_IBM3270_MODEL2) + " --model 9 --trace /dev/null 2>&1")
+                .find("not available"),
+            std::string::npos);
+  EXPECT_NE(
+      run("--emulation " + std::to_string(KVX_EM_IBM3270_MODEL2) + " 2>&1").find("--trace FILE is needed"),
+      std::string::npos);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "emulation_ids.h"
 #include "te5250.h"
 #include "te5250_input.h"
 #include "te5250_session.h"
@@ -103,7 +104,7 @@ class RecordingView : public C5250View {
 
 class Station {
  public:
-  explicit Station(int emulation = 22) {
+  explicit Station(int emulation = KVX_EM_IBM5250) {
     ctrl.SetView(&view);
     ctrl.SetSendHook(&Station::Send, this);
     ctrl.SetEmulation(emulation);

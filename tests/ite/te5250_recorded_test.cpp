@@ -9,6 +9,7 @@
 #include <map>
 #include <sstream>
 
+#include "emulation_ids.h"
 #include "replay/replay5250.h"
 #include "replay/tracefile.h"
 #include "station5250.h"
@@ -66,7 +67,7 @@ TEST(Te5250Recorded, SignOnMainMenuAndTheOperatorsReplies) {
   ASSERT_EQ(host.size(), 5u);
   ASSERT_EQ(station.size(), 3u);
 
-  Station st(23);  // the recording announced IBM-3477-FC
+  Station st(KVX_EM_IBM5250_3477);  // the recording announced IBM-3477-FC
   st.ctrl.GotData(host[0]->bytes.data(), host[0]->bytes.size(), true);
   ExpectScreen(st, "blazemeter-tn5250-login.expected-signon-screen.txt");
   EXPECT_EQ(st.s().m_State, STATE_UNLOCKED);
@@ -113,7 +114,7 @@ TEST(Te5250Recorded, SignOnMainMenuAndTheOperatorsReplies) {
 
 TEST(Te5250Recorded, ReplayTypesTheRecordedRepliesAgain) {
   const std::vector<Rec> records = Trace();
-  Station st(23);
+  Station st(KVX_EM_IBM5250_3477);
   size_t stationRecords = 0;
   for (const Rec& r : records) {
     if (r.fromHost) {
@@ -202,8 +203,9 @@ TEST(Te5250Recorded, SaveScreenAnsweredWithAnImageThatRestoresTheScreen) {
 namespace {
 
 TEST(Te5250Replay, ToolPrintsTheScreenAfterEveryHostRecord) {
-  const std::string cmd = std::string(KVX_BINARY_DIR) + "/te-replay --emulation 22 --trace " +
-                          KVX_SOURCE_DIR + "/tests/fixtures/5250/blazemeter-tn5250-login.trc --every-record";
+  const std::string cmd = std::string(KVX_BINARY_DIR) + "/te-replay --emulation " +
+                          std::to_string(KVX_EM_IBM5250) + " --trace " + KVX_SOURCE_DIR +
+                          "/tests/fixtures/5250/blazemeter-tn5250-login.trc --every-record";
   FILE* p = popen(cmd.c_str(), "r");
   ASSERT_NE(p, nullptr);
   std::string out;

@@ -2,6 +2,7 @@
 // characters, read replies, the query reply and the saved screen image.
 #include <gtest/gtest.h>
 
+#include "emulation_ids.h"
 #include "station5250.h"
 #include "te5250_window.h"
 
@@ -396,9 +397,9 @@ TEST(Te5250Replies, QueryReplyGivesTheModelInEbcdicDigits) {
     const char* device;
     uint8_t capability;
   };
-  const Case cases[] = {{22, "F3 F1 F7 F9 F0 F0 F2", 0x11},
-                        {24, "F3 F1 F7 F9 F0 F0 F2", 0x11},
-                        {23, "F3 F4 F7 F7 F0 C6 C3", 0x51}};
+  const Case cases[] = {{KVX_EM_IBM5250, "F3 F1 F7 F9 F0 F0 F2", 0x11},
+                        {KVX_EM_IBM3270_MODEL2, "F3 F1 F7 F9 F0 F0 F2", 0x11},
+                        {KVX_EM_IBM5250_3477, "F3 F4 F7 F7 F0 C6 C3", 0x51}};
   for (const Case& c : cases) {
     Station st(c.emulation);
     st.Host(OPCODE_PUTGET, "04 F3 00 05 D9 70 00");
@@ -657,17 +658,17 @@ TEST(Te5250Screen, ModelsAndTheirNames) {
   EXPECT_STREQ(CTe5250Ctrl::GetNameByIndex(1), "IBM-3477-FC");
   EXPECT_STREQ(CTe5250Ctrl::GetNameByIndex(2), "IBM-3179-2");
   EXPECT_STREQ(CTe5250Ctrl::GetNameByIndex(3), "UNKNOWN");
-  Station big(23);
+  Station big(KVX_EM_IBM5250_3477);
   EXPECT_EQ(big.s().m_CurSize.cx, 132);
   EXPECT_EQ(big.s().m_CurSize.cy, 27);
-  EXPECT_EQ(big.ctrl.GetEmulation(), 23);
-  Station small(24);
+  EXPECT_EQ(big.ctrl.GetEmulation(), KVX_EM_IBM5250_3477);
+  Station small(KVX_EM_IBM3270_MODEL2);
   EXPECT_EQ(small.s().m_CurSize.cy, 24);
   EXPECT_EQ(small.view.rows, 24);
-  EXPECT_EQ(small.ctrl.GetEmulation(), 24);
+  EXPECT_EQ(small.ctrl.GetEmulation(), KVX_EM_IBM3270_MODEL2);
   EXPECT_STREQ(small.view.status.Indicator(), "X SYSTEM");
   small.ctrl.SetEmulation(99);
-  EXPECT_EQ(small.ctrl.GetEmulation(), 24);
+  EXPECT_EQ(small.ctrl.GetEmulation(), KVX_EM_IBM3270_MODEL2);
   // Model indexes as the settings give them; anything else is the default.
   small.ctrl.SetModel(1);
   EXPECT_EQ(small.s().m_CurSize.cx, 132);
@@ -686,7 +687,7 @@ namespace {
 struct WindowStation {
   WindowStation() : view(&window) {
     ctrl.SetView(&view);
-    ctrl.SetEmulation(22);
+    ctrl.SetEmulation(KVX_EM_IBM5250);
     ctrl.OnConnect();
   }
   void Host(const std::string& hex) {

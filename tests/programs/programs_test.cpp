@@ -16,6 +16,7 @@
 #include <sstream>
 #include <string>
 
+#include "emulation_ids.h"
 #include "kvx_browser.h"
 #include "kvx_test.h"
 #include "vterm_ref.h"
@@ -108,7 +109,7 @@ class Programs : public ::testing::TestWithParam<int> {
   bool Key(int code) {
     std::string data(4, '\0');
     for (int i = 0; i < 4; i++) data[i] = static_cast<char>((code >> (8 * i)) & 0xFF);
-    return browser_.ws.Send(2, kvxtest::ChannelEncode(4002, {}, data));
+    return browser_.ws.Send(2, kvxtest::ChannelEncode(KVX_CLIENT_ACTION_ONKEY, {}, data));
   }
   // Waits until `ready` holds and no frame has come for a while.
   bool Settle(const std::function<bool()>& ready) {
@@ -201,10 +202,9 @@ TEST_P(Programs, PromptWithEmojiKeepsTheCursorWhereTheShellCountsIt) {
   Compare("after the shell");
 }
 
-// 30: xterm-color, 12: vt220.
-INSTANTIATE_TEST_SUITE_P(Terminals, Programs, ::testing::Values(30, 12),
+INSTANTIATE_TEST_SUITE_P(Terminals, Programs, ::testing::Values(KVX_EM_XTERM, KVX_EM_VT220),
                          [](const ::testing::TestParamInfo<int>& p) {
-                           return p.param == 30 ? std::string("XtermColor") : std::string("Vt220");
+                           return p.param == KVX_EM_XTERM ? std::string("XtermColor") : std::string("Vt220");
                          });
 
 }  // namespace

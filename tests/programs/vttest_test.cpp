@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "emulation_ids.h"
 #include "kvx_browser.h"
 #include "kvx_test.h"
 #include "vterm_ref.h"
@@ -36,7 +37,8 @@ class Vttest : public ::testing::Test {
     server_ = std::make_unique<kvxtest::KavrixServer>(options);
     ASSERT_TRUE(browser_.NewSession(server_->port())) << server_->err();
     const std::string config =
-        "{\"kcf\":{\"commtype\":7,\"lines\":24,\"col\":80,\"emulate\":12,\"MBMode\":0,\"colorfg0\":8,"
+        "{\"kcf\":{\"commtype\":7,\"lines\":24,\"col\":80,\"emulate\":" + std::to_string(KVX_EM_VT220) +
+        ",\"MBMode\":0,\"colorfg0\":8,"
         "\"colorbg0\":1},\"connectToHost\":true}";
     ASSERT_EQ(kvxtest::EnvelopeCode(browser_.PostConfig(config).body), 0);
     ASSERT_TRUE(browser_.Attach());

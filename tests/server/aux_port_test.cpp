@@ -20,6 +20,7 @@
 #include <fstream>
 #include <string>
 
+#include "emulation_ids.h"
 #include "kvx_browser.h"
 #include "kvx_test.h"
 
@@ -105,7 +106,7 @@ TEST_F(AuxPort, DivertedBytesReachTheDeviceInOrderAndNothingIsLostWhenItIsSlow) 
   ASSERT_FALSE(serial.path.empty());
   Start({"--aux-devices", "/dev/null," + serial.path});
   TestBrowser b;
-  ASSERT_TRUE(Open(b, 30, serial.path)) << b.Describe();
+  ASSERT_TRUE(Open(b, KVX_EM_XTERM, serial.path)) << b.Describe();
 
   // The host's output between CSI 5 i and CSI 4 i goes to the device only
   // (the command line shows the word in capitals, the device gets it in
@@ -140,7 +141,8 @@ TEST_F(AuxPort, WyseDiversionEndsOnDC4AndTheLineHasTheConfiguredSettings) {
   tcsetattr(serial.slave, TCSANOW, &before);
   Start({"--aux-devices", serial.path});
   TestBrowser b;
-  ASSERT_TRUE(Open(b, 17, serial.path, "\"aux_baud\":19200,\"aux_wordlen\":7,\"aux_xon\":1")) << b.Describe();
+  ASSERT_TRUE(Open(b, KVX_EM_WYSE50, serial.path, "\"aux_baud\":19200,\"aux_wordlen\":7,\"aux_xon\":1"))
+      << b.Describe();
   ASSERT_TRUE(b.Type("printf '\\033d#%s\\024' \"$(echo WYSE | tr A-Z a-z)\"; echo back\r"));
   ASSERT_TRUE(b.WaitText("back")) << b.Describe();
   EXPECT_EQ(serial.ReadUntil([](const std::string& s) { return s.size() >= 4; }), "wyse");
@@ -164,7 +166,7 @@ TEST_F(AuxPort, DevicesTheServerDoesNotAllowAreRefusedAndTheTextStays) {
   Start({"--aux-devices-file", home.dir + "/aux.list"});
   for (const std::string& device : {std::string("/dev/null"), file, link}) {
     TestBrowser b;
-    ASSERT_TRUE(Open(b, 30, device)) << b.Describe();
+    ASSERT_TRUE(Open(b, KVX_EM_XTERM, device)) << b.Describe();
     ASSERT_TRUE(b.Type("printf '\\033[5i%s\\033[4i\\n' \"$(echo SHOWN | tr A-Z a-z)\"\r"));
     ASSERT_TRUE(b.WaitText("shown")) << b.Describe();
     std::string why = device == file   ? file + " is not a character device"

@@ -16,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "emulation_ids.h"
 #include "kvx_screen.h"
 #include "kvx_test.h"
 
@@ -54,7 +55,8 @@ HttpResponse Post(int serverPort, const std::string& path, const Session& s, con
 
 std::string ShellConfig(int rows, int cols, const std::string& extra = "", bool connect = true) {
   return "{\"kcf\":{\"commtype\":7,\"lines\":" + std::to_string(rows) + ",\"col\":" + std::to_string(cols) +
-         ",\"emulate\":30,\"teltermtype\":\"xterm-color\",\"MBMode\":1,\"clearEmulator\":1" + extra +
+         ",\"emulate\":" + std::to_string(KVX_EM_XTERM) +
+         ",\"teltermtype\":\"xterm-color\",\"MBMode\":1,\"clearEmulator\":1" + extra +
          "},\"connectToHost\":" + (connect ? "true" : "false") + "}";
 }
 
@@ -126,10 +128,10 @@ TEST(ConfigShell, PromptReachesBrowsersSettingsReadBackAndSessionEndsWithLastBro
   ASSERT_EQ(second.Handshake(s.port).status, 101);
   auto hello = ReceiveChannelFrame(second, 30);
   ASSERT_TRUE(hello);
-  EXPECT_EQ(hello->action, 1);
+  EXPECT_EQ(hello->action, KVX_HOST_ACTION_CONNECTED);
   EXPECT_EQ(hello->fields, std::vector<std::string>{"1"});
   EXPECT_FALSE(ReceiveChannelFrame(second, 1.5)) << "a new browser got more than the connected state";
-  ASSERT_TRUE(second.Send(2, ChannelEncode(4000, {})));
+  ASSERT_TRUE(second.Send(2, ChannelEncode(KVX_CLIENT_ACTION_REFRESH, {})));
   ScreenModel copy(30, 100);
   ASSERT_TRUE(Pump(second, copy, [&] { return copy.updates > 0; })) << copy.error;
   EXPECT_EQ(copy.lastHeader, "0:29:99:0");
@@ -189,7 +191,7 @@ TEST(ConfigShell, UnavailableEmulationIsNoticedAndTheRunningOneAnnounced) {
       double left = std::chrono::duration<double>(end - std::chrono::steady_clock::now()).count();
       auto f = left > 0 ? ReceiveChannelFrame(ws, left) : std::nullopt;
       if (!f || !screen.Apply(*f)) return false;
-      if (f->action == 12) notice = f->fields;
+      if (f->action == KVX_HOST_ACTION_NOTICE) notice = f->fields;
     }
     return true;
   };
@@ -202,7 +204,8 @@ TEST(ConfigShell, UnavailableEmulationIsNoticedAndTheRunningOneAnnounced) {
       << screen.Text();
   EXPECT_EQ(notice, expected);
   for (char c : std::string("echo term=$TERM\r"))
-    ASSERT_TRUE(first.Send(2, ChannelEncode(4002, {}, std::string(1, c) + std::string(3, '\0'))));
+    ASSERT_TRUE(
+        first.Send(2, ChannelEncode(KVX_CLIENT_ACTION_ONKEY, {}, std::string(1, c) + std::string(3, '\0'))));
   EXPECT_TRUE(pump(first, screen, notice, [&] { return screen.Find("term=ansi") >= 0; })) << screen.Text();
 
   WsClient later;

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "emulation_ids.h"
 #include "kvx_browser.h"
 #include "kvx_test.h"
 
@@ -39,12 +40,17 @@ struct Case {
 };
 
 const Case kCases[] = {
-    {0, "", "adm1", 24, false, false},        {17, "", "wy50", 24, false, true},
-    {18, "", "wy60", 24, false, true},        {19, "", "wy60-25", 25, false, true},
-    {28, "", "viewpoint", 24, false, false},  {7, "tvi912", "tvi912", 24, true, false},
-    {8, "tvi925", "tvi925", 24, true, false}, {9, "tvi950", "tvi950", 24, true, false},
-    {20, "", "ibm3151", 24, false, true},     {21, "ibm3151", "ibm3151", 25, false, true},
-    {3, "", "ibm3101", 24, false, false},
+    {KVX_EM_ADM1, "", "adm1", 24, false, false},
+    {KVX_EM_WYSE50, "", "wy50", 24, false, true},
+    {KVX_EM_WYSE60, "", "wy60", 24, false, true},
+    {KVX_EM_WYSE60_25, "", "wy60-25", 25, false, true},
+    {KVX_EM_ADDSVP, "", "viewpoint", 24, false, false},
+    {KVX_EM_TVI912, "tvi912", "tvi912", 24, true, false},
+    {KVX_EM_TVI925, "tvi925", "tvi925", 24, true, false},
+    {KVX_EM_TVI950, "tvi950", "tvi950", 24, true, false},
+    {KVX_EM_IBM3151, "", "ibm3151", 24, false, true},
+    {KVX_EM_IBM3151_25, "ibm3151", "ibm3151", 25, false, true},
+    {KVX_EM_IBM3101, "", "ibm3101", 24, false, false},
 };
 
 // The ASCII that curses draws lines with on a terminal without line

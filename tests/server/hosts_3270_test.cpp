@@ -13,15 +13,16 @@
 #include <atomic>
 #include <cstdio>
 #include <fstream>
-#include <mutex>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "../ite/fixture3270.h"
 #include "conn_test_util.h"
+#include "emulation_ids.h"
 #include "fws/fws_cell.h"
 #include "host3270.h"
 #include "keyname.h"
@@ -35,12 +36,11 @@ using kvxtest::TestBrowser;
 
 namespace {
 
-constexpr int kActStatus = 7, kActBell = 9, kActKey = 4002, kActMouse = 4007;
-
 // The settings of a 3270 host, as the page posts them.
 std::string Config3270(int port, int model, bool connect = true, const std::string& extra = "") {
   return "{\"kcf\":{\"commtype\":0,\"node\":\"127.0.0.1\",\"port\":" + std::to_string(port) +
-         ",\"emulate\":24,\"em3270idx\":" + std::to_string(model - 2) + ",\"TE3270EnExAtt\":1" + extra +
+         ",\"emulate\":" + std::to_string(KVX_EM_IBM3270_MODEL2) +
+         ",\"em3270idx\":" + std::to_string(model - 2) + ",\"TE3270EnExAtt\":1" + extra +
          "},\"connectToHost\":" + (connect ? "true" : "false") + "}";
 }
 
@@ -49,8 +49,8 @@ std::string Config3270(int port, int model, bool connect = true, const std::stri
 struct Browser3270 : TestBrowser {
   Browser3270() : TestBrowser(43, 132) {
     onFrame = [this](const ChannelFrame& f) {
-      if (f.action == kActStatus) status = f.fields;
-      if (f.action == kActBell) bells++;
+      if (f.action == KVX_HOST_ACTION_STATUS) status = f.fields;
+      if (f.action == KVX_HOST_ACTION_BELL) bells++;
     };
   }
   std::vector<std::string> status;
@@ -82,11 +82,12 @@ struct Browser3270 : TestBrowser {
   bool Key(int code) {
     std::string data(4, '\0');
     for (int i = 0; i < 4; i++) data[i] = static_cast<char>((code >> (8 * i)) & 0xFF);
-    return ws.Send(2, kvxtest::ChannelEncode(kActKey, {}, data));
+    return ws.Send(2, kvxtest::ChannelEncode(KVX_CLIENT_ACTION_ONKEY, {}, data));
   }
   bool TerminalKey(int k) { return Key(TCS_KEY_UNICODE_BASE + (k - TCS_TK_FIRST)); }
   bool Click(int row, int col) {
-    return ws.Send(2, kvxtest::ChannelEncode(kActMouse, {std::to_string(row), std::to_string(col)}));
+    return ws.Send(
+        2, kvxtest::ChannelEncode(KVX_CLIENT_ACTION_MOUSE, {std::to_string(row), std::to_string(col)}));
   }
   // The cursor a browser has not been told about is at the top left.
   int cursorRow() const { return std::max(screen.cursorY, 0); }

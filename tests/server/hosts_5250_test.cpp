@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "emulation_ids.h"
 #include "fws/fws_cell.h"
 #include "host3270.h"
 #include "keyname.h"
@@ -26,7 +27,6 @@ using kvxtest::TestBrowser;
 
 namespace {
 
-constexpr int kActStatus = 7, kActBell = 9, kActKey = 4002, kActMouse = 4007;
 const std::string kFixtures = std::string(KVX_SOURCE_DIR) + "/tests/fixtures/5250/";
 
 std::string ReadFile(const std::string& path) {
@@ -64,7 +64,8 @@ std::string Hex(const std::vector<uint8_t>& b, size_t from = 0) {
 // The settings of a 5250 host, as the page posts them.
 std::string Config5250(int port, int model, const std::string& extra = "") {
   return "{\"kcf\":{\"commtype\":0,\"node\":\"127.0.0.1\",\"port\":" + std::to_string(port) +
-         ",\"emulate\":22,\"em5250idx\":" + std::to_string(model) + extra + "},\"connectToHost\":true}";
+         ",\"emulate\":" + std::to_string(KVX_EM_IBM5250) + ",\"em5250idx\":" + std::to_string(model) +
+         extra + "},\"connectToHost\":true}";
 }
 
 // A browser of 5250 sessions: the screen as large as any model, the status
@@ -72,8 +73,8 @@ std::string Config5250(int port, int model, const std::string& extra = "") {
 struct Browser5250 : TestBrowser {
   Browser5250() : TestBrowser(28, 132) {
     onFrame = [this](const ChannelFrame& f) {
-      if (f.action == kActStatus) status = f.fields;
-      if (f.action == kActBell) bells++;
+      if (f.action == KVX_HOST_ACTION_STATUS) status = f.fields;
+      if (f.action == KVX_HOST_ACTION_BELL) bells++;
     };
   }
   std::vector<std::string> status;
@@ -96,7 +97,7 @@ struct Browser5250 : TestBrowser {
   bool Key(int code) {
     std::string data(4, '\0');
     for (int i = 0; i < 4; i++) data[i] = static_cast<char>((code >> (8 * i)) & 0xFF);
-    return ws.Send(2, kvxtest::ChannelEncode(kActKey, {}, data));
+    return ws.Send(2, kvxtest::ChannelEncode(KVX_CLIENT_ACTION_ONKEY, {}, data));
   }
   bool TerminalKey(int k) { return Key(TCS_KEY_UNICODE_BASE + (k - TCS_TK_FIRST)); }
   bool Text(const std::string& s) {
@@ -105,7 +106,8 @@ struct Browser5250 : TestBrowser {
     return true;
   }
   bool Click(int row, int col) {
-    return ws.Send(2, kvxtest::ChannelEncode(kActMouse, {std::to_string(row), std::to_string(col)}));
+    return ws.Send(
+        2, kvxtest::ChannelEncode(KVX_CLIENT_ACTION_MOUSE, {std::to_string(row), std::to_string(col)}));
   }
   // The first 24 rows equal a reference file.
   bool ShowsScreen(const std::string& file) const {

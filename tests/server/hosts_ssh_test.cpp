@@ -23,6 +23,7 @@
 #include <string>
 #include <thread>
 
+#include "emulation_ids.h"
 #include "kvx_browser.h"
 #include "kvx_test.h"
 #include "ssh_test_rig.h"
@@ -64,10 +65,9 @@ struct SshSession {
 std::string SshConfig(int port, const std::string& extra = "", int rows = 24, int cols = 80,
                       bool connect = true, const std::string& node = "127.0.0.1") {
   return "{\"kcf\":{\"commtype\":5,\"node\":\"" + node + "\",\"sshport\":" + std::to_string(port) +
-         ",\"user\":" + kvxtest::JsonString(g_account.user) +
-         ",\"emulate\":30,\"MBMode\":1,\"lines\":" + std::to_string(rows) +
-         ",\"col\":" + std::to_string(cols) + extra + "},\"connectToHost\":" + (connect ? "true" : "false") +
-         "}";
+         ",\"user\":" + kvxtest::JsonString(g_account.user) + ",\"emulate\":" + std::to_string(KVX_EM_XTERM) +
+         ",\"MBMode\":1,\"lines\":" + std::to_string(rows) + ",\"col\":" + std::to_string(cols) + extra +
+         "},\"connectToHost\":" + (connect ? "true" : "false") + "}";
 }
 
 // The password as the page sends it: a secret named in passwordHash.
@@ -139,7 +139,7 @@ TEST_F(SshHosts, UnknownHostKeyAndTypedPasswordSavedAsToken) {
   Login(s, SshConfig(sshd->port()));
   ASSERT_EQ(s.browser.prompts.size(), 2u) << s.browser.Describe();
   const auto& hostKey = s.browser.prompts[0];
-  ASSERT_EQ(hostKey.action, kvxtest::kActGetYesNo);
+  ASSERT_EQ(hostKey.action, KVX_HOST_ACTION_GET_YESNO);
   EXPECT_NE(hostKey.fields[1].find("The server is unknown. Do you trust the host key"), std::string::npos)
       << hostKey.fields[1];
   EXPECT_NE(hostKey.fields[1].find(sshtest::Sha1Hex(sshd->hostKeyLine())), std::string::npos)
@@ -164,7 +164,7 @@ TEST_F(SshHosts, UnknownHostKeyAndTypedPasswordSavedAsToken) {
 
   // Connecting again (the page's button) uses the saved password and the
   // known key: no question at all.
-  ASSERT_TRUE(s.browser.Send(kvxtest::kActConnectHost));
+  ASSERT_TRUE(s.browser.Send(KVX_CLIENT_ACTION_CONNECT_HOST));
   ASSERT_TRUE(s.browser.Pump([&] {
     return s.browser.events.find("connected 0\nconnected 1\n") != std::string::npos;
   })) << s.browser.Describe();
@@ -382,7 +382,7 @@ TEST_F(SshKeyboardInteractive, CancelledQuestionRejectsTheLogin) {
   ASSERT_TRUE(s.browser.WaitError()) << s.browser.Describe();
   EXPECT_EQ(s.browser.Errors(), (std::vector<std::string>{"All authentication methods rejected."}));
   EXPECT_EQ(s.browser.prompts.back().fields[0], "1") << "fatal";
-  EXPECT_EQ(s.browser.Count(kvxtest::kActGetEntry), 1) << s.browser.Describe();
+  EXPECT_EQ(s.browser.Count(KVX_HOST_ACTION_GET_ENTRY), 1) << s.browser.Describe();
 }
 
 // Under --allow-hosts the session dials the address it checked itself,

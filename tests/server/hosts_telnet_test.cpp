@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "conn_test_util.h"
+#include "emulation_ids.h"
 #include "kvx_browser.h"
 #include "kvx_test.h"
 
@@ -48,8 +49,9 @@ constexpr int IAC = 255, SB = 250, SE = 240, WILL = 251, DO = 253;
 std::string TelnetConfig(int commtype, const std::string& node, int port, const std::string& extra = "",
                          bool disconnect = false) {
   return "{\"kcf\":{\"commtype\":" + std::to_string(commtype) + ",\"node\":" + kvxtest::JsonString(node) +
-         ",\"port\":" + std::to_string(port) + ",\"emulate\":30,\"MBMode\":1,\"lines\":24,\"col\":80" +
-         extra + "},\"connectToHost\":true" + (disconnect ? ",\"disconnectFromHost\":true" : "") + "}";
+         ",\"port\":" + std::to_string(port) + ",\"emulate\":" + std::to_string(KVX_EM_XTERM) +
+         ",\"MBMode\":1,\"lines\":24,\"col\":80" + extra + "},\"connectToHost\":true" +
+         (disconnect ? ",\"disconnectFromHost\":true" : "") + "}";
 }
 
 // Moves this process (and so the server and sessions it starts) into a
@@ -84,7 +86,7 @@ class TelnetHosts : public ::testing::Test {
     auto errors = browser.Errors();
     ASSERT_EQ(errors.size(), 1u) << browser.Describe();
     EXPECT_EQ(errors[0].substr(0, expected.size()), expected) << browser.Describe();
-    EXPECT_EQ(browser.Count(kvxtest::kActShowError), 1);
+    EXPECT_EQ(browser.Count(KVX_HOST_ACTION_SHOW_FATAL_ERROR), 1);
     EXPECT_EQ(browser.prompts[0].fields[0], "1") << "fatal";
 
     ScriptedPeer peer([](PeerLink& link) {

@@ -13,6 +13,7 @@
 #include <sstream>
 #include <string>
 
+#include "emulation_ids.h"
 #include "kvx_browser.h"
 #include "kvx_test.h"
 
@@ -120,7 +121,9 @@ TEST_F(Installed, TheProgramFindsItsFilesBesideItself) {
 
   TestBrowser b;
   ASSERT_TRUE(b.NewSession(s.port())) << s.err();
-  ASSERT_EQ(EnvelopeCode(b.PostConfig("{\"kcf\":{\"commtype\":7,\"lines\":24,\"col\":80,\"emulate\":30,"
+  ASSERT_EQ(EnvelopeCode(b.PostConfig("{\"kcf\":{\"commtype\":7,\"lines\":24,\"col\":80,\"emulate\":" +
+                                      std::to_string(KVX_EM_XTERM) +
+                                      ","
                                       "\"MBMode\":1},\"connectToHost\":true}")
                              .body),
             0);

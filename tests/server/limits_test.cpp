@@ -18,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "emulation_ids.h"
 #include "kvx_browser.h"
 #include "kvx_test.h"
 
@@ -42,13 +43,15 @@ struct TestHome {
   }
 };
 
-const char kShellConfig[] =
-    "{\"kcf\":{\"commtype\":7,\"lines\":24,\"col\":80,\"emulate\":30,\"teltermtype\":\"xterm-color\","
+const std::string kShellConfig =
+    "{\"kcf\":{\"commtype\":7,\"lines\":24,\"col\":80,\"emulate\":" + std::to_string(KVX_EM_XTERM) +
+    ",\"teltermtype\":\"xterm-color\","
     "\"MBMode\":1},\"connectToHost\":true}";
 
 std::string TelnetConfig(const std::string& node, int port) {
   return "{\"kcf\":{\"commtype\":0,\"node\":" + JsonString(node) + ",\"port\":" + std::to_string(port) +
-         ",\"emulate\":30,\"MBMode\":1,\"lines\":24,\"col\":80},\"connectToHost\":true}";
+         ",\"emulate\":" + std::to_string(KVX_EM_XTERM) +
+         ",\"MBMode\":1,\"lines\":24,\"col\":80},\"connectToHost\":true}";
 }
 
 HttpResponse NewSessionFrom(int port, const std::string& forwardedFor = "") {

@@ -55,7 +55,7 @@ TEST(Nginx, TwoInstancesBehindOneProxyRouteEverySessionHome) {
     SCOPED_TRACE(b.sessionId);
     // The channel, through nginx (TLS) and the owning instance's relay.
     ASSERT_TRUE(b.Attach()) << nginx.Log();
-    ASSERT_TRUE(b.Send(4000));
+    ASSERT_TRUE(b.Send(KVX_CLIENT_ACTION_REFRESH));
     ASSERT_TRUE(b.Pump([&] { return b.screen.updates > 0; })) << b.Describe();
     EXPECT_EQ(JsonText(b.GetConfigValues("[\"user\"]").body, "content.user"), "user" + std::to_string(i));
     // The page asks whether its session lives with the session named, so

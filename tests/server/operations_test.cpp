@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "emulation_ids.h"
 #include "kvx_browser.h"
 #include "kvx_test.h"
 
@@ -54,7 +55,7 @@ TEST(Stop, SigtermTellsEveryBrowserAndEndsTheSessions) {
     ASSERT_EQ(EnvelopeCode(t->PostConfig("{\"kcf\":{\"lines\":24,\"col\":80},\"connectToHost\":false}").body),
               0);
     ASSERT_TRUE(t->Attach());
-    ASSERT_TRUE(t->Send(4000));
+    ASSERT_TRUE(t->Send(KVX_CLIENT_ACTION_REFRESH));
     ASSERT_TRUE(t->Pump([&] { return t->screen.updates > 0; })) << t->Describe();
   }
   const auto start = Clock::now();
@@ -150,7 +151,7 @@ TEST(Observe, HealthAndMetricsFormat) {
   ASSERT_EQ(EnvelopeCode(b.PostConfig("{\"kcf\":{\"lines\":24,\"col\":80},\"connectToHost\":false}").body),
             0);
   ASSERT_TRUE(b.Attach());
-  ASSERT_TRUE(b.Send(4000));
+  ASSERT_TRUE(b.Send(KVX_CLIENT_ACTION_REFRESH));
   ASSERT_TRUE(b.Pump([&] { return b.screen.updates > 0; })) << b.Describe();
 
   HttpResponse m = HttpRequest(s.port(), "GET", "/metrics");
@@ -275,7 +276,7 @@ TEST(Record, AsciinemaPlaysAVtSessionBackWithoutItsPasswords) {
   KavrixServer s(o);
   TestBrowser b;
   std::string id;
-  const std::string file = RecordShellSession(r, 30, b, s, [&] {
+  const std::string file = RecordShellSession(r, KVX_EM_XTERM, b, s, [&] {
     id = b.sessionId;
     ASSERT_TRUE(b.Type("read -s -p 'Pass''word: ' pw; echo \"length ${#pw}\"\r"));
     ASSERT_TRUE(b.WaitText("Password:")) << b.Describe();
@@ -331,7 +332,7 @@ TEST(Record, OtherEmulationsAreRedrawnAsTheBrowserSawThem) {
   KavrixServer s(o);
   TestBrowser b;
   std::string seen;
-  const std::string file = RecordShellSession(r, 17, b, s, [&] {
+  const std::string file = RecordShellSession(r, KVX_EM_WYSE50, b, s, [&] {
     ASSERT_TRUE(b.Type("echo wyse-$((6*7))-text; echo second line\r"));
     ASSERT_TRUE(b.WaitText("second line")) << b.Describe();
     // The prompt after the output (the Wyse 50 shows bash's mode sequences
@@ -370,7 +371,9 @@ TEST(Record, BlockModeScreensAreRedrawn) {
   ASSERT_TRUE(b.NewSession(s.port()));
   const int pid = s.ChildPid(b.sessionPort);
   ASSERT_EQ(
-      EnvelopeCode(b.PostConfig("{\"kcf\":{\"commtype\":0,\"node\":\"127.0.0.1\",\"port\":1,\"emulate\":24,"
+      EnvelopeCode(b.PostConfig("{\"kcf\":{\"commtype\":0,\"node\":\"127.0.0.1\",\"port\":1,\"emulate\":" +
+                                std::to_string(KVX_EM_IBM3270_MODEL2) +
+                                ","
                                 "\"em3270idx\":0},\"connectToHost\":false}")
                        .body),
       0);

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "emulation_ids.h"
 #include "kvx_browser.h"
 #include "kvx_screen.h"
 #include "kvx_test.h"
@@ -46,7 +47,7 @@ long RssKiB(int pid) {
 std::optional<ChannelFrame> NextUpdate(WsClient& ws, std::string& bytes) {
   for (int i = 0; i < 100; i++) {
     while (auto f = ChannelDecode(bytes))
-      if (f->action == 2) return f;
+      if (f->action == KVX_HOST_ACTION_UPDATE) return f;
     bytes += ws.conn.ReadSome(65536, 0.3);
   }
   return std::nullopt;
@@ -115,7 +116,7 @@ TEST(Relay, TheServersPortCarriesTheChannel) {
   EXPECT_EQ(r.header("Sec-WebSocket-Accept"), "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=");
   EXPECT_EQ(r.header("Sec-WebSocket-Protocol"), "teCtrlRaw");
   // A raw channel: a refresh goes in, the screen comes out.
-  ASSERT_TRUE(ws.conn.Write(ChannelEncode(4000, {})));
+  ASSERT_TRUE(ws.conn.Write(ChannelEncode(KVX_CLIENT_ACTION_REFRESH, {})));
   std::string bytes;
   std::optional<ChannelFrame> f = NextUpdate(ws, bytes);
   ASSERT_TRUE(f);
@@ -131,7 +132,7 @@ TEST(Relay, TheServersPortCarriesTheChannel) {
   // mebibyte ends that browser's channel (and only that one).
   ASSERT_TRUE(ctl.conn.Write(WsEncode(2, std::string((1 << 20) + 1, 'x'))));
   EXPECT_TRUE(ctl.conn.WaitClosed(30));
-  ASSERT_TRUE(ws.conn.Write(ChannelEncode(4000, {})));
+  ASSERT_TRUE(ws.conn.Write(ChannelEncode(KVX_CLIENT_ACTION_REFRESH, {})));
   EXPECT_TRUE(NextUpdate(ws, bytes)) << "the other browser lost its channel";
 }
 
@@ -151,8 +152,10 @@ TEST(Relay, BrowserThatStopsReadingHoldsTheSessionBack) {
   ASSERT_GT(s.port, 0);
   const int child = server.ChildPid(s.port);
   ASSERT_EQ(EnvelopeCode(PostJson(server.port(), "/load_config?session=" + s.id,
-                                  "{\"kcf\":{\"commtype\":7,\"lines\":250,\"col\":132,\"emulate\":30,"
-                                  "\"MBMode\":1},\"connectToHost\":true}")
+                                  "{\"kcf\":{\"commtype\":7,\"lines\":250,\"col\":132,\"emulate\":" +
+                                      std::to_string(KVX_EM_XTERM) +
+                                      ","
+                                      "\"MBMode\":1},\"connectToHost\":true}")
                              .body),
             0);
   const long serverBefore = RssKiB(server.pid());
@@ -175,7 +178,7 @@ TEST(Relay, BrowserThatStopsReadingHoldsTheSessionBack) {
     auto f = ReceiveChannelFrame(ws, 30);
     ASSERT_TRUE(f);
     ASSERT_TRUE(screen.Apply(*f)) << screen.error;
-    if (sawWhole && f->action == 2) afterWhole++;
+    if (sawWhole && f->action == KVX_HOST_ACTION_UPDATE) afterWhole++;
     if (screen.lastHeader == "0:249:131:0") sawWhole = true;
   }
   EXPECT_TRUE(sawWhole);
@@ -213,7 +216,7 @@ TEST(Instances, IdentifiersCarryTheInstanceName) {
   ASSERT_EQ(EnvelopeCode(b.PostConfig("{\"kcf\":{\"lines\":24,\"col\":80},\"connectToHost\":false}").body),
             0);
   ASSERT_TRUE(b.Attach());
-  ASSERT_TRUE(b.Send(4000));
+  ASSERT_TRUE(b.Send(KVX_CLIENT_ACTION_REFRESH));
   ASSERT_TRUE(b.Pump([&] { return b.screen.updates > 0; })) << b.Describe();
   for (const char* bad : {"East", "a-b", "seventeen-chars-x", ""}) {
     ServerOptions w;

@@ -10,8 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "../server/host3270.h"
 #include "../ite/fixture3270.h"
+#include "../server/host3270.h"
+#include "emulation_ids.h"
 #include "kvx_browser.h"
 #include "kvx_test.h"
 #include "replay/tracefile.h"
@@ -60,7 +61,8 @@ std::string HashAfter(const std::vector<std::vector<uint8_t>>& records) {
 
 std::string Config(int port, const std::string& macro) {
   return "{\"kcf\":{\"commtype\":0,\"node\":\"127.0.0.1\",\"port\":" + std::to_string(port) +
-         ",\"emulate\":24,\"em3270idx\":0,\"user\":\"testusr\",\"autologin\":1,\"autologinMacroHash\":" +
+         ",\"emulate\":" + std::to_string(KVX_EM_IBM3270_MODEL2) +
+         ",\"em3270idx\":0,\"user\":\"testusr\",\"autologin\":1,\"autologinMacroHash\":" +
          kvxtest::JsonString(macro) + "},\"connectToHost\":true}";
 }
 

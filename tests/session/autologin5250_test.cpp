@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "../server/host3270.h"
+#include "emulation_ids.h"
 #include "kvx_browser.h"
 #include "kvx_test.h"
 #include "replay/tracefile.h"
@@ -44,7 +45,8 @@ bool Negotiate5250(Host3270& host, const std::string& terminalType) {
 
 std::string Config(int port, const std::string& macro) {
   return "{\"kcf\":{\"commtype\":0,\"node\":\"127.0.0.1\",\"port\":" + std::to_string(port) +
-         ",\"emulate\":22,\"em5250idx\":1,\"user\":\"TESTUSR\",\"passwordHash\":\"pw\","
+         ",\"emulate\":" + std::to_string(KVX_EM_IBM5250) +
+         ",\"em5250idx\":1,\"user\":\"TESTUSR\",\"passwordHash\":\"pw\","
          "\"secureKeys\":{\"pw\":\"TESTPSW\"},\"autologin\":1,\"autologinMacroHash\":" +
          kvxtest::JsonString(macro) + "},\"connectToHost\":true}";
 }

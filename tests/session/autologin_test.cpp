@@ -12,6 +12,7 @@
 #include <string>
 
 #include "conn_test_util.h"
+#include "emulation_ids.h"
 #include "kvx_browser.h"
 #include "kvx_test.h"
 
@@ -50,9 +51,11 @@ std::string Data(const std::string& in) {
 std::string LoginConfig(int port, const std::string& user, const std::string& password,
                         const std::string& macro) {
   return "{\"kcf\":{\"commtype\":0,\"node\":\"127.0.0.1\",\"port\":" + std::to_string(port) +
-         ",\"emulate\":30,\"MBMode\":1,\"lines\":24,\"col\":80,\"user\":" + kvxtest::JsonString(user) +
+         ",\"emulate\":" + std::to_string(KVX_EM_XTERM) +
+         ",\"MBMode\":1,\"lines\":24,\"col\":80,\"user\":" + kvxtest::JsonString(user) +
          ",\"passwordHash\":\"pw\",\"secureKeys\":{\"pw\":" + kvxtest::JsonString(password) +
-         "},\"autologin\":1,\"autologinMacroHash\":" + kvxtest::JsonString(macro) + "},\"connectToHost\":true}";
+         "},\"autologin\":1,\"autologinMacroHash\":" + kvxtest::JsonString(macro) +
+         "},\"connectToHost\":true}";
 }
 
 const char kLoginMacro[] = "E 1\nw login: \nu\nw Password: \np\nw $ \nt whoami^M\n";

@@ -2,12 +2,14 @@
 // keyboard functions (characters through the host code page, function keys
 // to PF keys, the key-definition map's control keys and ESC / ^P
 // sequences), and the session's 3270 settings.
+#include "block3270.h"
+
 #include <gtest/gtest.h>
 
 #include "app.h"
-#include "block3270.h"
 #include "blockmode.h"
 #include "emulation.h"
+#include "emulation_ids.h"
 #include "keyname.h"
 #include "lumdict.h"
 #include "settings.h"
@@ -137,7 +139,7 @@ TEST(Block3270Settings, ModelTerminalTypeAndColours) {
                {"-4", "0", 1, "IBM-3278-2"}, {"0", "1", 1, "IBM-3278-2-E"}};
   for (const Case& c : cases) {
     LumDict* dict = new LumDict();
-    dict->setStringForKey("emulate", "25");
+    dict->setIntForKey("emulate", KVX_EM_IBM3270_MODEL3);
     dict->setStringForKey("em3270idx", c.idx);
     dict->setStringForKey("TE3270EnExAtt", c.extattr);
     dict->setStringForKey("3270colfg1", "13");  // protected fields: table entry 12
@@ -150,7 +152,7 @@ TEST(Block3270Settings, ModelTerminalTypeAndColours) {
     EXPECT_EQ(app->lptn3270->bgcolor[TNF_DEFAULT], 0xFF000000u);
   }
   LumDict* dict = new LumDict();
-  dict->setStringForKey("emulate", "30");
+  dict->setIntForKey("emulate", KVX_EM_XTERM);
   app_set_te_using_dictionary(app, dict);
   EXPECT_EQ(app->emlib, EM_UNIX);
 }
@@ -161,7 +163,7 @@ TEST(Block3270Settings, WriteToEmulatorPaintsAField) {
   app_s* app = app_main_initialize();
   set_app(app);
   LumDict* dict = new LumDict();
-  dict->setStringForKey("emulate", "24");
+  dict->setIntForKey("emulate", KVX_EM_IBM3270_MODEL2);
   app_set_te_using_dictionary(app, dict);
   ASSERT_EQ(app->emlib, EM_TN3270);
   te3270* t = app->lptn3270;
@@ -183,7 +185,7 @@ TEST(Block3270Settings, ClickPlacesTheCursorInsideTheScreenOnly) {
   app_s* app = app_main_initialize();
   set_app(app);
   LumDict* dict = new LumDict();
-  dict->setStringForKey("emulate", "24");
+  dict->setIntForKey("emulate", KVX_EM_IBM3270_MODEL2);
   app_set_te_using_dictionary(app, dict);
   ASSERT_EQ(app->emlib, EM_TN3270);
   te3270* t = app->lptn3270;

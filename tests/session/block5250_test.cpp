@@ -1,15 +1,18 @@
 // The 5250 station in the session: browser and macro keys to 5250 keys,
-// settings 22 and 23 (model, terminal type, colours, code page), and the
+// the 5250 settings (model, terminal type, colours, code page), and the
 // status line fields.
+#include "block5250.h"
+
 #include <gtest/gtest.h>
 
 #include "app.h"
-#include "block5250.h"
 #include "blockmode.h"
 #include "emulation.h"
+#include "emulation_ids.h"
 #include "keyname.h"
 #include "lumdict.h"
 #include "settings.h"
+#include "status_line.h"
 #include "tcs.h"
 #include "te5250/te5250.h"
 #include "te5250/te5250_session.h"
@@ -74,15 +77,18 @@ TEST(Block5250Settings, ModelTerminalTypeAndColours) {
   EXPECT_EQ(app->_te5250, nullptr);
   EXPECT_EQ(app->lptn3270, nullptr);
   struct Case {
-    const char* emulate;
+    int emulate;
     const char* idx;
     int cols;
     const char* ttype;
-  } cases[] = {{"22", "2", 80, "IBM-3179-2"},  {"23", "1", 132, "IBM-3477-FC"}, {"22", "0", 80, "IBM-5555-C01"},
-               {"22", "9", 80, "IBM-5555-C01"}, {"23", "-1", 80, "IBM-5555-C01"}};
+  } cases[] = {{KVX_EM_IBM5250, "2", 80, "IBM-3179-2"},
+               {KVX_EM_IBM5250_3477, "1", 132, "IBM-3477-FC"},
+               {KVX_EM_IBM5250, "0", 80, "IBM-5555-C01"},
+               {KVX_EM_IBM5250, "9", 80, "IBM-5555-C01"},
+               {KVX_EM_IBM5250_3477, "-1", 80, "IBM-5555-C01"}};
   for (const Case& c : cases) {
     LumDict* dict = new LumDict();
-    dict->setStringForKey("emulate", c.emulate);
+    dict->setIntForKey("emulate", c.emulate);
     dict->setStringForKey("em5250idx", c.idx);
     dict->setStringForKey("5250colfg0", "0");  // green: no colour given
     dict->setStringForKey("5250colfg2", "13");  // white becomes table entry 12 (red)
@@ -103,7 +109,7 @@ TEST(Block5250Settings, ModelTerminalTypeAndColours) {
     EXPECT_EQ(status[9], "") << "no host";
   }
   LumDict* dict = new LumDict();
-  dict->setStringForKey("emulate", "30");
+  dict->setIntForKey("emulate", KVX_EM_XTERM);
   app_set_te_using_dictionary(app, dict);
   EXPECT_EQ(app->emlib, EM_UNIX);
 }
@@ -114,7 +120,7 @@ TEST(Block5250Macros, ScreenHashIsTheStationsHash) {
   app_s* app = app_main_initialize();
   set_app(app);
   LumDict* dict = new LumDict();
-  dict->setStringForKey("emulate", "22");
+  dict->setIntForKey("emulate", KVX_EM_IBM5250);
   app_set_te_using_dictionary(app, dict);
   BlockEngine* e = app_block_engine(app);
   ASSERT_NE(e, nullptr);
@@ -134,8 +140,49 @@ TEST(Block5250Macros, ScreenHashIsTheStationsHash) {
   EXPECT_NE(after, before);
   EXPECT_EQ(after, app->_te5250->ScreenHash());
   LumDict* back = new LumDict();
-  back->setStringForKey("emulate", "30");
+  back->setIntForKey("emulate", KVX_EM_XTERM);
   app_set_te_using_dictionary(app, back);
+}
+
+// The status line of either station serialises to the fields of the STATUS
+// frame, in their order; the 5250 station adds its operator error code (its
+// last four digits) and the message-waiting flag.
+TEST(BlockStatusLine, FieldsInTheOrderOfTheStatusFrame) {
+  kvx_status_line s3270;
+  s3270.family = KVX_EM_FAMILY_3270;
+  s3270.terminalType = "IBM-3278-4-E";
+  s3270.rows = 43;
+  s3270.cols = 80;
+  s3270.keyboard = "X WAIT";
+  s3270.insert = true;
+  s3270.cursorRow = 2;
+  s3270.cursorCol = 79;
+  s3270.link = "TN3270E";
+  s3270.operatorError = 10;  // not a 3270 field
+  EXPECT_EQ(kvx_status_line_fields(s3270),
+            (std::vector<std::string>{"3270", "IBM-3278-4-E", "43", "80", "X WAIT", "1", "2", "79", "",
+                                      "TN3270E"}));
+  struct Case {
+    int operatorError;
+    bool messageWaiting;
+    const char* code;
+    const char* waiting;
+  } cases[] = {
+      {0, false, "", "0"}, {10, true, "0010", "1"}, {12345, false, "2345", "0"}, {-3, false, "", "0"}};
+  for (const Case& c : cases) {
+    kvx_status_line s;
+    s.family = KVX_EM_FAMILY_5250;
+    s.terminalType = "IBM-3179-2";
+    s.rows = 24;
+    s.cols = 80;
+    s.session = "DISCONNECTED";
+    s.operatorError = c.operatorError;
+    s.messageWaiting = c.messageWaiting;
+    EXPECT_EQ(kvx_status_line_fields(s),
+              (std::vector<std::string>{"5250", "IBM-3179-2", "24", "80", "", "0", "0", "0", "DISCONNECTED",
+                                        "", c.code, c.waiting}))
+        << c.operatorError;
+  }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <vector>
 
+#include "emulation_ids.h"
 #include "settings_fixture.h"
 #include "tcs.h"
 
@@ -16,11 +17,11 @@ using Emulation = SessionFixture;
 
 // Every setting with the engine number it must select.
 TEST_F(Emulation, SettingSelectsItsEngineNumberOrStaysPut) {
-  const int engine[31] = {17, 7,  8,  18, 12, 9,  21, 16, 15, 13, 5, 32, 3,  4,  1, 2,
-                          31, 14, 10, 11, 19, 20, 0,  0,  0,  0,  0, 0,  34, 33, 35};
-  for (int setting = 0; setting <= 30; setting++) {
+  const int engine[kKvxEmLast + 1] = {17, 7,  8,  18, 12, 9,  21, 16, 15, 13, 5, 32, 3,  4,  1, 2,
+                                      31, 14, 10, 11, 19, 20, 0,  0,  0,  0,  0, 0,  34, 33, 35};
+  for (int setting = kKvxEmFirst; setting <= kKvxEmLast; setting++) {
     SCOPED_TRACE(setting);
-    app_set_emulation(&app, 14);  // VT320 first
+    app_set_emulation(&app, KVX_EM_VT320);  // VT320 first
     ASSERT_EQ(t()->teloaded, 1);
     TraceCapture trace(TRACE_FAIL | TRACE_5250);
     app_set_emulation(&app, setting);
@@ -41,21 +42,21 @@ TEST_F(Emulation, SettingSelectsItsEngineNumberOrStaysPut) {
     }
   }
   // The two numbers the engine names: VT100 and ADM1.
-  EXPECT_EQ(EmSettingToEmulation(10), 5);
-  EXPECT_EQ(EmSettingToEmulation(0), 17);
-  app_set_emulation(&app, 10);
+  EXPECT_EQ(EmSettingToEmulation(KVX_EM_VT100), 5);
+  EXPECT_EQ(EmSettingToEmulation(KVX_EM_ADM1), 17);
+  app_set_emulation(&app, KVX_EM_VT100);
   EXPECT_EQ(t()->emode, 5);
 }
 
 TEST_F(Emulation, UnavailableEmulationKeepsTheTerminalWorking) {
-  app_set_emulation(&app, 30);  // MAC
+  app_set_emulation(&app, KVX_EM_XTERM);  // MAC
   ASSERT_EQ(t()->teloaded, 35);
   TraceCapture trace(TRACE_FAIL);
   app_set_emulation(&app, 40);  // no such setting
   ASSERT_EQ(trace.lines().size(), 1u);
   EXPECT_NE(trace.lines()[0].find("MAC"), std::string::npos) << trace.lines()[0];
   app_set_emulation(&app, -1);
-  app_set_emulation(&app, 31);
+  app_set_emulation(&app, kKvxEmLast + 1);
   EXPECT_EQ(trace.lines().size(), 3u);
   EXPECT_EQ(t()->teloaded, 35);
   TEemwrite(t(), "\rok\x1b[1mB", 8);
@@ -64,7 +65,7 @@ TEST_F(Emulation, UnavailableEmulationKeepsTheTerminalWorking) {
 }
 
 TEST_F(Emulation, BlockModeSettingsAreRefusedUntilTheirEmulatorsExist) {
-  for (int setting : {22, 23, 24, 27}) {
+  for (int setting : {KVX_EM_IBM5250, KVX_EM_IBM5250_3477, KVX_EM_IBM3270_MODEL2, KVX_EM_IBM3270_MODEL5}) {
     TraceCapture trace(TRACE_FAIL);
     app_set_emulation(&app, setting);
     EXPECT_EQ(app.emlib, EM_UNIX);
@@ -75,7 +76,7 @@ TEST_F(Emulation, BlockModeSettingsAreRefusedUntilTheirEmulatorsExist) {
 TEST_F(Emulation, LeavingBlockModeMakesTheTerminalActiveAndResizes) {
   app.emlib = EM_TN3270;
   TraceCapture trace(TRACE_SESSION);
-  app_set_emulation(&app, 1);
+  app_set_emulation(&app, KVX_EM_ANSI);
   EXPECT_EQ(app.emlib, EM_UNIX);
   EXPECT_EQ(t()->teloaded, 7);
   ASSERT_EQ(trace.lines().size(), 1u);

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app.h"
+#include "emulation_ids.h"
 #include "keyname.h"
 #include "lumconnection.h"
 #include "lumdict.h"
@@ -31,10 +32,6 @@ class RecordingConnection : public LumConnection {
   int Read(char*, int) override { return 0; }  // the host says nothing
   void Comout(const char* bytes, int length) override { written.append(bytes, static_cast<size_t>(length)); }
 };
-
-// Emulation settings ("emulate") of the members used here.
-constexpr const char* kMac = "30";
-constexpr const char* kVt220 = "12";
 
 // A browser's code point for a terminal key.
 int Browser(int keyCode) {
@@ -59,7 +56,7 @@ class Keyboard : public testing::Test {
   // Applies session settings on top of a shell's defaults.
   void Configure(std::initializer_list<std::pair<const char*, const char*>> entries) {
     LumDict dict;
-    dict.setStringForKey("emulate", kMac);
+    dict.setIntForKey("emulate", KVX_EM_XTERM);
     dict.setStringForKey("MBMode", "1");
     dict.setStringForKey("cptrxin", "ISO 8859-1 Latin 1");
     for (const auto& [k, v] : entries) dict.setStringForKey(k, v);
@@ -106,7 +103,8 @@ TEST_F(Keyboard, CharactersGoAsTheHostCodePageByteWithoutUtf8) {
 }
 
 TEST_F(Keyboard, NationalCharacterSetReplacesTheCharacter) {
-  Configure({{"MBMode", "0"}, {"charset", "6"}, {"emulate", kVt220}});  // German
+  Configure(
+      {{"MBMode", "0"}, {"charset", "6"}, {"emulate", std::to_string(KVX_EM_VT220).c_str()}});  // German
   ASSERT_TRUE(t()->_nrcsmode);
   EXPECT_EQ(Press(0xE4), "{");  // a-umlaut stands where '{' is
   EXPECT_EQ(Press(0xDF), "~");  // sharp s

@@ -15,6 +15,7 @@
 
 #include "app.h"
 #include "dialog.h"
+#include "emulation_ids.h"
 #include "lumconnection.h"
 #include "lumdict.h"
 #include "macro.h"
@@ -52,7 +53,7 @@ class MacroSession : public testing::Test {
     base = event_base_new();
     app->evbase = base;
     dict = new LumDict();
-    dict->setStringForKey("emulate", "30");
+    dict->setIntForKey("emulate", KVX_EM_XTERM);
     dict->setStringForKey("MBMode", "1");
     dict->setStringForKey("lines", "24");
     dict->setStringForKey("col", "80");

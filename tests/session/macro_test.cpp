@@ -14,6 +14,7 @@
 #include <string>
 
 #include "blockmode.h"
+#include "emulation_ids.h"
 #include "fws/fws.h"
 #include "json.h"
 #include "macro_fixture.h"
@@ -297,7 +298,7 @@ class Stub5250 : public BlockEngine {
   Stub5250() { StdInit(&w_, nullptr); }
   ~Stub5250() override { freestdio(&w_); }
   fws_window* window() override { return &w_; }
-  bool select(int emulation) override { return emulation == 22 || emulation == 23; }
+  bool select(int emulation) override { return kvx_em_is_5250(emulation); }
   void applySettings(LumDict*) override {}
   void connecting() override {}
   void connected() override {}
@@ -333,7 +334,7 @@ class Stub5250 : public BlockEngine {
     at_ = "@" + std::to_string(col) + "," + std::to_string(row) + ":";
     return true;
   }
-  std::vector<std::string> status() const override { return {}; }
+  kvx_status_line statusLine() const override { return {}; }
   void replayBegin() override {}
   void replayEnd() override {}
   std::string screenHash() const override { return hash_; }
@@ -360,7 +361,7 @@ class Block5250Macro : public MacroSession {
   void SetUp() override {
     MacroSession::SetUp();
     app_block_register(app, EM_TN5250, new Stub5250());
-    ASSERT_TRUE(app_set_block_mode_emulation(app, 22));
+    ASSERT_TRUE(app_set_block_mode_emulation(app, KVX_EM_IBM5250));
     ASSERT_EQ(app->emlib, EM_TN5250);
   }
   // One complete host record.

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "emulation_ids.h"
 #include "settings_fixture.h"
 #include "tcs.h"
 
@@ -218,7 +219,7 @@ TEST_F(Apply, SafeValuesReachTheTerminal) {
                      {"cursor", "2"},
                      {"mode", "1"},
                      {"charset", "3"},
-                     {"emulate", "10"},
+                     {"emulate", std::to_string(KVX_EM_VT100).c_str()},
                      {"MBMode", "1"},
                      {"bsdel", "0"},
                      {"colorfg0", "8"},
@@ -258,7 +259,7 @@ TEST_F(Apply, SafeValuesReachTheTerminal) {
   EXPECT_EQ(t()->vcurshape, 3);
   EXPECT_EQ(t()->dupmode, 1);
   EXPECT_EQ(t()->defcset, 3);
-  EXPECT_EQ(app._emulation, 10);
+  EXPECT_EQ(app._emulation, KVX_EM_VT100);
   EXPECT_EQ(t()->emode, 5);  // VT100
   EXPECT_EQ(t()->MBMode, 1);
   EXPECT_EQ(t()->bsdel, 0);
@@ -286,7 +287,7 @@ TEST_F(Apply, SafeValuesReachTheTerminal) {
 }
 
 TEST_F(Apply, EmulationSwitchesOnlyWhenTheSettingChanges) {
-  std::unique_ptr<LumDict> d(Dict({{"emulate", "30"}}));
+  std::unique_ptr<LumDict> d(Dict({{"emulate", std::to_string(KVX_EM_XTERM).c_str()}}));
   app_set_te_safe_values(&app, d.get());
   ASSERT_EQ(t()->emode, 35);
   TEemwrite(t(), "\x1b[2;10r", 7);  // the host sets a scrolling region
@@ -298,12 +299,15 @@ TEST_F(Apply, EmulationSwitchesOnlyWhenTheSettingChanges) {
 // Screen read-back by the host stays off unless the setting allows it; a
 // block-capable emulation starts in block mode when told to.
 TEST_F(Apply, ReadBackAndBlockModeStart) {
-  std::unique_ptr<LumDict> d(Dict({{"emulate", "17"}}));
+  std::unique_ptr<LumDict> d(Dict({{"emulate", std::to_string(KVX_EM_WYSE50).c_str()}}));
   app_set_te_safe_values(&app, d.get());
   ASSERT_EQ(t()->emode, 14);  // Wyse 50
   EXPECT_EQ(t()->readback, 0);
   EXPECT_EQ(t()->_blokmode, 0);
-  d.reset(Dict({{"emulate", "18"}, {"screenReadBack", "1"}, {"sblockmode", "1"}, {"addlf", "1"}}));
+  d.reset(Dict({{"emulate", std::to_string(KVX_EM_WYSE60).c_str()},
+                {"screenReadBack", "1"},
+                {"sblockmode", "1"},
+                {"addlf", "1"}}));
   app_set_te_safe_values(&app, d.get());
   ASSERT_EQ(t()->emode, 10);  // Wyse 60, started in block mode
   EXPECT_EQ(t()->readback, 1);
@@ -319,7 +323,7 @@ TEST_F(Apply, EmptyDictionaryKeepsAUsableScreen) {
   EXPECT_EQ(std::make_pair(app._rows, app._cols), std::make_pair(25, 80));
   EXPECT_EQ(std::make_pair(t()->vlines, t()->vcols), std::make_pair(25, 80));
   // emulate 0 (ADM1) is the default and runs.
-  EXPECT_EQ(app._emulation, 0);
+  EXPECT_EQ(app._emulation, KVX_EM_ADM1);
   EXPECT_EQ(t()->emode, 17);
   EXPECT_EQ(t()->teloaded, 17);
   EXPECT_EQ(trace.lines().size(), 0u);

@@ -67,7 +67,7 @@ bool TestBrowser::Type(const std::string& text) {
   for (unsigned char c : text) {
     std::string data(4, '\0');
     data[0] = static_cast<char>(c);
-    if (!ws.Send(2, ChannelEncode(4002, {}, data))) return false;
+    if (!ws.Send(2, ChannelEncode(KVX_CLIENT_ACTION_ONKEY, {}, data))) return false;
   }
   return true;
 }
@@ -84,26 +84,30 @@ bool TestBrowser::Pump(const std::function<bool()>& done, double seconds) {
       return false;
     }
     if (onFrame) onFrame(*f);
-    if (f->action == 1 && !f->fields.empty()) events += "connected " + f->fields[0] + "\n";
-    if (f->action == 12 && f->fields.size() == 2) events += "notice " + f->fields[0] + ": " + f->fields[1] + "\n";
-    if (f->action < kActGetEntry || f->action > kActShowError) continue;
+    if (f->action == KVX_HOST_ACTION_CONNECTED && !f->fields.empty())
+      events += "connected " + f->fields[0] + "\n";
+    if (f->action == KVX_HOST_ACTION_NOTICE && f->fields.size() == 2)
+      events += "notice " + f->fields[0] + ": " + f->fields[1] + "\n";
+    if (f->action < KVX_HOST_ACTION_GET_ENTRY || f->action > KVX_HOST_ACTION_SHOW_FATAL_ERROR) continue;
     events += "prompt " + std::to_string(f->action) + "\n";
     prompts.push_back({f->action, f->fields});
-    if (f->action == kActShowError) {
-      Send(kActAckError);
+    if (f->action == KVX_HOST_ACTION_SHOW_FATAL_ERROR) {
+      Send(KVX_CLIENT_ACTION_ACK_FATAL_ERROR);
       continue;
     }
     if (answers.empty() || answers.front().action != f->action) {
       error =
           "unexpected prompt " + std::to_string(f->action) + ": " + (f->fields.empty() ? "" : f->fields[0]);
       // Decline it, so that the session does not wait for this browser.
-      if (f->action == kActGetEntry) Send(kActEntryResponse, {"", "0"});
-      if (f->action == kActGetYesNo) Send(kActYesNoResponse, {"0"});
+      if (f->action == KVX_HOST_ACTION_GET_ENTRY) Send(KVX_CLIENT_ACTION_GET_ENTRY_RESPONSE, {"", "0"});
+      if (f->action == KVX_HOST_ACTION_GET_YESNO) Send(KVX_CLIENT_ACTION_GET_YESNO_RESPONSE, {"0"});
       return false;
     }
     Answer a = answers.front();
     answers.pop_front();
-    Send(a.action == kActGetEntry ? kActEntryResponse : kActYesNoResponse, a.fields);
+    Send(a.action == KVX_HOST_ACTION_GET_ENTRY ? KVX_CLIENT_ACTION_GET_ENTRY_RESPONSE
+                                               : KVX_CLIENT_ACTION_GET_YESNO_RESPONSE,
+         a.fields);
   }
   return true;
 }
@@ -124,7 +128,7 @@ bool TestBrowser::WaitError(double seconds) {
 std::vector<std::string> TestBrowser::Errors() const {
   std::vector<std::string> out;
   for (const auto& p : prompts)
-    if (p.action == kActShowError && p.fields.size() == 2) out.push_back(p.fields[1]);
+    if (p.action == KVX_HOST_ACTION_SHOW_FATAL_ERROR && p.fields.size() == 2) out.push_back(p.fields[1]);
   return out;
 }
 

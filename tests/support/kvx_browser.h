@@ -15,17 +15,6 @@
 
 namespace kvxtest {
 
-// Channel actions of the prompts and their answers.
-enum : int {
-  kActGetEntry = 4,
-  kActGetYesNo = 5,
-  kActShowError = 6,
-  kActConnectHost = 4001,
-  kActEntryResponse = 4003,
-  kActYesNoResponse = 4004,
-  kActAckError = 4005,
-};
-
 struct PromptSeen {
   int action = 0;
   std::vector<std::string> fields;
@@ -34,15 +23,15 @@ struct PromptSeen {
 class TestBrowser {
  public:
   struct Answer {
-    int action;  // the prompt it answers: kActGetEntry or kActGetYesNo
+    int action;  // the prompt it answers: KVX_HOST_ACTION_GET_ENTRY or KVX_HOST_ACTION_GET_YESNO
     std::vector<std::string> fields;
   };
   // An entry answer: code 1 accepted, 3 accepted with the save box ticked, 0 cancelled.
   static Answer Entry(const std::string& text, int code = 1) {
-    return {kActGetEntry, {text, std::to_string(code)}};
+    return {KVX_HOST_ACTION_GET_ENTRY, {text, std::to_string(code)}};
   }
-  static Answer Cancel() { return {kActGetEntry, {"", "0"}}; }
-  static Answer YesNo(int button) { return {kActGetYesNo, {std::to_string(button)}}; }
+  static Answer Cancel() { return {KVX_HOST_ACTION_GET_ENTRY, {"", "0"}}; }
+  static Answer YesNo(int button) { return {KVX_HOST_ACTION_GET_YESNO, {std::to_string(button)}}; }
 
   explicit TestBrowser(int rows = 24, int cols = 80) : screen(rows, cols) {}
   ~TestBrowser();

@@ -25,13 +25,13 @@ struct ScreenModel {
 
   // Takes one frame; false (with `error` set) when it does not fit the screen.
   bool Apply(const ChannelFrame& f) {
-    if (f.action == 1 && !f.fields.empty()) connected = f.fields[0] == "1";
-    if (f.action == 3 && f.fields.size() == 2) {
+    if (f.action == KVX_HOST_ACTION_CONNECTED && !f.fields.empty()) connected = f.fields[0] == "1";
+    if (f.action == KVX_HOST_ACTION_SET_CURSOR && f.fields.size() == 2) {
       cursors++;
       if (sscanf(f.fields[0].c_str(), "%d:%d", &cursorX, &cursorY) != 2) return Fail("cursor " + f.fields[0]);
       cursorVisible = f.fields[1] == "1";
     }
-    if (f.action != 2) return true;
+    if (f.action != KVX_HOST_ACTION_UPDATE) return true;
     updates++;
     if (f.fields.size() != 1) return Fail("update without one field");
     lastHeader = f.fields[0];

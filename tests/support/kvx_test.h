@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "channel_actions.h"
 #include "kvx_deps.h"
 
 namespace kvxtest {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "em/ansi.h"
+#include "emulation_ids.h"
 #include "term.h"
 
 namespace {
@@ -120,11 +121,11 @@ TEST(Reset, EmulationForcesItsRowsUnlessTheWindowDecides) {
 }
 
 TEST(Emulations, NumbersNamesAndBindings) {
-  EXPECT_EQ(EmSettingToEmulation(10), 5);
-  EXPECT_EQ(EmSettingToEmulation(0), 17);
-  EXPECT_EQ(EmSettingToEmulation(30), 35);
-  EXPECT_EQ(EmSettingToEmulation(25), -1);
-  EXPECT_EQ(EmSettingToEmulation(31), -1);
+  EXPECT_EQ(EmSettingToEmulation(KVX_EM_VT100), 5);
+  EXPECT_EQ(EmSettingToEmulation(KVX_EM_ADM1), 17);
+  EXPECT_EQ(EmSettingToEmulation(KVX_EM_XTERM), 35);
+  EXPECT_EQ(EmSettingToEmulation(KVX_EM_IBM3270_MODEL3), -1);
+  EXPECT_EQ(EmSettingToEmulation(kKvxEmLast + 1), -1);
   EXPECT_STREQ(EmName(35), "MAC");
   EXPECT_STREQ(EmName(9), "SCOANSI");
   EXPECT_EQ(EmName(26), nullptr);

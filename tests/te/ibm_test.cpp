@@ -12,8 +12,6 @@
 
 namespace {
 
-enum : int { PCTERM = 12, IBM3101 = 18, IBM3151 = 19, IBM3151_25 = 20, TTY = 21 };
-
 // Spans of attribute bits 16-23 (combination and protection nibbles).
 std::string Marks(Term& term, int y) {
   std::string out;
@@ -32,7 +30,7 @@ std::string Marks(Term& term, int y) {
 
 Term::Options Opts(int emode, int rows = 24) {
   Term::Options o = Term::make(emode, rows, 80);
-  o.utf8 = emode != IBM3151 && emode != IBM3101 && emode != IBM3151_25;
+  o.utf8 = emode != EMODE_IBM3151 && emode != EMODE_IBM3101 && emode != EMODE_IBM3151_25;
   o.pages = 4;
   return o;
 }
@@ -49,7 +47,7 @@ struct Case {
 const Case kCases[] = {
     // IBM 3151.
     {"cursor address and moves that wrap",
-     IBM3151,
+     EMODE_IBM3151,
      "\x1bY\"%x\x1b"
      "A\x1b"
      "A\x1b"
@@ -61,31 +59,31 @@ const Case kCases[] = {
      6,
      {}},
     {"out-of-screen addresses are ignored",
-     IBM3151,
+     EMODE_IBM3151,
      "ab\x1bY\x7f\x7f"
      "c\x1bX\x7f!d",
      {"abcd"},
      0,
      4,
      {}},
-    {"132-column address form", IBM3151, "\x1by ! &x", {"", "      x"}, 1, 7, {}},
-    {"132-column address form out of range is ignored", IBM3151, "a\x1by!!  b", {"ab"}, 0, 2, {}},
+    {"132-column address form", EMODE_IBM3151, "\x1by ! &x", {"", "      x"}, 1, 7, {}},
+    {"132-column address form out of range is ignored", EMODE_IBM3151, "a\x1by!!  b", {"ab"}, 0, 2, {}},
     {"buffer address: text goes there and the cursor stays",
-     IBM3151,
+     EMODE_IBM3151,
      "ab\x1bX!!xyz",
      {"ab", " xyz"},
      0,
      2,
      {}},
     {"ESC Z moves the cursor to the buffer address",
-     IBM3151,
+     EMODE_IBM3151,
      "ab\x1bX!!xyz\x1bZ!",
      {"ab", " xyz!"},
      1,
      5,
      {}},
     {"a cursor move ends buffer addressing",
-     IBM3151,
+     EMODE_IBM3151,
      "ab\x1bX!!x\x1b"
      "Cq",
      {"ab q", " x"},
@@ -93,7 +91,7 @@ const Case kCases[] = {
      4,
      {}},
     {"ESC 3 0x48: a protected attribute cell, field mode on",
-     IBM3151,
+     EMODE_IBM3151,
      "\x1b"
      "3\x48"
      "ab",
@@ -102,7 +100,7 @@ const Case kCases[] = {
      3,
      {{0, "0-0:1C 1-79:10"}, {23, "0-79:10"}}},
     {"a protected field",
-     IBM3151,
+     EMODE_IBM3151,
      "\x1b"
      "3\x20\x42"
      "ab",
@@ -111,7 +109,7 @@ const Case kCases[] = {
      3,
      {{0, "0-0:0C 1-79:08"}}},
     {"the field runs around the screen to its own cell",
-     IBM3151,
+     EMODE_IBM3151,
      "\x1bY\" \x1b"
      "3\x41\x1bY  x",
      {"x", "", ""},
@@ -119,7 +117,7 @@ const Case kCases[] = {
      1,
      {{0, "0-79:80"}, {2, "0-0:8C 1-79:80"}}},
     {"the next field ends a field",
-     IBM3151,
+     EMODE_IBM3151,
      "\x1b"
      "3\x41"
      "ab\x1b"
@@ -130,7 +128,7 @@ const Case kCases[] = {
      6,
      {{0, "0-0:8C 1-2:80 3-3:0C 4-79:00"}}},
     {"text over attribute cells removes them and the fields merge",
-     IBM3151,
+     EMODE_IBM3151,
      "\x1b"
      "3\x41"
      "ab\x1b"
@@ -141,7 +139,7 @@ const Case kCases[] = {
      4,
      {{0, "0-79:00"}}},
     {"a character attribute for the following characters",
-     IBM3151,
+     EMODE_IBM3151,
      "a\x1b"
      "4!ab\x1b"
      "4>bc",
@@ -150,7 +148,7 @@ const Case kCases[] = {
      3,
      {{0, "0-0:00 1-1:80 2-79:00"}}},
     {"graphics set G1 by bit 7",
-     IBM3151,
+     EMODE_IBM3151,
      "\x1b>A\xea\xf1\xeb"
      "a",
      {"\xe2\x94\x98\xe2\x94\x80\xe2\x94\x90"
@@ -158,9 +156,9 @@ const Case kCases[] = {
      0,
      4,
      {}},
-    {"graphics code without a glyph is a blank", IBM3151, "\x1b>A\xe0\xa1!", {"0 !"}, 0, 3, {}},
+    {"graphics code without a glyph is a blank", EMODE_IBM3151, "\x1b>A\xe0\xa1!", {"0 !"}, 0, 3, {}},
     {"SUB writes a question mark",
-     IBM3151,
+     EMODE_IBM3151,
      "a\x1a"
      "b",
      {"a?b"},
@@ -168,7 +166,7 @@ const Case kCases[] = {
      3,
      {}},
     {"DLE STX text is stored up to DLE ETX",
-     IBM3151,
+     EMODE_IBM3151,
      "\x10\x02"
      "a\x07"
      "b\x10\x10\x10\x03"
@@ -179,9 +177,15 @@ const Case kCases[] = {
      0,
      5,
      {}},
-    {"erase to end of line and screen", IBM3151, "abc\r\ndef\x1bY !\x1bI\x1bY!!\x1bJ", {"a", "d"}, 1, 1, {}},
+    {"erase to end of line and screen",
+     EMODE_IBM3151,
+     "abc\r\ndef\x1bY !\x1bI\x1bY!!\x1bJ",
+     {"a", "d"},
+     1,
+     1,
+     {}},
     {"field-aware erase keeps protected cells",
-     IBM3151,
+     EMODE_IBM3151,
      "\x1b"
      "3\x20\x42PP\x1b"
      "3\x40"
@@ -190,18 +194,18 @@ const Case kCases[] = {
      0,
      4,
      {}},
-    {"clear all", IBM3151, "ab\x1bL", {""}, 0, 0, {}},
-    {"reset", IBM3151, "ab\x1b>B\x1b S", {""}, 0, 0, {}},
-    {"insert and delete character", IBM3151, "abcd\x1bY !\x1bPX\x1bY #\x1bQ", {"aXbd"}, 0, 3, {}},
+    {"clear all", EMODE_IBM3151, "ab\x1bL", {""}, 0, 0, {}},
+    {"reset", EMODE_IBM3151, "ab\x1b>B\x1b S", {""}, 0, 0, {}},
+    {"insert and delete character", EMODE_IBM3151, "abcd\x1bY !\x1bPX\x1bY #\x1bQ", {"aXbd"}, 0, 3, {}},
     {"insert and delete line without fields",
-     IBM3151,
+     EMODE_IBM3151,
      "1\r\n2\r\n3\x1bY! \x1bN\x1bY# \x1bO",
      {"1", "", "2"},
      3,
      0,
      {}},
     {"line deletion in field mode without a boundary row is a plain delete",
-     IBM3151,
+     EMODE_IBM3151,
      "\x1b"
      "3\x48\x1bY  x\x1bY\" 2\r\n3\x1bY\" \x1bO",
      {"x", "", "3"},
@@ -209,7 +213,7 @@ const Case kCases[] = {
      0,
      {}},
     {"line insertion within the field rows",
-     IBM3151,
+     EMODE_IBM3151,
      "\x1bY  a\x1bY! b\x1bY\" c\x1bY# \x1b"
      "3\x40\x1bY! \x1bN",
      {"a", "", "b", ""},
@@ -217,7 +221,7 @@ const Case kCases[] = {
      0,
      {}},
     {"the mark",
-     IBM3151,
+     EMODE_IBM3151,
      "ab\x1b"
      "E\x1bY #\x1b"
      "E",
@@ -226,7 +230,7 @@ const Case kCases[] = {
      3,
      {}},
     {"IBM 3101: no character attributes, graphics from the code page",
-     IBM3101,
+     EMODE_IBM3101,
      "\x1b"
      "4!a\x1b>A\xea",
      {"!a\xce\xa9"},
@@ -235,25 +239,25 @@ const Case kCases[] = {
      {}},
     // PC-term.
     {"PC-term: ESC G4 reverse, ESC G0 normal",
-     PCTERM,
+     EMODE_PCTERM,
      "\x1bG4ab\x1bG0"
      "c",
      {"abc"},
      0,
      3,
      {{0, "0-1:80 2-79:00"}}},
-    {"PC-term: bold combinations", PCTERM, "\x1bGta\x1bG b", {"ab"}, 0, 2, {{0, "0-0:90 1-79:00"}}},
+    {"PC-term: bold combinations", EMODE_PCTERM, "\x1bGta\x1bG b", {"ab"}, 0, 2, {{0, "0-0:90 1-79:00"}}},
     {"PC-term: an unknown byte ends the sequence",
-     PCTERM,
+     EMODE_PCTERM,
      "\x1bqabc\x1b"
      "7x",
      {"abcx"},
      0,
      4,
      {}},
-    {"PC-term: cursor address", PCTERM, "\x1b=\"%x", {"", "", "     x"}, 2, 6, {}},
+    {"PC-term: cursor address", EMODE_PCTERM, "\x1b=\"%x", {"", "", "     x"}, 2, 6, {}},
     {"PC-term: the 25th row erase needs 25 rows",
-     PCTERM,
+     EMODE_PCTERM,
      "ab\x1b"
      "e",
      {"ab"},
@@ -261,7 +265,7 @@ const Case kCases[] = {
      2,
      {}},
     {"PC-term: monitor mode",
-     PCTERM,
+     EMODE_PCTERM,
      "\x1bU\r\x1bX"
      "a",
      {"\xe2\x99\xaa"
@@ -269,27 +273,27 @@ const Case kCases[] = {
      0,
      2,
      {}},
-    {"PC-term: ESC and a control writes it", PCTERM, "\x1b\x07", {"\xe2\x80\xa2"}, 0, 1, {}},
+    {"PC-term: ESC and a control writes it", EMODE_PCTERM, "\x1b\x07", {"\xe2\x80\xa2"}, 0, 1, {}},
     {"PC-term: graphics are the code page's upper half",
-     PCTERM,
+     EMODE_PCTERM,
      "\x1b$\x44\x1b%D",
      {"\xe2\x94\x80"
       "D"},
      0,
      2,
      {}},
-    {"PC-term: text ignored up to CR", PCTERM, "\x1b]ignored\rshown", {"shown"}, 0, 5, {}},
+    {"PC-term: text ignored up to CR", EMODE_PCTERM, "\x1b]ignored\rshown", {"shown"}, 0, 5, {}},
     // TTY.
-    {"TTY: no escape sequences", TTY, "\x1b[2Ja", {"\xe2\x86\x90[2Ja"}, 0, 5, {}},
-    {"TTY: BS, CR, LF, tabs and a bell", TTY, "ab\bc\tx\r\n\n\x07y", {"ac      x", "", "y"}, 2, 1, {}},
+    {"TTY: no escape sequences", EMODE_TTY, "\x1b[2Ja", {"\xe2\x86\x90[2Ja"}, 0, 5, {}},
+    {"TTY: BS, CR, LF, tabs and a bell", EMODE_TTY, "ab\bc\tx\r\n\n\x07y", {"ac      x", "", "y"}, 2, 1, {}},
     {"TTY: a tab stops at the last column",
-     TTY,
+     EMODE_TTY,
      "\r" + std::string(78, 'a') + "\tb\tc",
      {std::string(78, 'a') + " b", "        c"},
      1,
      9,
      {}},
-    {"TTY: the line wraps", TTY, std::string(85, 'a'), {std::string(80, 'a'), "aaaaa"}, 1, 5, {}},
+    {"TTY: the line wraps", EMODE_TTY, std::string(85, 'a'), {std::string(80, 'a'), "aaaaa"}, 1, 5, {}},
 };
 
 class Screen : public testing::TestWithParam<Case> {};
@@ -317,7 +321,7 @@ INSTANTIATE_TEST_SUITE_P(Ibm, Screen, testing::ValuesIn(kCases), [](const auto& 
 });
 
 TEST(IbmReplies, CursorAndStatusReports) {
-  Term ib3101(Opts(IBM3101));
+  Term ib3101(Opts(EMODE_IBM3101));
   ib3101.t->turnchar = '\r';
   ib3101.feed(
       "\x1bY#%\x1b"
@@ -326,7 +330,7 @@ TEST(IbmReplies, CursorAndStatusReports) {
   EXPECT_EQ(ib3101.sent,
             "\x1bY#%\r\x1b"
             "7I*\r");
-  Term::Options o = Opts(IBM3151);
+  Term::Options o = Opts(EMODE_IBM3151);
   o.vextend = false;
   Term ib3151(o);
   ib3151.t->turnchar = '\r';
@@ -335,7 +339,7 @@ TEST(IbmReplies, CursorAndStatusReports) {
       "5");
   EXPECT_EQ(ib3151.t->vcols, 132);
   EXPECT_EQ(ib3151.sent, "\x1by !!'\r") << "132 columns: the long form";
-  Term pc(Opts(PCTERM));
+  Term pc(Opts(EMODE_PCTERM));
   pc.feed("\x1b=\"%\x1b?\x1b/\x1b[");
   EXPECT_EQ(pc.sent, std::string("\"%\r0\"%\r") + std::string(1, '\0') + "a");
 }
@@ -344,18 +348,18 @@ TEST(IbmReplies, ReadBackOnlyInBlockModeOrWhenAllowed) {
   struct Ask {
     int emode;
     const char* ask;
-  } asks[] = {{IBM3151,
+  } asks[] = {{EMODE_IBM3151,
                "\x1b"
                "8"},
-              {IBM3151, "\x1b!8"},
-              {IBM3151, "\x1b 8"},
-              {PCTERM,
+              {EMODE_IBM3151, "\x1b!8"},
+              {EMODE_IBM3151, "\x1b 8"},
+              {EMODE_PCTERM,
                "\x1b"
                "6"},
-              {PCTERM,
+              {EMODE_PCTERM,
                "\x1b"
                "7"},
-              {PCTERM, "\x1bs"}};
+              {EMODE_PCTERM, "\x1bs"}};
   for (const Ask& a : asks) {
     Term term(Opts(a.emode));
     term.feed(std::string("secret") + a.ask);
@@ -365,7 +369,7 @@ TEST(IbmReplies, ReadBackOnlyInBlockModeOrWhenAllowed) {
     EXPECT_NE(term.sent.find("secret"), std::string::npos) << a.emode << " " << a.ask + 1;
   }
   // The 3151 page send of fields: unprotected fields with their attribute.
-  Term term(Opts(IBM3151));
+  Term term(Opts(EMODE_IBM3151));
   term.t->readback = 1;
   term.t->turnchar = '\r';
   term.feed(
@@ -379,7 +383,7 @@ TEST(IbmReplies, ReadBackOnlyInBlockModeOrWhenAllowed) {
 }
 
 TEST(IbmKeys, FunctionSendAndEditingKeys) {
-  Term term(Opts(IBM3151));
+  Term term(Opts(EMODE_IBM3151));
   term.t->turnchar = '\r';
   auto key = [&](int code) {
     const char* s = TEemkey(term.t, code);
@@ -399,32 +403,32 @@ TEST(IbmKeys, FunctionSendAndEditingKeys) {
       "\x1b"
       "3\x48");
   EXPECT_EQ(key('\r'), "\x1bM");
-  Term ib3101(Opts(IBM3101));
+  Term ib3101(Opts(EMODE_IBM3101));
   EXPECT_STREQ(TEemkey(ib3101.t, TK_KPSTAR), "*") << "no send key on the 3101: the keypad's own character";
-  Term pc(Opts(PCTERM));
+  Term pc(Opts(EMODE_PCTERM));
   EXPECT_EQ(TEemkey(pc.t, TK_F1), nullptr) << "PC-term sends no key strings";
   EXPECT_EQ(TEemkey(pc.t, TK_UP), nullptr);
-  Term tty(Opts(TTY));
+  Term tty(Opts(EMODE_TTY));
   EXPECT_STREQ(TEemkey(tty.t, TK_BACKSPACE), "\b");
   EXPECT_STREQ(TEemkey(tty.t, TK_F1), "\x1b]M");
 }
 
 TEST(IbmScreen, PcTermRequestsItsPersonalitiesAndErasesThe25thRow) {
-  Term term(Opts(PCTERM, 25));
+  Term term(Opts(EMODE_PCTERM, 25));
   term.feed(
       "\x1b=8 bottom\x1b=  \x1b"
       "e");
   EXPECT_EQ(term.row(24), "");
   EXPECT_EQ(term.t->vdestline, 0);
   term.feed("\x1bv4");
-  EXPECT_EQ(term.t->emode, 11);
+  EXPECT_EQ(term.t->emode, EMODE_WYSE60_25);
   EXPECT_EQ(term.t->tereload, 1);
   term.feed("\x1bv\"");
-  EXPECT_EQ(term.t->emode, 14);
+  EXPECT_EQ(term.t->emode, EMODE_WYSE50);
 }
 
 TEST(IbmScreen, TtyScrollsFromTheLastCell) {
-  Term term(Opts(TTY));
+  Term term(Opts(EMODE_TTY));
   term.feed("top\r\n");
   for (int i = 0; i < 22; i++) term.feed("\n");
   term.feed(std::string(80, 'z'));
@@ -434,7 +438,7 @@ TEST(IbmScreen, TtyScrollsFromTheLastCell) {
 }
 
 TEST(IbmScreen, ProtectedTargetsRingTheBell) {
-  Term term(Opts(IBM3151));
+  Term term(Opts(EMODE_IBM3151));
   term.t->_protect = 1;
   term.feed(
       "\x1b"

@@ -28,6 +28,12 @@ constexpr int kvx_capability_from_name(std::string_view name) {
 }
 
 using kvx_capabilities_t = uint64_t;  // one bit a capability
+static_assert(KVX_CAPABILITY_COUNT <= 64, "one bit of kvx_capabilities_t a capability");
 constexpr bool kvx_caps_has(kvx_capabilities_t caps, int capability) {
   return capability >= 0 && capability < 64 && (caps >> capability & 1u) != 0;
+}
+// The set with one more capability (a capability of -1, an unknown name,
+// adds nothing).
+constexpr kvx_capabilities_t kvx_caps_add(kvx_capabilities_t caps, int capability) {
+  return capability >= 0 && capability < 64 ? caps | kvx_capabilities_t{1} << capability : caps;
 }

@@ -8,7 +8,10 @@
 // capability below, add it here with its fields in a comment, add it to the
 // page's mirror, and, when a browser must ask for it, a capability
 // (capabilities.h) so that a browser that does not name the capability
-// keeps getting the frames it knows.
+// keeps getting the frames it knows: the channel sends the new frame only
+// where kvx_client_has(client, capability) (channel_client.h) says so.  A
+// client action the session does not know is ignored, so a page may send
+// one to an older session.
 //
 // Reserved ranges (host actions / client actions):
 //   1-14    / 4000-4007  the original set and the first additions (below)
@@ -42,7 +45,9 @@ enum KVX_ACTION {
   // To the browser:
   //   7  STATUS      block-mode status line (3270/5250), sent whenever it
   //                  changes and with every whole screen a browser asks
-  //                  for; fields, in order:
+  //                  for; the stations fill a kvx_status_line
+  //                  (status_line.h), whose one serialiser writes the
+  //                  fields, in order:
   //                    0 emulator: "3270" or "5250"
   //                    1 terminal type of the model ("IBM-3278-4-E")
   //                    2 screen rows, 3 screen columns (the size of the

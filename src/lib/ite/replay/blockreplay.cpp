@@ -147,10 +147,6 @@ class Engine3270 : public br_engine {
   std::vector<std::vector<uint8_t>> sent_;
 };
 
-bool is_block_emulation(int e) {
-  return e >= 22 && e <= 27;
-}
-
 int parse_int(const char* s, int fallback) {
   char* end;
   long v = std::strtol(s, &end, 10);
@@ -167,15 +163,16 @@ std::unique_ptr<br_engine> br_engine_3270(int model) {
 }
 
 std::unique_ptr<br_engine> br_engine_for(const br_options& o) {
-  if (o.emulation >= 24 && o.emulation <= 27) return br_engine_3270(o.model);
-  if (o.emulation == 22 || o.emulation == 23) return br_engine_5250(o.emulation);
+  if (kvx_em_is_3270(o.emulation)) return br_engine_3270(o.model);
+  if (kvx_em_is_5250(o.emulation)) return br_engine_5250(o.emulation);
   return nullptr;
 }
 
 bool br_wanted(int argc, char** argv) {
   for (int i = 1; i < argc; i++) {
     if (std::strcmp(argv[i], "--trace") == 0) return true;
-    if (std::strcmp(argv[i], "--emulation") == 0 && i + 1 < argc && is_block_emulation(parse_int(argv[i + 1], 0)))
+    if (std::strcmp(argv[i], "--emulation") == 0 && i + 1 < argc &&
+        kvx_em_is_block(parse_int(argv[i + 1], 0)))
       return true;
   }
   return false;
@@ -210,8 +207,8 @@ int br_main(int argc, char** argv) {
       return 2;
     }
   }
-  if (o.emulation == 0) o.emulation = 24;
-  if (!is_block_emulation(o.emulation)) {
+  if (o.emulation == 0) o.emulation = KVX_EM_IBM3270_MODEL2;
+  if (!kvx_em_is_block(o.emulation)) {
     std::fprintf(stderr, "te-replay: --trace needs a block-mode emulation (22-27)\n");
     return 2;
   }

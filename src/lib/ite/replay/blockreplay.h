@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "emulation_ids.h"
 #include "tracefile.h"
 
 class br_engine {
@@ -38,7 +39,7 @@ class br_engine {
 std::unique_ptr<br_engine> br_engine_3270(int model);
 
 struct br_options {
-  int emulation = 0;  // 24..27 (3270), 22..23 (5250)
+  int emulation = 0;  // a block-mode setting (KVX_EMULATION): 3270 or 5250
   int model = 2;
   std::string trace;
   bool everyRecord = false;

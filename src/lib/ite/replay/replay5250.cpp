@@ -156,6 +156,6 @@ class Engine5250 : public br_engine {
 }  // namespace
 
 std::unique_ptr<br_engine> br_engine_5250(int emulation) {
-  if (emulation != 22 && emulation != 23) return nullptr;
+  if (!kvx_em_is_5250(emulation)) return nullptr;
   return std::make_unique<Engine5250>(emulation);
 }

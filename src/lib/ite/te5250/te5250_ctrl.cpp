@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "emulation_ids.h"
 #include "tcs.h"
 #include "te5250.h"
 #include "te5250_input.h"
@@ -232,13 +233,13 @@ const char* CTe5250Ctrl::GetNameByIndex(int index) {
 void CTe5250Ctrl::SetEmulation(int nNewValue) {
   int model;
   switch (nNewValue) {
-    case 24:
+    case KVX_EM_IBM3270_MODEL2:  // the setting that stands for a 3179 here
       model = EMU_3179;
       break;
-    case 23:
+    case KVX_EM_IBM5250_3477:
       model = EMU_3477;
       break;
-    case 22:
+    case KVX_EM_IBM5250:
       model = EMU_5555;
       break;
     default:
@@ -258,9 +259,9 @@ void CTe5250Ctrl::SetModel(int index) {
 }
 
 int CTe5250Ctrl::GetEmulation() const {
-  if (m_Emulation == EMU_3477) return 23;
-  if (m_Emulation == EMU_5555) return 22;
-  return 24;
+  if (m_Emulation == EMU_3477) return KVX_EM_IBM5250_3477;
+  if (m_Emulation == EMU_5555) return KVX_EM_IBM5250;
+  return KVX_EM_IBM3270_MODEL2;
 }
 
 // ---- colours ----

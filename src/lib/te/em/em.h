@@ -16,6 +16,44 @@ enum {
   EMERR_EMULATION = 2088,
 };
 
+// Engine emulation numbers (te::emode, te::teloaded, sl_emulate): the
+// engine's own numbering of what its families run.  They are not the
+// session's `emulate` settings (KVX_EMULATION, emulation_ids.h), which
+// EmSettingToEmulation turns into these.
+enum EM_EMODE : int {
+  EMODE_NONE = 0,
+  EMODE_VT320 = 1,
+  EMODE_VT320_7 = 2,
+  EMODE_VT220 = 3,
+  EMODE_VT220_7 = 4,
+  EMODE_VT100 = 5,
+  EMODE_VT52 = 6,
+  EMODE_ANSI = 7,
+  EMODE_AT386 = 8,
+  EMODE_SCOANSI = 9,
+  EMODE_WYSE60 = 10,
+  EMODE_WYSE60_25 = 11,
+  EMODE_PCTERM = 12,
+  EMODE_TVI950 = 13,
+  EMODE_WYSE50 = 14,
+  EMODE_TVI925 = 15,
+  EMODE_TVI912 = 16,
+  EMODE_ADM1 = 17,
+  EMODE_IBM3101 = 18,
+  EMODE_IBM3151 = 19,
+  EMODE_IBM3151_25 = 20,
+  EMODE_TTY = 21,
+  EMODE_VT102 = 22,   // runs as EMODE_VT100
+  EMODE_IB3101 = 23,  // runs as EMODE_IBM3101
+  // 24-30 name nothing.
+  EMODE_VT420 = 31,
+  EMODE_LINUX = 32,
+  EMODE_WYCOL = 33,
+  EMODE_ADDSVP = 34,
+  EMODE_MAC = 35,
+  EMODE_LIMIT = 36,  // one past the highest number
+};
+
 // ---- life cycle (emcore.cpp)
 int EmNew(te* t, int emode);
 void EmReset(te* t, int emode);
@@ -58,9 +96,11 @@ const EMLIST* EmFindMember(const EMLIST* list, const char* name);
 bool EmSelectMember(te* t, const EMLIST* list, const char* name);
 // Name of an emulation number ("VT220", "MAC", ...), or null.
 const char* EmName(int emode);
-// Engine emulation number of a session emulation setting (0-30), or -1.
+// Engine emulation number of a session emulation setting (KVX_EMULATION),
+// or -1 (a block-mode setting, or no setting).
 int EmSettingToEmulation(int setting);
-// Session emulation setting (0-30) of an engine emulation number, or -1.
+// Session emulation setting (KVX_EMULATION) of an engine emulation number,
+// or -1.
 int EmEmulationToSetting(int emode);
 // Emulation number of a name ("VT220", "mac", ...), or -1.
 int EmNumberOfName(const char* name);

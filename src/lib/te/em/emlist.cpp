@@ -10,6 +10,7 @@
 #include "em/ibm3151.h"
 #include "em/pcterm.h"
 #include "em/wyse.h"
+#include "emulation_ids.h"
 
 const EMLIST ansi_emlist[] = {
     {"linux", "linux", 0x400, 0x436}, {"vt420", "vt420", 0x200, 0xC36},
@@ -69,7 +70,8 @@ bool EmSelectMember(te* t, const EMLIST* list, const char* name) {
   return true;
 }
 
-static const char* const em_names[36] = {
+// Names by engine emulation number.
+static const char* const em_names[EMODE_LIMIT] = {
     nullptr,   "VT320",   "VT320-7",    "VT220",  "VT220-7", "VT100",  "VT52",   "ANSI",   "AT386",
     "SCOANSI", "WYSE60",  "WYSE60-25",  "PCTERM", "TVI950",  "WYSE50", "TVI925", "TVI912", "ADM1",
     "IBM3101", "IBM3151", "IBM3151-25", "TTY",    "VT102",   "IB3101", nullptr,  nullptr,  nullptr,
@@ -77,39 +79,63 @@ static const char* const em_names[36] = {
 };
 
 const char* EmName(int emode) {
-  if (emode < 0 || emode >= 36) return nullptr;
+  if (emode < 0 || emode >= EMODE_LIMIT) return nullptr;
   return em_names[emode];
 }
 
 int EmNumberOfName(const char* name) {
   if (!name) return -1;
-  for (int i = 1; i < 36; i++)
+  for (int i = 1; i < EMODE_LIMIT; i++)
     if (em_names[i] && strcasecmp(em_names[i], name) == 0) return i;
   return -1;
 }
 
-static const int em_settings[31] = {17, 7,  8,  18, 12, 9,  21, 16, 15, 13, 5,  32, 3,  4,  1, 2,
-                                    31, 14, 10, 11, 19, 20, -1, -1, -1, -1, -1, -1, 34, 33, 35};
+// The engine number each character-mode emulation setting runs; the
+// block-mode settings have none.
+struct EmSettingRow {
+  KVX_EMULATION setting;
+  EM_EMODE emode;
+};
+static constexpr EmSettingRow em_settings[] = {
+    {KVX_EM_ADM1, EMODE_ADM1},       {KVX_EM_ANSI, EMODE_ANSI},
+    {KVX_EM_AT386, EMODE_AT386},     {KVX_EM_IBM3101, EMODE_IBM3101},
+    {KVX_EM_PCTERM, EMODE_PCTERM},   {KVX_EM_SCOANSI, EMODE_SCOANSI},
+    {KVX_EM_TTY, EMODE_TTY},         {KVX_EM_TVI912, EMODE_TVI912},
+    {KVX_EM_TVI925, EMODE_TVI925},   {KVX_EM_TVI950, EMODE_TVI950},
+    {KVX_EM_VT100, EMODE_VT100},     {KVX_EM_LINUX, EMODE_LINUX},
+    {KVX_EM_VT220, EMODE_VT220},     {KVX_EM_VT220_7, EMODE_VT220_7},
+    {KVX_EM_VT320, EMODE_VT320},     {KVX_EM_VT320_7, EMODE_VT320_7},
+    {KVX_EM_VT420, EMODE_VT420},     {KVX_EM_WYSE50, EMODE_WYSE50},
+    {KVX_EM_WYSE60, EMODE_WYSE60},   {KVX_EM_WYSE60_25, EMODE_WYSE60_25},
+    {KVX_EM_IBM3151, EMODE_IBM3151}, {KVX_EM_IBM3151_25, EMODE_IBM3151_25},
+    {KVX_EM_ADDSVP, EMODE_ADDSVP},   {KVX_EM_WYCOL, EMODE_WYCOL},
+    {KVX_EM_XTERM, EMODE_MAC},
+};
 
 int EmSettingToEmulation(int setting) {
-  if (setting < 0 || setting > 30) return -1;
-  return em_settings[setting];
+  for (const EmSettingRow& r : em_settings)
+    if (r.setting == setting) return r.emode;
+  return -1;
 }
 
 int EmEmulationToSetting(int emode) {
-  for (int s = 0; s <= 30; s++)
-    if (em_settings[s] == emode && emode > 0) return s;
+  if (emode <= EMODE_NONE) return -1;
+  for (const EmSettingRow& r : em_settings)
+    if (r.emode == emode) return r.setting;
   return -1;
 }
 
 // Emulation numbers bound to a family.
 static const TELIST em_telist[] = {
-    {1, &ansi_procs},  {2, &ansi_procs},  {3, &ansi_procs},  {4, &ansi_procs},  {5, &ansi_procs},
-    {6, &ansi_procs},  {7, &ansi_procs},  {8, &ansi_procs},  {9, &ansi_procs},  {31, &ansi_procs},
-    {32, &ansi_procs}, {35, &ansi_procs}, {10, &wy60_procs}, {11, &wy60_procs}, {13, &wy50_procs},
-    {14, &wy50_procs}, {15, &wy50_procs}, {16, &wy50_procs}, {17, &wy50_procs}, {33, &wy50_procs},
-    {34, &wy50_procs}, {12, &pcterm_procs}, {18, &ib31_procs}, {19, &ib31_procs}, {20, &ib31_procs},
-    {21, &tty_procs},  {0, nullptr},
+    {EMODE_VT320, &ansi_procs},      {EMODE_VT320_7, &ansi_procs},   {EMODE_VT220, &ansi_procs},
+    {EMODE_VT220_7, &ansi_procs},    {EMODE_VT100, &ansi_procs},     {EMODE_VT52, &ansi_procs},
+    {EMODE_ANSI, &ansi_procs},       {EMODE_AT386, &ansi_procs},     {EMODE_SCOANSI, &ansi_procs},
+    {EMODE_VT420, &ansi_procs},      {EMODE_LINUX, &ansi_procs},     {EMODE_MAC, &ansi_procs},
+    {EMODE_WYSE60, &wy60_procs},     {EMODE_WYSE60_25, &wy60_procs}, {EMODE_TVI950, &wy50_procs},
+    {EMODE_WYSE50, &wy50_procs},     {EMODE_TVI925, &wy50_procs},    {EMODE_TVI912, &wy50_procs},
+    {EMODE_ADM1, &wy50_procs},       {EMODE_WYCOL, &wy50_procs},     {EMODE_ADDSVP, &wy50_procs},
+    {EMODE_PCTERM, &pcterm_procs},   {EMODE_IBM3101, &ib31_procs},   {EMODE_IBM3151, &ib31_procs},
+    {EMODE_IBM3151_25, &ib31_procs}, {EMODE_TTY, &tty_procs},        {EMODE_NONE, nullptr},
 };
 
 const TEPROC* EmFindProcs(int emode) {

@@ -496,7 +496,9 @@ static void pc_byte(te* t, int c) {
     case PS_PERSONA:
       f.st = PS_GROUND;
       if (c == '"' || c == '4' || c == '5') {
-        t->emode = c == '"' ? 14 : c == '4' ? (t->vlines == 25 ? 11 : 10) : 12;
+        t->emode = c == '"'   ? EMODE_WYSE50
+                   : c == '4' ? (t->vlines == 25 ? EMODE_WYSE60_25 : EMODE_WYSE60)
+                              : EMODE_PCTERM;
         t->tereload = 1;
       }
       return;

@@ -371,15 +371,15 @@ static void w6_personality(te* t, int c) {
       t->_appkey = 1;
       break;
     case '"':
-      t->emode = 14;
+      t->emode = EMODE_WYSE50;
       t->tereload = 1;
       break;
     case '4':
-      t->emode = t->vlines == 25 ? 11 : 10;
+      t->emode = t->vlines == 25 ? EMODE_WYSE60_25 : EMODE_WYSE60;
       t->tereload = 1;
       break;
     case '5':
-      t->emode = 12;
+      t->emode = EMODE_PCTERM;
       t->tereload = 1;
       break;
     default:

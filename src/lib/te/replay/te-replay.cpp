@@ -56,7 +56,7 @@ static const char* const kUsage =
     "protected/embedded/selective-protection/invisible (8/4/2/1).\n";
 
 struct Options {
-  int emode = 35;
+  int emode = EMODE_MAC;
   int rows = 24;
   int cols = 80;
   bool attrs = false;

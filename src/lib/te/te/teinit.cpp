@@ -99,9 +99,9 @@ void TEDestroy(te* t) {
 }
 
 int sl_emulate(te* t, int number) {
-  if (number == 22) number = 5;
-  if (number == 23) number = 18;
-  if (number < 0 || (number > 21 && number < 31) || number > 35) {
+  if (number == EMODE_VT102) number = EMODE_VT100;
+  if (number == EMODE_IB3101) number = EMODE_IBM3101;
+  if (number < 0 || (number > EMODE_TTY && number < EMODE_VT420) || number >= EMODE_LIMIT) {
     EmError(t, EMERR_EMULATION);
     return -1;
   }
