@@ -15,8 +15,8 @@
 //   light scheme changes the computed background, the classic green and
 //   high-contrast schemes colour a 3270 screen, the font and blinking
 //   follow the settings; the cursor style follows the setting, then the
-//   host's style in the channel's MODES frame, then the setting again when
-//   the host asks for its default (0); all of it survives a reload.
+//   shell's DECSCUSR (CSI 6 SP q), then the setting again after CSI 0 SP q;
+//   all of it survives a reload.
 // Screenshots of each state go to the test output.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
@@ -25,7 +25,6 @@ import path from 'node:path';
 import { AID, FIELD, screen3270, start3270Host, until } from './block-hosts.mjs';
 import { traceRecords } from './block-trace.mjs';
 import { EM } from '../../html/shared/kvx-emulations.js';
-import { ACTION } from '../../html/shared/kvx-protocol.js';
 import { OUTPUT_DIR, SOURCE_DIR, launchBrowser, runTest, startKavrix, waitText } from './lib.mjs';
 
 const kavrix = await startKavrix({
@@ -293,16 +292,23 @@ try {
     await waitText(page, /^BLINK$/);
     assert.equal(await page.locator('.kvx-row .k').first().evaluate((el) => getComputedStyle(el).animationName), 'none');
 
-    // The host's cursor style, as the channel's MODES frame carries it
-    // (field 4, the DECSCUSR number), wins until the host asks for 0.
-    const modes = (style) => page.evaluate(([action, s]) => window.kavrix.channel.handlers.onFrame(
-      { action, fields: ['0', '0', '24', '80', s], data: new Uint8Array(0) }), [ACTION.HOST_ACTION_MODES, style]);
-    await modes('6');
-    l = await look();
+    // The host's cursor style (DECSCUSR) wins until the host asks for its
+    // default (CSI 0 SP q).
+    const hostCursor = async (style, shape) => {
+      await page.keyboard.type(`printf '\\e[${style} q'; echo style-${style}`);
+      await page.keyboard.press('Enter');
+      await waitText(page, new RegExp(`^style-${style}$`));
+      await page.waitForFunction((want) => document.getElementById('terminal').dataset.cursorShape === want, shape);
+      return look();
+    };
+    l = await hostCursor(6, 'bar');
     assert.deepEqual([l.cursor.shape, l.cursor.blinks], ['bar', false]);
+    assert.equal(await page.locator('#terminal').getAttribute('data-cursor-from'), 'host');
     assert.ok(l.cursor.wide < block.wide / 3, `a bar: ${JSON.stringify(l.cursor)}`);
-    await modes('0');
-    assert.equal((await look()).cursor.shape, 'underline', 'the setting again');
+    await shot(page, 'settings-look-host-bar');
+    l = await hostCursor(0, 'underline');
+    assert.deepEqual([l.cursor.shape, l.cursor.blinks], ['underline', false], 'the setting again');
+    assert.equal(await page.locator('#terminal').getAttribute('data-cursor-from'), 'setting');
 
     // All of it after a reload.
     await page.reload();
