@@ -23,8 +23,10 @@ export const SCHEMES = Object.freeze([
 // browser's own monospace font.  Any other installed font can be named.
 export const FONTS = Object.freeze(['DejaVu Sans Mono', 'Liberation Mono', 'Noto Sans Mono', 'monospace']);
 
-// A font name typed by the person: letters, digits, blanks, '.', '-', '_'.
+// A font name typed by the person: letters, digits, blanks, '.', '-', '_',
+// 64 bytes at most in UTF-8.
 const FONT_NAME = /^[\p{L}\p{N} ._-]{1,64}$/u;
+const isFontName = (v) => typeof v === 'string' && FONT_NAME.test(v) && new TextEncoder().encode(v).length <= 64;
 
 // Cursor styles by the numbers a host's DECSCUSR uses (CSI Ps SP q); 0 is
 // the page's default, a blinking block.
@@ -41,36 +43,49 @@ export const CURSOR_STYLES = Object.freeze([
 const isFontSize = (v) => Number.isInteger(v) && v >= FONT_SIZES.min && v <= FONT_SIZES.max;
 const bool = (v) => (typeof v === 'boolean' ? '' : 'is not true or false');
 
-// Each preference: its default and what a value must be ('' when good,
-// else what is wrong with it).
-const PREFS = Object.freeze({
-  fontSize: [FONT_SIZES.default, (v) => (isFontSize(v) ? '' :
-    `is not a text size from ${FONT_SIZES.min} to ${FONT_SIZES.max}`)],  // a character screen's text size
-  // A 3270 or 5250 screen's text size, 0: as large as fits.
-  blockFontSize: [0, (v) => (v === 0 || isFontSize(v) ? '' :
-    `is not 0 (as large as fits) or a text size from ${FONT_SIZES.min} to ${FONT_SIZES.max}`)],
-  fontFamily: ['', (v) => (v === '' || (typeof v === 'string' && FONT_NAME.test(v)) ? '' :
-    'is not a font name (letters, digits, blanks, ".", "-", "_")')],  // '': the page's default
-  scheme: ['default', (v) => (SCHEMES.some(([s]) => s === v) ? '' :
-    `is no colour scheme (${SCHEMES.map(([s]) => s).join(', ')})`)],
-  cursorStyle: [0, (v) => (Number.isInteger(v) && v >= 0 && v <= 6 ? '' : 'is not a cursor style from 0 to 6')],
-  blinkText: [true, bool],       // text the host makes blink blinks
-  bellSound: [false, bool],
-  copyOnSelect: [true, bool],
-  confirmPaste: [true, bool],
-  fieldUnderline: [true, bool],  // the input fields of a 3270 screen drawn underlined
-  pfHotspots: [true, bool],      // "PF3=Exit" and the like on a 3270 or 5250 screen press the key
+// Each preference and its default (src/session/settings_keys.cpp has a
+// row for each, and README.md's "Settings" lists them).
+const DEFAULTS = Object.freeze({
+  fontSize: FONT_SIZES.default,  // a character screen's text size
+  blockFontSize: 0,       // a 3270 or 5250 screen's text size, 0: as large as fits
+  fontFamily: '',         // empty: the page's default font
+  scheme: 'default',
+  cursorStyle: 0,
+  blinkText: true,        // text the host makes blink blinks
+  bellSound: false,
+  copyOnSelect: true,
+  confirmPaste: true,
+  fieldUnderline: true,   // the input fields of a 3270 screen drawn underlined
+  pfHotspots: true,       // "PF3=Exit" and the like on a 3270 or 5250 screen press the key
+});
+
+// What a value of each must be: '' when it is good, else what is wrong.
+const CHECKS = Object.freeze({
+  fontSize: (v) => (isFontSize(v) ? '' : `is not a text size from ${FONT_SIZES.min} to ${FONT_SIZES.max}`),
+  blockFontSize: (v) => (v === 0 || isFontSize(v) ? '' :
+    `is not 0 (as large as fits) or a text size from ${FONT_SIZES.min} to ${FONT_SIZES.max}`),
+  fontFamily: (v) => (v === '' || isFontName(v) ? '' :
+    'is not a font name (letters, digits, blanks, ".", "-", "_", 64 bytes at most)'),
+  scheme: (v) => (SCHEMES.some(([s]) => s === v) ? '' :
+    `is no colour scheme (${SCHEMES.map(([s]) => s).join(', ')})`),
+  cursorStyle: (v) => (Number.isInteger(v) && v >= 0 && v <= 6 ? '' : 'is not a cursor style from 0 to 6'),
+  blinkText: bool,
+  bellSound: bool,
+  copyOnSelect: bool,
+  confirmPaste: bool,
+  fieldUnderline: bool,
+  pfHotspots: bool,
 });
 
 export function defaultPrefs() {
-  return Object.fromEntries(Object.entries(PREFS).map(([name, [value]]) => [name, value]));
+  return { ...DEFAULTS };
 }
 
 // What is wrong with a preference's value, '' when nothing (an unknown
 // name is wrong too).
 export function prefError(name, value) {
-  if (!Object.hasOwn(PREFS, name)) return 'is no setting of this page';
-  return PREFS[name][1](value);
+  if (!Object.hasOwn(CHECKS, name)) return 'is no setting of this page';
+  return CHECKS[name](value);
 }
 
 // The preferences of a settings file: all of them (missing ones at their
@@ -96,12 +111,12 @@ export function loadPrefs() {
   }
   const prefs = defaultPrefs();
   for (const [name, value] of Object.entries(saved)) {
-    if (Object.hasOwn(PREFS, name) && typeof value === typeof prefs[name]) prefs[name] = value;
+    if (Object.hasOwn(DEFAULTS, name) && typeof value === typeof prefs[name]) prefs[name] = value;
   }
   prefs.fontSize = clampFontSize(prefs.fontSize);
   if (prefs.blockFontSize) prefs.blockFontSize = clampFontSize(prefs.blockFontSize);
   for (const name of ['fontFamily', 'scheme', 'cursorStyle']) {
-    if (prefError(name, prefs[name])) prefs[name] = PREFS[name][0];
+    if (prefError(name, prefs[name])) prefs[name] = DEFAULTS[name];
   }
   return prefs;
 }
