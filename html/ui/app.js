@@ -50,6 +50,7 @@ import { KeyBar } from './kvx-keybar.js';
 import { Keyboard, classify as defaultClassify } from './kvx-keyboard.js';
 import { UserKeys, loadMaps, onStoredMaps } from './kvx-keymap-user.js';
 import { KeyHelp } from './kvx-keyhelp.js';
+import { addKeys3270 } from './kvx-keys3270.js';
 import { LabelLines } from './kvx-labels.js';
 import { FONT_SIZES, clampFontSize, loadPrefs, onStoredPrefs, savePrefs } from './kvx-prefs.js';
 import { ACTION, CAPABILITIES, parseStatusLine } from './kvx-protocol.js';
@@ -1108,6 +1109,7 @@ document.addEventListener('mousedown', (ev) => {
 });
 addHeaderItem({ id: 'keyhelp', label: 'Key help', title: 'The keys of this screen and of the page', order: 10,
   onSelect: openKeyHelp });
+addKeys3270(sendKey);
 
 // The header, its menu and the layout: a narrow or touch window folds the
 // tools into the menu and shows the touch key bar.
