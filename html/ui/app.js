@@ -36,6 +36,7 @@ import { planBlockPaste } from './kvx-blockpaste.js';
 import { Channel } from './kvx-channel.js';
 import { ChordMap, listenChords } from './kvx-chords.js';
 import { isMultiLine, pasteCodes, writeClipboard } from './kvx-clipboard.js';
+import { ScreenColors } from './kvx-colors.js';
 import { Dialogs } from './kvx-dialogs.js';
 import { is5250, isBlock } from './kvx-emulations.js';
 import { MAX_FIT_PX, MIN_CELL_PX, largestFitting, sizeForCell } from './kvx-fit.js';
@@ -574,6 +575,9 @@ function onFrame(frame) {
       app.screen.applyUpdate(f0, frame.data);
       screenResized();
       break;
+    case ACTION.HOST_ACTION_COLORS:
+      app.colors?.apply(f0, frame.data);
+      break;
     case ACTION.HOST_ACTION_LABELS:
       labels.apply(frame.fields, frame.data);
       break;
@@ -698,6 +702,7 @@ function makeTerminal(size) {
   const kind = app.terminalKind;
   if (kind === '5250' || kind === '3270') {
     app.keyBar = new KeyBar(kind, { send: sendKey, help: openKeyHelp });
+    app.colors = null;
     app.screen = new BlockScreen(terminalEl, BLOCK_START_SIZE.rows, BLOCK_START_SIZE.cols, {
       click,
       keyBar: app.keyBar.element,
@@ -711,6 +716,7 @@ function makeTerminal(size) {
     classify = kind === '5250' ? classifyBlock5250 : classifyBlock;
   } else {
     app.screen = new Screen(terminalEl, size.rows, size.cols);
+    app.colors = new ScreenColors(app.screen);
   }
   viewportEl.classList.toggle('kvx-viewport-block', isBlockScreen());
   app.keyboard = new Keyboard(terminalEl, sendKey, { paste, classify });
