@@ -128,10 +128,7 @@ bool table_color(const te3270* t, int index, COLORREF* out) {
 }
 
 int locale_of(const std::string& name) {
-  if (name == "UK English") return 7;
-  if (name == "German") return 3;
-  if (name == "French") return 2;
-  return 0;
+  return TCSEbcdicLocaleNamed(name.c_str()).locale;
 }
 
 class Blk3270 : public BlockEngine {

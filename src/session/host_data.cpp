@@ -87,7 +87,7 @@ void app_oncom(app_s* app, int) {
         hd_feed(app, buffer, static_cast<size_t>(n));
         // A playing macro sees the bytes after the screen has them: every
         // host byte is shown, and what the macro answers follows it.
-        if (app->macroPlaying) app_macro_host_data(app, buffer, static_cast<size_t>(n));
+        if (app_macro_playing(app)) app_macro_host_data(app, buffer, static_cast<size_t>(n));
       }
     }
     if (app->emlib != EM_UNIX && n >= 0) {

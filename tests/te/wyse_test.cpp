@@ -367,6 +367,36 @@ const Case kCases[] = {
      {}},
     {"Wyse 60 tab wraps to the next row", WYSE60, "\x1b=!w\tx", {"", "", "x"}, 2, 1, {}},
     {"Wyse 60 page-row-column address", WYSE60, "\x1b-0\"%x", {"", "", "     x"}, 2, 6, {}},
+    // ESC w @: page, row and column follow; the Wyse 50 moves only when
+    // both are on the screen, the Wyse 60 applies each on its own.
+    {"Wyse 50 page-row-column address after ESC w @", WYSE50, "p0\x1bw@1\"%x", {"", "", "     x"}, 2, 6, {}},
+    {"Wyse 50 ESC w @ with the column off the screen", WYSE50, "p0\x1bw@1\"\x7fx", {"x"}, 0, 1, {}},
+    {"Wyse 60 ESC w @ with the column off the screen", WYSE60, "p0\x1bw@1\"\x7fx", {"", "", "x"}, 2, 1, {}},
+    {"Televideo 925 ESC + in protect mode clears unprotected cells",
+     TVI925,
+     "\x1b)PP\x1b(xy\x1b&\x1b+z",
+     {"PPz"},
+     0,
+     3,
+     {}},
+    {"Wyse 50 ESC + clears everything and leaves protect mode",
+     WYSE50,
+     "\x1b)PP\x1b(xy\x1b&\x1b+z",
+     {"z"},
+     0,
+     1,
+     {}},
+    {"Wyse 60 ESC c ? returns a bank to the normal set",
+     WYSE60,
+     "\x1b"
+     "cE2\x1b"
+     "c?1\x1b"
+     "cE2",
+     {"\xe2\x96\x93"
+      "2"},
+     0,
+     2,
+     {}},
     {"Wyse 60 autowrap off",
      WYSE60,
      "\x1b"
@@ -531,6 +561,10 @@ TEST(WyseProgramming, HostProgrammedKeysAndLabels) {
   EXPECT_EQ(vid_rowtext(w60.t, w60.t->labels.status, 80), "Status");
   w60.feed("\x1bz0Label\r");
   EXPECT_EQ(vid_rowtext(w60.t, w60.t->labels.status, 80), "Label");
+  w60.feed(
+      "\x1b"
+      "A11");
+  EXPECT_EQ(vid_rowtext(w60.t, w60.t->labels.status, 80), "") << "an invisible status line";
   w60.feed("\x1bh");
   EXPECT_FALSE(w60.t->labels.on);
 
@@ -540,6 +574,12 @@ TEST(WyseProgramming, HostProgrammedKeysAndLabels) {
       "fswallowed\rab");
   EXPECT_FALSE(w25.t->labels.on);
   EXPECT_EQ(w25.row(0), "ab");
+  w25.feed(
+      "\x1b"
+      "A11\x1b"
+      "A04cd");
+  EXPECT_EQ(w25.t->fam.statattr, 0u) << "no status-line area on the Wyse 60-25";
+  EXPECT_EQ(Marks(w25, 0), "0-1:00 2-3:80 4-79:00") << "the main area takes the attribute";
 }
 
 // Keys the terminfo entries do not name (their strings against the

@@ -3,6 +3,7 @@
 // them.  A reply is always built whole; nothing here blocks or halts.
 #include <algorithm>
 
+#include "tcs.h"
 #include "te3270_internal.h"
 #include "tetrace.h"
 
@@ -99,19 +100,6 @@ class Reply {
 
 bool short_read(int aid) {
   return aid == AID_PA1 || aid == AID_PA2 || aid == AID_PA3 || aid == AID_CLEAR;
-}
-
-// Code page identifier of the locale's character set for the query reply.
-int cgcsgid_cp(int locale) {
-  switch (locale) {
-    case 7:
-      return 285;
-    case 3:
-      return 273;
-    case 2:
-      return 297;
-  }
-  return 37;
 }
 
 }  // namespace
@@ -238,7 +226,7 @@ void DoWSFQueryList(te3270* t, int flags) {
     r.byte(0x00);
   }
   if (flags & 0x40) {
-    int cp = cgcsgid_cp(t->locale);
+    int cp = TCSEbcdicLocaleOf(t->locale).codePage;  // the character set's code page
     r.bytes({0x00, 0x1B, 0x81, 0x85, 0x82, 0x00, 0x09, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x07, 0x00, 0x10, 0x00,
              0x02, 0xB9});
     r.word(cp);

@@ -387,16 +387,7 @@ std::string CTe5250Ctrl::ScreenHash() const {
 }
 
 static void ctrl_utf8(std::string& out, uint16_t u) {
-  if (u < 0x80) {
-    out += static_cast<char>(u);
-  } else if (u < 0x800) {
-    out += static_cast<char>(0xC0 | u >> 6);
-    out += static_cast<char>(0x80 | (u & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | u >> 12);
-    out += static_cast<char>(0x80 | (u >> 6 & 0x3F));
-    out += static_cast<char>(0x80 | (u & 0x3F));
-  }
+  TCSUtf8Append(out, u);
 }
 
 std::string CTe5250Ctrl::RowText(int row) const {

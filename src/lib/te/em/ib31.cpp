@@ -534,7 +534,7 @@ static void ib_dle(te* t, int c) {
   if (c == 0x02) {
     f.st = IS_DISPLAY;
   } else if (c == 0x12 && !is3101(t)) {
-    wy_print_start(t, 5, 0);
+    wy_print_start(t, WY_PRINT_IBM3151, 0);
   }
 }
 
@@ -610,7 +610,7 @@ static void ib_byte(te* t, int c) {
 // The IBM printer's controller mode ends on DLE DC4; DC1 and DC3 are not
 // printed.
 static bool ib_printer(te* t, int c) {
-  if (t->_ptype != 5) return false;
+  if (t->_ptype != WY_PRINT_IBM3151) return false;
   char b = (char)c;
   if (t->_prfstate) {
     t->_prfstate = 0;

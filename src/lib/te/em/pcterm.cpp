@@ -382,10 +382,10 @@ static void pc_do(te* t, Op op, int cmd) {
       std::fill(t->_tabs, t->_tabs + TE_MAXCOLS, 0);
       break;
     case OP_PRDISPLAY:
-      wy_print_start(t, 3, 1);
+      wy_print_start(t, WY_PRINT_UNTIL_ESC_A, 1);
       break;
     case OP_PRCTRL:
-      wy_print_start(t, 2, 0);
+      wy_print_start(t, WY_PRINT_UNTIL_ESC_a, 0);
       break;
     case OP_NOTHING:
       break;
@@ -557,12 +557,7 @@ static void pc_byte(te* t, int c) {
 
 static void pc_in(te* t, int c) {
   c &= 0xFF;
-  if (t->_prctrl) {
-    int r = wy_print_filter(t, c);
-    if (r == 0 || r == 2) return;
-    if (r == 3) pc_byte(t, 0x1B);
-  }
-  pc_byte(t, c);
+  wy_through_printer<pc_byte>(t, c);
 }
 
 void pcemout(te* t, int c) {

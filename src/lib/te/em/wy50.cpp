@@ -260,7 +260,8 @@ static void w5_control(te* t, int c) {
       if (vm & W5_ADDSVP) t->_dimattr = 0;
       break;
     case 0x12:
-      if (vm & (W5_TVI912 | W5_TVI925 | W5_TVI950 | W5_WYSE50 | W5_WYCOL)) wy_print_start(t, 1, 1);
+      if (vm & (W5_TVI912 | W5_TVI925 | W5_TVI950 | W5_WYSE50 | W5_WYCOL))
+        wy_print_start(t, WY_PRINT_UNTIL_DC4, 1);
       break;
     case 0x15:
       // ADDS Viewpoint: cursor left (its terminal description and its
@@ -271,7 +272,7 @@ static void w5_control(te* t, int c) {
       wy_down(t);
       break;
     case 0x18:
-      if (vm & W5_WYSE50) wy_print_start(t, 1, 0);
+      if (vm & W5_WYSE50) wy_print_start(t, WY_PRINT_UNTIL_DC4, 0);
       break;
     case 0x1A:
       if (vm & W5_ADM1)
@@ -282,7 +283,7 @@ static void w5_control(te* t, int c) {
         w5_clear_screen(t);
       break;
     case 0x1B:
-      t->fam.st = W5_ESC;
+      t->fam.st = WY_ESC;
       break;
     case 0x1E:
       wy_home(t, 1);
@@ -329,25 +330,25 @@ static void w5_alpha(te* t, int c) {
     if (c == prefix[f.nargs])
       f.nargs++;
     else
-      f.st = W5_GROUND;
+      f.st = WY_GROUND;
     return;
   }
   if (c == 0x1F) {
-    if (++f.need >= 2) f.st = W5_GROUND;
+    if (++f.need >= 2) f.st = WY_GROUND;
   } else {
     f.need = 0;
   }
 }
 
 static void w5_decaddr(te* t, int c) {
-  if (wy_decaddr(t, c)) t->fam.st = W5_GROUND;
+  if (wy_decaddr(t, c)) t->fam.st = WY_GROUND;
 }
 
 static void w5_byte(te* t, int c) {
   TEFAM& f = t->fam;
-  if (f.st != W5_GROUND) f.fullprot = 0;
+  if (f.st != WY_GROUND) f.fullprot = 0;
   switch (f.st) {
-    case W5_GROUND:
+    case WY_GROUND:
       if (c < 0x20 || c == 0x7F) {
         if (wy_utf8_break(t)) w5_put(t, ca_from_unicode(0xFFFD));
         wy_keep_fullprot(t, c);
@@ -357,63 +358,53 @@ static void w5_byte(te* t, int c) {
       if (c < 0x80 && wy_utf8_break(t)) w5_put(t, ca_from_unicode(0xFFFD));
       w5_text(t, c);
       return;
-    case W5_ESC:
-      f.st = W5_GROUND;
+    case WY_ESC:
+      f.st = WY_GROUND;
       w5_escape(t, c);
       return;
-    case W5_ARGS:
-      f.args[f.nargs++] = c;
-      if (f.nargs >= f.need) {
-        f.st = W5_GROUND;
-        w5_command(t, f.cmd);
-      }
+    case WY_ARGS:
+      w5_escarg(t, c);
       return;
-    case W5_MESSAGE:
-      if (c == 0x1B)
-        f.st = W5_ESC;
-      else if (c == '\r')
-        f.st = W5_GROUND;
-      return;
-    case W5_STATUS:
+    case WY_STATUS:
       if (c == 0x1B) {
         f.statcol = -1;
-        f.st = W5_ESC;
+        f.st = WY_ESC;
       } else if (!wy_status_byte(t, c)) {
-        f.st = W5_GROUND;
+        f.st = WY_GROUND;
       }
       return;
-    case W5_PROGSEL:
+    case WY_PROGSEL:
       wy_prog_begin(t, c, 0);
-      f.st = c == 0x7F ? W5_GROUND : W5_PROG;
+      f.st = c == 0x7F ? WY_GROUND : WY_PROG;
       return;
-    case W5_PROG:
-      if (!wy_prog_byte(t, c)) f.st = W5_GROUND;
+    case WY_PROG:
+      if (!wy_prog_byte(t, c)) f.st = WY_GROUND;
       return;
-    case W5_ALPHA:
+    case WY_ALPHA:
       w5_alpha(t, c);
       return;
-    case W5_MONITOR:
+    case WY_MONITOR:
       if (c == 0x1B)
-        f.st = W5_MONESC;
+        f.st = WY_MONESC;
       else
         w5_monitor(t, c);
       return;
-    case W5_MONESC:
+    case WY_MONESC:
       if (c == 'X' || c == 'u') {
-        f.st = W5_GROUND;
+        f.st = WY_GROUND;
         t->_vmonitor = 0;
         return;
       }
       w5_monitor(t, 0x1B);
       if (c == 0x1B) return;
-      f.st = W5_MONITOR;
+      f.st = WY_MONITOR;
       w5_monitor(t, c);
       return;
-    case W5_DECADDR:
+    case WY_DECADDR:
       w5_decaddr(t, c);
       return;
     default:
-      f.st = W5_GROUND;
+      f.st = WY_GROUND;
       return;
   }
 }
@@ -425,12 +416,7 @@ static inline void w5_in(te* t, int c) {
     c &= 0x7F;
   else if (!t->_blokmode && t->_vmaskpar)
     c &= 0x7F;
-  if (t->_prctrl) {
-    int r = wy_print_filter(t, c);
-    if (r == 0 || r == 2) return;
-    if (r == 3) w5_byte(t, 0x1B);
-  }
-  w5_byte(t, c);
+  wy_through_printer<w5_byte>(t, c);
 }
 
 void wy50emout(te* t, int c) {
@@ -445,7 +431,7 @@ void wy50emout(te* t, int c) {
 // Nothing makes a printable byte special: ground state, plain characters,
 // no protect or insert mode, no printer, no parity stripping.
 static inline bool w5_fastok(te* t) {
-  return t->fam.st == W5_GROUND && !t->_vcharset && !t->_protect && !t->_vinsmode && !t->_prctrl &&
+  return t->fam.st == WY_GROUND && !t->_vcharset && !t->_protect && !t->_vinsmode && !t->_prctrl &&
          !t->_vmaskpar && !t->pdisptab && !t->unicodeContext.need;
 }
 
@@ -496,7 +482,7 @@ void wy50emwrite(te* t, const unsigned char* p, size_t n) {
     }
     // The commonest sequences of forms (an attribute cell, a cursor
     // address), as the byte machine takes them.
-    if (*p == 0x1B && end - p >= 3 && t->fam.st == W5_GROUND && !t->_prctrl && !t->unicodeContext.need &&
+    if (*p == 0x1B && end - p >= 3 && t->fam.st == WY_GROUND && !t->_prctrl && !t->unicodeContext.need &&
         p[2] < 0x80) {
       if (p[1] == 'G') {
         t->fam.fullprot = 0;

@@ -1,26 +1,13 @@
 // What the Wyse 50 family's byte machine (wy50.cpp) and its escape
-// sequences (wy50esc.cpp) share; private to those two files.
+// sequences (wy50esc.cpp) share, and the pieces of it the Wyse 60 family
+// uses too (the cursor advance, the line-graphics set).
 #pragma once
 
+#include "em/wycmd.h"
 #include "em/wyse.h"
 
-// Escape states (fam.st) of the Wyse 50 family.
-enum : int {
-  W5_GROUND = 0,
-  W5_ESC,      // after ESC
-  W5_ARGS,     // collecting fam.need argument bytes for fam.cmd
-  W5_MESSAGE,  // text ignored up to CR
-  W5_STATUS,   // text for the status line
-  W5_PROGSEL,  // ESC z: the selector byte
-  W5_PROG,     // ESC z: programmed text
-  W5_ALPHA,    // WYCOL ESC ESC
-  W5_MONITOR,  // monitor mode
-  W5_MONESC,   // monitor mode after ESC
-  W5_DECADDR,  // ESC a: decimal address
-};
-
-// Runs the escape command fam.cmd with its collected arguments.
-void w5_command(te* t, int cmd);
+// An argument byte of the escape command being collected (state WY_ARGS).
+void w5_escarg(te* t, int c);
 void w5_clrall(te* t, int resetmodes);
 CHATTR w5_keepmask(te* t);
 int w5_wide(te* t);

@@ -49,7 +49,8 @@ void wy50emout(te* t, int byte);
 void wy50emwrite(te* t, const unsigned char* bytes, size_t length);
 void wy50emblk(te* t, int c);
 int Wyse50GetTCSChar(te* t, int c);
-// One byte after ESC (and its arguments) on the Wyse 50 family.
+// The byte after ESC on the Wyse 50 family (its argument bytes go to
+// w5_escarg).
 void w5_escape(te* t, int c);
 // The attribute code after ESC G (tvcalcattr / wycolcalcattr).
 CHATTR w5_calcattr(te* t, int code);
@@ -61,7 +62,7 @@ void w5_put(te* t, CHATTR ch);
 // removed attribute cells hand the run to the attribute before them.
 void w5_erase(te* t, int y, int x0, int x1, int honourprot);
 
-// ---- Wyse 60 family (wy60.cpp)
+// ---- Wyse 60 family (wy60.cpp, wy60esc.cpp)
 int wy60eminit(te* t, const char* name);
 void wy60emout(te* t, int byte);
 void wy60emwrite(te* t, const unsigned char* bytes, size_t length);
@@ -88,7 +89,7 @@ void wa_mark(te* t, int y);
 // or of the screen when `wide`.  True when an attribute cell ended it.
 bool wa_prop(te* t, int y, int x, CHATTR attr, CHATTR keep, int wide);
 
-// ---- shared pieces (wycommon.cpp)
+// ---- cursor moves (wycursor.cpp)
 // Cursor moves that wrap around the screen edges; protect-aware ones skip
 // protected cells in the direction of travel.
 void wy_setcur(te* t, int y, int x);
@@ -118,6 +119,11 @@ int wy_protmove(te* t, int dir, int wantprot, int self);
 // Next / previous start of an unprotected field.
 void wy_fieldfwd(te* t);
 void wy_fieldrev(te* t);
+// A control in ground state: whether the "no unprotected cell" knowledge
+// (fam.fullprot) survives it.
+void wy_keep_fullprot(te* t, int c);
+
+// ---- clears and line editing (wyclear.cpp)
 // Clears: all (optionally leaving protect and write protect), unprotected
 // cells, to protected blanks; erase unprotected to end of line; erase to
 // end of screen.
@@ -133,6 +139,7 @@ void wy_delline(te* t);
 void wy_inschar(te* t);
 void wy_delchar(te* t);
 
+// ---- status line, labels and programming (wylabels.cpp)
 // Status line: open for writing at `col` (clearing it first when `clear`);
 // bytes then go to wy_status_byte until it returns 0 (line done).
 void wy_status_open(te* t, int col, int clear);
@@ -148,6 +155,7 @@ void wy_label(te* t, int n, const char* text, int len, int wyse60);
 void wy_prog_begin(te* t, int c, int wyse60);
 int wy_prog_byte(te* t, int c);
 
+// ---- replies and block transmission (wysend.cpp)
 // Replies to the host.
 void wy_reply(te* t, const char* bytes, int n);
 void wy_replycursor(te* t, int withpage);
@@ -160,19 +168,65 @@ void wy_send(te* t, int kind);
 // The character at the cursor to the host.
 void wy_sendchar(te* t);
 
-// Printer: whether a printer method exists; entering a printing mode
-// (type 1 ends on DC4, 2 on ESC a, 3 on ESC A, 4 on ESC B; `display`:
-// bytes are shown too); the filter (0: the byte was taken, 1: it goes on
-// to the screen as well, 2: the printing mode just ended).
+// ---- printer and auxiliary diversion (wyprint.cpp)
+// Printing modes (_ptype): while one is on, host bytes go to the printer
+// (and, with `display`, to the screen as well) until the mode's end.
+enum WY_PRINT_MODE : int {
+  WY_PRINT_UNTIL_DC4 = 1,    // DC2, CAN, ESC d #
+  WY_PRINT_UNTIL_ESC_a = 2,  // ESC ` (Televideo, WYCOL, PC-term)
+  WY_PRINT_UNTIL_ESC_A = 3,  // ESC @
+  WY_PRINT_UNTIL_ESC_B = 4,  // ADM-1 ESC A
+  WY_PRINT_IBM3151 = 5,      // IBM 3151 DLE DC2 to DLE DC4 (its own filter)
+};
+
+// What the printer filter did with a host byte.
+enum WY_PRINT_RESULT : int {
+  WY_PRINT_TAKEN,     // printed without display, or an ESC held back until
+                      // the next byte shows whether it ends the mode: the
+                      // screen gets nothing
+  WY_PRINT_SHOW,      // printed with display: the screen gets the byte too
+  WY_PRINT_SHOW_ESC,  // a held ESC and this byte printed with display: the
+                      // screen gets the ESC, then the byte
+  WY_PRINT_ENDED,     // the byte (with the ESC held before it) ended the
+                      // mode: it is neither printed nor shown
+};
+
+// Whether a printer method exists.  A printing mode starts only when one
+// does; without it the screen keeps showing the bytes.
 bool wy_have_printer(te* t);
-void wy_print_start(te* t, int type, int display);
-int wy_print_filter(te* t, int c);
+void wy_print_start(te* t, WY_PRINT_MODE mode, int display);
+// One byte while a printing mode is on (_prctrl).  The modes that end on
+// ESC and a letter hold an ESC back; the DC4 mode passes ESC on at once.
+WY_PRINT_RESULT wy_print_filter(te* t, int c);
+// Print screen (when a printer method exists), then the print character
+// (_prtchar) to the host when it is a byte.
 void wy_print_screen(te* t);
+
+// One host byte of the Wyse and PC-term families: while a printing mode is
+// on the printer filter takes it first and `Machine` gets only what the
+// screen is to show; otherwise `Machine` gets it.
+template <void (*Machine)(te*, int)>
+inline void wy_through_printer(te* t, int c) {
+  if (t->_prctrl) {
+    switch (wy_print_filter(t, c)) {
+      case WY_PRINT_TAKEN:
+      case WY_PRINT_ENDED:
+        return;
+      case WY_PRINT_SHOW_ESC:
+        Machine(t, 0x1B);
+        break;
+      case WY_PRINT_SHOW:
+        break;
+    }
+  }
+  Machine(t, c);
+}
 
 // Auxiliary diversion bits from ESC d (SP, !, #, $, %): returns false when
 // ESC d # has no auxiliary port (the caller then starts the printer).
 bool wy_aux(te* t, int c);
 
+// ---- cursor shapes, screen features, pages (wyscreen.cpp)
 // Cursor shape from ESC . (0 hidden, 1-4 shapes, 5 shown again) or the
 // screen-feature form ESC ` (1 and 5 swapped).
 void wy_cursorshape(te* t, int shape);
@@ -182,6 +236,7 @@ void wy_feature(te* t, int c);
 void wy_page(te* t, int n);
 void wy_pagestep(te* t, int dir);
 
+// ---- UTF-8 intake (wyutf8.cpp)
 // UTF-8 host data in ground state: feeds a byte of 0x80 or above; puts up
 // to two code points in `out` (U+FFFD for a broken sequence) and returns
 // how many.  A byte below 0x80 while a sequence is open is preceded by
@@ -189,9 +244,6 @@ void wy_pagestep(te* t, int dir);
 int wy_utf8(te* t, unsigned b, uint32_t* out);
 // Ends an open sequence: true (the caller shows U+FFFD) when one was open.
 bool wy_utf8_break(te* t);
-// A control in ground state: whether the "no unprotected cell" knowledge
-// (fam.fullprot) survives it.
-void wy_keep_fullprot(te* t, int c);
 
 // Number of leading bytes of p[0..max) that are printable ASCII (0x20-0x7E),
 // eight at a time: the borrow of the subtractions can only mark bytes after
