@@ -54,6 +54,18 @@ std::set<std::string> StringCaps() {
   return caps;
 }
 
+// A capability's value as infocmp writes it (\E for ESC, % forms kept).
+std::string RawCap(const std::string& cap) {
+  std::istringstream in(Run(std::string("infocmp -1x ") + kEntry));
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("\t" + cap + "=", 0) != 0) continue;
+    std::string value = line.substr(cap.size() + 2);
+    if (!value.empty() && value.back() == ',') value.pop_back();
+    return value;
+  }
+  return "";
+}
+
 // ---- capabilities the host sends
 
 struct Xterm : Term {
@@ -522,16 +534,17 @@ const std::map<std::string, Check>& OutputChecks() {
        }},
       {"u7",
        [](Xterm& t) {
-         // The cursor report, in the form u6 reads.
+         // The cursor report, 1-based row then column.
          t.at(4, 9);
          t.feed(Tput("u7"));
-         return Same(t.sent, Tput("u6", "5 10"), "report");
+         return Same(t.sent, "\x1b[5;10R", "report");
        }},
       {"u6",
        [](Xterm& t) {
+         // The form of the report u7 asks for: what the engine sends.
          t.at(0, 0);
          t.feed(Tput("u7"));
-         return Same(t.sent, Tput("u6", "1 1"), "report");
+         return Same(RawCap("u6"), "\\E[%i%d;%dR", "u6") + Same(t.sent, "\x1b[1;1R", "report");
        }},
       {"u9",
        [](Xterm& t) {

@@ -139,16 +139,6 @@ static void xt_title_pop(te* t) {
   EmFree(top);
 }
 
-void ansi_free_titles(te* t) {
-  for (int i = 0; i < t->_titledepth; i++) {
-    EmFree(t->_titlestack[i]);
-    t->_titlestack[i] = nullptr;
-  }
-  t->_titledepth = 0;
-  EmFree(t->_vtitle);
-  t->_vtitle = nullptr;
-}
-
 void ansi_window(te* t) {
   // Parameters only; anything else is another sequence.
   for (const char* p = t->_vtbuf; *p; p++)

@@ -268,10 +268,11 @@ static void cs_stbm(te* t) {
 
 static void cs_slrm(te* t) {
   int left = vtgetpn(t, 1), right = vtgetpn(t, 2);
+  // A margin left out is the screen's edge.
+  if (left < 1) left = 1;
+  if (right < 1 || right > t->vcols) right = t->vcols;
   if ((t->_vemode & VM_VT420) && left <= t->vcols) {
     if (right - left > 1 && t->_decvssm) {
-      if (left < 1) left = 1;
-      if (right > t->vcols) right = t->vcols;
       t->_vscregion = 1;
       t->_vscregleft = left - 1;
       t->_vscregright = right - 1;
