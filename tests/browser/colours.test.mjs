@@ -59,15 +59,18 @@ function cellStyle(page, pattern, x) {
   }, [pattern.source, x]);
 }
 
-async function openShell(page, emulate) {
+// A new tab (so a session of its own) with a shell on the member.
+async function openShell(browserPage, emulate) {
+  const page = await browserPage.context().newPage();
+  await page.setViewportSize({ width: 1000, height: 700 });
   await page.goto(`http://127.0.0.1:${kavrix.port}/?rows=24&cols=80&emulate=${emulate}`);
   await waitText(page, /^kvx\$/, 60000);
+  return page;
 }
 
 try {
-  await runTest('colours', async (page) => {
-    await page.setViewportSize({ width: 1000, height: 700 });
-    await openShell(page, EM.XTERM256);
+  await runTest('colours', async (first) => {
+    const page = await openShell(first, EM.XTERM256);
     await run(page, 'echo "term=$TERM colorterm=$COLORTERM"');
     await waitText(page, /^term=xterm-256color colorterm=truecolor$/);
 
@@ -91,7 +94,7 @@ try {
     await page.screenshot({ path: path.join(OUTPUT_DIR, 'colours.png') });
 
     // vim with a 256-colour scheme: its text and the blanks it erases with.
-    await run(page, 'clear; vim -u scheme.vim poem.txt');
+    await run(page, 'vim -u scheme.vim poem.txt');
     await waitText(page, /^orange words$/);
     await page.waitForFunction(() => window.kavrix.state().modes.alternate);
     await page.waitForFunction(() => {
@@ -112,7 +115,7 @@ try {
 
     // top on both xterm members: the shell screen as it was, nothing kept.
     for (const emulate of [EM.XTERM256, EM.XTERM]) {
-      await openShell(page, emulate);
+      const page = await openShell(first, emulate);
       await run(page, 'clear; for i in 1 2 3; do echo "before $i"; done');
       await waitText(page, /^before 3$/);
       await page.waitForFunction(() => /^kvx\$ *$/m.test(window.kavrix.text().split('\n').slice(-24).join('\n')));
@@ -127,14 +130,15 @@ try {
       const after = (await text(page)).replace(/\s+$/, '');
       assert.equal(after, `${before} top -d 1\nkvx$`, `emulation ${emulate}: the shell screen after top`);
       assert.equal((await state(page)).kept, kept, `emulation ${emulate}: rows kept by top`);
+      await page.close();
     }
 
     // A channel that names no capabilities: the same screen in the nearest
     // of the sixteen colours, and no COLORS frame.
-    await openShell(page, EM.XTERM256);
-    await run(page, "clear; printf '\\e[38;2;255;0;0mR\\e[48;5;21mB\\e[0m\\n'");
-    await waitText(page, /^RB$/);
-    const plain = await page.evaluate(async (id) => {
+    const other = await openShell(first, EM.XTERM256);
+    await run(other, "clear; printf '\\e[38;2;255;0;0mR\\e[48;5;21mB\\e[0m\\n'");
+    await waitText(other, /^RB$/);
+    const plain = await other.evaluate(async (id) => {
       const { encodeFrame, decodeFrame } = await import('/kvx-channel.js');
       const { ACTION } = await import('/kvx-protocol.js');
       const ws = new WebSocket(`ws://${location.host}/get_te_channel?session=${encodeURIComponent(id)}`, 'teCtrl');
@@ -160,7 +164,7 @@ try {
         }
       }
       return { colours: -1 };
-    }, (await state(page)).session.id);
+    }, (await state(other)).session.id);
     assert.ok(plain && plain.r !== undefined, JSON.stringify(plain));
     assert.equal(plain.colours, 0, 'COLORS frames to a channel that did not ask');
     assert.equal((plain.r >>> 24) & 0x0f, 12, 'R in the light red of the sixteen');
