@@ -46,9 +46,19 @@ static void xt_showpage(te* t, int n) {
 void ansi_altscreen(te* t, int mode, int set) {
   const bool pages = t->vpages >= 2 && t->_pages[0] && t->_pages[1];
   if (!pages) {
-    // Only one screen: what the modes ask of the screen alone.
-    if ((set && mode == 1049) || (!set && mode == 1047)) vclear2(t, 0);
-    if (mode == 1049) set ? ansi_savecursor(t) : ansi_restorecursor(t);
+    // Only one screen: what the modes ask of the screen alone (the cursor
+    // saved first, and kept where it is by the clearing).
+    if (mode == 1049 && set) ansi_savecursor(t);
+    if ((set && mode == 1049) || (!set && mode == 1047)) {
+      const int y = t->vdestline, x = t->vdestcol;
+      const CHATTR attr = t->_vcurattr;
+      vclear2(t, 0);
+      EmSetAttr(t, attr);
+      t->vdestline = y;
+      t->vdestcol = x;
+      VidPos(t, y, x);
+    }
+    if (mode == 1049 && !set) ansi_restorecursor(t);
     vredraw(t);
     return;
   }
