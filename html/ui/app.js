@@ -91,6 +91,7 @@ const app = Object.seal({
   joined: false,          // attached to a session this tab did not make
   channel: null,
   screen: null,
+  colors: null,           // the exact colours and styles over the screen (COLORS frames)
   keyboard: null,
   header: null,           // the header and its menu (header.js)
   keyBar: null,           // the key bar of a block-mode screen (kvx-keybar.js)
