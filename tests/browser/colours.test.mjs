@@ -113,6 +113,12 @@ try {
     assert.doesNotMatch(await text(page), /orange words/);
     assert.equal((await state(page)).kept, 0, 'vim\'s rows kept above the screen');
 
+    // The host erases the saved rows (E3): the page is told none are kept.
+    await run(page, 'seq 60');
+    await page.waitForFunction(() => window.kavrix.state().kept > 30);
+    await run(page, "printf '\\e[3J'");
+    await page.waitForFunction(() => window.kavrix.state().kept === 0);
+
     // less on both xterm members (xterm-color's alternate screen is mode
     // 47, xterm-256color's is 1049): the shell screen as it was, nothing
     // kept. Debian's top (procps 4) draws on the normal screen and leaves
