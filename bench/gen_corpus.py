@@ -7,6 +7,11 @@ directory, default bench/corpus:
   editor.txt  a full-screen editor at 24x80 scrolling through a file:
               cursor addressing, erase, SGR, scrolling region
   utf8.txt    UTF-8 heavy text: accents, Greek, Cyrillic, CJK wide characters
+  truecolor.txt  what colourful tools write to a terminal that keeps 24-bit
+              colours: source highlighted in a theme's 24-bit colours
+              (italic comments, bold keywords), diff lines on tinted
+              backgrounds with underlined changes, a listing in 256-colour
+              indexes, and now and then a progress bar shaded cell by cell
 
 Every line ends in CR LF, as a pty sends it.  Only the standard library is
 used; the same seed gives the same bytes.
@@ -188,13 +193,84 @@ def utf8(rng, size):
     return b"".join(out)
 
 
+# A dark theme's 24-bit colours, as a highlighter writes them.
+THEME = {"keyword": "38;2;198;120;221", "type": "38;2;229;192;123", "string": "38;2;152;195;121",
+         "number": "38;2;209;154;102", "comment": "3;38;2;92;99;112", "func": "38;2;97;175;239",
+         "punct": "38;2;171;178;191", "gutter": "38;2;76;82;99"}
+
+
+def highlighted_line(rng, number):
+    kind = rng.random()
+    parts = ["\x1b[%sm%5d \x1b[0m" % (THEME["gutter"], number), " " * (4 * rng.randint(0, 3))]
+    if kind < 0.15:
+        text = "// " + " ".join(rng.choice(WORDS) for _ in range(rng.randint(2, 8)))
+        parts.append("\x1b[%sm%s\x1b[0m" % (THEME["comment"], text))
+    else:
+        if kind < 0.5:
+            parts.append("\x1b[1;%sm%s\x1b[0m " % (THEME["keyword"], rng.choice(("if", "for", "return", "static", "while"))))
+        parts.append("\x1b[%sm%s\x1b[0m" % (THEME["type"], rng.choice(("int", "char", "size_t", "bool"))))
+        parts.append(" \x1b[%sm%s\x1b[0m" % (THEME["func"], rng.choice(WORDS) + "_" + rng.choice(WORDS)))
+        parts.append("\x1b[%sm(\x1b[0m" % THEME["punct"])
+        if rng.random() < 0.4:
+            parts.append("\x1b[%sm\"%s\"\x1b[0m" % (THEME["string"], " ".join(rng.choice(WORDS) for _ in range(2))))
+        else:
+            parts.append("\x1b[%sm%d\x1b[0m" % (THEME["number"], rng.randint(0, 99999)))
+        parts.append("\x1b[%sm);\x1b[0m" % THEME["punct"])
+    return "".join(parts) + "\x1b[K\r\n"
+
+
+def diff_line(rng):
+    added = rng.random() < 0.5
+    bg = "48;2;30;60;38" if added else "48;2;72;30;34"
+    words = [rng.choice(WORDS) for _ in range(rng.randint(4, 10))]
+    k = rng.randrange(len(words))
+    words[k] = "\x1b[4:3;58;2;255;200;0m%s\x1b[24;59m" % words[k]
+    return "\x1b[%s;38;2;220;220;220m%s %s\x1b[K\x1b[0m\r\n" % (bg, "+" if added else "-", " ".join(words))
+
+
+def listing_line(rng):
+    colour = rng.choice((33, 39, 75, 114, 141, 173, 203, 220, 245))
+    name = rng.choice(WORDS) + rng.choice((".c", ".h", ".md", ".py", "/", ""))
+    return "-rw-r--r-- 1 alice staff %8d \x1b[38;5;%dm%s\x1b[0m\r\n" % (rng.randint(0, 99999), colour, name)
+
+
+def bar_line(rng):
+    # A bar of 60 cells, each shaded from one colour to another.
+    done = rng.randint(0, 60)
+    cells = []
+    for i in range(60):
+        r, g = 40 + 3 * i, 200 - 2 * i
+        cells.append("\x1b[48;2;%d;%d;80m " % (r, g) if i < done else "\x1b[48;2;50;50;50m ")
+    return "".join(cells) + "\x1b[0m %3d%%\r\n" % (100 * done // 60)
+
+
+def truecolor(rng, size):
+    out = []
+    n = 0
+    number = 1
+    while n < size:
+        kind = rng.random()
+        if kind < 0.65:
+            line = highlighted_line(rng, number)
+            number += 1
+        elif kind < 0.85:
+            line = diff_line(rng)
+        elif kind < 0.97:
+            line = listing_line(rng)
+        else:
+            line = bar_line(rng)
+        out.append(line)
+        n += len(line)
+    return "".join(out).encode("ascii")
+
+
 def main():
     directory = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "corpus")
     megabytes = float(sys.argv[2]) if len(sys.argv) > 2 else 20
     size = int(megabytes * 1024 * 1024)
     os.makedirs(directory, exist_ok=True)
     for name, make, seed in (("prose", prose, 1), ("ls", listing, 2), ("editor", editor, 3),
-                             ("utf8", utf8, 4)):
+                             ("utf8", utf8, 4), ("truecolor", truecolor, 5)):
         path = os.path.join(directory, name + ".txt")
         data = make(random.Random(seed), size)
         with open(path + ".tmp", "wb") as f:

@@ -22,6 +22,7 @@ export const PROTOCOLS = Object.freeze([
 // [EM.IBM5250, label, em5250idx] (kvx-block5250.js).
 export const EMULATIONS = Object.freeze([
   [EM.XTERM, 'xterm (colour)'],
+  [EM.XTERM256, 'xterm (256 colours)'],
   [EM.LINUX, 'Linux console'],
   [EM.VT420, 'VT420'],
   [EM.VT320, 'VT320'],

@@ -27,6 +27,7 @@ export const ACTION = Object.freeze({
   HOST_ACTION_NOTICE: 12,
   HOST_ACTION_LABELS: 13,
   HOST_ACTION_LINES: 14,
+  HOST_ACTION_COLORS: 40,
   // From the page.
   CLIENT_ACTION_REFRESH: 4000,
   CLIENT_ACTION_CONNECT_HOST: 4001,
@@ -41,9 +42,9 @@ export const ACTION = Object.freeze({
 
 // The capabilities this page understands, by the names of
 // src/lib/proto/capabilities.h; sent in a CAPABILITIES frame (one name a
-// field) as the first frame on every channel the page opens.  None yet:
-// the frame goes with no fields.
-export const CAPABILITIES = Object.freeze([]);
+// field) as the first frame on every channel the page opens.
+//   truecolor  COLORS frames: exact colours and text styles (kvx-colors.js)
+export const CAPABILITIES = Object.freeze(['truecolor']);
 
 // The fields of a STATUS frame (the status line of a 3270 or 5250 screen)
 // by name; an empty field travels as one blank.  The 5250 station adds the

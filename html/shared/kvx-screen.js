@@ -7,7 +7,9 @@
 // Cell layout (little-endian 64 bits): bits 0-7 the host byte, 16 invisible,
 // 20 bold, 21 underline, 22 blink, 23 reverse, 24-27 foreground and 28-31
 // background (PC colour order), 32-62 the Unicode character, 63 set when
-// bits 32-62 hold it.  Line attributes, one byte per row: low nibble 0
+// bits 32-62 hold it.  Beside each cell, the number of its exact colours and
+// styles (`ext`, 0 for none), which a COLORS frame fills (kvx-colors.js,
+// through the runExtra hook) and an update clears.  Line attributes, one byte per row: low nibble 0
 // single width, 1 double width, 2 and 3 the upper and lower half of double
 // height; 0x40 the row wrapped into the next.
 
@@ -116,10 +118,12 @@ export class Screen {
     if (rows === oldRows && cols === oldCols) return;
     const lo = new Uint32Array(rows * cols);
     const hi = new Uint32Array(rows * cols);
+    const ext = new Uint16Array(rows * cols);
     for (let y = 0; y < Math.min(rows, oldRows); y++) {
       for (let x = 0; x < Math.min(cols, oldCols); x++) {
         lo[y * cols + x] = this.lo[y * oldCols + x];
         hi[y * cols + x] = this.hi[y * oldCols + x];
+        ext[y * cols + x] = this.ext[y * oldCols + x];
       }
     }
     const lines = new Uint8Array(rows);
@@ -128,6 +132,7 @@ export class Screen {
     this.cols = cols;
     this.lo = lo;
     this.hi = hi;
+    this.ext = ext;
     this.lines = lines;
     while (this.grid.children.length > rows) this.grid.lastChild.remove();
     while (this.grid.children.length < rows) this.grid.appendChild(this.newRow());
@@ -168,6 +173,7 @@ export class Screen {
       for (let x = 0; x < width; x++, i++, off += 8) {
         this.lo[i] = view.getUint32(off, true);
         this.hi[i] = view.getUint32(off + 4, true);
+        this.ext[i] = 0;
       }
       this.dirty[y] = 1;
       if (this.expected[y]) {
@@ -215,13 +221,16 @@ export class Screen {
     if (Math.abs(delta) >= rows) {
       this.lo.fill(0);
       this.hi.fill(0);
+      this.ext.fill(0);
       this.lines.fill(0);
       this.dirty.fill(1);
     } else if (delta > 0) {
       this.lo.copyWithin(delta * cols, 0, (rows - delta) * cols);
       this.hi.copyWithin(delta * cols, 0, (rows - delta) * cols);
+      this.ext.copyWithin(delta * cols, 0, (rows - delta) * cols);
       this.lo.fill(0, 0, delta * cols);
       this.hi.fill(0, 0, delta * cols);
+      this.ext.fill(0, 0, delta * cols);
       this.lines.copyWithin(delta, 0, rows - delta);
       this.lines.fill(0, 0, delta);
       this.dirty.copyWithin(delta, 0, rows - delta);
@@ -231,8 +240,10 @@ export class Screen {
       const d = -delta;
       this.lo.copyWithin(0, d * cols);
       this.hi.copyWithin(0, d * cols);
+      this.ext.copyWithin(0, d * cols);
       this.lo.fill(0, (rows - d) * cols);
       this.hi.fill(0, (rows - d) * cols);
+      this.ext.fill(0, (rows - d) * cols);
       this.lines.copyWithin(0, d);
       this.lines.fill(0, rows - d);
       this.dirty.copyWithin(0, d);
@@ -402,31 +413,46 @@ export class Screen {
     return this.textOf(this.selection);
   }
 
+  // The hook through which exact colours and styles join a run's look
+  // (kvx-colors.js): runExtra(style, ext) gives { css } for a run whose
+  // cells have entry `ext`, or null.
+  runExtra = null;
+
+  // A run's span: its classes, and the extra look of its entry.
+  runSpan(style, ext, text) {
+    const extra = ext && this.runExtra ? this.runExtra(style, ext) : null;
+    const css = extra?.css ? ` style="${extra.css}"` : '';
+    return `<span class="${this.cells.runClass(style)}"${css}>${text}</span>`;
+  }
+
   // One row as HTML: runs of cells that look alike in spans of their
   // classes, the row's line attribute around them.
   rowHtml(y) {
-    const { styleBits, runClass, blankDrawn, wide: wideCells } = this.cells;
+    const { styleBits, blankDrawn, wide: wideCells } = this.cells;
     let html = '';
     let run = '';
     let runStyle = -1;
+    let runExt = 0;
     for (let x = 0, i = y * this.cols; x < this.cols; x++, i++) {
       const style = this.lo[i] & styleBits;
+      const ext = this.ext[i];
       const cp = this.codePoint(i);
       let wide = false;
       if (wideCells) {
         if (cp === 0 && x > 0 && isWide(this.codePoint(i - 1))) continue;
         wide = isWide(cp) && x + 1 < this.cols && this.lo[i + 1] === 0;
       }
-      if (style !== runStyle) {
-        if (run) html += `<span class="${runClass(runStyle)}">${run}</span>`;
+      if (style !== runStyle || ext !== runExt) {
+        if (run) html += this.runSpan(runStyle, runExt, run);
         run = '';
         runStyle = style;
+        runExt = ext;
       }
       const ch = cp < 0x20 || style & blankDrawn ? ' ' : String.fromCodePoint(cp);
       // A wide character fills exactly two cells whatever the font gives it.
       run += wide ? `<span class="w">${ch}</span>` : ESCAPES[ch] || ch;
     }
-    if (run) html += `<span class="${runClass(runStyle)}">${run}</span>`;
+    if (run) html += this.runSpan(runStyle, runExt, run);
     const kind = LINE_CLASSES[this.lines[y] & LINE_WIDTH] || '';
     return kind ? `<span class="kvx-line ${kind}">${html}</span>` : html;
   }

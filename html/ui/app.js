@@ -41,6 +41,7 @@ import { Channel } from './kvx-channel.js';
 import { ChordMap, PAGE_CHORDS, listenChords } from './kvx-chords.js';
 import { isMultiLine, pasteCodes, writeClipboard } from './kvx-clipboard.js';
 import { cursorLook, showCursorLook } from './kvx-cursor.js';
+import { ScreenColors } from './kvx-colors.js';
 import { Dialogs } from './kvx-dialogs.js';
 import { is5250, isBlock } from './kvx-emulations.js';
 import { MAX_FIT_PX, MIN_CELL_PX, largestFitting, sizeForCell } from './kvx-fit.js';
@@ -100,6 +101,7 @@ const app = Object.seal({
   joined: false,          // attached to a session this tab did not make
   channel: null,
   screen: null,
+  colors: null,           // the exact colours and styles over the screen (COLORS frames)
   keyboard: null,
   header: null,           // the header and its menu (header.js)
   keyBar: null,           // the key bar of a block-mode screen (kvx-keybar.js)
@@ -593,6 +595,9 @@ function onFrame(frame) {
       app.screen.applyUpdate(f0, frame.data);
       screenResized();
       break;
+    case ACTION.HOST_ACTION_COLORS:
+      app.colors?.apply(f0, frame.data);
+      break;
     case ACTION.HOST_ACTION_LABELS:
       labels.apply(frame.fields, frame.data);
       break;
@@ -720,6 +725,7 @@ function makeTerminal(size) {
   const kind = app.terminalKind;
   if (kind === '5250' || kind === '3270') {
     app.keyBar = new KeyBar(kind, { send: sendKey, help: openKeyHelp });
+    app.colors = null;
     app.screen = new BlockScreen(terminalEl, BLOCK_START_SIZE.rows, BLOCK_START_SIZE.cols, {
       click,
       keyBar: app.keyBar.element,
@@ -733,6 +739,7 @@ function makeTerminal(size) {
     classify = kind === '5250' ? classifyBlock5250 : classifyBlock;
   } else {
     app.screen = new Screen(terminalEl, size.rows, size.cols);
+    app.colors = new ScreenColors(app.screen);
   }
   viewportEl.classList.toggle('kvx-viewport-block', isBlockScreen());
   // The person's key map of this kind comes first.

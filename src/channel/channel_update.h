@@ -38,6 +38,15 @@ void _kvx_send_cursor_state(kvx_client_t* client, int x, int y, int visible);
 // cannot be had.
 bool kvx_build_update(app_s* app, te* t, const uint64_t* const* rows, int top, int left, int bottom,
                       int right, evbuffer* out);
+// Appends the COLORS frame (KVX_HOST_ACTION_COLORS) of the same rectangle
+// as kvx_build_update: the exact colours and text styles of its cells.
+// False, with nothing appended, when none of the cells has any.
+bool kvx_build_colors(te* t, const uint64_t* const* rows, int top, int left, int bottom, int right,
+                      evbuffer* out);
+// The COLORS frame of a rectangle to one browser, when it named
+// "truecolor" and the cells have any (sent after the rectangle's update).
+void kvx_send_colors(kvx_client_t* client, te* t, const uint64_t* const* rows, int top, int left, int bottom,
+                     int right);
 // A cell as the browser draws it: the Unicode value in bits 32-62 and bit 63
 // set (unchanged, bit 63 clear, without a TCS-to-Unicode table, which is
 // reported once per session).

@@ -69,7 +69,9 @@ bool kvx_build_update(app_s* app, te* t, const uint64_t* const* rows, int top, i
   for (int y = top; y <= bottom; y++) {
     const CHATTR* row = rows[y];
     for (int x = left; x <= right; x++) {
-      uint64_t cell = row ? get_unicode_chattr(app, t, vid_shown_cell(t, row[x])) : 0;
+      // The extended attribute's index is the engine's own: COLORS frames
+      // say what it holds.
+      uint64_t cell = row ? get_unicode_chattr(app, t, vid_shown_cell(t, row[x]) & ~CA_XATTR) : 0;
       if (colorRule) cell = (cell & ~CA_COLOR) | normalColor;
       p = update_put_cell(p, cell);
     }
@@ -238,6 +240,20 @@ void kvx_send_region(app_s* app, kvx_client_t* client) {
     evbuffer_free(frame);
     return;
   }
+  // The colour form, built once for the browsers that take it.
+  evbuffer* colors = nullptr;
+  bool colorsBuilt = false;
+  auto colorsFrame = [&]() {
+    if (!colorsBuilt) {
+      colorsBuilt = true;
+      colors = evbuffer_new();
+      if (colors && !kvx_build_colors(t, t->_vscreen, r.top, r.left, r.bottom, r.right, colors)) {
+        evbuffer_free(colors);
+        colors = nullptr;
+      }
+    }
+    return colors;
+  };
   vscreen_invalidate(t);
   kvx_view_before_update(app);
   const bool whole = r.top == 0 && r.left == 0 && r.bottom == t->vlines - 1 && r.right == t->vcols - 1;
@@ -251,6 +267,7 @@ void kvx_send_region(app_s* app, kvx_client_t* client) {
     }
     c->screenSent = true;
     kvx_send_buffer(c, frame);
+    if (kvx_client_has(c, KVX_CAPABILITY_TRUECOLOR) && colorsFrame()) kvx_send_buffer(c, colors);
     kvx_view_live_sent(app, c, whole);
   };
   if (client) {
@@ -259,6 +276,7 @@ void kvx_send_region(app_s* app, kvx_client_t* client) {
     for (kvx_client_t* c : app->kvx_clients) deliver(c);
   }
   evbuffer_free(frame);
+  if (colors) evbuffer_free(colors);
   kvx_view_after_update(app);
   update_check_pressure(app);
 }
@@ -287,6 +305,7 @@ void kvx_send_screen(app_s* app, kvx_client_t* client) {
   if (kvx_build_update(app, t, t->_vscreen, 0, 0, t->vlines - 1, t->vcols - 1, frame)) {
     client->screenSent = true;
     kvx_send_buffer(client, frame);
+    kvx_send_colors(client, t, t->_vscreen, 0, 0, t->vlines - 1, t->vcols - 1);
     kvx_view_live_sent(app, client, true);
   }
   evbuffer_free(frame);

@@ -194,7 +194,10 @@ static void view_move(app_s* app, kvx_client_t* client, int64_t top, bool whole)
     int end = r;
     while (end + 1 < rows && !shown(end + 1)) end++;
     evbuffer* frame = evbuffer_new();
-    if (frame && kvx_build_update(app, t, vr.row, r, 0, end, cols - 1, frame)) kvx_send_buffer(client, frame);
+    if (frame && kvx_build_update(app, t, vr.row, r, 0, end, cols - 1, frame)) {
+      kvx_send_buffer(client, frame);
+      kvx_send_colors(client, t, vr.row, r, 0, end, cols - 1);
+    }
     if (frame) evbuffer_free(frame);
     r = end + 1;
   }

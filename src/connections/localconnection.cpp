@@ -82,7 +82,7 @@ static void local_restore_limit(int resource, rlim_t soft) {
 
 // In the child: a clean signal state, no descriptors of the session process,
 // the terminal environment, then the shell.  Never returns.
-[[noreturn]] static void local_exec_shell(const char* term, bool utf8CtypeFallback) {
+[[noreturn]] static void local_exec_shell(const char* term, bool truecolor, bool utf8CtypeFallback) {
   static const int kResetSignals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM, SIGPIPE,
                                       SIGCHLD, SIGALRM, SIGUSR1, SIGUSR2};
   for (int sig : kResetSignals) signal(sig, SIG_DFL);
@@ -96,6 +96,9 @@ static void local_restore_limit(int resource, rlim_t soft) {
   }
 
   setenv("TERM", term, 1);
+  // Programs that can draw 24-bit colours look here for a terminal that
+  // keeps them.
+  if (truecolor) setenv("COLORTERM", "truecolor", 1);
   setenv("LANG", "en_US.UTF-8", 1);
   if (utf8CtypeFallback) setenv("LC_CTYPE", "C.UTF-8", 0);
   // A session process receives only HOME; give the shell a usable search path.
@@ -129,7 +132,7 @@ int LumLocalConnection::MakeConnection() {
     Log("LumLocalConnection: forkpty failed errno = %d (%s)\n", errno, strerror(errno));
     return 0;
   }
-  if (pid == 0) local_exec_shell(term.c_str(), utf8Fallback);
+  if (pid == 0) local_exec_shell(term.c_str(), _emulation == KVX_EM_XTERM256, utf8Fallback);
   _pid = pid;
   int flags = fcntl(master, F_GETFL);
   fcntl(master, F_SETFL, flags | O_NONBLOCK);

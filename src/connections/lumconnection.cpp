@@ -186,7 +186,7 @@ static const char* const kConnTermNames[kKvxEmLast + 1] = {
     "ADM1",  "ANSI",  "AT386", "IBM3101", "PCTERM",    "ANSI",       "TTY",        "TV912",
     "TV925", "TV950", "VT100", "linux",   "VT220",     "VT220-7",    "VT320",      "VT320-7",
     "VT420", "WY50",  "WY60",  "WY60-25", "IBM3151",   "IBM3151-25", nullptr,      nullptr,
-    nullptr, nullptr, nullptr, nullptr,   "viewpoint", "wycol",      "xterm-color"};
+    nullptr, nullptr, nullptr, nullptr,   "viewpoint", "wycol",      "xterm-color", "xterm-256color"};
 
 std::string LumTerminalNameForEmulation(int emulation) {
   if (!kvx_em_is_valid(emulation) || !kConnTermNames[emulation]) return "unknown";

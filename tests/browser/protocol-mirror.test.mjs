@@ -49,7 +49,11 @@ sameNumbers(ACTION, enumerators(actions, 'KVX_ACTION'), 'KVX_', 'ACTION');
 sameNumbers(EM, enumerators(emulations, 'KVX_EMULATION'), 'KVX_EM_', 'EM');
 sameNumbers(EM_FAMILY, enumerators(emulations, 'KVX_EM_FAMILY'), 'KVX_EM_FAMILY_', 'EM_FAMILY');
 assert.ok(Object.isFrozen(ACTION) && Object.isFrozen(EM) && Object.isFrozen(EM_FAMILY));
-assert.deepEqual(CAPABILITIES, []);
+// The capability names, in the session's order (its list ends with "").
+const names = /kKvxCapabilityNames\[[^\]]*\]\s*=\s*\{([^}]*)\}/.exec(header('capabilities.h'));
+assert.ok(names, 'kKvxCapabilityNames in capabilities.h');
+assert.deepEqual(CAPABILITIES, [...names[1].matchAll(/"([^"]*)"/g)].map((m) => m[1]).filter((n) => n !== ''));
+assert.ok(CAPABILITIES.includes('truecolor'));
 
 // kvx_em_family: the settings its cases name belong to the family they
 // return; the rest are the block-mode stations of its default branch (or
@@ -71,7 +75,7 @@ assert.deepEqual(CAPABILITIES, []);
       assert.equal(family(value), is3270(value) ? EM_FAMILY[3270] : EM_FAMILY[5250], `family of ${name}`);
     }
   }
-  for (const stranger of [-1, 31, 'x', undefined]) assert.equal(family(stranger), EM_FAMILY.NONE, String(stranger));
+  for (const stranger of [-1, Math.max(...Object.values(EM)) + 1, 'x', undefined]) assert.equal(family(stranger), EM_FAMILY.NONE, String(stranger));
   assert.deepEqual(Object.values(EM).filter(is3270),
     [EM.IBM3270_MODEL2, EM.IBM3270_MODEL3, EM.IBM3270_MODEL4, EM.IBM3270_MODEL5]);
   assert.deepEqual(Object.values(EM).filter(is5250), [EM.IBM5250, EM.IBM5250_3477]);

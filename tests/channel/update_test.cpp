@@ -1,8 +1,8 @@
 // Screen and cursor updates as browsers receive them, over socket pairs:
 // the changed rectangle and its header, the cells' Unicode values, the
 // colour rule, the missing-table report, the cursor rules per browser, a
-// refresh that leaves the others' changes, and the flow control for a
-// browser that stops reading.
+// refresh that leaves the others' changes, the flow control for a browser
+// that stops reading, and the COLORS frames of exact colours and styles.
 #include <event2/buffer.h>
 #include <event2/bufferevent.h>
 #include <event2/event.h>
@@ -23,6 +23,7 @@
 #include "platform.h"
 #include "te/te.h"
 #include "tetrace.h"
+#include "vid/xattr.h"
 
 namespace {
 
@@ -361,6 +362,144 @@ TEST_F(Update, RepeatedRefreshesOfABrowserThatDoesNotReadStayBounded) {
   EXPECT_TRUE(greedy->client->needScreen);
   EXPECT_LE(evbuffer_get_length(bufferevent_get_output(greedy->pair[0])),
             kKvxOutputHighWater + 250u * 132 * 8 + 4096);
+}
+
+// ---- exact colours and text styles
+
+// A COLORS frame's data taken apart: the entries as "fg=…,bg=…,ul=…,s=…"
+// and, per row, its runs as (length, entry).
+struct ColorsFrame {
+  std::vector<std::string> entries;
+  std::vector<std::vector<std::pair<int, unsigned>>> rows;
+};
+
+ColorsFrame ParseColors(const std::string& d, int rows, int width) {
+  ColorsFrame f;
+  size_t off = 0;
+  auto byte = [&]() -> int { return off < d.size() ? static_cast<unsigned char>(d[off++]) : -1; };
+  auto colour = [&]() {
+    char text[16];
+    const int kind = byte();
+    if (kind == 1) {
+      std::snprintf(text, sizeof text, "%d", byte());
+    } else {
+      const int r = byte(), g = byte(), b = byte();
+      std::snprintf(text, sizeof text, "#%02x%02x%02x", r, g, b);
+    }
+    return std::string(text);
+  };
+  const int count = byte() | byte() << 8;
+  for (int i = 0; i < count; i++) {
+    const int which = byte(), style = byte();
+    std::string e;
+    if (which & 1) e += "fg=" + colour() + ",";
+    if (which & 2) e += "bg=" + colour() + ",";
+    if (which & 4) e += "ul=" + colour() + ",";
+    f.entries.push_back(e + "s=" + std::to_string(style));
+  }
+  for (int y = 0; y < rows; y++) {
+    f.rows.emplace_back();
+    for (int x = 0; x < width;) {
+      const int length = byte();
+      unsigned entry = 0;
+      for (int shift = 0;; shift += 7) {
+        const int b = byte();
+        if (b < 0) return f;
+        entry |= static_cast<unsigned>(b & 0x7F) << shift;
+        if (!(b & 0x80)) break;
+      }
+      if (length <= 0) return f;
+      f.rows.back().push_back({length, entry});
+      x += length;
+    }
+  }
+  EXPECT_EQ(off, d.size()) << "bytes after the last row";
+  return f;
+}
+
+// A browser that named "truecolor" gets, after the update, the exact
+// colours and styles of its cells; one that did not gets the same update,
+// its cells in the nearest of the sixteen, and nothing more.
+TEST_F(Update, ColoursGoOnlyToBrowsersThatNameThem) {
+  app_set_emulation(app, KVX_EM_XTERM256);
+  t = app->lpte;
+  Browser* plain = Attach();
+  Browser* exact = Attach();
+  exact->client->caps |= kvx_capabilities_t{1} << KVX_CAPABILITY_TRUECOLOR;
+  kvx_send_region(app, nullptr);
+  Frames(plain);
+  Frames(exact);
+
+  const std::string host = "\x1b[H\x1b[38;2;255;128;0mAB\x1b[3;48;5;28mC\x1b[0mD\x1b[4:3;58;5;9;9mE";
+  TEemwrite(t, host.data(), host.size());
+  kvx_send_region(app, nullptr);
+
+  const auto seen = Frames(plain);
+  ASSERT_EQ(seen.size(), 1u);
+  ASSERT_EQ(seen[0].action, KVX_HOST_ACTION_UPDATE);
+  ASSERT_EQ(seen[0].fields[0], "0:0:4:0");
+  // Index 28 (#008700) is nearest the green of the sixteen (PC 2).
+  const uint64_t a = CellAt(seen[0], 0), c = CellAt(seen[0], 2);
+  EXPECT_NE((a >> 24) & 0xFF, 0xFFu) << "A: a host colour";
+  EXPECT_EQ((c >> 28) & 0x0F, 2u);
+  for (size_t i = 0; i < 5; i++) {
+    const uint64_t cell = CellAt(seen[0], i);
+    EXPECT_EQ(cell & CA_XLO, 0u) << "the engine's index does not travel, cell " << i;
+    EXPECT_EQ((cell >> 32) & 0x7FFFFFFF, static_cast<uint64_t>("ABCDE"[i])) << i;
+  }
+
+  const auto frames = Frames(exact);
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[0].data, seen[0].data) << "the same update to both";
+  ASSERT_EQ(frames[1].action, KVX_HOST_ACTION_COLORS);
+  EXPECT_EQ(frames[1].fields, std::vector<std::string>{"0:0:4:0"});
+  const ColorsFrame f = ParseColors(frames[1].data, 1, 5);
+  EXPECT_EQ(f.entries, (std::vector<std::string>{"fg=#ff8000,s=0", "fg=#ff8000,bg=28,s=2", "ul=9,s=52"}));
+  const std::vector<std::pair<int, unsigned>> runs = {{2, 1}, {1, 2}, {1, 0}, {1, 3}};
+  ASSERT_EQ(f.rows.size(), 1u);
+  EXPECT_EQ(f.rows[0], runs);
+
+  // Cells without any: an update alone, to both.
+  TEemwrite(t, "\x1b[0mplain", 10);
+  kvx_send_region(app, nullptr);
+  EXPECT_EQ(Frames(exact).size(), 1u);
+  EXPECT_EQ(Frames(plain).size(), 1u);
+}
+
+// A whole screen of highlighted source in a theme's 24-bit colours, and a
+// shaded bar cell by cell: the colour form adds at most 2 KB to the update.
+TEST_F(Update, AFullScreenOfTrueColourTextStaysWithinTwoKilobytes) {
+  app_set_emulation(app, KVX_EM_XTERM256);
+  t = app->lpte;
+  Browser* b = Attach();
+  b->client->caps |= kvx_capabilities_t{1} << KVX_CAPABILITY_TRUECOLOR;
+  kvx_send_region(app, nullptr);
+  Frames(b);
+  const char* const theme[] = {"198;120;221", "229;192;123", "152;195;121", "209;154;102",
+                               "97;175;239",  "171;178;191", "76;82;99"};
+  const char* const words[] = {"static", "int", "count_rows", "(", "\"text\"", "42", ");"};
+  std::string host = "\x1b[H\x1b[2J";
+  for (int y = 0; y < 23; y++) {
+    char gutter[64];
+    std::snprintf(gutter, sizeof gutter, "\x1b[38;2;%sm%5d \x1b[0m", theme[6], y + 1);
+    host += gutter;
+    if (y % 5 == 4) host += "\x1b[3;38;2;92;99;112m// a comment about the next few lines\x1b[0m";
+    for (int w = 0; y % 5 != 4 && w < 7; w++)
+      host += std::string("\x1b[") + (w == 0 ? "1;" : "") + "38;2;" + theme[(w + y) % 6] + "m" + words[w] +
+              "\x1b[0m ";
+    host += "\x1b[K\r\n";
+  }
+  for (int x = 0; x < 79; x++) host += "\x1b[48;2;" + std::to_string(40 + 2 * x) + ";" + std::to_string(200 - 2 * x) + ";80m ";
+  TEemwrite(t, host.data(), host.size());
+  kvx_send_region(app, nullptr);
+  const auto frames = Frames(b);
+  ASSERT_EQ(frames.size(), 2u);
+  ASSERT_EQ(frames[1].action, KVX_HOST_ACTION_COLORS);
+  EXPECT_EQ(frames[0].fields[0], "0:23:79:0");
+  const ColorsFrame f = ParseColors(frames[1].data, 24, 80);
+  EXPECT_EQ(f.rows.size(), 24u);
+  EXPECT_GE(f.entries.size(), 80u) << "the bar's cells each their own colour";
+  EXPECT_LE(frames[1].data.size() + frames[1].fields[0].size(), 2048u);
 }
 
 }  // namespace

@@ -341,6 +341,39 @@ TEST_F(View, ANewSizeOrTheAlternateScreenEndsTheLookBack) {
   EXPECT_EQ(b->back, 0);
 }
 
+// Browsers are told the rows kept drop to none when the host erases them,
+// though the screen itself does not change: a live one keeps its rows, one
+// looking back comes back live.  Rows scrolled off after that are counted
+// from none.
+TEST_F(View, ErasingTheSavedRowsTellsEveryBrowser) {
+  Lines(1, 40);
+  kvx_send_region(app, nullptr);
+  Browser* live = Attach();
+  Browser* looking = Attach();
+  ASSERT_GT(live->kept, 20);
+  kvx_view_scroll(app, looking->client, 5);
+  Frames(looking);
+  ASSERT_EQ(looking->back, 5);
+  const auto shown = live->rows;
+  Write("\x1b[3J");
+  kvx_send_region(app, nullptr);
+  auto frames = Frames(live);
+  EXPECT_EQ(live->kept, 0);
+  EXPECT_EQ(live->back, 0);
+  EXPECT_EQ(Count(frames, KVX_HOST_ACTION_SCROLLBACK), 1);
+  EXPECT_EQ(live->rows, shown);
+  frames = Frames(looking);
+  EXPECT_EQ(looking->kept, 0);
+  EXPECT_EQ(looking->back, 0);
+  EXPECT_EQ(looking->rows, Expected(0));
+  EXPECT_EQ(Count(frames, KVX_HOST_ACTION_SET_CURSOR), 1);
+  Lines(41, 43);
+  kvx_send_region(app, nullptr);
+  Frames(live);
+  EXPECT_EQ(live->kept, 3);
+  EXPECT_EQ(live->rows, Expected(0));
+}
+
 TEST_F(View, ABlockModeScreenEndsTheLookBackAndCharacterModeStartsItAnew) {
   Lines(1, 40);
   kvx_send_region(app, nullptr);

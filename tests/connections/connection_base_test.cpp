@@ -27,6 +27,7 @@ TEST(ConnectionBase, TerminalNames) {
       {KVX_EM_VT100, "", "vt100"},
       {KVX_EM_WYSE60_25, "", "wy60-25"},
       {KVX_EM_XTERM, "", "xterm-color"},
+      {KVX_EM_XTERM256, "", "xterm-256color"},
       {KVX_EM_IBM3270_MODEL5, "", "unknown"},
       {99, "", "unknown"},
       {-1, "", "unknown"},

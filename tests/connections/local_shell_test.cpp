@@ -243,4 +243,31 @@ TEST(LocalShell, ShellCharacterHandlingIsUtf8) {
   EXPECT_NE(pump.data().find("CT:UTF-8:END"), std::string::npos) << pump.data();
 }
 
+// The xterm members name their terminal; the one of 256 colours also says
+// that 24-bit colours are kept.
+TEST(LocalShell, XtermMembersNameTheirTerminalAndColours) {
+  struct Case {
+    int emulate;
+    const char* want;
+  } cases[] = {
+      {KVX_EM_XTERM256, "TERM=xterm-256color:COLORTERM=truecolor:END"},
+      {KVX_EM_XTERM, "TERM=xterm-color:COLORTERM=:END"},
+  };
+  const char* had = getenv("COLORTERM");
+  const std::string old = had ? had : "";
+  unsetenv("COLORTERM");
+  for (const Case& c : cases) {
+    std::string script = WriteScript("echo \"TERM=$TERM:COLORTERM=$COLORTERM:END\"\nexec sleep 30\n");
+    ShellEnv env(script.c_str());
+    LumDict dict;
+    LumLocalConnection conn;
+    Configure(conn, dict, c.emulate);
+    Pump pump(&conn);
+    ASSERT_GT(conn.MakeConnection(), 0);
+    ASSERT_TRUE(pump.WaitFor(":END")) << pump.data();
+    EXPECT_NE(pump.data().find(c.want), std::string::npos) << pump.data();
+  }
+  if (had) setenv("COLORTERM", old.c_str(), 1);
+}
+
 }  // namespace

@@ -116,7 +116,19 @@ VtermRef::~VtermRef() {
 }
 
 void VtermRef::Feed(const std::string& bytes) {
-  vterm_input_write(impl_->vt, bytes.data(), bytes.size());
+  // libvterm does not know xterm's mode 47 (the alternate screen without
+  // saving the cursor or clearing, which xterm-color's smcup and rmcup
+  // use): it is given as 1047, which differs from it only in clearing the
+  // alternate screen on the way out, so that what the normal screen shows
+  // stays xterm's.
+  std::string in = bytes;
+  for (const char* mode : {"\x1b[?47h", "\x1b[?47l"}) {
+    const std::string from = mode;
+    const std::string to = std::string("\x1b[?1047") + from.back();
+    for (size_t at = in.find(from); at != std::string::npos; at = in.find(from, at + to.size()))
+      in.replace(at, from.size(), to);
+  }
+  vterm_input_write(impl_->vt, in.data(), in.size());
 }
 
 ComparableScreen VtermRef::Screen(int defaultFg, int defaultBg) const {
@@ -149,6 +161,55 @@ ComparableScreen VtermRef::Screen(int defaultFg, int defaultBg) const {
   s.cursorX = pos.col;
   s.cursorY = pos.row;
   return s;
+}
+
+std::vector<std::string> VtermRef::Colors() const {
+  std::vector<std::string> rows;
+  auto colour = [](std::string& out, const char* name, const VTermColor& c, bool fg) {
+    if (fg ? VTERM_COLOR_IS_DEFAULT_FG(&c) : VTERM_COLOR_IS_DEFAULT_BG(&c)) return;
+    char text[24];
+    if (VTERM_COLOR_IS_INDEXED(&c)) {
+      if (c.indexed.idx < 16) return;
+      std::snprintf(text, sizeof text, "%s=%d", name, c.indexed.idx);
+    } else {
+      std::snprintf(text, sizeof text, "%s=#%02x%02x%02x", name, c.rgb.red, c.rgb.green, c.rgb.blue);
+    }
+    if (!out.empty()) out += ',';
+    out += text;
+  };
+  for (int y = 0; y < impl_->rows; y++) {
+    std::string row, desc;
+    int start = 0;
+    for (int x = 0; x <= impl_->cols; x++) {
+      std::string d;
+      if (x < impl_->cols) {
+        VTermScreenCell c;
+        vterm_screen_get_cell(impl_->screen, VTermPos{y, x}, &c);
+        if (c.chars[0] == static_cast<uint32_t>(-1)) continue;  // right half: goes with its left
+        colour(d, "fg", c.fg, true);
+        colour(d, "bg", c.bg, false);
+        auto style = [&](bool on, const char* name) {
+          if (!on) return;
+          if (!d.empty()) d += ',';
+          d += name;
+        };
+        style(c.attrs.italic, "italic");
+        style(c.attrs.strike, "strike");
+        style(c.attrs.underline == VTERM_UNDERLINE_DOUBLE, "ul-double");
+        style(c.attrs.underline == VTERM_UNDERLINE_CURLY, "ul-curly");
+        if (x > 0 && d == desc) continue;
+      }
+      if (x > 0 && !desc.empty()) {
+        char head[32];
+        std::snprintf(head, sizeof head, "%s%d-%d:", row.empty() ? "" : " ", start, x - 1);
+        row += head + desc;
+      }
+      start = x;
+      desc = d;
+    }
+    rows.push_back(row);
+  }
+  return rows;
 }
 
 ComparableScreen ScreenCells(const std::vector<uint64_t>& cells, int rows, int cols, int cursorX,

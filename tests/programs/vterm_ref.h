@@ -36,6 +36,12 @@ class VtermRef {
   // With the session's normal colours: default foreground and background
   // as these indexes.
   ComparableScreen Screen(int defaultFg = 7, int defaultBg = 0) const;
+  // The exact colours and text styles of each row in te-replay's --colors
+  // terms (vid_rowxattrs): spans "first-last:desc" of cells that have any,
+  // desc listing fg= and bg= (a palette index 16-255, or #rrggbb; the first
+  // sixteen are the cells' own colours), italic, strike, ul-double and
+  // ul-curly.  libvterm keeps no dim and no underline colour.
+  std::vector<std::string> Colors() const;
 
  private:
   struct Impl;

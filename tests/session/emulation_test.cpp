@@ -18,7 +18,7 @@ using Emulation = SessionFixture;
 // Every setting with the engine number it must select.
 TEST_F(Emulation, SettingSelectsItsEngineNumberOrStaysPut) {
   const int engine[kKvxEmLast + 1] = {17, 7,  8,  18, 12, 9,  21, 16, 15, 13, 5, 32, 3,  4,  1, 2,
-                                      31, 14, 10, 11, 19, 20, 0,  0,  0,  0,  0, 0,  34, 33, 35};
+                                      31, 14, 10, 11, 19, 20, 0,  0,  0,  0,  0, 0,  34, 33, 35, 36};
   for (int setting = kKvxEmFirst; setting <= kKvxEmLast; setting++) {
     SCOPED_TRACE(setting);
     app_set_emulation(&app, KVX_EM_VT320);  // VT320 first
@@ -92,7 +92,7 @@ TEST_F(Emulation, EngineTakesNumbersAndRefusesOthers) {
   EXPECT_EQ(t()->emode, 18);
   EXPECT_EQ(sl_emulate(t(), 22), 0);
   EXPECT_EQ(t()->emode, 5);
-  for (int n : {27, 36, -1}) {
+  for (int n : {27, 37, -1}) {  // 37: one past the highest engine number
     EXPECT_EQ(sl_emulate(t(), n), -1) << n;
     EXPECT_EQ(t()->emode, 5);
   }

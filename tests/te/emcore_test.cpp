@@ -76,7 +76,7 @@ TEST(Colours, ConfiguredColoursReachCellsInTheOldDefault) {
   }
   initcolors(term.t);
   EXPECT_EQ(term.attrs(0), "0-1:9A00 2-2:9400 3-79:9A00");
-  term.feed("\x1b[m\x1b[?47hx");
+  term.feed("\x1b[m\x1b[?47h\x1b[Hx");
   EXPECT_EQ(term.row(0), "x");
   EXPECT_EQ(term.attrs(0), "0-79:0700");
   EXPECT_EQ(term.attrs(23), "0-79:0700");

@@ -79,7 +79,8 @@ const ReplyCase kReplies[] = {
     {"DECRQM origin", MAC, "\x1b[?6h\x1b[?6$p", "\x1b[?6;1$y"},
     {"DECRQM bracketed paste, off again after a reset", MAC,
      "\x1b[?2004$p\x1b[?2004h\x1b[?2004$p\x1b" "c\x1b[?2004$p", "\x1b[?2004;2$y\x1b[?2004;1$y\x1b[?2004;2$y"},
-    {"DECRQM unknown private", MAC, "\x1b[?1049$p", ""},
+    {"DECRQM unknown private", MAC, "\x1b[?2027$p", ""},
+    {"DECRQM alternate screen", MAC, "\x1b[?1049h\x1b[?1049$p", "\x1b[?1049;1$y"},
     // Presentation and terminal state
     {"cursor information", MAC, "\x1b[5;10H\x1b[1;4m\x1b[1$w", DCS7 + "1$u5;10;1;C;@;H;0;1;@;B%5%5%5" + ST7},
     {"cursor information, protection, shifts, origin", VT100,

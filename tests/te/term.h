@@ -14,6 +14,7 @@ struct Term {
   std::string sent;     // bytes sent to the host
   std::string title;    // last window title
   std::string printed;  // bytes passed to the printer
+  int screenPrints = 0;  // requests to print the screen
   int bells = 0;
   std::vector<int> errors;
   int sizeChanges = 0;
@@ -55,6 +56,7 @@ struct Term {
     t->hooks.windowSizeChanged = [](te* t, int, int) { self(t)->sizeChanges++; };
     t->hooks.printer = [](te* t, int request, const char* b, int n) {
       if (request == TE_PRINT_BYTES) self(t)->printed.append(b, (size_t)n);
+      if (request == TE_PRINT_SCREEN) self(t)->screenPrints++;
     };
     if (o.scrollback != 10000) {
       sbfree(t);

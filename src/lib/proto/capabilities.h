@@ -13,11 +13,15 @@
 #include <string_view>
 
 enum KVX_CAPABILITY : int {
+  // Exact colours (256 and 24-bit) and the text styles beyond the cell's
+  // bits: COLORS frames (host action 40) after the update frames whose cells
+  // have any.
+  KVX_CAPABILITY_TRUECOLOR = 0,
   KVX_CAPABILITY_COUNT
 };
 
 // Names as the page sends them, indexed by KVX_CAPABILITY.
-inline constexpr std::string_view kKvxCapabilityNames[KVX_CAPABILITY_COUNT + 1] = {""};
+inline constexpr std::string_view kKvxCapabilityNames[KVX_CAPABILITY_COUNT + 1] = {"truecolor", ""};
 
 // The capability of a name, or -1 for a name this session does not know
 // (a newer page's: ignored).

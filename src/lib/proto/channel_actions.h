@@ -122,6 +122,33 @@ enum KVX_ACTION {
   KVX_HOST_ACTION_LABELS = 13,
   KVX_HOST_ACTION_LINES = 14,
   //
+  // Colour and style forms (to browsers that named "truecolor"):
+  //   40 COLORS      the exact colours and text styles of the cells of the
+  //                  UPDATE frame it follows (sent only when some of them
+  //                  have any; a browser clears them wherever an UPDATE
+  //                  writes cells).  Field: the UPDATE's
+  //                  "left:bottom:right:top".  Data, little-endian:
+  //                    u16 the number of entries, then each entry:
+  //                      u8 which colours follow (1 foreground,
+  //                         2 background, 4 underline),
+  //                      u8 styles (1 dim, 2 italic, 4 strike-through,
+  //                         bits 4-6 the underline's form: 0 as the cell's
+  //                         underline bit says, 2 double, 3 curly, 4 dotted,
+  //                         5 dashed),
+  //                      each colour named: u8 kind, then 1 for a palette
+  //                      index (u8 0-255, xterm's palette) or 2 for a 24-bit
+  //                      one (u8 red, green, blue);
+  //                    then, row by row from the top, runs of cells that
+  //                    cover the row's width exactly: u8 length in cells,
+  //                    then the entry as a base-128 varint (low 7 bits
+  //                    first, 0x80 = more follow): 0 none, n the n-th
+  //                    entry.
+  //                  The cell's own colour and attribute bits stay as they
+  //                  are in the UPDATE (the nearest of the sixteen colours,
+  //                  underline of any form, blink): a browser without the
+  //                  capability draws those.
+  KVX_HOST_ACTION_COLORS = 40,
+  //
   // From the browser:
   //   4006 SCROLLBACK  show this browser the view n rows back; field: n,
   //                    counted from where the last SCROLLBACK frame said the

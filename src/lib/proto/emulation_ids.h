@@ -40,12 +40,13 @@ enum KVX_EMULATION : int {
   KVX_EM_IBM3270_MODEL5 = 27,
   KVX_EM_ADDSVP = 28,
   KVX_EM_WYCOL = 29,
-  KVX_EM_XTERM = 30,
+  KVX_EM_XTERM = 30,     // xterm, announced as xterm-color
+  KVX_EM_XTERM256 = 31,  // "xterm (256 colours)": xterm, announced as xterm-256color
 };
 
 // The lowest and highest setting any emulator takes.
 constexpr int kKvxEmFirst = KVX_EM_ADM1;
-constexpr int kKvxEmLast = KVX_EM_XTERM;
+constexpr int kKvxEmLast = KVX_EM_XTERM256;
 
 // The families of terminals, as the engines group their members.
 enum KVX_EM_FAMILY : int {
@@ -72,7 +73,7 @@ constexpr KVX_EM_FAMILY kvx_em_family(int e) {
   switch (e) {
     case KVX_EM_ANSI: case KVX_EM_AT386: case KVX_EM_SCOANSI: case KVX_EM_VT100: case KVX_EM_LINUX:
     case KVX_EM_VT220: case KVX_EM_VT220_7: case KVX_EM_VT320: case KVX_EM_VT320_7: case KVX_EM_VT420:
-    case KVX_EM_XTERM:
+    case KVX_EM_XTERM: case KVX_EM_XTERM256:
       return KVX_EM_FAMILY_VT;
     case KVX_EM_ADM1: case KVX_EM_TVI912: case KVX_EM_TVI925: case KVX_EM_TVI950: case KVX_EM_WYSE50:
     case KVX_EM_ADDSVP: case KVX_EM_WYCOL:

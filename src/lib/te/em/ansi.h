@@ -127,6 +127,24 @@ void ansi_restore_presentation(te* t, int kind, const char* text);
 // Device-control strings (ansi_dcs.cpp).
 void ansi_dcsstart(te* t);
 void ansi_dcsdata(te* t, int c);
+// What comes from xterm (ansi_xterm.cpp): the alternate screen of modes 47,
+// 1047 and 1049; REP; ED 3 (the scrollback erased); the title (set, pushed
+// and popped) and the window reports of CSI t; sequences whose intermediate
+// is a space (DECSCUSR); the mouse, focus and cursor-blink modes (false
+// for a mode that is none of them) and their states for DECRQM (-1: not
+// one of them); their power-up values.
+void ansi_altscreen(te* t, int mode, int set);
+void ansi_repeat(te* t);
+void ansi_erase_saved(te* t);
+void ansi_set_title(te* t, const char* text);
+void ansi_window(te* t);
+void ansi_csi_space(te* t, int c);
+bool ansi_xterm_mode(te* t, int mode, int set);
+int ansi_xterm_modestate(te* t, int mode);
+void ansi_xterm_reset(te* t);
+// Stores a character already through the character-set translation, by
+// the rules of storing one (ansiout.cpp).
+void ansi_store_translated(te* t, CHATTR cell);
 // Rectangular areas, VT420 (ansi_rect.cpp).
 void ansi_rect(te* t, int c);
 // SCO console `CSI = Ps final` and ESC Q key definitions (ansi_sco.cpp).

@@ -52,21 +52,6 @@ static void md_origin(te* t, int on) {
   cpos(t, 0, 0);
 }
 
-// Alternate screen: page 1 shown (47, 1047, 1049), page 0 back on reset.
-// Without pages the screen is only cleared and homed as asked.
-static void md_altscreen(te* t, int mode, int set) {
-  bool pages = t->vpages >= 2 && t->_pages[0] && t->_pages[1];
-  if (set) {
-    if (pages) selpage(t, 1, 0);
-    if (mode == 1049) vclear2(t, 0);
-    cpos(t, 0, 0);
-  } else {
-    if (mode == 1047) vclear2(t, 0);
-    if (pages) selpage(t, 0, 0);
-  }
-  vredraw(t);
-}
-
 static void md_private(te* t, int mode, int set) {
   switch (mode) {
     case 1:
@@ -114,7 +99,7 @@ static void md_private(te* t, int mode, int set) {
     case 47:
     case 1047:
     case 1049:
-      md_altscreen(t, mode, set);
+      ansi_altscreen(t, mode, set);
       break;
     case 66:
       t->_appkey = set;
@@ -144,6 +129,7 @@ static void md_private(te* t, int mode, int set) {
         ansi_restorecursor(t);
       break;
     default:
+      ansi_xterm_mode(t, mode, set);
       break;
   }
 }
@@ -215,4 +201,5 @@ void ansi_modes_reset(te* t) {
   std::memset(t->_conformlev, 0, sizeof t->_conformlev);
   t->_vtdcstate = 0;
   t->_vtmpkey = -1;
+  ansi_xterm_reset(t);
 }

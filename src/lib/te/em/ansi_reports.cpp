@@ -116,7 +116,7 @@ static int rp_privmode(te* t, int mode) {
     case 2004:
       return on(t->_bracketpaste);
     default:
-      return -1;
+      return ansi_xterm_modestate(t, mode);
   }
 }
 

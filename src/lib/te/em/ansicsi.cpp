@@ -155,6 +155,10 @@ static void cs_ed(te* t, int mode) {
       cgoto(t);
       break;
     }
+    case 3:
+      // xterm's: the rows kept above the screen go; the screen stays.
+      ansi_erase_saved(t);
+      break;
     default:
       break;
   }
@@ -264,10 +268,11 @@ static void cs_stbm(te* t) {
 
 static void cs_slrm(te* t) {
   int left = vtgetpn(t, 1), right = vtgetpn(t, 2);
+  // A margin left out is the screen's edge.
+  if (left < 1) left = 1;
+  if (right < 1 || right > t->vcols) right = t->vcols;
   if ((t->_vemode & VM_VT420) && left <= t->vcols) {
     if (right - left > 1 && t->_decvssm) {
-      if (left < 1) left = 1;
-      if (right > t->vcols) right = t->vcols;
       t->_vscregion = 1;
       t->_vscregleft = left - 1;
       t->_vscregright = right - 1;
@@ -356,6 +361,10 @@ void vtcontrol(te* t, int c) {
     case 'a':
       cpos(t, cs_rely(t), std::min(cs_relx(t) + cs_count(t, 1, t->vcols), fv - 1 - t->_horigin));
       break;
+    case 'b':
+      // REP: the last graphic character again, n times.
+      if (cs_numeric(t) && !(t->_vemode & VM_SCO)) ansi_repeat(t);
+      break;
     case 'c':
       // DA: primary with no parameter or 0; `>` (first or last) asks for the
       // secondary attributes.  Other parameters and markers are no request.
@@ -423,6 +432,9 @@ void vtcontrol(te* t, int c) {
       break;
     case 'r':
       cs_stbm(t);
+      break;
+    case 't':
+      if (!(t->_vemode & VM_SCO)) ansi_window(t);
       break;
     case 's':
       // Left and right margins on a VT420 using them; everywhere else the

@@ -7,6 +7,7 @@
 #include <initializer_list>
 
 #include "em/ansi.h"
+#include "em/em.h"
 #include "em/keys.h"
 #include "keyname.h"
 
@@ -398,7 +399,34 @@ static const char* ak_at386(te* t, int code) {
   }
 }
 
+// What xterm sends beyond the "mac" keys, as the xterm-256color entry names
+// them: Home, End and the keypad's 5 in the cursor-key mode, Insert as the
+// DEC editing key, and the keypad's operators in the keypad mode.
+static const char* ak_xterm(te* t, int code) {
+  switch (code) {
+    case TK_HOME:
+      return t->_appcur ? "\033OH" : "\033[H";
+    case TK_END:
+      return t->_appcur ? "\033OF" : "\033[F";
+    case TK_FIVE:
+      return t->_appcur ? "\033OE" : "\033[E";
+    case TK_INS:
+      return "\033[2~";
+    case TK_KPPLUS:
+      return t->_appkey ? "\033Ok" : "+";
+    case TK_KPSLASH:
+      return t->_appkey ? "\033Oo" : "/";
+    case TK_KPSTAR:
+      return t->_appkey ? "\033Oj" : "*";
+    default:
+      return nullptr;
+  }
+}
+
 const char* ansikey(te* t, int code) {
+  if (t->emode == EMODE_XTERM256) {
+    if (const char* s = ak_xterm(t, code)) return s;
+  }
   switch (code) {
     case TK_KPSTAR:
       return "*";

@@ -87,6 +87,7 @@ static void ao_store(te* t, CHATTR v, bool translate) {
   if (translate && !(v & CA_UNI) && !(v & CA_TCS) && (v & CA_CHARPART) && t->GetCharSet)
     v = (CHATTR)t->GetCharSet(t, (int)v);
   bool wide = ao_iswide(v);
+  t->_vlastch = v & (CA_CHARPART | CA_UNI);
   if (t->_vinsmode) {
     if (wide) {
       ao_insertwide(t, v);
@@ -113,6 +114,10 @@ static void ao_store(te* t, CHATTR v, bool translate) {
 
 void ansiout2(te* t, CHATTR v) {
   ao_store(t, v, true);
+}
+
+void ansi_store_translated(te* t, CHATTR v) {
+  ao_store(t, v, false);
 }
 
 // ---- window title
@@ -159,7 +164,7 @@ static void ao_title_drop(te* t) {
 static void ao_title_end(te* t) {
   // The text starts with its selector ("0;" or "2;").
   const char* text = t->titleText && t->titleTextLength > 2 ? t->titleText + 2 : "";
-  if (t->hooks.set_title && ao_is_title(t->titleText)) t->hooks.set_title(t, text);
+  if (ao_is_title(t->titleText)) ansi_set_title(t, text);
   ao_title_drop(t);
   t->_emstate = ES_GROUND;
 }
@@ -430,7 +435,7 @@ static void ao_final(te* t, int c) {
     } else if (state == ES_ESC) {
       vtescape(t, c);
     } else if (t->_vtptr > 0 && t->_vtbuf[t->_vtptr - 1] == ' ') {
-      ansi_ext(t, c);
+      ansi_csi_space(t, c);
     } else if (t->_vtbuf[0] == '?') {
       ansi_private(t, c);
     } else if ((t->_vemode & VM_SCO) && t->_vtbuf[0] == '=') {
@@ -522,12 +527,11 @@ void ansiout(te* t, int c) {
       vt52escape(t, c);
       return;
     }
-    if (!t->_vtdcson) {
+    // Intermediates of an escape sequence; in a control sequence they are
+    // part of its parameter text.
+    if (!t->_vtdcson && state == ES_ESC) {
       switch (c) {
         case ' ':
-          // In a control sequence a blank is an intermediate, kept with
-          // the parameters (CSI Ps SP q); after ESC it starts ESC SP F/G.
-          if (state == ES_CSI) break;
           t->_emstate = ES_SPACE;
           return;
         case '#':
@@ -731,6 +735,8 @@ static const unsigned char* ao_bulk(te* t, const unsigned char* p, const unsigne
         p += n;
       }
       if (x > x0) {
+        const CHATTR last = row[x - 1] ? row[x - 1] : row[x - 2];
+        t->_vlastch = last & (CA_CHARPART | CA_UNI);
         ao_unpair_left(t, row, y, x0, first);
         ao_unpair_right(t, row, y, x - 1);
         vid_touch_row(t, y, x0, x - 1);

@@ -1,7 +1,8 @@
 // Select graphic rendition for the ANSI/VT family: the list of parameters
-// (with xterm's indexed and direct colours, mapped to the nearest of the
-// sixteen colours a cell carries) read by every member outside the SCO
-// family, the numeric SCO form, and the colours, which re-map the colour
+// read by every member outside the SCO family (xterm's indexed and direct
+// colours kept exactly, with the nearest of the sixteen in the cell's own
+// colour fields; dim, italic, strike-through, the underline's forms and
+// colour), the numeric SCO form, and the colours, which re-map the colour
 // map rather than the attribute.
 #include <cctype>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include "em/ansi.h"
 #include "em/em.h"
 #include "vid/vid.h"
+#include "vid/xattr.h"
 
 const int ISOmap[8] = {0, 4, 2, 6, 1, 5, 3, 7};
 
@@ -162,18 +164,43 @@ static inline int sg_param(const char** p) {
   return v;
 }
 
-// The colour of 38/48 in the colon form from its sub-parameters (kind, then
-// an index or r:g:b, the latter perhaps after a colour-space identifier): a
-// PC colour index, or -1 for none.
-static int sg_colonform(const int* sub, int n) {
+// The exact colour of 38/48/58 in the colon form from its sub-parameters
+// (kind, then an index or r:g:b, the latter perhaps after a colour-space
+// identifier), or XC_NONE.
+static uint32_t sg_colonform(const int* sub, int n) {
   auto value = [](int v) { return v < 0 ? 0 : v; };
   int kind = n > 0 ? value(sub[0]) : -1;
-  if (kind == 5 && n >= 2) return ansi_color256(value(sub[1]));
+  if (kind == 5 && n >= 2 && value(sub[1]) < 256) return xc_indexed(value(sub[1]));
   if (kind == 2 && n >= 4) {
     int k = n >= 5 ? 2 : 1;
-    return ansi_colorrgb(value(sub[k]), value(sub[k + 1]), value(sub[k + 2]));
+    int r = value(sub[k]), g = value(sub[k + 1]), b = value(sub[k + 2]);
+    if (r <= 255 && g <= 255 && b <= 255) return xc_rgb(r, g, b);
   }
+  return XC_NONE;
+}
+
+// The nearest of the sixteen (PC index) to an exact colour; -1 for none.
+static int sg_nearest16(uint32_t c) {
+  if ((c & XC_KIND) == XC_INDEXED) return ansi_color256((int)(c & 0xFF));
+  if ((c & XC_KIND) == XC_RGB) return ansi_colorrgb((int)(c >> 16 & 0xFF), (int)(c >> 8 & 0xFF), (int)(c & 0xFF));
   return -1;
+}
+
+// The underline form of 4:n (1 plain, 2 double, 3 curly, 4 dotted, 5
+// dashed).
+static uint32_t sg_ulform(int n) {
+  switch (n) {
+    case 2:
+      return XS_UL_DOUBLE;
+    case 3:
+      return XS_UL_CURLY;
+    case 4:
+      return XS_UL_DOTTED;
+    case 5:
+      return XS_UL_DASHED;
+    default:
+      return 0;
+  }
 }
 
 void ansisgr(te* t) {
@@ -198,6 +225,12 @@ void ansisgr(te* t) {
   CHATTR a = t->_vcurattr;
   const int fg0 = t->_hostfg, bg0 = t->_hostbg;
   const bool colors = !t->m_bIgnoreHostColor;
+  // The exact colours and the styles: those of the current attribute, to
+  // be changed below.  A member without host colours keeps the styles only.
+  const XATTR* cur = xa_get(t, ca_xattr(a));
+  const XATTR x0 = cur ? *cur : XATTR{};
+  XATTR x = x0;
+  const bool exact = colors && (t->teflags & TF_HOSTCOLOR);
   bool reset = false;
   // 38, 48 or 58 in the semicolon form takes the parameters after it: the
   // kind (5 or 2), then an index or r;g;b.
@@ -211,13 +244,15 @@ void ansisgr(te* t) {
       if (nsub < 8) sub[nsub++] = w;
     }
     const int n = v < 0 ? 0 : v;
-    int color = -1, target = 0;
+    uint32_t color = XC_NONE;
+    int target = 0;
     if (ext) {
       extv[extn++] = n;
       const int kind = extv[0], need = kind == 5 ? 2 : kind == 2 ? 4 : 1;
       if (extn == need) {
-        if (kind == 5) color = ansi_color256(extv[1]);
-        if (kind == 2) color = ansi_colorrgb(extv[1], extv[2], extv[3]);
+        if (kind == 5 && extv[1] < 256) color = xc_indexed(extv[1]);
+        if (kind == 2 && extv[1] <= 255 && extv[2] <= 255 && extv[3] <= 255)
+          color = xc_rgb(extv[1], extv[2], extv[3]);
         target = ext;
         ext = 0;
       }
@@ -227,16 +262,26 @@ void ansisgr(te* t) {
           reset = true;
           a = 0;
           t->_hostfg = t->_hostbg = 0;
+          x = XATTR{};
           break;
         case 1:
           a |= CA_BOLD;
           break;
+        case 2:
+          x.style |= XS_DIM;
+          break;
+        case 3:
+          x.style |= XS_ITALIC;
+          break;
         case 4:
-          // 4:0 is no underline; the other styles are drawn as one.
-          if (nsub > 0 && sub[0] <= 0)
+          // 4:0 is no underline; 4:1 to 4:5 its forms.
+          x.style &= ~XS_UL;
+          if (nsub > 0 && sub[0] <= 0) {
             a &= ~CA_UNDER;
-          else
+          } else {
             a |= CA_UNDER;
+            if (nsub > 0) x.style |= sg_ulform(sub[0]);
+          }
           break;
         case 5:
         case 6:
@@ -248,14 +293,24 @@ void ansisgr(te* t) {
         case 8:
           a |= CA_INVIS;
           break;
+        case 9:
+          x.style |= XS_STRIKE;
+          break;
         case 21:
+          // Double underline; the Linux console's own meaning is the plain one.
           a |= CA_UNDER;
+          x.style = (x.style & ~XS_UL) | ((t->_vemode & VM_LINUX) ? 0u : (uint32_t)XS_UL_DOUBLE);
           break;
         case 22:
           a &= ~CA_BOLD;
+          x.style &= ~XS_DIM;
+          break;
+        case 23:
+          x.style &= ~XS_ITALIC;
           break;
         case 24:
           a &= ~CA_UNDER;
+          x.style &= ~XS_UL;
           break;
         case 25:
           a &= ~CA_BLINK;
@@ -265,6 +320,9 @@ void ansisgr(te* t) {
           break;
         case 28:
           a &= ~CA_INVIS;
+          break;
+        case 29:
+          x.style &= ~XS_STRIKE;
           break;
         case 38:
         case 48:
@@ -279,26 +337,46 @@ void ansisgr(te* t) {
           break;
         case 39:
           if (colors) t->_hostfg = 0;
+          x.fg = XC_NONE;
           break;
         case 49:
           if (colors) t->_hostbg = 0;
+          x.bg = XC_NONE;
+          break;
+        case 59:
+          x.ul = XC_NONE;
           break;
         default:
           if (!colors) break;
-          if (n >= 30 && n <= 37) t->_hostfg = sg_pc(n - 30) + 1;
-          if (n >= 40 && n <= 47) t->_hostbg = sg_pc(n - 40) + 1;
-          if (n >= 90 && n <= 97) t->_hostfg = sg_pc(n - 90 + 8) + 1;
-          if (n >= 100 && n <= 107) t->_hostbg = sg_pc(n - 100 + 8) + 1;
+          if ((n >= 30 && n <= 37) || (n >= 90 && n <= 97)) {
+            t->_hostfg = sg_pc(n < 90 ? n - 30 : n - 90 + 8) + 1;
+            x.fg = XC_NONE;
+          }
+          if ((n >= 40 && n <= 47) || (n >= 100 && n <= 107)) {
+            t->_hostbg = sg_pc(n < 100 ? n - 40 : n - 100 + 8) + 1;
+            x.bg = XC_NONE;
+          }
           break;
       }
     }
-    // The underline colour (58) is not kept.
-    if (color >= 0 && colors && target != 58) (target == 38 ? t->_hostfg : t->_hostbg) = color + 1;
+    if (color != XC_NONE && colors) {
+      if (target == 58) {
+        x.ul = color;
+      } else {
+        // The cell's own field takes the nearest of the sixteen; the exact
+        // colour goes with it, unless it is one of the sixteen.
+        const bool sixteen = (color & XC_KIND) == XC_INDEXED && (color & 0xFF) < 16;
+        (target == 38 ? t->_hostfg : t->_hostbg) = sg_nearest16(color) + 1;
+        (target == 38 ? x.fg : x.bg) = sixteen ? XC_NONE : color;
+      }
+    }
     if (*p != ';') break;
     p++;
   }
+  if (!exact) x.fg = x.bg = x.ul = XC_NONE;
   const bool recolor = reset || t->_hostfg != fg0 || t->_hostbg != bg0;
   if (recolor) sg_hostmap(t);
+  if (!(x == x0)) a = (a & ~CA_XATTR) | ca_xattr_bits(t->xattrs ? xa_intern(t, x) : 0);
   if (!recolor && a == t->_vcurattr) return;
   CHATTR next = EmGetColorBits(t, a);
   if (t->teflags & TF_KEEPSELPROT) next = (next & ~CA_SELPROT) | (t->_vcurattr & CA_SELPROT);

@@ -50,8 +50,9 @@ enum EM_EMODE : int {
   EMODE_LINUX = 32,
   EMODE_WYCOL = 33,
   EMODE_ADDSVP = 34,
-  EMODE_MAC = 35,
-  EMODE_LIMIT = 36,  // one past the highest number
+  EMODE_MAC = 35,       // xterm, announced as xterm-color
+  EMODE_XTERM256 = 36,  // xterm, announced as xterm-256color
+  EMODE_LIMIT = 37,     // one past the highest number
 };
 
 // ---- life cycle (emcore.cpp)
@@ -77,7 +78,10 @@ void EmMapTextAttr(te* t, CHATTR attr, int pattr, int permflag);
 uint32_t EmGetTextAttr(te* t, CHATTR attr);
 CHATTR EmGetColorBits(te* t, CHATTR attr);
 CHATTR EmGetDefColorBits(te* t, CHATTR attr);
+// The attribute without renditions in the colours in force (exact ones
+// included); EmCurrentColors: the cell bits of the exact colours alone.
 CHATTR EmGetDefaultAttr(te* t);
+CHATTR EmCurrentColors(te* t);
 CHATTR EmGetDefDefaultAttr(te* t);
 void EmSetAttr(te* t, CHATTR attr);
 void EmSetColorAndAttr(te* t, CHATTR attr);

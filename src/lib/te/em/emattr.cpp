@@ -2,6 +2,7 @@
 // re-mapping of an attribute combination, and the helpers that resolve the
 // colour bits of a cell attribute from the map in force.
 #include "em/em.h"
+#include "vid/xattr.h"
 
 const CATMAP gstartupCAT = {
     {0, 0xFF000000u},
@@ -77,8 +78,24 @@ CHATTR EmGetDefColorBits(te* t, CHATTR attr) {
   return em_colorbits(t, t->userCAT, attr);
 }
 
+CHATTR EmCurrentColors(te* t) {
+  const int i = ca_xattr(t->_vcurattr);
+  if (!i) return 0;
+  if (i != t->_xcolorsof) {
+    const XATTR* x = xa_get(t, i);
+    XATTR colors;
+    if (x) {
+      colors.fg = x->fg;
+      colors.bg = x->bg;
+    }
+    t->_xcolors = ca_xattr_bits(xa_intern(t, colors));
+    t->_xcolorsof = i;
+  }
+  return t->_xcolors;
+}
+
 CHATTR EmGetDefaultAttr(te* t) {
-  CHATTR a = EmGetColorBits(t, 0);
+  CHATTR a = EmGetColorBits(t, 0) | EmCurrentColors(t);
   if (t->teflags & TF_KEEPSELPROT) a |= t->_vcurattr & CA_SELPROT;
   return a;
 }

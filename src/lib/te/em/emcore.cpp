@@ -8,6 +8,7 @@
 #include "em/teaux.h"
 #include "tcs.h"
 #include "vid/vid.h"
+#include "vid/xattr.h"
 
 static int em_failat;  // test seam: countdown to a failing EmAlloc
 
@@ -199,6 +200,14 @@ void EmClose(te* t) {
   t->TCS2Unicode = nullptr;
   EmFree(t->titleText);
   t->titleText = nullptr;
+  for (int i = 0; i < t->_titledepth; i++) {
+    EmFree(t->_titlestack[i]);
+    t->_titlestack[i] = nullptr;
+  }
+  t->_titledepth = 0;
+  EmFree(t->_vtitle);
+  t->_vtitle = nullptr;
+  xa_free(t);
   t->titleTextLength = t->titleTextSize = 0;
   EmFree(t->wrustr);
   t->wrustr = nullptr;

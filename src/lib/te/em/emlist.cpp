@@ -19,7 +19,7 @@ const EMLIST ansi_emlist[] = {
     {"vt100", "vt100", 0x010, 0x412}, {"vt52", "vt52", 0x020, 0x412},
     {"ansi", "ansi", 0x040, 0x402},   {"scoansi", "ansi", 0x080, 0x445},
     {"at386", "AT386", 0x100, 0x445}, {"mac", "xterm-color", 0xA00, 0xC36},
-    {nullptr, nullptr, 0, 0},
+    {"xterm256", "xterm-256color", 0xA00, 0xC36}, {nullptr, nullptr, 0, 0},
 };
 
 const EMLIST ibm3151_emlist[] = {
@@ -76,6 +76,7 @@ static const char* const em_names[EMODE_LIMIT] = {
     "SCOANSI", "WYSE60",  "WYSE60-25",  "PCTERM", "TVI950",  "WYSE50", "TVI925", "TVI912", "ADM1",
     "IBM3101", "IBM3151", "IBM3151-25", "TTY",    "VT102",   "IB3101", nullptr,  nullptr,  nullptr,
     nullptr,   nullptr,   nullptr,      nullptr,  "VT420",   "LINUX",  "WYCOL",  "ADDSVP", "MAC",
+    "XTERM256",
 };
 
 const char* EmName(int emode) {
@@ -109,7 +110,7 @@ static constexpr EmSettingRow em_settings[] = {
     {KVX_EM_WYSE60, EMODE_WYSE60},   {KVX_EM_WYSE60_25, EMODE_WYSE60_25},
     {KVX_EM_IBM3151, EMODE_IBM3151}, {KVX_EM_IBM3151_25, EMODE_IBM3151_25},
     {KVX_EM_ADDSVP, EMODE_ADDSVP},   {KVX_EM_WYCOL, EMODE_WYCOL},
-    {KVX_EM_XTERM, EMODE_MAC},
+    {KVX_EM_XTERM, EMODE_MAC},       {KVX_EM_XTERM256, EMODE_XTERM256},
 };
 
 int EmSettingToEmulation(int setting) {
@@ -130,7 +131,7 @@ static const TELIST em_telist[] = {
     {EMODE_VT320, &ansi_procs},      {EMODE_VT320_7, &ansi_procs},   {EMODE_VT220, &ansi_procs},
     {EMODE_VT220_7, &ansi_procs},    {EMODE_VT100, &ansi_procs},     {EMODE_VT52, &ansi_procs},
     {EMODE_ANSI, &ansi_procs},       {EMODE_AT386, &ansi_procs},     {EMODE_SCOANSI, &ansi_procs},
-    {EMODE_VT420, &ansi_procs},      {EMODE_LINUX, &ansi_procs},     {EMODE_MAC, &ansi_procs},
+    {EMODE_VT420, &ansi_procs},      {EMODE_LINUX, &ansi_procs},     {EMODE_MAC, &ansi_procs},       {EMODE_XTERM256, &ansi_procs},
     {EMODE_WYSE60, &wy60_procs},     {EMODE_WYSE60_25, &wy60_procs}, {EMODE_TVI950, &wy50_procs},
     {EMODE_WYSE50, &wy50_procs},     {EMODE_TVI925, &wy50_procs},    {EMODE_TVI912, &wy50_procs},
     {EMODE_ADM1, &wy50_procs},       {EMODE_WYCOL, &wy50_procs},     {EMODE_ADDSVP, &wy50_procs},

@@ -35,6 +35,7 @@ static const char* const kUsage =
     "  --rows R         screen rows (1-250, default 24)\n"
     "  --cols C         screen columns (1-132, default 80)\n"
     "  --attrs          also print the attribute and colour bits of every row\n"
+    "  --colors         also print the exact colours and text styles of every row\n"
     "  --cursor         also print the cursor position and visibility\n"
     "  --every-read N   print the screen after every N-byte chunk\n"
     "  --bytewise       feed the input one byte at a time\n"
@@ -53,13 +54,19 @@ static const char* const kUsage =
     "--attrs prints, per row, spans 'first-last:XXXX' of equal attributes, where\n"
     "XXXX is bits 16-31 of the cell in hex: colour byte (background, foreground\n"
     "index), then reverse/blink/underline/bold (8/4/2/1), then\n"
-    "protected/embedded/selective-protection/invisible (8/4/2/1).\n";
+    "protected/embedded/selective-protection/invisible (8/4/2/1).\n"
+    "\n"
+    "--colors prints, per row that has any, spans 'first-last:desc' of the exact\n"
+    "colours and styles: fg=, bg=, ul= (underline colour) as a palette index\n"
+    "0-255 or #rrggbb, and dim, italic, strike, ul-double, ul-curly, ul-dotted,\n"
+    "ul-dashed; cells without them are left out.\n";
 
 struct Options {
   int emode = EMODE_MAC;
   int rows = 24;
   int cols = 80;
   bool attrs = false;
+  bool colors = false;
   bool cursor = false;
   long every = 0;
   bool bytewise = false;
@@ -105,6 +112,8 @@ static bool parse_args(int argc, char** argv, Options& o) {
       o.cols = std::atoi(value("--cols"));
     } else if (a == "--attrs") {
       o.attrs = true;
+    } else if (a == "--colors") {
+      o.colors = true;
     } else if (a == "--cursor") {
       o.cursor = true;
     } else if (a == "--every-read") {
@@ -256,6 +265,16 @@ static void print_screen(te* t, const Options& o) {
       char head[16];
       std::snprintf(head, sizeof head, "%3d: ", y);
       out += head + vid_rowattrs(t->_vscreen[y], t->vcols) + "\n";
+    }
+  }
+  if (o.colors) {
+    out += "colors:\n";
+    for (int y = 0; y < t->vlines; y++) {
+      std::string spans = vid_rowxattrs(t, t->_vscreen[y], t->vcols);
+      if (spans.empty()) continue;
+      char head[16];
+      std::snprintf(head, sizeof head, "%3d: ", y);
+      out += head + spans + "\n";
     }
   }
   if (o.cursor) {

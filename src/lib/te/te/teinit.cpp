@@ -41,6 +41,7 @@ te* TEInit(te* t, void* window) {
   t->vCaret = 1;
   t->outflag = 1;
   t->_vtmpkey = -1;
+  t->xattrs = 1;
   // Settings the session keeps with the terminal until its dictionary is
   // applied.
   static const COLORREF pcColors[16] = {0x000000, 0x800000, 0x008000, 0x808000, 0x000080, 0x800080,

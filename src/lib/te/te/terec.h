@@ -13,6 +13,7 @@
 #include "vid/chattr.h"
 
 struct te;
+struct XATTRTAB;  // extended attributes of the cells (vid/xattr.h)
 
 // Physical attribute/colour pair and the 16-entry map indexed by the
 // attribute-combination index of a cell.
@@ -134,6 +135,15 @@ struct scrollback {
   CHATTR sbsavattr;
 };
 
+// A cursor saved by DECSC (ESC 7): the one the screen not shown keeps
+// (xterm keeps one for each of its two screens).
+struct XTSAVED {
+  int x, y, org;
+  CHATTR attr;
+  int set, shift, gr, valid;
+  int charset[4];
+};
+
 // A saved page (everything selpage swaps).
 struct ALTSCREEN {
   CHATTR* a_vscreen[TE_MAXLINES];
@@ -191,6 +201,7 @@ constexpr int TE_MAXPAGES = 7;
 constexpr int TE_VTBUF = 80;
 constexpr int TE_PRGKEYS = 48;
 constexpr int TE_TITLEMAX = 4096;  // cap of a collected window title
+constexpr int TE_TITLESTACK = 10;  // titles a host may push (xterm's depth)
 
 struct te {
   // Handlers
@@ -232,6 +243,16 @@ struct te {
   int _protect, _vinsmode;
   CHATTR _vtmpattr, _vflgattr, BlinkAttr;
   int _hostfg, _hostbg;  // colour index + 1 the host chose by SGR; 0 = the user's
+  // Cells carry the exact colours and the text styles the host sets
+  // (vid/xattr.h); off, they carry the nearest of the sixteen colours only,
+  // as on a terminal of sixteen colours.  On from TEInit.
+  int xattrs;
+  XATTRTAB* _xa;  // the table their indexes name (made on first use)
+  // The colours alone of the current attribute's extended attribute (cell
+  // bits), what blanks that take the current colours carry, and the index
+  // they were worked out for.
+  CHATTR _xcolors;
+  int _xcolorsof;
   int revdim;
   int erasemode;        // a selective erase is in progress
   uint32_t _vphysattr;  // physical attribute resolved for drawing
@@ -260,7 +281,14 @@ struct te {
   int _vtdcstate, _vtfkeylock, _ibmode, _marky, _vbufline, _vcapslock, _scanmode, _statsupp;
   int _vbank1, _vbank2;  // character banks (Wyse)
   int _bracketpaste;     // DEC private mode 2004: the host wants pasted text bracketed
-  int _cursorstyle;      // DECSCUSR (CSI Ps SP q): 1-6, 0 when the host chose none
+  // xterm's: the cursor style (DECSCUSR 0-6), its blinking (mode 12), the
+  // mouse tracking (9, 1000-1003) and encoding (1005, 1006, 1015) modes and
+  // focus events (1004) the host set, the last graphic character stored
+  // (what REP repeats; 0 none) and the other screen's saved cursor.
+  int _cursorstyle, _cursorblink;
+  int _mousemode, _mouseenc, _focusevents;
+  CHATTR _vlastch;
+  XTSAVED _altsaved;
   char _conformlev[6];
 
   // Printing (no printer method exists; the filter only finds the end of
@@ -334,6 +362,10 @@ struct te {
   // Title being collected
   char* titleText;
   int titleTextLength, titleTextSize;
+  // The title set last and the ones pushed (CSI 22 t), owned.
+  char* _vtitle;
+  char* _titlestack[TE_TITLESTACK];
+  int _titledepth;
 
   // Session settings kept with the terminal: drawing, flow control,
   // printers and the auxiliary serial port (filled from the settings

@@ -6,7 +6,7 @@
 //  0-7    0x00000000000000FF   character byte as received (after pdisptab)
 //  8-11   0x0000000000000F00   character-set number in force when stored
 //  12     0x0000000000001000   bits 0-11 already hold an internal (TCS) code
-//  13-15  0x000000000000E000   unused (0)
+//  13-15  0x000000000000E000   extended attribute, low 3 bits of its index
 //  16     0x0000000000010000   invisible (shown as a blank)
 //  17     0x0000000000020000   selectively erasable protection (DECSCA)
 //  18     0x0000000000040000   embedded attribute cell (Wyse/Televideo)
@@ -17,11 +17,20 @@
 //  23     0x0000000000800000   reverse
 //  24-27  0x000000000F000000   foreground colour index (PC order)
 //  28-31  0x00000000F0000000   background colour index
-//  32-62  0x7FFFFFFF00000000   Unicode code point of a UTF-8 character
+//  32-52  0x001FFFFF00000000   Unicode code point of a UTF-8 character
+//  53-62  0x7FE0000000000000   extended attribute, high 10 bits of its index
 //  63     0x8000000000000000   reserved for the channel (Unicode filled in)
 //
 // A cell of value 0 is the right half of a double-width character stored
 // to its left.  A blank cell is an attribute ORed with 0x20.
+//
+// The extended attribute (13 bits of index, 0 = none) names an entry of the
+// terminal's table of exact colours and text styles (vid/xattr.h): a colour
+// of 256 or a 24-bit one for the foreground, background and underline, dim,
+// italic, strike-through and the underline's form.  The colour fields of
+// the cell keep the nearest of the sixteen and the bits above keep what
+// they can say (an underline of any form sets CA_UNDER), so whatever reads
+// only those goes on as before; the channel never passes the index on.
 #pragma once
 
 #include <cstdint>
@@ -33,6 +42,7 @@ enum : CHATTR {
   CA_CSET = 0xF00ull,           // character-set number
   CA_TCS = 0x1000ull,           // low 12 bits are a TCS code
   CA_CHARPART = 0x1FFFull,      // everything that says which character
+  CA_XLO = 0xE000ull,           // extended attribute index, bits 0-2
   CA_INVIS = 0x10000ull,        // invisible
   CA_SELPROT = 0x20000ull,      // selective-erase protection
   CA_EMBED = 0x40000ull,        // embedded attribute cell
@@ -45,8 +55,11 @@ enum : CHATTR {
   CA_FG = 0x0F000000ull,        // foreground colour index
   CA_BG = 0xF0000000ull,        // background colour index
   CA_COLOR = 0xFF000000ull,     // colour byte; 0xFF = no explicit colour
-  CA_ATTRPART = 0xFFFFE000ull,  // attribute part (bits 13-31)
-  CA_UNI = 0x7FFFFFFF00000000ull,
+  CA_XHI = 0x7FE0000000000000ull,  // extended attribute index, bits 3-12
+  CA_XATTR = CA_XLO | CA_XHI,
+  // Attribute part: bits 13-31 and the high bits of the extended attribute.
+  CA_ATTRPART = 0xFFFFE000ull | CA_XHI,
+  CA_UNI = 0x001FFFFF00000000ull,
   CA_CHANNEL = 0x8000000000000000ull,
   CA_BLANK = 0x20ull,
 };
@@ -68,6 +81,18 @@ inline uint32_t ca_unicode(CHATTR c) {
 }
 inline CHATTR ca_from_unicode(uint32_t cp) {
   return ((CHATTR)cp << CA_UNI_SHIFT) & CA_UNI;
+}
+
+// The extended attribute index of a cell (0: none), and the cell bits of an
+// index (1 .. CA_XATTR_MAX).
+constexpr int CA_XLO_SHIFT = 13;
+constexpr int CA_XHI_SHIFT = 53;
+constexpr int CA_XATTR_MAX = 0x1FFF;
+inline int ca_xattr(CHATTR c) {
+  return (int)(((c & CA_XHI) >> (CA_XHI_SHIFT - 3)) | ((c & CA_XLO) >> CA_XLO_SHIFT));
+}
+inline CHATTR ca_xattr_bits(int index) {
+  return (((CHATTR)index << CA_XLO_SHIFT) & CA_XLO) | (((CHATTR)index << (CA_XHI_SHIFT - 3)) & CA_XHI);
 }
 
 // Line attribute (vlattr) bits.

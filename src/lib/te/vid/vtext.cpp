@@ -5,6 +5,7 @@
 
 #include "tcs_utf8.h"
 #include "vid/vid.h"
+#include "vid/xattr.h"
 
 std::string vid_rowtext(te* t, const CHATTR* row, int cols) {
   std::string out;
@@ -44,6 +45,62 @@ std::string vid_rowattrs(const CHATTR* row, int cols) {
                   (unsigned)((row[start] >> 16) & 0xFFFF));
     out += span;
     start = x;
+  }
+  return out;
+}
+
+static void vt_color(std::string& out, const char* name, uint32_t c) {
+  if ((c & XC_KIND) != XC_INDEXED && (c & XC_KIND) != XC_RGB) return;
+  char text[24];
+  if ((c & XC_KIND) == XC_INDEXED)
+    std::snprintf(text, sizeof text, "%s%s=%u", out.empty() ? "" : ",", name, (unsigned)(c & 0xFF));
+  else
+    std::snprintf(text, sizeof text, "%s%s=#%06x", out.empty() ? "" : ",", name, (unsigned)(c & XC_VALUE));
+  out += text;
+}
+
+std::string vid_xattrtext(te* t, CHATTR cell) {
+  std::string out;
+  const XATTR* x = xa_get(t, ca_xattr(cell));
+  if (!x) return out;
+  vt_color(out, "fg", x->fg);
+  vt_color(out, "bg", x->bg);
+  vt_color(out, "ul", x->ul);
+  auto style = [&](bool on, const char* name) {
+    if (!on) return;
+    if (!out.empty()) out += ',';
+    out += name;
+  };
+  style(x->style & XS_DIM, "dim");
+  style(x->style & XS_ITALIC, "italic");
+  style(x->style & XS_STRIKE, "strike");
+  const uint32_t ul = x->style & XS_UL;
+  style(ul == XS_UL_DOUBLE, "ul-double");
+  style(ul == XS_UL_CURLY, "ul-curly");
+  style(ul == XS_UL_DOTTED, "ul-dotted");
+  style(ul == XS_UL_DASHED, "ul-dashed");
+  return out;
+}
+
+std::string vid_rowxattrs(te* t, const CHATTR* row, int cols) {
+  std::string out;
+  if (!row) return out;
+  int start = 0;
+  std::string desc = cols > 0 ? vid_xattrtext(t, row[0]) : "";
+  for (int x = 1; x <= cols; x++) {
+    std::string d;
+    if (x < cols) {
+      if (row[x] == 0) continue;  // right half of a wide character
+      d = vid_xattrtext(t, row[x]);
+      if (d == desc) continue;
+    }
+    if (!desc.empty()) {
+      char span[32];
+      std::snprintf(span, sizeof span, "%s%d-%d:", out.empty() ? "" : " ", start, x - 1);
+      out += span + desc;
+    }
+    start = x;
+    desc = d;
   }
   return out;
 }
