@@ -49,7 +49,15 @@ sameNumbers(ACTION, enumerators(actions, 'KVX_ACTION'), 'KVX_', 'ACTION');
 sameNumbers(EM, enumerators(emulations, 'KVX_EMULATION'), 'KVX_EM_', 'EM');
 sameNumbers(EM_FAMILY, enumerators(emulations, 'KVX_EM_FAMILY'), 'KVX_EM_FAMILY_', 'EM_FAMILY');
 assert.ok(Object.isFrozen(ACTION) && Object.isFrozen(EM) && Object.isFrozen(EM_FAMILY));
-assert.deepEqual(CAPABILITIES, []);
+// Every capability the page names is one the session knows.
+{
+  const names = /kKvxCapabilityNames\[[^\]]*\]\s*=\s*\{([^}]*)\}/.exec(header('capabilities.h'));
+  assert.ok(names, 'kKvxCapabilityNames not found');
+  const known = [...names[1].matchAll(/"([^"]*)"/g)].map((m) => m[1]).filter(Boolean);
+  assert.ok(Object.isFrozen(CAPABILITIES));
+  for (const c of CAPABILITIES) assert.ok(known.includes(c), `capability ${c} is not in capabilities.h`);
+  assert.deepEqual([...CAPABILITIES].sort(), [...known].sort(), 'the page names every capability it understands');
+}
 
 // kvx_em_family: the settings its cases name belong to the family they
 // return; the rest are the block-mode stations of its default branch (or

@@ -13,11 +13,12 @@
 #include <string_view>
 
 enum KVX_CAPABILITY : int {
+  KVX_CAPABILITY_PRINT,  // print jobs: host actions 20-29
   KVX_CAPABILITY_COUNT
 };
 
 // Names as the page sends them, indexed by KVX_CAPABILITY.
-inline constexpr std::string_view kKvxCapabilityNames[KVX_CAPABILITY_COUNT + 1] = {""};
+inline constexpr std::string_view kKvxCapabilityNames[KVX_CAPABILITY_COUNT + 1] = {"print", ""};
 
 // The capability of a name, or -1 for a name this session does not know
 // (a newer page's: ignored).
