@@ -65,7 +65,7 @@ int main() {
   const double plain = bench::median_seconds(5, pass);
   app_macro_playback(app, "E 1\nw this text never appears in the output\np");
   const double waiting = bench::median_seconds(5, pass);
-  if (!app->macroPlaying) return 1;  // the wait must still be on
+  if (!app_macro_playing(app)) return 1;  // the wait must still be on
   app_macro_stop_playback(app);
   bench::line("host data, no macro", mib / plain, "MiB/s");
   bench::line("host data, macro waiting", mib / waiting, "MiB/s");

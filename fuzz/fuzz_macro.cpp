@@ -62,8 +62,8 @@ app_s* session() {
 }
 
 void check_state(app_s* app) {
-  require(!app->macroInDialog || app->macroPlaying);
-  require(!app->macroPaused || app->macroWaitingForHash[0] || app->macroWait);
+  require(app->macroState == MAC_IDLE || !app->macroString.empty());
+  require(app->macroState != MAC_WAITING || app->macroWaitingForHash[0] || app->macroWait);
   require(app->dialogState == DLG_IDLE || app->dialogState == DLG_WAITING || app->dialogState == DLG_PAUSING);
   require(app->dialogMatchPtr < app->matchBuf.size() || app->dialogState != DLG_WAITING);
 }
@@ -87,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   app_macro_playback_continue_with_hash(app, "0123456789abcdef0123456789abcdef");
   check_state(app);
   app_macro_stop_playback(app);
-  require(!app->macroPlaying && app->dialogState == DLG_IDLE);
+  require(!app_macro_playing(app) && app->dialogState == DLG_IDLE);
 
   // The same bytes as a dialog script.  Each byte of the script sends at
   // most itself, a credential with its CR, the host name or a number.

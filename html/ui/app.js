@@ -45,6 +45,7 @@ import { Hotspots } from './kvx-hotspots.js';
 import { KeyBar } from './kvx-keybar.js';
 import { Keyboard } from './kvx-keyboard.js';
 import { KeyHelp } from './kvx-keyhelp.js';
+import { addKeys3270 } from './kvx-keys3270.js';
 import { LabelLines } from './kvx-labels.js';
 import { FONT_SIZES, clampFontSize, loadPrefs, savePrefs } from './kvx-prefs.js';
 import { ACTION, CAPABILITIES, parseStatusLine } from './kvx-protocol.js';
@@ -1058,6 +1059,7 @@ document.addEventListener('mousedown', (ev) => {
 });
 addHeaderItem({ id: 'keyhelp', label: 'Key help', title: 'The keys of this screen and of the page', order: 10,
   onSelect: openKeyHelp });
+addKeys3270(sendKey);
 app.print = new PrintJobs({ session: () => app.session, send: (action, fields) => app.channel?.send(action, fields),
   toast });
 

@@ -15,6 +15,8 @@
 #include "lumdict.h"
 #include "platform.h"
 #include "settings.h"
+#include "settings_keys.h"
+#include "tetrace.h"
 
 // Secret names to their tokens in the secure store; lives as long as the
 // process and only grows.
@@ -101,6 +103,9 @@ void load_config(evhtp_request_t* req, void*) {
     send_json_response(req, nullptr, KVX_STATUS_INVALID_REQ_DATA, "kcf property as associative array");
     return;
   }
+  // Keys the session does not know are kept as they are; only counted.
+  if (const size_t unknown = kvx_settings_count_unknown(kcf))
+    TE_Trace(TRACE_SESSION, "load_config: %zu settings keys not known to the session\n", unknown);
   // A configuration without a screen size keeps the one in force (a size of
   // 0 would leave the terminal without a screen).
   if (dict->intValueForKey("lines") > 0) app->_rows = dict->intValueForKey("lines");
@@ -139,12 +144,16 @@ void get_config_values(evhtp_request_t* req, void*) {
   }
   js_value_s* answer = js_value_new_object();
   const int n = js_value_array_length(body);
+  size_t unknown = 0;
   for (int i = 0; i < n; i++) {
     js_value_s* key = js_value_get_element(body, i);
     if (!key || key->type != JS_VALUE_STRING || !js_value_string(key)) continue;
     const char* name = js_value_string(key);
+    // A key the session does not know is answered as any other (its text, or "").
+    if (!kvx_setting_is_session_key(name)) unknown++;
     js_value_put_string(answer, name, app->_dict->stringValueForKey(name).c_str());
   }
+  if (unknown) TE_Trace(TRACE_SESSION, "get_config_values: %zu keys not known to the session\n", unknown);
   js_free_value(body);
   send_json_response(req, answer, KVX_STATUS_OK);
 }

@@ -66,6 +66,14 @@ struct MacroWait {
   std::string matchString;
 };
 
+// Where macro playback is (macro.h).
+enum MAC_STATE : unsigned char {
+  MAC_IDLE = 0,   // no macro plays
+  MAC_READING,    // its lines are read and acted on
+  MAC_WAITING,    // it waits for a block-mode screen (macroWaitingForHash) or for screen text (macroWait)
+  MAC_IN_DIALOG,  // a dialog script made of its lines runs; the lines after them go on when it ends
+};
+
 // Title texts.
 #define APP_TITLE_PRODUCT "Ostrovia"
 
@@ -99,11 +107,8 @@ struct app_s {
   std::string macroFile;        // the macro file being played (empty: the macro came as text)
   std::string macroString;      // the macro text being played (a file is read whole)
   size_t macroLinePtr = 0;      // read position in macroString
-  bool macroPlaying = false;    // playback in progress
-  bool macroPaused = false;     // playback waits for a screen (hash or screen text)
-  bool macroRecording = false;  // never started in this system
-  bool macroDialog = false;     // a line has made this a dialog macro
-  bool macroInDialog = false;   // a dialog script of the macro runs; its lines go on when it ends
+  MAC_STATE macroState = MAC_IDLE;  // where playback is
+  bool macroDialog = false;     // a line has made this a dialog macro (u, p and s join the dialog text)
   char macroWaitingForHash[37] = {};  // the screen hash awaited (empty: none)
   std::optional<MacroWait> macroWait;  // the screen text awaited
   event* macroTimer = nullptr;         // the dialog script's tick

@@ -68,9 +68,9 @@ void deliver(app_s* app, BlockEngine* e, app_block_state* s) {
   s->record.clear();
   // A complete record lets a paused macro or a pending log-in go on, once
   // the engine's answers to it are on their way.
-  app->_macroContinue = app->macroPaused || app->_autologin;
+  app->_macroContinue = app_macro_waiting(app) || app->_autologin;
   TN3270_tx_send_attempt(app, 0);
-  if (app->macroPlaying || app->_autologin) app_macro_block_record(app, e->screenHash().c_str());
+  if (app_macro_playing(app) || app->_autologin) app_macro_block_record(app, e->screenHash().c_str());
 }
 
 void collect(app_block_state* s, const uint8_t* bytes, size_t n) {
@@ -239,12 +239,9 @@ void app_block_disconnected(app_s* app, bool autoReconnect) {
 void app_block_key(app_s* app, int key, bool fromMacro) {
   BlockEngine* e = app_block_engine(app);
   if (!e) return;
-  if (!app_is_connected(app)) {
-    // No host to take what the key would send: a macro's key is dropped, a
-    // person hears the bell.
-    if (!fromMacro) bell(app);
-    return;
-  }
+  if (!app_is_connected(app) && fromMacro) return;  // a macro's key waits for no host
+  // A person's key without a host waits in the station's typeahead ring
+  // for the host's first unlock.
   if (!e->key(key, fromMacro)) bell(app);
   TN3270_tx_send_attempt(app, 0);
   show(app);

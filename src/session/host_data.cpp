@@ -67,6 +67,7 @@ void app_oncom(app_s* app, int) {
     if (n > 0) {
       total += static_cast<size_t>(n);
       kvx_record_host(app, buffer, static_cast<size_t>(n));
+      if (TE_Trace_Enabled(TRACE_COMM_IN)) TE_Trace_Data(TRACE_COMM_IN, "From host", buffer, n);
     }
     if (n == -1) {
       readError = errno;
@@ -87,7 +88,7 @@ void app_oncom(app_s* app, int) {
         hd_feed(app, buffer, static_cast<size_t>(n));
         // A playing macro sees the bytes after the screen has them: every
         // host byte is shown, and what the macro answers follows it.
-        if (app->macroPlaying) app_macro_host_data(app, buffer, static_cast<size_t>(n));
+        if (app_macro_playing(app)) app_macro_host_data(app, buffer, static_cast<size_t>(n));
       }
     }
     if (app->emlib != EM_UNIX && n >= 0) {

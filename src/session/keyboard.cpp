@@ -9,6 +9,7 @@
 #include "blockmode.h"
 #include "em/ansi.h"
 #include "tcs.h"
+#include "tcs_utf8.h"
 #include "te/te.h"
 #include "tetrace.h"
 
@@ -24,26 +25,7 @@ static bool kb_is_low_surrogate(int key) {
 
 // UTF-8 form of a code point (at most 0x10FFFF); the count of bytes.
 static int kb_utf8(uint32_t cp, char out[4]) {
-  if (cp < 0x80) {
-    out[0] = static_cast<char>(cp);
-    return 1;
-  }
-  if (cp < 0x800) {
-    out[0] = static_cast<char>(0xC0 | (cp >> 6));
-    out[1] = static_cast<char>(0x80 | (cp & 0x3F));
-    return 2;
-  }
-  if (cp < 0x10000) {
-    out[0] = static_cast<char>(0xE0 | (cp >> 12));
-    out[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out[2] = static_cast<char>(0x80 | (cp & 0x3F));
-    return 3;
-  }
-  out[0] = static_cast<char>(0xF0 | (cp >> 18));
-  out[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-  out[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-  out[3] = static_cast<char>(0x80 | (cp & 0x3F));
-  return 4;
+  return static_cast<int>(TCSUtf8Encode(cp, out));
 }
 
 // The one host byte of a character or control code without a key string.

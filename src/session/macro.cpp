@@ -21,6 +21,7 @@
 #include "fws/fws.h"
 #include "keyboard.h"
 #include "platform.h"
+#include "tcs_utf8.h"
 #include "te/te.h"
 #include "tetrace.h"
 
@@ -100,27 +101,17 @@ int mac_read_file(const std::string& directory, const std::string& name, std::st
 
 // ---- typing ----
 
-// The next code point of UTF-8 text; a byte that starts no valid sequence
+// The next code point of UTF-8 text, read by the loose rule (any
+// continuation bytes after a lead); a byte that starts no whole sequence
 // stands for itself.
 static uint32_t mac_next_code_point(const unsigned char*& p, const unsigned char* end) {
-  const unsigned char b = *p++;
-  int more;
-  if (b >= 0xC2 && b <= 0xDF)
-    more = 1;
-  else if (b >= 0xE0 && b <= 0xEF)
-    more = 2;
-  else if (b >= 0xF0 && b <= 0xF4)
-    more = 3;
-  else
-    return b;
-  if (end - p < more) return b;
-  uint32_t cp = b & (0x3F >> more);
-  for (int k = 0; k < more; k++) {
-    if ((p[k] & 0xC0) != 0x80) return b;
-    cp = cp << 6 | (p[k] & 0x3F);
+  uint32_t cp;
+  const int n = TCSUtf8Scan(p, end, &cp, TCS_UTF8_LOOSE);
+  if (n > 0) {
+    p += n;
+    return cp;
   }
-  p += more;
-  return cp;
+  return *p++;
 }
 
 // Types a text key by key: characters beyond the 16-bit key space as their
@@ -179,16 +170,7 @@ static std::string mac_block_row(const fws_window* w, int row) {
   for (int col = 0; col < w->wndsize.x; col++) {
     uint32_t cp = fws_charat(w, row, col);
     if (cp == 0) cp = ' ';
-    if (cp < 0x80) {
-      s.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      s.push_back(static_cast<char>(0xC0 | cp >> 6));
-      s.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      s.push_back(static_cast<char>(0xE0 | cp >> 12));
-      s.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      s.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
+    TCSUtf8Append(s, cp);
   }
   return s;
 }
@@ -337,7 +319,7 @@ static bool mac_handle_line(app_s* app, std::string_view line, std::string* dial
       if (hash.size() > 36) hash = hash.substr(0, 36);
       memcpy(app->macroWaitingForHash, hash.data(), hash.size());
       app->macroWaitingForHash[hash.size()] = 0;
-      app->macroPaused = true;
+      app->macroState = MAC_WAITING;
       mac_release_wait(app);
       break;
     }
@@ -346,12 +328,12 @@ static bool mac_handle_line(app_s* app, std::string_view line, std::string* dial
       wait.x = args.number();
       wait.y = args.number();
       wait.matchString.assign(args.remainder());
-      app->macroPaused = true;
+      app->macroState = MAC_WAITING;
       app->macroWaitingForHash[0] = 0;
       app->macroWait = std::move(wait);
       if (app_macro_match_string(app, app->macroWait->x, app->macroWait->y,
                                  app->macroWait->matchString.c_str())) {
-        app->macroPaused = false;
+        app->macroState = MAC_READING;
         mac_release_wait(app);
       }
       break;
@@ -411,11 +393,10 @@ static bool mac_handle_line(app_s* app, std::string_view line, std::string* dial
 void app_macro_continue(app_s* app) {
   if (!app) return;
   if (app->macroString.empty()) {
-    app->macroPlaying = false;
-    app->macroPaused = false;
+    app->macroState = MAC_IDLE;
     return;
   }
-  while (app->macroPlaying && !app->macroPaused && !app->macroInDialog) {
+  while (app->macroState == MAC_READING) {
     std::string dialog;
     for (;;) {
       const size_t lineStart = app->macroLinePtr;
@@ -433,15 +414,16 @@ void app_macro_continue(app_s* app) {
       // A copy: what a line does may end playback and free the text.
       const std::string copy(line);
       if (!mac_handle_line(app, copy, &dialog)) return;
-      if (!app->macroPlaying) return;
-      if (app->macroPaused) break;
+      if (app->macroState == MAC_IDLE) return;
+      if (app->macroState == MAC_WAITING) break;
     }
     if (!dialog.empty()) {
-      app->macroInDialog = true;
+      app->macroState = MAC_IN_DIALOG;
       const int r = app_dialog_start(app, dialog);
       explicit_bzero(dialog.data(), dialog.size());
       if (r == DLG_RUN_GOING) return;
-      app->macroInDialog = false;
+      // On with the lines, unless the script has stopped playback.
+      if (app->macroState == MAC_IN_DIALOG) app->macroState = MAC_READING;
       if (app->dialogEnd != DLG_END_SCRIPT && app->dialogEnd != DLG_END_EXIT) {
         TE_Trace(TRACE_MACRO, "%s: dialog ended (%d) with %d, playback stops\n", "app_macro_continue",
                  app->dialogEnd, app->dialogResult);
@@ -450,7 +432,7 @@ void app_macro_continue(app_s* app) {
       }
       continue;  // on with the lines after the dialog text
     }
-    if (app->macroPaused) return;
+    if (app->macroState == MAC_WAITING) return;
     TE_Trace(TRACE_MACRO, "%s: macro playback done\n", "app_macro_continue");
     app_macro_stop_playback(app);
     return;
@@ -459,8 +441,8 @@ void app_macro_continue(app_s* app) {
 
 // A dialog script of the macro has ended after host output or a tick.
 static void mac_dialog_ended(app_s* app) {
-  if (!app->macroInDialog) return;
-  app->macroInDialog = false;
+  if (app->macroState != MAC_IN_DIALOG) return;
+  app->macroState = MAC_READING;
   if (app->dialogEnd == DLG_END_SCRIPT || app->dialogEnd == DLG_END_EXIT) {
     app_macro_continue(app);
     return;
@@ -470,9 +452,28 @@ static void mac_dialog_ended(app_s* app) {
   app_macro_stop_playback(app);
 }
 
+// Forgets the macro: its text, read position, state, kind and waits.
+static void mac_reset(app_s* app) {
+  app->macroFile.clear();
+  app->macroString.clear();
+  app->macroLinePtr = 0;
+  app->macroState = MAC_IDLE;
+  app->macroDialog = false;
+  app->macroWaitingForHash[0] = 0;
+  mac_release_wait(app);
+}
+
+bool app_macro_playing(const app_s* app) {
+  return app && app->macroState != MAC_IDLE;
+}
+
+bool app_macro_waiting(const app_s* app) {
+  return app && app->macroState == MAC_WAITING;
+}
+
 void app_macro_playback(app_s* app, const char* macro) {
   if (!app) return;
-  if (app->macroPlaying || !app->macroString.empty()) app_macro_stop_playback(app);
+  if (app->macroState != MAC_IDLE || !app->macroString.empty()) app_macro_stop_playback(app);
   if (!macro || !*macro) {
     app_macro_stop_playback(app);
     return;
@@ -498,21 +499,16 @@ void app_macro_playback(app_s* app, const char* macro) {
     app_macro_stop_playback(app);
     return;
   }
+  mac_reset(app);
   app->macroFile = file;
   app->macroString = std::move(text);
-  app->macroLinePtr = 0;
-  app->macroPlaying = true;
-  app->macroPaused = false;
-  app->macroDialog = false;
-  app->macroInDialog = false;
-  app->macroWaitingForHash[0] = 0;
-  mac_release_wait(app);
+  app->macroState = MAC_READING;
   app_macro_will_start_playback(app);
   app_macro_continue(app);
 }
 
 void app_macro_playback_continue_with_hash(app_s* app, const char* hash) {
-  if (!app || !app->macroPlaying || !app->macroPaused) return;
+  if (!app || app->macroState != MAC_WAITING) return;
   if (app->macroWaitingForHash[0]) {
     if (!hash || strcmp(hash, app->macroWaitingForHash) != 0) return;
     app->macroWaitingForHash[0] = 0;
@@ -523,32 +519,24 @@ void app_macro_playback_continue_with_hash(app_s* app, const char* hash) {
   } else {
     return;
   }
-  app->macroPaused = false;
+  app->macroState = MAC_READING;
   app_macro_continue(app);
 }
 
 void app_macro_stop_playback(app_s* app) {
   if (!app) return;
-  const bool wasPlaying = app->macroPlaying || !app->macroString.empty();
+  const bool wasPlaying = app->macroState != MAC_IDLE || !app->macroString.empty();
   app_dialog_stop(app);
-  app->macroFile.clear();
-  app->macroString.clear();
-  app->macroLinePtr = 0;
-  app->macroPlaying = false;
-  app->macroPaused = false;
-  app->macroDialog = false;
-  app->macroInDialog = false;
-  app->macroWaitingForHash[0] = 0;
-  mac_release_wait(app);
+  mac_reset(app);
   if (wasPlaying) app_macro_did_finish_playback(app);
 }
 
 void app_macro_host_data(app_s* app, const unsigned char* bytes, size_t length) {
-  if (!app || !app->macroPlaying) return;
+  if (!app || app->macroState == MAC_IDLE) return;
   // A script that ends within the bytes leaves the rest to the macro's next
   // script, if its lines start one.
   size_t i = 0;
-  while (i < length && app->macroInDialog) {
+  while (i < length && app->macroState == MAC_IN_DIALOG) {
     size_t used = 0;
     const int r = app_dialog_feed(app, bytes + i, length - i, &used);
     i += used;
@@ -556,7 +544,7 @@ void app_macro_host_data(app_s* app, const unsigned char* bytes, size_t length) 
     mac_dialog_ended(app);
   }
   // A macro waiting for screen text looks at the screen the bytes made.
-  if (app->macroPlaying && app->macroPaused && !app->macroWaitingForHash[0] && app->macroWait)
+  if (app->macroState == MAC_WAITING && !app->macroWaitingForHash[0] && app->macroWait)
     app_macro_playback_continue_with_hash(app, nullptr);
 }
 
@@ -568,6 +556,6 @@ void app_macro_block_record(app_s* app, const char* hash) {
   }
   // A dialog script waits for text on the screen; the macro may then wait
   // for this very screen.
-  if (app->macroInDialog && app_dialog_screen(app) == DLG_RUN_ENDED) mac_dialog_ended(app);
-  if (app->macroPlaying) app_macro_playback_continue_with_hash(app, hash);
+  if (app->macroState == MAC_IN_DIALOG && app_dialog_screen(app) == DLG_RUN_ENDED) mac_dialog_ended(app);
+  if (app->macroState != MAC_IDLE) app_macro_playback_continue_with_hash(app, hash);
 }

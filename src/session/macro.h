@@ -49,6 +49,10 @@ void app_macro_continue(app_s* app);
 void app_macro_playback_continue_with_hash(app_s* app, const char* hash);
 // Stops playback and any dialog script it runs.
 void app_macro_stop_playback(app_s* app);
+// Whether a macro plays (in any state of MAC_STATE but MAC_IDLE), and
+// whether it waits for a screen.
+bool app_macro_playing(const app_s* app);
+bool app_macro_waiting(const app_s* app);
 
 // The session's host-data pass hands every byte it has given the screen
 // here while a macro plays: a running dialog script sees each byte, and a

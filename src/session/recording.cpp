@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app.h"
+#include "tcs_utf8.h"
 #include "te/te.h"
 #include "tetrace.h"
 
@@ -53,23 +54,10 @@ double rec_now() {
   return static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9;
 }
 
+// A recording holds valid UTF-8 only: surrogates and values beyond U+10FFFF
+// are written as U+FFFD.
 void rec_append_utf8(std::string& out, uint32_t cp) {
-  if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
+  TCSUtf8Append(out, cp, TCS_UTF8_REPLACE_SURROGATES);
 }
 
 // The ANSI/VT family, whose output a player understands as it is.
@@ -206,45 +194,24 @@ std::string kvx_record_utf8(const unsigned char* bytes, size_t n, bool utf8, std
   std::string data = pending;
   data.append(reinterpret_cast<const char*>(bytes), n);
   pending.clear();
-  const size_t size = data.size();
-  size_t i = 0;
-  while (i < size) {
-    const unsigned char c = static_cast<unsigned char>(data[i]);
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-      i++;
-      continue;
-    }
-    int len = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
-    if (!len) {
-      rec_append_utf8(out, 0xFFFD);
-      i++;
-      continue;
-    }
-    // The second byte's range rules out overlong forms, surrogates and
-    // values above U+10FFFF.
-    const unsigned char lo = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
-    const unsigned char hi = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
-    int k = 1;
-    bool bad = false;
-    for (; k < len && i + k < size; k++) {
-      const unsigned char b = static_cast<unsigned char>(data[i + k]);
-      if (k == 1 ? (b < lo || b > hi) : (b < 0x80 || b > 0xBF)) {
-        bad = true;
-        break;
-      }
-    }
-    if (bad) {
-      rec_append_utf8(out, 0xFFFD);
-      i += static_cast<size_t>(k);
-      continue;
-    }
-    if (k < len) {  // the rest comes with the next read
-      pending = data.substr(i);
+  const unsigned char* begin = reinterpret_cast<const unsigned char*>(data.data());
+  const unsigned char* end = begin + data.size();
+  const unsigned char* p = begin;
+  while (p < end) {
+    // Well-formed sequences go as they are; an ill-formed piece becomes
+    // U+FFFD (overlong forms, surrogates and values above U+10FFFF too).
+    uint32_t cp;
+    const int n = TCSUtf8Scan(p, end, &cp);
+    if (n > 0) {
+      out.append(reinterpret_cast<const char*>(p), static_cast<size_t>(n));
+      p += n;
+    } else if (n < 0) {
+      rec_append_utf8(out, TCS_UTF8_REPLACEMENT);
+      p += -n;
+    } else {  // the rest comes with the next read
+      pending = data.substr(static_cast<size_t>(p - begin));
       break;
     }
-    out.append(data, i, static_cast<size_t>(len));
-    i += static_cast<size_t>(len);
   }
   return out;
 }

@@ -276,6 +276,26 @@ TEST(ConfigShell, SessionWhoseHostEndsWithNoBrowserAttachedEndsAfterTheAttachDea
   }));
 }
 
+// Keys the session has no row for (a made-up one, a browser preference, a
+// member beyond a family) are kept as they are and read back, as any key.
+TEST(ConfigShell, KeysTheSessionDoesNotKnowAreKeptAndReadBack) {
+  KavrixServer server;
+  Session s = NewSession(server.port());
+  ASSERT_GT(s.port, 0);
+  HttpResponse load = Post(server.port(), "/load_config", s,
+                           "{\"kcf\":{\"commtype\":7,\"madeUpKey\":\"kept\",\"fontSize\":12,"
+                           "\"RGBMap30\":\"FF0000\"},\"connectToHost\":false}");
+  ASSERT_EQ(EnvelopeCode(load.body), 0) << load.body;
+  HttpResponse values = Post(server.port(), "/get_config_values", s,
+                             "[\"madeUpKey\", \"MADEUPKEY\", \"fontSize\", \"RGBMap30\", \"commtype\"]");
+  ASSERT_EQ(EnvelopeCode(values.body), 0) << values.body;
+  EXPECT_EQ(JsonText(values.body, "content.madeUpKey"), "kept");
+  EXPECT_EQ(JsonText(values.body, "content.MADEUPKEY"), "kept");
+  EXPECT_EQ(JsonText(values.body, "content.fontSize"), "12");
+  EXPECT_EQ(JsonText(values.body, "content.RGBMap30"), "FF0000");
+  EXPECT_EQ(JsonText(values.body, "content.commtype"), "7");
+}
+
 TEST(ConfigShell, RefusedRequests) {
   KavrixServer server;
   Session s = NewSession(server.port());
@@ -336,7 +356,7 @@ TEST(ConfigShell, SecretsBecomeTokensAndStayOutOfTheLog) {
   EXPECT_EQ(EnvelopeCode(r.body), 3);
   ASSERT_TRUE(server.WaitForOutput("host.example"));
   std::string log = server.err();
-  EXPECT_NE(log.find("\"secureKeys\":{"), std::string::npos) << log;
+  EXPECT_NE(log.find("\"secureKeys\":\"***\""), std::string::npos) << log;  // the whole map masked
   EXPECT_NE(log.find("\"***\""), std::string::npos) << log;
   for (const char* secret :
        {"hunter2", "open-sesame", "loud-secret", "s3cr3t-value", "zebra-42", "another-one", "broken-secret"})

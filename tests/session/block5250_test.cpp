@@ -102,7 +102,8 @@ TEST(Block5250Settings, ModelTerminalTypeAndColours) {
     EXPECT_EQ(app->_te5250->GetFGColor(0x20), 10) << "green stays";
     EXPECT_EQ(app->_te5250->GetFGColor(0x22), 12);
     std::vector<std::string> status = app_block_engine(app)->status();
-    ASSERT_EQ(status.size(), 12u);
+    ASSERT_EQ(status.size(), 13u);
+    EXPECT_EQ(status[12], "0") << "no key waits";
     EXPECT_EQ(status[0], "5250");
     EXPECT_EQ(status[1], c.ttype);
     EXPECT_EQ(status[3], std::to_string(c.cols));
@@ -161,7 +162,9 @@ TEST(BlockStatusLine, FieldsInTheOrderOfTheStatusFrame) {
   s3270.operatorError = 10;  // not a 3270 field
   EXPECT_EQ(kvx_status_line_fields(s3270),
             (std::vector<std::string>{"3270", "IBM-3278-4-E", "43", "80", "X WAIT", "1", "2", "79", "",
-                                      "TN3270E"}));
+                                      "TN3270E", "", "0", "0"}));
+  s3270.typeahead = 7;
+  EXPECT_EQ(kvx_status_line_fields(s3270).at(12), "7") << "keys waiting in the typeahead ring";
   struct Case {
     int operatorError;
     bool messageWaiting;
@@ -180,7 +183,7 @@ TEST(BlockStatusLine, FieldsInTheOrderOfTheStatusFrame) {
     s.messageWaiting = c.messageWaiting;
     EXPECT_EQ(kvx_status_line_fields(s),
               (std::vector<std::string>{"5250", "IBM-3179-2", "24", "80", "", "0", "0", "0", "DISCONNECTED",
-                                        "", c.code, c.waiting}))
+                                        "", c.code, c.waiting, "0"}))
         << c.operatorError;
   }
 }

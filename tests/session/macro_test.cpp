@@ -27,10 +27,10 @@ using Macro = MacroSession;
 TEST_F(Macro, KeysAreTypedAndPlaybackFinishes) {
   app_macro_playback(app, "k 65 (A)\nk 13 (?)");
   EXPECT_EQ(Sent(), "A\r");
-  EXPECT_FALSE(app->macroPlaying);
+  EXPECT_FALSE(app_macro_playing(app));
 
   app_macro_playback(app, "e");
-  EXPECT_FALSE(app->macroPlaying);
+  EXPECT_FALSE(app_macro_playing(app));
   EXPECT_EQ(Sent(), "");
 }
 
@@ -52,7 +52,7 @@ TEST_F(Macro, LineEndsAndRecordsWithoutArguments) {
   for (const Case& c : cases) {
     app_macro_playback(app, c.macro.c_str());
     EXPECT_EQ(Sent(), c.sent) << c.macro;
-    EXPECT_FALSE(app->macroPlaying) << c.macro;
+    EXPECT_FALSE(app_macro_playing(app)) << c.macro;
   }
 }
 
@@ -64,19 +64,19 @@ TEST_F(Macro, AnOverlongLineEndsTheMacro) {
   const std::string tooLong = "k 65\nk 66 " + std::string(1018, 'x') + "\nk 67\n";
   app_macro_playback(app, tooLong.c_str());
   EXPECT_EQ(Sent(), "A") << "the long line and everything after it are refused";
-  EXPECT_FALSE(app->macroPlaying);
+  EXPECT_FALSE(app_macro_playing(app));
 }
 
 TEST_F(Macro, ScreenHashWaits) {
   app_macro_playback(app, "k 65\nh 0123456789abcdef0123456789abcdef\nk 66");
   EXPECT_EQ(Sent(), "A");
-  EXPECT_TRUE(app->macroPaused);
+  EXPECT_TRUE(app_macro_waiting(app));
   app_macro_playback_continue_with_hash(app, "0123456789abcdef0123456789abcdee");
-  EXPECT_TRUE(app->macroPaused);
+  EXPECT_TRUE(app_macro_waiting(app));
   EXPECT_EQ(Sent(), "");
   app_macro_playback_continue_with_hash(app, "0123456789abcdef0123456789abcdef");
   EXPECT_EQ(Sent(), "B");
-  EXPECT_FALSE(app->macroPlaying);
+  EXPECT_FALSE(app_macro_playing(app));
 
   // A pending log-in macro starts with the first complete block-mode
   // record, and that record's screen may already be the one it waits for.
@@ -89,24 +89,24 @@ TEST_F(Macro, ScreenHashWaits) {
   EXPECT_EQ(Sent(), "");
   app_macro_block_record(app, "ffeeddccbbaa99887766554433221100");
   EXPECT_EQ(Sent(), "D");
-  EXPECT_FALSE(app->macroPlaying);
+  EXPECT_FALSE(app_macro_playing(app));
 }
 
 TEST_F(Macro, ScreenTextWaitsLookAtTheScreen) {
   app_macro_playback(app, "a 2 1 Ready \xe2\x86\x92 go\nk 65");
-  EXPECT_TRUE(app->macroPaused);
+  EXPECT_TRUE(app_macro_waiting(app));
   Host("\r\n  Ready \xe2\x86\x92");
   EXPECT_EQ(Sent(), "") << "only part of the text is there";
   Host(" go");
   EXPECT_EQ(Sent(), "A");
-  EXPECT_FALSE(app->macroPlaying);
+  EXPECT_FALSE(app_macro_playing(app));
 
   // Text already on the screen does not wait.
   app_macro_playback(app, "a 2 1 Ready\nk 66");
   EXPECT_EQ(Sent(), "B");
   // Elsewhere on the screen is not there.
   app_macro_playback(app, "a 0 1 Ready\nk 67");
-  EXPECT_TRUE(app->macroPaused);
+  EXPECT_TRUE(app_macro_waiting(app));
   EXPECT_EQ(app_macro_match_string(app, 2, 1, "Ready"), 1);
   EXPECT_EQ(app_macro_match_string(app, 80, 1, "R"), 0);
   EXPECT_EQ(app_macro_match_string(app, 0, 24, ""), 0);
@@ -122,7 +122,7 @@ TEST_F(Macro, LoginMacroRunsAsADialog) {
   app_macro_playback(app, "E 1\nw login:\nu\nw Password:\np");
   const std::string script = "\x13login:\x13\x15\x13Password:\x13\x10";
   EXPECT_EQ(app->dialogString, script);
-  EXPECT_TRUE(app->macroPlaying);
+  EXPECT_TRUE(app_macro_playing(app));
   Host("Welcome\r\nlog");
   Host("in");
   EXPECT_EQ(Sent(), "");
@@ -130,7 +130,7 @@ TEST_F(Macro, LoginMacroRunsAsADialog) {
   EXPECT_EQ(Sent(), "alice\r");
   Host("\r\nPassword: ");
   EXPECT_EQ(Sent(), "pw-of-alice\r");
-  EXPECT_FALSE(app->macroPlaying) << "the dialog's end is the macro's end";
+  EXPECT_FALSE(app_macro_playing(app)) << "the dialog's end is the macro's end";
   EXPECT_EQ(Row(0), "Welcome");
   EXPECT_EQ(Row(1), "login:");
   EXPECT_EQ(Row(2), "Password:");
@@ -150,14 +150,14 @@ TEST_F(Macro, DialogMacrosKeepTheirOrder) {
   EXPECT_EQ(Sent(), "typed\rB");
   Host("third:");
   EXPECT_EQ(Sent(), "C");
-  EXPECT_FALSE(app->macroPlaying);
+  EXPECT_FALSE(app_macro_playing(app));
 
   // All prompts in one read: each script takes the bytes after the one
   // before it ended.
   app_macro_playback(app, macro.c_str());
   Host("first:second:third:");
   EXPECT_EQ(Sent(), "stored value\rtyped\rBC");
-  EXPECT_FALSE(app->macroPlaying);
+  EXPECT_FALSE(app_macro_playing(app));
 
   // Outside a dialog macro, `s`, `u` and `p` type at once.
   dict->setStringForKey("user", "bob");
@@ -169,7 +169,7 @@ TEST_F(Macro, DialogMacrosKeepTheirOrder) {
 TEST_F(Macro, PausesAndTimeOutsRunOnTheTimer) {
   app_macro_playback(app, "n 1\nt x\nk 66");
   EXPECT_EQ(Sent(), "");
-  ASSERT_TRUE(Loop([&] { return !app->macroPlaying; }));
+  ASSERT_TRUE(Loop([&] { return !app_macro_playing(app); }));
   EXPECT_EQ(Sent(), "xB");
 
   // Control bytes in a text are text, not commands.
@@ -180,16 +180,16 @@ TEST_F(Macro, PausesAndTimeOutsRunOnTheTimer) {
   // A wait that times out stops the macro: nothing after it is typed.
   app_macro_playback(app, "E 1\nw never\nk 65");
   app->comwaitTimeout = dlg_now_ms() + 1000;  // one second instead of a minute
-  ASSERT_TRUE(Loop([&] { return !app->macroPlaying; }));
+  ASSERT_TRUE(Loop([&] { return !app_macro_playing(app); }));
   EXPECT_EQ(app->dialogEnd, DLG_END_TIMEOUT);
   EXPECT_EQ(Sent(), "");
 }
 
 TEST_F(Macro, ADisconnectStopsPlayback) {
   app_macro_playback(app, "E 1\nw never\nk 65");
-  ASSERT_TRUE(app->macroPlaying);
+  ASSERT_TRUE(app_macro_playing(app));
   app_disconnect(app, 0);
-  EXPECT_FALSE(app->macroPlaying);
+  EXPECT_FALSE(app_macro_playing(app));
   EXPECT_EQ(app->dialogState, DLG_IDLE);
   EXPECT_EQ(app->_staleConnection, host);
   app->_staleConnection = nullptr;  // the fixture deletes it
@@ -276,7 +276,7 @@ TEST_F(MacroFiles, OnlyRegularFilesInsideTheMacroDirectory) {
   for (const Case& c : cases) {
     app_macro_playback(app, c.name.c_str());
     EXPECT_EQ(Sent(), c.sent) << c.name;
-    EXPECT_FALSE(app->macroPlaying) << c.name;
+    EXPECT_FALSE(app_macro_playing(app)) << c.name;
   }
   std::string text;
   EXPECT_EQ(mac_read_file(dir, "fifo.mac", &text), -2);
@@ -390,11 +390,11 @@ TEST_F(Block5250Macro, SignOnByMacroOnly) {
     app->_autologinMacroHash = macro;
     Record("Please wait");
     EXPECT_FALSE(app->_autologin) << "the first record starts the log-in macro";
-    EXPECT_TRUE(app->macroPlaying);
+    EXPECT_TRUE(app_macro_playing(app));
     EXPECT_EQ(Sent(), "") << "nothing before the sign-on screen";
     Record("Sign On");
     EXPECT_EQ(Sent(), expected + eor);
-    EXPECT_FALSE(app->macroPlaying);
+    EXPECT_FALSE(app_macro_playing(app));
   }
 }
 

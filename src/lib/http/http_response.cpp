@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "http.h"
+#include "redact.h"
 #include "tetrace.h"
 
 const evhtp_res evHttpStatusForKvxStatus[KVX_STATUS_SENTRY] = {
@@ -127,11 +128,7 @@ static void http_peer_address(evutil_socket_t fd, char* out, size_t size) {
 // A session identifier is the session's secret: the log keeps its instance
 // name and its first 8 digits, enough to tell sessions apart.
 std::string kvx_log_short_id(std::string_view id) {
-  size_t dash = id.find('-');
-  size_t keep = (dash == std::string_view::npos ? 0 : dash + 1) + 8;
-  std::string out(id.substr(0, keep));
-  if (id.size() > keep) out += "...";
-  return out;
+  return kvx_redact_session_id(id);
 }
 
 std::string kvx_log_query(const char* raw) {

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "json.h"
+#include "tcs_utf8.h"
 
 static char g_jsonError[1024];
 static int g_jsonLine = 1;
@@ -100,29 +101,10 @@ static int json_hex4(const char* p) {
   return v;
 }
 
+// A lone surrogate escape keeps its three-byte form.
 static bool json_put_utf8(strbuf_s* sb, unsigned cp) {
   char out[4];
-  int n;
-  if (cp < 0x80) {
-    out[0] = static_cast<char>(cp);
-    n = 1;
-  } else if (cp < 0x800) {
-    out[0] = static_cast<char>(0xC0 | (cp >> 6));
-    out[1] = static_cast<char>(0x80 | (cp & 0x3F));
-    n = 2;
-  } else if (cp < 0x10000) {
-    out[0] = static_cast<char>(0xE0 | (cp >> 12));
-    out[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out[2] = static_cast<char>(0x80 | (cp & 0x3F));
-    n = 3;
-  } else {
-    out[0] = static_cast<char>(0xF0 | (cp >> 18));
-    out[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out[3] = static_cast<char>(0x80 | (cp & 0x3F));
-    n = 4;
-  }
-  return strbuf_append_bytes(sb, out, static_cast<size_t>(n));
+  return strbuf_append_bytes(sb, out, TCSUtf8Encode(cp, out));
 }
 
 // Unescapes [p, end) into a new text.  Errors name the backslash; with

@@ -64,8 +64,11 @@ enum KVX_ACTION {
   //                    8 session text: "CONNECTING", "DISCONNECTED" or ""
   //                    9 link: "TN3270E", "TN3270", "SSCP-LU", "TN5250",
   //                      or "" when no host is connected
-  //                    5250 only: 10 operator error code (four digits,
-  //                      "0010") or "", 11 message waiting "1" or "0"
+  //                    10 operator error code (5250: four digits,
+  //                      "0010"; "" when none, always "" in 3270),
+  //                    11 message waiting "1" or "0" (5250; "0" in 3270)
+  //                    12 typeahead: keys waiting in the typeahead ring
+  //                      ("0" when none)
   //                  Block-mode screen cells: src/lib/ite/fws/fws_cell.h.
   //   8  TITLE       the host's window title; field: the title (empty: the
   //                  host has set none).  Sent on a change, and with the

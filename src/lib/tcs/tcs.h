@@ -20,6 +20,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "tcs_utf8.h"  // UTF-8, also for the users of the tables
+
 typedef int16_t TCS;
 
 enum : int {
@@ -181,6 +183,24 @@ int TCSFromUnicodeKey(const uint16_t* unicode2tcs, int key);
 // Unicode code point, 0 for control and unassigned positions.  Null for any
 // other code page.
 const uint16_t* TCSEbcdicToUnicode(int ibmCodePage);
+
+// The host code pages of the IBM 3270 station, one row each: the locale
+// number the station keeps, the `cptrxin` name that selects it and the IBM
+// code page of its EBCDIC table.  The first row (US English, 037) stands for
+// every number and name not in the table.
+struct TCSEbcdicLocale {
+  int locale;
+  const char* name;
+  int codePage;
+};
+constexpr size_t TCS_EBCDIC_LOCALES = 4;
+extern const std::array<TCSEbcdicLocale, TCS_EBCDIC_LOCALES> TCSEbcdicLocales;
+// Index of a locale number's row (0 for a number not in the table).
+size_t TCSEbcdicLocaleIndex(int locale);
+// The row of a locale number.
+const TCSEbcdicLocale& TCSEbcdicLocaleOf(int locale);
+// The row a `cptrxin` name selects (the exact name).
+const TCSEbcdicLocale& TCSEbcdicLocaleNamed(const char* name);
 
 // Installs the US EBCDIC table (code page 037) as the EBCDIC-to-ASCII column
 // of the trace facility's EBCDIC dumps.

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "tcs_utf8.h"
 #include "te5250/te5250.h"
 #include "te5250/te5250_session.h"
 #include "te5250/te5250_window.h"
@@ -114,17 +115,7 @@ class Engine5250 : public br_engine {
     for (int r = 0; r < rows; r++) {
       const int wr = rows - r - 1;
       for (int c = 0; c < cols; c++) {
-        const uint16_t u = fws_charat(&window_, wr, c);
-        if (u < 0x80) {
-          out += static_cast<char>(u);
-        } else if (u < 0x800) {
-          out += static_cast<char>(0xC0 | (u >> 6));
-          out += static_cast<char>(0x80 | (u & 0x3F));
-        } else {
-          out += static_cast<char>(0xE0 | (u >> 12));
-          out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-          out += static_cast<char>(0x80 | (u & 0x3F));
-        }
+        TCSUtf8Append(out, fws_charat(&window_, wr, c));
       }
       out += '\n';
     }

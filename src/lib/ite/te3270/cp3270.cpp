@@ -1,6 +1,7 @@
-// EBCDIC code pages of the 3270 locales (US 037, UK 285, German 273,
-// French 297) in both directions, and the graphic character set reached
-// through a Graphic Escape (code page 310: box drawing, APL symbols).
+// EBCDIC code pages of the 3270 locales (the locale table of tcs.h: US 037,
+// UK 285, German 273, French 297) in both directions, and the graphic
+// character set reached through a Graphic Escape (code page 310: box
+// drawing, APL symbols).
 #include <cstring>
 
 #include "tcs.h"
@@ -8,20 +9,8 @@
 
 namespace {
 
-int code_page(int locale) {
-  switch (locale) {
-    case 7:
-      return 285;
-    case 3:
-      return 273;
-    case 2:
-      return 297;
-  }
-  return 37;
-}
-
 const uint16_t* table(int locale) {
-  const uint16_t* t = TCSEbcdicToUnicode(code_page(locale));
+  const uint16_t* t = TCSEbcdicToUnicode(TCSEbcdicLocaleOf(locale).codePage);
   return t ? t : TCSEbcdicToUnicode(37);
 }
 
@@ -120,13 +109,13 @@ uint16_t shown(int locale, uint8_t e) {
   return u ? u : ' ';
 }
 
-// The character shown for each EBCDIC code, per locale (built once).
+// The character shown for each EBCDIC code, per row of the locale table
+// (built once).
 struct Shown {
-  uint16_t code[4][256];
+  uint16_t code[TCS_EBCDIC_LOCALES][256];
   Shown() {
-    const int locales[4] = {0, 7, 3, 2};
-    for (int l = 0; l < 4; l++)
-      for (int e = 0; e < 256; e++) code[l][e] = shown(locales[l], (uint8_t)e);
+    for (size_t l = 0; l < TCS_EBCDIC_LOCALES; l++)
+      for (int e = 0; e < 256; e++) code[l][e] = shown(TCSEbcdicLocales[l].locale, (uint8_t)e);
   }
 };
 
@@ -134,15 +123,7 @@ struct Shown {
 
 const uint16_t* te3270_display_table(int locale) {
   static const Shown tables;
-  switch (locale) {
-    case 7:
-      return tables.code[1];
-    case 3:
-      return tables.code[2];
-    case 2:
-      return tables.code[3];
-  }
-  return tables.code[0];
+  return tables.code[TCSEbcdicLocaleIndex(locale)];
 }
 
 uint16_t te3270_ebcdic_to_unicode(int locale, uint8_t e) {
@@ -166,6 +147,6 @@ int te3270_unicode_to_ebcdic(int locale, uint32_t cp) {
 }
 
 void te3270_set_locale(te3270* t, int locale) {
-  t->locale = (locale == 7 || locale == 3 || locale == 2) ? locale : 0;
+  t->locale = TCSEbcdicLocaleOf(locale).locale;
   te3270_mark_all(t);
 }

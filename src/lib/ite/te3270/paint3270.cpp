@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "tcs_utf8.h"
 #include "te3270_internal.h"
 
 namespace {
@@ -372,17 +373,7 @@ std::string te3270_screen_text(const te3270* t) {
   for (int r = 0; r < t->NumberLines && r < t->wndsize.y; r++) {
     int wr = t->NumberLines - r - 1;
     for (int c = 0; c < t->NumberColumns; c++) {
-      uint16_t u = fws_charat(t, wr, c);
-      if (u < 0x80) {
-        out += (char)u;
-      } else if (u < 0x800) {
-        out += (char)(0xC0 | (u >> 6));
-        out += (char)(0x80 | (u & 0x3F));
-      } else {
-        out += (char)(0xE0 | (u >> 12));
-        out += (char)(0x80 | ((u >> 6) & 0x3F));
-        out += (char)(0x80 | (u & 0x3F));
-      }
+      TCSUtf8Append(out, fws_charat(t, wr, c));
     }
     out += '\n';
   }

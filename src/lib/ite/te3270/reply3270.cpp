@@ -2,7 +2,9 @@
 // query reply, and the bounded queue they wait in until the owner sends
 // them.  A reply is always built whole; nothing here blocks or halts.
 #include <algorithm>
+#include <iterator>
 
+#include "tcs.h"
 #include "te3270_internal.h"
 #include "tetrace.h"
 
@@ -101,19 +103,6 @@ bool short_read(int aid) {
   return aid == AID_PA1 || aid == AID_PA2 || aid == AID_PA3 || aid == AID_CLEAR;
 }
 
-// Code page identifier of the locale's character set for the query reply.
-int cgcsgid_cp(int locale) {
-  switch (locale) {
-    case 7:
-      return 285;
-    case 3:
-      return 273;
-    case 2:
-      return 297;
-  }
-  return 37;
-}
-
 }  // namespace
 
 bool te3270_queue_reply(te3270* t, std::vector<uint8_t>&& reply) {
@@ -149,20 +138,34 @@ void te3270_drop_replies(te3270* t) {
   t->replyBytes = 0;
 }
 
-void te3270_connected(te3270* t) {
+// The session state a new connection, or its end, starts from: no bind,
+// the terminal's own sizes, plain framing.
+static void session_reset(te3270* t) {
   te3270_drop_replies(t);
-  te3270_reset_keyboard(t);
   t->bTN3270E = false;
   t->sscpMode = false;
+  t->bound = false;
+  t->bidLocked = false;
+  set_emulation_screen_sizes(t);
+}
+
+void te3270_connected(te3270* t) {
+  session_reset(t);
+  // Keys typed before the connection wait for the host's first unlock.
+  te3270::Keystroke waiting[TE3270_TYPEAHEAD];
+  int head = t->typeHead, count = t->typeCount;
+  std::copy(std::begin(t->typeahead), std::end(t->typeahead), waiting);
+  te3270_reset_keyboard(t);
+  std::copy(std::begin(waiting), std::end(waiting), t->typeahead);
+  t->typeHead = head;
+  t->typeCount = count;
   t->online = true;
   t->lockedUntilWrite = 1;
 }
 
 void te3270_disconnected(te3270* t) {
-  te3270_drop_replies(t);
-  te3270_reset_keyboard(t);
-  t->bTN3270E = false;
-  t->sscpMode = false;
+  session_reset(t);
+  te3270_reset_keyboard(t);  // the typeahead ring is dropped too
   t->online = false;
 }
 
@@ -192,12 +195,18 @@ void DoReadModified(te3270* t, int command) {
     }
     return;
   }
-  r.byte((uint8_t)aid);
-  if (short_read(aid) && !all) {
-    te3270_queue_reply(t, std::move(r.data()));
-    return;
+  const bool testRequest = aid == AID_SYSREQ;
+  if (testRequest) {
+    // A Test Request read: its header instead of the AID, no cursor address.
+    r.bytes({0x01, 0x6C, 0x61, 0x02});
+  } else {
+    r.byte((uint8_t)aid);
+    if (short_read(aid) && !all) {
+      te3270_queue_reply(t, std::move(r.data()));
+      return;
+    }
   }
-  r.address(t->CursorAddress);
+  if (!testRequest || all) r.address(t->CursorAddress);
   if (te3270_formatted(t)) {
     int first = t->FA[0] & FA_IS_ATTR ? 0 : FieldInc(t, 0);
     int f = first;
@@ -238,7 +247,7 @@ void DoWSFQueryList(te3270* t, int flags) {
     r.byte(0x00);
   }
   if (flags & 0x40) {
-    int cp = cgcsgid_cp(t->locale);
+    int cp = TCSEbcdicLocaleOf(t->locale).codePage;  // the character set's code page
     r.bytes({0x00, 0x1B, 0x81, 0x85, 0x82, 0x00, 0x09, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x07, 0x00, 0x10, 0x00,
              0x02, 0xB9});
     r.word(cp);

@@ -64,6 +64,7 @@ void CTe5250Ctrl::OnConnect() {
 }
 
 void CTe5250Ctrl::OnDisconnect() {
+  m_pInput->DropTypeahead();
   m_pSession->m_ReadReady = false;
   m_pSession->m_CurBufLoc = 0;
   m_pSession->m_ReadOverflow = false;
@@ -91,6 +92,11 @@ void CTe5250Ctrl::GotData(const uint8_t* bytes, size_t length, bool haveEOR) {
   if (haveEOR) {
     m_bEORReceived = true;
     m_pDataStream->DoReadMessage(true);
+    // Keys typed while the keyboard was locked go once the record freed it.
+    if (m_pInput->Typeahead() > 0) {
+      m_pInput->RunTypeahead();
+      NotifyStatus();
+    }
   }
 }
 
@@ -387,16 +393,7 @@ std::string CTe5250Ctrl::ScreenHash() const {
 }
 
 static void ctrl_utf8(std::string& out, uint16_t u) {
-  if (u < 0x80) {
-    out += static_cast<char>(u);
-  } else if (u < 0x800) {
-    out += static_cast<char>(0xC0 | u >> 6);
-    out += static_cast<char>(0x80 | (u & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | u >> 12);
-    out += static_cast<char>(0x80 | (u >> 6 & 0x3F));
-    out += static_cast<char>(0x80 | (u & 0x3F));
-  }
+  TCSUtf8Append(out, u);
 }
 
 std::string CTe5250Ctrl::RowText(int row) const {
@@ -450,6 +447,7 @@ C5250Status CTe5250Ctrl::Status() const {
   st.errorCode = m_pSession->m_ErrorCode;
   st.insert = m_pSession->m_Insert;
   st.messageWaiting = m_pSession->m_MessageWaiting;
+  st.typeahead = m_pInput ? m_pInput->Typeahead() : 0;
   return st;
 }
 

@@ -574,46 +574,11 @@ static inline void ao_unicode(te* t, uint32_t cp) {
   if (cp != 0 && cp != 0xFEFF) ansiout2(t, ca_from_unicode(cp));
 }
 
-// Starts a sequence at lead byte b; false when b cannot start one.
-static bool ao_utf8_lead(UTF8CTX& u, unsigned b) {
-  u.lo = 0x80;
-  u.hi = 0xBF;
-  if (b >= 0xC2 && b <= 0xDF) {
-    u.need = 1;
-    u.cp = b & 0x1F;
-  } else if (b >= 0xE0 && b <= 0xEF) {
-    u.need = 2;
-    u.cp = b & 0x0F;
-    if (b == 0xE0) u.lo = 0xA0;
-    if (b == 0xED) u.hi = 0x9F;
-  } else if (b >= 0xF0 && b <= 0xF4) {
-    u.need = 3;
-    u.cp = b & 0x07;
-    if (b == 0xF0) u.lo = 0x90;
-    if (b == 0xF4) u.hi = 0x8F;
-  } else {
-    return false;
-  }
-  return true;
-}
-
+// A byte of 0x80 or above.
 static void ao_utf8(te* t, unsigned b) {
-  UTF8CTX& u = t->unicodeContext;
-  if (u.need) {
-    if (b >= u.lo && b <= u.hi) {
-      u.cp = (u.cp << 6) | (b & 0x3F);
-      u.lo = 0x80;
-      u.hi = 0xBF;
-      if (--u.need == 0) ao_unicode(t, u.cp);
-      return;
-    }
-    u.need = 0;
-    ao_unicode(t, 0xFFFD);
-  }
-  if (!ao_utf8_lead(u, b)) {
-    u.need = 0;
-    ao_unicode(t, 0xFFFD);
-  }
+  uint32_t cp[2];
+  const int n = TCSUtf8Feed(t->unicodeContext, b, cp);
+  for (int i = 0; i < n; i++) ao_unicode(t, cp[i]);
 }
 
 void ansiemout(te* t, int c) {
@@ -639,10 +604,7 @@ void ansiemout(te* t, int c) {
       ao_utf8(t, (unsigned)c);
       return;
     }
-    if (t->unicodeContext.need) {
-      t->unicodeContext.need = 0;
-      ao_unicode(t, 0xFFFD);
-    }
+    if (TCSUtf8Break(t->unicodeContext)) ao_unicode(t, TCS_UTF8_REPLACEMENT);
   }
   ansiout(t, c);
 }
@@ -654,32 +616,6 @@ void ansiemout(te* t, int c) {
 static inline bool ao_fastok(te* t) {
   return !t->_vtdcson && !t->_prctrl && t->vt.GL < 4 && t->MBMode <= 1 && !t->_vinsmode && !t->_vmaskpar &&
          !t->vt.SShift && !t->unicodeContext.need && !t->_vt52y && t->GetCharSet == AnsiGetCharSet;
-}
-
-// Decodes one complete, valid UTF-8 sequence at p; 0 when there is none.
-static inline int ao_utf8_seq(const unsigned char* p, const unsigned char* end, uint32_t* cp) {
-  unsigned b = p[0];
-  ptrdiff_t left = end - p;
-  if (b >= 0xC2 && b <= 0xDF) {
-    if (left < 2 || (p[1] & 0xC0) != 0x80) return 0;
-    *cp = ((b & 0x1Fu) << 6) | (p[1] & 0x3Fu);
-    return 2;
-  }
-  if (b >= 0xE0 && b <= 0xEF) {
-    if (left < 3) return 0;
-    unsigned lo = b == 0xE0 ? 0xA0 : 0x80, hi = b == 0xED ? 0x9F : 0xBF;
-    if (p[1] < lo || p[1] > hi || (p[2] & 0xC0) != 0x80) return 0;
-    *cp = ((b & 0x0Fu) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3Fu);
-    return 3;
-  }
-  if (b >= 0xF0 && b <= 0xF4) {
-    if (left < 4) return 0;
-    unsigned lo = b == 0xF0 ? 0x90 : 0x80, hi = b == 0xF4 ? 0x8F : 0xBF;
-    if (p[1] < lo || p[1] > hi || (p[2] & 0xC0) != 0x80 || (p[3] & 0xC0) != 0x80) return 0;
-    *cp = ((b & 0x07u) << 18) | ((p[1] & 0x3Fu) << 12) | ((p[2] & 0x3Fu) << 6) | (p[3] & 0x3Fu);
-    return 4;
-  }
-  return 0;
 }
 
 // Number of leading bytes of w (in memory order) that are printable ASCII
@@ -766,9 +702,12 @@ static const unsigned char* ao_bulk(te* t, const unsigned char* p, const unsigne
           p++;
           continue;
         }
+        // One whole, well-formed sequence; anything else (a piece that
+        // stands for U+FFFD, a sequence the buffer cuts short) goes
+        // through the byte machine.
         uint32_t cp;
-        int n = ao_utf8_seq(p, end, &cp);
-        if (!n) {
+        int n = TCSUtf8Scan(p, end, &cp);
+        if (n <= 0) {
           stopped = true;
           break;
         }
@@ -805,8 +744,8 @@ static const unsigned char* ao_bulk(te* t, const unsigned char* p, const unsigne
       continue;
     }
     uint32_t cp;
-    int n = ao_utf8_seq(p, end, &cp);
-    if (!n) return p;
+    int n = TCSUtf8Scan(p, end, &cp);
+    if (n <= 0) return p;
     ao_unicode(t, cp);
     p += n;
   }

@@ -34,20 +34,7 @@ bool wy_readback_ok(te* t) {
 static void wy_cellbytes(te* t, CHATTR c, std::string& out) {
   uint32_t cp = ca_unicode(c);
   if (cp && !(c & 0x7FF) && t->MBMode == 1) {
-    char u[4];
-    int n = 0;
-    if (cp < 0x800) {
-      u[n++] = (char)(0xC0 | (cp >> 6));
-    } else if (cp < 0x10000) {
-      u[n++] = (char)(0xE0 | (cp >> 12));
-      u[n++] = (char)(0x80 | ((cp >> 6) & 0x3F));
-    } else {
-      u[n++] = (char)(0xF0 | (cp >> 18));
-      u[n++] = (char)(0x80 | ((cp >> 12) & 0x3F));
-      u[n++] = (char)(0x80 | ((cp >> 6) & 0x3F));
-    }
-    u[n++] = (char)(0x80 | (cp & 0x3F));
-    out.append(u, (size_t)n);
+    TCSUtf8Append(out, cp);
     return;
   }
   if (c == 0) return;  // right half of a wide character

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "tcs_utf8.h"
 #include "te/tefam.h"
 #include "vid/chattr.h"
 
@@ -165,13 +166,8 @@ struct VREGION {
   int top, left, bottom, right;
 };
 
-// UTF-8 decoder state of the host data.
-struct UTF8CTX {
-  uint32_t cp;       // code point collected so far
-  int need;          // continuation bytes still expected
-  unsigned char lo;  // allowed range of the next continuation byte
-  unsigned char hi;
-};
+// UTF-8 decoder state of the host data (tcs_utf8.h).
+typedef TCSUtf8Decoder UTF8CTX;
 
 // 32-bit colour, red in the low byte.
 typedef uint32_t COLORREF;

@@ -3,25 +3,8 @@
 
 #include <cstdio>
 
+#include "tcs_utf8.h"
 #include "vid/vid.h"
-
-static void vt_utf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += (char)cp;
-  } else if (cp < 0x800) {
-    out += (char)(0xC0 | (cp >> 6));
-    out += (char)(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += (char)(0xE0 | (cp >> 12));
-    out += (char)(0x80 | ((cp >> 6) & 0x3F));
-    out += (char)(0x80 | (cp & 0x3F));
-  } else {
-    out += (char)(0xF0 | (cp >> 18));
-    out += (char)(0x80 | ((cp >> 12) & 0x3F));
-    out += (char)(0x80 | ((cp >> 6) & 0x3F));
-    out += (char)(0x80 | (cp & 0x3F));
-  }
-}
 
 std::string vid_rowtext(te* t, const CHATTR* row, int cols) {
   std::string out;
@@ -37,7 +20,7 @@ std::string vid_rowtext(te* t, const CHATTR* row, int cols) {
       u = (tcs >= 0x220 && tcs < 0x27F) ? (uint32_t)(tcs - 0x200) : '?';
     }
     if (u < 0x20 || (u >= 0x7F && u < 0xA0) || u > 0x10FFFF || (u >= 0xD800 && u < 0xE000)) u = '?';
-    vt_utf8(out, u);
+    TCSUtf8Append(out, u);
     if (u != ' ') keep = out.size();
   }
   out.resize(keep);
