@@ -4,8 +4,10 @@
 #   scripts/install-deps.sh [build|test|bench|fuzz]...
 set -e
 
+# cairo writes the print jobs' PDF in DejaVu Sans Mono, which the program
+# needs at run time as well.
 BUILD_PKGS="build-essential cmake pkg-config libevent-dev libevhtp-dev libssl-dev libssh-dev \
-  libgtest-dev libgmock-dev libvterm-dev python3 openssl"
+  libgtest-dev libgmock-dev libvterm-dev python3 openssl libcairo2-dev fonts-dejavu-core"
 # Test peers: a browser, real hosts on loopback, the clang runtime for sanitizers,
 # a reverse proxy in front, a player for the recordings, the programs the tests
 # run on the local shell and the terminfo entries they compare with.  Every
@@ -13,7 +15,7 @@ BUILD_PKGS="build-essential cmake pkg-config libevent-dev libevhtp-dev libssl-de
 # installed without their recommendations, so each one is named.
 TEST_PKGS="chromium socat stunnel4 inetutils-telnetd openssh-server openssh-client sshpass procps \
   fonts-dejavu-core clang libclang-rt-14-dev hercules vim less vttest unicode-data nginx asciinema \
-  dialog ncurses-base ncurses-bin ncurses-term bsdutils"
+  dialog ncurses-base ncurses-bin ncurses-term bsdutils poppler-utils"
 # The page benchmark drives chromium as the browser tests do.
 BENCH_PKGS="libvterm-dev libtsm-dev valgrind chromium fonts-dejavu-core"
 FUZZ_PKGS="clang libclang-rt-14-dev"

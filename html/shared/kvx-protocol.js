@@ -27,6 +27,8 @@ export const ACTION = Object.freeze({
   HOST_ACTION_NOTICE: 12,
   HOST_ACTION_LABELS: 13,
   HOST_ACTION_LINES: 14,
+  HOST_ACTION_PRINT_JOB: 20,
+  HOST_ACTION_PRINT_DROPPED: 21,
   HOST_ACTION_COLORS: 40,
   // From the page.
   CLIENT_ACTION_REFRESH: 4000,
@@ -38,13 +40,16 @@ export const ACTION = Object.freeze({
   CLIENT_ACTION_SCROLLBACK: 4006,
   CLIENT_ACTION_MOUSE: 4007,
   CLIENT_ACTION_CAPABILITIES: 4008,
+  CLIENT_ACTION_PRINT_SCREEN: 4010,
+  CLIENT_ACTION_PRINT_DROP: 4011,
 });
 
 // The capabilities this page understands, by the names of
 // src/lib/proto/capabilities.h; sent in a CAPABILITIES frame (one name a
 // field) as the first frame on every channel the page opens.
 //   truecolor  COLORS frames: exact colours and text styles (kvx-colors.js)
-export const CAPABILITIES = Object.freeze(['truecolor']);
+//   print      PRINT_JOB and PRINT_DROPPED frames: the session's print jobs (kvx-print.js)
+export const CAPABILITIES = Object.freeze(['truecolor', 'print']);
 
 // The fields of a STATUS frame (the status line of a 3270 or 5250 screen)
 // by name; an empty field travels as one blank.  The 5250 station adds the

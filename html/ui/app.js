@@ -32,6 +32,7 @@ import { postJson } from './api.js';
 import { ConnectPanel } from './connect-panel.js';
 import { CONN, TRANSITIONS, connectionMessage, hostConnected, hostConnecting } from './connection.js';
 import { Header, addHeaderItem } from './header.js';
+import { PrintJobs } from './kvx-print.js';
 import { LoginEditor, kcfForLogin, loadLogin, needsPassword, saveLogin } from './kvx-autologin.js';
 import { Bell } from './kvx-bell.js';
 import { BlockScreen, classifyBlock } from './kvx-block.js';
@@ -100,6 +101,7 @@ const app = Object.seal({
   session: null,          // { id, port }
   joined: false,          // attached to a session this tab did not make
   channel: null,
+  print: null,            // the session's print jobs (kvx-print.js)
   screen: null,
   colors: null,           // the exact colours and styles over the screen (COLORS frames)
   keyboard: null,
@@ -574,6 +576,7 @@ function errorText(text) {
 
 function onFrame(frame) {
   app.frames++;
+  if (app.print?.onFrame(frame)) return;
   const isPrompt = [ACTION.HOST_ACTION_GET_ENTRY, ACTION.HOST_ACTION_GET_YESNO, ACTION.HOST_ACTION_SHOW_FATAL_ERROR]
     .includes(frame.action);
   if (!isPrompt && app.dialogs.open) app.dialogs.dismiss();
@@ -687,6 +690,7 @@ function attach(session, size) {
       app.channel.send(ACTION.CLIENT_ACTION_REFRESH);
       // Where the view stands, and the modes, size and title with it.
       app.channel.send(ACTION.CLIENT_ACTION_SCROLLBACK, ['0']);
+      app.print?.reset();
     },
     onFrame,
     onState: (state) => {
@@ -1117,6 +1121,8 @@ document.addEventListener('mousedown', (ev) => {
 addHeaderItem({ id: 'keyhelp', label: 'Key help', title: 'The keys of this screen and of the page', order: 10,
   onSelect: openKeyHelp });
 addKeys3270(sendKey);
+app.print = new PrintJobs({ session: () => app.session, send: (action, fields) => app.channel?.send(action, fields),
+  toast });
 
 // The header, its menu and the layout: a narrow or touch window folds the
 // tools into the menu and shows the touch key bar.

@@ -1,7 +1,7 @@
 // Client requests: a browser connection's event callbacks (frames read,
 // first writable event, end of stream) and the client actions of normal
-// operation: refresh, reconnect, keys to the active emulator, and the
-// capabilities a browser names.
+// operation: refresh, reconnect, keys to the active emulator, the
+// capabilities a browser names, print screen and dropping a print job.
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,7 +12,9 @@
 #include "blockmode.h"
 #include "channel.h"
 #include "json.h"
+#include "file_store.h"
 #include "keyboard.h"
+#include "print_jobs.h"
 #include "tetrace.h"
 
 // Whether the connection is still in the list: a request can start a
@@ -75,6 +77,26 @@ static void rq_capabilities(kvx_client_t* client) {
   kvx_capabilities_t caps = 0;
   for (size_t i = 2; i + 2 < head.size(); i++) caps = kvx_caps_add(caps, kvx_capability_from_name(head[i]));
   client->caps = caps;
+  // A browser that understands printing hears of the jobs kept so far.
+  if (kvx_client_has(client, KVX_CAPABILITY_PRINT)) {
+    for (const app_file& f : app_files_list(client->app)) {
+      if (f.kind != "print") continue;
+      const std::vector<std::string> fields = app_print_job_fields(f);
+      std::vector<const char*> ptrs;
+      for (const std::string& s : fields) ptrs.push_back(s.c_str());
+      ptrs.push_back(nullptr);
+      kvx_send(client, KVX_HOST_ACTION_PRINT_JOB, ptrs.data(), nullptr, 0);
+    }
+  }
+}
+
+// Drops a kept print job; field: its id.
+static void rq_print_drop(app_s* app, const kvx_client_t* client) {
+  const char* id = kvx_frame_get_hdr(client, 2);
+  char* end = nullptr;
+  const unsigned long long n = id && *id ? strtoull(id, &end, 10) : 0;
+  const app_file* f = n && end && !*end ? app_files_find(app, n) : nullptr;
+  if (f && f->kind == "print") app_files_drop(app, n);
 }
 
 void kvx_handle_client_requests(kvx_client_t* client) {
@@ -106,6 +128,12 @@ void kvx_handle_client_requests(kvx_client_t* client) {
       break;
     case KVX_CLIENT_ACTION_CAPABILITIES:
       rq_capabilities(client);
+      break;
+    case KVX_CLIENT_ACTION_PRINT_SCREEN:
+      app_print_screen(app);
+      break;
+    case KVX_CLIENT_ACTION_PRINT_DROP:
+      rq_print_drop(app, client);
       break;
     default:
       // Answers to prompts arriving outside a prompt, and unknown actions.

@@ -391,9 +391,15 @@ static void update_send_notice(app_s* app, const char* kind, const char* text) {
   kvx_send_notice(app, nullptr, kind, text);
 }
 
+static void update_send_capable(app_s* app, int capability, int action, const char* const* fields) {
+  for (kvx_client_t* c : app->kvx_clients)
+    if (kvx_client_has(c, static_cast<KVX_CAPABILITY>(capability))) kvx_send(c, action, fields, nullptr, 0);
+}
+
 void kvx_update_attach(app_s*) {
   static const app_channel_ops ops = {update_send_connected, update_send_region,     update_send_screen,
                                       update_send_cursor,    kvx_all_clients_behind, update_send_notice,
-                                      update_send_action,    update_send_title,      kvx_send_bell};
+                                      update_send_action,    update_send_title,      kvx_send_bell,
+                                      update_send_capable};
   app_set_channel_ops(&ops);
 }

@@ -45,12 +45,17 @@ void list_sessions(evhtp_request_t* req, void* arg);
 void relay_request(evhtp_request_t* req, void* arg);
 // "/load_config": a JSON request, then relayed.
 void relay_load_config(evhtp_request_t* req, void* arg);
+// "/get_file": relayed, the session's answer (a file's bytes) passed back.
+void relay_file(evhtp_request_t* req, void* arg);
 
 // ---- endpoints, session role ----
 void shutdown_session(evhtp_request_t* req, void* arg);
 void load_config(evhtp_request_t* req, void* arg);
 void get_config_values(evhtp_request_t* req, void* arg);
 void load_capture(evhtp_request_t* req, void* arg);
+// A file of the session, and the print jobs it keeps (file_routes.cpp).
+void get_file(evhtp_request_t* req, void* arg);
+void list_print_jobs(evhtp_request_t* req, void* arg);
 
 // ---- loopback requests ----
 typedef void (*kvx_response_cb)(evhtp_request_t* response, void* arg);

@@ -1,6 +1,6 @@
 // Loopback HTTP(S) requests between the server and its session processes:
 // posting JSON, relaying a browser's request to the session it names and
-// passing the answer back.  Every request in flight keeps a small record
+// passing the answer back (JSON, or a file's bytes for "/get_file").  Every request in flight keeps a small record
 // that follows the lifetimes of the client connection and of the browser's
 // request, so that neither is touched after the HTTP layer has freed it.
 #include <arpa/inet.h>
@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <unordered_set>
 #include <vector>
 
@@ -308,6 +309,59 @@ void repost_request(evhtp_request_t* req) {
 
 void relay_request(evhtp_request_t* req, void*) {
   repost_request(req);
+}
+
+// The session's answer to a file request goes back as it came: status,
+// the headers that describe the file, and the bytes.
+static void handle_file_response(evhtp_request_t* response, void* arg) {
+  loopback_s* lb = static_cast<loopback_s*>(arg);
+  evhtp_request_t* incoming = lb ? loopback_take_incoming(lb) : nullptr;
+  if (!incoming) return;
+  if (!response) {
+    send_json_response(incoming, nullptr, KVX_STATUS_UNEXPECTED_RESPONSE);
+    return;
+  }
+  for (const char* key : {"Content-Type", "Content-Disposition", "Cache-Control", "X-Content-Type-Options"}) {
+    const char* value = evhtp_header_find(response->headers_in, key);
+    if (value) evhtp_headers_add_header(incoming->headers_out, evhtp_header_new(key, value, 0, 1));
+  }
+  const size_t n = evbuffer_get_length(response->buffer_in);
+  evhtp_headers_add_header(incoming->headers_out,
+                           evhtp_header_new("Content-Length", std::to_string(n).c_str(), 0, 1));
+  if (incoming->method != htp_method_HEAD) evbuffer_add_buffer(incoming->buffer_out, response->buffer_in);
+  const evhtp_res code = static_cast<evhtp_res>(evhtp_request_status(response));
+  log_request_info(incoming, code);
+  kvx_send_reply(incoming, code);
+}
+
+void relay_file(evhtp_request_t* req, void*) {
+  const char* id = req->uri && req->uri->query ? evhtp_kv_find(req->uri->query, "session") : nullptr;
+  kvx_session_t* session = id ? kvx_session_find(id) : nullptr;
+  if (!session) {
+    static const char kText[] = "No such session.";
+    evbuffer_add(req->buffer_out, kText, sizeof kText - 1);
+    evhtp_headers_add_header(req->headers_out, evhtp_header_new("Content-Type", "text/plain; charset=utf-8", 0, 0));
+    evhtp_headers_add_header(req->headers_out,
+                             evhtp_header_new("Content-Length", std::to_string(sizeof kText - 1).c_str(), 0, 1));
+    log_request_info(req, EVHTP_RES_NOTFOUND);
+    kvx_send_reply(req, EVHTP_RES_NOTFOUND);
+    return;
+  }
+  evhtp_request_t* request = nullptr;
+  loopback_s* lb = loopback_open(session->port, &request);
+  if (!lb) {
+    send_json_response(req, nullptr, KVX_STATUS_CONN_ATT_FAIL, session->port);
+    return;
+  }
+  lb->callback = handle_file_response;
+  lb->incoming = req;
+  evhtp_request_set_hook(req, evhtp_hook_on_request_fini, kvx_hook(loopback_incoming_fini), lb);
+  evhtp_headers_add_header(request->headers_out, evhtp_header_new("Host", kvx_loopback_address(), 0, 0));
+  std::string path = req->uri && req->uri->path && req->uri->path->full ? req->uri->path->full : "/";
+  if (req->uri && req->uri->query_raw && *req->uri->query_raw)
+    path.append(1, '?').append(reinterpret_cast<const char*>(req->uri->query_raw));
+  evhtp_make_request(lb->conn, request, req->method == htp_method_HEAD ? htp_method_HEAD : htp_method_GET,
+                     path.c_str());
 }
 
 void relay_load_config(evhtp_request_t* req, void*) {

@@ -32,6 +32,7 @@
 #include "metrics.h"
 #include "platform.h"
 #include "policy.h"
+#include "print_jobs.h"
 #include "recording.h"
 #include "relay.h"
 #include "server.h"
@@ -57,6 +58,7 @@ static const char kUsage[] =
     "1024).\n"
     "   --session-files <int>           : Open-file bound of a session process, 0 none (defaults: 256).\n"
     "   --record-dir <dir>              : Record every session into this directory (asciicast v2).\n"
+    "   --print-dir <dir>               : Keep every print job as PDF in this directory as well.\n"
     "   --stop-timeout <seconds>        : How long a clean stop (SIGTERM) waits for the sessions (defaults: "
     "10).\n"
     "   --expose-sessions               : Session processes listen on the bind address, not on 127.0.0.1.\n"
@@ -218,6 +220,16 @@ const LongOption kLongOptions[] = {
        struct stat st;
        const bool ok = dir && stat(dir, &st) == 0 && S_ISDIR(st.st_mode) && access(dir, W_OK | X_OK) == 0;
        if (ok) kvx_options().recordDir = dir;
+       free(dir);
+       if (!ok) *e = "expected a directory this user may write to";
+       return ok;
+     }},
+    {"--print-dir", true, true,
+     [](const char* v, std::string* e) {
+       char* dir = realpath(v, nullptr);
+       struct stat st;
+       const bool ok = dir && stat(dir, &st) == 0 && S_ISDIR(st.st_mode) && access(dir, W_OK | X_OK) == 0;
+       if (ok) kvx_options().printDir = dir;
        free(dir);
        if (!ok) *e = "expected a directory this user may write to";
        return ok;
@@ -547,6 +559,8 @@ static void register_server_routes(app_s* app) {
   evhtp_set_cb(app->htp, "/get_config_values", relay_request, nullptr);
   evhtp_set_cb(app->htp, "/load_capture", relay_request, nullptr);
   evhtp_set_cb(app->htp, "/get_te_channel", relay_channel, nullptr);
+  evhtp_set_cb(app->htp, "/print_jobs", relay_request, nullptr);
+  evhtp_set_cb(app->htp, "/get_file", relay_file, nullptr);
   evhtp_set_cb(app->htp, "/metrics", metrics, nullptr);
   evhtp_set_cb(app->htp, "/healthz", healthz, nullptr);
   evhtp_set_gencb(app->htp, handle_get_request, const_cast<char*>("ui"));
@@ -598,6 +612,8 @@ static void register_session_routes(app_s* app) {
   evhtp_set_cb(app->htp, "/get_config_values", session_guarded<get_config_values, false>, nullptr);
   evhtp_set_cb(app->htp, "/load_capture", session_guarded<load_capture, false>, nullptr);
   evhtp_set_cb(app->htp, "/get_te_channel", session_guarded<get_te_channel, true>, nullptr);
+  evhtp_set_cb(app->htp, "/print_jobs", session_guarded<list_print_jobs, false>, nullptr);
+  evhtp_set_cb(app->htp, "/get_file", session_guarded<get_file, true>, nullptr);
   evhtp_set_gencb(app->htp, handle_get_request, const_cast<char*>("console"));
 }
 
@@ -707,12 +723,12 @@ int listen() {
       evhtp_set_post_accept_cb(app->htp, post_accept, app);
       register_session_routes(app);
       kvx_set_idle_timeout(kvx_options().idleSeconds);
-      if (!kvx_options().recordDir.empty()) {
-        std::string label = kvx_log_short_id(app->sessionId);
-        if (label.size() > 3 && label.compare(label.size() - 3, 3, "...") == 0)
-          label.resize(label.size() - 3);
-        kvx_record_start(kvx_options().recordDir, label);
-      }
+      // Recordings and kept print jobs are named by the session's short
+      // identifier (not the secret whole).
+      std::string label = kvx_log_short_id(app->sessionId);
+      if (label.size() > 3 && label.compare(label.size() - 3, 3, "...") == 0) label.resize(label.size() - 3);
+      if (!kvx_options().recordDir.empty()) kvx_record_start(kvx_options().recordDir, label);
+      if (!kvx_options().printDir.empty()) app_print_set_dir(kvx_options().printDir, label);
       session_memory_guard(app);
       kvx_channel_start(app);
       post_update_session(app->sessionId.c_str(), app->listenPort);

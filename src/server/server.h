@@ -28,6 +28,7 @@ struct kvx_options_t {
   rlim_t shellFiles = RLIM_INFINITY;             // the open-file limit the server was started with
   int stopSeconds = 10;                          // a clean stop ends within this bound
   std::string recordDir;               // recordings of the sessions go here (absolute); empty = none
+  std::string printDir;                // print jobs are also kept here as PDF (absolute); empty = none
   std::string instance;                // this instance's name, carried by its session identifiers
   bool exposeSessions = false;         // session processes listen on the bind address, not on 127.0.0.1
   int statsFd = -1;                    // session role: the server's counters page

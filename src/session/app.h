@@ -36,6 +36,16 @@ void app_aux_free(app_aux_port* port);
 struct app_aux_deleter {
   void operator()(app_aux_port* port) const { app_aux_free(port); }
 };
+struct app_file_store;  // the files browsers may fetch (file_store.h)
+void app_files_free(app_file_store* store);
+struct app_files_deleter {
+  void operator()(app_file_store* store) const { app_files_free(store); }
+};
+struct app_print_jobs;  // host printing (print_jobs.h)
+void app_print_free(app_print_jobs* jobs);
+struct app_print_deleter {
+  void operator()(app_print_jobs* jobs) const { app_print_free(jobs); }
+};
 class LumDict;
 class LumConnection;
 class CTe5250Ctrl;
@@ -126,6 +136,10 @@ struct app_s {
   int printLines = 0;
   int printCols = 0;
   bool printScreen = false;
+  // Host printing into print jobs (print_jobs.h), and the files browsers may
+  // fetch, the finished jobs among them (file_store.h); both owned.
+  std::unique_ptr<app_print_jobs, app_print_deleter> print;
+  std::unique_ptr<app_file_store, app_files_deleter> files;
 
   CTe5250Ctrl* _te5250 = nullptr;  // owns lptn5250
   // The block-mode engines and their record collector (blockmode.h), owned.
@@ -229,6 +243,8 @@ struct app_channel_ops {
   void (*send_action)(app_s* app, int action, const char* const* fields);
   void (*send_title)(app_s* app);  // the host's title (teTitle) to every browser
   void (*send_bell)(app_s* app);   // the host rang the bell
+  // An action to every browser that named `capability` (capabilities.h).
+  void (*send_capable)(app_s* app, int capability, int action, const char* const* fields);
 };
 void app_set_channel_ops(const app_channel_ops* ops);
 const app_channel_ops& app_channel();

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "app.h"
+#include "print_jobs.h"
 #include "auxport.h"
 #include "blockmode.h"
 #include "emulation.h"
@@ -146,6 +147,7 @@ static app_s* app_create_initialize(void* frame, int x, int y) {
     t->hooks.windowSizeChanged = windowSizeChanged;
     t->hooks.error = core_hook_error;
     app_aux_attach(app, t);
+    app_print_attach(app, t);
   } else {
     TE_Trace(TRACE_FAIL, "Unable to create the terminal record.\n");
   }
@@ -393,6 +395,7 @@ void app_end_session(app_s* app) {
   app_disconnect_ex(app, 0, false, false);
   core_destroy_stale(app);
   app_stop_update_timer(app);
+  app_print_finish(app);
 }
 
 bool app_is_connected(const app_s* app) {

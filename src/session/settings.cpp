@@ -13,6 +13,7 @@
 #include "json.h"
 #include "lumdict.h"
 #include "platform.h"
+#include "print_jobs.h"
 #include "tcs.h"
 #include "te/te.h"
 #include "tetrace.h"
@@ -204,17 +205,18 @@ void app_set_printer(app_s* app, LumDict* dict, int p) {
   }
   int option = num("prnopt");
   pr.prsettype = option & 0xFF0;
+  // Option 2 would print into a file the browser names on the server: a
+  // browser names no path on the server, so the option is refused and the
+  // printer prints into the session's print jobs as options 0 and 1 do.
+  pr.prfile[0] = 0;
+  if (option == 2) {
+    TE_Trace(TRACE_FAIL, "Printer %d: printing to a file on the server (%s) is refused; the jobs go to the browser.\n",
+             p, value("prnfllst").c_str());
+    option = 1;
+  }
   if (option == 0 || option == 1) {
     pr.prmode = 4;
     pr.m_bIgnorePrintStop = num("IgnorePrintStop");
-  } else if (option == 2) {
-    pr.prmode = 1;
-    pr.m_bIgnorePrintStop = 0;
-    st_copy_path(pr.prfile, dict->stringValueForKey(value("prnfllst").c_str()), "prnfllst");
-    if (num("prnftype") == 0)
-      pr.prflags = (pr.prflags | 1) & ~2;
-    else
-      pr.prflags = (pr.prflags | 2) & ~1;
   } else {
     pr.prmode = 3;
   }
@@ -285,6 +287,7 @@ void app_set_te_safe_values(app_s* app, LumDict* dict) {
   if (t) t->bsdel = dict->boolValueForKey("bsdel") ? 1 : 0;
 
   for (int p = 1; p <= TE_PRINTERS; p++) app_set_printer(app, dict, p);
+  app_print_settings(app, dict);
   if (t) st_set_aux(t, dict);
 
   if (dict->boolValueForKey("clearEmulator") && app_get_platform_hooks().clear_emulator)

@@ -124,9 +124,9 @@ constexpr kvx_setting_key kKeys[] = {
      "written by the session: the terminal type of the model"},
     // ---- printers: the bare key is printer 1, the suffixes 2-6 printers 2-6
     {"prnopt", 2, 6, true, INT, kAnyMin, kAnyMax, "printers", SESSION, 0,
-     "0 or 1 the system printer, 2 the file `prnfllst`, others none; bits 4-11 the printer type"},
+     "0 or 1 the session's print jobs, 2 (a file on the server) refused: as 1; others none; bits 4-11 the printer type"},
     {"prnfllst", 2, 6, true, TEXT, 0, 255, "printers", SESSION, 0,
-     "the file printed to; a longer path is refused"},
+     "a file on the server to print to: refused for any path"},
     {"prnftype", 2, 6, true, INT, kAnyMin, kAnyMax, "printers", SESSION, 0,
      "0 a text file, others a raw file"},
     {"IgnorePrintStop", 2, 6, true, INT, kAnyMin, kAnyMax, "printers", SESSION, 0,
@@ -136,6 +136,8 @@ constexpr kvx_setting_key kKeys[] = {
     {"printlines", 2, 6, true, INT, kAnyMin, kAnyMax, "printers", SESSION, 0,
      "lines a page; 0 here or in `printcols` is 65 lines of 80 columns"},
     {"printcols", 2, 6, true, INT, kAnyMin, kAnyMax, "printers", SESSION, 0, "columns a page"},
+    {"printpaper", kOne, kOne, false, TEXT, 0, 16, "printers", SESSION, 0,
+     "the paper of the print jobs' PDF: `a4` (otherwise) or `letter`"},
     // ---- the auxiliary port
     {"aux_devport", kOne, kOne, false, TEXT, 0, 255, "auxiliary port", SESSION, 0,
      "the device (one `--aux-devices` allows); a longer path is refused"},

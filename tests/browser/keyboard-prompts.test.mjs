@@ -113,9 +113,9 @@ try {
     const channel = await fakeChannel(page);
     await page.goto(`http://127.0.0.1:${kavrix.port}/?rows=24&cols=80`);
     await channel.next(ACTION.CLIENT_ACTION_REFRESH, 60000);
-    // The capabilities (exact colours and styles) before anything else.
+    // The capabilities (exact colours and styles, print jobs) before anything else.
     assert.deepEqual(channel.sent.slice(0, 2), [ACTION.CLIENT_ACTION_CAPABILITIES, ACTION.CLIENT_ACTION_REFRESH]);
-    assert.deepEqual((await channel.next(ACTION.CLIENT_ACTION_CAPABILITIES)).fields, ['truecolor']);
+    assert.deepEqual((await channel.next(ACTION.CLIENT_ACTION_CAPABILITIES)).fields, ['truecolor', 'print']);
     channel.send(ACTION.HOST_ACTION_CONNECTED, ['1']);
     await page.waitForFunction(() => window.kavrix.state().hostConnected);
 

@@ -49,11 +49,16 @@ sameNumbers(ACTION, enumerators(actions, 'KVX_ACTION'), 'KVX_', 'ACTION');
 sameNumbers(EM, enumerators(emulations, 'KVX_EMULATION'), 'KVX_EM_', 'EM');
 sameNumbers(EM_FAMILY, enumerators(emulations, 'KVX_EM_FAMILY'), 'KVX_EM_FAMILY_', 'EM_FAMILY');
 assert.ok(Object.isFrozen(ACTION) && Object.isFrozen(EM) && Object.isFrozen(EM_FAMILY));
-// The capability names, in the session's order (its list ends with "").
-const names = /kKvxCapabilityNames\[[^\]]*\]\s*=\s*\{([^}]*)\}/.exec(header('capabilities.h'));
-assert.ok(names, 'kKvxCapabilityNames in capabilities.h');
-assert.deepEqual(CAPABILITIES, [...names[1].matchAll(/"([^"]*)"/g)].map((m) => m[1]).filter((n) => n !== ''));
-assert.ok(CAPABILITIES.includes('truecolor'));
+// Every capability the page names is one the session knows.
+{
+  const names = /kKvxCapabilityNames\[[^\]]*\]\s*=\s*\{([^}]*)\}/.exec(header('capabilities.h'));
+  assert.ok(names, 'kKvxCapabilityNames not found');
+  const known = [...names[1].matchAll(/"([^"]*)"/g)].map((m) => m[1]).filter(Boolean);
+  assert.ok(Object.isFrozen(CAPABILITIES));
+  for (const c of CAPABILITIES) assert.ok(known.includes(c), `capability ${c} is not in capabilities.h`);
+  assert.deepEqual([...CAPABILITIES].sort(), [...known].sort(), 'the page names every capability it understands');
+}
+assert.ok(CAPABILITIES.includes('truecolor') && CAPABILITIES.includes('print'));
 
 // kvx_em_family: the settings its cases name belong to the family they
 // return; the rest are the block-mode stations of its default branch (or

@@ -238,6 +238,56 @@ TEST_F(Hosts3270, LoadCaptureReplaysARecordingWithoutAHost) {
   }
 }
 
+// Print screen of a recorded screen: the job holds the rows as the screen
+// shows them (field attributes and hidden fields as blanks).
+TEST_F(Hosts3270, PrintScreenOfARecordedScreen) {
+  // The first recording whose last screen shows text.
+  ref3270_trace trace;
+  for (const std::string& name : ref3270_names()) {
+    trace = ref3270_load(name);
+    const ref3270_screen* shown = nullptr;
+    for (const ref3270_screen& s : trace.screens)
+      if (s.kind == "host") shown = &s;
+    bool text = false;
+    for (const std::string& l : shown ? shown->text : std::vector<std::string>{})
+      text = text || l.find_first_not_of(' ') != std::string::npos;
+    if (text) break;
+  }
+  std::vector<trc_chunk> chunks;
+  ASSERT_TRUE(trc_load(trace.tracePath, chunks));
+  std::string capture;
+  for (const trc_chunk& c : chunks)
+    if (c.fromHost) capture.append(c.bytes.begin(), c.bytes.end());
+  const ref3270_screen* last = nullptr;
+  for (const ref3270_screen& s : trace.screens)
+    if (s.kind == "host") last = &s;
+  Browser3270 b;
+  std::vector<std::string> job;
+  b.onFrame = [&, frames = b.onFrame](const ChannelFrame& f) {
+    frames(f);
+    if (f.action == KVX_HOST_ACTION_PRINT_JOB) job = f.fields;
+  };
+  ASSERT_TRUE(b.NewSession(server->port()));
+  ASSERT_EQ(kvxtest::EnvelopeCode(b.PostConfig(Config3270(1, trace.model, false)).body), 0);
+  ASSERT_TRUE(b.Attach());
+  ASSERT_TRUE(b.Send(KVX_CLIENT_ACTION_CAPABILITIES, {"print"}));
+  kvxtest::HttpRequest(server->port(), "POST", "/load_capture?session=" + b.sessionId, capture,
+                       {{"Content-Type", "application/octet-stream"}});
+  ASSERT_TRUE(b.Pump([&] { return b.rows() == last->rows && b.Lines() == last->text; }, 10)) << b.Show();
+  ASSERT_TRUE(b.Send(KVX_CLIENT_ACTION_PRINT_SCREEN));
+  ASSERT_TRUE(b.Pump([&] { return !job.empty(); }, 10)) << b.Show();
+  auto text = kvxtest::HttpRequest(server->port(), "GET",
+                                   "/get_file?session=" + b.sessionId + "&file=" + job[0] + "&form=text");
+  ASSERT_EQ(text.status, 200) << text.raw;
+  std::string want;
+  for (std::string line : b.Lines()) {
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    want += line + "\n";
+  }
+  while (want.size() > 1 && want.compare(want.size() - 2, 2, "\n\n") == 0) want.pop_back();
+  EXPECT_EQ(text.body, want);
+}
+
 TEST_F(Hosts3270, LoadCaptureIsRefusedWhileConnected) {
   Host3270 host;
   Browser3270 b;

@@ -43,6 +43,7 @@ const char kUsage[] =
     "1024).\n"
     "   --session-files <int>           : Open-file bound of a session process, 0 none (defaults: 256).\n"
     "   --record-dir <dir>              : Record every session into this directory (asciicast v2).\n"
+    "   --print-dir <dir>               : Keep every print job as PDF in this directory as well.\n"
     "   --stop-timeout <seconds>        : How long a clean stop (SIGTERM) waits for the sessions (defaults: "
     "10).\n"
     "   --expose-sessions               : Session processes listen on the bind address, not on 127.0.0.1.\n"

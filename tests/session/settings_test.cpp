@@ -110,9 +110,7 @@ using Printers = SessionFixture;
 
 TEST_F(Printers, SuffixedKeysConfigureTheirOwnPrinter) {
   t()->pr_data[1].prflags = 0x5;
-  std::unique_ptr<LumDict> d(Dict({{"prnopt2", "2"},
-                                   {"prnfllst2", "/var/spool/p2.txt"},
-                                   {"prnftype2", "1"},
+  std::unique_ptr<LumDict> d(Dict({{"prnopt2", "1"},
                                    {"printcols2", "132"},
                                    {"PrintStop2", "2"},
                                    {"prnopt", "1"},
@@ -127,11 +125,8 @@ TEST_F(Printers, SuffixedKeysConfigureTheirOwnPrinter) {
   EXPECT_EQ(std::make_pair(p1.m_nColsPage, p1.m_nLinesPage), std::make_pair(100, 50));
   EXPECT_EQ(p1.prpause, 3);
   EXPECT_EQ(p1.m_nPrintStopFlags, 1);
-  EXPECT_STREQ(p1.prfile, "");
   const PRDATA& p2 = t()->pr_data[1];
-  EXPECT_EQ(p2.prmode, 1);
-  EXPECT_STREQ(p2.prfile, "/var/spool/p2.txt");
-  EXPECT_EQ(p2.prflags, 0x6);  // bit 1 set, bit 0 cleared, others kept
+  EXPECT_EQ(p2.prmode, 4);
   EXPECT_EQ(p2.m_bIgnorePrintStop, 0);
   EXPECT_EQ(std::make_pair(p2.m_nColsPage, p2.m_nLinesPage), std::make_pair(80, 65));
   EXPECT_EQ(p2.m_nPrintStopFlags, 3);
@@ -145,7 +140,8 @@ struct PrnOptCase {
 };
 
 TEST_F(Printers, OptionTable) {
-  const PrnOptCase cases[] = {{"0", 4, 0}, {"1", 4, 0},      {"2", 1, 0},
+  // Option 2 (a file on the server) is refused: it prints as 0 and 1 do.
+  const PrnOptCase cases[] = {{"0", 4, 0}, {"1", 4, 0},      {"2", 4, 0},
                               {"3", 3, 0}, {"-1", 3, 0xFF0}, {"18", 3, 0x10}};
   for (const auto& c : cases) {
     std::unique_ptr<LumDict> d(Dict({{"prnopt3", c.prnopt}, {"prnftype3", "0"}}));
@@ -155,23 +151,37 @@ TEST_F(Printers, OptionTable) {
   }
 }
 
-// Paths that do not fit are refused rather than cut to another name.
-TEST_F(Printers, OverlongPathsAreRefused) {
-  std::string fits(sizeof(PRDATA::prfile) - 1, 'f');
-  std::string tooLong(sizeof(PRDATA::prfile), 'f');
-  std::unique_ptr<LumDict> ok(
-      Dict({{"prnopt", "2"}, {"prnfllst", fits.c_str()}, {"aux_devport", "/dev/ttyUSB0"}}));
+// A browser names no file on the server: the printer's output file is
+// refused whatever the path, with a log line, and the printer prints into
+// the session's jobs.
+TEST_F(Printers, OutputFilesOnTheServerAreRefusedForAnyPath) {
+  const std::string paths[] = {"/var/spool/p2.txt", "out.txt", "../../etc/passwd", "/tmp/print",
+                               std::string(sizeof(PRDATA::prfile) - 1, 'f')};
+  for (const std::string& path : paths) {
+    std::unique_ptr<LumDict> d(Dict({{"prnopt2", "2"}, {"prnfllst2", path.c_str()}, {"prnftype2", "1"}}));
+    t()->pr_data[1].prflags = 0;
+    TraceCapture trace(TRACE_FAIL);
+    app_set_printer(&app, d.get(), 2);
+    const PRDATA& p2 = t()->pr_data[1];
+    EXPECT_STREQ(p2.prfile, "") << path;
+    EXPECT_EQ(p2.prmode, 4) << path;
+    EXPECT_EQ(p2.prflags, 0) << path;
+    ASSERT_EQ(trace.lines().size(), 1u) << path;
+    EXPECT_NE(trace.lines()[0].find("refused"), std::string::npos) << trace.lines()[0];
+  }
+}
+
+// Device paths that do not fit are refused rather than cut to another name.
+TEST_F(Printers, OverlongDevicePathsAreRefused) {
+  std::unique_ptr<LumDict> ok(Dict({{"aux_devport", "/dev/ttyUSB0"}}));
   app_set_te_safe_values(&app, ok.get());
-  EXPECT_EQ(t()->pr_data[0].prfile, fits);
   EXPECT_STREQ(t()->aux_devport, "/dev/ttyUSB0");
   std::string device = "/dev/" + std::string(TE_AUXDEVMAX, 'x');
-  std::unique_ptr<LumDict> bad(
-      Dict({{"prnopt", "2"}, {"prnfllst", tooLong.c_str()}, {"aux_devport", device.c_str()}}));
+  std::unique_ptr<LumDict> bad(Dict({{"aux_devport", device.c_str()}}));
   TraceCapture trace(TRACE_FAIL);
   app_set_te_safe_values(&app, bad.get());
-  EXPECT_STREQ(t()->pr_data[0].prfile, "");
   EXPECT_STREQ(t()->aux_devport, "");
-  EXPECT_EQ(trace.lines().size(), 2u);
+  EXPECT_EQ(trace.lines().size(), 1u);
 }
 
 using CodePages = SessionFixture;

@@ -17,11 +17,12 @@ enum KVX_CAPABILITY : int {
   // bits: COLORS frames (host action 40) after the update frames whose cells
   // have any.
   KVX_CAPABILITY_TRUECOLOR = 0,
+  KVX_CAPABILITY_PRINT,  // print jobs: host actions 20-29
   KVX_CAPABILITY_COUNT
 };
 
 // Names as the page sends them, indexed by KVX_CAPABILITY.
-inline constexpr std::string_view kKvxCapabilityNames[KVX_CAPABILITY_COUNT + 1] = {"truecolor", ""};
+inline constexpr std::string_view kKvxCapabilityNames[KVX_CAPABILITY_COUNT + 1] = {"truecolor", "print", ""};
 
 // The capability of a name, or -1 for a name this session does not know
 // (a newer page's: ignored).

@@ -162,4 +162,21 @@ enum KVX_ACTION {
   //                    right after the channel opens; a browser that never
   //                    sends it gets the frames of a browser that names none
   KVX_CLIENT_ACTION_CAPABILITIES = 4008,
+  //
+  // Printing (capability "print"; a browser without it gets none of these):
+  //   20 PRINT_JOB     a print job of the session finished and is kept;
+  //                    fields: its id (for "/get_file"), name, pages, bytes
+  //                    of text, the time it finished (seconds since 1970).
+  //                    Sent to every browser when the job ends, and for each
+  //                    job kept to a browser that names the capability
+  //   21 PRINT_DROPPED a job is no longer kept; fields: its id, why:
+  //                    "bound" (the oldest went for the store's bound) or
+  //                    "dropped" (a browser dropped it)
+  //   4010 PRINT_SCREEN  print the screen as it shows now, whatever the
+  //                    emulation, as a job of its own; no fields
+  //   4011 PRINT_DROP  drop a kept job; field: its id
+  KVX_HOST_ACTION_PRINT_JOB = 20,
+  KVX_HOST_ACTION_PRINT_DROPPED = 21,
+  KVX_CLIENT_ACTION_PRINT_SCREEN = 4010,
+  KVX_CLIENT_ACTION_PRINT_DROP = 4011,
 };

@@ -358,7 +358,8 @@ void vt52escape(te* t, int c) {
       if (t->hooks.printer) t->hooks.printer(t, TE_PRINT_LINE, nullptr, t->vdestline);
       break;
     case 'W':
-      t->_prctrl = 1;
+      if (!t->hooks.printer) break;  // as CSI 5 i: nothing would print it
+      te_set_prctrl(t, 1);
       t->_prfstate = t->_prfheld = 0;
       break;
     case 'Y':

@@ -60,7 +60,7 @@ static void mc_controller(te* t, int printer) {
   // keeps showing it rather than swallowing it until CSI 4 i.
   if (!t->hooks.printer) return;
   t->current_printer = printer;
-  t->_prctrl = 1;
+  te_set_prctrl(t, 1);
   t->_prfstate = t->_prfheld = 0;
 }
 
@@ -115,7 +115,7 @@ void ansi_mediacopy(te* t) {
     case 12:
     case 14:
       t->current_printer = 0;
-      t->_prctrl = 0;
+      te_set_prctrl(t, 0);
       break;
     case 9:
     case 11:

@@ -197,7 +197,7 @@ static void ansiprint(te* t, int c) {
     if (next) {
       if (vt52 || st == 3) {
         st = held = 0;
-        t->_prctrl = 0;
+        te_set_prctrl(t, 0);
         t->_emstate = ES_GROUND;
         return;
       }

@@ -124,7 +124,8 @@ void EmReset(te* t, int emode) {
   t->_vcharset = 0;
   t->_vbank1 = 4;
   t->_vbank2 = 1;
-  t->_prctrl = t->_prdisp = 0;
+  te_set_prctrl(t, 0);
+  t->_prdisp = 0;
   t->_prfstate = t->_prfheld = 0;
   t->_prauto = 0;
   t->_ptype = 0;

@@ -615,7 +615,7 @@ static bool ib_printer(te* t, int c) {
   if (t->_prfstate) {
     t->_prfstate = 0;
     if (c == 0x14) {
-      t->_prctrl = 0;
+      te_set_prctrl(t, 0);
       t->_ptype = 0;
       return true;
     }

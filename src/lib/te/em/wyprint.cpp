@@ -13,7 +13,8 @@ bool wy_have_printer(te* t) {
 
 void wy_print_start(te* t, WY_PRINT_MODE mode, int display) {
   if (!wy_have_printer(t)) return;
-  t->_prctrl = 1;
+  if (t->_prctrl) te_set_prctrl(t, 0);  // a new mode begins a new job
+  te_set_prctrl(t, 1);
   t->_ptype = mode;
   t->_prdisp = display;
   t->_prfstate = 0;
@@ -24,7 +25,7 @@ static void wy_print_bytes(te* t, const char* b, int n) {
 }
 
 static void wy_print_end(te* t) {
-  t->_prctrl = 0;
+  te_set_prctrl(t, 0);
   t->_prdisp = 0;
   t->_ptype = 0;
   t->_prfstate = 0;

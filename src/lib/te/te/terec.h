@@ -65,7 +65,10 @@ struct te_hooks {
   void (*aux_close)(te* t);
 };
 
-// Printer requests passed to te_hooks.printer.
+// Printer requests passed to te_hooks.printer: print the screen (or the
+// scrolling region, `_prextent`); print screen row `length`; host bytes for
+// the printer; printer-controller mode begins (`length` 1: the bytes that
+// follow form one job) or ends (0).
 enum { TE_PRINT_SCREEN = 1, TE_PRINT_LINE = 2, TE_PRINT_BYTES = 3, TE_PRINT_CONTROLLER = 4 };
 
 // Handler vector of an emulation family.  emwrite is an optional bulk form
@@ -410,3 +413,12 @@ struct te {
   te_hooks hooks;
   VidDraw draw;
 };
+
+// Printer-controller mode on or off (`_prctrl`); the owner's printer hook
+// hears of each change.
+inline void te_set_prctrl(te* t, int on) {
+  on = on ? 1 : 0;
+  if (t->_prctrl == on) return;
+  t->_prctrl = on;
+  if (t->hooks.printer) t->hooks.printer(t, TE_PRINT_CONTROLLER, nullptr, on);
+}
