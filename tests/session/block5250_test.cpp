@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "app.h"
 #include "blockmode.h"
 #include "emulation.h"
@@ -14,6 +16,7 @@
 #include "settings.h"
 #include "status_line.h"
 #include "tcs.h"
+#include "te3270/te3270.h"
 #include "te5250/te5250.h"
 #include "te5250/te5250_session.h"
 
@@ -182,6 +185,68 @@ TEST(BlockStatusLine, FieldsInTheOrderOfTheStatusFrame) {
               (std::vector<std::string>{"5250", "IBM-3179-2", "24", "80", "", "0", "0", "0", "DISCONNECTED",
                                         "", c.code, c.waiting}))
         << c.operatorError;
+  }
+}
+
+// The device (LU) name and the host name follow the typeahead count as
+// fields 13 and 14, for either station; a line without them ends as before.
+TEST(BlockStatusLine, DeviceAndHostFollowTheTypeaheadCount) {
+  kvx_status_line s;
+  s.family = KVX_EM_FAMILY_3270;
+  s.terminalType = "IBM-3278-2-E";
+  s.rows = 24;
+  s.cols = 80;
+  s.link = "TN3270E";
+  s.device = "TCP00042";
+  s.host = "mainframe.example";
+  EXPECT_EQ(kvx_status_line_fields(s),
+            (std::vector<std::string>{"3270", "IBM-3278-2-E", "24", "80", "", "0", "0", "0", "", "TN3270E", "",
+                                      "", "0", "TCP00042", "mainframe.example"}));
+  s.family = KVX_EM_FAMILY_5250;
+  s.link = "TN5250";
+  s.device = "";
+  s.messageWaiting = true;
+  EXPECT_EQ(kvx_status_line_fields(s),
+            (std::vector<std::string>{"5250", "IBM-3278-2-E", "24", "80", "", "0", "0", "0", "", "TN5250", "",
+                                      "1", "0", "", "mainframe.example"}));
+}
+
+// The startup response record the host sends when asked for it: the
+// device it confirms (EBCDIC, blank padded), none when the response code
+// is an error; other records are not taken for it.
+TEST(Block5250Startup, ResponseRecordGivesTheDeviceName) {
+  auto record = [](const char* code, const char* device) {
+    std::vector<uint8_t> r = {0, 0, 0x12, 0xA0, 0x90, 0x00, 0x05, 0x60, 0x06, 0x00, 0x20, 0xC0, 0x00, 0x3D, 0, 0};
+    auto ebcdic = [&](const char* text, size_t width) {
+      for (size_t i = 0; i < width; i++) {
+        const int c = i < strlen(text) ? text[i] : ' ';
+        r.push_back(static_cast<uint8_t>(te3270_unicode_to_ebcdic(0, static_cast<uint32_t>(c))));
+      }
+    };
+    ebcdic(code, 4);
+    ebcdic("SYSTEM1", 8);
+    ebcdic(device, 10);
+    r.resize(0x49, 0);
+    r[1] = static_cast<uint8_t>(r.size());
+    return r;
+  };
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> rec;
+    bool startup;
+    const char* device;
+  } cases[] = {
+      {"device given", record("I902", "QPADEV0003"), true, "QPADEV0003"},
+      {"named device", record("I901", "DSP01"), true, "DSP01"},
+      {"device not available", record("8902", "DSP01"), true, ""},
+      {"an ordinary record", {0, 10, 0x12, 0xA0, 0, 0, 4, 0, 0, 3}, false, ""},
+      {"too short for a header", {0, 4, 0x12, 0xA0}, false, ""},
+  };
+  for (const Case& c : cases) {
+    std::string device = "before";
+    EXPECT_EQ(blk5250_startup_device(c.rec.data(), c.rec.size(), &device), c.startup) << c.name;
+    if (c.startup) EXPECT_EQ(device, c.device) << c.name;
+    if (!c.startup) EXPECT_EQ(device, "before") << c.name;
   }
 }
 

@@ -29,6 +29,9 @@ struct kvx_status_line {
   // 5250 only.
   int operatorError = 0;  // shown as its last four digits; 0: none
   bool messageWaiting = false;
+  // Who the station is on which host.
+  std::string device;  // the device (LU) name the host assigned or confirmed; "" none
+  std::string host;    // the host name the session is connected to; "" none
 };
 
 // The fields of the STATUS frame, in the order of action 7.
@@ -51,6 +54,14 @@ inline std::vector<std::string> kvx_status_line_fields(const kvx_status_line& s)
     if (s.operatorError > 0) std::snprintf(code, sizeof code, "%04d", s.operatorError % 10000);
     f.push_back(code);
     f.push_back(s.messageWaiting ? "1" : "0");
+  }
+  // The identity fields follow the typeahead count (field 12); a line
+  // without them ends here, and a missing field reads as "".
+  if (!s.device.empty() || !s.host.empty()) {
+    f.resize(12);
+    f.push_back("0");  // 12 typeahead: none
+    f.push_back(s.device);
+    f.push_back(s.host);
   }
   return f;
 }
