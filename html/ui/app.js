@@ -39,11 +39,14 @@ import { isMultiLine, pasteCodes, writeClipboard } from './kvx-clipboard.js';
 import { Dialogs } from './kvx-dialogs.js';
 import { is5250, isBlock } from './kvx-emulations.js';
 import { MAX_FIT_PX, MIN_CELL_PX, largestFitting, sizeForCell } from './kvx-fit.js';
-import { choiceFromParams, describeChoice, kcfForChoice, normalizeChoice, paramsForChoice, protocolOf } from './kvx-hosts.js';
+import {
+  choiceFromParams, describeChoice, emulationOfValue, kcfForChoice, normalizeChoice, paramsForChoice, protocolOf,
+} from './kvx-hosts.js';
 import { Hotspots } from './kvx-hotspots.js';
 import { KeyBar } from './kvx-keybar.js';
 import { Keyboard } from './kvx-keyboard.js';
 import { KeyHelp } from './kvx-keyhelp.js';
+import { identitySection } from './kvx-identity.js';
 import { LabelLines } from './kvx-labels.js';
 import { FONT_SIZES, clampFontSize, loadPrefs, savePrefs } from './kvx-prefs.js';
 import { ACTION, CAPABILITIES, parseStatusLine } from './kvx-protocol.js';
@@ -911,7 +914,10 @@ const loginSection = {
 };
 
 const panel = new ConnectPanel($('connect-panel'), $('connect-toggle'), {
-  sections: [loginSection],
+  sections: [
+    identitySection(() => $('connect-panel').elements.namedItem('emulate'), emulationOfValue),
+    loginSection,
+  ],
   current: () => app.choice,
   connect: (choice, password) => {
     if (app.session) connectTo(choice, password);
