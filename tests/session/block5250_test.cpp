@@ -245,8 +245,7 @@ TEST(Block5250Startup, ResponseRecordGivesTheDeviceName) {
   for (const Case& c : cases) {
     std::string device = "before";
     EXPECT_EQ(blk5250_startup_device(c.rec.data(), c.rec.size(), &device), c.startup) << c.name;
-    if (c.startup) EXPECT_EQ(device, c.device) << c.name;
-    if (!c.startup) EXPECT_EQ(device, "before") << c.name;
+    EXPECT_EQ(device, c.startup ? c.device : "before") << c.name;
   }
 }
 

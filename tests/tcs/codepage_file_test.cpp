@@ -260,8 +260,10 @@ TEST_F(CodepageFile, EveryEbcdicPageOfTheLocaleTable) {
 TEST(CodepageGenerator, EbcdicTablesAgreeWithPythonsCodecs) {
   for (int cp : {37, 273, 500, 1140}) {
     SCOPED_TRACE(cp);
-    std::string cmd = "python3 -c \"import sys\nfor b in range(256):\n  print(ord(bytes([b]).decode('cp" +
-                      std::to_string(cp) + "')))\"";
+    char codec[16];
+    snprintf(codec, sizeof codec, "cp%03d", cp);
+    std::string cmd = "python3 -c \"import sys\nfor b in range(256):\n  print(ord(bytes([b]).decode('" +
+                      std::string(codec) + "')))\"";
     FILE* p = popen(cmd.c_str(), "r");
     ASSERT_NE(p, nullptr);
     const uint16_t* builtin = TCSEbcdicToUnicode(cp);
@@ -269,7 +271,13 @@ TEST(CodepageGenerator, EbcdicTablesAgreeWithPythonsCodecs) {
     int b = 0, u = 0, graphic = 0;
     while (fscanf(p, "%d", &u) == 1 && b < 256) {
       // Control positions are 0 in the built-in tables.
-      if (builtin[b] != 0) {
+      if (cp == 273 && b == 0xBC) {
+        // The one byte the sources name differently: the C library gives
+        // the macron U+00AF (as in 037 and 1141), Python the overline
+        // U+203E, for the same glyph.  The table keeps the C library's.
+        EXPECT_EQ(builtin[b], 0x00AF);
+        EXPECT_EQ(u, 0x203E);
+      } else if (builtin[b] != 0) {
         EXPECT_EQ(builtin[b], u) << "EBCDIC " << b;
         graphic++;
       } else {
