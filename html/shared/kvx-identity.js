@@ -140,20 +140,24 @@ export function identityKcf(c) {
 export function identitySection(emulationField, emulationOf) {
   let el = null;
   let pageShown = '';  // the code page the keyboard field last followed
+  let emulationShown = null;  // the emulation the character set last followed
   const emulate = () => emulationOf(emulationField().value).emulate;
   const field = (name) => el.querySelector(`[name="${name}"]`);
   const options = (select, rows, value) => {
     select.replaceChildren(...rows.map(([v, label]) => new Option(label, v)));
     select.value = value;
   };
-  // Shows the fields that apply to the emulation picked, keeping what they
-  // hold where it still fits.
+  // Shows the fields that apply to the emulation picked: a character set
+  // picked by hand stays where it still fits, the previous emulation's
+  // default gives way to the new one's.
   const adapt = () => {
     const e = emulate();
     const page = field('cptrxin');
     const previous = page.value;
+    const byHand = emulationShown !== null && previous !== defaultCodepage(emulationShown);
     const rows = codepagesFor(e);
-    options(page, rows, rows.some(([v]) => v === previous) ? previous : defaultCodepage(e));
+    options(page, rows, byHand && rows.some(([v]) => v === previous) ? previous : defaultCodepage(e));
+    emulationShown = e;
     el.querySelector('[data-kbd]').hidden = !is5250(e);
     el.querySelector('[data-termtype-label]').textContent =
       isBlock(e) ? 'Device (LU) name' : 'Terminal type (empty: the emulation\'s)';
@@ -187,6 +191,7 @@ export function identitySection(emulationField, emulationOf) {
     },
     fill(element, choice) {
       el = element;
+      emulationShown = null;
       adapt();
       const c = normalizeIdentity(choice, choice.emulate);
       field('cptrxin').value = c.codepage;
