@@ -31,14 +31,39 @@ export const BLOCK_EMULATIONS = Object.freeze([
 // Protocols a 3270 host is reached by: telnet, telnet over TLS, START_TLS.
 export const BLOCK_PROTOCOLS = Object.freeze([0, 8, 4]);
 
+// A custom 3270 screen size (rows x columns), larger than the model's:
+// the terminal then announces IBM-DYNAMIC with that size as its maximum.
+export const SIZE3270 = Object.freeze({ minRows: 24, maxRows: 62, minCols: 80, maxCols: 160 });
+
+// { rows, cols } of a custom size, or null for the model's own size.
+export function customSize3270(size) {
+  if (!size) return null;
+  const rows = Number(size.rows), cols = Number(size.cols);
+  if (!Number.isInteger(rows) || !Number.isInteger(cols)) return null;
+  if (rows < SIZE3270.minRows || rows > SIZE3270.maxRows || cols < SIZE3270.minCols || cols > SIZE3270.maxCols) {
+    return null;
+  }
+  return { rows, cols };
+}
+
+// A custom size as text ("40x132") and back.
+export const sizeText3270 = (size) => (size ? `${size.rows}x${size.cols}` : '');
+export function parseSize3270(text) {
+  const m = /^(\d+)x(\d+)$/i.exec(String(text || '').trim());
+  return m ? customSize3270({ rows: Number(m[1]), cols: Number(m[2]) }) : null;
+}
+
 // Settings of a 3270 choice, beside the ones every host takes.
-export function blockKcf(emulate) {
-  return {
+export function blockKcf(emulate, size = null) {
+  const kcf = {
     em3270idx: model3270(emulate) - 2,
     TE3270EnExAtt: 1,  // extended attributes: colours and highlighting
     bsdel: 1,          // Backspace erases the character left of the cursor
     colorbg0: 1,       // black
   };
+  const custom = customSize3270(size);
+  if (custom) Object.assign(kcf, { em3270rows: custom.rows, em3270cols: custom.cols });
+  return kcf;
 }
 
 // Cell bits.
@@ -176,10 +201,17 @@ export class BlockScreen extends Screen {
     // 5250: the operator error code beside input inhibited, message waiting.
     if (s.error) cell(s.error, 'kvx-oia-error kvx-oia-inhibited');
     if (s.messageWaiting) cell('MW', 'kvx-oia-mw');
+    // Keys typed ahead: waiting for the host to unlock the keyboard (or to
+    // be connected at all).
+    if (s.typeahead > 0) {
+      cell(`TA ${s.typeahead}`, 'kvx-oia-typeahead');
+      parts.at(-1).title = `${s.typeahead} key${s.typeahead === 1 ? '' : 's'} waiting for the host`;
+    }
     cell(s.insert ? 'INS' : '', 'kvx-oia-ins');
     cell(`${String(s.row + 1).padStart(3, '0')}/${String(s.col + 1).padStart(3, '0')}`, 'kvx-oia-cursor');
     this.oia.replaceChildren(...parts);
     this.oia.dataset.keyboard = s.keyboard;
+    this.oia.dataset.typeahead = String(s.typeahead || 0);
   }
 
   // What the page knows of the host ({ connected, connecting }): a status
@@ -204,14 +236,19 @@ export class BlockScreen extends Screen {
 // What a 3270 keyboard makes of a keydown: the session maps these codes to
 // the 3270 functions (Enter, PF1-PF24 as F1-F12 and Shift+F1-F12, PA keys,
 // Clear, tabs, erase keys, insert, delete, reset, cursor keys, new line,
-// dup and field mark).
+// dup and field mark; Attention on Pause, System Request on Shift+Pause or
+// Alt+PrintScreen, Test Request on Ctrl+Pause, Cursor Select on
+// Ctrl+Shift+Enter).
 export function classifyBlock(ev) {
   const shift = ev.shiftKey;
   const ctrl = ev.ctrlKey && !ev.altKey;
   switch (ev.key) {
     case 'Enter':
       if (ev.location === 3) return { send: [key('KPENTER')] };
+      if (shift && ctrl) return { send: [key('CURSEL')] };
       return { send: [shift || ctrl ? key('NEWLINE') : 13] };
+    case 'CrSel':
+      return { send: [key('CURSEL')] };
     case 'Escape':
       return { send: [key('RESET')] };
     case 'PageUp':
@@ -229,7 +266,14 @@ export function classifyBlock(ev) {
       if (shift) return { send: [key('FIELDMARK')] };
       break;
     case 'Pause':
+      return { send: [key(shift ? 'SYSREQ' : 'ATTN')] };
+    case 'Attn':
       return { send: [key('ATTN')] };
+    case 'PrintScreen':  // with Alt: SysRq
+      if (ev.altKey) return { send: [key('SYSREQ')] };
+      break;
+    case 'Cancel':  // Ctrl+Pause
+      return { send: [key('TSTREQ')] };
     default:
       break;
   }

@@ -4,7 +4,7 @@
 // choice back, and the settings object ("kcf") posted to "/load_config" for
 // it.  A password never goes into an address; it travels once, as a secret
 // of the settings object.
-import { BLOCK_EMULATIONS, BLOCK_PROTOCOLS, blockKcf } from './kvx-block.js';
+import { BLOCK_EMULATIONS, BLOCK_PROTOCOLS, blockKcf, customSize3270, parseSize3270, sizeText3270 } from './kvx-block.js';
 import { MODELS_5250, block5250Kcf, model5250 } from './kvx-block5250.js';
 import { EM, is5250, isBlock } from './kvx-emulations.js';
 import {
@@ -83,8 +83,9 @@ function validPort(port) {
 }
 
 // A complete choice: { commtype, node, port, user, emulate, model, verify,
-// language, codepage, termtype, kbdtype }; `model` is the 5250 model
-// (em5250idx), null for the others; the last three: kvx-identity.js.
+// language, size3270, codepage, termtype, kbdtype }; `model` is the 5250
+// model (em5250idx), null for the others; `size3270` a custom 3270 size
+// { rows, cols }, null for the model's; the last three: kvx-identity.js.
 export function normalizeChoice(choice = {}) {
   const station5250 = is5250(choice.emulate);
   const model = station5250 ? model5250(choice.emulate, choice.model) : null;
@@ -103,6 +104,7 @@ export function normalizeChoice(choice = {}) {
     model,
     verify: Boolean(protocol.tls && choice.verify),
     language: String(choice.language || '').trim(),
+    size3270: isBlock(emulate) && !station5250 ? customSize3270(choice.size3270) : null,
     ...normalizeIdentity(choice, emulation),
   };
 }
@@ -120,6 +122,7 @@ export function choiceFromParams(params) {
     model: intParam(params, 'em5250idx'),
     verify: params.get('sslVerifyServer') === '1',
     language: params.get('language') || '',
+    size3270: parseSize3270(params.get('size3270')),
     ...identityFromParams(params),
   });
 }
@@ -143,6 +146,7 @@ export function paramsForChoice(choice, keep = new URLSearchParams()) {
   if (c.model !== null) params.set('em5250idx', String(c.model));
   if (c.verify) params.set('sslVerifyServer', '1');
   if (c.language) params.set('language', c.language);
+  if (c.size3270) params.set('size3270', sizeText3270(c.size3270));
   setIdentityParams(params, c);
   return params;
 }
@@ -184,7 +188,7 @@ export function kcfForChoice(choice, size, password = '') {
     kcf.port = c.port;
   }
   if (is5250(c.emulate)) Object.assign(kcf, block5250Kcf(c.model));
-  else if (isBlock(c.emulate)) Object.assign(kcf, blockKcf(c.emulate));
+  else if (isBlock(c.emulate)) Object.assign(kcf, blockKcf(c.emulate, c.size3270));
   if (protocol.tls) kcf.sslVerifyServer = c.verify ? 1 : 0;
   if (c.language) kcf.language = c.language;
   Object.assign(kcf, identityKcf(c));

@@ -47,6 +47,7 @@ import { KeyBar } from './kvx-keybar.js';
 import { Keyboard } from './kvx-keyboard.js';
 import { KeyHelp } from './kvx-keyhelp.js';
 import { identitySection } from './kvx-identity.js';
+import { addKeys3270 } from './kvx-keys3270.js';
 import { LabelLines } from './kvx-labels.js';
 import { FONT_SIZES, clampFontSize, loadPrefs, savePrefs } from './kvx-prefs.js';
 import { ACTION, CAPABILITIES, parseStatusLine } from './kvx-protocol.js';
@@ -1060,6 +1061,7 @@ document.addEventListener('mousedown', (ev) => {
 });
 addHeaderItem({ id: 'keyhelp', label: 'Key help', title: 'The keys of this screen and of the page', order: 10,
   onSelect: openKeyHelp });
+addKeys3270(sendKey);
 
 // The header, its menu and the layout: a narrow or touch window folds the
 // tools into the menu and shows the touch key bar.

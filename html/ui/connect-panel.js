@@ -6,6 +6,7 @@
 import {
   EMULATIONS, PROTOCOLS, describeChoice, emulationOfValue, emulationValue, normalizeChoice, protocolOf,
 } from './kvx-hosts.js';
+import { is3270 } from './kvx-emulations.js';
 import { forgetChoice, recentChoices } from './kvx-recent.js';
 
 // Names by the emulation field's value (a 5250 model has its own).
@@ -47,6 +48,7 @@ export class ConnectPanel {
       this.sections.push({ section, el });
     }
 
+    this.field('emulate').addEventListener('change', () => this.showSize3270());
     protocolField.addEventListener('change', () => {
       this.showFields(this.protocol);
       this.protocol = protocolOf(Number(protocolField.value));
@@ -93,6 +95,7 @@ export class ConnectPanel {
       ...emulationOfValue(this.field('emulate').value),
       verify: this.field('verify').checked,
       language: this.current().language,
+      size3270: { rows: this.field('rows3270').valueAsNumber, cols: this.field('cols3270').valueAsNumber },
     };
     for (const { section, el } of this.sections) if (section.read) choice = section.read(el, choice) || choice;
     return choice;
@@ -107,6 +110,8 @@ export class ConnectPanel {
     this.field('password').value = '';
     this.field('emulate').value = emulationValue(c.emulate, c.model);
     this.field('verify').checked = c.verify;
+    this.field('rows3270').value = c.size3270 ? String(c.size3270.rows) : '';
+    this.field('cols3270').value = c.size3270 ? String(c.size3270.cols) : '';
     for (const { section, el } of this.sections) section.fill?.(el, choice);
     this.protocol = protocolOf(c.commtype);
     this.showFields();
@@ -118,12 +123,19 @@ export class ConnectPanel {
     for (const label of this.form.querySelectorAll('[data-ssh]')) label.hidden = !protocol.ssh;
     for (const label of this.form.querySelectorAll('[data-tls]')) label.hidden = !protocol.tls;
     for (const { section, el } of this.sections) if (section.shown) el.hidden = !section.shown(protocol);
+    this.showSize3270();
     this.field('node').required = protocol.remote;
     this.field('port').required = protocol.remote;
     const port = this.field('port');
     if (previous && (port.value === '' || Number(port.value) === previous.port)) {
       port.value = protocol.remote ? String(protocol.port) : '';
     }
+  }
+
+  // The custom 3270 size shows beside a 3270 model only.
+  showSize3270() {
+    const { emulate } = emulationOfValue(this.field('emulate').value);
+    for (const label of this.form.querySelectorAll('[data-size3270]')) label.hidden = !is3270(emulate);
   }
 
   // The recent hosts, newest first; the host field offers their names.

@@ -342,7 +342,7 @@ void LumTelnetParser::Tn3270eSubnegotiation(const unsigned char* p, int n) {
         _assignedDevice.assign(reinterpret_cast<const char*>(p + k + 1), static_cast<size_t>(n - k - 1));
         break;
       }
-    SendFunctions(TN3E_REQUEST, kTn3270eSupported);
+    SendFunctions(TN3E_REQUEST, kTn3270eRequested);
   } else if (n >= 2 && p[0] == TN3E_DEVICE_TYPE && p[1] == TN3E_REJECT) {
     // The host will not have this device: plain TN3270 instead of a stall.
     _tn.local[TNO_TN3270E] = false;

@@ -43,18 +43,23 @@ constexpr int kTelnetOptions = 47;
 // Parameter bytes kept of one subnegotiation; the rest is dropped.
 constexpr int kTelnetSubMax = 128;
 
-// TN3270E functions (RFC 2355) and the set this terminal implements:
-// BIND-IMAGE (BIND and UNBIND records) and RESPONSES (positive and negative
-// responses to the host's requests).  Others are refused in the FUNCTIONS
-// exchange.
+// TN3270E functions (RFC 2355, and CONTENTION-RESOLUTION of its functional
+// extensions).  The terminal asks for BIND-IMAGE (BIND and UNBIND records)
+// and RESPONSES (positive and negative responses to the host's requests);
+// it also takes SYSREQ (the SysReq key as IAC AO) and CONTENTION-RESOLUTION
+// (BID, SEND-DATA and KEYBOARD-RESTORE) when the host offers them.  Others
+// are refused in the FUNCTIONS exchange.
 enum : unsigned char {
   TN3E_FN_BIND_IMAGE = 0,
   TN3E_FN_DATA_STREAM_CTL = 1,
   TN3E_FN_RESPONSES = 2,
   TN3E_FN_SCS_CTL_CODES = 3,
   TN3E_FN_SYSREQ = 4,
+  TN3E_FN_CONTENTION_RESOLUTION = 5,
 };
-constexpr unsigned kTn3270eSupported = 1u << TN3E_FN_BIND_IMAGE | 1u << TN3E_FN_RESPONSES;
+constexpr unsigned kTn3270eRequested = 1u << TN3E_FN_BIND_IMAGE | 1u << TN3E_FN_RESPONSES;
+constexpr unsigned kTn3270eSupported =
+    kTn3270eRequested | 1u << TN3E_FN_SYSREQ | 1u << TN3E_FN_CONTENTION_RESOLUTION;
 
 // What the negotiation needs to know about the connection.
 struct LumTelnetSettings {

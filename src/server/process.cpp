@@ -66,7 +66,11 @@ static const char kUsage[] =
     "macros only as text).\n"
     "   --aux-devices <list>            : Serial devices sessions may use as the auxiliary port "
     "(defaults: none).\n"
-    "   --aux-devices-file <file>       : The same, one device per line.\n";
+    "   --aux-devices-file <file>       : The same, one device per line.\n"
+    "   --trace <categories>            : Trace these categories, for the server and all its sessions, "
+    "comma-separated: comm, telnet, tls, ssh, 3270, 5250, macro, dialog, channel, keyboard, capture, "
+    "session, script, print, fail, all.\n"
+    "   --trace-file <path>             : Write the trace to this file as well as to standard error.\n";
 
 int kvx_getpid() {
   return static_cast<int>(getpid());
@@ -80,8 +84,10 @@ void print_help(const char* programPath) {
 }
 
 void setup_te_trace() {
-  TE_Trace_SetRoute(TRACE_ROUTE_STDERR2);
-  TE_Trace_SetMask(TRACE_PRINT | TRACE_FAIL);
+  const kvx_options_t& o = kvx_options();
+  if (!o.traceFile.empty()) TE_Trace_SetOutputFile(o.traceFile.c_str());
+  TE_Trace_SetRoute(TRACE_ROUTE_STDERR2 | (o.traceFile.empty() ? 0 : TRACE_ROUTE_FILE));
+  TE_Trace_SetMask(TRACE_PRINT | TRACE_FAIL | o.traceMask);
 }
 
 kvx_options_t& kvx_options() {
@@ -221,6 +227,40 @@ const LongOption kLongOptions[] = {
        long n;
        if (!opt_int(v, 1, 3600, &n, e)) return false;
        kvx_options().stopSeconds = static_cast<int>(n);
+       return true;
+     }},
+    // Traces an administrator turns on, in the server and every session.
+    {"--trace", true, true,
+     [](const char* v, std::string* e) {
+       const char* bad = nullptr;
+       uint32_t mask = 0;
+       if (!TE_Trace_ParseCategories(v, &mask, &bad)) {
+         *e = std::string("unknown category \"") + (bad ? bad : "") + "\" (known: " + TE_Trace_CategoryNames() + ")";
+         return false;
+       }
+       kvx_options().traceMask = mask;
+       return true;
+     }},
+    {"--trace-file", true, false,
+     [](const char* v, std::string* e) {
+       std::string path = v;
+       if (path.empty()) {
+         *e = "expected a file name";
+         return false;
+       }
+       if (path[0] != '/') {
+         char* cwd = getcwd(nullptr, 0);
+         if (!cwd) {
+           *e = strerror(errno);
+           return false;
+         }
+         path = std::string(cwd) + "/" + path;
+         free(cwd);
+       }
+       kvx_options().traceFile = path;
+       // Sessions run elsewhere: they get the absolute path.
+       kvx_options().childArgs.push_back("--trace-file");
+       kvx_options().childArgs.push_back(path);
        return true;
      }},
     {"--expose-sessions", false, true,

@@ -32,6 +32,8 @@ struct kvx_options_t {
   bool exposeSessions = false;         // session processes listen on the bind address, not on 127.0.0.1
   int statsFd = -1;                    // session role: the server's counters page
   std::vector<std::string> childArgs;  // options passed on to session processes as given
+  uint32_t traceMask = 0;              // --trace: categories traced besides "print" and "fail"
+  std::string traceFile;               // --trace-file: the trace goes to this file too (absolute)
 };
 kvx_options_t& kvx_options();
 

@@ -18,6 +18,11 @@
 
 namespace {
 
+// TN3270E functions (bits of the connection's Tn3270eFunctions).
+constexpr int kFnResponses = 1 << 2;
+constexpr int kFnSysreq = 1 << 4;
+constexpr int kFnContention = 1 << 5;
+
 // ---- keyboard mapping ----
 
 blk3270_key fn(int f, int code = 0) {
@@ -107,6 +112,9 @@ blk3270_key terminal_key(int k, bool destructiveBackspace) {
     case TK_ERASEINPUT: return fn(FCN_EINP);
     case TK_ERASEEOF: return fn(FCN_EEOF);
     case TK_ATTN: return {blk3270_key::ATTN};
+    case TK_SYSREQ: return {blk3270_key::SYSREQ};
+    case TK_TSTREQ: return fn(FCN_TESTREQ);
+    case TK_CURSEL: return fn(FCN_CURSEL);
     case TK_REDISPLAY: return fn(FCN_RESHOW);
     case TK_NEWLINE: return fn(FCN_NL);
     case TK_FIELDMARK: return fn(FCN_FM);
@@ -157,13 +165,23 @@ class Blk3270 : public BlockEngine {
     int idx = dict->intValueForKey("em3270idx");
     model_ = (idx >= 0 && idx <= 3 ? idx : 0) + 1;
     extattr_ = dict->boolValueForKey("TE3270EnExAtt");
-    dict->setStringForKey("ibmterminalname", get_ttype(model_, extattr_));
+    // A custom size larger than the model (rows x columns): the terminal
+    // announces IBM-DYNAMIC and that size as its maximum.
+    int rows = dict->intValueForKey("em3270rows"), cols = dict->intValueForKey("em3270cols");
+    if ((rows || cols) && (rows < 24 || cols < 80 || rows > TE3270_MAXROWS || cols > TE3270_MAXCOLS)) {
+      TE_Trace(TRACE_3270 | TRACE_FAIL, "3270: custom size %dx%d outside 24x80..%dx%d; the model's size stays\n",
+               rows, cols, TE3270_MAXROWS, TE3270_MAXCOLS);
+      rows = cols = 0;
+    }
+    const bool resize = rows != t_->customLines || cols != t_->customColumns;
+    if (resize) te3270_set_custom_size(t_, rows, cols);  // (the sizes of a bind in force stay otherwise)
+    dict->setStringForKey("ibmterminalname", rows ? "IBM-DYNAMIC" : get_ttype(model_, extattr_));
     t_->underlineFields = dict->boolValueForKey("underlineFields");
     std::string blank = dict->stringValueForKey("IBMBlankChar");
     t_->passwordBlank = blank.empty() ? 0 : static_cast<unsigned char>(blank[0]);
     destructiveBackspace_ = dict->boolValueForKey("bsdel");
     te3270_set_locale(t_, locale_of(dict->stringValueForKey("cptrxin")));
-    if (t_->emode != model_) emu_changeto(t_, model_);
+    if (t_->emode != model_ || resize) emu_changeto(t_, model_);
     applyColors(dict);
     InvalidateScreen(t_);
     DoTerminalOutput(t_);
@@ -185,6 +203,7 @@ class Blk3270 : public BlockEngine {
 
   void hostRecord(const uint8_t* b, size_t n, int tn3270e) override {
     framing_ = tn3270e;
+    t_->contention = tn3270e >= 0 && (tn3270e & kFnContention);
     if (tn3270e < 0) {
       DataFromNetwork(t_, b, static_cast<int>(n), 1);
       queueReplies();
@@ -217,8 +236,21 @@ class Blk3270 : public BlockEngine {
         te3270_key(t_, k.fcn, k.code);
         return true;
       case blk3270_key::ATTN: {
-        static const char brk[2] = {static_cast<char>(0xFF), static_cast<char>(0xF3)};
-        if (app_is_connected(app_)) app_bcomout_raw(app_, brk, 2);
+        // IAC IP in a bound TN3270E session, IAC BREAK otherwise.
+        const char cmd[2] = {static_cast<char>(0xFF), static_cast<char>(framing_ >= 0 && t_->bound ? 0xF4 : 0xF3)};
+        if (app_is_connected(app_)) app_bcomout_raw(app_, cmd, 2);
+        return true;
+      }
+      case blk3270_key::SYSREQ: {
+        if (!app_is_connected(app_)) return false;
+        if (framing_ >= 0 && (framing_ & kFnSysreq)) {
+          static const char ao[2] = {static_cast<char>(0xFF), static_cast<char>(0xF5)};
+          app_bcomout_raw(app_, ao, 2);
+        } else {
+          // Plain TN3270: a Test Request read, ahead of any waiting keys.
+          AcceptKeystroke(t_, FCN_TESTREQ, 0);
+          DoTerminalOutput(t_);
+        }
         return true;
       }
       case blk3270_key::PENDING:
@@ -246,7 +278,7 @@ class Blk3270 : public BlockEngine {
   kvx_status_line statusLine() const override {
     kvx_status_line s;
     s.family = KVX_EM_FAMILY_3270;
-    s.terminalType = get_ttype(t_->emode, extattr_);
+    s.terminalType = te3270_terminal_type(t_, extattr_);
     s.rows = t_->NumberLines;
     s.cols = t_->NumberColumns;
     const bool online = t_->online && !replaying_;
@@ -266,6 +298,7 @@ class Blk3270 : public BlockEngine {
     cursor(s.cursorRow, s.cursorCol);
     s.session = t_->status_msg;
     if (online) s.link = t_->sscpMode ? "SSCP-LU" : framing_ >= 0 ? "TN3270E" : "TN3270";
+    s.typeahead = te3270_typeahead(t_);
     return s;
   }
 
@@ -352,16 +385,22 @@ class Blk3270 : public BlockEngine {
     }
   }
 
-  // A response to a request that asked for one (RESPONSES agreed): positive
-  // (device end) when asked always and all went well, negative with the
-  // sense when asked always or on error and the record was stopped.
+  // A response to every record that asked for one (RESPONSES agreed; 3270
+  // and SCS data, SSCP-LU data, a BID): positive (device end) when asked
+  // always and all went well, negative with the sense (COMMAND-REJECT,
+  // OPERATION-CHECK) when asked always or on error and the record was
+  // stopped.
   void respond(const tn3270e_header& h, int functions) {
-    if (!(functions & (1 << 2)) || h.type != TN3270E_3270_DATA) return;
-    bool failed = t_->dsError != DS_OK;
-    if (h.response == 0x02 || (h.response == 0x01 && failed)) {
+    if (!(functions & kFnResponses)) return;
+    if (h.type != TN3270E_3270_DATA && h.type != TN3270E_SCS_DATA && h.type != TN3270E_SSCP_LU_DATA &&
+        h.type != TN3270E_BID)
+      return;
+    bool failed = h.type == TN3270E_3270_DATA && t_->dsError != DS_OK;
+    if (h.response == TN3270E_RSF_ALWAYS_RESPONSE || (h.response == TN3270E_RSF_ERROR_RESPONSE && failed)) {
       uint8_t seqHi = static_cast<uint8_t>(h.seq >> 8), seqLo = static_cast<uint8_t>(h.seq);
-      out_.push_back({TN3270E_RESPONSE, 0x00, static_cast<uint8_t>(failed ? 0x01 : 0x00), seqHi, seqLo,
-                      static_cast<uint8_t>(failed ? t_->dsError : 0x00)});
+      out_.push_back({TN3270E_RESPONSE, 0x00,
+                      static_cast<uint8_t>(failed ? TN3270E_NEGATIVE_RESPONSE : TN3270E_POSITIVE_RESPONSE), seqHi,
+                      seqLo, static_cast<uint8_t>(failed ? t_->dsError : TN3270E_DEVICE_END)});
     }
   }
 

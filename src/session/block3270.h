@@ -15,7 +15,9 @@ te3270* blk3270_record(BlockEngine* engine);
 // The 3270 function of a key: a Unicode character or a key code of the
 // private-use block (keycodes.js).  Returned by blk3270_map_key for tests.
 struct blk3270_key {
-  enum Kind { NONE, FUNCTION, ATTN, PENDING, IGNORED } kind = NONE;
+  // SYSREQ: IAC AO where TN3270E agreed SYSREQ, else a Test Request read;
+  // ATTN and SYSREQ bypass the typeahead ring.
+  enum Kind { NONE, FUNCTION, ATTN, SYSREQ, PENDING, IGNORED } kind = NONE;
   int fcn = 0;
   int code = 0;
 };

@@ -142,6 +142,7 @@ class Blk5250 : public BlockEngine {
     if (online) s.link = "TN5250";
     if (online) s.operatorError = st.errorCode;
     s.messageWaiting = online && st.messageWaiting;
+    s.typeahead = st.typeahead;
     return s;
   }
 

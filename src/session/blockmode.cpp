@@ -239,12 +239,9 @@ void app_block_disconnected(app_s* app, bool autoReconnect) {
 void app_block_key(app_s* app, int key, bool fromMacro) {
   BlockEngine* e = app_block_engine(app);
   if (!e) return;
-  if (!app_is_connected(app)) {
-    // No host to take what the key would send: a macro's key is dropped, a
-    // person hears the bell.
-    if (!fromMacro) bell(app);
-    return;
-  }
+  if (!app_is_connected(app) && fromMacro) return;  // a macro's key waits for no host
+  // A person's key without a host waits in the station's typeahead ring
+  // for the host's first unlock.
   if (!e->key(key, fromMacro)) bell(app);
   TN3270_tx_send_attempt(app, 0);
   show(app);

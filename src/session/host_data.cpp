@@ -67,6 +67,7 @@ void app_oncom(app_s* app, int) {
     if (n > 0) {
       total += static_cast<size_t>(n);
       kvx_record_host(app, buffer, static_cast<size_t>(n));
+      if (TE_Trace_Enabled(TRACE_COMM_IN)) TE_Trace_Data(TRACE_COMM_IN, "From host", buffer, n);
     }
     if (n == -1) {
       readError = errno;

@@ -463,22 +463,37 @@ static void core_handle_dupmode(app_s* app, const char* bytes, int length) {
   if (!app_is_holding_data(app) && g_channelOps.send_region) g_channelOps.send_region(app);
 }
 
+// What goes to the host, for the "comm" trace: how much, never the bytes
+// themselves, which carry what the operator or a macro types, passwords too.
+static void core_trace_out(const void*, int length) {
+  if (TE_Trace_Enabled(TRACE_COMM_OUT)) TE_Trace(TRACE_COMM_OUT, "To host: %d Bytes\n", length);
+}
+
 void app_comout(app_s* app, int byte) {
   if (!app) return;
   char c = static_cast<char>(byte);
-  if (app_is_connected(app)) app->_conn->Comout(static_cast<unsigned char>(byte));
+  if (app_is_connected(app)) {
+    core_trace_out(&c, 1);
+    app->_conn->Comout(static_cast<unsigned char>(byte));
+  }
   core_handle_dupmode(app, &c, 1);
 }
 
 void app_bcomout(app_s* app, const char* bytes, int length) {
   if (!app || !bytes || length <= 0) return;
-  if (app_is_connected(app)) app->_conn->Comout(bytes, length);
+  if (app_is_connected(app)) {
+    core_trace_out(bytes, length);
+    app->_conn->Comout(bytes, length);
+  }
   core_handle_dupmode(app, bytes, length);
 }
 
 void app_bcomout_raw(app_s* app, const char* bytes, int length) {
   if (!app || !bytes || length <= 0) return;
-  if (app_is_connected(app)) app->_conn->ComoutRaw(bytes, length);
+  if (app_is_connected(app)) {
+    core_trace_out(bytes, length);
+    app->_conn->ComoutRaw(bytes, length);
+  }
   core_handle_dupmode(app, bytes, length);
 }
 

@@ -16,6 +16,7 @@
 #include "tcs.h"
 #include "te/te.h"
 #include "tetrace.h"
+#include "trace_settings.h"
 
 // Copies a path into a fixed field.  A path that does not fit is refused
 // (the field is emptied): cut short it could name another file or device.
@@ -316,6 +317,7 @@ void app_set_te_unsafe_values(app_s* app, LumDict* dict) {
 void app_set_te_using_dictionary(app_s* app, LumDict* dict) {
   if (!app || !dict) return;
   app_replace_dictionary(app, dict);
+  app_apply_trace_settings(dict);
   if (!app_is_connected(app)) app_set_te_unsafe_values(app, dict);
   app_set_te_safe_values(app, dict);
 }

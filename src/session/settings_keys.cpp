@@ -108,6 +108,10 @@ constexpr kvx_setting_key kKeys[] = {
      "VT100 special graphics mapping; empty the built-in one"},
     // ---- IBM 3270 and 5250
     {"em3270idx", kOne, kOne, false, INT, 0, 3, "3270", SESSION, 0, "model 2-5; others are model 2"},
+    {"em3270rows", kOne, kOne, false, INT, 24, 62, "3270", SESSION, 0,
+     "custom size (IBM-DYNAMIC): rows, with `em3270cols`; 0 the model's, a size outside 24x80-62x160 too"},
+    {"em3270cols", kOne, kOne, false, INT, 80, 160, "3270", SESSION, 0,
+     "custom size: columns, with `em3270rows`"},
     {"TE3270EnExAtt", kOne, kOne, false, FLAG, 0, 1, "3270", SESSION, 0,
      "extended attributes (\"-E\" terminal types)"},
     {"underlineFields", kOne, kOne, false, FLAG, 0, 1, "3270", SESSION, 0, "unprotected fields underlined"},
@@ -218,6 +222,11 @@ constexpr kvx_setting_key kKeys[] = {
      "a 3270 screen's input fields are underlined; on by default"},
     {"pfHotspots", kOne, kOne, false, FLAG, 0, 1, "page", BROWSER, 0,
      "\"PF3=Exit\" and the like on a 3270 or 5250 screen press the key when clicked; on by default"},
+    // ---- trace
+    {"trace", kOne, kOne, false, TEXT, 0, kDictText, "trace", SESSION, 0,
+     "trace categories of this session on top of the server's `--trace` (comm, telnet, 3270, ..., all)"},
+    {"traceFile", kOne, kOne, false, TEXT, 0, 128, "trace", SESSION, 0,
+     "this session's trace file: a plain name in the directory of the server's `--trace-file`"},
 };
 
 bool same_name(std::string_view a, std::string_view b) {

@@ -134,8 +134,11 @@ TEST(TelnetParser, Table) {
        B({IAC, DO, 40, IAC, SB, 40, 2, 4}) + "IBM-3278-2-E" + B({1}) + "LU01" + B({IAC, SE}), "",
        B({IAC, WILL, 40, IAC, SB, 40, 3, 7, 0, 2, IAC, SE})},
       {"TN3270E functions request with more: the host is asked for what is built", Ibm3270(),
-       B({IAC, DO, 40, IAC, SB, 40, 3, 7, 0, 2, 4, IAC, SE}), "",
-       B({IAC, WILL, 40, IAC, SB, 40, 3, 7, 0, 2, IAC, SE})},
+       B({IAC, DO, 40, IAC, SB, 40, 3, 7, 0, 1, 2, 3, 4, IAC, SE}), "",
+       B({IAC, WILL, 40, IAC, SB, 40, 3, 7, 0, 2, 4, IAC, SE})},
+      {"TN3270E functions the host offers: SYSREQ and CONTENTION-RESOLUTION accepted", Ibm3270(),
+       B({IAC, DO, 40, IAC, SB, 40, 3, 7, 0, 2, 4, 5, IAC, SE}), "",
+       B({IAC, WILL, 40, IAC, SB, 40, 3, 4, 0, 2, 4, 5, IAC, SE})},
       {"TN3270E functions request of built ones accepted", Ibm3270(),
        B({IAC, DO, 40, IAC, SB, 40, 3, 7, 2, IAC, SE}), "", B({IAC, WILL, 40, IAC, SB, 40, 3, 4, 2, IAC, SE})},
       {"TN3270E device type rejected: plain TN3270", Ibm3270(),
@@ -194,8 +197,8 @@ TEST(TelnetParser, Tn3270eFramingFollowsTheNegotiation) {
   EXPECT_EQ(p.tn3270eFunctions(), -1);
   Feed(p, B({IAC, SB, 40, 2, 4}) + "IBM-3278-2-E" + B({IAC, SE}));
   EXPECT_EQ(p.tn3270eFunctions(), -1);
-  Feed(p, B({IAC, SB, 40, 3, 4, 0, 2, 4, IAC, SE}));  // the host's IS: what it names beyond ours is ignored
-  EXPECT_EQ(p.tn3270eFunctions(), 1 << 0 | 1 << 2);
+  Feed(p, B({IAC, SB, 40, 3, 4, 0, 2, 4, 6, IAC, SE}));  // the host's IS: what it names beyond ours is ignored
+  EXPECT_EQ(p.tn3270eFunctions(), 1 << 0 | 1 << 2 | 1 << 4);
   Feed(p, B({IAC, DONT, 40}));
   EXPECT_EQ(p.tn3270eFunctions(), -1);
   Feed(p, B({IAC, DO, 40, IAC, SB, 40, 3, 7, 2, IAC, SE}));

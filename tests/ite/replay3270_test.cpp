@@ -8,6 +8,7 @@
 #include <cstring>
 #include <map>
 #include <regex>
+#include <unistd.h>
 
 #include "emulation_ids.h"
 #include "fixture3270.h"
@@ -111,6 +112,89 @@ TEST(Replay3270, TypedOperatorRecordsMatchTheRecordedOnes) {
     compared += want.size();
   }
   EXPECT_GE(compared, 4u);  // PF3, Enter and the log-on keys of three traces
+}
+
+// A z/OS session at 40x132 as IBM-DYNAMIC, written from the data-stream
+// rules (no such recording is published): TN3270E negotiation, a query, a
+// bind naming 40x132 as alternate, Erase/Write Alternate addressing row 40
+// column 132 in 14 bits, then an Erase/Write of 24x80.  With --oversize
+// 132x40 every screen is as the host drew it; on a plain model 2 the bind's
+// sizes do not fit, the terminal keeps 24x80 and the write stops at the
+// address it cannot show.
+TEST(Replay3270, OversizeSessionReplaysAsTheHostDrewIt) {
+  auto hex = [](const std::vector<uint8_t>& b) {
+    std::string s;
+    char h[4];
+    for (uint8_t c : b) {
+      snprintf(h, sizeof h, "%02x", c);
+      s += h;
+    }
+    return s;
+  };
+  auto text = [](const std::string& t) {
+    std::vector<uint8_t> e;
+    for (char c : t) e.push_back(c == ' ' ? 0x40 : c >= 'A' && c <= 'I' ? 0xC1 + (c - 'A') : c >= 'J' && c <= 'R' ? 0xD1 + (c - 'J') : 0xE2 + (c - 'S'));
+    return e;
+  };
+  auto rec = [&](std::vector<uint8_t> b) {
+    b.push_back(0xFF);
+    b.push_back(0xEF);
+    return b;
+  };
+  std::vector<uint8_t> bind = {0x03, 0, 0, 0, 0, 0x31, 0x01, 0x03, 0x03, 0xB1, 0x90, 0x30, 0x80, 0x00, 0x87, 0x87,
+                               0xF8, 0x87, 0x00, 0x02, 0x80, 0x00, 0x00, 0x00, 0x00, 24, 80, 40, 132, 0x7F};
+  const int last = 40 * 132 - 1;
+  std::vector<uint8_t> ewa = {0x00, 0, 0, 0, 1, 0x7E, 0xC3, 0x1D, 0x60};
+  for (uint8_t b : text("ISPF PRIMARY OPTION MENU")) ewa.push_back(b);
+  ewa.insert(ewa.end(), {0x11, (uint8_t)((39 * 132) >> 8), (uint8_t)(39 * 132)});
+  for (uint8_t b : text("COMMAND")) ewa.push_back(b);
+  ewa.insert(ewa.end(), {0x11, (uint8_t)((last - 4) >> 8), (uint8_t)(last - 4), 0x1D, 0x40, 0x13});
+  for (uint8_t b : text("END")) ewa.push_back(b);
+  std::vector<uint8_t> ew = {0x00, 0, 0, 0, 2, 0xF5, 0xC3};
+  for (uint8_t b : text("READY")) ew.push_back(b);
+  std::vector<std::pair<char, std::vector<uint8_t>>> lines = {
+      {'<', {0xFF, 0xFD, 0x28}},
+      {'>', {0xFF, 0xFB, 0x28}},
+      {'<', {0xFF, 0xFA, 0x28, 0x08, 0x02, 0xFF, 0xF0}},
+      {'<', {0xFF, 0xFA, 0x28, 0x02, 0x04, 'I', 'B', 'M', '-', 'D', 'Y', 'N', 'A', 'M', 'I', 'C', 0x01, 'L', 'U', 0xFF,
+             0xF0}},
+      {'<', {0xFF, 0xFA, 0x28, 0x03, 0x04, 0x00, 0x02, 0xFF, 0xF0}},
+      {'<', rec({0x00, 0, 0, 0, 0, 0xF3, 0x00, 0x05, 0x01, 0xFF, 0x02})},
+      {'<', rec(bind)},
+      {'<', rec(ewa)},
+      {'<', rec(ew)},
+  };
+  char path[] = "/tmp/kvx-oversize-XXXXXX";
+  int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  std::string trace;
+  for (const auto& [dir, bytes] : lines) trace += std::string(1, dir) + " 0x0   " + hex(bytes) + "\n";
+  ASSERT_EQ(write(fd, trace.data(), trace.size()), (ssize_t)trace.size());
+  close(fd);
+  const std::string args = "--emulation " + std::to_string(KVX_EM_IBM3270_MODEL2) + " --model 2 ";
+  std::map<int, Shown> big = parse(run(args + "--oversize 132x40 --trace " + path + " --every-record --cursor"));
+  std::map<int, Shown> plain = parse(run(args + "--trace " + path + " --every-record --cursor"));
+  std::remove(path);
+  ASSERT_EQ(big.size(), 4u);
+  const Shown& wide = big[3];
+  ASSERT_EQ(wide.text.size(), 40u);
+  EXPECT_EQ(wide.text[0], " ISPF PRIMARY OPTION MENU");
+  EXPECT_EQ(wide.text[39], "COMMAND" + std::string(121, ' ') + "END");
+  EXPECT_EQ(wide.cursorRow, 39);
+  EXPECT_EQ(wide.cursorCol, 128);
+  EXPECT_EQ(wide.keyboard, "U");
+  ASSERT_FALSE(big[4].text.empty());
+  EXPECT_EQ(big[4].text[0], "READY");
+  EXPECT_LE(big[4].text.size(), 24u);
+  // A model 2 cannot show 40x132: its own 24x80, the write stopped at the
+  // address outside it.
+  ASSERT_EQ(plain.size(), 4u);
+  ASSERT_FALSE(plain[3].text.empty());
+  EXPECT_LE(plain[3].text.size(), 24u);
+  EXPECT_EQ(plain[3].text[0], " ISPF PRIMARY OPTION MENU");
+  EXPECT_EQ(plain[3].cursorRow, 0);
+  for (const std::string& row : plain[3].text) EXPECT_EQ(row.find("COMMAND"), std::string::npos);
+  EXPECT_NE(run("--emulation 24 --oversize 132x70 --trace /dev/null 2>&1").find("COLSxROWS"), std::string::npos);
 }
 
 TEST(Replay3270, ToolRejectsBadArguments) {

@@ -507,13 +507,40 @@ TEST(Te5250Keys, AttentionAndTestRequestRecords) {
   EXPECT_EQ(st.LastFlags(), FLAG_ATN) << "Attention works while locked";
 }
 
-TEST(Te5250Keys, LockedKeyboardRingsTheBell) {
+// Keys typed while the keyboard is locked wait in the typeahead ring (no
+// bell) and go, in order, when the host unlocks it; Attention does not
+// wait, Reset empties the ring, Clear drops the keys ahead of it, a
+// disconnect drops them all, and the ring is bounded.
+TEST(Te5250Keys, LockedKeyboardTypesAhead) {
   Station st;
   st.Host(OPCODE_PUTGET, "04 40 04 11 00 00 11 02 02 1D 40 00 24 00 05");
+  ASSERT_EQ(st.s().m_State, STATE_LOCKED);
   st.Type("A");
   st.Key(K5250_TAB);
-  EXPECT_EQ(st.view.beeps, 2);
+  st.Type("B");
+  EXPECT_EQ(st.view.beeps, 0);
+  EXPECT_EQ(st.ctrl.Status().typeahead, 3);
   EXPECT_EQ(st.Cell(2, 3), 0x00);
+  st.Key(K5250_ATTN);
+  EXPECT_EQ(st.LastFlags(), FLAG_ATN) << "Attention does not wait";
+  st.Host(OPCODE_PUTGET, "04 11 00 08");  // unlocks
+  EXPECT_EQ(st.ctrl.Status().typeahead, 0);
+  EXPECT_EQ(st.Cell(2, 3), 0xC2) << "A, then Tab back to the start of the only field, then B over it";
+  EXPECT_EQ(st.Cell(2, 4), 0x00);
+  st.Key(K5250_ENTER);  // locks until the host answers
+  ASSERT_EQ(st.s().m_State, STATE_LOCKED);
+  st.Type("CD");
+  st.Key(K5250_RESET);
+  EXPECT_EQ(st.ctrl.Status().typeahead, 0) << "Reset empties the ring";
+  st.Type("EF");
+  st.Key(K5250_CLEAR);
+  EXPECT_EQ(st.ctrl.Status().typeahead, 1) << "Clear drops the keys ahead of it";
+  st.ctrl.OnDisconnect();
+  EXPECT_EQ(st.ctrl.Status().typeahead, 0) << "a disconnect drops them";
+  st.view.beeps = 0;
+  for (size_t i = 0; i < k5250Typeahead + 1; i++) st.Key(K5250_RIGHT);
+  EXPECT_EQ(st.ctrl.Status().typeahead, static_cast<int>(k5250Typeahead));
+  EXPECT_EQ(st.view.beeps, 1);
 }
 
 }  // namespace

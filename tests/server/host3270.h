@@ -130,8 +130,9 @@ class Host3270 {
            Expect(std::string("\xff\xfd\x00", 3));
   }
   // TN3270E: device type accepted, the functions the terminal asks for
-  // agreed; their list is left in *functions.
-  bool NegotiateTn3270e(std::string* functions = nullptr) {
+  // agreed; their list is left in *functions.  With `offer`, the host asks
+  // for those functions instead and the terminal must agree to them.
+  bool NegotiateTn3270e(std::string* functions = nullptr, const std::string& offer = "") {
     if (!SendRaw("\xff\xfd\x28") || !Expect("\xff\xfb\x28")) return false;
     if (!SendRaw(std::string("\xff\xfa\x28\x08\x02\xff\xf0", 7)) || !Expect("\xff\xfa\x28\x02\x07")) return false;
     if (!ReadUntil([&] { return !Sub(0x28, 0x02).empty() && inbound_.find("\xff\xf0", inbound_.rfind("\xff\xfa\x28\x02")) != std::string::npos; }))
@@ -145,6 +146,10 @@ class Host3270 {
       return false;
     std::string list = Sub(0x28, 0x03).substr(1);
     if (functions) *functions = list;
+    if (!offer.empty()) {
+      return SendRaw("\xff\xfa\x28\x03\x07" + offer + "\xff\xf0") &&
+             Expect("\xff\xfa\x28\x03\x04" + offer + "\xff\xf0");
+    }
     return SendRaw("\xff\xfa\x28\x03\x04" + list + "\xff\xf0");
   }
 

@@ -3,8 +3,8 @@
 // (each host record sent, each recorded operator record typed again through
 // the channel and checked as the host receives it) with every screen equal
 // to the reference; the same recordings loaded with "/load_capture"; TN3270E
-// negotiation, responses and framing; the record collector's limits; keys
-// without a host; and a real host, Hercules, with its logo screen.
+// negotiation, responses and framing; the record collector's limits; and a
+// real host, Hercules, with its logo screen.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "../ite/fixture3270.h"
+#include "browser3270.h"
 #include "conn_test_util.h"
 #include "emulation_ids.h"
 #include "fws/fws_cell.h"
@@ -35,89 +36,6 @@ using kvxtest::ChannelFrame;
 using kvxtest::TestBrowser;
 
 namespace {
-
-// The settings of a 3270 host, as the page posts them.
-std::string Config3270(int port, int model, bool connect = true, const std::string& extra = "") {
-  return "{\"kcf\":{\"commtype\":0,\"node\":\"127.0.0.1\",\"port\":" + std::to_string(port) +
-         ",\"emulate\":" + std::to_string(KVX_EM_IBM3270_MODEL2) +
-         ",\"em3270idx\":" + std::to_string(model - 2) + ",\"TE3270EnExAtt\":1" + extra +
-         "},\"connectToHost\":" + (connect ? "true" : "false") + "}";
-}
-
-// A browser of 3270 sessions: the screen as large as any model, the status
-// line and the bells it was sent.
-struct Browser3270 : TestBrowser {
-  Browser3270() : TestBrowser(43, 132) {
-    onFrame = [this](const ChannelFrame& f) {
-      if (f.action == KVX_HOST_ACTION_STATUS) status = f.fields;
-      if (f.action == KVX_HOST_ACTION_BELL) bells++;
-    };
-  }
-  std::vector<std::string> status;
-  int bells = 0;
-
-  // A status field; an empty one travels as one blank.
-  std::string Status(size_t i) const { return i < status.size() && status[i] != " " ? status[i] : ""; }
-  int rows() const { return status.size() > 3 ? std::stoi(status[2]) : 0; }
-  int cols() const { return status.size() > 3 ? std::stoi(status[3]) : 0; }
-  std::vector<std::string> Lines() const {
-    std::string text;
-    for (int r = 0; r < rows(); r++) {
-      std::string row;
-      for (int c = 0; c < cols(); c++) {
-        uint64_t v = screen.Cell(c, r);
-        uint32_t cp = (v & BLK_CELL_HASUNI) ? static_cast<uint32_t>((v & BLK_CELL_UNI) >> BLK_CELL_UNI_SHIFT) : 0;
-        if (cp < 0x80)
-          row += cp ? static_cast<char>(cp) : ' ';
-        else if (cp < 0x800)
-          row += {static_cast<char>(0xC0 | cp >> 6), static_cast<char>(0x80 | (cp & 0x3F))};
-        else
-          row += {static_cast<char>(0xE0 | cp >> 12), static_cast<char>(0x80 | ((cp >> 6) & 0x3F)),
-                  static_cast<char>(0x80 | (cp & 0x3F))};
-      }
-      text += row + "\n";
-    }
-    return ref3270_lines(text);
-  }
-  bool Key(int code) {
-    std::string data(4, '\0');
-    for (int i = 0; i < 4; i++) data[i] = static_cast<char>((code >> (8 * i)) & 0xFF);
-    return ws.Send(2, kvxtest::ChannelEncode(KVX_CLIENT_ACTION_ONKEY, {}, data));
-  }
-  bool TerminalKey(int k) { return Key(TCS_KEY_UNICODE_BASE + (k - TCS_TK_FIRST)); }
-  bool Click(int row, int col) {
-    return ws.Send(
-        2, kvxtest::ChannelEncode(KVX_CLIENT_ACTION_MOUSE, {std::to_string(row), std::to_string(col)}));
-  }
-  // The cursor a browser has not been told about is at the top left.
-  int cursorRow() const { return std::max(screen.cursorY, 0); }
-  int cursorCol() const { return std::max(screen.cursorX, 0); }
-  bool WaitScreen(const ref3270_screen& want, double seconds = 10) {
-    return Pump(
-        [&] {
-          return rows() == want.rows && cols() == want.cols && Lines() == want.text &&
-                 cursorRow() == want.cursorRow && cursorCol() == want.cursorCol;
-        },
-        seconds);
-  }
-  std::string Show() const {
-    std::string s = "status:";
-    for (const std::string& f : status) s += " [" + f + "]";
-    s += "\ncursor " + std::to_string(cursorRow()) + "," + std::to_string(cursorCol()) + "\n";
-    for (const std::string& l : Lines()) s += l + "\n";
-    return s + error;
-  }
-};
-
-std::string Hex(const std::vector<uint8_t>& b) {
-  std::string s;
-  char h[4];
-  for (uint8_t c : b) {
-    snprintf(h, sizeof h, "%02x", c);
-    s += h;
-  }
-  return s;
-}
 
 bool OperatorAid(uint8_t aid) {
   if (aid == AID_ENTER || aid == AID_CLEAR || aid == AID_PA1 || aid == AID_PA2 || aid == AID_PA3) return true;
@@ -430,48 +348,6 @@ TEST_F(Hosts3270, LineModeTextBeforeRecords) {
   ASSERT_TRUE(host.SendRecord({0xF5, 0xC3, 0xD3, 0xD6, 0xC7, 0xD6, 0xD5}));  // LOGON
   ASSERT_TRUE(b.WaitText("LOGON")) << b.Show();
   EXPECT_EQ(b.screen.Find("VM ONLINE"), -1);
-}
-
-// Keys typed while no host is connected ring the bell; the next connection
-// starts with the keyboard, the replies and the framing reset: no stale AID
-// waits for it, no TN3270E header follows it to a plain TN3270 host.
-TEST_F(Hosts3270, KeysWithoutAHostRingTheBell) {
-  Browser3270 b;
-  ASSERT_TRUE(b.NewSession(server->port()));
-  {
-    Host3270 first;
-    ASSERT_EQ(kvxtest::EnvelopeCode(b.PostConfig(Config3270(first.port(), 2)).body), 0);
-    ASSERT_TRUE(b.Attach());
-    ASSERT_TRUE(first.Accept());
-    ASSERT_TRUE(first.NegotiateTn3270e());
-    ASSERT_TRUE(first.SendRecord({0x00, 0x00, 0x00, 0x00, 0x00, 0xF5, 0xC3, 0x1D, 0x40, 0x13}));
-    ASSERT_TRUE(b.Pump([&] { return b.Status(9) == "TN3270E" && b.Status(4).empty(); }, 10)) << b.Show();
-    b.Key('x');
-    b.Key(13);
-    ASSERT_TRUE(first.WaitRecord(0, nullptr));
-    ASSERT_TRUE(b.Pump([&] { return !b.Status(4).empty(); }, 10)) << b.Show();  // waiting for the host
-  }  // the host goes away without answering
-  ASSERT_TRUE(b.Pump([&] { return b.Status(8) == "DISCONNECTED"; }, 10)) << b.Show();
-  int bells = b.bells;
-  b.Key('y');
-  b.Key(13);
-  ASSERT_TRUE(b.Pump([&] { return b.bells >= bells + 2; }, 10)) << b.Show();
-
-  Host3270 second;
-  auto posted = b.PostConfigAsync(Config3270(second.port(), 2));
-  ASSERT_TRUE(second.Accept());
-  ASSERT_TRUE(second.NegotiateTn3270());
-  ASSERT_EQ(kvxtest::EnvelopeCode(posted.get().body), 0);
-  ASSERT_TRUE(second.SendRecord({0xF5, 0xC3, 0x1D, 0x40, 0x13}));
-  ASSERT_TRUE(b.Pump([&] { return b.Status(9) == "TN3270" && b.Status(4).empty() && b.Status(8).empty(); }, 10))
-      << b.Show();
-  b.Key('z');
-  b.Key(13);
-  std::vector<uint8_t> r;
-  ASSERT_TRUE(second.WaitRecord(0, &r));
-  EXPECT_EQ(Hex(r), "7d40c21140c1a9");  // only what was typed while connected, no header
-  second.ReadUntil([] { return false; }, 0.5);
-  EXPECT_EQ(second.Records().size(), 1u);
 }
 
 // A real host: Hercules' console shows its logo screen, labels protected,

@@ -260,6 +260,31 @@ TEST_F(Hosts5250, OperatorErrorInTheStatusLine) {
   EXPECT_EQ(Hex(got, 10), "050333");
 }
 
+// Keys typed under X SYSTEM wait in the typeahead ring, the status line
+// counting them, and reach the field when the host unlocks the keyboard.
+TEST_F(Hosts5250, TypeaheadUnderXSystem) {
+  Host3270 host;
+  Browser5250 b;
+  Open(host, b, 2, "IBM-3179-2");
+  const std::vector<uint8_t> screen = HexBytes(ReadFile(kFixtures + "ibmi-mcp-nexus-cakeyp-wtd.hex"));
+  ASSERT_TRUE(host.SendRecord(screen));
+  ASSERT_TRUE(
+      b.Pump([&] { return b.Line(3).find("Numeric:") != std::string::npos && b.Status(4).empty(); }, 10))
+      << b.Show();
+  ASSERT_TRUE(b.TerminalKey(TK_F1 + 2));  // F3: locked until the host answers
+  std::vector<uint8_t> got;
+  ASSERT_TRUE(host.WaitRecord(0, &got)) << b.Show();
+  ASSERT_TRUE(b.Pump([&] { return b.Status(4) == "X SYSTEM"; }, 10)) << b.Show();
+  const int bells = b.bells;
+  ASSERT_TRUE(b.Text("42"));
+  ASSERT_TRUE(b.Pump([&] { return b.Status(12) == "2"; }, 10)) << b.Show();
+  EXPECT_EQ(b.bells, bells) << "no bell for keys typed ahead";
+  EXPECT_NE(b.Line(4).substr(1, 2), "42");
+  ASSERT_TRUE(host.SendRecord(screen));  // the answer unlocks the keyboard
+  ASSERT_TRUE(b.Pump([&] { return b.Line(4).substr(1, 2) == "42" && b.Status(12) == "0"; }, 10)) << b.Show();
+  EXPECT_EQ(b.Status(4), "");
+}
+
 // Save Screen answered with an image the host gives back in Restore Screen:
 // the same screen comes back after the host showed another.
 TEST_F(Hosts5250, SaveAndRestoreScreenThroughTheHost) {

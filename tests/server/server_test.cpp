@@ -52,7 +52,11 @@ const char kUsage[] =
     "macros only as text).\n"
     "   --aux-devices <list>            : Serial devices sessions may use as the auxiliary port "
     "(defaults: none).\n"
-    "   --aux-devices-file <file>       : The same, one device per line.\n";
+    "   --aux-devices-file <file>       : The same, one device per line.\n"
+    "   --trace <categories>            : Trace these categories, for the server and all its sessions, "
+    "comma-separated: comm, telnet, tls, ssh, 3270, 5250, macro, dialog, channel, keyboard, capture, "
+    "session, script, print, fail, all.\n"
+    "   --trace-file <path>             : Write the trace to this file as well as to standard error.\n";
 
 ServerOptions Args(std::vector<std::string> args, bool waitForStartup = true) {
   ServerOptions o;
@@ -73,6 +77,10 @@ TEST(CommandLine, UsageAndIllegalOptions) {
       {{"-p", "0", "-c"}, ""},
       {{"-x", "value"}, "Illegal option [-x].\n"},
       {{"-p", "0", "--port", "1"}, "Illegal option [--port].\n"},
+      {{"-p", "0", "--trace", "comm,bogus"},
+       "Illegal value [comm,bogus] for option [--trace]: unknown category \"bogus\" (known: comm, telnet, tls, ssh, "
+       "3270, 5250, macro, dialog, channel, keyboard, capture, session, script, print, fail, all).\n"},
+      {{"-p", "0", "--trace-file", ""}, "Illegal value [] for option [--trace-file]: expected a file name.\n"},
   };
   for (const Case& c : cases) {
     KavrixServer s(Args(c.args, false));

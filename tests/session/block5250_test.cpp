@@ -105,7 +105,8 @@ TEST(Block5250Settings, ModelTerminalTypeAndColours) {
     EXPECT_EQ(app->_te5250->GetFGColor(0x20), 10) << "green stays";
     EXPECT_EQ(app->_te5250->GetFGColor(0x22), 12);
     std::vector<std::string> status = app_block_engine(app)->status();
-    ASSERT_EQ(status.size(), 12u);
+    ASSERT_EQ(status.size(), 15u);
+    EXPECT_EQ(status[12], "0") << "no key waits";
     EXPECT_EQ(status[0], "5250");
     EXPECT_EQ(status[1], c.ttype);
     EXPECT_EQ(status[3], std::to_string(c.cols));
@@ -164,7 +165,9 @@ TEST(BlockStatusLine, FieldsInTheOrderOfTheStatusFrame) {
   s3270.operatorError = 10;  // not a 3270 field
   EXPECT_EQ(kvx_status_line_fields(s3270),
             (std::vector<std::string>{"3270", "IBM-3278-4-E", "43", "80", "X WAIT", "1", "2", "79", "",
-                                      "TN3270E"}));
+                                      "TN3270E", "", "0", "0", "", ""}));
+  s3270.typeahead = 7;
+  EXPECT_EQ(kvx_status_line_fields(s3270).at(12), "7") << "keys waiting in the typeahead ring";
   struct Case {
     int operatorError;
     bool messageWaiting;
@@ -183,13 +186,13 @@ TEST(BlockStatusLine, FieldsInTheOrderOfTheStatusFrame) {
     s.messageWaiting = c.messageWaiting;
     EXPECT_EQ(kvx_status_line_fields(s),
               (std::vector<std::string>{"5250", "IBM-3179-2", "24", "80", "", "0", "0", "0", "DISCONNECTED",
-                                        "", c.code, c.waiting}))
+                                        "", c.code, c.waiting, "0", "", ""}))
         << c.operatorError;
   }
 }
 
 // The device (LU) name and the host name follow the typeahead count as
-// fields 13 and 14, for either station; a line without them ends as before.
+// fields 13 and 14, for either station.
 TEST(BlockStatusLine, DeviceAndHostFollowTheTypeaheadCount) {
   kvx_status_line s;
   s.family = KVX_EM_FAMILY_3270;
@@ -201,7 +204,7 @@ TEST(BlockStatusLine, DeviceAndHostFollowTheTypeaheadCount) {
   s.host = "mainframe.example";
   EXPECT_EQ(kvx_status_line_fields(s),
             (std::vector<std::string>{"3270", "IBM-3278-2-E", "24", "80", "", "0", "0", "0", "", "TN3270E", "",
-                                      "", "0", "TCP00042", "mainframe.example"}));
+                                      "0", "0", "TCP00042", "mainframe.example"}));
   s.family = KVX_EM_FAMILY_5250;
   s.link = "TN5250";
   s.device = "";

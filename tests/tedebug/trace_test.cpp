@@ -114,4 +114,37 @@ TEST_F(TraceFixture, FileRouteAppendsAndReopensAfterSettingChange) {
   unlink(path);
 }
 
+// What a trace shows passes the redaction on every route, text and dumps:
+// passwords and secure-store tokens masked, session and device identifiers
+// cut to 8 characters; other text stays as it was.
+TEST_F(TraceFixture, LinesAreRedactedOnEveryRoute) {
+  const std::string id = "0123456789abcdef0123456789abcdef01234567";
+  const std::string token = "key_" + id + "0123456789abcdef01234567";
+  char path[] = "/tmp/kvxtraceXXXXXX";
+  int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  TE_Trace_SetOutputFile(path);
+  TE_Trace_SetRoute(TRACE_ROUTE_STDERR2 | TRACE_ROUTE_FILE);
+  std::string err = capture([&] {
+    TE_Trace(TRACE_PRINT, "load {\"kcf\":{\"node\":\"h\",\"password\":\"hunter2\"}} for session=%s\n", id.c_str());
+    TE_Trace(TRACE_FAIL, "deviceId=%s typed %s\n", "station-0042-abcdef", token.c_str());
+    TE_Trace_Data(TRACE_PRINT, "tx", "password=hunter2", 16);
+  });
+  TE_Trace_SetRoute(0);
+  std::ifstream f(path);
+  std::stringstream file;
+  file << f.rdbuf();
+  unlink(path);
+  for (const std::string& out : {err, file.str()}) {
+    EXPECT_NE(out.find("load {\"kcf\":{\"node\":\"h\",\"password\":\"***\"}} for session=01234567...\n"),
+              std::string::npos) << out;
+    EXPECT_NE(out.find("deviceId=station-... typed key_***\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("password=***"), std::string::npos) << out;
+    EXPECT_EQ(out.find("hunter2"), std::string::npos) << out;
+    EXPECT_EQ(out.find(id), std::string::npos) << out;
+    EXPECT_EQ(out.find("0042"), std::string::npos) << out;
+  }
+}
+
 }  // namespace

@@ -64,13 +64,14 @@ enum KVX_ACTION {
   //                    8 session text: "CONNECTING", "DISCONNECTED" or ""
   //                    9 link: "TN3270E", "TN3270", "SSCP-LU", "TN5250",
   //                      or "" when no host is connected
-  //                    5250 only: 10 operator error code (four digits,
-  //                      "0010") or "", 11 message waiting "1" or "0"
-  //                    12 keys waiting in the typeahead ring ("0" none)
+  //                    10 operator error code (5250: four digits,
+  //                      "0010"; "" when none, always "" in 3270),
+  //                    11 message waiting "1" or "0" (5250; "0" in 3270)
+  //                    12 typeahead: keys waiting in the typeahead ring
+  //                      ("0" when none)
   //                    13 device: the device (LU) name the host assigned
   //                      or confirmed ("" none), 14 host: the host name the
-  //                      session is connected to; fields 10 to 14 are left
-  //                      out while 13 and 14 are both empty
+  //                      session is connected to ("" none)
   //                  Block-mode screen cells: src/lib/ite/fws/fws_cell.h.
   //   8  TITLE       the host's window title; field: the title (empty: the
   //                  host has set none).  Sent on a change, and with the

@@ -29,6 +29,9 @@ struct kvx_status_line {
   // 5250 only.
   int operatorError = 0;  // shown as its last four digits; 0: none
   bool messageWaiting = false;
+  // Keys waiting in the typeahead ring (typed while input is inhibited or
+  // no host is connected).
+  int typeahead = 0;
   // Who the station is on which host.
   std::string device;  // the device (LU) name the host assigned or confirmed; "" none
   std::string host;    // the host name the session is connected to; "" none
@@ -38,7 +41,7 @@ struct kvx_status_line {
 inline std::vector<std::string> kvx_status_line_fields(const kvx_status_line& s) {
   const bool is5250 = s.family == KVX_EM_FAMILY_5250;
   std::vector<std::string> f;
-  f.reserve(12);
+  f.reserve(13);
   f.push_back(is5250 ? "5250" : "3270");
   f.push_back(s.terminalType);
   f.push_back(std::to_string(s.rows));
@@ -54,14 +57,12 @@ inline std::vector<std::string> kvx_status_line_fields(const kvx_status_line& s)
     if (s.operatorError > 0) std::snprintf(code, sizeof code, "%04d", s.operatorError % 10000);
     f.push_back(code);
     f.push_back(s.messageWaiting ? "1" : "0");
+  } else {
+    f.push_back("");
+    f.push_back("0");
   }
-  // The identity fields follow the typeahead count (field 12); a line
-  // without them ends here, and a missing field reads as "".
-  if (!s.device.empty() || !s.host.empty()) {
-    f.resize(12);
-    f.push_back("0");  // 12 typeahead: none
-    f.push_back(s.device);
-    f.push_back(s.host);
-  }
+  f.push_back(std::to_string(s.typeahead));
+  f.push_back(s.device);
+  f.push_back(s.host);
   return f;
 }

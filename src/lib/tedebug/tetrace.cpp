@@ -6,6 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <strings.h>
+
+#include <algorithm>
+#include <string>
+
+#include "redact.h"
 
 int g_nTraceRoute = 0;
 uint32_t g_dwTraceMask = 0;
@@ -32,8 +38,13 @@ static void trace_write_time(FILE* out) {
 }
 
 // One piece of text to every route; a time stamp when a new line begins.
-static void trace_output(const char* text) {
-  size_t len = strlen(text);
+// Whatever a trace shows passes the redaction first: no password, secure
+// value or whole session or device identifier reaches a route.
+static void trace_output(const char* raw) {
+  if (!*raw) return;
+  std::string redacted = kvx_redact(raw);
+  const char* text = redacted.c_str();
+  size_t len = redacted.size();
   if (len == 0) return;
   if (g_nTraceRoute & (TRACE_ROUTE_STDERR | TRACE_ROUTE_STDERR2)) {
     if (g_bTraceTime && g_bRequireTime) trace_write_time(stderr);
@@ -153,3 +164,63 @@ bool TE_Trace_ShowTraceTime() { return g_bTraceTime; }
 void TE_Trace_StackDump(uint32_t, int, int) {}
 
 void TE_Trace_SetEbcdicTable(const unsigned char* ebcdicToAscii) { g_ebcdicToAscii = ebcdicToAscii; }
+
+// ---- category names ----
+
+namespace {
+
+struct TraceCategory {
+  const char* name;
+  uint32_t mask;
+};
+
+// The facility's names for its categories.  Telnet options and TLS are
+// traced with the host connections; the browser channel with "print".
+constexpr TraceCategory kCategories[] = {
+    {"comm", TRACE_COMM},         {"telnet", TRACE_CONNECT},  {"tls", TRACE_CONNECT},
+    {"ssh", TRACE_SSH},           {"3270", TRACE_3270},       {"5250", TRACE_5250 | TRACE_3270_DS},
+    {"macro", TRACE_MACRO},       {"dialog", TRACE_DIALOG},   {"channel", TRACE_PRINT},
+    {"print", TRACE_PRINT},       {"keyboard", TRACE_KEYBOARD}, {"capture", TRACE_CAPTURE},
+    {"session", TRACE_SESSION},   {"script", TRACE_SCRIPT},   {"fail", TRACE_FAIL},
+    {"error", TRACE_FAIL},        {"failure", TRACE_FAIL},    {"temp", TRACE_TEMP},
+    {"all", TRACE_ALL},
+};
+
+}  // namespace
+
+bool TE_Trace_ParseCategories(const char* list, uint32_t* mask, const char** bad) {
+  static char unknown[64];
+  uint32_t m = 0;
+  const char* p = list ? list : "";
+  while (*p) {
+    while (*p == ',' || *p == ' ' || *p == '\t') p++;
+    const char* start = p;
+    while (*p && *p != ',' && *p != ' ' && *p != '\t') p++;
+    size_t len = (size_t)(p - start);
+    if (!len) continue;
+    bool found = false;
+    for (const TraceCategory& c : kCategories) {
+      if (strlen(c.name) == len && strncasecmp(c.name, start, len) == 0) {
+        m |= c.mask;
+        found = true;
+        break;
+      }
+    }
+    if (!found) {
+      snprintf(unknown, sizeof unknown, "%.*s", (int)std::min(len, sizeof unknown - 1), start);
+      if (bad) *bad = unknown;
+      return false;
+    }
+  }
+  *mask = m;
+  return true;
+}
+
+const char* TE_Trace_CategoryNames() {
+  return "comm, telnet, tls, ssh, 3270, 5250, macro, dialog, channel, keyboard, capture, session, script, "
+         "print, fail, all";
+}
+
+const char* TE_Trace_OutputFile() {
+  return g_szOutputFile;
+}

@@ -67,9 +67,19 @@ uint32_t TE_Trace_SetMask(uint32_t mask);
 int TE_Trace_Route();
 uint32_t TE_Trace_Mask();
 void TE_Trace_SetOutputFile(const char* name);
+// The trace file's name, null when none was set.
+const char* TE_Trace_OutputFile();
 bool TE_Trace_SetShowTraceTime(bool flag);
 bool TE_Trace_ShowTraceTime();
 void TE_Trace_StackDump(uint32_t mask, int maxFrames, int skipFrames);
+
+// The categories named in a list ("comm,telnet,3270", blanks and commas
+// between names, case ignored): comm, telnet, tls, ssh, 3270, 5250, macro,
+// dialog, channel, keyboard, capture, session, script, print, fail and
+// all.  False (and *bad the first unknown name) when a name is unknown.
+bool TE_Trace_ParseCategories(const char* list, uint32_t* mask, const char** bad = nullptr);
+// The names of TE_Trace_ParseCategories, one line, for a usage text.
+const char* TE_Trace_CategoryNames();
 
 // The EBCDIC-to-ASCII table the EBCDIC dump uses (256 entries, not copied;
 // the caller keeps it alive).  A null table restores the identity.

@@ -36,7 +36,7 @@
 
 typedef uint32_t COLORREF;  // red in the low byte, then green, blue; 0xFF on top
 
-constexpr int FWS_MAXCOLS = 132;       // row stride: no row holds more columns
+constexpr int FWS_MAXCOLS = 160;       // row stride: no row holds more columns (3270 custom sizes)
 constexpr int FWS_MAXROWS = 255;       // rows of the whole buffer, scroll-back included
 constexpr int FWS_RGBMAP_SIZE = 19;    // entries of the emulation colour table
 constexpr int FWS_STATUS_SIZE = 100;   // characters of the status text

@@ -11,12 +11,14 @@
 
 const char* const br_usage =
     "Block-mode replay (IBM 3270, IBM 5250):\n"
-    "  te-replay --emulation 24 --model M --trace FILE [--every-record] [--cursor]\n"
+    "  te-replay --emulation 24 --model M [--oversize COLSxROWS] --trace FILE [--every-record] [--cursor]\n"
     "  te-replay --emulation 22|23 --trace FILE [--every-record] [--cursor]\n"
     "  --emulation 24-27  IBM 3270 (the default)\n"
     "  --emulation 22, 23 IBM 5250: 80 columns (a 3179), or the 27x132 3477\n"
     "  --model M          3270 model 2-5 (alternate size 24x80, 32x80, 43x80,\n"
     "                     27x132); default 2\n"
+    "  --oversize CxR     3270: a screen of C columns and R rows, larger than the\n"
+    "                     model (IBM-DYNAMIC), as the terminal's maximum\n"
     "  --trace FILE       a recorded session: lines '< 0x<offset> <hex>' from the\n"
     "                     host, '> 0x<offset> <hex>' from the terminal\n"
     "  --every-record     print '--- record N' and the screen after each host\n"
@@ -34,8 +36,16 @@ bool operator_aid(uint8_t aid) {
 
 class Engine3270 : public br_engine {
  public:
-  explicit Engine3270(int model) {
+  Engine3270(int model, int rows, int cols) {
     t_ = TE3270Init(nullptr, nullptr, model - 1);
+    if (t_ && (rows || cols)) {
+      if (!te3270_set_custom_size(t_, rows, cols)) {
+        TE3270Destroy(t_);
+        t_ = nullptr;
+        return;
+      }
+      emu_changeto(t_, model - 1);
+    }
     if (t_) te3270_connected(t_);
   }
   ~Engine3270() override { TE3270Destroy(t_); }
@@ -155,15 +165,15 @@ int parse_int(const char* s, int fallback) {
 
 }  // namespace
 
-std::unique_ptr<br_engine> br_engine_3270(int model) {
+std::unique_ptr<br_engine> br_engine_3270(int model, int rows, int cols) {
   if (model < 2 || model > 5) return nullptr;
-  auto e = std::make_unique<Engine3270>(model);
+  auto e = std::make_unique<Engine3270>(model, rows, cols);
   if (!e->ok()) return nullptr;
   return e;
 }
 
 std::unique_ptr<br_engine> br_engine_for(const br_options& o) {
-  if (kvx_em_is_3270(o.emulation)) return br_engine_3270(o.model);
+  if (kvx_em_is_3270(o.emulation)) return br_engine_3270(o.model, o.oversizeRows, o.oversizeCols);
   if (kvx_em_is_5250(o.emulation)) return br_engine_5250(o.emulation);
   return nullptr;
 }
@@ -193,6 +203,18 @@ int br_main(int argc, char** argv) {
       o.emulation = parse_int(value(), 0);
     } else if (!std::strcmp(a, "--model")) {
       o.model = parse_int(value(), 0);
+    } else if (!std::strcmp(a, "--oversize")) {
+      const char* v = value();
+      int cols = 0, rows = 0;
+      char x = 0, extra = 0;
+      if (std::sscanf(v, "%d%c%d%c", &cols, &x, &rows, &extra) != 3 || (x != 'x' && x != 'X') || rows < 24 ||
+          cols < 80 || rows > TE3270_MAXROWS || cols > TE3270_MAXCOLS) {
+        std::fprintf(stderr, "te-replay: --oversize %s: expected COLSxROWS from 80x24 to %dx%d\n", v,
+                     TE3270_MAXCOLS, TE3270_MAXROWS);
+        return 2;
+      }
+      o.oversizeCols = cols;
+      o.oversizeRows = rows;
     } else if (!std::strcmp(a, "--trace")) {
       o.trace = value();
     } else if (!std::strcmp(a, "--every-record")) {

@@ -35,12 +35,14 @@ class br_engine {
   virtual std::vector<std::vector<uint8_t>> take_sent() = 0;
 };
 
-// The 3270 engine at model 2..5.
-std::unique_ptr<br_engine> br_engine_3270(int model);
+// The 3270 engine at model 2..5, with a custom size (rows x cols, 0 x 0 for
+// the model's own) as its maximum.
+std::unique_ptr<br_engine> br_engine_3270(int model, int oversizeRows = 0, int oversizeCols = 0);
 
 struct br_options {
   int emulation = 0;  // a block-mode setting (KVX_EMULATION): 3270 or 5250
   int model = 2;
+  int oversizeRows = 0, oversizeCols = 0;  // --oversize COLSxROWS
   std::string trace;
   bool everyRecord = false;
   bool showCursor = false;

@@ -509,9 +509,9 @@ bool command(te3270* t, const uint8_t* p, int n, int depth) {
 void te3270_erase(te3270* t, bool alternate) {
   if (!t->bNotAnEmulator) {
     if (alternate)
-      te3270_set_size(t, t->MaxNumberLines, t->MaxNumberColumns);
+      te3270_set_size(t, t->AltLines, t->AltColumns);
     else
-      te3270_set_size(t, 24, 80);
+      te3270_set_size(t, t->DefaultLines, t->DefaultColumns);
   }
   Clear3270(t);
 }
@@ -547,6 +547,8 @@ int DataFromNetwork(te3270* t, const uint8_t* bytes, int count, int control) {
     t->OutputClock++;
     t->LastWasTerminated = 1;
   }
+  // A write that left the keyboard free lets the keys waiting for it go.
+  if (t->typeCount > 0 && !te3270_input_inhibited(t)) TerminalIn(t);
   DoTerminalOutput(t);
   return count;
 }
@@ -558,7 +560,7 @@ bool tn3270e_parse(const uint8_t* b, int n, tn3270e_header* h) {
 }
 
 void te3270_unbound_screen(te3270* t) {
-  te3270_set_size(t, t->MaxNumberLines, t->MaxNumberColumns);
+  te3270_set_size(t, t->AltLines, t->AltColumns);
   Clear3270(t);
   t->replyMode = REPLY_FIELD;
   t->sscpMode = false;
@@ -567,34 +569,124 @@ void te3270_unbound_screen(te3270* t) {
   t->lockedUntilWrite = 1;
 }
 
+void te3270_bind(te3270* t, const uint8_t* bind, int n) {
+  te3270_bind_sizes s;
+  const char* why = "";
+  set_emulation_screen_sizes(t);  // the terminal's own, unless the bind names others
+  if (te3270_bind_decode(bind, n, t->MaxNumberLines, t->MaxNumberColumns, &s, &why)) {
+    t->DefaultLines = s.defRows;
+    t->DefaultColumns = s.defCols;
+    t->AltLines = s.altRows;
+    t->AltColumns = s.altCols;
+    TE_Trace(TRACE_3270_DS, "3270: BIND: default size %dx%d, alternate %dx%d\n", s.defRows, s.defCols, s.altRows,
+             s.altCols);
+  } else if (*why) {
+    TE_Trace(TRACE_3270_DS | TRACE_FAIL,
+             "3270: BIND screen size 0x%02x names %s (terminal maximum %dx%d); the terminal's sizes stay\n",
+             bind[24], why, t->MaxNumberLines, t->MaxNumberColumns);
+  }
+  t->bound = true;
+  t->bidLocked = false;
+  te3270_unbound_screen(t);
+}
+
+void te3270_unbind(te3270* t) {
+  set_emulation_screen_sizes(t);
+  t->bound = false;
+  t->bidLocked = false;
+  te3270_unbound_screen(t);
+}
+
+namespace {
+
+// Scrolls the screen image up by one row: the top row goes, a blank row
+// comes in at the bottom.
+void scroll_up(te3270* t) {
+  int cols = t->NumberColumns, size = t->ScreenSize;
+  std::copy(t->Host + cols, t->Host + size, t->Host);
+  std::copy(t->FA + cols, t->FA + size, t->FA);
+  std::copy(t->HostAttrs + cols, t->HostAttrs + size, t->HostAttrs);
+  std::fill(t->Host + size - cols, t->Host + size, 0);
+  std::fill(t->FA + size - cols, t->FA + size, 0);
+  std::fill(t->HostAttrs + size - cols, t->HostAttrs + size, 0);
+  t->faCount = 0;
+  for (int a = 0; a < size; a++)
+    if (t->FA[a] & FA_IS_ATTR) t->faCount++;
+  t->sscpStart = std::max(t->sscpStart - cols, 0);
+  te3270_mark_all(t);
+}
+
+// The start of the next row from address a, scrolling at the bottom.
+int next_line(te3270* t, int a) {
+  int cols = t->NumberColumns;
+  int row = a / cols + 1;
+  if (row < t->NumberLines) return row * cols;
+  scroll_up(t);
+  return (t->NumberLines - 1) * cols;
+}
+
+// One character at a; the address after it (scrolling past the last cell).
+int line_put(te3270* t, int a, uint8_t code) {
+  put_marked(t, a, code, false);
+  if (a + 1 < t->ScreenSize) return a + 1;
+  scroll_up(t);
+  return (t->NumberLines - 1) * t->NumberColumns;
+}
+
+// Nulls from a to the end of its row.
+void fill_line(te3270* t, int a) {
+  int end = (a / t->NumberColumns + 1) * t->NumberColumns;
+  for (; a < end; a++)
+    if (t->Host[a] || t->FA[a]) put_marked(t, a, 0, false);
+}
+
+}  // namespace
+
 void te3270_line_text(te3270* t, const uint8_t* b, int n, bool ascii) {
   int a = t->CursorAddress;
   int cols = t->NumberColumns;
+  if (a < 0 || a >= t->ScreenSize) a = 0;
   for (int i = 0; i < n; i++) {
     uint8_t c = b[i];
-    int code = -1;
     if (ascii) {
       if (c == '\r') {
         a -= a % cols;
       } else if (c == '\n') {
-        a = (a + cols) % t->ScreenSize;
+        int col = a % cols;
+        a = next_line(t, a) + col;
       } else if (c == '\b') {
         if (a % cols) a--;
       } else if (c >= 0x20) {
-        code = te3270_unicode_to_ebcdic(t->locale, c);
+        int code = te3270_unicode_to_ebcdic(t->locale, c);
+        if (code >= 0) a = line_put(t, a, (uint8_t)code);
       }
-    } else if (c == 0x15) {  // new line
-      a = (a / cols + 1) * cols % t->ScreenSize;
-    } else if (c == 0x25) {  // line feed
-      a = (a + cols) % t->ScreenSize;
-    } else if (c == 0x0D) {  // carriage return
-      a -= a % cols;
-    } else if (te3270_store_code(c)) {
-      code = c;
+      continue;
     }
-    if (code >= 0) {
-      put_marked(t, a, (uint8_t)code, false);
-      a = te3270_inc(t, a);
+    switch (c) {
+      case 0x15:  // new line: the rest of the line is blank
+        fill_line(t, a);
+        a = next_line(t, a);
+        break;
+      case 0x25: {  // line feed
+        int col = a % cols;
+        a = next_line(t, a) + col;
+        break;
+      }
+      case 0x0D:  // carriage return
+        a -= a % cols;
+        break;
+      case 0x1D:  // Start Field: a blank in its place, the attribute byte skipped
+        a = line_put(t, a, 0x40);
+        i++;
+        break;
+      case 0x11:  // Set Buffer Address: ignored with its address
+        i += 2;
+        break;
+      case 0x13:  // Insert Cursor: ignored
+        break;
+      default:
+        if (te3270_store_code(c)) a = line_put(t, a, c);
+        break;
     }
   }
   t->CursorAddress = a;
@@ -617,6 +709,18 @@ void te3270_tn3270e_record(te3270* t, const uint8_t* bytes, int count) {
   switch (h.type) {
     case TN3270E_3270_DATA:
       DataFromNetwork(t, body, blen, 1);
+      if (t->contention && (h.request & (TN3270E_RQF_SEND_DATA | TN3270E_RQF_KEYBOARD_RESTORE))) {
+        // The host has finished sending: its BID no longer holds the keyboard.
+        t->bidLocked = false;
+        if (h.request & TN3270E_RQF_KEYBOARD_RESTORE) {
+          t->StatTermWait = 0;
+          t->lockedUntilWrite = 0;
+          te3270_restore_keyboard(t);
+        } else {
+          TerminalIn(t);
+        }
+        DoTerminalOutput(t);
+      }
       return;
     case TN3270E_SSCP_LU_DATA:
       te3270_line_text(t, body, blen, false);
@@ -625,8 +729,14 @@ void te3270_tn3270e_record(te3270* t, const uint8_t* bytes, int count) {
       te3270_line_text(t, body, blen, true);
       break;
     case TN3270E_BIND_IMAGE:
+      te3270_bind(t, body, blen);
+      break;
     case TN3270E_UNBIND:
-      te3270_unbound_screen(t);
+      te3270_unbind(t);
+      break;
+    case TN3270E_BID:
+      // The host wants to send: input waits until it says it is done.
+      if (t->contention) t->bidLocked = true;
       break;
     default:
       return;  // responses, requests, printer data: no screen change

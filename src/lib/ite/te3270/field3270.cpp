@@ -54,10 +54,62 @@ const char* get_ttype(int emulation, bool extattrs) {
   return extattrs ? kExt[emulation >= 1 && emulation <= 4 ? emulation : 0] : model(emulation).ttype;
 }
 
+const char* te3270_terminal_type(const te3270* t, bool extattrs) {
+  if (t->customLines > 0) return "IBM-DYNAMIC";
+  return get_ttype(t->emode, extattrs);
+}
+
 void set_emulation_screen_sizes(te3270* t) {
   const Model& m = model(t->emode);
-  t->MaxNumberLines = m.rows;
-  t->MaxNumberColumns = m.cols;
+  t->MaxNumberLines = t->customLines > 0 ? t->customLines : m.rows;
+  t->MaxNumberColumns = t->customLines > 0 ? t->customColumns : m.cols;
+  t->DefaultLines = 24;
+  t->DefaultColumns = 80;
+  t->AltLines = t->MaxNumberLines;
+  t->AltColumns = t->MaxNumberColumns;
+}
+
+bool te3270_set_custom_size(te3270* t, int rows, int cols) {
+  if (rows == 0 && cols == 0) {
+    t->customLines = t->customColumns = 0;
+  } else {
+    if (rows < 24 || cols < 80 || rows > TE3270_MAXROWS || cols > TE3270_MAXCOLS) return false;
+    t->customLines = rows;
+    t->customColumns = cols;
+  }
+  set_emulation_screen_sizes(t);
+  return true;
+}
+
+bool te3270_bind_decode(const uint8_t* b, int n, int maxRows, int maxCols, te3270_bind_sizes* out,
+                        const char** why) {
+  if (why) *why = "";
+  if (!b || n < 25) return false;
+  te3270_bind_sizes s{};
+  switch (b[24]) {
+    case 0x00:
+    case 0x02:
+      s = {24, 80, 24, 80};
+      break;
+    case 0x03:
+      s = {24, 80, maxRows, maxCols};
+      break;
+    case 0x7E:
+      s = {b[20], b[21], b[20], b[21]};
+      break;
+    case 0x7F:
+      s = {b[20], b[21], b[22], b[23]};
+      break;
+    default:
+      return false;
+  }
+  auto fits = [&](int r, int c) { return r >= 24 && c >= 80 && r <= maxRows && c <= maxCols; };
+  if (!fits(s.defRows, s.defCols) || !fits(s.altRows, s.altCols)) {
+    if (why) *why = "a size outside 24x80 and the terminal's maximum";
+    return false;
+  }
+  *out = s;
+  return true;
 }
 
 // Resizes the presentation space (and the window) to rows x cols.
@@ -221,7 +273,12 @@ int te3270_decode_address(uint8_t b1, uint8_t b2) {
 }
 
 bool te3270_encode_address(const te3270* t, int address, uint8_t out[2]) {
-  if (address < 0 || address >= t->ScreenSize || address > 4095) return false;
+  if (address < 0 || address >= t->ScreenSize || address > 0x3FFF) return false;
+  if (t->ScreenSize > 4096) {
+    out[0] = (uint8_t)(address >> 8);  // 14-bit binary: the top two bits stay clear
+    out[1] = (uint8_t)address;
+    return true;
+  }
   out[0] = kCode6[(address >> 6) & 0x3F];
   out[1] = kCode6[address & 0x3F];
   return true;

@@ -231,6 +231,46 @@ void aid_key(te3270* t, int aid) {
   }
 }
 
+// Cursor Select on a light-pen detectable field (display bits 01 or 10):
+// its designator character decides.  '?' becomes '>' and the field is
+// modified, '>' becomes '?' and it is not; '&' modifies the field and
+// sends the Cursor Select AID, a blank or null designator sends it at once.
+int cursor_select(te3270* t) {
+  int c = t->CursorAddress;
+  int f = te3270_formatted(t) ? te3270_field_start(t, c) : -1;
+  if (f < 0) return oerr(t, OERR_PROTECTED);
+  uint8_t display = t->Host[f] & FA_DISPLAY;
+  if (display != FA_PEN && display != FA_INTENSE) {
+    bell(t);
+    return 1;
+  }
+  int d = te3270_inc(t, f);
+  if (is_attr(t, d)) {
+    bell(t);
+    return 1;
+  }
+  switch (t->Host[d]) {
+    case 0x6F:  // '?': selected
+      key_store(t, d, 0x6E);
+      set_mdt(t, d);
+      return 1;
+    case 0x6E:  // '>': deselected
+      key_store(t, d, 0x6F);
+      ModifyMdt(t, d, false);
+      return 1;
+    case 0x50:  // '&': attention with the field modified
+      set_mdt(t, d);
+      aid_key(t, AID_CURSOR_SELECT);
+      return 1;
+    case 0x40:
+    case 0x00:  // immediate attention
+      aid_key(t, AID_CURSOR_SELECT);
+      return 1;
+  }
+  bell(t);
+  return 1;
+}
+
 }  // namespace
 
 int te3270_field_end(const te3270* t, int p) {
@@ -249,7 +289,7 @@ int te3270_next_unprotected(const te3270* t, int p) {
 }
 
 bool te3270_input_inhibited(const te3270* t) {
-  return t->StatSysLocked || t->StatTermWait || t->lockedUntilWrite;
+  return t->StatSysLocked || t->StatTermWait || t->lockedUntilWrite || t->bidLocked;
 }
 
 void te3270_reset_keyboard(te3270* t) {
@@ -269,7 +309,7 @@ void te3270_restore_keyboard(te3270* t) {
 }
 
 void TerminalIn(te3270* t) {
-  while (t->typeCount > 0 && !te3270_input_inhibited(t)) {
+  while (t->typeCount > 0 && t->online && !te3270_input_inhibited(t)) {
     te3270::Keystroke k = t->typeahead[t->typeHead];
     t->typeHead = (t->typeHead + 1) % TE3270_TYPEAHEAD;
     t->typeCount--;
@@ -284,7 +324,13 @@ void te3270_key(te3270* t, int fcn, int code) {
     // Reset acts at once; it cannot take back an inhibit of the host's.
     t->typeHead = t->typeCount = 0;
     AcceptKeystroke(t, fcn, code);
-  } else if (te3270_input_inhibited(t)) {
+    DoTerminalOutput(t);
+    return;
+  }
+  // Keys that waited go first, in order, as far as the keyboard lets them.
+  if (t->typeCount > 0 && t->online && !te3270_input_inhibited(t)) TerminalIn(t);
+  if (!t->online || te3270_input_inhibited(t) || t->typeCount > 0) {
+    if (fcn == FCN_AID && code == AID_CLEAR) t->typeHead = t->typeCount = 0;  // Clear erases what they typed
     if (t->typeCount >= TE3270_TYPEAHEAD) {
       bell(t);
       return;
@@ -292,9 +338,8 @@ void te3270_key(te3270* t, int fcn, int code) {
     t->typeahead[(t->typeHead + t->typeCount) % TE3270_TYPEAHEAD] = {fcn, code};
     t->typeCount++;
     return;
-  } else {
-    AcceptKeystroke(t, fcn, code);
   }
+  AcceptKeystroke(t, fcn, code);
   DoTerminalOutput(t);
 }
 
@@ -408,6 +453,12 @@ int AcceptKeystroke(te3270* t, int fcn, int code) {
     case FCN_CURSOR:
       if (code >= 0 && code < t->ScreenSize) t->CursorAddress = code;
       return 1;
+    case FCN_TESTREQ:
+      if (t->sscpMode) break;
+      aid_key(t, AID_SYSREQ);
+      return 1;
+    case FCN_CURSEL:
+      return cursor_select(t);
   }
   bell(t);
   return 1;

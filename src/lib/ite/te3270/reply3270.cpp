@@ -2,6 +2,7 @@
 // query reply, and the bounded queue they wait in until the owner sends
 // them.  A reply is always built whole; nothing here blocks or halts.
 #include <algorithm>
+#include <iterator>
 
 #include "tcs.h"
 #include "te3270_internal.h"
@@ -137,20 +138,34 @@ void te3270_drop_replies(te3270* t) {
   t->replyBytes = 0;
 }
 
-void te3270_connected(te3270* t) {
+// The session state a new connection, or its end, starts from: no bind,
+// the terminal's own sizes, plain framing.
+static void session_reset(te3270* t) {
   te3270_drop_replies(t);
-  te3270_reset_keyboard(t);
   t->bTN3270E = false;
   t->sscpMode = false;
+  t->bound = false;
+  t->bidLocked = false;
+  set_emulation_screen_sizes(t);
+}
+
+void te3270_connected(te3270* t) {
+  session_reset(t);
+  // Keys typed before the connection wait for the host's first unlock.
+  te3270::Keystroke waiting[TE3270_TYPEAHEAD];
+  int head = t->typeHead, count = t->typeCount;
+  std::copy(std::begin(t->typeahead), std::end(t->typeahead), waiting);
+  te3270_reset_keyboard(t);
+  std::copy(std::begin(waiting), std::end(waiting), t->typeahead);
+  t->typeHead = head;
+  t->typeCount = count;
   t->online = true;
   t->lockedUntilWrite = 1;
 }
 
 void te3270_disconnected(te3270* t) {
-  te3270_drop_replies(t);
-  te3270_reset_keyboard(t);
-  t->bTN3270E = false;
-  t->sscpMode = false;
+  session_reset(t);
+  te3270_reset_keyboard(t);  // the typeahead ring is dropped too
   t->online = false;
 }
 
@@ -180,12 +195,18 @@ void DoReadModified(te3270* t, int command) {
     }
     return;
   }
-  r.byte((uint8_t)aid);
-  if (short_read(aid) && !all) {
-    te3270_queue_reply(t, std::move(r.data()));
-    return;
+  const bool testRequest = aid == AID_SYSREQ;
+  if (testRequest) {
+    // A Test Request read: its header instead of the AID, no cursor address.
+    r.bytes({0x01, 0x6C, 0x61, 0x02});
+  } else {
+    r.byte((uint8_t)aid);
+    if (short_read(aid) && !all) {
+      te3270_queue_reply(t, std::move(r.data()));
+      return;
+    }
   }
-  r.address(t->CursorAddress);
+  if (!testRequest || all) r.address(t->CursorAddress);
   if (te3270_formatted(t)) {
     int first = t->FA[0] & FA_IS_ATTR ? 0 : FieldInc(t, 0);
     int f = first;

@@ -22,9 +22,11 @@
 
 #include "fws/fws.h"
 
-constexpr int TE3270_MAXSCREEN = 3564;  // 27 x 132, the largest model
-constexpr int TE3270_MAXROWS = 43;
-constexpr int TE3270_MAXCOLS = 132;
+// The largest presentation space: the models go up to 43x80 and 27x132; a
+// custom size (IBM-DYNAMIC) up to 62 rows or 160 columns within 9920 cells.
+constexpr int TE3270_MAXROWS = 62;
+constexpr int TE3270_MAXCOLS = 160;
+constexpr int TE3270_MAXSCREEN = TE3270_MAXROWS * TE3270_MAXCOLS;
 constexpr int TE3270_TYPEAHEAD = 200;   // keystrokes waiting while input is inhibited
 constexpr int TE3270_REPLY_QUEUE = 16;  // replies waiting for the connection
 constexpr size_t TE3270_REPLY_BYTES = 64 * 1024;
@@ -91,7 +93,7 @@ enum : uint8_t {
   AID_PA1 = 0x6C,
   AID_PA2 = 0x6E,
   AID_PA3 = 0x6B,
-  AID_SYSREQ = 0xF0,  // test request
+  AID_SYSREQ = 0xF0,  // test request (sent as the Test Request read header)
   AID_CURSOR_SELECT = 0x7E,
   AID_STRUCTURED = 0x88,  // query reply
 };
@@ -130,6 +132,8 @@ enum ctlrfcn : int {
   FCN_SETMRG,
   FCN_SETHOM,
   FCN_CURSOR,  // code: move the cursor to this buffer address
+  FCN_TESTREQ,  // Test Request read (also SysReq on plain TN3270)
+  FCN_CURSEL,   // Cursor Select on a light-pen detectable field
   FCN_COUNT,
 };
 
@@ -159,6 +163,23 @@ enum : uint8_t {
   TN3270E_REQUEST = 0x06,
   TN3270E_SSCP_LU_DATA = 0x07,
   TN3270E_PRINT_EOJ = 0x08,
+  TN3270E_BID = 0x09,  // contention resolution: the host wants to send
+};
+
+// TN3270E request flags of 3270 data under contention resolution.
+enum : uint8_t {
+  TN3270E_RQF_SEND_DATA = 0x01,         // the host is done: the terminal may send
+  TN3270E_RQF_KEYBOARD_RESTORE = 0x02,  // restore the keyboard
+};
+
+// TN3270E response flags and response data.
+enum : uint8_t {
+  TN3270E_RSF_NO_RESPONSE = 0x00,
+  TN3270E_RSF_ERROR_RESPONSE = 0x01,
+  TN3270E_RSF_ALWAYS_RESPONSE = 0x02,
+  TN3270E_POSITIVE_RESPONSE = 0x00,
+  TN3270E_NEGATIVE_RESPONSE = 0x01,
+  TN3270E_DEVICE_END = 0x00,
 };
 
 // Why a host record was stopped (the sense a negative response carries).
@@ -174,8 +195,15 @@ struct te3270 : fws_window {
   COLORREF bgcolor[TNF_COLORS]{};
   int emode{};              // 1 = 24x80, 2 = 32x80, 3 = 43x80, 4 = 27x132
   int current_emulation{};  // 1..4
-  int MaxNumberLines{}, MaxNumberColumns{};  // alternate size
-  int ScreenSize{};                        // NumberLines * NumberColumns
+  // The terminal's maximum (the model's alternate size, or a custom size):
+  // what the query reply announces.
+  int MaxNumberLines{}, MaxNumberColumns{};
+  int customLines{}, customColumns{};  // a custom size (IBM-DYNAMIC), 0 for the model's
+  // The sizes Erase/Write and Erase/Write Alternate use: the terminal's own
+  // (24x80 and the maximum), or those a bind named.
+  int DefaultLines{}, DefaultColumns{};
+  int AltLines{}, AltColumns{};
+  int ScreenSize{};  // NumberLines * NumberColumns
   int locale{};             // a locale number of TCSEbcdicLocales (tcs.h): 0 US, 7 UK, 3 German, ...
 
   // Screen image.
@@ -203,6 +231,7 @@ struct te3270 : fws_window {
   int InsertMode{}, StatInsert{};
   int OperatorError{};  // OERR_*: input inhibited until Reset
   int lockedUntilWrite{};  // bound or unbound: locked until the host writes
+  bool bidLocked{};        // the host's BID: locked until SEND-DATA or KEYBOARD-RESTORE
   struct Keystroke {
     int fcn{}, code{};
   };
@@ -219,6 +248,8 @@ struct te3270 : fws_window {
   bool bNotAnEmulator{};   // screen-only: Erase/Write clears without resizing
   int In3270{};
   bool bTN3270E{};
+  bool contention{};  // CONTENTION-RESOLUTION agreed: BID and the request flags count
+  bool bound{};       // an LU-LU session is bound (a BIND since connect or UNBIND)
   bool sscpMode{};   // SSCP-LU session: unformatted, replies without AID
   int sscpStart{};   // where the last SSCP-LU output ended
   int showattr{};
@@ -262,6 +293,30 @@ void Clear3270(te3270* t);
 void set_emulation_screen_sizes(te3270* t);
 // Terminal type of a model (1..4) with or without extended attributes.
 const char* get_ttype(int emulation, bool extattrs);
+// The terminal type a record announces: "IBM-DYNAMIC" with a custom size,
+// else its model's.
+const char* te3270_terminal_type(const te3270* t, bool extattrs);
+// A custom size larger than the model (rows x cols; 0, 0 for the model's
+// own): it becomes the terminal's maximum.  False (nothing changed) when it
+// is not between 24x80 and TE3270_MAXROWS x TE3270_MAXCOLS.
+bool te3270_set_custom_size(te3270* t, int rows, int cols);
+
+// Screen sizes a bind names (the PSERVIC screen-size byte, byte 24 of the
+// bind image, and the rows and columns in bytes 20 to 23).
+struct te3270_bind_sizes {
+  int defRows, defCols, altRows, altCols;
+};
+// Decodes the sizes of a bind image (no TN3270E header) for a terminal of
+// maxRows x maxCols.  False when the bind leaves the terminal's own sizes:
+// no size byte, a value without sizes, or a size outside 24x80..maximum
+// (*why then says which, or is empty).
+bool te3270_bind_decode(const uint8_t* bind, int n, int maxRows, int maxCols, te3270_bind_sizes* out,
+                        const char** why = nullptr);
+// BIND: the bind's sizes (or the terminal's), a bound session, a blank
+// screen at the alternate size, keyboard locked until the host writes.
+void te3270_bind(te3270* t, const uint8_t* bind, int n);
+// UNBIND: the terminal's own sizes again, a blank screen.
+void te3270_unbind(te3270* t);
 
 // One complete host record of the 3270 data stream (no TN3270E header).
 // Returns the bytes consumed (always count); dsError tells whether the
@@ -275,10 +330,13 @@ struct tn3270e_header {
 };
 bool tn3270e_parse(const uint8_t* bytes, int count, tn3270e_header* h);
 void te3270_tn3270e_record(te3270* t, const uint8_t* bytes, int count);
-// BIND-IMAGE or UNBIND: a blank unformatted screen at the alternate size,
-// keyboard locked until the host writes.
+// A blank unformatted screen at the alternate size, keyboard locked until
+// the host writes (after BIND and UNBIND).
 void te3270_unbound_screen(te3270* t);
-// Unformatted text at the cursor: EBCDIC (SSCP-LU data) or ASCII (NVT).
+// Unformatted text at the cursor, written line after line as a 3270 shows
+// SSCP-LU data: EBCDIC (SSCP-LU data: NL ends the line, SF shows as a
+// blank, SBA and IC are ignored) or ASCII (NVT); the screen scrolls up at
+// the bottom.
 void te3270_line_text(te3270* t, const uint8_t* bytes, int count, bool ascii);
 
 // Screen image.
@@ -305,7 +363,8 @@ inline int te3270_dec(const te3270* t, int p) {
 }
 // Decodes a 12- or 14-bit buffer address.
 int te3270_decode_address(uint8_t b1, uint8_t b2);
-// The two bytes of an address in the 12-bit code; false outside the screen.
+// The two bytes of an address: the 12-bit code, or the 14-bit binary form
+// on a screen of more than 4096 cells; false outside the screen.
 bool te3270_encode_address(const te3270* t, int address, uint8_t out[2]);
 // EBCDIC code as the screen image keeps it (controls other than SO, SI,
 // DUP and FM become null).
@@ -332,8 +391,11 @@ void te3270_drop_replies(te3270* t);
 void te3270_connected(te3270* t);
 void te3270_disconnected(te3270* t);
 
-// Keyboard.  te3270_key queues the keystroke while input is inhibited by
-// the host and otherwise carries it out, then paints.
+// Keyboard.  te3270_key queues the keystroke in the typeahead ring while
+// input is inhibited by the host or no host is connected (keys typed before
+// the connection wait for the host's first unlock) and otherwise carries
+// it out, then paints.  Reset acts at once and empties the ring; Clear
+// drops what waits ahead of it.
 void te3270_key(te3270* t, int fcn, int code = 0);
 int AcceptKeystroke(te3270* t, int fcn, int code);
 // Carries out waiting keystrokes until input is inhibited again.
@@ -341,6 +403,10 @@ void TerminalIn(te3270* t);
 // The keyboard after a WCC restore: AID cleared, X SYSTEM off, typeahead run.
 void te3270_restore_keyboard(te3270* t);
 bool te3270_input_inhibited(const te3270* t);
+// Keystrokes waiting in the typeahead ring.
+inline int te3270_typeahead(const te3270* t) {
+  return t->typeCount;
+}
 // Resets the keyboard state (connect, disconnect): no AID, no locks, empty
 // typeahead, insert off.
 void te3270_reset_keyboard(te3270* t);

@@ -21,6 +21,7 @@ struct C5250Status {
   int errorCode = 0;         // operator error code on the error line, 0 when none
   bool insert = false;
   bool messageWaiting = false;
+  int typeahead = 0;  // keys waiting for the keyboard to unlock
   // "X SYSTEM", "X II" or "" as the status line shows it.
   const char* Indicator() const;
 };

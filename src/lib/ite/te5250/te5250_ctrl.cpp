@@ -64,6 +64,7 @@ void CTe5250Ctrl::OnConnect() {
 }
 
 void CTe5250Ctrl::OnDisconnect() {
+  m_pInput->DropTypeahead();
   m_pSession->m_ReadReady = false;
   m_pSession->m_CurBufLoc = 0;
   m_pSession->m_ReadOverflow = false;
@@ -91,6 +92,11 @@ void CTe5250Ctrl::GotData(const uint8_t* bytes, size_t length, bool haveEOR) {
   if (haveEOR) {
     m_bEORReceived = true;
     m_pDataStream->DoReadMessage(true);
+    // Keys typed while the keyboard was locked go once the record freed it.
+    if (m_pInput->Typeahead() > 0) {
+      m_pInput->RunTypeahead();
+      NotifyStatus();
+    }
   }
 }
 
@@ -441,6 +447,7 @@ C5250Status CTe5250Ctrl::Status() const {
   st.errorCode = m_pSession->m_ErrorCode;
   st.insert = m_pSession->m_Insert;
   st.messageWaiting = m_pSession->m_MessageWaiting;
+  st.typeahead = m_pInput ? m_pInput->Typeahead() : 0;
   return st;
 }
 

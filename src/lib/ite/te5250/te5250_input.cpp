@@ -106,6 +106,34 @@ void CInput::OperatorError(int d1, int d2, int d3, int d4) {
 
 // ---- dispatch ----
 
+bool CInput::TypeAhead(int code, bool isChar) {
+  CSesStruct* s = m_Session;
+  if (!m_Draining && !m_Typeahead.empty() && s->m_State == STATE_UNLOCKED) RunTypeahead();
+  if (s->m_State != STATE_LOCKED && (m_Draining || m_Typeahead.empty())) return false;
+  if (s->m_State != STATE_LOCKED && s->m_State != STATE_UNLOCKED) return false;  // an error: the bell
+  if (!isChar && code == K5250_CLEAR) m_Typeahead.clear();  // Clear erases what they typed
+  if (m_Typeahead.size() >= k5250Typeahead) {
+    Beep();
+    return true;
+  }
+  m_Typeahead.push_back({code, isChar});
+  return true;
+}
+
+void CInput::RunTypeahead() {
+  if (m_Draining) return;
+  m_Draining = true;
+  while (!m_Typeahead.empty() && m_Session->m_State == STATE_UNLOCKED) {
+    Typed k = m_Typeahead.front();
+    m_Typeahead.pop_front();
+    if (k.isChar)
+      ProcessChar(static_cast<uint16_t>(k.code));
+    else
+      ProcessKey(k.code);
+  }
+  m_Draining = false;
+}
+
 int CInput::ProcessKey(int key) {
   CSesStruct* s = m_Session;
   if (s->m_CharBuffer.empty()) return 0;
@@ -113,6 +141,9 @@ int CInput::ProcessKey(int key) {
     KeySysReq(key);
     return 1;
   }
+  if (key == K5250_RESET) m_Typeahead.clear();
+  if (key != K5250_SYSREQ && key != K5250_ATTN && key != K5250_TESTREQ && key != K5250_RESET && TypeAhead(key, false))
+    return 1;
   if (key == K5250_SYSREQ) {
     if (s->m_State == STATE_LOCKED || s->m_State == STATE_UNLOCKED)
       EnterSysReq();
@@ -165,6 +196,7 @@ int CInput::ProcessKey(int key) {
 int CInput::ProcessChar(uint16_t ch) {
   CSesStruct* s = m_Session;
   if (s->m_CharBuffer.empty()) return 0;
+  if (ch >= 0x20 && s->m_State != STATE_SYSREQ && TypeAhead(ch, true)) return 1;
   if (s->m_State != STATE_UNLOCKED && s->m_State != STATE_SYSREQ) {
     Beep();
     return 1;

@@ -4,17 +4,28 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 
 #include "te5250_defs.h"
+
+// Keys typed while the keyboard is locked wait for the host to unlock it.
+constexpr size_t k5250Typeahead = 200;
 
 class CInput {
  public:
   CInput(CSesStruct* session, CDataStream* dataStream, CTe5250Ctrl* parent);
 
   // One key code (te5250_defs.h), or one typed character as Unicode.
-  // Both return 0 when there is no screen yet, else 1.
+  // Both return 0 when there is no screen yet, else 1.  While the keyboard
+  // is locked (X SYSTEM, or no host yet) keys wait in the typeahead ring;
+  // Attention, System Request, Test Request and Reset do not wait, Reset
+  // empties the ring and Clear drops the keys waiting ahead of it.
   int ProcessKey(int key);
   int ProcessChar(uint16_t ch);
+  // Carries out the waiting keys while the keyboard is unlocked.
+  void RunTypeahead();
+  void DropTypeahead() { m_Typeahead.clear(); }
+  int Typeahead() const { return static_cast<int>(m_Typeahead.size()); }
   // Raises an operator error with its four digits (0..9 each).
   void OperatorError(int d1, int d2, int d3, int d4);
   void OperatorError(OperatorErrorCode code) {
@@ -67,5 +78,15 @@ class CInput {
   void Redisplay(int first, int last);
   void Beep();
 
+  // Queues a key (isChar: a character) typed while locked; false when the
+  // keyboard takes it now.
+  bool TypeAhead(int code, bool isChar);
+
   bool m_AtFieldEnd = false;  // the last data key filled the last cell and the cursor stayed
+  struct Typed {
+    int code;
+    bool isChar;
+  };
+  std::deque<Typed> m_Typeahead;
+  bool m_Draining = false;
 };
