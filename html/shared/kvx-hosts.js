@@ -161,7 +161,9 @@ export function describeChoice(choice) {
 }
 
 // The settings object for `choice` at `size` ({ rows, cols }), with the
-// password (SSH only, when one was typed) as a secret.
+// password (SSH only, when one was typed) as a secret.  It names no
+// colours for a character screen: text a host leaves at its default
+// colours is drawn in the viewer's colour scheme (kvx-schemes.js).
 export function kcfForChoice(choice, size, password = '') {
   const c = normalizeChoice(choice);
   const protocol = protocolOf(c.commtype);
@@ -172,8 +174,6 @@ export function kcfForChoice(choice, size, password = '') {
     bsdel: 1,       // Backspace sends DEL, the erase character of Unix hosts
     lines: size.rows,
     col: size.cols,
-    colorfg0: 8,    // light grey (colour indexes count from 1)
-    colorbg0: 1,    // on black
     clearEmulator: 1,
   };
   if (protocol.remote) kcf.node = c.node;

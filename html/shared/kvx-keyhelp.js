@@ -1,5 +1,6 @@
-// The key help: the keyboard map of the emulation in use (kvx-keymap.js),
-// what each station key is on a PC keyboard, and the page's own keys.  A
+// The key help: the keyboard map of the emulation in use (kvx-keymap.js)
+// with the person's own map in force (kvx-keymap-user.js), what each
+// station key is on a PC keyboard, and the page's own keys.  A
 // station key in the list presses when clicked, so that keys no keyboard
 // has (SysReq, Test Request, Cursor Select) are there too.
 import { keyHelp } from './kvx-keymap.js';
@@ -12,12 +13,13 @@ export class KeyHelp {
     this.send = send;
   }
 
-  fill(kind) {
+  // `chords`: the page's chords in force; `mine`: the person's maps.
+  fill(kind, chords, mine) {
     const parts = [];
     const title = document.createElement('h2');
     title.textContent = 'Keys';
     parts.push(title);
-    for (const section of keyHelp(kind)) {
+    for (const section of keyHelp(kind, chords, mine)) {
       const table = document.createElement('table');
       table.className = 'kvx-keyhelp';
       const caption = table.createCaption();

@@ -7,7 +7,7 @@
 // (kvx-keyhelp.js) and the PF-key hotspots (kvx-hotspots.js) all read these
 // tables, so that a key has one label, one code and one description.
 import './keycodes.js';
-import { PAGE_CHORDS } from './kvx-chords.js';
+import { PAGE_CHORDS, chordLabel } from './kvx-chords.js';
 
 const KC = globalThis.KvxKeyCodes;
 
@@ -148,8 +148,8 @@ export function keyTitle(k) {
   return k.keys ? `${k.label} \u2014 ${k.keys}` : k.label;
 }
 
-// The page's own chords, as the key help lists them.
-const CHORD_LABELS = {
+// The page's own actions, as the key help and the settings name them.
+export const PAGE_ACTION_LABELS = Object.freeze({
   'text-larger': 'Larger text',
   'text-smaller': 'Smaller text',
   'text-default': 'Text size to fit or the default',
@@ -157,17 +157,30 @@ const CHORD_LABELS = {
   paste: 'Paste',
   'scroll-page-up': 'Scroll back a page',
   'scroll-page-down': 'Scroll forward a page',
-};
+});
 
 // The lines of the key help for a kind ('3270', '5250' or 'character'):
 // [{ title, rows: [{ label, keys, key? }] }], `key` set on station keys
-// (the help presses them when clicked).
-export function keyHelp(kind, chords = PAGE_CHORDS) {
+// (the help presses them when clicked).  `chords` are the page's chords in
+// force; `mine`, the person's maps (kvx-keymap-user.js's UserKeys), puts
+// the person's map first and shows each station key with the chords the
+// map gives it, without the keys of the page's keyboard that the map has
+// taken over.
+export function keyHelp(kind, chords = PAGE_CHORDS, mine = null) {
+  const family = TABLES[kind] ? kind : 'character';
   const sections = [];
+  const own = mine?.rows(family) ?? [];
+  if (own.length) {
+    sections.push({ title: 'Your key map', rows: own.map((r) => ({ label: r.label, keys: r.keys })) });
+  }
   if (TABLES[kind]) {
     sections.push({
       title: kind === '3270' ? 'IBM 3270 keys' : 'IBM 5250 keys',
-      rows: TABLES[kind].map((k) => ({ label: k.label, keys: k.keys || 'key bar or this list', key: k })),
+      rows: TABLES[kind].map((k) => {
+        const standard = k.keys ? k.keys.split(' or ').filter((keys) => !mine?.takes(family, keys)) : [];
+        const keys = [...(mine?.keysFor(family, k.name) ?? []), ...standard];
+        return { label: k.label, keys: keys.join(' or ') || 'key bar or this list', key: k };
+      }),
     });
   } else {
     sections.push({
@@ -178,8 +191,8 @@ export function keyHelp(kind, chords = PAGE_CHORDS) {
       ],
     });
   }
-  const pageRows = chords.filter((c) => CHORD_LABELS[c.name] && c.chords.length)
-    .map((c) => ({ label: CHORD_LABELS[c.name], keys: c.chords.join(' or ') }));
+  const pageRows = chords.filter((c) => PAGE_ACTION_LABELS[c.name] && c.chords.length)
+    .map((c) => ({ label: PAGE_ACTION_LABELS[c.name], keys: c.chords.map(chordLabel).join(' or ') }));
   pageRows.push({ label: 'Copy a block of columns', keys: 'Alt+drag' });
   sections.push({ title: 'Page keys', rows: pageRows });
   return sections;

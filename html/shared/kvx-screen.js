@@ -22,7 +22,7 @@ const UNDERLINE = 0x200000;
 const BLINK = 0x400000;
 const REVERSE = 0x800000;
 const STYLE_BITS = INVISIBLE | BOLD | UNDERLINE | BLINK | REVERSE | 0xff000000;
-const DEFAULT_COLOURS = 0x07;  // light grey on black
+const DEFAULT_COLOURS = 0xff;  // the host's default text and background
 
 export const LINE_WIDTH = 0x0f;
 export const LINE_WRAPPED = 0x40;
@@ -30,13 +30,15 @@ const LINE_CLASSES = ['', 'dw', 'dh-top', 'dh-bottom'];
 
 const ESCAPES = { '&': '&amp;', '<': '&lt;', '>': '&gt;' };
 
+// Colours 0xff: the host left them at their defaults, drawn in the colour
+// scheme's default text and background ('fd', 'gd'; swapped 'f-bg' and
+// 'g-fg').
 function spanClass(style) {
-  let colours = (style >>> 24) & 0xff;
-  if (colours === 0xff) colours = DEFAULT_COLOURS;
-  let fg = colours & 15;
-  let bg = colours >> 4;
-  if (style & REVERSE) [fg, bg] = [bg, fg];
-  if (style & INVISIBLE) fg = bg;
+  const colours = (style >>> 24) & 0xff;
+  let fg = colours === DEFAULT_COLOURS ? 'd' : colours & 15;
+  let bg = colours === DEFAULT_COLOURS ? 'd' : colours >> 4;
+  if (style & REVERSE) [fg, bg] = [bg === 'd' ? '-bg' : bg, fg === 'd' ? '-fg' : fg];
+  if (style & INVISIBLE) fg = bg === 'd' ? '-bg' : bg === '-fg' ? 'd' : bg;
   let cls = `f${fg} g${bg}`;
   if (style & BOLD) cls += ' b';
   if (style & UNDERLINE) cls += ' u';

@@ -17,7 +17,11 @@
 // paste that follows its fields (kvx-blockpaste.js).  The header folds into
 // its menu on a narrow or touch window (header.js), where a touch key bar
 // (kvx-touchbar.js) shows under the screen; the key help (kvx-keyhelp.js)
-// lists the keys.  A host can have an automatic log-in (kvx-autologin.js),
+// lists the keys.  The person's settings (settings.js: colour scheme,
+// font, cursor, key maps) are this browser's and apply to every screen:
+// their key map comes before the keyboard and the page's own chords
+// (kvx-keymap-user.js), their scheme colours the page (kvx-schemes.js).
+// A host can have an automatic log-in (kvx-autologin.js),
 // written in the connect panel and kept in this browser; a password it needs
 // is asked for when the session connects.
 //
@@ -34,8 +38,9 @@ import { BlockScreen, classifyBlock } from './kvx-block.js';
 import { LOGIN_ROWS_5250, classifyBlock5250 } from './kvx-block5250.js';
 import { planBlockPaste } from './kvx-blockpaste.js';
 import { Channel } from './kvx-channel.js';
-import { ChordMap, listenChords } from './kvx-chords.js';
+import { ChordMap, PAGE_CHORDS, listenChords } from './kvx-chords.js';
 import { isMultiLine, pasteCodes, writeClipboard } from './kvx-clipboard.js';
+import { cursorLook, showCursorLook } from './kvx-cursor.js';
 import { Dialogs } from './kvx-dialogs.js';
 import { is5250, isBlock } from './kvx-emulations.js';
 import { MAX_FIT_PX, MIN_CELL_PX, largestFitting, sizeForCell } from './kvx-fit.js';
@@ -44,19 +49,22 @@ import {
 } from './kvx-hosts.js';
 import { Hotspots } from './kvx-hotspots.js';
 import { KeyBar } from './kvx-keybar.js';
-import { Keyboard } from './kvx-keyboard.js';
+import { Keyboard, classify as defaultClassify } from './kvx-keyboard.js';
+import { UserKeys, loadMaps, onStoredMaps } from './kvx-keymap-user.js';
 import { KeyHelp } from './kvx-keyhelp.js';
 import { identitySection } from './kvx-identity.js';
 import { addKeys3270 } from './kvx-keys3270.js';
 import { LabelLines } from './kvx-labels.js';
-import { FONT_SIZES, clampFontSize, loadPrefs, savePrefs } from './kvx-prefs.js';
+import { FONT_SIZES, clampFontSize, loadPrefs, onStoredPrefs, savePrefs } from './kvx-prefs.js';
 import { ACTION, CAPABILITIES, parseStatusLine } from './kvx-protocol.js';
 import { rememberChoice } from './kvx-recent.js';
+import { applyScheme, fontStack, onSystemScheme } from './kvx-schemes.js';
 import { Screen } from './kvx-screen.js';
 import { ScrollView } from './kvx-scrollback.js';
 import { Selection } from './kvx-selection.js';
 import { TouchBar } from './kvx-touchbar.js';
 import { listSessions, sessionAlive, sessionFromParams, sessionLink, sessionSettings } from './sessions.js';
+import { SettingsPanel } from './settings.js';
 
 const KC = globalThis.KvxKeyCodes;
 
@@ -89,6 +97,8 @@ function deviceId() {
 const app = Object.seal({
   deviceId: deviceId(),
   prefs: loadPrefs(),
+  keys: new UserKeys(loadMaps()),  // the person's key maps (kvx-keymap-user.js)
+  hostCursor: 0,          // the cursor style the host asked for (DECSCUSR), 0 none
   session: null,          // { id, port }
   joined: false,          // attached to a session this tab did not make
   channel: null,
@@ -462,7 +472,7 @@ async function confirmPaste(text) {
   if (answer === 1 && never.checked) {
     app.prefs.confirmPaste = false;
     savePrefs(app.prefs);
-    showPrefs();
+    if (settings.isOpen) settings.fill();
   }
   return answer === 1;
 }
@@ -503,7 +513,15 @@ function scrollPages(pages) {
   return true;
 }
 
-const chords = new ChordMap();
+// The page's chords with the person's key map of the screen shown: its
+// chords go to the map, and the page's actions take the chords it gives them.
+const chords = {
+  map: new ChordMap(),
+  match: (ev) => chords.map.match(ev),
+  update: () => {
+    chords.map = new ChordMap(PAGE_CHORDS, app.keys.pageOverrides(app.terminalKind || 'character'));
+  },
+};
 listenChords(window, chords, {
   textLarger: () => stepFontSize(1),
   textSmaller: () => stepFontSize(-1),
@@ -513,7 +531,7 @@ listenChords(window, chords, {
   },
   scrollPageUp: () => scrollPages(1),
   scrollPageDown: () => scrollPages(-1),
-}, () => !app.dialogs.open && !app.questions.open);
+}, () => !app.dialogs.open && !app.questions.open && !settings.capturing);
 
 // ---- the session's frames ----
 
@@ -615,6 +633,9 @@ function onFrame(frame) {
       break;
     case ACTION.HOST_ACTION_MODES: {
       app.modes = { bracketed: f0 === '1', alternate: f1 === '1' };
+      // The cursor style the host chose (DECSCUSR), when the session says.
+      app.hostCursor = Number(frame.fields[4]) || 0;
+      showCursor();
       app.scroll.setAlternate(app.modes.alternate);
       const rows = Number(f2);
       const cols = Number(f3);
@@ -717,10 +738,15 @@ function makeTerminal(size) {
     app.screen = new Screen(terminalEl, size.rows, size.cols);
   }
   viewportEl.classList.toggle('kvx-viewport-block', isBlockScreen());
-  app.keyboard = new Keyboard(terminalEl, sendKey, { paste, classify });
+  // The person's key map of this kind comes first.
+  const base = classify ?? defaultClassify;
+  app.keyboard = new Keyboard(terminalEl, sendKey, { paste, classify: UserKeys.classifier(kind, () => app.keys, base) });
+  chords.update();
   touchBar.setKind(kind, app.keyboard);
   // The modes are the character-mode host's; a new screen starts without.
   app.modes = { bracketed: false, alternate: false };
+  app.hostCursor = 0;
+  showCursor();
   app.scroll?.setScreen(app.screen);
   if (app.selection) app.selection.screen = app.screen;
   // What the context menu copied leaves the typing area again.
@@ -1016,27 +1042,55 @@ async function switchTo(session) {
 }
 
 const closeSessions = popover($('sessions-toggle'), $('sessions-panel'), fillSessions);
-popover($('settings-toggle'), $('settings-panel'), showPrefs);
+// ---- the person's settings ----
 
-// The preferences the settings panel shows, by their checkbox, and what
-// changes at once when one does.
-const PREF_BOXES = [
-  ['pref-bell', 'bellSound'],
-  ['pref-copy', 'copyOnSelect'],
-  ['pref-paste', 'confirmPaste'],
-  ['pref-underline', 'fieldUnderline', () => app.screen?.showFields?.()],
-  ['pref-hotspots', 'pfHotspots', () => app.hotspots?.update()],
-];
-function showPrefs() {
-  for (const [id, name] of PREF_BOXES) $(id).checked = app.prefs[name];
+// The settings panel (settings.js), a tool of the header.
+const settings = new SettingsPanel($('settings-panel'), {
+  state: () => ({ prefs: app.prefs, maps: app.keys.maps, family: app.terminalKind || 'character' }),
+  apply: (next, changed) => applySettings(next, changed),
+  onClose: () => app.keyboard?.focus(),
+});
+addHeaderItem({ id: 'settings', tool: true, label: '\u2699', name: 'Settings', title: 'Settings',
+  buttonId: 'settings-toggle', order: 90, onSelect: () => settings.toggle() });
+
+// The cursor's look: the host's style, else the person's, else the page's.
+function showCursor() {
+  showCursorLook(terminalEl, cursorLook(app.hostCursor, app.prefs.cursorStyle));
 }
-for (const [id, name, changed] of PREF_BOXES) {
-  $(id).addEventListener('change', () => {
-    app.prefs[name] = $(id).checked;
-    savePrefs(app.prefs);
-    changed?.();
-  });
+
+// The look the preferences give: colour scheme, font, cursor, blinking.
+function showLook() {
+  applyScheme(document.documentElement, app.prefs.scheme);
+  document.documentElement.style.setProperty('--kvx-font-family', fontStack(app.prefs.fontFamily));
+  document.body.classList.toggle('kvx-no-blink', !app.prefs.blinkText);
+  showCursor();
 }
+
+// New preferences or key maps in force (`changed` names what changed):
+// what they show changes at once.
+function applySettings({ prefs, maps }, changed) {
+  if (prefs) app.prefs = { ...prefs };
+  if (maps) {
+    app.keys = new UserKeys(maps);
+    chords.update();
+  }
+  showLook();
+  if (changed.has('fieldUnderline')) app.screen?.showFields?.();
+  if (changed.has('pfHotspots')) app.hotspots?.update();
+  // Another font or text size: the screen is fitted again.
+  if (['fontFamily', 'fontSize', 'blockFontSize'].some((n) => changed.has(n))) {
+    app.fitted = '';
+    refit();
+    app.scroll?.render();
+    resizeScreen();
+  }
+}
+
+// What another page of this browser saved applies here too.
+onStoredPrefs(() => applySettings({ prefs: loadPrefs() }, new Set(['fieldUnderline', 'pfHotspots', 'fontFamily',
+  'fontSize', 'blockFontSize'])));
+onStoredMaps(() => applySettings({ maps: loadMaps() }, new Set(['keymaps'])));
+onSystemScheme(() => showLook());
 
 // The key help: a popover of the keys of the screen shown (kvx-keyhelp.js),
 // opened from the key bars and the header's menu.
@@ -1044,7 +1098,7 @@ const keyHelpEl = $('keyhelp-panel');
 const keyHelp = new KeyHelp(keyHelpEl, { send: sendKey });
 function openKeyHelp() {
   for (const other of document.querySelectorAll('.popover')) other.hidden = true;
-  keyHelp.fill(app.terminalKind);
+  keyHelp.fill(app.terminalKind, chords.map.entries, app.keys);
   keyHelpEl.hidden = false;
   keyHelpEl.querySelector('button')?.focus();
 }
@@ -1148,7 +1202,7 @@ window.kavrix = {
   dropChannel: () => app.channel?.drop(),
 };
 
+showLook();
 makeTerminal(screenSize());
 aroundScreen();
-showPrefs();
 start();

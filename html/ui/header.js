@@ -19,7 +19,9 @@ let current = null;
 //   { id, label, title, onSelect(), tool: true }   a button among the tools
 //   { id, label, title, onSelect() }               an entry of the menu
 // `order` places entries among each other (default 100; Key help is 10).
-// An item with the id of one added before replaces it.
+// A tool's button can have an element id (`buttonId`) and, when its label
+// is a symbol, a name (`name`, also its entry in the folded menu).  An
+// item with the id of one added before replaces it.
 export function addHeaderItem(item) {
   const i = registered.findIndex((r) => r.id === item.id);
   if (i >= 0) registered.splice(i, 1, item);
@@ -86,6 +88,8 @@ export class Header {
       button.textContent = item.label;
       if (item.title) button.title = item.title;
       button.dataset.item = item.id;
+      if (item.buttonId) button.id = item.buttonId;
+      if (item.name) button.setAttribute('aria-label', item.name);
       button.addEventListener('click', () => item.onSelect());
       this.tools.insertBefore(button, before);
     }

@@ -122,13 +122,15 @@ static void view_sync_lines(te* t, kvx_client_t* client, const unsigned char* la
 static void view_sync_modes(te* t, kvx_client_t* client) {
   char modes[64];
   const int alternate = t->_vcurpage != 0 ? 1 : 0;
-  snprintf(modes, sizeof modes, "%d:%d:%d:%d", t->_bracketpaste ? 1 : 0, alternate, t->vlines, t->vcols);
+  const int style = t->_cursorstyle >= 1 && t->_cursorstyle <= 6 ? t->_cursorstyle : 0;
+  snprintf(modes, sizeof modes, "%d:%d:%d:%d:%d", t->_bracketpaste ? 1 : 0, alternate, t->vlines, t->vcols, style);
   if (client->view.modesTold == modes) return;
   client->view.modesTold = modes;
   char rows[16], cols[16];
   snprintf(rows, sizeof rows, "%d", t->vlines);
   snprintf(cols, sizeof cols, "%d", t->vcols);
-  const char* fields[] = {t->_bracketpaste ? "1" : "0", alternate ? "1" : "0", rows, cols, nullptr};
+  const char cursor[2] = {static_cast<char>('0' + style), 0};
+  const char* fields[] = {t->_bracketpaste ? "1" : "0", alternate ? "1" : "0", rows, cols, cursor, nullptr};
   kvx_send(client, KVX_HOST_ACTION_MODES, fields, nullptr, 0);
 }
 

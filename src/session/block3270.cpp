@@ -229,6 +229,13 @@ class Blk3270 : public BlockEngine {
     return true;
   }
 
+  // The TN3270E header, then, in 3270 data, the AID and the cursor address
+  // (an SSCP-LU line is all typed text).
+  size_t recordHead(const std::vector<uint8_t>& record) const override {
+    if (framing_ < 0) return 3;
+    return record.empty() || record[0] != 0x00 ? 5 : 8;
+  }
+
   bool key(int code, bool) override {
     blk3270_key k = blk3270_map_key(code, t_->locale, destructiveBackspace_, seq_);
     switch (k.kind) {

@@ -100,6 +100,9 @@ class Blk5250 : public BlockEngine {
     return true;
   }
 
+  // The record header (10 bytes), the cursor's row and column and the AID.
+  size_t recordHead(const std::vector<uint8_t>&) const override { return 13; }
+
   bool key(int code, bool) override {
     const int k = blk5250_map_key(code);
     if (k == 0) return false;

@@ -281,7 +281,10 @@ void TN3270_tx_send_attempt(app_s* app, int) {
   std::vector<uint8_t> record;
   while (e->takeRecord(record)) {
     if (!app_is_connected(app)) continue;  // no host: dropped
-    TE_Trace_Data(TRACE_3270_DS, "TN3270_tx_send_attempt: (2)", record.data(), static_cast<int>(record.size()));
+    const size_t head = std::min(e->recordHead(record), record.size());
+    TE_Trace_Data(TRACE_3270_DS, "TN3270_tx_send_attempt: (2)", record.data(), static_cast<int>(head));
+    if (head < record.size())
+      TE_Trace(TRACE_3270_DS, "TN3270_tx_send_attempt: and %zu bytes of field data, not shown\n", record.size() - head);
     app_bcomout(app, reinterpret_cast<const char*>(record.data()), static_cast<int>(record.size()));
     app_sendeor(app);
   }

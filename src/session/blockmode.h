@@ -49,6 +49,10 @@ class BlockEngine {
   // The next record for the host (headers included, IAC EOR not); false
   // when none waits.
   virtual bool takeRecord(std::vector<uint8_t>& out) = 0;
+  // How many leading bytes of such a record carry no typed text (headers,
+  // the AID, the cursor address): the trace shows those and only counts the
+  // rest, which may hold a password typed into a hidden field.
+  virtual size_t recordHead(const std::vector<uint8_t>& /*record*/) const { return 0; }
 
   // A key from a browser (fromMacro false) or a macro: a Unicode character
   // or a key code of keycodes.js (private-use block).  False when the key

@@ -222,6 +222,14 @@ constexpr kvx_setting_key kKeys[] = {
      "a 3270 screen's input fields are underlined; on by default"},
     {"pfHotspots", kOne, kOne, false, FLAG, 0, 1, "page", BROWSER, 0,
      "\"PF3=Exit\" and the like on a 3270 or 5250 screen press the key when clicked; on by default"},
+    {"fontFamily", kOne, kOne, false, TEXT, 0, 64, "page", BROWSER, 0,
+     "the terminal font: one the page names or any installed font; empty, the default, the page's own"},
+    {"scheme", kOne, kOne, false, TEXT, 0, 8, "page", BROWSER, 0,
+     "colour scheme: `default` (follows the system's light or dark), `light`, `dark`, `green`, `contrast`"},
+    {"cursorStyle", kOne, kOne, false, INT, 0, 6, "page", BROWSER, 0,
+     "cursor style by the DECSCUSR numbers: blinking or steady block (1, 2), underline (3, 4), bar (5, 6); "
+     "0, the default, a blinking block; a host's own style wins"},
+    {"blinkText", kOne, kOne, false, FLAG, 0, 1, "page", BROWSER, 0, "text the host makes blink blinks; on by default"},
     // ---- trace
     {"trace", kOne, kOne, false, TEXT, 0, kDictText, "trace", SESSION, 0,
      "trace categories of this session on top of the server's `--trace` (comm, telnet, 3270, ..., all)"},

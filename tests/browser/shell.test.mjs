@@ -2,7 +2,8 @@
 // page creates a session on its own, the shell's prompt appears in the DOM
 // rows, the cursor is drawn after it in the shell's colours, the connected
 // state shows, the channel comes back after a drop, and a reload takes the
-// same session up again.
+// same session up again.  The browser prefers a dark colour scheme, which
+// the page's default scheme follows.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
@@ -87,7 +88,7 @@ try {
     assert.equal(await consolePage.evaluate(() => window.kavrix.text()),
       await page.evaluate(() => window.kavrix.text()));
     await consolePage.close();
-  });
+  }, { colorScheme: 'dark' });
 } finally {
   await kavrix.stop();
 }

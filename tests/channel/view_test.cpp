@@ -143,7 +143,7 @@ class View : public testing::Test {
         b->rowsSent++;
       }
     } else if (f.action == KVX_HOST_ACTION_MODES) {
-      ASSERT_EQ(f.fields.size(), 4u);
+      ASSERT_EQ(f.fields.size(), 5u);
       b->rows.resize(std::stoul(f.fields[2]));
       b->lines.resize(std::stoul(f.fields[2]));
     } else if (f.action == KVX_HOST_ACTION_LINES) {
@@ -393,10 +393,14 @@ TEST_F(View, ModesSizeAndLineAttributesFollowTheScreen) {
     const char* bytes;
     const char* modes;  // the MODES fields sent, "" for none
   } steps[] = {
-      {"\x1b[?2004h", "1 0 10 40 "},
+      {"\x1b[?2004h", "1 0 10 40 0 "},
       {"abc", ""},
-      {"\x1b[?1049h", "1 1 10 40 "},
-      {"\x1b[?1049l\x1b[?2004l", "0 0 10 40 "},
+      {"\x1b[?1049h", "1 1 10 40 0 "},
+      {"\x1b[?1049l\x1b[?2004l", "0 0 10 40 0 "},
+      // The host's cursor style (DECSCUSR), until it asks for its default.
+      {"\x1b[6 q", "0 0 10 40 6 "},
+      {"\x1b[6 qx", ""},
+      {"\x1b[0 q", "0 0 10 40 0 "},
   };
   for (const Step& s : steps) {
     Write(s.bytes);
@@ -405,7 +409,7 @@ TEST_F(View, ModesSizeAndLineAttributesFollowTheScreen) {
   }
   app_set_rowscols(app, 12, 50);
   kvx_send_region(app, nullptr);
-  EXPECT_EQ(modes(Frames(b)), "0 0 12 50 ");
+  EXPECT_EQ(modes(Frames(b)), "0 0 12 50 0 ");
 
   // A row that wrapped into the next is marked, once.
   Write("\x1b[H\x1b[2J");

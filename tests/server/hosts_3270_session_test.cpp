@@ -344,6 +344,17 @@ TEST(Traces3270, ServerAndSessionTracesGoWhereTheyAreAskedTo) {
     EXPECT_NE(log.find("3270: BIND screen size 0x7f names"), std::string::npos) << "the bind that does not fit";
     EXPECT_NE(log.find("3270: BIND: default size 24x80, alternate 24x80"), std::string::npos);
     EXPECT_EQ(log.find("From host"), std::string::npos) << "comm is not among the server's categories";
+    // What is typed (a password in a hidden field, say) is counted, never shown.
+    for (char c : std::string("PW7ZQ")) b.Key(c);
+    b.Key(13);
+    std::vector<uint8_t> r;
+    ASSERT_TRUE(host.WaitRecord(0, &r)) << b.Show();
+    ASSERT_NE(Hex(r).find(Hex(Ebc("PW7ZQ"))), std::string::npos) << "the host got the typed text";
+    ASSERT_TRUE(kvxtest::WaitFor([&] { return read("trace.log").find("field data, not shown") != std::string::npos; }, 10))
+        << read("trace.log");
+    log = read("trace.log");
+    EXPECT_NE(log.find("TN3270_tx_send_attempt: (2)"), std::string::npos);
+    EXPECT_EQ(log.find(Hex(Ebc("PW7")).insert(4, " ").insert(2, " ")), std::string::npos) << "typed text traced";
   }
   {
     SCOPED_TRACE("one session's categories and file");

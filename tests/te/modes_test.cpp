@@ -60,6 +60,16 @@ const ModeCase kModes[] = {
      {{&te::_vemode, VM_VT52}, {&te::_vtc18out, 0}, {&te::_vt200mode, 0}}},
     {"VT52 ESC < leaves it", VT220, "\x1b[?2l\x1b<", {{&te::_vemode, VM_VT100}}},
     {"unknown private modes are ignored", MAC, "\x1b[?1000;1006;2004h", {{&te::_appcur, 0}}},
+    // DECSCUSR: the cursor style the host asks for, 0 its terminal's own.
+    {"DECSCUSR steady bar", MAC, "\x1b[6 q", {{&te::_cursorstyle, 6}}},
+    {"DECSCUSR 0 gives the default back", MAC, "\x1b[4 q\x1b[0 q", {{&te::_cursorstyle, 0}}},
+    {"DECSCUSR without a number is 0", MAC, "\x1b[3 q\x1b[ q", {{&te::_cursorstyle, 0}}},
+    {"DECSCUSR above 6 or with a marker changes nothing", MAC, "\x1b[2 q\x1b[7 q\x1b[?5 q\x1b[1;5 q",
+     {{&te::_cursorstyle, 2}}},
+    {"a blank intermediate is not ESC SP F", VT220, "\x1b G\x1b[ F\x1b[5 q", {{&te::_vtc18out, 1}, {&te::_cursorstyle, 5}}},
+    {"the final after a blank is no other control", MAC, "\x1b[5;5H\x1b[3 A\x1b[2 @", {{&te::vdestline, 4}, {&te::vdestcol, 4}}},
+    {"DECSCUSR on a VT100", VT100, "\x1b[1 q", {{&te::_cursorstyle, 1}}},
+    {"hard reset forgets the cursor style", MAC, "\x1b[5 q\x1b""c", {{&te::_cursorstyle, 0}}},
     {"hard reset returns the modes",
      MAC,
      "\x1b[?25l\x1b[?1;66h\x1b[4h\x1b[?5h\x1b"

@@ -90,7 +90,12 @@ enum KVX_ACTION {
   //   11 MODES       terminal state the page must know; fields: bracketed
   //                  paste "1"/"0", alternate screen shown "1"/"0", rows,
   //                  columns.  Sent with the first SCROLLBACK answer and,
-  //                  from then on, ahead of the cells when one changes
+  //                  from then on, ahead of the cells when one changes.
+  //                  Field 4: the cursor style the host chose with
+  //                  DECSCUSR (CSI Ps SP q), "1"-"6", or "0" when it chose
+  //                  none or asked for its default (CSI 0 SP q).  The page
+  //                  takes a missing field as "0" and draws a style 1-6
+  //                  over the person's own cursor setting
   //   12 NOTICE      a non-fatal message for the person; fields: kind, text
   //                  (kind "emulation": the requested emulation is not
   //                  available and another one runs; text names both, sent

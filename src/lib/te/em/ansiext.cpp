@@ -1,6 +1,7 @@
 // Where the finals of the ANSI/VT modes layer meet the control-sequence
 // table: the finals that carry a `$`, `&` or `"` intermediate are routed to
-// reports, rectangle operations and the status line, and media copy
+// reports, rectangle operations and the status line, those with a blank
+// (only the cursor style, CSI Ps SP q, acts) end here, and media copy
 // (CSI Pm i) selects printers, printer-controller mode and the auxiliary
 // port diversion.
 #include <string>
@@ -14,8 +15,26 @@ static inline char ex_last(te* t) {
   return t->_vtptr > 0 ? t->_vtbuf[t->_vtptr - 1] : 0;
 }
 
+// DECSCUSR, CSI Ps SP q: the cursor style the host asks for, 1-6 (a
+// blinking or steady block, underline or bar), 0 or none for the
+// terminal's own.  Anything else in the parameters, or a number above 6,
+// changes nothing.
+static void ex_cursorstyle(te* t) {
+  int n = 0, digits = 0;
+  for (int i = 0; i < t->_vtptr - 1; i++) {
+    const char d = t->_vtbuf[i];
+    if (d < '0' || d > '9' || ++digits > 3) return;
+    n = n * 10 + (d - '0');
+  }
+  if (n <= 6) t->_cursorstyle = n;
+}
+
 void ansi_ext(te* t, int c) {
   char last = ex_last(t);
+  if (last == ' ') {
+    if (c == 'q') ex_cursorstyle(t);
+    return;
+  }
   switch (c) {
     case 'p':
       if (last == '$')

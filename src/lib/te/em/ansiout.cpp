@@ -429,6 +429,8 @@ static void ao_final(te* t, int c) {
       ansi_dcsstart(t);
     } else if (state == ES_ESC) {
       vtescape(t, c);
+    } else if (t->_vtptr > 0 && t->_vtbuf[t->_vtptr - 1] == ' ') {
+      ansi_ext(t, c);
     } else if (t->_vtbuf[0] == '?') {
       ansi_private(t, c);
     } else if ((t->_vemode & VM_SCO) && t->_vtbuf[0] == '=') {
@@ -523,6 +525,9 @@ void ansiout(te* t, int c) {
     if (!t->_vtdcson) {
       switch (c) {
         case ' ':
+          // In a control sequence a blank is an intermediate, kept with
+          // the parameters (CSI Ps SP q); after ESC it starts ESC SP F/G.
+          if (state == ES_CSI) break;
           t->_emstate = ES_SPACE;
           return;
         case '#':

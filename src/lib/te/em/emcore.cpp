@@ -109,6 +109,7 @@ void EmReset(te* t, int emode) {
   t->vtabex = 1;
   t->_appcur = t->_appkey = 0;
   t->_bracketpaste = 0;
+  t->_cursorstyle = 0;
   t->_kdisable = 0;
   t->_protect = 0;
   t->_dimattr = 0;

@@ -260,6 +260,7 @@ struct te {
   int _vtdcstate, _vtfkeylock, _ibmode, _marky, _vbufline, _vcapslock, _scanmode, _statsupp;
   int _vbank1, _vbank2;  // character banks (Wyse)
   int _bracketpaste;     // DEC private mode 2004: the host wants pasted text bracketed
+  int _cursorstyle;      // DECSCUSR (CSI Ps SP q): 1-6, 0 when the host chose none
   char _conformlev[6];
 
   // Printing (no printer method exists; the filter only finds the end of
