@@ -123,15 +123,28 @@ HOST_CODEPAGES = [
     ("ISO 8859-15 Latin 9", "iso8859-15"),
 ]
 
-# IBM EBCDIC code pages: the 5250 tables "<name>.unicode" (Unicode code
-# point to EBCDIC byte) and the built-in tables of tcs_ebcdic.cpp.
+# IBM EBCDIC code pages: the 5250 tables "CPnnn.unicode" (Unicode code
+# point to EBCDIC byte), under their older national name too where they had
+# one, and the built-in tables of tcs_ebcdic.cpp.  1140 to 1149 are the
+# euro forms of 037, 273, 277, 278, 280, 284, 285, 297, 500 and 871.
 EBCDIC_CODEPAGES = [
     ("US English", 37),
     ("UK English", 285),
     ("German", 273),
     ("French", 297),
-    (None, 500),  # built in only
-]
+    (None, 277),
+    (None, 278),
+    (None, 280),
+    (None, 284),
+    (None, 500),
+    (None, 871),
+    (None, 1047),
+] + [(None, cp) for cp in range(1140, 1150)]
+
+
+def ebcdic_section_names(name, cp):
+    """The codepage.dat names of an EBCDIC page: CPnnn, and its older name."""
+    return ["CP%03d" % cp] + ([name] if name else [])
 
 
 def iconv_decode_table(charset):
@@ -279,10 +292,10 @@ def write_codepage_dat(space, hosts, ebcdic):
         w(";   " + name)
     w("; DEC sets (name.cpi): %s, %s, %s" % ("VT200 Special Graphics Mapping", "VT200 Multinational Mapping",
                                             "VT100 Special Graphics Mapping"))
-    w("; IBM EBCDIC code pages for 5250 (name.unicode: code point=EBCDIC byte):")
+    w("; IBM EBCDIC code pages for 5250 (name.unicode: code point=EBCDIC byte),")
+    w("; from the C library's iconv tables IBMnnn:")
     for name, cp in EBCDIC_CODEPAGES:
-        if name:
-            w(";   %s (code page %03d)" % (name, cp))
+        w(";   " + " = ".join(ebcdic_section_names(name, cp)))
     w("")
 
     w("[Unicode2TCS.uni]")
@@ -325,16 +338,15 @@ def write_codepage_dat(space, hosts, ebcdic):
         w("")
 
     for name, cp, table in ebcdic:
-        if name is None:
-            continue
-        w("[%s.unicode]" % name)
         to_byte = {}
         for b in range(255, -1, -1):  # the lowest byte wins
             if is_graphic(table[b]):
                 to_byte[ord(table[b])] = b
-        for u in sorted(to_byte):
-            w("%d=%d" % (u, to_byte[u]))
-        w("")
+        for section in ebcdic_section_names(name, cp):
+            w("[%s.unicode]" % section)
+            for u in sorted(to_byte):
+                w("%d=%d" % (u, to_byte[u]))
+            w("")
     return "\n".join(out)
 
 

@@ -195,6 +195,8 @@ export class BlockScreen extends Screen {
     };
     cell(s.model.replace(/^IBM-/, ''), 'kvx-oia-model');
     cell(s.link || this.sessionState(s.session), 'kvx-oia-link');
+    // Who the station is on which host: the device (LU) name and host name.
+    if (s.device || s.host) cell([s.device, s.host].filter(Boolean).join(' @ '), 'kvx-oia-identity');
     cell(s.keyboard, s.keyboard ? 'kvx-oia-kbd kvx-oia-inhibited' : 'kvx-oia-kbd');
     // 5250: the operator error code beside input inhibited, message waiting.
     if (s.error) cell(s.error, 'kvx-oia-error kvx-oia-inhibited');

@@ -7,6 +7,9 @@
 import { BLOCK_EMULATIONS, BLOCK_PROTOCOLS, blockKcf, customSize3270, parseSize3270, sizeText3270 } from './kvx-block.js';
 import { MODELS_5250, block5250Kcf, model5250 } from './kvx-block5250.js';
 import { EM, is5250, isBlock } from './kvx-emulations.js';
+import {
+  defaultCodepage, identityFromParams, identityKcf, normalizeIdentity, setIdentityParams,
+} from './kvx-identity.js';
 
 export const PROTOCOLS = Object.freeze([
   { commtype: 7, label: 'Local shell', port: 0, remote: false },
@@ -81,8 +84,9 @@ function validPort(port) {
 }
 
 // A complete choice: { commtype, node, port, user, emulate, model, verify,
-// language, size3270 }; `model` is the 5250 model (em5250idx), null for the
-// others; `size3270` a custom 3270 size { rows, cols }, null for the model's.
+// language, size3270, codepage, termtype, kbdtype }; `model` is the 5250
+// model (em5250idx), null for the others; `size3270` a custom 3270 size
+// { rows, cols }, null for the model's; the last three: kvx-identity.js.
 export function normalizeChoice(choice = {}) {
   const station5250 = is5250(choice.emulate);
   const model = station5250 ? model5250(choice.emulate, choice.model) : null;
@@ -91,16 +95,18 @@ export function normalizeChoice(choice = {}) {
   let protocol = protocolOf(Number(choice.commtype));
   if (isBlock(emulate) && !BLOCK_PROTOCOLS.includes(protocol.commtype)) protocol = protocolOf(0);
   const port = Number(choice.port);
+  const emulation = EMULATIONS.some(([n]) => n === emulate) ? emulate : DEFAULT_EMULATION;
   return {
     commtype: protocol.commtype,
     node: protocol.remote ? String(choice.node || '').trim() : '',
     port: protocol.remote ? (validPort(port) ? port : protocol.port) : 0,
     user: protocol.ssh ? String(choice.user || '').trim() : '',
-    emulate: EMULATIONS.some(([n]) => n === emulate) ? emulate : DEFAULT_EMULATION,
+    emulate: emulation,
     model,
     verify: Boolean(protocol.tls && choice.verify),
     language: String(choice.language || '').trim(),
     size3270: isBlock(emulate) && !station5250 ? customSize3270(choice.size3270) : null,
+    ...normalizeIdentity(choice, emulation),
   };
 }
 
@@ -118,6 +124,7 @@ export function choiceFromParams(params) {
     verify: params.get('sslVerifyServer') === '1',
     language: params.get('language') || '',
     size3270: parseSize3270(params.get('size3270')),
+    ...identityFromParams(params),
   });
 }
 
@@ -128,7 +135,8 @@ export function paramsForChoice(choice, keep = new URLSearchParams()) {
   const params = new URLSearchParams();
   for (const name of ['rows', 'cols']) if (keep.has(name)) params.set(name, keep.get(name));
   const protocol = protocolOf(c.commtype);
-  if (!protocol.remote && c.emulate === DEFAULT_EMULATION && !c.language) return params;
+  if (!protocol.remote && c.emulate === DEFAULT_EMULATION && !c.language && !c.termtype &&
+      c.codepage === defaultCodepage(c.emulate)) return params;
   params.set('commtype', String(c.commtype));
   if (protocol.remote) {
     params.set('node', c.node);
@@ -140,6 +148,7 @@ export function paramsForChoice(choice, keep = new URLSearchParams()) {
   if (c.verify) params.set('sslVerifyServer', '1');
   if (c.language) params.set('language', c.language);
   if (c.size3270) params.set('size3270', sizeText3270(c.size3270));
+  setIdentityParams(params, c);
   return params;
 }
 
@@ -183,5 +192,6 @@ export function kcfForChoice(choice, size, password = '') {
   else if (isBlock(c.emulate)) Object.assign(kcf, blockKcf(c.emulate, c.size3270));
   if (protocol.tls) kcf.sslVerifyServer = c.verify ? 1 : 0;
   if (c.language) kcf.language = c.language;
+  Object.assign(kcf, identityKcf(c));
   return kcf;
 }

@@ -70,5 +70,7 @@ export function parseStatusLine(fields) {
     error: f(10),                   // 5250: operator error code ("0005") or ""
     messageWaiting: f(11) === '1',  // 5250
     typeahead: Number(f(12)) || 0,  // keys waiting in the typeahead ring
+    device: f(13),                  // the device (LU) name the host assigned or confirmed, or ""
+    host: f(14),                    // the host name the session is connected to, or ""
   };
 }

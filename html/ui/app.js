@@ -46,12 +46,15 @@ import { ScreenColors } from './kvx-colors.js';
 import { Dialogs } from './kvx-dialogs.js';
 import { is5250, isBlock } from './kvx-emulations.js';
 import { MAX_FIT_PX, MIN_CELL_PX, largestFitting, sizeForCell } from './kvx-fit.js';
-import { choiceFromParams, describeChoice, kcfForChoice, normalizeChoice, paramsForChoice, protocolOf } from './kvx-hosts.js';
+import {
+  choiceFromParams, describeChoice, emulationOfValue, kcfForChoice, normalizeChoice, paramsForChoice, protocolOf,
+} from './kvx-hosts.js';
 import { Hotspots } from './kvx-hotspots.js';
 import { KeyBar } from './kvx-keybar.js';
 import { Keyboard, classify as defaultClassify } from './kvx-keyboard.js';
 import { UserKeys, loadMaps, onStoredMaps } from './kvx-keymap-user.js';
 import { KeyHelp } from './kvx-keyhelp.js';
+import { identitySection } from './kvx-identity.js';
 import { addKeys3270 } from './kvx-keys3270.js';
 import { LabelLines } from './kvx-labels.js';
 import { FONT_SIZES, clampFontSize, loadPrefs, onStoredPrefs, savePrefs } from './kvx-prefs.js';
@@ -949,7 +952,10 @@ const loginSection = {
 };
 
 const panel = new ConnectPanel($('connect-panel'), $('connect-toggle'), {
-  sections: [loginSection],
+  sections: [
+    identitySection(() => $('connect-panel').elements.namedItem('emulate'), emulationOfValue),
+    loginSection,
+  ],
   current: () => app.choice,
   connect: (choice, password) => {
     if (app.session) connectTo(choice, password);

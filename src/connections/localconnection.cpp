@@ -15,6 +15,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "tetrace.h"
 
@@ -61,6 +63,65 @@ static bool local_locale_exists(const char* name) {
   return true;
 }
 
+// The locale categories a shell may be given besides LANG and LC_ALL.
+static const char* const kLocaleVariables[] = {
+    "LANG",          "LC_ALL",         "LC_CTYPE",     "LC_NUMERIC",     "LC_TIME",
+    "LC_COLLATE",    "LC_MONETARY",    "LC_MESSAGES",  "LC_PAPER",       "LC_NAME",
+    "LC_ADDRESS",    "LC_TELEPHONE",   "LC_MEASUREMENT", "LC_IDENTIFICATION"};
+
+static bool local_is_locale_variable(const std::string& name) {
+  for (const char* v : kLocaleVariables)
+    if (name == v) return true;
+  return false;
+}
+
+std::string LumShellLocaleOf(char* const* environment) {
+  std::string out;
+  for (char* const* e = environment; e && *e; ++e) {
+    const char* eq = strchr(*e, '=');
+    if (!eq || !eq[1]) continue;
+    const std::string name(*e, static_cast<size_t>(eq - *e));
+    const char* value = eq + 1;
+    // A list entry can hold no ',' (nor any name the machine could not have).
+    if (!local_is_locale_variable(name) || strchr(value, ',') || !local_locale_exists(value)) continue;
+    if (!out.empty()) out += ',';
+    out += name + "=" + value;
+  }
+  return out;
+}
+
+static bool g_shellLocaleSet = false;
+static std::string g_shellLocale;
+
+void LumSetShellLocale(const std::string& variables) {
+  g_shellLocaleSet = true;
+  g_shellLocale = variables;
+}
+
+// The locale entries for the next shell, checked again against the
+// machine's locales.
+static std::vector<std::string> local_shell_locale() {
+  extern char** environ;
+  std::string list = g_shellLocaleSet ? g_shellLocale : LumShellLocaleOf(environ);
+  std::vector<std::string> entries;
+  size_t start = 0;
+  while (start < list.size()) {
+    size_t end = list.find(',', start);
+    if (end == std::string::npos) end = list.size();
+    std::string entry = list.substr(start, end - start);
+    size_t eq = entry.find('=');
+    if (eq != std::string::npos && eq + 1 < entry.size() && local_is_locale_variable(entry.substr(0, eq)) &&
+        local_locale_exists(entry.c_str() + eq + 1))
+      entries.push_back(entry);
+    start = end + 1;
+  }
+  bool ctype = false;
+  for (const std::string& e : entries)
+    if (e.rfind("LANG=", 0) == 0 || e.rfind("LC_ALL=", 0) == 0 || e.rfind("LC_CTYPE=", 0) == 0) ctype = true;
+  if (!ctype) entries.insert(entries.begin(), "LANG=C.UTF-8");
+  return entries;
+}
+
 static bool g_shellLimitsSet = false;
 static rlim_t g_shellAddressSpace = RLIM_INFINITY;
 static rlim_t g_shellFiles = RLIM_INFINITY;
@@ -82,7 +143,8 @@ static void local_restore_limit(int resource, rlim_t soft) {
 
 // In the child: a clean signal state, no descriptors of the session process,
 // the terminal environment, then the shell.  Never returns.
-[[noreturn]] static void local_exec_shell(const char* term, bool truecolor, bool utf8CtypeFallback) {
+[[noreturn]] static void local_exec_shell(const char* term, bool truecolor,
+                                         const std::vector<std::string>& locale) {
   static const int kResetSignals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM, SIGPIPE,
                                       SIGCHLD, SIGALRM, SIGUSR1, SIGUSR2};
   for (int sig : kResetSignals) signal(sig, SIG_DFL);
@@ -99,8 +161,8 @@ static void local_restore_limit(int resource, rlim_t soft) {
   // Programs that can draw 24-bit colours look here for a terminal that
   // keeps them.
   if (truecolor) setenv("COLORTERM", "truecolor", 1);
-  setenv("LANG", "en_US.UTF-8", 1);
-  if (utf8CtypeFallback) setenv("LC_CTYPE", "C.UTF-8", 0);
+  for (const char* v : kLocaleVariables) unsetenv(v);
+  for (const std::string& entry : locale) putenv(const_cast<char*>(entry.c_str()));
   // A session process receives only HOME; give the shell a usable search path.
   setenv("PATH", "/usr/local/bin:/usr/bin:/bin", 0);
   const char* shell = getenv("SHELL");
@@ -122,17 +184,17 @@ int LumLocalConnection::MakeConnection() {
   _win.ws_row = static_cast<unsigned short>(_rows);
   _win.ws_col = static_cast<unsigned short>(_cols);
   std::string term = GetEmName();  // before the fork: no allocation in the child
-  // The shell is told LANG=en_US.UTF-8.  Where that locale is not installed
-  // the shell would fall back to plain ASCII and mangle typed UTF-8, so the
-  // always-present C.UTF-8 then gives it UTF-8 character handling.
-  bool utf8Fallback = !local_locale_exists("en_US.UTF-8") && local_locale_exists("C.UTF-8");
+  // The shell's locale: the server's where this machine has it, else
+  // C.UTF-8 (never a name the machine lacks: programs would fall back to
+  // plain ASCII and mangle UTF-8).
+  const std::vector<std::string> locale = local_shell_locale();
   int master = -1;
   pid_t pid = forkpty(&master, nullptr, &_term, &_win);
   if (pid < 0) {
     Log("LumLocalConnection: forkpty failed errno = %d (%s)\n", errno, strerror(errno));
     return 0;
   }
-  if (pid == 0) local_exec_shell(term.c_str(), _emulation == KVX_EM_XTERM256, utf8Fallback);
+  if (pid == 0) local_exec_shell(term.c_str(), _emulation == KVX_EM_XTERM256, locale);
   _pid = pid;
   int flags = fcntl(master, F_GETFL);
   fcntl(master, F_SETFL, flags | O_NONBLOCK);

@@ -17,6 +17,17 @@
 // process's own.
 void LumSetShellLimits(rlim_t addressSpace, rlim_t files);
 
+// The locale a shell starts with: the LANG, LC_ALL and LC_<category>
+// variables of an environment whose value names a locale this machine has,
+// as "NAME=value" entries joined by ','.  Variables naming a missing locale
+// are left out.
+std::string LumShellLocaleOf(char* const* environment);
+// Sets the locale variables shells start with (LumShellLocaleOf's form);
+// until it is called, shells get those of the session process's own
+// environment.  Whatever the list, a shell whose character handling it
+// leaves unset gets LANG=C.UTF-8, and never a locale the machine lacks.
+void LumSetShellLocale(const std::string& variables);
+
 class LumLocalConnection : public LumConnection {
  public:
   LumLocalConnection() = default;

@@ -179,6 +179,9 @@ int LumConnection::Tn3270eFunctions() {
 bool LumConnection::RecordsAgreed() {
   return true;
 }
+std::string LumConnection::AssignedDeviceName() {
+  return std::string();
+}
 
 // Terminal names by `emulate` setting; null where the name comes from the
 // 3270/5250 model instead.

@@ -85,6 +85,9 @@ class LumConnection {
   // Whether the host sends records (end of record agreed both ways, or
   // TN3270E); before that its data is line-mode text.
   virtual bool RecordsAgreed();
+  // The device (LU) name the host assigned or confirmed during negotiation;
+  // empty when it named none.
+  virtual std::string AssignedDeviceName();
 
   int fd() const { return _fd; }
   void setWindow(void* window) { _pgl = window; }

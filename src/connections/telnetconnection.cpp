@@ -19,6 +19,7 @@
 
 #include "emulation_ids.h"
 #include "lumdict.h"
+#include "station_identity.h"
 #include "tetrace.h"
 
 // Consecutive TLS reads that would block before the socket's own state is
@@ -74,6 +75,7 @@ int LumTelnetConnection::MakeDirectConnection() {
   settings.tn3270Mode = _tn3270Mode;
   settings.tn5250Mode = _tn5250Mode;
   settings.useSSL = _useSSL;
+  LumStationIdentity(_dict, &settings);
   _parser.Configure(settings);
   _haveEOR = false;
   _established = false;

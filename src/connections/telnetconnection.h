@@ -41,6 +41,7 @@ class LumTelnetConnection : public LumConnection {
   int KeepAliveCheck() override;
   const std::vector<int>& RecordEnds() override { return _parser.recordEnds(); }
   int Tn3270eFunctions() override { return _parser.tn3270eFunctions(); }
+  std::string AssignedDeviceName() override { return _parser.assignedDevice(); }
   bool RecordsAgreed() override {
     return _parser.tn3270eFunctions() >= 0 || (_parser.local(TNO_EOR) && _parser.remote(TNO_EOR));
   }

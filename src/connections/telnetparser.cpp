@@ -4,6 +4,7 @@
 #include "telnetparser.h"
 
 #include <cstring>
+#include <string>
 
 #include "tetrace.h"
 
@@ -92,6 +93,7 @@ void LumTelnetParser::Reset() {
   _recordEnds.clear();
   _tn3270e = false;
   _tn3270eFunctions = 0;
+  _assignedDevice.clear();
   _startTls = false;
   _tlsActive = false;
   _replies.clear();
@@ -279,14 +281,15 @@ void LumTelnetParser::HandleSubnegotiation() {
       if (!_settings.tn5250Mode) break;
       BeginSb(TNO_NEW_ENVIRON);
       tn_put(_replies, TNQ_IS);
-      // Without a configured device name the host chooses one: an empty
-      // DEVNAME would ask for a device with no name.
-      if (!_settings.devName.empty()) {
-        tn_put(_replies, TNE_USERVAR);
-        SbData(std::string("DEVNAME"));
-        tn_put(_replies, TNE_VAR_VALUE);
-        SbData(_settings.devName);
-      }
+      // A modern station names its device, keyboard, code page and character
+      // set, and asks for the startup response record that confirms the
+      // device.  Without a configured device name the host chooses one: an
+      // empty DEVNAME would ask for a device with no name.
+      if (!_settings.devName.empty()) UserVar("DEVNAME", _settings.devName);
+      UserVar("KBDTYPE", _settings.kbdType);
+      UserVar("CODEPAGE", std::to_string(_settings.codePage));
+      UserVar("CHARSET", std::to_string(_settings.charSet));
+      UserVar("IBMSENDCONFREC", "YES");
       EndSb();
       break;
     case TNO_START_TLS:
@@ -298,6 +301,14 @@ void LumTelnetParser::HandleSubnegotiation() {
     default:
       break;
   }
+}
+
+// One NEW-ENVIRON user variable with its value.
+void LumTelnetParser::UserVar(const char* name, const std::string& value) {
+  tn_put(_replies, TNE_USERVAR);
+  SbData(std::string(name));
+  tn_put(_replies, TNE_VAR_VALUE);
+  SbData(value);
 }
 
 // FUNCTIONS REQUEST or IS with the functions of a bit set, in code order.
@@ -324,6 +335,13 @@ void LumTelnetParser::Tn3270eSubnegotiation(const unsigned char* p, int n) {
     }
     EndSb();
   } else if (n >= 2 && p[0] == TN3E_DEVICE_TYPE && p[1] == TN3E_IS) {
+    // DEVICE-TYPE IS <type> [CONNECT <device name>]
+    _assignedDevice.clear();
+    for (int k = 2; k < n; k++)
+      if (p[k] == TN3E_CONNECT) {
+        _assignedDevice.assign(reinterpret_cast<const char*>(p + k + 1), static_cast<size_t>(n - k - 1));
+        break;
+      }
     SendFunctions(TN3E_REQUEST, kTn3270eRequested);
   } else if (n >= 2 && p[0] == TN3E_DEVICE_TYPE && p[1] == TN3E_REJECT) {
     // The host will not have this device: plain TN3270 instead of a stall.

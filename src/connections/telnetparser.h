@@ -65,6 +65,10 @@ constexpr unsigned kTn3270eSupported =
 struct LumTelnetSettings {
   std::string emName;   // the terminal-type name (GetEmName)
   std::string devName;  // `teltermtype`: the device name in 3270/5250 mode
+  // 5250: what the station tells the host in NEW-ENVIRON (station_identity.h).
+  std::string kbdType = "USB";  // IBM keyboard type
+  int codePage = 37;    // IBM code page of the host's EBCDIC
+  int charSet = 697;    // graphic character set
   bool tn3270Mode = false;
   bool tn5250Mode = false;
   bool useSSL = false;  // TLS is wanted; START_TLS may be agreed
@@ -125,6 +129,10 @@ class LumTelnetParser {
   // or never offered).
   int tn3270eFunctions() const { return _tn3270e ? static_cast<int>(_tn3270eFunctions) : -1; }
 
+  // TN3270E: the device (LU) name the host assigned or confirmed in
+  // DEVICE-TYPE IS ... CONNECT; empty when it named none.
+  const std::string& assignedDevice() const { return _assignedDevice; }
+
   bool local(int option) const { return option >= 0 && option < kTelnetOptions && _tn.local[option]; }
   bool remote(int option) const { return option >= 0 && option < kTelnetOptions && _tn.remote[option]; }
   int subopt() const { return _subopt; }
@@ -139,6 +147,7 @@ class LumTelnetParser {
     SbData(reinterpret_cast<const unsigned char*>(text.data()), text.size());
   }
   void EndSb();
+  void UserVar(const char* name, const std::string& value);
   void Tn3270eSubnegotiation(const unsigned char* p, int n);
   void SendFunctions(unsigned char verb, unsigned functions);
 
@@ -152,6 +161,7 @@ class LumTelnetParser {
   std::vector<int> _recordEnds;
   bool _tn3270e = false;
   unsigned _tn3270eFunctions = 0;
+  std::string _assignedDevice;
   bool _startTls = false;
   bool _tlsActive = false;
   std::string _replies;

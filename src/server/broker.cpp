@@ -319,6 +319,8 @@ void new_session(evhtp_request_t* req, void*) {
       broker_rlim_text(RLIMIT_AS) + ":" +
       (files == RLIM_INFINITY ? std::string("unlimited")
                               : std::to_string(static_cast<unsigned long long>(files)));
+  extern char** environ;
+  const std::string shellLocale = LumShellLocaleOf(environ);
   // The identifier goes by the counters page when there is one ("-a -").
   if (stats) snprintf(stats->sessionId, sizeof stats->sessionId, "%s", id);
   const char* program = _get_kavrix_exe_path();
@@ -340,6 +342,11 @@ void new_session(evhtp_request_t* req, void*) {
   }
   argv.push_back("--shell-limits");
   argv.push_back(shellLimits.c_str());
+  // The shell's locale: the server's own, where this machine has it.
+  if (!shellLocale.empty()) {
+    argv.push_back("--shell-locale");
+    argv.push_back(shellLocale.c_str());
+  }
   argv.push_back(nullptr);
   const char* home = getenv("HOME");
   std::string homeEntry = std::string("HOME=") + (home ? home : "/");

@@ -296,7 +296,7 @@ const LongOption kLongOptions[] = {
        return true;
      }},
     // For the server's own use: the session's counters page, and the limits
-    // its shell gets back.
+    // and locale its shell gets.
     {"--stats-fd", true, false,
      [](const char* v, std::string* e) {
        long n;
@@ -315,6 +315,11 @@ const LongOption kLongOptions[] = {
          return false;
        }
        LumSetShellLimits(as, files);
+       return true;
+     }},
+    {"--shell-locale", true, false,
+     [](const char* v, std::string*) {
+       LumSetShellLocale(v);
        return true;
      }},
 };

@@ -77,6 +77,7 @@ class Blk5250 : public BlockEngine {
   void connecting() override {}
   void connected() override {
     out_.clear();
+    device_.clear();
     ctrl_.OnConnect();
   }
   void disconnected() override {
@@ -84,7 +85,13 @@ class Blk5250 : public BlockEngine {
     out_.clear();
   }
 
-  void hostRecord(const uint8_t* bytes, size_t n, int) override { ctrl_.GotData(bytes, n, true); }
+  void hostRecord(const uint8_t* bytes, size_t n, int) override {
+    // The startup response record confirms the device; it is no screen.
+    if (blk5250_startup_device(bytes, n, &device_)) return;
+    ctrl_.GotData(bytes, n, true);
+  }
+
+  std::string confirmedDevice() const override { return device_; }
 
   bool takeRecord(std::vector<uint8_t>& out) override {
     if (out_.empty()) return false;
@@ -166,10 +173,29 @@ class Blk5250 : public BlockEngine {
   CTe5250Ctrl ctrl_;
   std::deque<std::vector<uint8_t>> out_;
   std::string codepage_;
+  std::string device_;  // the device name of the startup response record
   bool replaying_ = false;
 };
 
 }  // namespace
+
+bool blk5250_startup_device(const uint8_t* rec, size_t n, std::string* device) {
+  // Record type 12A0 with 9000 where other records hold 0000.
+  if (n < 10 || rec[2] != 0x12 || rec[3] != 0xA0 || rec[4] != 0x90 || rec[5] != 0x00) return false;
+  // The response code (bytes 16-19) begins with 'I' when the device was
+  // given; the device name is bytes 28-37, EBCDIC, padded with blanks.
+  device->clear();
+  if (n < 38 || rec[16] != 0xC9) return true;
+  const uint16_t* us = TCSEbcdicToUnicode(37);
+  std::string name;
+  for (size_t k = 28; k < 38; k++) {
+    const uint16_t u = us[rec[k]];
+    if (u <= 0x20 || u >= 0x7F) break;
+    name += static_cast<char>(u);
+  }
+  *device = name;
+  return true;
+}
 
 int blk5250_map_key(int key) {
   const int keyLast =

@@ -4,6 +4,10 @@
 // sends, its status line and click-to-position.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
 #include "blockmode.h"
 
 class CTe5250Ctrl;
@@ -19,3 +23,8 @@ CTe5250Ctrl* blk5250_control(BlockEngine* engine);
 // it: a character's Unicode value (returned as -1 - value) or a key code
 // of the private-use block; 0 for a key without a 5250 function.
 int blk5250_map_key(int key);
+
+// The startup response record a host sends when asked (NEW-ENVIRON
+// IBMSENDCONFREC): true for such a record, with the device name it confirms
+// in *device (empty when the host gave none); false for any other record.
+bool blk5250_startup_device(const uint8_t* rec, size_t n, std::string* device);

@@ -298,11 +298,23 @@ const std::vector<std::string>& app_block_status(const app_s* app) {
   return s ? s->status : none;
 }
 
+// The device (LU) name and host name of the status line while connected:
+// the device the station's records confirmed, else the one the telnet
+// negotiation assigned.
+static void app_block_identity(app_s* app, const BlockEngine& e, kvx_status_line& line) {
+  if (!app_is_connected(app) || !app->_conn) return;
+  line.device = e.confirmedDevice();
+  if (line.device.empty()) line.device = app->_conn->AssignedDeviceName();
+  line.host = app->_conn->_hostname;
+}
+
 void app_block_send_status(app_s* app, bool force) {
   BlockEngine* e = app_block_engine(app);
   app_block_state* s = state(app);
   if (!e || !s) return;
-  std::vector<std::string> fields = e->status();
+  kvx_status_line line = e->statusLine();
+  app_block_identity(app, *e, line);
+  std::vector<std::string> fields = kvx_status_line_fields(line);
   if (force || fields != s->status) {
     s->status = fields;
     send_all(app, KVX_HOST_ACTION_STATUS, fields);

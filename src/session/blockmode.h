@@ -64,6 +64,9 @@ class BlockEngine {
   virtual bool moveCursor(int row, int col) = 0;
   // The status line (KVX_HOST_ACTION_STATUS) as the engine shows it now.
   virtual kvx_status_line statusLine() const = 0;
+  // The device name the host confirmed in the station's own records (the
+  // 5250 startup response); empty when it sent none.
+  virtual std::string confirmedDevice() const { return {}; }
   // Its fields as the STATUS frame carries them.
   std::vector<std::string> status() const { return kvx_status_line_fields(statusLine()); }
 

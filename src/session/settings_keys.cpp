@@ -97,8 +97,9 @@ constexpr kvx_setting_key kKeys[] = {
      "colour-map entry, hexadecimal RGB (`FF8000`, `00FF8000`, `0x00FF8000`); 0-15 in character mode"},
     // ---- code pages
     {"cptrxin", kOne, kOne, false, TEXT, 0, kDictText, "code pages", SESSION, 0,
-     "host code page: a table of codepage.dat; in 3270 \"US English\", \"UK English\", \"German\", "
-     "\"French\""},
+     "host code page: a table of codepage.dat; in 3270 and 5250 an EBCDIC page, `CP037`, `CP273`, `CP277`, "
+     "`CP278`, `CP280`, `CP284`, `CP285`, `CP297`, `CP500`, `CP871`, `CP1047`, `CP1140`-`CP1149` (also "
+     "\"US English\", \"UK English\", \"German\", \"French\"); others are 037"},
     {"cpdecmn", kOne, kOne, false, TEXT, 0, kDictText, "code pages", SESSION, 0,
      "DEC multinational mapping; empty the built-in one"},
     {"cpdecsg", kOne, kOne, false, TEXT, 0, kDictText, "code pages", SESSION, 0,
@@ -120,6 +121,9 @@ constexpr kvx_setting_key kKeys[] = {
      "model: 0 5555-C01, 1 3477-FC, 2 3179-2; others are 0"},
     {"FieldDots", kOne, kOne, false, FLAG, 0, 1, "5250", SESSION, 0,
      "column separators of fields shown as dots"},
+    {"ibmkbdtype", kOne, kOne, false, TEXT, 0, 3, "5250", SESSION, 0,
+     "IBM keyboard type told the host (`USB`, `AGB`, `FNB`, `UKB`, `BLI`); empty or not three letters: the "
+     "code page's usual one"},
     {"ibmterminalname", kOne, kOne, false, TEXT, 0, kDictText, "3270 and 5250", SESSION, WRITTEN,
      "written by the session: the terminal type of the model"},
     // ---- printers: the bare key is printer 1, the suffixes 2-6 printers 2-6

@@ -56,9 +56,10 @@ export async function start3270Host(records = []) {
 // type, then end of record and binary both ways), each step as the station
 // answers the last; then plays `trace`: host records in their recorded
 // order, each run of them once the terminal has sent as many records as
-// the recording had by then.
+// the recording had by then.  `state.environ` keeps the station's
+// NEW-ENVIRON answer (after IS).
 export async function start5250Host(trace) {
-  const state = { terminalType: null, received: [], peer: null };
+  const state = { terminalType: null, environ: null, received: [], peer: null };
   let sent = 0;
   const play = () => {
     let hostIndex = trace.sequence.slice(0, sent).filter((s) => s === '<').length;
@@ -87,6 +88,7 @@ export async function start5250Host(trace) {
       }
     };
     peer.onSub = (option, bytes) => {
+      if (option === NEW_ENVIRON && bytes[0] === IS) state.environ = bytes.subarray(1).toString('latin1');
       if (option !== TTYPE || bytes[0] !== IS || state.terminalType !== null) return;
       state.terminalType = bytes.subarray(1).toString('latin1');
       for (const o of [EOR_OPTION, BINARY]) {

@@ -91,16 +91,21 @@ assert.ok(CAPABILITIES.includes('truecolor') && CAPABILITIES.includes('print'));
 // fields; an empty field (one blank on the wire) reads as ''.
 assert.deepEqual(parseStatusLine(['3270', 'IBM-3278-4-E', '43', '80', ' ', '1', '3', '26', ' ', 'TN3270E']), {
   emulator: '3270', model: 'IBM-3278-4-E', rows: 43, cols: 80, keyboard: '', insert: true, row: 3, col: 26,
-  session: '', link: 'TN3270E', error: '', messageWaiting: false, typeahead: 0,
+  session: '', link: 'TN3270E', error: '', messageWaiting: false, typeahead: 0, device: '', host: '',
 });
 assert.deepEqual(parseStatusLine(['5250', 'IBM-3179-2', '24', '80', 'X II', '0', '0', '10', ' ', 'TN5250', '0005',
   '1']), {
   emulator: '5250', model: 'IBM-3179-2', rows: 24, cols: 80, keyboard: 'X II', insert: false, row: 0, col: 10,
-  session: '', link: 'TN5250', error: '0005', messageWaiting: true, typeahead: 0,
+  session: '', link: 'TN5250', error: '0005', messageWaiting: true, typeahead: 0, device: '', host: '',
 });
 // Field 12: keys waiting in the typeahead ring (3270 lines carry fields 10
 // and 11 empty in front of it).
 assert.equal(parseStatusLine(['3270', 'IBM-DYNAMIC', '40', '132', 'X SYSTEM', '0', '0', '0', ' ', 'TN3270E', ' ', '0',
   '3']).typeahead, 3);
+// The device (LU) name and host name after the typeahead count.
+assert.deepEqual(
+  (({ device, host }) => ({ device, host }))(parseStatusLine(['3270', 'IBM-3278-2-E', '24', '80', ' ', '0', '0', '0',
+    ' ', 'TN3270E', ' ', '0', '0', 'TCP00042', 'mainframe.example'])),
+  { device: 'TCP00042', host: 'mainframe.example' });
 assert.equal(parseStatusLine([]).rows, 0, 'no size: the screen keeps its own');
 console.log('PASS protocol-mirror');

@@ -77,6 +77,7 @@ TEST(LocalShell, TerminalSettingsEnvironmentAndResize) {
       "stty size | sed 's/^/SIZE2:/'\n"
       "exec sleep 30\n");
   ShellEnv env(script.c_str());
+  LumSetShellLocale("");  // a server without a locale of its own
   LumDict dict;
   LumLocalConnection conn;
   Configure(conn, dict, KVX_EM_WYSE60_25, 25, 81);
@@ -87,7 +88,7 @@ TEST(LocalShell, TerminalSettingsEnvironmentAndResize) {
   EXPECT_TRUE(fcntl(fd, F_GETFL) & O_NONBLOCK);
   ASSERT_TRUE(pump.WaitFor("SIZE1:")) << pump.data();
   // The script sees its own path as $0; the bare-name rule shows with bash below.
-  std::string expected = std::string("ENV:TERM=wy60-25:LANG=en_US.UTF-8:HOME=") +
+  std::string expected = std::string("ENV:TERM=wy60-25:LANG=C.UTF-8:HOME=") +
                          (getenv("HOME") ? getenv("HOME") : "") + ":ARG0=" + script + ":PATHSET=y:END";
   EXPECT_NE(pump.data().find(expected), std::string::npos) << pump.data();
   ASSERT_TRUE(pump.WaitFor("SIZE1:25 81")) << pump.data();
@@ -268,6 +269,51 @@ TEST(LocalShell, XtermMembersNameTheirTerminalAndColours) {
     EXPECT_NE(pump.data().find(c.want), std::string::npos) << pump.data();
   }
   if (had) setenv("COLORTERM", old.c_str(), 1);
+}
+
+// The shell gets the server's locale variables that name a locale this
+// machine has, none that it lacks, and C.UTF-8 when that leaves its
+// character handling unset.
+TEST(LocalShell, ShellLocaleIsOneTheMachineHas) {
+  // What the server passes on from its environment.
+  char lang[] = "LANG=xx_NO.UTF-8";
+  char time[] = "LC_TIME=C.UTF-8";
+  char all[] = "LC_ALL=";
+  char other[] = "LANGUAGE=fr";
+  char odd[] = "LC_CTYPE=C.UTF-8,LANG=C";
+  char* environment[] = {lang, time, all, other, odd, nullptr};
+  EXPECT_EQ(LumShellLocaleOf(environment), "LC_TIME=C.UTF-8");
+  char ctype[] = "LC_CTYPE=C.UTF-8";
+  char posix[] = "LANG=POSIX";
+  char* second[] = {posix, ctype, nullptr};
+  EXPECT_EQ(LumShellLocaleOf(second), "LANG=POSIX,LC_CTYPE=C.UTF-8");
+
+  struct Case {
+    const char* given;
+    const char* shown;
+  } cases[] = {
+      {"", "L:C.UTF-8:::"},
+      {"LC_TIME=C.UTF-8", "L:C.UTF-8::C.UTF-8:"},
+      {"LANG=xx_NO.UTF-8,LC_TIME=xx_NO.UTF-8", "L:C.UTF-8:::"},
+      {"LC_CTYPE=C.UTF-8", "L::C.UTF-8::"},
+      {"LANG=POSIX", "L:POSIX:::"},
+  };
+  for (const Case& c : cases) {
+    setenv("LC_ALL", "xx_NO.UTF-8", 1);  // the session process's own never reaches the shell
+    std::string script =
+        WriteScript("echo \"L:$LANG:$LC_CTYPE:$LC_TIME:$LC_ALL\" | tr -d '\\r'\necho END\nexec sleep 30\n");
+    ShellEnv env(script.c_str());
+    LumSetShellLocale(c.given);
+    LumDict dict;
+    LumLocalConnection conn;
+    Configure(conn, dict, KVX_EM_XTERM);
+    Pump pump(&conn);
+    ASSERT_GT(conn.MakeConnection(), 0);
+    ASSERT_TRUE(pump.WaitFor("END")) << pump.data();
+    EXPECT_NE(pump.data().find(std::string(c.shown) + "\r\n"), std::string::npos) << c.given << ": " << pump.data();
+    unsetenv("LC_ALL");
+  }
+  LumSetShellLocale("");
 }
 
 }  // namespace

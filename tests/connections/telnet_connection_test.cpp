@@ -122,13 +122,16 @@ TEST(TelnetConnection, NewEnvironDeviceNameIn5250Mode) {
     link.Send(B({IAC, DO, 39, IAC, DO, 24}));
     ASSERT_TRUE(link.Expect(B({IAC, WILL, 39})));
     link.Send(B({IAC, SB, 39, 1, 0, 3}) + "DEVNAME" + B({IAC, SE, IAC, SB, 24, 1, IAC, SE}));
-    ASSERT_TRUE(link.Expect(B({IAC, SB, 39, 0, 3}) + "DEVNAME" + B({1}) + "QPADEV0001" + B({IAC, SE})));
+    ASSERT_TRUE(link.Expect(B({IAC, SB, 39, 0, 3}) + "DEVNAME" + B({1}) + "QPADEV0001" + B({3}) + "KBDTYPE" +
+                            B({1}) + "FNB" + B({3}) + "CODEPAGE" + B({1}) + "1143" + B({3}) + "CHARSET" + B({1}) +
+                            "695" + B({3}) + "IBMSENDCONFREC" + B({1}) + "YES" + B({IAC, SE})));
     ASSERT_TRUE(link.Expect(B({IAC, SB, 24, 0}) + "IBM-3179-2" + B({IAC, SE})));
     link.Send("ready");
   });
   Telnet t(peer.port(), {{"emulate", std::to_string(KVX_EM_IBM5250).c_str()},
                          {"ibmterminalname", "IBM-3179-2"},
-                         {"teltermtype", "QPADEV0001"}});
+                         {"teltermtype", "QPADEV0001"},
+                         {"cptrxin", "CP1143"}});
   Pump pump(&t.conn);
   ASSERT_GT(pump.Connect(), 0);
   ASSERT_TRUE(pump.WaitFor("ready")) << pump.data();

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "lumdict.h"
+#include "station_identity.h"
 #include "telnetparser.h"
 
 namespace {
@@ -116,10 +118,16 @@ TEST(TelnetParser, Table) {
        B({IAC, WILL, 24, IAC, SB, 24, 0}) + "IBM-3278-2-E@LU01" + B({IAC, SE})},
       {"no device name outside 3270", Ibm5250(), B({IAC, DO, 24, IAC, SB, 24, 1, IAC, SE}), "",
        B({IAC, WILL, 24, IAC, SB, 24, 0}) + "IBM-3179-2" + B({IAC, SE})},
-      {"NEW-ENVIRON DEVNAME", Ibm5250(), B({IAC, DO, 39, IAC, SB, 39, 1, 0, 3, IAC, SE}), "",
-       B({IAC, WILL, 39, IAC, SB, 39, 0, 3}) + "DEVNAME" + B({1}) + "QPADEV0001" + B({IAC, SE})},
+      {"NEW-ENVIRON: device, keyboard, code page, character set, startup record", Ibm5250(),
+       B({IAC, DO, 39, IAC, SB, 39, 1, 0, 3, IAC, SE}), "",
+       B({IAC, WILL, 39, IAC, SB, 39, 0, 3}) + "DEVNAME" + B({1}) + "QPADEV0001" + B({3}) + "KBDTYPE" +
+           B({1}) + "USB" + B({3}) + "CODEPAGE" + B({1}) + "37" + B({3}) + "CHARSET" + B({1}) + "697" +
+           B({3}) + "IBMSENDCONFREC" + B({1}) + "YES" + B({IAC, SE})},
       {"NEW-ENVIRON without a device name names none", Ibm5250NoDevice(),
-       B({IAC, DO, 39, IAC, SB, 39, 1, 0, 3, IAC, SE}), "", B({IAC, WILL, 39, IAC, SB, 39, 0, IAC, SE})},
+       B({IAC, DO, 39, IAC, SB, 39, 1, 0, 3, IAC, SE}), "",
+       B({IAC, WILL, 39, IAC, SB, 39, 0, 3}) + "KBDTYPE" + B({1}) + "USB" + B({3}) + "CODEPAGE" + B({1}) +
+           "37" + B({3}) + "CHARSET" + B({1}) + "697" + B({3}) + "IBMSENDCONFREC" + B({1}) + "YES" +
+           B({IAC, SE})},
       {"TN3270E device type", Ibm3270(), B({IAC, DO, 40, IAC, SB, 40, 8, 2, IAC, SE}), "",
        B({IAC, WILL, 40, IAC, SB, 40, 2, 7}) + "IBM-3278-2-E" + B({1}) + "LU01" + B({IAC, SE})},
       {"TN3270E device type IS asks for the functions built: BIND-IMAGE, RESPONSES", Ibm3270(),
@@ -197,6 +205,61 @@ TEST(TelnetParser, Tn3270eFramingFollowsTheNegotiation) {
   EXPECT_EQ(p.tn3270eFunctions(), 1 << 2);
   p.Reset();  // a new connection starts without framing
   EXPECT_EQ(p.tn3270eFunctions(), -1);
+}
+
+// The device (LU) name the host assigns in DEVICE-TYPE IS ... CONNECT,
+// whatever the station asked for; none when the host names none.
+TEST(TelnetParser, Tn3270eAssignedDeviceName) {
+  struct Case {
+    const char* name;
+    std::string is;
+    const char* device;
+  } cases[] = {
+      {"assigned", B({IAC, SB, 40, 2, 4}) + "IBM-3278-2-E" + B({1}) + "TCP00042" + B({IAC, SE}), "TCP00042"},
+      {"none named", B({IAC, SB, 40, 2, 4}) + "IBM-3278-2-E" + B({IAC, SE}), ""},
+      {"empty name", B({IAC, SB, 40, 2, 4}) + "IBM-3278-2-E" + B({1, IAC, SE}), ""},
+  };
+  for (const Case& c : cases) {
+    LumTelnetParser p;
+    p.Configure(Ibm3270());
+    Feed(p, B({IAC, DO, 40, IAC, SB, 40, 8, 2, IAC, SE}) + c.is);
+    EXPECT_EQ(p.assignedDevice(), c.device) << c.name;
+    p.Reset();
+    EXPECT_EQ(p.assignedDevice(), "") << c.name;
+  }
+}
+
+// What a 5250 station tells the host follows the code page and keyboard
+// settings: the page's number and character set, the keyboard set by hand
+// or the page's usual one.
+TEST(TelnetParser, StationIdentityFromTheSettings) {
+  struct Case {
+    const char* cptrxin;
+    const char* kbd;
+    const char* wantKbd;
+    int codePage, charSet;
+  } cases[] = {
+      {"", "", "USB", 37, 697},          {"German", "", "AGB", 273, 697},
+      {"CP1141", "", "AGB", 1141, 695},  {"CP1141", "age", "AGE", 1141, 695},
+      {"CP500", "BLI", "BLI", 500, 697}, {"CP1047", "US", "USB", 1047, 697},
+      {"CP1149", "IC1", "ICB", 1149, 695}, {"no such page", "", "USB", 37, 697},
+  };
+  for (const Case& c : cases) {
+    LumDict dict;
+    dict.setStringForKey("cptrxin", c.cptrxin);
+    dict.setStringForKey("ibmkbdtype", c.kbd);
+    LumTelnetSettings s = Ibm5250();
+    LumStationIdentity(&dict, &s);
+    EXPECT_EQ(s.kbdType, c.wantKbd) << c.cptrxin << " " << c.kbd;
+    EXPECT_EQ(s.codePage, c.codePage) << c.cptrxin;
+    EXPECT_EQ(s.charSet, c.charSet) << c.cptrxin;
+    LumTelnetParser p;
+    p.Configure(s);
+    std::string sent = Feed(p, B({IAC, DO, 39, IAC, SB, 39, 1, 0, 3, IAC, SE})).replies;
+    EXPECT_NE(sent.find(B({3}) + "CODEPAGE" + B({1}) + std::to_string(c.codePage) + B({3})), std::string::npos)
+        << c.cptrxin;
+    EXPECT_NE(sent.find(B({3}) + "KBDTYPE" + B({1}) + c.wantKbd + B({3})), std::string::npos) << c.cptrxin;
+  }
 }
 
 TEST(TelnetParser, EndOfRecordIsFlagged) {

@@ -224,7 +224,7 @@ TEST(Broker, ChildCommandLineCarriesTheTlsOptions) {
   std::getline(in, args);
   EXPECT_TRUE(std::regex_match(args, std::regex("-a - -p " + std::to_string(s.port()) +
                                                 " -b 0.0.0.0 -c server-only -k server-key -C"
-                                                " --stats-fd 3 --shell-limits [0-9a-z]+:[0-9a-z]+")))
+                                                " --stats-fd 3 --shell-limits [0-9a-z]+:[0-9a-z]+( --shell-locale [^ ]+)?")))
       << args;
   s.Stop(SIGKILL);
   pending.wait();

@@ -74,14 +74,16 @@ std::u32string NoBlanks(const std::u32string& s) {
 }
 
 // A HOME whose bash shows "kvx$ " and leaves readline's bracketed paste
-// (an ANSI sequence it sends whatever the terminal) off.
+// (an ANSI sequence it sends whatever the terminal) off.  These terminals
+// are 8-bit ones: curses runs in the C locale, as a site runs them (in a
+// UTF-8 locale curses would draw Unicode lines where an entry has none).
 struct Home {
   std::string dir;
   Home() {
     char tmpl[] = "/tmp/kvxcurses.XXXXXX";
     dir = mkdtemp(tmpl);
     std::ofstream(dir + "/.bashrc")
-        << "PS1='kvx$ '\nunset PROMPT_COMMAND\nbind 'set enable-bracketed-paste off'\n";
+        << "PS1='kvx$ '\nunset PROMPT_COMMAND\nbind 'set enable-bracketed-paste off'\nexport LC_ALL=C\n";
   }
   ~Home() {
     std::error_code ec;

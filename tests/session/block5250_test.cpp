@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "app.h"
 #include "blockmode.h"
 #include "emulation.h"
@@ -14,6 +16,7 @@
 #include "settings.h"
 #include "status_line.h"
 #include "tcs.h"
+#include "te3270/te3270.h"
 #include "te5250/te5250.h"
 #include "te5250/te5250_session.h"
 
@@ -102,7 +105,7 @@ TEST(Block5250Settings, ModelTerminalTypeAndColours) {
     EXPECT_EQ(app->_te5250->GetFGColor(0x20), 10) << "green stays";
     EXPECT_EQ(app->_te5250->GetFGColor(0x22), 12);
     std::vector<std::string> status = app_block_engine(app)->status();
-    ASSERT_EQ(status.size(), 13u);
+    ASSERT_EQ(status.size(), 15u);
     EXPECT_EQ(status[12], "0") << "no key waits";
     EXPECT_EQ(status[0], "5250");
     EXPECT_EQ(status[1], c.ttype);
@@ -162,7 +165,7 @@ TEST(BlockStatusLine, FieldsInTheOrderOfTheStatusFrame) {
   s3270.operatorError = 10;  // not a 3270 field
   EXPECT_EQ(kvx_status_line_fields(s3270),
             (std::vector<std::string>{"3270", "IBM-3278-4-E", "43", "80", "X WAIT", "1", "2", "79", "",
-                                      "TN3270E", "", "0", "0"}));
+                                      "TN3270E", "", "0", "0", "", ""}));
   s3270.typeahead = 7;
   EXPECT_EQ(kvx_status_line_fields(s3270).at(12), "7") << "keys waiting in the typeahead ring";
   struct Case {
@@ -183,8 +186,69 @@ TEST(BlockStatusLine, FieldsInTheOrderOfTheStatusFrame) {
     s.messageWaiting = c.messageWaiting;
     EXPECT_EQ(kvx_status_line_fields(s),
               (std::vector<std::string>{"5250", "IBM-3179-2", "24", "80", "", "0", "0", "0", "DISCONNECTED",
-                                        "", c.code, c.waiting, "0"}))
+                                        "", c.code, c.waiting, "0", "", ""}))
         << c.operatorError;
+  }
+}
+
+// The device (LU) name and the host name follow the typeahead count as
+// fields 13 and 14, for either station.
+TEST(BlockStatusLine, DeviceAndHostFollowTheTypeaheadCount) {
+  kvx_status_line s;
+  s.family = KVX_EM_FAMILY_3270;
+  s.terminalType = "IBM-3278-2-E";
+  s.rows = 24;
+  s.cols = 80;
+  s.link = "TN3270E";
+  s.device = "TCP00042";
+  s.host = "mainframe.example";
+  EXPECT_EQ(kvx_status_line_fields(s),
+            (std::vector<std::string>{"3270", "IBM-3278-2-E", "24", "80", "", "0", "0", "0", "", "TN3270E", "",
+                                      "0", "0", "TCP00042", "mainframe.example"}));
+  s.family = KVX_EM_FAMILY_5250;
+  s.link = "TN5250";
+  s.device = "";
+  s.messageWaiting = true;
+  EXPECT_EQ(kvx_status_line_fields(s),
+            (std::vector<std::string>{"5250", "IBM-3278-2-E", "24", "80", "", "0", "0", "0", "", "TN5250", "",
+                                      "1", "0", "", "mainframe.example"}));
+}
+
+// The startup response record the host sends when asked for it: the
+// device it confirms (EBCDIC, blank padded), none when the response code
+// is an error; other records are not taken for it.
+TEST(Block5250Startup, ResponseRecordGivesTheDeviceName) {
+  auto record = [](const char* code, const char* device) {
+    std::vector<uint8_t> r = {0, 0, 0x12, 0xA0, 0x90, 0x00, 0x05, 0x60, 0x06, 0x00, 0x20, 0xC0, 0x00, 0x3D, 0, 0};
+    auto ebcdic = [&](const char* text, size_t width) {
+      for (size_t i = 0; i < width; i++) {
+        const int c = i < strlen(text) ? text[i] : ' ';
+        r.push_back(static_cast<uint8_t>(te3270_unicode_to_ebcdic(0, static_cast<uint32_t>(c))));
+      }
+    };
+    ebcdic(code, 4);
+    ebcdic("SYSTEM1", 8);
+    ebcdic(device, 10);
+    r.resize(0x49, 0);
+    r[1] = static_cast<uint8_t>(r.size());
+    return r;
+  };
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> rec;
+    bool startup;
+    const char* device;
+  } cases[] = {
+      {"device given", record("I902", "QPADEV0003"), true, "QPADEV0003"},
+      {"named device", record("I901", "DSP01"), true, "DSP01"},
+      {"device not available", record("8902", "DSP01"), true, ""},
+      {"an ordinary record", {0, 10, 0x12, 0xA0, 0, 0, 4, 0, 0, 3}, false, ""},
+      {"too short for a header", {0, 4, 0x12, 0xA0}, false, ""},
+  };
+  for (const Case& c : cases) {
+    std::string device = "before";
+    EXPECT_EQ(blk5250_startup_device(c.rec.data(), c.rec.size(), &device), c.startup) << c.name;
+    EXPECT_EQ(device, c.startup ? c.device : "before") << c.name;
   }
 }
 

@@ -89,6 +89,7 @@ class Core : public testing::Test {
                                         nullptr,
                                         nullptr,
                                         nullptr,
+                                        nullptr,
                                         nullptr};
     app_set_channel_ops(&ops);
     t = app->lpte;
@@ -196,7 +197,7 @@ TEST_F(Core, OutputHeldWhenTheHostEndsIsSentWithTheDisconnect) {
                                           vscreen_invalidate(a->lpte);
                                         },
                                         [](app_s*) { g_sent->screens++; }, [](app_s*) { g_sent->cursors++; },
-                                        nullptr, nullptr, nullptr, nullptr, nullptr};
+                                        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
     app_set_channel_ops(&ops);
     ends[i]();
     EXPECT_EQ(app->_conn, nullptr);

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -214,6 +215,80 @@ TEST_F(CodepageFile, EbcdicTablesOfTheBlockModes) {
   EXPECT_EQ(national("UK English.unicode", 0xA3), 0x5B);
   EXPECT_EQ(national("German.unicode", 0xC4), 0x4A);
   EXPECT_EQ(national("French.unicode", 0xE0), 0x7C);
+}
+
+// Every EBCDIC page of the locale table has its built-in table and its
+// section "CPnnn.unicode" (the older national names too), which agree; the
+// euro pages hold the euro sign where the classic page had the currency
+// sign, and the national letters sit where each country's page puts them.
+TEST_F(CodepageFile, EveryEbcdicPageOfTheLocaleTable) {
+  for (const TCSEbcdicLocale& row : TCSEbcdicLocales) {
+    char number[16];
+    snprintf(number, sizeof number, "CP%03d.unicode", row.codePage);
+    SCOPED_TRACE(number);
+    const uint16_t* builtin = TCSEbcdicToUnicode(row.codePage);
+    ASSERT_NE(builtin, nullptr);
+    for (const std::string& scheme : {std::string(number), std::string(row.name) + ".unicode"}) {
+      Table t = load(TCS_TBL_UNICODE, scheme.c_str());
+      const auto* to_ebcdic = static_cast<const uint16_t*>(t.get());
+      int graphic = 0;
+      for (int b = 0; b < 256; b++) {
+        if (builtin[b] == 0) continue;
+        graphic++;
+        EXPECT_EQ(to_ebcdic[builtin[b]], b) << scheme << " EBCDIC " << b;
+        EXPECT_TRUE(isTCS(u2t()[builtin[b]])) << "EBCDIC " << b;
+      }
+      EXPECT_GE(graphic, 190) << scheme;
+    }
+    EXPECT_EQ(row.charSet, row.codePage >= 1140 && row.codePage <= 1149 ? 695 : 697);
+  }
+  struct National {
+    int cp, byte, code_point;
+  } cases[] = {
+      {1141, 0x9F, 0x20AC}, {273, 0x9F, 0x00A4}, {1140, 0x9F, 0x20AC}, {1148, 0x9F, 0x20AC},
+      {273, 0x4A, 0x00C4},  {1141, 0x4A, 0x00C4}, {500, 0x4A, '['},     {500, 0x5A, ']'},
+      {1047, 0xAD, '['},    {1047, 0xBD, ']'},    {37, 0xBA, '['},  {1047, 0x5F, 0x005E},
+      {277, 0x5B, 0x00C5},  {278, 0x7B, 0x00C4},  {280, 0xC0, 0x00E0},  {284, 0x7B, 0x00D1},
+      {871, 0x7C, 0x00D0},  {1149, 0x9F, 0x20AC},
+  };
+  for (const National& c : cases)
+    EXPECT_EQ(TCSEbcdicToUnicode(c.cp)[c.byte], c.code_point) << c.cp << " " << std::hex << c.byte;
+}
+
+// The tables come from the C library's iconv; Python's own codecs, an
+// independent source, agree for every page Python has.
+TEST(CodepageGenerator, EbcdicTablesAgreeWithPythonsCodecs) {
+  for (int cp : {37, 273, 500, 1140}) {
+    SCOPED_TRACE(cp);
+    char codec[16];
+    snprintf(codec, sizeof codec, "cp%03d", cp);
+    std::string cmd = "python3 -c \"import sys\nfor b in range(256):\n  print(ord(bytes([b]).decode('" +
+                      std::string(codec) + "')))\"";
+    FILE* p = popen(cmd.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    const uint16_t* builtin = TCSEbcdicToUnicode(cp);
+    ASSERT_NE(builtin, nullptr);
+    int b = 0, u = 0, graphic = 0;
+    while (fscanf(p, "%d", &u) == 1 && b < 256) {
+      // Control positions are 0 in the built-in tables.
+      if (cp == 273 && b == 0xBC) {
+        // The one byte the sources name differently: the C library gives
+        // the macron U+00AF (as in 037 and 1141), Python the overline
+        // U+203E, for the same glyph.  The table keeps the C library's.
+        EXPECT_EQ(builtin[b], 0x00AF);
+        EXPECT_EQ(u, 0x203E);
+      } else if (builtin[b] != 0) {
+        EXPECT_EQ(builtin[b], u) << "EBCDIC " << b;
+        graphic++;
+      } else {
+        EXPECT_TRUE(u < 0x20 || (u >= 0x7F && u < 0xA0)) << "EBCDIC " << b << " is U+" << std::hex << u;
+      }
+      b++;
+    }
+    EXPECT_EQ(pclose(p), 0);
+    EXPECT_EQ(b, 256);
+    EXPECT_GE(graphic, 190);
+  }
 }
 
 TEST_F(CodepageFile, BrowserKeyTableMapsBackToTheKeys) {

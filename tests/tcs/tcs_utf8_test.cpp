@@ -245,4 +245,38 @@ TEST(TcsLocales, NamesNumbersAndCodePagesOfTheIbmHostCodePages) {
   }
 }
 
+// The national and euro pages by their number names; the older names and
+// the number names of their pages select the same row.
+TEST(TcsLocales, NumberNamesOfTheNationalAndEuroPages) {
+  struct Case {
+    const char* name;
+    int codePage;
+    int charSet;
+    const char* kbdType;
+  };
+  const Case cases[] = {
+      {"CP037", 37, 697, "USB"},     {"CP273", 273, 697, "AGB"},   {"CP277", 277, 697, "DMB"},
+      {"CP278", 278, 697, "FNB"},    {"CP280", 280, 697, "ITB"},   {"CP284", 284, 697, "SPB"},
+      {"CP285", 285, 697, "UKB"},    {"CP297", 297, 697, "FAB"},   {"CP500", 500, 697, "BLI"},
+      {"CP871", 871, 697, "ICB"},    {"CP1047", 1047, 697, "USB"}, {"CP1140", 1140, 695, "USB"},
+      {"CP1141", 1141, 695, "AGB"},  {"CP1145", 1145, 695, "SPB"}, {"CP1148", 1148, 695, "BLI"},
+      {"CP1149", 1149, 695, "ICB"},
+  };
+  for (const Case& c : cases) {
+    const TCSEbcdicLocale& row = TCSEbcdicLocaleNamed(c.name);
+    EXPECT_TRUE(TCSEbcdicLocaleKnown(c.name)) << c.name;
+    EXPECT_EQ(row.codePage, c.codePage) << c.name;
+    EXPECT_EQ(row.charSet, c.charSet) << c.name;
+    EXPECT_STREQ(row.kbdType, c.kbdType) << c.name;
+    // The locale number leads back to the same row.
+    EXPECT_EQ(&TCSEbcdicLocaleOf(row.locale), &row) << c.name;
+  }
+  EXPECT_EQ(&TCSEbcdicLocaleNamed("German"), &TCSEbcdicLocaleNamed("CP273"));
+  EXPECT_EQ(&TCSEbcdicLocaleNamed("US English"), &TCSEbcdicLocaleNamed("CP037"));
+  for (const char* other : {"CP37", "cp273", "CP1150", "CP 273", "273"}) {
+    EXPECT_FALSE(TCSEbcdicLocaleKnown(other)) << other;
+    EXPECT_EQ(TCSEbcdicLocaleNamed(other).codePage, 37) << other;
+  }
+}
+
 }  // namespace

@@ -69,6 +69,9 @@ enum KVX_ACTION {
   //                    11 message waiting "1" or "0" (5250; "0" in 3270)
   //                    12 typeahead: keys waiting in the typeahead ring
   //                      ("0" when none)
+  //                    13 device: the device (LU) name the host assigned
+  //                      or confirmed ("" none), 14 host: the host name the
+  //                      session is connected to ("" none)
   //                  Block-mode screen cells: src/lib/ite/fws/fws_cell.h.
   //   8  TITLE       the host's window title; field: the title (empty: the
   //                  host has set none).  Sent on a change, and with the

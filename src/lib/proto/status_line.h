@@ -32,6 +32,9 @@ struct kvx_status_line {
   // Keys waiting in the typeahead ring (typed while input is inhibited or
   // no host is connected).
   int typeahead = 0;
+  // Who the station is on which host.
+  std::string device;  // the device (LU) name the host assigned or confirmed; "" none
+  std::string host;    // the host name the session is connected to; "" none
 };
 
 // The fields of the STATUS frame, in the order of action 7.
@@ -59,5 +62,7 @@ inline std::vector<std::string> kvx_status_line_fields(const kvx_status_line& s)
     f.push_back("0");
   }
   f.push_back(std::to_string(s.typeahead));
+  f.push_back(s.device);
+  f.push_back(s.host);
   return f;
 }

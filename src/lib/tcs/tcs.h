@@ -178,29 +178,37 @@ void TCSBuildTCS2Unicode(const uint16_t* unicode2tcs, uint16_t* tcs2unicode);
 // key's low byte otherwise.
 int TCSFromUnicodeKey(const uint16_t* unicode2tcs, int key);
 
-// Built-in EBCDIC tables, generated from IBM code pages 037 (US), 273
-// (German), 285 (UK), 297 (French) and 500 (international): EBCDIC byte to
-// Unicode code point, 0 for control and unassigned positions.  Null for any
-// other code page.
+// Built-in EBCDIC tables, generated from the IBM code pages of the locale
+// table below (037, 273, 277, 278, 280, 284, 285, 297, 500, 871, 1047 and
+// the euro pages 1140 to 1149): EBCDIC byte to Unicode code point, 0 for
+// control and unassigned positions.  Null for any other code page.
 const uint16_t* TCSEbcdicToUnicode(int ibmCodePage);
 
-// The host code pages of the IBM 3270 station, one row each: the locale
-// number the station keeps, the `cptrxin` name that selects it and the IBM
-// code page of its EBCDIC table.  The first row (US English, 037) stands for
-// every number and name not in the table.
+// The host code pages of the IBM 3270 and 5250 stations, one row each: the
+// locale number the 3270 station keeps, the `cptrxin` name that selects it
+// (the code page's number as "CPnnn" selects it too), the IBM code page of
+// its EBCDIC table, the graphic character set the host is told (697, or 695
+// for the euro pages) and the IBM keyboard type a 5250 station announces
+// unless told another.  The first row (US English, 037) stands for every
+// number and name not in the table.
 struct TCSEbcdicLocale {
   int locale;
   const char* name;
   int codePage;
+  int charSet;
+  const char* kbdType;
 };
-constexpr size_t TCS_EBCDIC_LOCALES = 4;
+constexpr size_t TCS_EBCDIC_LOCALES = 21;
 extern const std::array<TCSEbcdicLocale, TCS_EBCDIC_LOCALES> TCSEbcdicLocales;
 // Index of a locale number's row (0 for a number not in the table).
 size_t TCSEbcdicLocaleIndex(int locale);
 // The row of a locale number.
 const TCSEbcdicLocale& TCSEbcdicLocaleOf(int locale);
-// The row a `cptrxin` name selects (the exact name).
+// The row a `cptrxin` name selects: a row's name or "CP" and its code page
+// in at least three digits ("CP037", "CP1141"), exactly.
 const TCSEbcdicLocale& TCSEbcdicLocaleNamed(const char* name);
+// Whether a `cptrxin` name selects a row of its own (not the fallback).
+bool TCSEbcdicLocaleKnown(const char* name);
 
 // Installs the US EBCDIC table (code page 037) as the EBCDIC-to-ASCII column
 // of the trace facility's EBCDIC dumps.

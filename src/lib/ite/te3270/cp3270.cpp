@@ -1,5 +1,5 @@
-// EBCDIC code pages of the 3270 locales (the locale table of tcs.h: US 037,
-// UK 285, German 273, French 297) in both directions, and the graphic
+// EBCDIC code pages of the 3270 locales (the locale table of tcs.h) in both
+// directions, and the graphic
 // character set reached through a Graphic Escape (code page 310: box
 // drawing, APL symbols).
 #include <cstring>

@@ -204,7 +204,7 @@ struct te3270 : fws_window {
   int DefaultLines{}, DefaultColumns{};
   int AltLines{}, AltColumns{};
   int ScreenSize{};  // NumberLines * NumberColumns
-  int locale{};             // a locale of TCSEbcdicLocales (tcs.h): 0 US, 7 UK, 3 German, 2 French
+  int locale{};             // a locale number of TCSEbcdicLocales (tcs.h): 0 US, 7 UK, 3 German, ...
 
   // Screen image.
   uint8_t Host[TE3270_MAXSCREEN]{};
