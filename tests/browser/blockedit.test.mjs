@@ -16,7 +16,7 @@ import path from 'node:path';
 import { AID, FIELD, ebcdic, screen3270, start3270Host, start5250Host, until } from './block-hosts.mjs';
 import { traceRecords } from './block-trace.mjs';
 import { EM } from '../../html/shared/kvx-emulations.js';
-import { OUTPUT_DIR, SOURCE_DIR, runTest, startKavrix, waitText } from './lib.mjs';
+import { OUTPUT_DIR, SOURCE_DIR, focusSettled, runTest, startKavrix, waitText } from './lib.mjs';
 
 const kavrix = await startKavrix();
 const base = `http://127.0.0.1:${kavrix.port}`;
@@ -143,6 +143,7 @@ try {
       await page.locator('#menu-toggle').click();
       await page.locator('#header-menu [data-entry="test-print"]').click();
       assert.deepEqual(await page.evaluate(() => window.pressed), ['bar', 'menu']);
+      await focusSettled(page);
       assert.equal(await page.evaluate(() => document.activeElement?.className), 'kvx-input', 'typing goes on');
 
       // The empty input fields are underlined: Name and City, 17 cells each.

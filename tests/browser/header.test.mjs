@@ -11,7 +11,7 @@ import net from 'node:net';
 import path from 'node:path';
 import { AID, FIELD, screen3270, start3270Host, until } from './block-hosts.mjs';
 import { EM } from '../../html/shared/kvx-emulations.js';
-import { OUTPUT_DIR, runTest, startKavrix, waitText } from './lib.mjs';
+import { OUTPUT_DIR, focusSettled, runTest, startKavrix, waitText } from './lib.mjs';
 
 const kavrix = await startKavrix();
 const base = `http://127.0.0.1:${kavrix.port}`;
@@ -90,6 +90,7 @@ try {
       // After a header button, Enter goes to the host.
       await page.locator('#font-larger').click();
       await page.locator('#font-smaller').click();
+      await focusSettled(page);
       assert.equal(await page.evaluate(() => document.activeElement?.className), 'kvx-input');
       await page.keyboard.press('Enter');
       await until('the Enter record', () => host.received.length >= 1);

@@ -164,6 +164,12 @@ export async function startNginx(example, ports, certsDir) {
 
 // Waits until a line of the page's screen (window.kavrix.text()) matches
 // `pattern`; a timeout's error shows the screen.
+// The page gives the typing back to the terminal a task after a header
+// tool or entry acted: wait for it (the caller then checks where it is).
+export async function focusSettled(page, timeout = 5000) {
+  await page.waitForFunction(() => document.activeElement?.className === 'kvx-input', null, { timeout }).catch(() => {});
+}
+
 export async function waitText(page, pattern, timeout = 30000) {
   const flags = pattern.flags.includes('m') ? pattern.flags : `${pattern.flags}m`;
   await page.waitForFunction(([source, f]) => new RegExp(source, f).test(window.kavrix?.text() ?? ''),
