@@ -79,10 +79,17 @@ static kvx_page_setup pj_setup_for(app_s* app, const std::string& text) {
   return setup;
 }
 
+// A kept job's setup, dated with the job's time.
+static kvx_page_setup pj_setup_for(app_s* app, const app_file& file) {
+  kvx_page_setup setup = pj_setup_for(app, file.bytes);
+  setup.created = static_cast<long long>(file.created);
+  return setup;
+}
+
 static bool pj_render(app_s* app, const app_file& file, const std::string& form, app_file_form* out) {
   if (form == "pdf") {
     std::string error;
-    if (!kvx_print_pdf(file.bytes, pj_setup_for(app, file.bytes), file.name, &out->bytes, &error)) {
+    if (!kvx_print_pdf(file.bytes, pj_setup_for(app, file), file.name, &out->bytes, &error)) {
       TE_Trace(TRACE_FAIL, "Print job %llu: no PDF (%s).\n", static_cast<unsigned long long>(file.id),
                error.c_str());
       return false;
@@ -127,7 +134,7 @@ void app_print_set_dir(const std::string& dir, const std::string& sessionLabel) 
 static void pj_write_dir(app_s* app, const app_file& file) {
   if (pj_dir().dir.empty()) return;
   std::string pdf, error;
-  if (!kvx_print_pdf(file.bytes, pj_setup_for(app, file.bytes), file.name, &pdf, &error)) {
+  if (!kvx_print_pdf(file.bytes, pj_setup_for(app, file), file.name, &pdf, &error)) {
     TE_Trace(TRACE_FAIL, "Print directory: no PDF of %s (%s).\n", file.name.c_str(), error.c_str());
     return;
   }

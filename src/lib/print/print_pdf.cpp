@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <ctime>
 #include <cstdint>
 #include <cstring>
 #include <strings.h>
@@ -250,6 +251,15 @@ bool kvx_print_pdf(std::string_view text, const kvx_page_setup& setup, const std
   cairo_surface_t* surface = cairo_pdf_surface_create_for_stream(pp_write, pdf, w, h);
   cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_TITLE, title.c_str());
   cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_CREATOR, "Kavrix");
+  // The job's own time, so that one job gives the same document whenever
+  // it is made (a view and a download, or the print directory's copy).
+  if (setup.created > 0) {
+    const time_t when = static_cast<time_t>(setup.created);
+    struct tm utc;
+    char date[32];
+    if (gmtime_r(&when, &utc) && strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%SZ", &utc))
+      cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_CREATE_DATE, date);
+  }
   cairo_t* cr = cairo_create(surface);
   PrintFont* font = pp_font();
   if (font)

@@ -17,6 +17,7 @@ struct kvx_page_setup {
   KVX_PAPER paper = KVX_PAPER_A4;
   int cols = 80;    // 80: portrait; more: landscape
   int lines = 66;   // lines on a page
+  long long created = 0;  // the job's time (seconds since 1970) as the document's date; 0: now
 };
 
 // The paper named by a setting ("a4", "letter", any case); A4 otherwise.
